@@ -242,6 +242,8 @@ class LogCapture : public NotifyOutputFunction {
 TEST_F(WorkerPoolTest, RequestsAboveTheSemaphoreLimitAreClampedAndLogged) {
   LogCapture log;
   NotifyContext::SetOutputFunction(&log);
+  static int run = 0;  // a distinct line first, so a rerun's warning is not a collapsed repeat
+  Notify(0, "WorkerPoolTest: run %d", ++run);
   const int n = WorkerPool::SetNumberOfThreads(5000);
   NotifyContext::SetOutputFunction(&NotifyContext::Instance());
   EXPECT_THAT(log.lines, ::testing::Contains("Warning: 5000 threads requested, limited to 1024"));
