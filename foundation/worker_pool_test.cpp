@@ -150,6 +150,17 @@ TEST_F(WorkerPoolTest, NestedCallsFromPoolItemsRunInline) {
       },
       false);
   for (auto& h : counters.hits) ASSERT_EQ(h.load(), 1);
+
+  // Resizing from inside a job would wait for that job: refused, the pool stays as it is.
+  std::atomic<int> seen{0};
+  WorkerPool::ParallelFor(
+      &seen, nullptr, 1, 4,
+      [](void* context, void*) {
+        static_cast<std::atomic<int>*>(context)->fetch_add(WorkerPool::SetNumberOfThreads(1));
+      },
+      false);
+  EXPECT_EQ(seen.load(), 16);
+  EXPECT_EQ(WorkerPool::GetNumberOfThreads(), 4);
 }
 
 TEST_F(WorkerPoolTest, ExceptionsComeBackToTheCallerAfterStartedItemsEnded) {
