@@ -146,6 +146,16 @@ const uint8_t* ReadSwappedRow(uint8_t* scratch, ImageFileContext* ctx, int32_t c
 const uint8_t* ReadPaddedRow(uint8_t* scratch, ImageFileContext* ctx, int32_t count);
 // Consumes n bytes (n may exceed a buffer's worth). false when the input ends first.
 bool SkipBytes(ImageFileContext* ctx, int64_t n);
+// Copies the next n input bytes to dst and consumes them. false when the input ends first.
+bool ReadBytes(ImageFileContext* ctx, uint8_t* dst, int64_t n);
+// The next input byte, consumed, or -1 at the end of the input.
+inline int NextByte(ImageFileContext* ctx) {
+  if (ctx->read_pos < ctx->fill_end) return ctx->buffer[ctx->read_pos++];
+  const uint8_t* p = Peek(ctx, 1);
+  if (!p) return -1;
+  ++ctx->read_pos;
+  return *p;
+}
 // Writes description with snprintf semantics (at most 14 characters).
 void SetDescription(ImageFileContext* ctx, const char* fmt, ...)
     __attribute__((format(printf, 2, 3)));

@@ -10,11 +10,11 @@ constexpr OpenRoutine kOpenRoutines[16] = {
     // 0: no format
     nullptr,
     // 1: PNM
-    nullptr,
+    Adapt<OpenPNM>,
     // 2: TGA
-    nullptr,
+    Adapt<OpenTGA>,
     // 3: BMP
-    nullptr,
+    Adapt<OpenBMP>,
     // 4: PNG
     nullptr,
     // 5: JPEG
@@ -30,7 +30,7 @@ constexpr OpenRoutine kOpenRoutines[16] = {
     // 10: refused
     nullptr,
     // 11: PM
-    nullptr,
+    Adapt<OpenPM>,
     // 12: CYUV
     nullptr,
     // 13: PAL-DV frame file
