@@ -302,6 +302,11 @@ void Matrix3x3::SymmetricEigen(double* values, const Matrix3x3& A) {
   }
   // Too few directions (a multiple eigenvalue split by rounding): any unit
   // vector orthogonal to the one found completes the basis.
+  if (found == 0) {  // only for input that is not finite
+    e[0] = {1.0, 0.0, 0.0};
+    have[0] = true;
+    found = 1;
+  }
   if (found == 1) {
     const int only = have[0] ? 0 : (have[1] ? 1 : 2);
     vm::Vector3 v = OrthogonalVector3(e[only]);
