@@ -16,7 +16,7 @@ constexpr OpenRoutine kOpenRoutines[16] = {
     // 3: BMP
     Adapt<OpenBMP>,
     // 4: PNG
-    nullptr,
+    Adapt<OpenPNG>,
     // 5: JPEG
     nullptr,
     // 6: GIF
@@ -38,7 +38,7 @@ constexpr OpenRoutine kOpenRoutines[16] = {
     // 14: NTSC-DV frame file
     nullptr,
     // 15: TIFF (opened by name)
-    nullptr,
+    OpenTIFF,
 };
 
 }  // namespace
