@@ -18,7 +18,7 @@ constexpr OpenRoutine kOpenRoutines[16] = {
     // 4: PNG
     Adapt<OpenPNG>,
     // 5: JPEG
-    nullptr,
+    Adapt<OpenJPEG>,
     // 6: GIF
     nullptr,
     // 7: DPX
