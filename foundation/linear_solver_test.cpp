@@ -1,0 +1,164 @@
+#include "foundation/linear_solver.h"
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "foundation/dense_matrix.h"
+#include "foundation/dense_vector.h"
+
+namespace {
+
+Matrix Make(uint32_t rows, uint32_t cols, std::initializer_list<double> values) {
+  Matrix M(rows, cols);
+  auto it = values.begin();
+  for (uint32_t r = 0; r < rows; ++r)
+    for (uint32_t c = 0; c < cols; ++c) M(r, c) = *it++;
+  return M;
+}
+
+Vector MakeV(std::initializer_list<double> values) {
+  Vector v(static_cast<uint32_t>(values.size()));
+  uint32_t i = 0;
+  for (double x : values) v[i++] = x;
+  return v;
+}
+
+TEST(LinearSolverTest, SolveSmallCases) {
+  Vector x;
+  ASSERT_TRUE(x.Solve(Make(2, 2, {0, 1, 1, 0}), MakeV({2, 3})));
+  EXPECT_EQ(x[0], 3.0);
+  EXPECT_EQ(x[1], 2.0);
+
+  EXPECT_FALSE(x.Solve(Make(3, 3, {0, 1, 2, 0, 3, 4, 0, 5, 7}), MakeV({1, 2, 3})));
+  EXPECT_FALSE(x.Solve(Make(2, 2, {1, 2, 2, 4}), MakeV({1, 2})));  // zero last diagonal
+
+  Vector big(5);
+  for (uint32_t i = 0; i < 5; ++i) big[i] = 100.0 + i;
+  ASSERT_TRUE(big.Solve(Make(3, 3, {2, 0, 0, 0, 4, 0, 0, 0, 8}), MakeV({2, 4, 8})));
+  EXPECT_EQ(big.Size(), 5u);
+  EXPECT_EQ(big[0], 1.0);
+  EXPECT_EQ(big[2], 1.0);
+  EXPECT_EQ(big[3], 103.0);
+
+  Vector keep = MakeV({7, 8});
+  ASSERT_TRUE(keep.Solve(Matrix(), Vector()));
+  EXPECT_EQ(keep.Size(), 2u);
+  EXPECT_EQ(keep[1], 8.0);
+
+  Vector self = MakeV({5, 6});  // b is the result vector
+  ASSERT_TRUE(self.Solve(Make(2, 2, {1, 1, 1, -1}), self));
+  EXPECT_EQ(self[0], 5.5);
+  EXPECT_EQ(self[1], -0.5);
+}
+
+// Residuals of random systems of every size, including ones whose pivots
+// leave the next row (row pairs displaced) and badly scaled rows.
+TEST(LinearSolverTest, SolveRandomSystemsHasSmallResiduals) {
+  std::mt19937 rng(12);
+  std::uniform_real_distribution<double> u(-1, 1);
+  for (uint32_t n = 1; n <= 40; ++n) {
+    for (int scaled = 0; scaled < 2; ++scaled) {
+      Matrix A(n, n);
+      Vector b(n);
+      for (uint32_t r = 0; r < n; ++r) {
+        double s = scaled ? std::pow(10.0, (r % 7) * 3.0 - 9.0) : 1.0;
+        for (uint32_t c = 0; c < n; ++c) A(r, c) = u(rng) * s;
+        b[r] = u(rng) * s;
+      }
+      Vector x;
+      ASSERT_TRUE(x.Solve(A, b)) << n;
+      Vector Ax;
+      Ax.Multiply(A, x);
+      for (uint32_t r = 0; r < n; ++r) {
+        double rowNorm = 0;
+        for (uint32_t c = 0; c < n; ++c) rowNorm += std::fabs(A(r, c) * x[c]);
+        EXPECT_NEAR(Ax[r], b[r], 1e-11 * (rowNorm + std::fabs(b[r]))) << n << " " << r;
+      }
+    }
+  }
+}
+
+TEST(LinearSolverTest, EliminationPivotsByRowOrder) {
+  // Column 0 ties between rows 0 and 2: the first wins; column 1's pivot is
+  // then row 2 (displaced pair).
+  std::vector<double> m = {2,  1, 1, 1,  //
+                           1,  1, 3, 2,  //
+                           -2, 5, 1, 3};
+  double* rows[3] = {&m[0], &m[4], &m[8]};
+  ASSERT_TRUE(GaussEliminate(rows, 4, 3));
+  EXPECT_EQ(rows[0], &m[0]);
+  EXPECT_EQ(rows[1], &m[8]);
+  EXPECT_EQ(rows[2], &m[4]);
+  EXPECT_DOUBLE_EQ(rows[1][1], 6.0);  // 5 + 1
+  EXPECT_DOUBLE_EQ(rows[1][2], 2.0);  // 1 + 1
+  EXPECT_DOUBLE_EQ(rows[2][2], 2.5 - 0.5 * 2.0 / 6.0);
+}
+
+TEST(LinearSolverTest, InvertSymmetricSmallCases) {
+  Matrix R;
+  ASSERT_TRUE(R.InvertSymmetric(Make(2, 2, {2, 0, 0, 4})));
+  EXPECT_EQ(R(0, 0), 0.5);
+  EXPECT_EQ(R(1, 1), 0.25);
+  EXPECT_EQ(R(0, 1), 0.0);
+  EXPECT_EQ(R(1, 0), 0.0);
+
+  EXPECT_FALSE(R.InvertSymmetric(Make(2, 2, {0, 1, 1, 0})));
+  EXPECT_FALSE(R.InvertSymmetric(Make(3, 3, {1, 1, 1, 1, 1, 1, 1, 1, 1})));
+  EXPECT_FALSE(R.InvertSymmetric(Make(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 0})));
+
+  // Lower triangle ignored: garbage below the diagonal.
+  Matrix A = Make(2, 2, {1, 2, 99, 1});
+  ASSERT_TRUE(A.InvertSymmetric(A));
+  EXPECT_NEAR(A(0, 0), -1.0 / 3, 1e-15);
+  EXPECT_NEAR(A(0, 1), 2.0 / 3, 1e-15);
+  EXPECT_NEAR(A(1, 0), 2.0 / 3, 1e-15);
+  EXPECT_NEAR(A(1, 1), -1.0 / 3, 1e-15);
+
+  ASSERT_TRUE(R.InvertSymmetric(Make(1, 1, {-4})));
+  EXPECT_EQ(R(0, 0), -0.25);
+}
+
+TEST(LinearSolverTest, InvertSymmetricRandomTimesInverseIsIdentity) {
+  std::mt19937 rng(21);
+  std::uniform_real_distribution<double> u(-1, 1);
+  for (uint32_t n = 1; n <= 25; ++n) {
+    for (int kind = 0; kind < 3; ++kind) {
+      // 0: positive definite, 1: indefinite, 2: badly scaled positive definite
+      Matrix B(n, n), A(n, n);
+      for (uint32_t r = 0; r < n; ++r)
+        for (uint32_t c = 0; c < n; ++c) B(r, c) = u(rng);
+      if (kind == 1) {
+        for (uint32_t r = 0; r < n; ++r)
+          for (uint32_t c = r; c < n; ++c) A(r, c) = A(c, r) = B(r, c);
+      } else {
+        A.MultiplyAtB(B, B);
+        for (uint32_t r = 0; r < n; ++r) A(r, r) += 0.1;
+        if (kind == 2) {
+          for (uint32_t r = 0; r < n; ++r)
+            for (uint32_t c = 0; c < n; ++c) A(r, c) *= std::pow(10.0, (r % 5 + c % 5) * 1.5);
+        }
+      }
+      Matrix lowerGarbage(A);
+      for (uint32_t r = 1; r < n; ++r)
+        for (uint32_t c = 0; c < r; ++c) lowerGarbage(r, c) = 1e30;
+      Matrix inv;
+      ASSERT_TRUE(inv.InvertSymmetric(lowerGarbage)) << n << " " << kind;
+      Matrix prod;
+      prod.MultiplyABt(A, inv);  // inv is symmetric: A·inv
+      for (uint32_t r = 0; r < n; ++r) {
+        EXPECT_EQ(inv(r, r), inv(r, r));
+        for (uint32_t c = 0; c < n; ++c) {
+          EXPECT_EQ(inv(r, c), inv(c, r));
+          double scale = 0;
+          for (uint32_t l = 0; l < n; ++l) scale += std::fabs(A(r, l) * inv(l, c));
+          EXPECT_NEAR(prod(r, c), r == c ? 1.0 : 0.0, 1e-9 * scale) << n << " " << kind;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace

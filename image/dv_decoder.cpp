@@ -1,0 +1,327 @@
+#include "image/dv_decoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "image/dv_tables.h"
+
+namespace DvDecoder {
+namespace {
+
+constexpr int kDifBlockBytes = 80;
+constexpr int kGroupBytes = 16 * kDifBlockBytes;  // one audio and 15 video DIF blocks
+constexpr int kSegmentBytes = 5 * kDifBlockBytes;
+constexpr int kBlockOffset[6] = {4, 18, 32, 46, 60, 70};
+constexpr int kBlockBytes[6] = {14, 14, 14, 14, 10, 10};
+
+// Up to 32 bits from data[position, end), most significant first, zeros past end. Reads no
+// byte at or beyond the byte that holds bit `end`.
+uint32_t PeekBits(const uint8_t* data, int position, int end) {
+  if (position >= end) return 0;
+  int available = std::min(end - position, 32);
+  int byte = position >> 3;
+  int last_byte = (position + available - 1) >> 3;
+  uint64_t window = 0;
+  int loaded = 0;
+  for (int i = byte; i <= last_byte; ++i, loaded += 8) window = (window << 8) | data[i];
+  // window holds `loaded` bits starting at bit (byte * 8).
+  int skip = position - byte * 8;
+  window <<= (64 - loaded);  // align the first loaded bit to bit 63
+  window <<= skip;           // drop the bits before position
+  uint64_t mask = available == 32 ? 0xFFFFFFFF00000000ull : ~((~0ull) >> available);
+  return static_cast<uint32_t>((window & mask) >> 32);
+}
+
+// Appends bits to a byte buffer, most significant first.
+struct BitSink {
+  uint8_t* data;
+  int bits = 0;
+  void Append(const uint8_t* source, int position, int end) {
+    while (position < end) {
+      int n = std::min(end - position, 24);
+      uint32_t value = PeekBits(source, position, position + n) >> (32 - n);
+      for (int i = n - 1; i >= 0; --i, ++bits) {
+        uint8_t bit = (value >> i) & 1;
+        uint8_t& byte = data[bits >> 3];
+        int shift = 7 - (bits & 7);
+        byte = static_cast<uint8_t>((byte & ~(1u << shift)) | (bit << shift));
+      }
+      position += n;
+    }
+  }
+};
+
+// Continues the unfinished blocks listed in `order` from the bits of `pool` (bit range
+// [*position, end)), in order. Returns -1 on an invalid code.
+int ContinueBlocks(BlockState* const* order, int count, const uint8_t* pool, int* position,
+                   int end) {
+  for (int i = 0; i < count; ++i) {
+    BlockState& block = *order[i];
+    if (block.finished) continue;
+    block.bit_position = *position;
+    block.bit_end = end;
+    int result = DecodeDVBlockAC(block, pool);
+    if (result == kBlockInvalid) return -1;
+    *position = block.bit_position;
+    if (result == kBlockBitsExhausted) break;  // the pool is used up
+  }
+  return 0;
+}
+
+inline int64_t Mul14(int64_t x, int32_t constant) {
+  return (x * constant) >> 14;
+}
+
+constexpr int32_t K14(double v) {
+  return static_cast<int32_t>(v * 16384.0 + (v < 0 ? -0.5 : 0.5));
+}
+constexpr int32_t kSqrt2 = K14(1.414213562);
+constexpr int32_t k1_847 = K14(1.847759065);
+constexpr int32_t k1_082 = K14(1.082392200);
+constexpr int32_t kMinus2_613 = K14(-2.613125930);
+
+// Scaled (AAN) 8-point inverse transform in place: x[k * step]; inputs carry the factors
+// DvTables::AanScale(k), outputs come out at 2 * sqrt(2) x the orthonormal transform.
+void InverseAan8(int64_t* x, int step) {
+  int64_t t0 = x[0], t1 = x[2 * step], t2 = x[4 * step], t3 = x[6 * step];
+  int64_t t10 = t0 + t2, t11 = t0 - t2;
+  int64_t t13 = t1 + t3, t12 = Mul14(t1 - t3, kSqrt2) - t13;
+  int64_t e0 = t10 + t13, e3 = t10 - t13, e1 = t11 + t12, e2 = t11 - t12;
+
+  int64_t t4 = x[step], t5 = x[3 * step], t6 = x[5 * step], t7 = x[7 * step];
+  int64_t z13 = t6 + t5, z10 = t6 - t5, z11 = t4 + t7, z12 = t4 - t7;
+  int64_t o7 = z11 + z13;
+  int64_t o11 = Mul14(z11 - z13, kSqrt2);
+  int64_t z5 = Mul14(z10 + z12, k1_847);
+  int64_t o10 = Mul14(z12, k1_082) - z5;
+  int64_t o12 = Mul14(z10, kMinus2_613) + z5;
+  int64_t o6 = o12 - o7;
+  int64_t o5 = o11 - o6;
+  int64_t o4 = o10 + o5;
+
+  x[0] = e0 + o7;
+  x[7 * step] = e0 - o7;
+  x[step] = e1 + o6;
+  x[6 * step] = e1 - o6;
+  x[2 * step] = e2 + o5;
+  x[5 * step] = e2 - o5;
+  x[4 * step] = e3 + o4;
+  x[3 * step] = e3 - o4;
+}
+
+inline uint8_t ClampToByte(int64_t v) {
+  return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// The two-field vertical transform: field line z of the sum and difference parts, with the
+// 4-point basis sqrt(2) c(h) cos((2z + 1) h pi / 8) (c(0) = 1 / sqrt(2)), in 14 fractional bits.
+struct FieldBasis {
+  int32_t k[4][4];
+  FieldBasis() {
+    for (int z = 0; z < 4; ++z)
+      for (int h = 0; h < 4; ++h) {
+        double v = h == 0 ? 1.0 : std::sqrt(2.0) * std::cos((2 * z + 1) * h * M_PI / 8.0);
+        k[z][h] = static_cast<int32_t>(std::lround(v * 16384.0));
+      }
+  }
+};
+const FieldBasis kFieldBasis;
+
+void PlaceBlock(BlockState& block, uint8_t* destination, int stride) {
+  if (block.dct_mode)
+    InverseDCT248(block.coefficients, destination, stride);
+  else
+    InverseDCT88(stride, destination, block.coefficients);
+}
+
+// Sequence walk shared by both systems: decode each segment, then place its macroblocks.
+template <typename Place>
+int DecodeSequence(const uint8_t* sequence, Place place) {
+  SegmentState segment;
+  for (int k = 0; k < 27; ++k) {
+    const uint8_t* dif =
+        sequence + kFirstVideoByte + (k / 3) * kGroupBytes + (k % 3) * kSegmentBytes;
+    if (DecodeVideoSegment(segment, dif) != 0) return -1;
+    for (int m = 0; m < 5; ++m) place(k, m, segment.blocks[m]);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int DecodeDVBlockAC(BlockState& block, const uint8_t* data) {
+  for (;;) {
+    int from_data = block.bit_end - block.bit_position;
+    int available = block.pending_bits + std::max(from_data, 0);
+    if (available <= 0) return kBlockBitsExhausted;
+    uint32_t bits = PeekBits(data, block.bit_position, block.bit_end);
+    if (block.pending_bits > 0)
+      bits = (block.pending << (32 - block.pending_bits)) | (bits >> block.pending_bits);
+    const DvTables::VlcEntry& symbol = DvTables::VlcLookup(bits >> 16);
+    if (symbol.length > available) {
+      // The code goes on beyond these bits: keep them for the continuation.
+      block.pending = available == 0 ? 0 : bits >> (32 - available);
+      block.pending_bits = available;
+      block.bit_position = block.bit_end;
+      return kBlockBitsExhausted;
+    }
+    int from_pending = std::min<int>(symbol.length, block.pending_bits);
+    block.pending_bits -= from_pending;
+    block.pending &= block.pending_bits ? (1u << block.pending_bits) - 1 : 0;
+    block.bit_position += symbol.length - from_pending;
+    if (symbol.end_of_block) {
+      block.finished = true;
+      return kBlockEnded;
+    }
+    block.scan_index += symbol.run + 1;
+    if (block.scan_index > 63) return kBlockInvalid;
+    int64_t value = int64_t{symbol.amplitude} * block.multipliers[block.scan_index];
+    block.coefficients[block.scan[block.scan_index]] = static_cast<int32_t>(value >> 10);
+  }
+}
+
+int DecodeVideoSegment(SegmentState& segment, const uint8_t* dif_blocks) {
+  // Pass 1: every block within its own area.
+  for (int m = 0; m < 5; ++m) {
+    const uint8_t* dif = dif_blocks + m * kDifBlockBytes;
+    int qno = dif[3] & 15;
+    for (int b = 0; b < 6; ++b) {
+      BlockState& block = segment.blocks[m][b];
+      const uint8_t* p = dif + kBlockOffset[b];
+      int dc = (p[0] << 1) | (p[1] >> 7);
+      if (dc >= 256) dc -= 512;
+      std::memset(block.coefficients, 0, sizeof(block.coefficients));
+      block.coefficients[0] = dc + 257;
+      block.dct_mode = (p[1] >> 6) & 1;
+      block.multipliers = DvTables::Multipliers((((p[1] >> 4) & 7) << 4) | qno);
+      block.scan = block.dct_mode ? DvTables::kScan248 : DvTables::kScan88;
+      int start = (m * kDifBlockBytes + kBlockOffset[b]) * 8;
+      block.bit_position = start + 12;
+      block.bit_end = start + kBlockBytes[b] * 8;
+      block.scan_index = 0;
+      block.pending = 0;
+      block.pending_bits = 0;
+      block.finished = false;
+      if (DecodeDVBlockAC(block, dif_blocks) == kBlockInvalid) return -1;
+    }
+  }
+
+  // Pass 2: within each macroblock, the bits after the ends of block go to the unfinished
+  // blocks. What is left goes to the segment's pool for pass 3.
+  uint8_t segment_pool[kSegmentBytes + 8] = {};
+  BitSink segment_sink{segment_pool};
+  bool any_unfinished = false;
+  for (int m = 0; m < 5; ++m) {
+    uint8_t pool[kDifBlockBytes + 8] = {};
+    BitSink sink{pool};
+    BlockState* unfinished[6];
+    int unfinished_count = 0;
+    for (int b = 0; b < 6; ++b) {
+      BlockState& block = segment.blocks[m][b];
+      if (block.finished)
+        sink.Append(dif_blocks, block.bit_position, block.bit_end);
+      else
+        unfinished[unfinished_count++] = &block;
+    }
+    int position = 0;
+    if (unfinished_count > 0 && sink.bits > 0) {
+      if (ContinueBlocks(unfinished, unfinished_count, pool, &position, sink.bits) != 0) return -1;
+    }
+    for (int i = 0; i < unfinished_count; ++i) any_unfinished |= !unfinished[i]->finished;
+    segment_sink.Append(pool, position, sink.bits);
+  }
+
+  // Pass 3: across the macroblocks of the segment, in macroblock and block order.
+  if (any_unfinished && segment_sink.bits > 0) {
+    BlockState* order[30];
+    for (int m = 0; m < 5; ++m)
+      for (int b = 0; b < 6; ++b) order[m * 6 + b] = &segment.blocks[m][b];
+    int position = 0;
+    if (ContinueBlocks(order, 30, segment_pool, &position, segment_sink.bits) != 0) return -1;
+  }
+  return 0;
+}
+
+void InverseDCT88(int stride, uint8_t* destination, int32_t* coefficients) {
+  int64_t x[64];
+  for (int i = 0; i < 64; ++i) x[i] = coefficients[i];
+  x[0] = x[0] * 32 + 16;
+  for (int column = 0; column < 8; ++column) InverseAan8(x + column, 8);
+  for (int row = 0; row < 8; ++row) {
+    InverseAan8(x + row * 8, 1);
+    uint8_t* out = destination + row * stride;
+    for (int column = 0; column < 8; ++column) out[column] = ClampToByte(x[row * 8 + column] >> 6);
+  }
+  std::memset(coefficients, 0, 64 * sizeof(int32_t));
+}
+
+void InverseDCT248(int32_t* coefficients, uint8_t* destination, int stride) {
+  int64_t x[64];
+  for (int column = 0; column < 8; ++column) {
+    int64_t sum[4], difference[4];
+    for (int h = 0; h < 4; ++h) {
+      sum[h] = coefficients[h * 8 + column];
+      difference[h] = coefficients[(h + 4) * 8 + column];
+    }
+    if (column == 0) sum[0] = sum[0] * 32 + 16;
+    for (int z = 0; z < 4; ++z) {
+      int64_t s = 0, d = 0;
+      for (int h = 0; h < 4; ++h) {
+        s += sum[h] * kFieldBasis.k[z][h];
+        d += difference[h] * kFieldBasis.k[z][h];
+      }
+      x[(2 * z) * 8 + column] = (s + d) >> 14;
+      x[(2 * z + 1) * 8 + column] = (s - d) >> 14;
+    }
+  }
+  for (int row = 0; row < 8; ++row) {
+    InverseAan8(x + row * 8, 1);
+    uint8_t* out = destination + row * stride;
+    for (int column = 0; column < 8; ++column) out[column] = ClampToByte(x[row * 8 + column] >> 6);
+  }
+  std::memset(coefficients, 0, 64 * sizeof(int32_t));
+}
+
+int DecodeDVSequencePAL(const uint8_t* sequence, int index, uint8_t* luma, uint8_t* cb,
+                        uint8_t* cr) {
+  if (index < 0 || index >= kSequencesPAL) return -1;
+  return DecodeSequence(sequence, [&](int k, int m, BlockState* blocks) {
+    DvTables::Placement at = DvTables::PlacementPAL(index, k, m);
+    uint8_t* y = luma + (16 * at.row) * kLumaStride + 16 * at.column;
+    for (int b = 0; b < 4; ++b)
+      PlaceBlock(blocks[b], y + 8 * (b >> 1) * kLumaStride + 8 * (b & 1), kLumaStride);
+    int chroma = (8 * at.row) * kChromaStridePAL + 8 * at.column;
+    PlaceBlock(blocks[4], cr + chroma, kChromaStridePAL);
+    PlaceBlock(blocks[5], cb + chroma, kChromaStridePAL);
+  });
+}
+
+int DecodeDVSequenceNTSC(const uint8_t* sequence, int index, uint8_t* luma, uint8_t* cb,
+                         uint8_t* cr) {
+  if (index < 0 || index >= kSequencesNTSC) return -1;
+  return DecodeSequence(sequence, [&](int k, int m, BlockState* blocks) {
+    DvTables::Placement at = DvTables::PlacementNTSC(index, k, m);
+    uint8_t* y = luma + (8 * at.row) * kLumaStride + 32 * at.column;
+    int chroma = (8 * at.row) * kChromaStrideNTSC + 8 * at.column;
+    if (at.column <= 21) {
+      for (int b = 0; b < 4; ++b) PlaceBlock(blocks[b], y + 8 * b, kLumaStride);
+      PlaceBlock(blocks[4], cr + chroma, kChromaStrideNTSC);
+      PlaceBlock(blocks[5], cb + chroma, kChromaStrideNTSC);
+      return;
+    }
+    // Right edge: 16 x 16 luma; each chroma block covers 4 x 16, its left half above its
+    // right half.
+    for (int b = 0; b < 4; ++b)
+      PlaceBlock(blocks[b], y + 8 * (b >> 1) * kLumaStride + 8 * (b & 1), kLumaStride);
+    for (int c = 0; c < 2; ++c) {
+      uint8_t block[64];
+      PlaceBlock(blocks[4 + c], block, 8);
+      uint8_t* plane = (c == 0 ? cr : cb) + chroma;
+      for (int row = 0; row < 16; ++row)
+        std::memcpy(plane + row * kChromaStrideNTSC, block + (row & 7) * 8 + (row >> 3) * 4, 4);
+    }
+  });
+}
+
+}  // namespace DvDecoder

@@ -1,0 +1,802 @@
+#include "image/jpeg_decoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "image/jpeg_tables.h"
+
+namespace {
+
+// Bytes of input the window must hold before an MCU, per block (a block's
+// worst case is 64 codes of 16 bits plus 16 value bits, doubled by stuffing).
+constexpr int kWindowPerBlock = 512;
+// Progressive scans renew their window this close to its end.
+constexpr int kScanWindow = 768;
+
+const uint8_t kEmpty[8] = {};
+
+inline int32_t Extend(uint32_t v, int s) {
+  return (s == 0) ? 0 : (v < (1u << (s - 1)) ? int32_t(v) - (1 << s) + 1 : int32_t(v));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- input
+
+const uint8_t* JpegMemoryInput::PeekUpTo(int /*n*/, int* available) {
+  if (pos_ >= size_) {
+    *available = 0;
+    return nullptr;
+  }
+  *available = int(std::min<size_t>(size_ - pos_, 1 << 30));
+  return data_ + pos_;
+}
+
+void JpegMemoryInput::Advance(int n) {
+  if (n < 0 && size_t(-n) > pos_) {
+    pos_ = 0;
+  } else {
+    pos_ += n;
+  }
+}
+
+// ---------------------------------------------------------------- tables
+
+int BuildHuffmanLookup(JpegHuffmanLookup* t, const uint8_t counts[16], const uint8_t* values) {
+  std::memset(t->entries, 0, sizeof t->entries);
+  t->long_count = 0;
+  int total = 0;
+  for (int i = 0; i < 16; ++i) total += counts[i];
+  if (total > 256) return -1;
+  uint32_t code = 0;
+  int k = 0;
+  for (int len = 1; len <= 16; ++len) {
+    for (int i = 0; i < counts[len - 1]; ++i, ++k, ++code) {
+      if (code >= (1u << len)) return -1;  // more codes than this length holds
+      const uint8_t sym = values[k];
+      if (len <= 8) {
+        const int size = sym & 15;
+        const uint32_t first = code << (8 - len), last = (code + 1) << (8 - len);
+        for (uint32_t idx = first; idx < last; ++idx) {
+          uint32_t e;
+          if (size > 0 && len + size <= 8) {
+            const uint32_t bits = (idx >> (8 - len - size)) & ((1u << size) - 1);
+            const int32_t value = Extend(bits, size);
+            e = sym | uint32_t(len + size) << 8 | JpegHuffmanLookup::kValue << 13 |
+                uint32_t(uint16_t(int16_t(value))) << 16;
+          } else {
+            e = sym | uint32_t(len) << 8 | JpegHuffmanLookup::kSymbol << 13;
+          }
+          t->entries[idx] = e;
+        }
+      } else {
+        t->entries[code >> (len - 8)] = JpegHuffmanLookup::kLong << 13;
+        const int n = t->long_count++;
+        t->long_code[n] = uint16_t(code << (16 - len));
+        t->long_symbol[n] = sym;
+        t->long_length[n] = uint8_t(len);
+      }
+    }
+    code <<= 1;
+  }
+  return total;
+}
+
+void ScaleQuantTable(const uint8_t raw[64], int32_t scaled[64], double factor) {
+  double a[8];
+  a[0] = 1.0;
+  for (int i = 1; i < 8; ++i) a[i] = std::sqrt(2.0) * std::cos(i * M_PI / 16.0);
+  for (int k = 0; k < 64; ++k) {
+    const int n = kJpegZigZag[k];
+    const double v = raw[k] * 65536.0 * factor * 8.0 * a[n >> 3] * a[n & 7];
+    scaled[k] = int32_t(std::lround(v));
+  }
+}
+
+// ---------------------------------------------------------------- transform
+
+namespace {
+
+// x + (x * k >> 16) in 16-bit arithmetic.
+inline int16_t Mul(int16_t x, int k) {
+  return int16_t(x + ((int32_t(x) * k) >> 16));
+}
+inline int16_t Add(int16_t a, int16_t b) {
+  return int16_t(a + b);
+}
+inline int16_t Sub(int16_t a, int16_t b) {
+  return int16_t(a - b);
+}
+
+// One-dimensional transform down the 8 columns of d (in place), eight lanes.
+inline void Idct8Columns(int16_t* d) {
+  for (int j = 0; j < 8; ++j) {
+    const int16_t t10 = Add(d[0 * 8 + j], d[4 * 8 + j]);
+    const int16_t t11 = Sub(d[0 * 8 + j], d[4 * 8 + j]);
+    const int16_t t13 = Add(d[2 * 8 + j], d[6 * 8 + j]);
+    const int16_t t12 = Sub(Mul(Sub(d[2 * 8 + j], d[6 * 8 + j]), 27146), t13);
+    const int16_t e0 = Add(t10, t13), e3 = Sub(t10, t13);
+    const int16_t e1 = Add(t11, t12), e2 = Sub(t11, t12);
+
+    const int16_t z13 = Add(d[5 * 8 + j], d[3 * 8 + j]);
+    const int16_t z10 = Sub(d[5 * 8 + j], d[3 * 8 + j]);
+    const int16_t z11 = Add(d[1 * 8 + j], d[7 * 8 + j]);
+    const int16_t z12 = Sub(d[1 * 8 + j], d[7 * 8 + j]);
+    const int16_t o7 = Add(z11, z13);
+    const int16_t o11 = Mul(Sub(z11, z13), 27146);
+    const int16_t z5 = Mul(Sub(z12, z10), -15377);                        // 0.765367
+    const int16_t o10 = Sub(int16_t(-z5), Mul(int16_t(2 * z10), 20091));  // 2.613126
+    const int16_t o12 = Add(Mul(z12, 5400), z5);                          // 1.082392
+    const int16_t o6 = Sub(o12, o7);
+    const int16_t o5 = Sub(o11, o6);
+    const int16_t o4 = Add(o10, o5);
+
+    d[0 * 8 + j] = Add(e0, o7);
+    d[7 * 8 + j] = Sub(e0, o7);
+    d[1 * 8 + j] = Add(e1, o6);
+    d[6 * 8 + j] = Sub(e1, o6);
+    d[2 * 8 + j] = Add(e2, o5);
+    d[5 * 8 + j] = Sub(e2, o5);
+    d[4 * 8 + j] = Add(e3, o4);
+    d[3 * 8 + j] = Sub(e3, o4);
+  }
+}
+
+inline void Transpose8x8(const int16_t* in, int16_t* out) {
+  for (int r = 0; r < 8; ++r)
+    for (int c = 0; c < 8; ++c) out[c * 8 + r] = in[r * 8 + c];
+}
+
+}  // namespace
+
+void InverseDCT8x8(int stride, int16_t* dst, int16_t* coef) {
+  alignas(16) int16_t a[64], b[64];
+  std::memcpy(a, coef, sizeof a);
+  std::memset(coef, 0, 64 * sizeof(int16_t));
+  Idct8Columns(a);
+  Transpose8x8(a, b);
+  Idct8Columns(b);
+  Transpose8x8(b, a);
+  for (int r = 0; r < 8; ++r) std::memcpy(dst + r * stride, a + r * 8, 8 * sizeof(int16_t));
+}
+
+// ---------------------------------------------------------------- upsampling
+
+namespace {
+
+// Two outputs for s_i from its neighbours (quarter sample before and after).
+// Samples and intermediate sums are 16-bit, as in the vector form.
+inline int16_t UpFirst(int16_t sm2, int16_t sm1, int16_t s, int16_t sp1, int16_t sp2) {
+  return int16_t(s + int16_t(int16_t(sp2 - sp1) >> 5) - int16_t(int16_t(s + sm2) >> 4) -
+                 int16_t(sp1 >> 3) + int16_t(sm1 >> 2));
+}
+inline int16_t UpSecond(int16_t sm2, int16_t sm1, int16_t s, int16_t sp1, int16_t sp2) {
+  return int16_t(s + int16_t(int16_t(sm2 - sm1) >> 5) - int16_t(int16_t(s + sp2) >> 4) -
+                 int16_t(sm1 >> 3) + int16_t(sp1 >> 2));
+}
+
+// One row pair of the vertical doubling from rows a..e (i-2 .. i+2), in
+// 16-bit arithmetic so that it runs eight or sixteen samples at a time.
+void UpsampleRowPair(const int16_t* __restrict a, const int16_t* __restrict b,
+                     const int16_t* __restrict c, const int16_t* __restrict d,
+                     const int16_t* __restrict e, int n, int16_t* __restrict o1,
+                     int16_t* __restrict o2) {
+  for (int x = 0; x < n; ++x) {
+    const int16_t sm2 = a[x], sm1 = b[x], s = c[x], sp1 = d[x], sp2 = e[x];
+    o1[x] = int16_t(s + int16_t(int16_t(sp2 - sp1) >> 5) - int16_t(int16_t(s + sm2) >> 4) -
+                    int16_t(sp1 >> 3) + int16_t(sm1 >> 2));
+    o2[x] = int16_t(s + int16_t(int16_t(sm2 - sm1) >> 5) - int16_t(int16_t(s + sp2) >> 4) -
+                    int16_t(sm1 >> 3) + int16_t(sp1 >> 2));
+  }
+}
+
+}  // namespace
+
+void UpsampleJpegChromaH(const int16_t* in, int n, int16_t* out) {
+  auto at = [&](int i) -> int16_t { return (i < 0 || i >= n) ? int16_t(0) : in[i]; };
+  auto edge = [&](int i) {
+    const int16_t sm2 = at(i - 2), sm1 = at(i - 1), s = in[i], sp1 = at(i + 1), sp2 = at(i + 2);
+    out[2 * i] = UpFirst(sm2, sm1, s, sp1, sp2);
+    out[2 * i + 1] = UpSecond(sm2, sm1, s, sp1, sp2);
+  };
+  const int inner_end = std::max(2, n - 2);
+  for (int i = 0; i < std::min(2, n); ++i) edge(i);
+  for (int i = 2; i < inner_end; ++i) {
+    const int16_t sm2 = in[i - 2], sm1 = in[i - 1], s = in[i], sp1 = in[i + 1], sp2 = in[i + 2];
+    out[2 * i] = UpFirst(sm2, sm1, s, sp1, sp2);
+    out[2 * i + 1] = UpSecond(sm2, sm1, s, sp1, sp2);
+  }
+  for (int i = std::max(inner_end, 2); i < n; ++i) edge(i);
+}
+
+void UpsampleJpegChromaV(const int16_t* const rows[12], int n, int16_t* out, int stride) {
+  std::vector<int16_t> zero;
+  const int16_t* r[12];
+  for (int i = 0; i < 12; ++i) {
+    if (!rows[i] && zero.empty()) zero.assign(size_t(n), 0);
+    r[i] = rows[i] ? rows[i] : zero.data();
+  }
+  for (int i = 0; i < 8; ++i) {
+    // Rows i-2 .. i+2 of the doubled rows (the array starts two rows above).
+    int16_t* o1 = out + (2 * i) * stride;
+    UpsampleRowPair(r[i], r[i + 1], r[i + 2], r[i + 3], r[i + 4], n, o1, o1 + stride);
+  }
+}
+
+// ---------------------------------------------------------------- decoder
+
+JpegDecoder::JpegDecoder() {
+  std::memset(quant_raw, 0, sizeof quant_raw);
+  std::memset(quant_scaled, 0, sizeof quant_scaled);
+  std::memset(huffman, 0, sizeof huffman);
+}
+
+JpegDecoder::~JpegDecoder() = default;
+
+void JpegDecoder::SetDefaultTables() {
+  for (int k = 0; k < 64; ++k) {
+    quant_raw[0][k] = kJpegStdLumaQuant[kJpegZigZag[k]];
+    quant_raw[1][k] = kJpegStdChromaQuant[kJpegZigZag[k]];
+    quant_raw[2][k] = kJpegStdChromaQuant[kJpegZigZag[k]];
+  }
+  BuildHuffmanLookup(&huffman[0], kJpegStdDcLumaBits, kJpegStdDcLumaValues);
+  BuildHuffmanLookup(&huffman[1], kJpegStdAcLumaBits, kJpegStdAcLumaValues);
+  BuildHuffmanLookup(&huffman[2], kJpegStdDcChromaBits, kJpegStdDcChromaValues);
+  BuildHuffmanLookup(&huffman[3], kJpegStdAcChromaBits, kJpegStdAcChromaValues);
+  BuildHuffmanLookup(&huffman[4], kJpegStdDcChromaBits, kJpegStdDcChromaValues);
+  BuildHuffmanLookup(&huffman[5], kJpegStdAcChromaBits, kJpegStdAcChromaValues);
+  BuildHuffmanLookup(&huffman[6], kJpegStdDcChromaBits, kJpegStdDcChromaValues);
+  BuildHuffmanLookup(&huffman[7], kJpegStdAcChromaBits, kJpegStdAcChromaValues);
+}
+
+void JpegDecoder::PrescaleTables() {
+  for (int t = 0; t < 3; ++t) ScaleQuantTable(quant_raw[t], quant_scaled[t], 1.0);
+}
+
+int JpegDecoder::SetFrame(int w, int h, JpegLayout l, bool prog) {
+  width = w;
+  height = h;
+  layout = l;
+  progressive = prog;
+  int lh = 1, lv = 1;
+  switch (l) {
+    case JpegLayout::kGray:
+    case JpegLayout::k444:
+      break;
+    case JpegLayout::k422:
+      lh = 2;
+      break;
+    case JpegLayout::k440:
+      lv = 2;
+      break;
+    case JpegLayout::k420:
+      lh = lv = 2;
+      break;
+  }
+  num_components = (l == JpegLayout::kGray) ? 1 : 3;
+  mcu_width = 8 * lh;
+  mcu_height = 8 * lv;
+  mcus_per_row = (w + mcu_width - 1) / mcu_width;
+  mcu_rows = (h + mcu_height - 1) / mcu_height;
+  component[0].h = lh;
+  component[0].v = lv;
+  component[0].block_offset = 0;
+  blocks_per_mcu = 0;
+  for (int c = 0; c < num_components; ++c) {
+    if (c > 0) component[c].h = component[c].v = 1;
+    component[c].block_offset = blocks_per_mcu;
+    for (int b = 0; b < component[c].h * component[c].v; ++b) block_component[blocks_per_mcu++] = c;
+  }
+  const uint64_t blocks = uint64_t(mcus_per_row) * uint64_t(mcu_rows) * blocks_per_mcu;
+  if (prog) {
+    if (blocks * 64 * sizeof(int16_t) > kMaxCoefficientBytes) return kTooLarge;
+    coefficient_count_ = size_t(blocks) * 64;
+    coefficients_.reset(new (std::nothrow) int16_t[coefficient_count_]());
+    if (!coefficients_) return kTooLarge;
+  }
+  plane_width_ = mcus_per_row * mcu_width;
+  const size_t pw = size_t(plane_width_);
+  const int slots = (lv == 2) ? 2 : 1;
+  for (int s = 0; s < slots; ++s) {
+    luma_[s].assign(pw * mcu_height, 0);
+    if (num_components == 3)
+      for (int c = 0; c < 2; ++c) chroma_[s][c].assign(pw * 8, 0);
+  }
+  if (num_components == 3) {
+    for (int c = 0; c < 2; ++c) {
+      if (lh == 2) chroma_pre_[c].assign(size_t(mcus_per_row) * 8 * 8, 0);
+      if (lv == 2) {
+        chroma_above_[c].assign(pw * 2, 0);
+        chroma_out_[c].assign(pw * 16, 0);
+      }
+    }
+  }
+  row_ = 0;
+  next_mcu_ = 0;
+  mcus_since_restart_ = 0;
+  failed_ = false;
+  return 0;
+}
+
+// ---------------------------------------------------------------- bit reader
+
+void JpegDecoder::ResetBits() {
+  bit_buffer_ = 0;
+  bit_count_ = 0;
+  phantom_bytes_ = 0;
+}
+
+void JpegDecoder::BeginEntropy(JpegInput* input) {
+  input_ = input;
+  base_ = cur_ = end_ = kEmpty;
+  ResetBits();
+  eob_run_ = 0;
+  for (auto& c : component) c.dc_pred = 0;
+}
+
+void JpegDecoder::Refill() {
+  // Fast path: eight bytes without 0xFF among them enter at once.
+  if (phantom_bytes_ == 0 && end_ - cur_ >= 8) {
+    uint64_t word;
+    std::memcpy(&word, cur_, 8);
+    // Any byte equal to 0xFF?
+    const uint64_t inv = ~word;
+    if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0) {
+      const int take = (64 - bit_count_) >> 3;
+      const uint64_t be = __builtin_bswap64(word);
+      bit_buffer_ |= (take == 8 ? be : (be >> (64 - 8 * take)) << (64 - 8 * take)) >> bit_count_;
+      bit_count_ += 8 * take;
+      cur_ += take;
+      return;
+    }
+  }
+  while (bit_count_ <= 56) {
+    uint32_t b = 0;
+    if (phantom_bytes_ == 0 && cur_ < end_) {
+      b = *cur_;
+      if (b != 0xFF) {
+        ++cur_;
+      } else if (cur_ + 1 < end_ && cur_[1] == 0) {
+        cur_ += 2;
+      } else {
+        b = 0;  // a marker: feed zeros and stay before it
+        ++phantom_bytes_;
+      }
+    } else {
+      ++phantom_bytes_;
+    }
+    bit_buffer_ |= uint64_t(b) << (56 - bit_count_);
+    bit_count_ += 8;
+  }
+}
+
+inline uint32_t JpegDecoder::GetBits(int n) {
+  if (n == 0) return 0;
+  if (bit_count_ < n) Refill();
+  const uint32_t v = uint32_t(bit_buffer_ >> (64 - n));
+  bit_buffer_ <<= n;
+  bit_count_ -= n;
+  return v;
+}
+
+// Returns the symbol and consumes its code; -1 for a code no table entry has
+// (one bit is consumed so that decoding moves on).
+int JpegDecoder::DecodeSymbol(const JpegHuffmanLookup& t) {
+  if (bit_count_ < 16) Refill();
+  const uint32_t e = t.entries[bit_buffer_ >> 56];
+  const uint32_t kind = (e >> 13) & 3;
+  if (kind == JpegHuffmanLookup::kSymbol || kind == JpegHuffmanLookup::kValue) {
+    const int len = (e >> 8) & 31;
+    const int code_len = kind == JpegHuffmanLookup::kValue ? len - (e & 15) : len;
+    bit_buffer_ <<= code_len;
+    bit_count_ -= code_len;
+    return int(e & 0xFF);
+  }
+  if (kind == JpegHuffmanLookup::kLong) {
+    const uint16_t peek = uint16_t(bit_buffer_ >> 48);
+    int lo = 0, hi = t.long_count - 1, found = -1;
+    while (lo <= hi) {
+      const int mid = (lo + hi) >> 1;
+      if (t.long_code[mid] <= peek) {
+        found = mid;
+        lo = mid + 1;
+      } else {
+        hi = mid - 1;
+      }
+    }
+    if (found >= 0) {
+      const int len = t.long_length[found];
+      if (((peek ^ t.long_code[found]) >> (16 - len)) == 0) {
+        bit_buffer_ <<= len;
+        bit_count_ -= len;
+        return t.long_symbol[found];
+      }
+    }
+  }
+  bit_buffer_ <<= 1;
+  bit_count_ -= 1;
+  return -1;
+}
+
+void JpegDecoder::GiveBackWholeBytes() {
+  const int whole = bit_count_ / 8;
+  const int phantom = std::min(whole, phantom_bytes_);
+  for (int i = phantom; i < whole; ++i) {
+    const uint32_t byte = uint32_t(bit_buffer_ >> (64 - bit_count_ + 8 * i)) & 0xFF;
+    cur_ -= (byte == 0xFF) ? 2 : 1;
+  }
+  bit_count_ -= whole * 8;
+  if (bit_count_ == 0)
+    bit_buffer_ = 0;
+  else
+    bit_buffer_ &= ~uint64_t(0) << (64 - bit_count_);
+  phantom_bytes_ = 0;
+}
+
+void JpegDecoder::ReturnBufferedBytes() {
+  GiveBackWholeBytes();
+  bit_buffer_ = 0;
+  bit_count_ = 0;
+}
+
+void JpegDecoder::EndEntropy() {
+  ReturnBufferedBytes();
+  if (input_) input_->Advance(int(cur_ - base_));
+  base_ = cur_ = end_ = kEmpty;
+}
+
+// Makes sure at least `need` bytes are in the window when the input has them.
+// False when no byte is left at all.
+bool JpegDecoder::EnsureWindow(int need) {
+  if (end_ - cur_ >= need) return true;
+  GiveBackWholeBytes();
+  input_->Advance(int(cur_ - base_));
+  int avail = 0;
+  const uint8_t* p = input_->PeekUpTo(need, &avail);
+  if (!p || avail <= 0) {
+    base_ = cur_ = end_ = kEmpty;
+    return false;
+  }
+  base_ = cur_ = p;
+  end_ = p + avail;
+  return true;
+}
+
+bool JpegDecoder::Restart() {
+  ReturnBufferedBytes();
+  for (auto& c : component) c.dc_pred = 0;
+  eob_run_ = 0;
+  for (;;) {
+    if (end_ - cur_ < 2 && !EnsureWindow(kScanWindow)) return false;
+    if (end_ - cur_ < 2) {
+      // One byte left and no more input.
+      cur_ = end_;
+      EnsureWindow(kScanWindow);
+      return false;
+    }
+    if (cur_[0] == 0xFF && cur_[1] >= 0xD0 && cur_[1] <= 0xD7) {
+      cur_ += 2;
+      return true;
+    }
+    ++cur_;
+  }
+}
+
+// ---------------------------------------------------------------- blocks
+
+void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
+  for (int b = 0; b < blocks_per_mcu; ++b) {
+    Component& comp = component[block_component[b]];
+    const int32_t* q = quant_scaled[comp.quant];
+    int16_t* blk = blocks[b];
+    if (bit_count_ < 32) Refill();
+    const int s = DecodeSymbol(huffman[comp.dc_slot]);
+    const int size = s < 0 ? 0 : std::min(s & 15, 16);
+    comp.dc_pred += Extend(GetBits(size), size);
+    blk[0] = int16_t((int64_t(comp.dc_pred) * q[0]) >> 16);
+    const JpegHuffmanLookup& ac = huffman[comp.ac_slot];
+    for (int k = 1; k < 64;) {
+      if (bit_count_ < 32) Refill();
+      const uint32_t e = ac.entries[bit_buffer_ >> 56];
+      if (((e >> 13) & 3) == JpegHuffmanLookup::kValue) {
+        const int len = (e >> 8) & 31;
+        bit_buffer_ <<= len;
+        bit_count_ -= len;
+        k += (e >> 4) & 15;
+        if (k > 63) break;
+        const int32_t value = int16_t(e >> 16);
+        blk[kJpegZigZag[k]] = int16_t((int64_t(value) * q[k] + 32768) >> 16);
+        ++k;
+        continue;
+      }
+      const int sym = DecodeSymbol(ac);
+      if (sym <= 0) break;  // end of block (or an undefined code)
+      const int run = sym >> 4, sz = sym & 15;
+      if (sz == 0) {
+        k += 16;  // run of 16 zeros (or a meaningless symbol)
+        continue;
+      }
+      k += run;
+      if (k > 63) break;
+      const int32_t value = Extend(GetBits(sz), sz);
+      blk[kJpegZigZag[k]] = int16_t((int64_t(value) * q[k] + 32768) >> 16);
+      ++k;
+    }
+  }
+}
+
+void JpegDecoder::DequantizeStoredBlocks(size_t mcu, int16_t (*blocks)[64]) {
+  const int16_t* src = coefficients_.get() + mcu * blocks_per_mcu * 64;
+  for (int b = 0; b < blocks_per_mcu; ++b, src += 64) {
+    const int32_t* q = quant_scaled[component[block_component[b]].quant];
+    int16_t* blk = blocks[b];
+    blk[0] = int16_t((int64_t(src[0]) * q[0]) >> 16);
+    for (int k = 1; k < 64; ++k)
+      if (src[k]) blk[kJpegZigZag[k]] = int16_t((int64_t(src[k]) * q[k] + 32768) >> 16);
+  }
+}
+
+void JpegDecoder::PlaceBlocks(int16_t (*blocks)[64], int mcu_x, int slot) {
+  const int pw = plane_width_;
+  int16_t* luma = luma_[slot].data() + mcu_x * mcu_width;
+  const int lh = component[0].h;
+  for (int b = 0; b < blocks_per_mcu; ++b) {
+    const int c = block_component[b];
+    if (c == 0) {
+      blocks[b][0] = int16_t(blocks[b][0] + 8192);  // level shift of the first component
+      const int i = b, bx = i % lh, by = i / lh;
+      InverseDCT8x8(pw, luma + by * 8 * pw + bx * 8, blocks[b]);
+    } else if (lh == 2) {
+      InverseDCT8x8(mcus_per_row * 8, chroma_pre_[c - 1].data() + mcu_x * 8, blocks[b]);
+    } else {
+      InverseDCT8x8(pw, chroma_[slot][c - 1].data() + mcu_x * 8, blocks[b]);
+    }
+  }
+}
+
+bool JpegDecoder::DecodeMcuRow(int slot) {
+  alignas(16) int16_t blocks[6][64];
+  std::memset(blocks, 0, sizeof blocks);
+  for (int mx = 0; mx < mcus_per_row; ++mx, ++next_mcu_) {
+    if (progressive) {
+      if (next_mcu_ >= size_t(mcus_per_row) * mcu_rows) return false;
+      DequantizeStoredBlocks(next_mcu_, blocks);
+    } else {
+      if (restart_interval > 0 && mcus_since_restart_ == restart_interval) {
+        if (!Restart()) {
+          std::fprintf(stderr, "Error %li\n", long(kRestartNotFound));
+          return false;
+        }
+        mcus_since_restart_ = 0;
+      }
+      if (!EnsureWindow(kWindowPerBlock * blocks_per_mcu)) return false;
+      DecodeHuffmanBlocks(blocks);
+      ++mcus_since_restart_;
+    }
+    PlaceBlocks(blocks, mx, slot);
+  }
+  if (num_components == 3 && component[0].h == 2) {
+    const int cw = mcus_per_row * 8;
+    for (int c = 0; c < 2; ++c)
+      for (int r = 0; r < 8; ++r)
+        UpsampleJpegChromaH(chroma_pre_[c].data() + r * cw, cw,
+                            chroma_[slot][c].data() + size_t(r) * plane_width_);
+  }
+  return true;
+}
+
+bool JpegDecoder::ReadRows(const int16_t* rows[3]) {
+  if (failed_ || row_ >= mcu_rows * mcu_height || (!input_ && !progressive)) return false;
+  const int pw = plane_width_;
+  const bool vertical = component[0].v == 2 && num_components == 3;
+  const int m = row_ / mcu_height, r = row_ % mcu_height;
+  if (r == 0) {
+    if (!vertical) {
+      current_slot_ = 0;
+      if (!DecodeMcuRow(0)) failed_ = true;
+    } else {
+      if (m == 0) {
+        slot_ok_[0] = DecodeMcuRow(0);
+        for (auto& a : chroma_above_) std::fill(a.begin(), a.end(), 0);
+      } else {
+        const int prev = (m - 1) & 1;
+        for (int c = 0; c < 2; ++c)
+          std::memcpy(chroma_above_[c].data(), chroma_[prev][c].data() + 6 * size_t(pw),
+                      2 * size_t(pw) * sizeof(int16_t));
+      }
+      current_slot_ = m & 1;
+      if (!slot_ok_[current_slot_]) failed_ = true;
+      const bool has_next = m + 1 < mcu_rows;
+      const int next = (m + 1) & 1;
+      slot_ok_[next] = has_next && !failed_ && DecodeMcuRow(next);
+      if (!failed_) {
+        for (int c = 0; c < 2; ++c) {
+          const int16_t* in[12];
+          in[0] = m > 0 ? chroma_above_[c].data() : nullptr;
+          in[1] = m > 0 ? chroma_above_[c].data() + pw : nullptr;
+          for (int i = 0; i < 8; ++i) in[2 + i] = chroma_[current_slot_][c].data() + size_t(i) * pw;
+          in[10] = slot_ok_[next] ? chroma_[next][c].data() : nullptr;
+          in[11] = slot_ok_[next] ? chroma_[next][c].data() + pw : nullptr;
+          UpsampleJpegChromaV(in, pw, chroma_out_[c].data(), pw);
+        }
+      }
+    }
+    if (failed_) return false;
+  }
+  const int s = current_slot_;
+  rows[0] = luma_[s].data() + size_t(r) * pw;
+  if (num_components == 3) {
+    for (int c = 0; c < 2; ++c)
+      rows[1 + c] =
+          vertical ? chroma_out_[c].data() + size_t(r) * pw : chroma_[s][c].data() + size_t(r) * pw;
+  } else {
+    rows[1] = rows[2] = nullptr;
+  }
+  ++row_;
+  return true;
+}
+
+// ---------------------------------------------------------------- progressive
+
+// Maps block (bx, by) of a component's block grid to its place in the store.
+bool JpegDecoder::BlockOfScan(const JpegScan&, int c, int bx, int by, size_t* index) const {
+  const Component& comp = component[c];
+  const int mx = bx / comp.h, my = by / comp.v;
+  if (mx >= mcus_per_row || my >= mcu_rows) return false;
+  const size_t mcu = size_t(my) * mcus_per_row + mx;
+  const int b = comp.block_offset + (by % comp.v) * comp.h + bx % comp.h;
+  *index = (mcu * blocks_per_mcu + b) * 64;
+  return true;
+}
+
+template <typename BlockFn>
+int JpegDecoder::ForEachScanBlock(const JpegScan& scan, int restart_error, int input_error,
+                                  BlockFn fn) {
+  int since_restart = 0;
+  auto step = [&]() -> int {
+    if (scan.restart_interval > 0 && since_restart == scan.restart_interval) {
+      if (!Restart()) {
+        std::fprintf(stderr, "Error %li\n", long(restart_error));
+        return restart_error;
+      }
+      since_restart = 0;
+    }
+    if (!EnsureWindow(kScanWindow)) {
+      std::fprintf(stderr, "Error %li\n", long(input_error));
+      return input_error;
+    }
+    ++since_restart;
+    return 0;
+  };
+  if (scan.num_components == 1) {
+    const int c = scan.component[0];
+    const Component& comp = component[c];
+    const int hmax = component[0].h, vmax = component[0].v;
+    // Blocks that hold image samples of this component.
+    const int cw = (width * comp.h + hmax - 1) / hmax, ch = (height * comp.v + vmax - 1) / vmax;
+    const int bw = (cw + 7) / 8, bh = (ch + 7) / 8;
+    for (int by = 0; by < bh; ++by) {
+      for (int bx = 0; bx < bw; ++bx) {
+        if (int rc = step()) return rc;
+        size_t index;
+        if (!BlockOfScan(scan, c, bx, by, &index)) continue;
+        if (int rc = fn(c, coefficients_.get() + index)) return rc;
+      }
+    }
+    return 0;
+  }
+  for (int my = 0; my < mcu_rows; ++my) {
+    for (int mx = 0; mx < mcus_per_row; ++mx) {
+      if (int rc = step()) return rc;
+      const size_t mcu = size_t(my) * mcus_per_row + mx;
+      for (int i = 0; i < scan.num_components; ++i) {
+        const int c = scan.component[i];
+        const Component& comp = component[c];
+        for (int b = 0; b < comp.h * comp.v; ++b) {
+          const size_t index = (mcu * blocks_per_mcu + comp.block_offset + b) * 64;
+          if (int rc = fn(c, coefficients_.get() + index)) return rc;
+        }
+      }
+    }
+  }
+  return 0;
+}
+
+int JpegDecoder::DecodeProgressiveDC(const JpegScan& scan) {
+  if (!coefficients_) return kDcInputEnded;
+  for (auto& c : component) c.dc_pred = 0;
+  const bool refine = scan.ah != 0;
+  return ForEachScanBlock(scan, kDcRestartFailed, kDcInputEnded, [&](int c, int16_t* coef) {
+    if (refine) {
+      coef[0] = int16_t(coef[0] * 2 + int(GetBits(1)));
+    } else {
+      Component& comp = component[c];
+      const int s = DecodeSymbol(huffman[comp.dc_slot]);
+      const int size = s < 0 ? 0 : std::min(s & 15, 16);
+      comp.dc_pred += Extend(GetBits(size), size);
+      coef[0] = int16_t(comp.dc_pred);
+    }
+    return 0;
+  });
+}
+
+int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
+  if (!coefficients_) return kAcInputEnded;
+  eob_run_ = 0;
+  const int ss = scan.ss, se = std::min(scan.se, 63);
+  const bool refine = scan.ah != 0;
+  auto correct = [&](int16_t* c) {
+    const int bit = int(GetBits(1));
+    if (bit)
+      *c = int16_t(*c * 2 + (*c > 0 ? 1 : -1));
+    else
+      *c = int16_t(*c * 2);
+  };
+  return ForEachScanBlock(scan, kAcRestartFailed, kAcInputEnded, [&](int c, int16_t* coef) {
+    const JpegHuffmanLookup& ac = huffman[component[c].ac_slot];
+    int k = ss;
+    if (!refine) {
+      if (eob_run_ > 0) {
+        --eob_run_;
+        return 0;
+      }
+      for (; k <= se; ++k) {
+        if (bit_count_ < 32) Refill();
+        const int sym = DecodeSymbol(ac);
+        if (sym < 0) {
+          std::fprintf(stderr, "\nUndefined code occured\n");
+          return kUndefinedCode;
+        }
+        const int r = sym >> 4, s = sym & 15;
+        if (s) {
+          k += r;
+          if (k > se) break;
+          coef[k] = int16_t(Extend(GetBits(s), s));
+        } else if (r < 15) {
+          eob_run_ = (1 << r) + int(GetBits(r)) - 1;
+          break;
+        } else {
+          k += 15;
+        }
+      }
+      return 0;
+    }
+    if (eob_run_ == 0) {
+      for (; k <= se; ++k) {
+        if (bit_count_ < 32) Refill();
+        const int sym = DecodeSymbol(ac);
+        if (sym < 0) {
+          std::fprintf(stderr, "\nUndefined code occured\n");
+          return kUndefinedCode;
+        }
+        int r = sym >> 4;
+        const int s = sym & 15;
+        int value = 0;
+        if (s) {
+          value = GetBits(1) ? 1 : -1;
+        } else if (r < 15) {
+          eob_run_ = (1 << r) + int(GetBits(r));
+          break;
+        }
+        // Skip r zero-history coefficients, correcting the others on the way.
+        for (; k <= se; ++k) {
+          if (coef[k] != 0) {
+            correct(&coef[k]);
+          } else {
+            if (r == 0) break;
+            --r;
+          }
+        }
+        if (value && k <= se) coef[k] = int16_t(value);
+      }
+    }
+    if (eob_run_ > 0) {
+      for (; k <= se; ++k)
+        if (coef[k] != 0) correct(&coef[k]);
+      --eob_run_;
+    }
+    return 0;
+  });
+}
