@@ -3,6 +3,8 @@
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -422,6 +424,48 @@ std::string ToVersion10(std::string s) {
   return s;
 }
 
+// Switches LC_NUMERIC to a locale with a decimal comma for the scope, building
+// one with localedef when the system has none installed. active() is false when
+// neither works.
+class DecimalCommaLocale {
+ public:
+  DecimalCommaLocale() {
+    const char* old = std::setlocale(LC_NUMERIC, nullptr);
+    saved_ = old != nullptr ? old : "C";
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"}) {
+      if (TrySet(name)) return;
+    }
+    const std::string dir = ::testing::TempDir() + "kx_locale" + std::to_string(::getpid());
+    dir_ = dir;
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
+    const std::string cmd = "localedef -i de_DE -f ISO-8859-1 '" + dir + "/de_DE' >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) != 0 && !std::ifstream(dir + "/de_DE/LC_NUMERIC")) return;
+    ::setenv("LOCPATH", dir.c_str(), 1);
+    TrySet("de_DE");
+  }
+  ~DecimalCommaLocale() {
+    std::setlocale(LC_NUMERIC, saved_.c_str());
+    ::unsetenv("LOCPATH");
+    std::error_code ignored;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+  }
+  bool active() const { return active_; }
+
+ private:
+  bool TrySet(const char* name) {
+    if (std::setlocale(LC_NUMERIC, name) == nullptr) return false;
+    char text[16];
+    std::snprintf(text, sizeof(text), "%.1f", 1.5);
+    active_ = std::string(text) == "1,5";
+    if (!active_) std::setlocale(LC_NUMERIC, saved_.c_str());
+    return active_;
+  }
+  std::string saved_;
+  std::string dir_;  // a locale built for the test, removed afterwards
+  bool active_ = false;
+};
+
 TEST(PerspectiveCamera, DescribeWritesTheCahvFile) {
   PerspectiveCamera cam;
   cam.SetName("shot 12");
@@ -435,19 +479,28 @@ TEST(PerspectiveCamera, DescribeWritesTheCahvFile) {
   EXPECT_EQ(ReadFile(path), golden);
   ASSERT_TRUE(cam.Describe(path.c_str(), 10));
   EXPECT_EQ(ReadFile(path), ToVersion10(golden));
-  std::remove(path.c_str());
 
-  // An unnamed camera, and a decimal comma locale if the system has one.
   PerspectiveCamera plain;
-  const char* old = std::setlocale(LC_NUMERIC, nullptr);
-  const std::string saved = old != nullptr ? old : "C";
-  const bool comma = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
   ASSERT_TRUE(plain.Describe(path.c_str(), 11));
-  std::setlocale(LC_NUMERIC, saved.c_str());
-  const std::string text = ReadFile(path);
+  EXPECT_NE(ReadFile(path).find("; Camera-name: not set\n"), std::string::npos);
   std::remove(path.c_str());
-  EXPECT_NE(text.find("; Camera-name: not set\n"), std::string::npos);
-  EXPECT_NE(text.find("\t0.100000\t0.100000\n"), std::string::npos) << (comma ? "de_DE" : "C");
+}
+
+TEST(PerspectiveCamera, DescribeWritesDecimalPointsWhateverTheLocale) {
+  PerspectiveCamera cam;
+  cam.SetName("shot 12");
+  cam.Set({1.5, -2, 0.25}, {0, 0, 1}, {720, 0, 10}, {0, 576, -4}, 720, 576, -1e-4, 0.1, 0.1, 0, 0,
+          Fisheye);
+  const std::string path = TempPath("cahv_locale");
+  std::string text;
+  {
+    DecimalCommaLocale comma;
+    if (!comma.active()) GTEST_SKIP() << "no locale with a decimal comma";
+    ASSERT_TRUE(cam.Describe(path.c_str(), 11));
+    text = ReadFile(path);
+  }
+  std::remove(path.c_str());
+  EXPECT_EQ(text, ReadFile(std::string(KALVEX_SOURCE_DIR) + "/testdata/camera/shot12_v11.cahv"));
 }
 
 TEST(PerspectiveCamera, ReadParameterLeavesTheCameraAlone) {
