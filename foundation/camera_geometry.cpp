@@ -117,7 +117,9 @@ void GetCameraFromProjectionMatrix(const Matrix3x4& p, PerspectiveCamera& camera
     Matrix3x3 m;
     m.SetFromMatrix3x4(q);
     if (!m_inv.Invert(m)) {
-      Notify(2, "GetCameraFromProjectionMatrix: singular matrix, camera centre not defined");
+      Notify(2,
+             "GetCameraFromProjectionMatrix: singular left 3x3 block, centre computed with the "
+             "identity");
     }
   } else {
     Notify(2, "GetCameraFromProjectionMatrix: norm=0");
