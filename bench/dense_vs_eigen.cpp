@@ -1,5 +1,6 @@
 // Dense products and SVD side by side with Eigen on the same matrices in the
 // same run; prints our time, Eigen's time and their ratio per size.
+// bench-peer: libeigen3-dev
 #include <benchmark/benchmark.h>
 #include <Eigen/Dense>
 
