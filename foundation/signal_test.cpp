@@ -139,6 +139,19 @@ TEST(SignalTest, SlotsMayChangeConnectionsDuringEmit) {
        },
        {"C", "B", "A"},
        {"D", "C", "B", "A"}},
+      {"slot connects so many that the pool grows during emit",
+       [](Signal0& s, Actor&, Actor&, Actor& c, Actor& d) {
+         c.action = [&] {
+           for (int i = 0; i < 64; ++i) s.Connect(&d, &Actor::Slot);
+           c.action = nullptr;
+         };
+       },
+       {"C", "B", "A"},
+       [] {
+         Log log(64, "D");
+         log.insert(log.end(), {"C", "B", "A"});
+         return log;
+       }()},
       {"slot disconnects everything",
        [](Signal0& s, Actor&, Actor& b, Actor&, Actor&) { b.action = [&] { s.DisconnectAll(); }; },
        {"C", "B"},

@@ -257,7 +257,9 @@ TEST_F(WorkerPoolTest, RequestsAboveTheSemaphoreLimitAreClampedAndLogged) {
   Notify(0, "WorkerPoolTest: run %d", ++run);
   const int n = WorkerPool::SetNumberOfThreads(5000);
   NotifyContext::SetOutputFunction(&NotifyContext::Instance());
-  EXPECT_THAT(log.lines, ::testing::Contains("Warning: 5000 threads requested, limited to 1024"));
+  if (!NotifyContext::Instance().LevelFixed()) {  // NFY_LEVEL may silence the log
+    EXPECT_THAT(log.lines, ::testing::Contains("Warning: 5000 threads requested, limited to 1024"));
+  }
   // Fewer when the system refuses threads: then the count says so, and jobs still end.
   EXPECT_LE(n, 1024);
   EXPECT_EQ(WorkerPool::GetNumberOfThreads(), n);
