@@ -80,7 +80,9 @@ void HouseholderTridiagonalize(size_t stride, double* a, int n, double* d, doubl
       for (int j = 0; j < i; ++j) {
         double g = 0.0;
         for (int k = 0; k < i; ++k) g += A(i, k) * A(k, j);
-        for (int k = 0; k < i; ++k) A(k, j) -= g * A(k, i);
+        // Unsigned index: GCC 12 at -O3 misreads the signed form of this loop.
+        for (size_t k = 0; k < static_cast<size_t>(i); ++k)
+          a[k * stride + j] -= g * a[k * stride + i];
       }
     }
     d[i] = A(i, i);

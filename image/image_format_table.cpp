@@ -10,15 +10,15 @@ constexpr OpenRoutine kOpenRoutines[16] = {
     // 0: no format
     nullptr,
     // 1: PNM
-    nullptr,
+    Adapt<OpenPNM>,
     // 2: TGA
-    nullptr,
+    Adapt<OpenTGA>,
     // 3: BMP
-    nullptr,
+    Adapt<OpenBMP>,
     // 4: PNG
-    nullptr,
+    Adapt<OpenPNG>,
     // 5: JPEG
-    nullptr,
+    Adapt<OpenJPEG>,
     // 6: GIF
     Adapt<OpenGIF>,
     // 7: DPX
@@ -30,7 +30,7 @@ constexpr OpenRoutine kOpenRoutines[16] = {
     // 10: refused
     nullptr,
     // 11: PM
-    nullptr,
+    Adapt<OpenPM>,
     // 12: CYUV
     Adapt<OpenCYUV>,
     // 13: PAL-DV frame file
@@ -38,7 +38,7 @@ constexpr OpenRoutine kOpenRoutines[16] = {
     // 14: NTSC-DV frame file
     Adapt<OpenNTSCDV>,
     // 15: TIFF (opened by name)
-    nullptr,
+    OpenTIFF,
 };
 
 }  // namespace

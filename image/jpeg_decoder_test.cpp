@@ -15,6 +15,215 @@ using jpeg_test::LoadPnm;
 
 namespace {
 
+// The transcribed standard tables against the zig-zag walk, the code-space
+// rules and the tables the peer library writes into a quality-50 file.
+TEST(JpegTables, MatchStandard) {
+  // Zig-zag: anti-diagonals, alternating direction.
+  int k = 0;
+  for (int s = 0; s < 15; ++s) {
+    for (int i = 0; i <= s; ++i) {
+      const int r = (s % 2 == 0) ? s - i : i, c = s - r;
+      if (r < 8 && c < 8) {
+        EXPECT_EQ(kJpegZigZag[k], r * 8 + c) << "index " << k;
+        ++k;
+      }
+    }
+  }
+  EXPECT_EQ(k, 64);
+
+  struct Table {
+    const uint8_t* bits;
+    const uint8_t* values;
+    int count;
+  };
+  const Table kTables[4] = {{kJpegStdDcLumaBits, kJpegStdDcLumaValues, 12},
+                            {kJpegStdAcLumaBits, kJpegStdAcLumaValues, 162},
+                            {kJpegStdDcChromaBits, kJpegStdDcChromaValues, 12},
+                            {kJpegStdAcChromaBits, kJpegStdAcChromaValues, 162}};
+  for (const Table& t : kTables) {
+    int sum = 0;
+    for (int i = 0; i < 16; ++i) sum += t.bits[i];
+    EXPECT_EQ(sum, t.count);
+    JpegHuffmanLookup lookup;
+    EXPECT_EQ(BuildHuffmanLookup(&lookup, t.bits, t.values), t.count);
+    if (t.count == 162) {
+      // Every (run, size) pair with size 1..10, plus EOB and ZRL, exactly once.
+      std::vector<int> seen(256, 0);
+      for (int i = 0; i < 162; ++i) ++seen[t.values[i]];
+      for (int v = 0; v < 256; ++v) {
+        const bool expected = v == 0x00 || v == 0xF0 || ((v & 15) >= 1 && (v & 15) <= 10);
+        EXPECT_EQ(seen[v], expected ? 1 : 0) << "symbol " << v;
+      }
+    }
+  }
+
+  // The peer writes exactly these tables at quality 50 without optimisation.
+  const std::vector<uint8_t> file = LoadFixture("q50.jpg");
+  int dqt = 0, dht = 0;
+  for (const jpeg_test::Segment& seg : jpeg_test::Segments(file)) {
+    size_t p = seg.offset + 4;
+    if (seg.marker == 0xDB) {
+      for (; p + 65 <= seg.end; p += 65, ++dqt) {
+        const uint8_t* expected = (file[p] & 15) == 0 ? kJpegStdLumaQuant : kJpegStdChromaQuant;
+        for (int i = 0; i < 64; ++i)
+          EXPECT_EQ(file[p + 1 + i], expected[kJpegZigZag[i]]) << "DQT " << dqt << " " << i;
+      }
+    } else if (seg.marker == 0xC4) {
+      while (p < seg.end) {
+        const int slot = (file[p] & 15) * 2 + (file[p] >> 4);
+        const Table& t = kTables[slot];
+        EXPECT_EQ(std::vector<uint8_t>(file.begin() + p + 1, file.begin() + p + 17),
+                  std::vector<uint8_t>(t.bits, t.bits + 16));
+        EXPECT_EQ(std::vector<uint8_t>(file.begin() + p + 17, file.begin() + p + 17 + t.count),
+                  std::vector<uint8_t>(t.values, t.values + t.count));
+        p += 17 + t.count;
+        ++dht;
+      }
+    }
+  }
+  EXPECT_EQ(dqt, 2);
+  EXPECT_EQ(dht, 4);
+}
+
+TEST(JpegHuffman, RejectsImpossibleTables) {
+  JpegHuffmanLookup t;
+  const uint8_t values[300] = {};
+  uint8_t three_of_one_bit[16] = {3};  // only two 1-bit codes exist
+  EXPECT_EQ(BuildHuffmanLookup(&t, three_of_one_bit, values), -1);
+  uint8_t too_many[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255};
+  too_many[14] = 2;  // 257 values
+  EXPECT_EQ(BuildHuffmanLookup(&t, too_many, values), -1);
+  // A long code still decodes through the list: 1 code of 1 bit, 1 of 12.
+  uint8_t counts[16] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  const uint8_t syms[2] = {0x01, 0x23};
+  EXPECT_EQ(BuildHuffmanLookup(&t, counts, syms), 2);
+  EXPECT_EQ(t.long_count, 1);
+  EXPECT_EQ(t.long_code[0], 0x8000);  // 1 followed by eleven zeros, left-aligned
+}
+
+// The 16-bit transform against the exact inverse DCT (in units of 1/64).
+TEST(JpegTransform, CloseToExactInverse) {
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> dist(-60, 60);
+  double a[8];
+  a[0] = 1;
+  for (int i = 1; i < 8; ++i) a[i] = std::sqrt(2.0) * std::cos(i * M_PI / 16);
+  double worst = 0, total = 0;
+  for (int trial = 0; trial < 200; ++trial) {
+    double f[64];
+    int16_t coef[64];
+    for (int i = 0; i < 64; ++i) {
+      const int r = i >> 3, c = i & 7;
+      f[i] = (r + c < 6 || trial % 4 == 0) ? dist(rng) * (i == 0 ? 8 : 1) : 0;
+      coef[i] = int16_t(std::lround(f[i] * 8 * a[r] * a[c]));
+    }
+    int16_t out[8 * 10];
+    InverseDCT8x8(10, out, coef);
+    for (int i = 0; i < 64; ++i) EXPECT_EQ(coef[i], 0);  // the block is cleared
+    for (int y = 0; y < 8; ++y) {
+      for (int x = 0; x < 8; ++x) {
+        double v = 0;
+        for (int u = 0; u < 8; ++u)
+          for (int w = 0; w < 8; ++w)
+            v += (u ? 1 : M_SQRT1_2) * (w ? 1 : M_SQRT1_2) * f[u * 8 + w] *
+                 std::cos((2 * y + 1) * u * M_PI / 16) * std::cos((2 * x + 1) * w * M_PI / 16);
+        const double err = std::fabs(out[y * 10 + x] - 64 * v / 4);
+        worst = std::max(worst, err);
+        total += err;
+      }
+    }
+  }
+  EXPECT_LT(worst, 48.0);  // below one sample level
+  EXPECT_LT(total / (200 * 64), 12.0);
+}
+
+// Chroma doubling keeps a flat area flat and treats samples beyond the
+// decoded area as 0 (neutral chroma).
+TEST(JpegUpsample, FlatAreaAndZeroBeyondEdges) {
+  const int16_t kEdge[16] = {520, 720, 680, 620, 640, 640, 640, 640,
+                             640, 640, 640, 640, 620, 680, 720, 520};
+  std::vector<int16_t> row(8, 640), out(16);
+  UpsampleJpegChromaH(row.data(), 8, out.data());
+  EXPECT_EQ(out, std::vector<int16_t>(kEdge, kEdge + 16));
+
+  const int16_t* rows[12] = {};
+  for (int i = 2; i < 10; ++i) rows[i] = row.data();
+  std::vector<int16_t> col(8 * 16);
+  UpsampleJpegChromaV(rows, 8, col.data(), 8);
+  for (int y = 0; y < 16; ++y) EXPECT_EQ(col[y * 8 + 3], kEdge[y]) << "row " << y;
+  // With context rows above and below the column stays flat.
+  rows[0] = rows[1] = rows[10] = rows[11] = row.data();
+  UpsampleJpegChromaV(rows, 8, col.data(), 8);
+  for (int y = 0; y < 16; ++y) EXPECT_EQ(col[y * 8], 640);
+}
+
+// A file without DHT segments decodes with the standard tables (which the
+// quality-50 fixture uses), and garbage before a restart marker is skipped.
+TEST(JpegDecoder, DefaultTablesAndGarbageBeforeRestart) {
+  const std::vector<uint8_t> file = LoadFixture("q50.jpg");
+  std::vector<uint8_t> stripped;
+  size_t from = 0;
+  for (const jpeg_test::Segment& seg : jpeg_test::Segments(file)) {
+    if (seg.marker != 0xC4) continue;
+    stripped.insert(stripped.end(), file.begin() + from, file.begin() + seg.offset);
+    from = seg.end;
+  }
+  stripped.insert(stripped.end(), file.begin() + from, file.end());
+  ASSERT_LT(stripped.size(), file.size());
+  int code_a, code_b;
+  EXPECT_EQ(Decode(file, &code_a).pixels, Decode(stripped, &code_b).pixels);
+  EXPECT_EQ(code_a, 0);
+  EXPECT_EQ(code_b, 0);
+
+  std::vector<uint8_t> rst = LoadFixture("b420_rst.jpg");
+  const std::vector<uint8_t> clean = rst;
+  int inserted = 0;
+  for (size_t i = rst.size() - 2; i > 2 && inserted < 3; --i) {
+    if (rst[i] == 0xFF && rst[i + 1] >= 0xD0 && rst[i + 1] <= 0xD7) {
+      rst.insert(rst.begin() + i, {0x12, 0x00, 0xFF, 0x00, 0x5A});
+      ++inserted;
+    }
+  }
+  ASSERT_EQ(inserted, 3);
+  const jpeg_test::Picture expected = Decode(clean, &code_a);
+  EXPECT_EQ(Decode(rst, &code_b).pixels, expected.pixels);
+  EXPECT_EQ(code_b, 0);
+}
+
+// Without its last DC refinement scan a progressive file keeps every DC value
+// one bit short.
+TEST(JpegDecoder, MissingDcRefinementLeavesDcOneBitShort) {
+  const std::vector<uint8_t> file = LoadFixture("p_b420.jpg");
+  std::vector<uint8_t> cut;
+  size_t last_dc_refine = 0, end = 0;
+  for (const jpeg_test::Segment& seg : jpeg_test::Segments(file)) {
+    if (seg.marker != 0xDA) continue;
+    const size_t len = file[seg.offset + 2] << 8 | file[seg.offset + 3];
+    const uint8_t* tail = &file[seg.offset + 2 + len - 3];
+    if (tail[0] == 0 && tail[1] == 0 && (tail[2] >> 4) != 0) {
+      last_dc_refine = seg.offset;
+      end = seg.end;
+    }
+  }
+  ASSERT_GT(last_dc_refine, 0u);
+  cut.assign(file.begin(), file.begin() + last_dc_refine);
+  cut.insert(cut.end(), file.begin() + end, file.end());
+  JpegReaderState full, shorter;
+  int code;
+  Decode(file, &code, &full);
+  ASSERT_EQ(code, 0);
+  Decode(cut, &code, &shorter);
+  ASSERT_EQ(code, 0);
+  ASSERT_EQ(full.decoder.coefficient_count(), shorter.decoder.coefficient_count());
+  int odd = 0;
+  for (size_t i = 0; i < full.decoder.coefficient_count(); i += 64) {
+    const int f = full.decoder.coefficients()[i], s = shorter.decoder.coefficients()[i];
+    EXPECT_EQ(f >> 1, s) << "block " << i / 64;
+    odd += f & 1;
+  }
+  EXPECT_GT(odd, 0);  // the refinement did carry bits
+}
+
 // Decodes agree with the peer library's within what the different inverse
 // transforms allow. Chroma doubling differs at the picture's edges by design
 // (zero chroma beyond the decoded area, where the peer repeats the edge), so
@@ -69,5 +278,24 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, PeerComparison,
                                            PeerCase{"b444.jpg", "b444.pnm", 0},
                                            PeerCase{"gray.jpg", "gray.pnm", 0},
                                            PeerCase{"s420_17x9.jpg", "s420_17x9.pnm", 4}));
+
+// Progressive and restart-interval variants made from a baseline file carry
+// the same coefficients, so they decode to exactly the same pixels.
+TEST(JpegDecoder, VariantsDecodeIdentically) {
+  const char* const kPairs[][2] = {{"b420.jpg", "p_b420.jpg"},     {"b422.jpg", "p_b422.jpg"},
+                                   {"b440.jpg", "p_b440.jpg"},     {"b444.jpg", "p_b444.jpg"},
+                                   {"gray.jpg", "p_gray.jpg"},     {"odd17x9.jpg", "p_odd17x9.jpg"},
+                                   {"b420.jpg", "p_b420_rst.jpg"}, {"b420.jpg", "b420_rst.jpg"}};
+  for (const auto& pair : kPairs) {
+    int code_a, code_b;
+    const jpeg_test::Picture a = Decode(LoadFixture(pair[0]), &code_a);
+    const jpeg_test::Picture b = Decode(LoadFixture(pair[1]), &code_b);
+    ASSERT_EQ(code_a, 0) << pair[0];
+    ASSERT_EQ(code_b, 0) << pair[1];
+    EXPECT_EQ(a.width, b.width) << pair[1];
+    EXPECT_EQ(a.height, b.height) << pair[1];
+    EXPECT_TRUE(a.pixels == b.pixels) << pair[1];
+  }
+}
 
 }  // namespace

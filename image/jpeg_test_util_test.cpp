@@ -79,4 +79,62 @@ long FindMarker(const std::vector<uint8_t>& b, int marker) {
   return -1;
 }
 
+std::vector<Segment> Segments(const std::vector<uint8_t>& b) {
+  std::vector<Segment> out;
+  size_t pos = 2;
+  while (pos + 4 <= b.size() && b[pos] == 0xFF) {
+    const int marker = b[pos + 1];
+    if (marker == 0xD9) {
+      out.push_back({pos, marker, pos + 2});
+      break;
+    }
+    size_t end = pos + 2 + (b[pos + 2] << 8 | b[pos + 3]);
+    if (marker == 0xDA) {
+      while (end + 1 < b.size() &&
+             !(b[end] == 0xFF && b[end + 1] != 0 && (b[end + 1] < 0xD0 || b[end + 1] > 0xD7)))
+        ++end;
+    }
+    out.push_back({pos, marker, end});
+    pos = end;
+  }
+  return out;
+}
+
+std::vector<uint8_t> MakeExifSegment(const std::vector<ExifEntry>& entries,
+                                     const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> tiff = {'I', 'I', 42, 0, 8, 0, 0, 0};
+  auto u16 = [&](uint32_t v) {
+    tiff.push_back(uint8_t(v));
+    tiff.push_back(uint8_t(v >> 8));
+  };
+  auto u32 = [&](uint32_t v) {
+    u16(v & 0xFFFF);
+    u16(v >> 16);
+  };
+  const uint32_t data_start = uint32_t(8 + 2 + 12 * entries.size() + 4);
+  u16(uint32_t(entries.size()));
+  for (const ExifEntry& e : entries) {
+    u16(e.tag);
+    u16(e.type);
+    u32(e.count);
+    u32(e.value_in_data ? e.value + data_start : e.value);
+  }
+  u32(0);
+  tiff.insert(tiff.end(), data.begin(), data.end());
+  std::vector<uint8_t> seg = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
+  seg.insert(seg.end(), tiff.begin(), tiff.end());
+  const size_t len = seg.size() - 2;
+  seg[2] = uint8_t(len >> 8);
+  seg[3] = uint8_t(len);
+  return seg;
+}
+
+std::vector<uint8_t> InsertAfterSoi(const std::vector<uint8_t>& file,
+                                    const std::vector<uint8_t>& segment) {
+  std::vector<uint8_t> out(file.begin(), file.begin() + 2);
+  out.insert(out.end(), segment.begin(), segment.end());
+  out.insert(out.end(), file.begin() + 2, file.end());
+  return out;
+}
+
 }  // namespace jpeg_test

@@ -82,17 +82,4 @@ int32_t FreePlaneBufferSet(ImageFileContext* ctx) {
   return 0;
 }
 
-bool ReadBytes(ImageFileContext* ctx, uint8_t* destination, int64_t bytes) {
-  while (bytes > 0) {
-    int32_t piece = bytes > 65536 ? 65536 : int32_t(bytes);
-    const uint8_t* p = Peek(ctx, piece);
-    if (!p) return false;
-    std::memcpy(destination, p, size_t(piece));
-    ctx->read_pos += piece;
-    destination += piece;
-    bytes -= piece;
-  }
-  return true;
-}
-
 }  // namespace ImageFileIO

@@ -37,7 +37,4 @@ PlaneBufferSet* AllocatePlaneBufferSet(int32_t width, int32_t height, int32_t ch
 // Close hook of the planar readers: frees decoder_state.
 int32_t FreePlaneBufferSet(ImageFileContext* ctx);
 
-// Reads `bytes` bytes of the input into destination. false when the input ends first.
-bool ReadBytes(ImageFileContext* ctx, uint8_t* destination, int64_t bytes);
-
 }  // namespace ImageFileIO
