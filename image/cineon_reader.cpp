@@ -10,7 +10,9 @@ uint32_t LoadBig32(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
-int64_t RoundUp4(int64_t n) { return (n + 3) & ~int64_t{3}; }
+int64_t RoundUp4(int64_t n) {
+  return (n + 3) & ~int64_t{3};
+}
 
 }  // namespace
 

@@ -17,7 +17,9 @@ uint32_t Load16(const uint8_t* p, bool big_endian) {
   return big_endian ? uint32_t(p[0]) << 8 | p[1] : uint32_t(p[1]) << 8 | p[0];
 }
 
-int64_t RoundUp4(int64_t n) { return (n + 3) & ~int64_t{3}; }
+int64_t RoundUp4(int64_t n) {
+  return (n + 3) & ~int64_t{3};
+}
 
 }  // namespace
 

@@ -117,8 +117,8 @@ TEST(DpxReader, Pixels) {
   s10.width = 1, s10.height = 1, s10.bits = 10;
   std::vector<uint8_t> f10 = DpxHeader(s10);
   uint32_t word = (0x3FFu << 22) | (0x200u << 12) | (0x004u << 2);
-  f10.insert(f10.end(), {uint8_t(word >> 24), uint8_t(word >> 16), uint8_t(word >> 8),
-                         uint8_t(word)});
+  f10.insert(f10.end(),
+             {uint8_t(word >> 24), uint8_t(word >> 16), uint8_t(word >> 8), uint8_t(word)});
   Opened o10 = OpenAndRead(f10);
   ASSERT_EQ(o10.result, 0);
   EXPECT_EQ(o10.pixels, (std::vector<uint32_t>{0xFF8001}));
@@ -209,8 +209,8 @@ TEST(CineonReader, PixelsAndErrors) {
 
   std::vector<uint8_t> f10 = CineonHeader(10, 1, 1);
   uint32_t word = (0x100u << 22) | (0x3FCu << 12) | (0x00Cu << 2);
-  f10.insert(f10.end(), {uint8_t(word >> 24), uint8_t(word >> 16), uint8_t(word >> 8),
-                         uint8_t(word)});
+  f10.insert(f10.end(),
+             {uint8_t(word >> 24), uint8_t(word >> 16), uint8_t(word >> 8), uint8_t(word)});
   Opened o10 = OpenAndRead(f10);
   ASSERT_EQ(o10.result, 0);
   EXPECT_EQ(o10.pixels, (std::vector<uint32_t>{0x40FF03}));

@@ -73,7 +73,11 @@ int32_t OpenDV(ImageFileContext* ctx, bool pal) {
 
 }  // namespace
 
-int32_t OpenPALDV(ImageFileContext* ctx) { return OpenDV(ctx, true); }
-int32_t OpenNTSCDV(ImageFileContext* ctx) { return OpenDV(ctx, false); }
+int32_t OpenPALDV(ImageFileContext* ctx) {
+  return OpenDV(ctx, true);
+}
+int32_t OpenNTSCDV(ImageFileContext* ctx) {
+  return OpenDV(ctx, false);
+}
 
 }  // namespace ImageFileIO

@@ -76,7 +76,8 @@ int32_t DecodeGIFLZW(uint8_t* destination, ImageFileContext* ctx, int32_t count)
   const int end = clear + 1;
   int32_t delivered = 0;
   for (;;) {
-    while (s->stack_size > 0 && delivered < count) destination[delivered++] = s->stack[--s->stack_size];
+    while (s->stack_size > 0 && delivered < count)
+      destination[delivered++] = s->stack[--s->stack_size];
     if (delivered == count) return 0;
 
     while (s->bit_count < s->code_size) {

@@ -78,7 +78,9 @@ struct GifSpec {
   int root_size = 8;
 };
 
-uint32_t Colour(int i) { return uint32_t(i * 0x010203u + 0x102030u) & 0xFFFFFFu; }
+uint32_t Colour(int i) {
+  return uint32_t(i * 0x010203u + 0x102030u) & 0xFFFFFFu;
+}
 
 void AppendTable(std::vector<uint8_t>& out, int bits, int salt) {
   for (int i = 0; i < (2 << (bits - 1)); ++i) {
@@ -107,11 +109,11 @@ std::vector<uint8_t> BuildGif(const GifSpec& spec, const std::vector<uint8_t>& i
                          uint8_t(spec.global_bits ? 0x80 | (spec.global_bits - 1) : 0), 0, 0});
   if (spec.global_bits) AppendTable(out, spec.global_bits, 0);
   if (spec.extensions) {
-    out.insert(out.end(), {'!', 0xF9, 4, 1, 0, 0, 3, 0});                 // graphic control
+    out.insert(out.end(), {'!', 0xF9, 4, 1, 0, 0, 3, 0});  // graphic control
     out.insert(out.end(), {'!', 0xFE, 5, 'h', 'e', 'l', 'l', 'o', 2, 'x', 'y', 0});  // comment
   }
-  uint8_t flags = uint8_t((spec.local_bits ? 0x80 | (spec.local_bits - 1) : 0) |
-                          (spec.interlaced ? 0x40 : 0));
+  uint8_t flags =
+      uint8_t((spec.local_bits ? 0x80 | (spec.local_bits - 1) : 0) | (spec.interlaced ? 0x40 : 0));
   out.insert(out.end(), {',', 0, 0, 0, 0, uint8_t(spec.width), uint8_t(spec.width >> 8),
                          uint8_t(spec.height), uint8_t(spec.height >> 8), flags});
   if (spec.local_bits) AppendTable(out, spec.local_bits, 7);

@@ -9,7 +9,9 @@
 namespace ImageFileIO {
 namespace {
 
-int64_t Stride16(int64_t width) { return (width + 15) & ~int64_t{15}; }
+int64_t Stride16(int64_t width) {
+  return (width + 15) & ~int64_t{15};
+}
 
 }  // namespace
 
@@ -17,13 +19,24 @@ void ChromaPlaneSize(int32_t chroma_format, int32_t width, int32_t height, int32
                      int32_t* chroma_height) {
   int32_t w = 0, h = 0;
   switch (chroma_format) {
-    case 2: w = (width + 1) / 2, h = (height + 1) / 2; break;
-    case 3: w = (width + 3) / 4, h = height; break;
-    case 4: w = (width + 1) / 2, h = height; break;
-    case 5: w = width, h = (height + 1) / 2; break;
+    case 2:
+      w = (width + 1) / 2, h = (height + 1) / 2;
+      break;
+    case 3:
+      w = (width + 3) / 4, h = height;
+      break;
+    case 4:
+      w = (width + 1) / 2, h = height;
+      break;
+    case 5:
+      w = width, h = (height + 1) / 2;
+      break;
     case 6:
-    case 7: w = width, h = height; break;
-    default: break;
+    case 7:
+      w = width, h = height;
+      break;
+    default:
+      break;
   }
   *chroma_width = w;
   *chroma_height = h;

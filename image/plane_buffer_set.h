@@ -19,7 +19,7 @@ struct PlaneBufferSet {
     int32_t width;
     int32_t rows;
   };
-  Plane plane[4];  // luma, Cb, Cr, alpha; absent planes have null data
+  Plane plane[4];          // luma, Cb, Cr, alpha; absent planes have null data
   uint8_t* chroma_row[2];  // upsampled Cb and Cr of the current row
   PlanarRows rows;
   bool frame_header_pending;  // YUV4MPEG2: a FRAME line precedes the next frame's planes

@@ -12,8 +12,12 @@ namespace {
 constexpr int32_t kTokenWindow = 256;
 constexpr int32_t kFrameHeaderWindow = 64;
 
-bool IsBlank(uint8_t c) { return c == ' ' || c == '\t'; }
-bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
+bool IsBlank(uint8_t c) {
+  return c == ' ' || c == '\t';
+}
+bool IsDigit(uint8_t c) {
+  return c >= '0' && c <= '9';
+}
 
 // Parses decimal digits at p[*i], stopping at limit; saturates instead of overflowing.
 int64_t ParseDigits(const uint8_t* p, int32_t* i, int32_t limit) {
@@ -33,9 +37,8 @@ struct ChromaTag {
 };
 // Tested in this order: "444" is a prefix of "444alpha".
 constexpr ChromaTag kChromaTags[] = {
-    {"mono", 1, 0, 1},     {"420jpeg", 2, 0x0C, 3}, {"420mpeg2", 2, 0x08, 3},
-    {"420paldv", 2, 0x10, 3}, {"411", 3, 0, 3},        {"422", 4, 0, 3},
-    {"444alpha", 7, 0, 4}, {"444", 6, 0, 3},
+    {"mono", 1, 0, 1}, {"420jpeg", 2, 0x0C, 3}, {"420mpeg2", 2, 0x08, 3}, {"420paldv", 2, 0x10, 3},
+    {"411", 3, 0, 3},  {"422", 4, 0, 3},        {"444alpha", 7, 0, 4},    {"444", 6, 0, 3},
 };
 
 const uint8_t* ReadYUV4MPEG2Row(uint8_t* /*scratch*/, ImageFileContext* ctx, int32_t /*count*/) {
@@ -149,11 +152,17 @@ int32_t OpenYUV4MPEG2(ImageFileContext* ctx) {
       case 'I':
         if (i >= available) return int32_t(ReportImageError(-106));
         switch (p[i++]) {
-          case 'b': flags += 1; break;
-          case 't': flags += 2; break;
+          case 'b':
+            flags += 1;
+            break;
+          case 't':
+            flags += 2;
+            break;
           case 'p':
-          case '?': break;
-          default: return int32_t(ReportImageError(-106));
+          case '?':
+            break;
+          default:
+            return int32_t(ReportImageError(-106));
         }
         break;
       case 'F':
@@ -208,12 +217,20 @@ int32_t OpenYUV4MPEG2(ImageFileContext* ctx) {
   const int64_t chroma = int64_t{cw} * ch;
   ctx->frame_size = luma + 2 * chroma + (chroma_format == 7 ? luma : 0) + frame_header;
   switch (chroma_format) {
-    case 1: ctx->bits_per_pixel = 8; break;
+    case 1:
+      ctx->bits_per_pixel = 8;
+      break;
     case 4:
-    case 5: ctx->bits_per_pixel = 16; break;
+    case 5:
+      ctx->bits_per_pixel = 16;
+      break;
     case 6:
-    case 7: ctx->bits_per_pixel = uint8_t(8 * channels); break;
-    default: ctx->bits_per_pixel = 12; break;
+    case 7:
+      ctx->bits_per_pixel = uint8_t(8 * channels);
+      break;
+    default:
+      ctx->bits_per_pixel = 12;
+      break;
   }
   static constexpr const char* kNames[8] = {"", "00", "20", "11", "22", "40", "44", "44"};
   SetDescription(ctx, "YUV4MPEG_4%s", kNames[chroma_format]);
