@@ -1,5 +1,6 @@
 // Dense products and SVD side by side with Eigen on the same matrices in the
 // same run; prints our time, Eigen's time and their ratio per size.
+// bench-peer: libeigen3-dev
 #include <benchmark/benchmark.h>
 #include <Eigen/Dense>
 
@@ -102,15 +103,20 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::Finalize();
     std::printf("\n%-10s %6s %14s %14s %4s %8s\n", "operation", "size", "ours", "Eigen", "unit",
                 "ratio");
-    for (const auto& [name, ours] : times_) {
-      if (name.rfind("Ours", 0) != 0) continue;
-      std::string peer = "Eigen" + name.substr(4);
-      auto it = times_.find(peer);
-      if (it == times_.end()) continue;
-      std::string op = name.substr(4, name.find('/') - 4);
-      std::string size = name.substr(name.find('/') + 1);
-      std::printf("%-10s %6s %14.3f %14.3f %4s %8.2f\n", op.c_str(), size.c_str(), ours, it->second,
-                  units_[name], ours / it->second);
+    // By operation, then by size.
+    std::map<std::pair<std::string, long>, std::string> rows;
+    for (const auto& entry : times_) {
+      const std::string& name = entry.first;
+      size_t slash = name.find('/');
+      if (name.rfind("Ours", 0) != 0 || slash == std::string::npos) continue;
+      rows[{name.substr(4, slash - 4), std::stol(name.substr(slash + 1))}] = name;
+    }
+    for (const auto& [key, name] : rows) {
+      auto peer = times_.find("Eigen" + name.substr(4));
+      if (peer == times_.end()) continue;
+      double ours = times_[name];
+      std::printf("%-10s %6ld %14.3f %14.3f %4s %8.2f\n", key.first.c_str(), key.second, ours,
+                  peer->second, units_[name], ours / peer->second);
     }
   }
 

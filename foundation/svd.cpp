@@ -11,6 +11,7 @@
 #include "foundation/aligned_buffer.h"
 #include "foundation/dense_matrix.h"
 #include "foundation/dense_vector.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -288,7 +289,7 @@ bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, si
         break;
       }
       if (its == 30) {
-        std::fputs("no convergence in 30 nr_svdcmp iterations\n", stderr);
+        platform::ConsolePrintf(stderr, "no convergence in 30 nr_svdcmp iterations\n");
         converged = false;
         break;
       }

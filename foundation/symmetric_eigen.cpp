@@ -6,6 +6,7 @@
 #include "foundation/aligned_buffer.h"
 #include "foundation/dense_matrix.h"
 #include "foundation/dense_vector.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ bool nr_tqli(double* d, double* e, double* z, size_t zStride, int n) {
         converged = false;
         break;
       }
-      if (iter++ == 30) std::fputs("Too many iterations in nr_tqli\n", stderr);
+      if (iter++ == 30) platform::ConsolePrintf(stderr, "Too many iterations in nr_tqli\n");
       double g = (d[l + 1] - d[l]) / (2.0 * e[l]);
       double r = Pythag(g, 1.0);
       g = d[m] - d[l] + e[l] / (g + Sign(r, g));

@@ -17,6 +17,9 @@ constexpr int kScanWindow = 768;
 
 const uint8_t kEmpty[8] = {};
 
+// Predictor update; damaged data may run it beyond 32 bits, which wraps.
+inline int32_t AddWrapping(int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); }
+
 inline int32_t Extend(uint32_t v, int s) {
   return (s == 0) ? 0 : (v < (1u << (s - 1)) ? int32_t(v) - (1 << s) + 1 : int32_t(v));
 }
@@ -494,7 +497,7 @@ void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
     if (bit_count_ < 32) Refill();
     const int s = DecodeSymbol(huffman[comp.dc_slot]);
     const int size = s < 0 ? 0 : std::min(s & 15, 16);
-    comp.dc_pred += Extend(GetBits(size), size);
+    comp.dc_pred = AddWrapping(comp.dc_pred, Extend(GetBits(size), size));
     blk[0] = int16_t((int64_t(comp.dc_pred) * q[0]) >> 16);
     const JpegHuffmanLookup& ac = huffman[comp.ac_slot];
     for (int k = 1; k < 64;) {
@@ -715,7 +718,7 @@ int JpegDecoder::DecodeProgressiveDC(const JpegScan& scan) {
       Component& comp = component[c];
       const int s = DecodeSymbol(huffman[comp.dc_slot]);
       const int size = s < 0 ? 0 : std::min(s & 15, 16);
-      comp.dc_pred += Extend(GetBits(size), size);
+      comp.dc_pred = AddWrapping(comp.dc_pred, Extend(GetBits(size), size));
       coef[0] = int16_t(comp.dc_pred);
     }
     return 0;

@@ -271,6 +271,33 @@ TEST(JpegExif, CanonMakerNoteBounds) {
   }
 }
 
+// Nikon maker notes carry their own TIFF header; the ISO value is read two
+// bytes into its entry only when the entry holds those bytes.
+TEST(JpegExif, NikonMakerNoteBounds) {
+  for (const uint32_t iso_count : {2u, 1u}) {
+    std::vector<uint8_t> data = {'N', 'I', 'K', 'O', 'N', 0};
+    const uint32_t note = uint32_t(data.size());
+    const std::vector<uint8_t> header = {'N', 'i', 'k', 'o', 'n', 0, 2, 0x10, 0,
+                                         0,   'I', 'I', 42,  0,   8, 0, 0,    0};
+    data.insert(data.end(), header.begin(), header.end());
+    // Directory: tag 5 "AUTO" (inline), tag 19 two shorts {0, 800} (inline).
+    const std::vector<uint8_t> dir = {
+        2, 0, 5, 0, 2, 0,    4, 0, 0, 0, 'A', 'U', 'T', 0, 19, 0, 3, 0, uint8_t(iso_count),
+        0, 0, 0, 0, 0, 0x20, 3, 0, 0, 0, 0};
+    data.insert(data.end(), dir.begin(), dir.end());
+    const std::vector<ExifEntry> entries = {{271, 2, 6, 0, true},
+                                            {37500, 7, uint32_t(data.size() - note), note, true}};
+    JpegReaderState state;
+    int code;
+    Decode(jpeg_test::InsertAfterSoi(LoadFixture("odd17x9.jpg"),
+                                     jpeg_test::MakeExifSegment(entries, data)),
+           &code, &state);
+    ASSERT_EQ(code, 0);
+    EXPECT_EQ(std::string(state.exif.text + 137, 6), "WB=AUT");
+    EXPECT_EQ(std::string(state.exif.text + 112, 8), iso_count == 2 ? "ISO=800 " : "        ");
+  }
+}
+
 // Cut and damaged files end with a code or a picture, never a crash or a
 // write outside the decoder's memory (the sanitizers watch).
 TEST(JpegReader, SurvivesTruncationAndCorruption) {
