@@ -27,6 +27,11 @@ struct Matrix2x2 {
   void MultiplyAtB(const Matrix2x2& A, const Matrix2x2& B);
   // this = A·Bᵀ for 2 × 3 row-major operands (six doubles each).
   void MultiplyABt(const double* A, const double* B);
+
+  // Eigen decomposition of the symmetric A = [a b; b d] (b read from the
+  // upper element): values[0] has the larger magnitude and the sign of the
+  // mean; this = [p −q; q p], column i the unit eigenvector of values[i].
+  void SymmetricEigen(double* values, const Matrix2x2& A);
 };
 
 struct Matrix3x3 {
@@ -66,6 +71,15 @@ struct Matrix3x3 {
   // this = A⁻¹ by cofactors; A may be this. A determinant of exactly 0 sets
   // the identity and returns false.
   bool Invert(const Matrix3x3& A);
+
+  // Eigen decomposition of the symmetric A: values[0..2] by decreasing
+  // magnitude, this = the unit eigenvectors as columns, a proper rotation.
+  // A may be this.
+  void SymmetricEigen(double* values, const Matrix3x3& A);
+  // this = U, s[0..2] decreasing, V with A = U·diag(s)·Vᵀ; V must not be A.
+  // Singular values at or below s[0]·1e-13 become 0 and U is completed to a
+  // rotation.
+  void SVD(double* s, Matrix3x3& V, const Matrix3x3& A);
 };
 
 struct Matrix3x4 {
@@ -112,6 +126,12 @@ struct Matrix4x4 {
   bool Invert(const Matrix4x4& A);
   // The same for a symmetric A, reading only its upper triangle.
   bool InvertSymmetric(const Matrix4x4& A);
+
+  // Eigen decomposition of the symmetric A: values[0..3] by decreasing
+  // magnitude, this = the unit eigenvectors as columns. A may be this.
+  void SymmetricEigen(double* values, const Matrix4x4& A);
+  // this = U, s[0..3] decreasing, V with A = U·diag(s)·Vᵀ; V must not be A.
+  void SVD(double* s, Matrix4x4& V, const Matrix4x4& A);
 };
 
 struct Vector4 {
@@ -124,6 +144,10 @@ struct Vector4 {
   void Multiply(const Matrix4x4& M, const vm::Vector3& v);
   // this = Mᵀ·v for a 3 × 4 M.
   void MultiplyTransposed(const Matrix3x4& M, const vm::Vector3& v);
+
+  // this = a unit null vector of A (the zero vector when none could be
+  // normalised); returns the dimension of the null space found, 1 to 4.
+  int SetNullVector(const Matrix4x4& A);
 };
 
 // Bᵀ·s for a 2 × 3 row-major B (six doubles).

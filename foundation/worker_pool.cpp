@@ -53,6 +53,11 @@ int WorkerPool::GetNumberOfThreads() {
 
 int WorkerPool::SetNumberOfThreads(int n) {
   WorkerPool& pool = Instance();
+  if (t_pool_depth > 0) {
+    // Stopping would wait for the very job this item belongs to.
+    Notify(2, "WorkerPool::SetNumberOfThreads: called from a pool item, ignored");
+    return pool.thread_count_.load();
+  }
   std::lock_guard<std::mutex> guard(pool.resize_mutex_);
   if (n == 0) {
     pool.Stop();

@@ -65,8 +65,9 @@ class WorkerPool {
   //          or less gives 1;
   //   n > 0: n threads (clamped to kMaxThreads, with a level-2 log line).
   // The pool is stopped and restarted with n - 1 workers on 4 MB stacks. A worker that
-  // cannot be created is not counted (level-2 log line). Must not be called from a pool
-  // item; waits for a running job to end.
+  // cannot be created is not counted (level-2 log line). Waits for a running job to
+  // end. Called from a pool item it would wait for its own job: it then changes
+  // nothing, logs at level 2 and returns the current count.
   static int SetNumberOfThreads(int n);
 
   // Current thread count: 0 before sizing and after stopping, else the caller plus the

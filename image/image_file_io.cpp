@@ -155,8 +155,9 @@ uint8_t* Scratch(ImageFileContext* ctx, size_t bytes) {
   return ctx->scratch;
 }
 
-// Copies count bytes of input into dst piecewise. false when the input ends first.
-bool CopyBytes(ImageFileContext* ctx, uint8_t* dst, int64_t count) {
+}  // namespace
+
+bool ReadBytes(ImageFileContext* ctx, uint8_t* dst, int64_t count) {
   while (count > 0) {
     int32_t piece = count > 65536 ? 65536 : int32_t(count);
     const uint8_t* p = Peek(ctx, piece);
@@ -168,8 +169,6 @@ bool CopyBytes(ImageFileContext* ctx, uint8_t* dst, int64_t count) {
   }
   return true;
 }
-
-}  // namespace
 
 ImageFileContext::~ImageFileContext() {
   std::free(scratch);
@@ -348,12 +347,13 @@ int32_t Close(ImageFileContext* ctx) {
   return result;
 }
 
-int32_t CheckImageSize(int64_t width, int64_t height, int64_t bytes_per_pixel, int32_t code) {
+bool ImageSizeFits(int64_t width, int64_t height, int64_t bytes_per_pixel) {
   const int64_t bpp = bytes_per_pixel > 4 ? bytes_per_pixel : 4;
-  if (width <= 0 || height <= 0 || width > INT32_MAX / bpp || height > INT32_MAX / 4 / width) {
-    return int32_t(ReportImageError(code));
-  }
-  return 0;
+  return width > 0 && height > 0 && width <= INT32_MAX / bpp && height <= INT32_MAX / 4 / width;
+}
+
+int32_t CheckImageSize(int64_t width, int64_t height, int64_t bytes_per_pixel, int32_t code) {
+  return ImageSizeFits(width, height, bytes_per_pixel) ? 0 : int32_t(ReportImageError(code));
 }
 
 const uint8_t* ReadPlainRow(uint8_t* scratch, ImageFileContext* ctx, int32_t count) {
@@ -363,7 +363,7 @@ const uint8_t* ReadPlainRow(uint8_t* scratch, ImageFileContext* ctx, int32_t cou
     ctx->read_pos += count;
     return p;
   }
-  return CopyBytes(ctx, scratch, count) ? scratch : nullptr;
+  return ReadBytes(ctx, scratch, count) ? scratch : nullptr;
 }
 
 const uint8_t* ReadSwappedRow(uint8_t* scratch, ImageFileContext* ctx, int32_t count) {
@@ -381,7 +381,7 @@ const uint8_t* ReadPaddedRow(uint8_t* scratch, ImageFileContext* ctx, int32_t co
     ctx->read_pos += padded;
     return p;
   }
-  if (!CopyBytes(ctx, scratch, count)) return nullptr;
+  if (!ReadBytes(ctx, scratch, count)) return nullptr;
   return SkipBytes(ctx, padded - count) ? scratch : nullptr;
 }
 

@@ -138,6 +138,8 @@ int32_t SeekFrame(ImageFileContext* ctx, int64_t n);
 // 0 when width and height are positive and width x height, bytes_per_pixel x width and
 // 4 x width x height fit the library's 32-bit sizes; otherwise reports and returns code.
 int32_t CheckImageSize(int64_t width, int64_t height, int64_t bytes_per_pixel, int32_t code);
+// The same test without a message.
+bool ImageSizeFits(int64_t width, int64_t height, int64_t bytes_per_pixel);
 // Shared row readers that consume bytes from the input.
 const uint8_t* ReadPlainRow(uint8_t* scratch, ImageFileContext* ctx, int32_t count);
 // The same with every 32-bit word byte-swapped (into scratch).
@@ -146,6 +148,16 @@ const uint8_t* ReadSwappedRow(uint8_t* scratch, ImageFileContext* ctx, int32_t c
 const uint8_t* ReadPaddedRow(uint8_t* scratch, ImageFileContext* ctx, int32_t count);
 // Consumes n bytes (n may exceed a buffer's worth). false when the input ends first.
 bool SkipBytes(ImageFileContext* ctx, int64_t n);
+// Copies the next n input bytes to dst and consumes them. false when the input ends first.
+bool ReadBytes(ImageFileContext* ctx, uint8_t* dst, int64_t n);
+// The next input byte, consumed, or -1 at the end of the input.
+inline int NextByte(ImageFileContext* ctx) {
+  if (ctx->read_pos < ctx->fill_end) return ctx->buffer[ctx->read_pos++];
+  const uint8_t* p = Peek(ctx, 1);
+  if (!p) return -1;
+  ++ctx->read_pos;
+  return *p;
+}
 // Writes description with snprintf semantics (at most 14 characters).
 void SetDescription(ImageFileContext* ctx, const char* fmt, ...)
     __attribute__((format(printf, 2, 3)));

@@ -11,8 +11,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "image/image_file_io.h"
 
 namespace ImageFileIO::testing_util {
 
@@ -75,5 +78,59 @@ class StdinFrom {
  private:
   int saved_;
 };
+
+// Everything a test wants to know about one image read through OpenRead and ReadRow.
+struct Decoded {
+  int32_t open_result = 0;
+  int32_t row_result = 0;  // the first failing ReadRow, or 0
+  int32_t rows_read = 0;
+  std::string description;
+  int32_t width = 0, height = 0;
+  int channels = 0, orientation = 0, bits = 0;
+  int32_t row_bytes = 0;
+  std::vector<uint32_t> pixels;  // rows_read x width, in file order
+};
+
+inline Decoded Decode(const std::string& path) {
+  auto ctx = std::make_unique<ImageFileContext>();
+  Decoded d;
+  d.open_result = OpenRead(ctx.get(), path.c_str());
+  if (d.open_result == 0) {
+    d.description = ctx->description;
+    d.width = ctx->width;
+    d.height = ctx->height;
+    d.channels = ctx->channels;
+    d.orientation = ctx->orientation;
+    d.bits = ctx->bits_per_pixel;
+    d.row_bytes = ctx->row_bytes;
+    std::vector<uint32_t> row(size_t(ctx->width));
+    for (int32_t y = 0; y < ctx->height; ++y) {
+      d.row_result = ReadRow(row.data(), ctx.get());
+      if (d.row_result != 0) break;
+      d.pixels.insert(d.pixels.end(), row.begin(), row.end());
+      ++d.rows_read;
+    }
+  }
+  Close(ctx.get());
+  return d;
+}
+
+inline void Append(std::vector<uint8_t>* out, const std::vector<uint8_t>& more) {
+  out->insert(out->end(), more.begin(), more.end());
+}
+
+inline void PutLe16(std::vector<uint8_t>* out, uint32_t v) {
+  out->push_back(uint8_t(v));
+  out->push_back(uint8_t(v >> 8));
+}
+
+inline void PutLe32(std::vector<uint8_t>* out, uint32_t v) {
+  PutLe16(out, v & 0xFFFF);
+  PutLe16(out, v >> 16);
+}
+
+inline void PutBe32(std::vector<uint8_t>* out, uint32_t v) {
+  for (int s = 24; s >= 0; s -= 8) out->push_back(uint8_t(v >> s));
+}
 
 }  // namespace ImageFileIO::testing_util

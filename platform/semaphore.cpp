@@ -2,50 +2,90 @@
 
 #include <chrono>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace platform {
+namespace {
+
+// About 10-50 microseconds of spinning, depending on the processor's pause latency.
+constexpr int kSpinRounds = 400;
+
+inline void Pause() {
+#if defined(__x86_64__) || defined(__i386__)
+  _mm_pause();
+#endif
+}
+
+int Clamp(int v, int lo, int hi) {
+  return v < lo ? lo : (v > hi ? hi : v);
+}
+
+}  // namespace
 
 Semaphore::Semaphore(int initial, int maximum)
-    : count_(initial), maximum_(maximum < 1 ? 1 : maximum) {
-  if (count_ < 0) count_ = 0;
-  if (count_ > maximum_) count_ = maximum_;
-}
+    : count_(Clamp(initial, 0, maximum < 1 ? 1 : maximum)), maximum_(maximum < 1 ? 1 : maximum) {}
 
 bool Semaphore::Release(int count) {
   if (count < 1) return false;
+  int current = count_.load(std::memory_order_relaxed);
+  do {
+    if (count > maximum_ - current) return false;
+  } while (!count_.compare_exchange_weak(current, current + count, std::memory_order_release,
+                                         std::memory_order_relaxed));
+  // A sleeper checks the count under the mutex before it sleeps, so taking the mutex
+  // here orders this release either before its check or after it sleeps.
+  int sleepers;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (count > maximum_ - count_) return false;
-    count_ += count;
+    sleepers = sleepers_;
   }
-  if (count == 1) {
-    cv_.notify_one();
-  } else {
-    cv_.notify_all();
+  if (sleepers > 0) {
+    if (count == 1) {
+      cv_.notify_one();
+    } else {
+      cv_.notify_all();
+    }
   }
   return true;
-}
-
-void Semaphore::Wait() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  cv_.wait(lock, [this] { return count_ > 0; });
-  --count_;
 }
 
 bool Semaphore::TryWait() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (count_ == 0) return false;
-  --count_;
-  return true;
+  int current = count_.load(std::memory_order_relaxed);
+  while (current > 0) {
+    if (count_.compare_exchange_weak(current, current - 1, std::memory_order_acquire,
+                                     std::memory_order_relaxed)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Semaphore::SpinTake() {
+  for (int i = 0; i < kSpinRounds; ++i) {
+    if (TryWait()) return true;
+    Pause();
+  }
+  return false;
+}
+
+void Semaphore::Wait() {
+  if (SpinTake()) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  ++sleepers_;
+  cv_.wait(lock, [this] { return TryWait(); });
+  --sleepers_;
 }
 
 bool Semaphore::TimedWait(int timeout_ms) {
+  if (TryWait()) return true;
   std::unique_lock<std::mutex> lock(mutex_);
-  if (!cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms),
-                    [this] { return count_ > 0; })) {
-    return false;
-  }
-  --count_;
-  return true;
+  ++sleepers_;
+  const bool taken = cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms),
+                                  [this] { return TryWait(); });
+  --sleepers_;
+  return taken;
 }
 
 }  // namespace platform

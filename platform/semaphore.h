@@ -1,7 +1,11 @@
 // Counting semaphore with a maximum count, the synchronisation object of the
 // worker pool and the image cache. Safe to use from any thread.
+//
+// A waiter spins briefly before it sleeps, so signals that follow each other closely
+// (back-to-back worker-pool jobs) are taken without a trip through the scheduler.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -29,10 +33,13 @@ class Semaphore {
   bool TimedWait(int timeout_ms);
 
  private:
+  bool SpinTake();
+
+  std::atomic<int> count_;
+  int maximum_;
   std::mutex mutex_;
   std::condition_variable cv_;
-  int count_;
-  int maximum_;
+  int sleepers_ = 0;  // guarded by mutex_
 };
 
 }  // namespace platform

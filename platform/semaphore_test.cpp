@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace platform {
@@ -30,11 +31,22 @@ TEST(SemaphoreTest, WaitBlocksUntilReleasedByAnotherThread) {
     }
     done.Release();
   });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // long past the spin phase
   EXPECT_EQ(woken.load(), 0);
   ASSERT_TRUE(go.Release(4));
   done.Wait();
   EXPECT_EQ(woken.load(), 4);
   waiter.join();
+}
+
+TEST(SemaphoreTest, TimedWaitIsWokenByARelease) {
+  Semaphore s(0, 1);
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    s.Release();
+  });
+  EXPECT_TRUE(s.TimedWait(10000));
+  releaser.join();
 }
 
 }  // namespace

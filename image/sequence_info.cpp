@@ -1,0 +1,10 @@
+#include "image/sequence_info.h"
+
+void SequenceInfo::Clear() {
+  *this = SequenceInfo();
+}
+
+SequenceInfo& SequenceInfo::Instance() {
+  static SequenceInfo info;
+  return info;
+}
