@@ -138,6 +138,8 @@ int32_t SeekFrame(ImageFileContext* ctx, int64_t n);
 // 0 when width and height are positive and width x height, bytes_per_pixel x width and
 // 4 x width x height fit the library's 32-bit sizes; otherwise reports and returns code.
 int32_t CheckImageSize(int64_t width, int64_t height, int64_t bytes_per_pixel, int32_t code);
+// The same test without a message.
+bool ImageSizeFits(int64_t width, int64_t height, int64_t bytes_per_pixel);
 // Shared row readers that consume bytes from the input.
 const uint8_t* ReadPlainRow(uint8_t* scratch, ImageFileContext* ctx, int32_t count);
 // The same with every 32-bit word byte-swapped (into scratch).
