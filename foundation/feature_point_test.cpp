@@ -126,6 +126,9 @@ TEST(FeaturePoint2DTest, CopySharesLinksAndAssignmentKeepsTheId) {
 
   FeaturePoint2D copy(*p);
   EXPECT_NE(copy.GetUID(), p->GetUID());
+  // Objects found by id turn back into handles; a copy on the stack does not.
+  EXPECT_EQ(SharedPtr<FeaturePoint2D>::FromPlainPointer(p.Get()), p);
+  EXPECT_FALSE(SharedPtr<FeaturePoint2D>::FromPlainPointer(&copy));
   EXPECT_EQ(copy.GetSuccessor(), link);
   EXPECT_EQ(copy.GetSuccessor()->GetFirst(), p);  // the link still names the source
   EXPECT_EQ(copy.GetFPoint3D(), point);
