@@ -86,10 +86,21 @@ class PyramidTracker : public js::Job {
   // is the start and the result in the second image. Returns a status code.
   int TrackFeatureAt(float x1, float y1, float* x2, float* y2, int level);
 
+  // The consistency check of (x2, y2) against a stored appearance window (band 0 of
+  // an attribute's window picture, side s, centre at (s / 2, s / 2)) at the given
+  // level (callers pass 0), in the mode m_consistency_check: 1 translation, 2
+  // similarity, 3 affine (other modes take no step). matrix (a11, a12, a21, a22)
+  // maps window offsets to image offsets; the similarity and affine modes update it.
+  // (x2, y2) is updated. Returns a status code: 0, -2, -3, -4, -5 or -7 (the check
+  // moved the position by more than m_affine_max_displacement_diff in x or y).
+  int CheckAppearance(const ArrayMap<float>& window, double matrix[4], float* x2, float* y2,
+                      int level);
+
   const OpticalFlowParameter& Parameter() const { return parameter_; }
 
  private:
   bool WindowOutside(float x, float y, int level) const;
+  bool BoxOutside(float x, float y, float hw, float hh, int level) const;
   // Computes the step at level; false when the system is singular.
   bool ComputeStep(float x1, float y1, float x2, float y2, int level, float* dx, float* dy);
   float Residue(float x2, float y2, int level);

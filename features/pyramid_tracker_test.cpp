@@ -244,4 +244,67 @@ TEST(OpticalFlowParameterTest, CheckResetsWholeBlock) {
   EXPECT_TRUE(p.m_set_covariance);
 }
 
+// The appearance window of side 17 around (cx, cy) of the texture, and a second image
+// that shows the window's content mapped by m (offsets) and moved to (tx, ty).
+struct AppearanceCase {
+  const char* name;
+  int mode;
+  double m[4];
+  float start_dx, start_dy;  // start of the check relative to the true position
+  uint32_t max_iterations;
+  int expected;
+};
+
+class AppearanceTest : public ::testing::TestWithParam<AppearanceCase> {};
+
+TEST_P(AppearanceTest, Check) {
+  const AppearanceCase c = GetParam();
+  const double cx = 70, cy = 60, tx = 72.4, ty = 58.7;
+  const double det = c.m[0] * c.m[3] - c.m[1] * c.m[2];
+  Texture second_texture = [&](double x, double y) {
+    // Offset in the second image back to the window offset.
+    const double u = x - tx, v = y - ty;
+    const double i = (c.m[3] * u - c.m[1] * v) / det, j = (-c.m[2] * u + c.m[0] * v) / det;
+    return Texture1(cx + i, cy + j);
+  };
+  TestPyramid first(Texture1, 140, 120, 1, 1);
+  TestPyramid second(second_texture, 140, 120, 1, 1);
+  Array<float, 1> window(17, 17);
+  for (int j = 0; j < 17; ++j)
+    for (int i = 0; i < 17; ++i)
+      window.Plane(0).data[i + j * window.Stride()] = Texture1(cx + i - 8, cy + j - 8);
+  OpticalFlowParameter p;
+  p.m_consistency_check = c.mode;
+  p.m_affine_max_iterations = c.max_iterations;
+  p.m_min_displacement = 0.002f;
+  p.m_affine_min_displacement = 0.004f;
+  PyramidTracker tracker;
+  tracker.Setup(first.views, second.views, p, 1, 1);
+  double matrix[4] = {1, 0, 0, 1};
+  float x2 = static_cast<float>(tx) + c.start_dx, y2 = static_cast<float>(ty) + c.start_dy;
+  EXPECT_EQ(tracker.CheckAppearance(window.Plane(0), matrix, &x2, &y2, 0), c.expected) << c.name;
+  if (c.expected == 0) {
+    EXPECT_NEAR(x2, tx, 0.05) << c.name;
+    EXPECT_NEAR(y2, ty, 0.05) << c.name;
+    for (int k = 0; k < 4; ++k) EXPECT_NEAR(matrix[k], c.m[k], 0.01) << c.name << k;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, AppearanceTest,
+    ::testing::Values(
+        AppearanceCase{"translation", 1, {1, 0, 0, 1}, 0.4f, -0.3f, 20, 0},
+        AppearanceCase{"similarity", 2, {1.02, -0.035, 0.035, 1.02}, 0.3f, 0.2f, 60, 0},
+        AppearanceCase{"affine", 3, {1.03, 0.02, -0.015, 0.97}, -0.3f, 0.2f, 30, 0},
+        // The check would move the position by 2 pixels, either way: too far.
+        AppearanceCase{"move right", 1, {1, 0, 0, 1}, -2.0f, 0.0f, 20, -7},
+        AppearanceCase{"move left", 1, {1, 0, 0, 1}, 2.0f, 0.0f, 20, -7},
+        AppearanceCase{"one iteration", 1, {1, 0, 0, 1}, 0.4f, 0.0f, 1, -3}),
+    [](const auto& info) {
+      std::string n = info.param.name;
+      for (char& ch : n)
+        if (ch == ' ') ch = '_';
+      return n;
+    });
+
 }  // namespace
