@@ -25,6 +25,8 @@
 #include "foundation/meta.h"
 #include "foundation/radial_distortion.h"
 
+class DataBaseIn;
+
 // What image remapping needs to apply a camera's lens distortion.
 struct RadialDistortionParameters {
   double principal_x;   // pixel coordinates: xp + (width-1)/2
@@ -67,8 +69,10 @@ class PerspectiveCamera : public Meta {
   // Parameter files are no longer supported: echoes the file's non-comment
   // lines on stderr and logs so. The camera does not change; returns 0.
   virtual int ReadParameter(const char* path);
-  // (The project-file restore of the camera's fields joins here as the last
-  // virtual operation.)
+  // Restores one stored field of the camera from a project file and returns true, or
+  // returns false for a field it does not know (see data_base.h; defined in
+  // camera_restore.cpp). Derived stored classes forward their own unknown fields here.
+  virtual bool CheckForField(DataBaseIn& in, const char* key);
 
   // ---- members
   const vm::Vector3& GetC() const { return c_; }

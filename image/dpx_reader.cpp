@@ -21,6 +21,12 @@ int64_t RoundUp4(int64_t n) {
   return (n + 3) & ~int64_t{3};
 }
 
+// Little-endian 16-bit RGB samples: red, green, blue from the high bytes 1, 3 and 5 of the 6.
+void ConvertRGB48LittleEndian(uint32_t* dst, const uint8_t* src, int32_t count) {
+  for (int32_t i = 0; i < count; ++i, src += 6)
+    dst[i] = uint32_t(src[1]) << 16 | uint32_t(src[3]) << 8 | src[5];
+}
+
 }  // namespace
 
 int32_t OpenDPX(ImageFileContext* ctx) {
@@ -62,7 +68,8 @@ int32_t OpenDPX(ImageFileContext* ctx) {
     case 8:
     case 108:
       row_bytes = RoundUp4(3 * width);
-      ctx->converter = key == 8 ? ConvertBGR24 : ConvertRGB24;
+      // Bytes are red, green, blue in either byte order.
+      ctx->converter = ConvertRGB24;
       break;
     case 10:
     case 110:
@@ -74,7 +81,7 @@ int32_t OpenDPX(ImageFileContext* ctx) {
     case 112:
     case 116:
       row_bytes = RoundUp4(6 * width);
-      ctx->converter = key < 100 ? ConvertBGR48First : ConvertRGB48First;
+      ctx->converter = key < 100 ? ConvertRGB48LittleEndian : ConvertRGB48First;
       break;
     case 1008:
     case 1108:

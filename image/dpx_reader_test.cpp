@@ -103,14 +103,23 @@ TEST(DpxReader, HeaderLayouts) {
 }
 
 TEST(DpxReader, Pixels) {
-  // 8-bit little-endian rows are blue, green, red; rows pad to 4 bytes.
+  // 8-bit rows are red, green, blue in either byte order; rows pad to 4 bytes.
   DpxSpec s8;
   s8.big_endian = false, s8.width = 2, s8.height = 2, s8.bits = 8;
   std::vector<uint8_t> f8 = DpxHeader(s8);
   f8.insert(f8.end(), {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0});
   Opened o8 = OpenAndRead(f8);
   ASSERT_EQ(o8.result, 0);
-  EXPECT_EQ(o8.pixels, (std::vector<uint32_t>{0x030201, 0x060504, 0x090807, 0x0C0B0A}));
+  EXPECT_EQ(o8.pixels, (std::vector<uint32_t>{0x010203, 0x040506, 0x070809, 0x0A0B0C}));
+
+  // 16-bit little-endian samples: the high byte of each.
+  DpxSpec s16le;
+  s16le.big_endian = false, s16le.width = 1, s16le.height = 1, s16le.bits = 16;
+  std::vector<uint8_t> f16 = DpxHeader(s16le);
+  f16.insert(f16.end(), {0x01, 0xA1, 0x02, 0xB2, 0x03, 0xC3, 0, 0});
+  Opened o16 = OpenAndRead(f16);
+  ASSERT_EQ(o16.result, 0);
+  EXPECT_EQ(o16.pixels, (std::vector<uint32_t>{0xA1B2C3}));
 
   // 10-bit big-endian: red, green, blue in bits 22-31, 12-21, 2-11; the top 8 bits are kept.
   DpxSpec s10;
@@ -143,7 +152,7 @@ TEST(DpxReader, Pixels) {
   Opened of = OpenAndRead(ff);
   ASSERT_EQ(of.result, 0);
   EXPECT_EQ(of.pixels.size(), 4u);
-  EXPECT_EQ(of.pixels[3], 0x0C0B0Au);
+  EXPECT_EQ(of.pixels[3], 0x0A0B0Cu);
 }
 
 TEST(DpxReader, RefusesBadHeaders) {

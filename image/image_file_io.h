@@ -113,8 +113,11 @@ struct ImageFileContext : ImageFileHead {
 // --- the frame -------------------------------------------------------------------------------
 
 // Opens path for reading: [prefix:]name[:frame | :@offset]; "-" is stdin; a null path continues
-// with the next image of the stream already open in ctx. 0 or a negative code (-1, -2, -3 silent).
-// After a failure the caller still calls Close.
+// with the next image of the stream already open in ctx (the previous image's close hook runs
+// first; the buffered input is kept). Prefixes are the lower-case "pbm", "pgm", "ppm", "pnm",
+// "tga", "bmp", "jpg", "gif", "dpx", "cin", "yuv", "tif", "cyuv", "paldv", "ntscdv". A failed
+// ":@offset" seek gives -79. 0 or a negative code (-1, -2, -3 silent). After a failure the caller
+// still calls Close.
 int32_t OpenRead(ImageFileContext* ctx, const char* path);
 // Reads the next row into dst (width pixels); a null dst skips the row. 0 or -22.
 int32_t ReadRow(uint32_t* dst, ImageFileContext* ctx);

@@ -536,8 +536,9 @@ void JpegDecoder::DequantizeStoredBlocks(size_t mcu, int16_t (*blocks)[64]) {
     const int32_t* q = quant_scaled[component[block_component[b]].quant];
     int16_t* blk = blocks[b];
     blk[0] = int16_t((int64_t(src[0]) * q[0]) >> 16);
+    // A zero coefficient gives (0 + 32768) >> 16 = 0, so no test is needed.
     for (int k = 1; k < 64; ++k)
-      if (src[k]) blk[kJpegZigZag[k]] = int16_t((int64_t(src[k]) * q[k] + 32768) >> 16);
+      blk[kJpegZigZag[k]] = int16_t((int64_t(src[k]) * q[k] + 32768) >> 16);
   }
 }
 

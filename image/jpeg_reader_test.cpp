@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -68,6 +69,28 @@ TEST(JpegReader, OpensThroughImageFileLibrary) {
       EXPECT_EQ(ctx.decoder_state, nullptr);
     }
   }
+}
+
+// The EXIF orientation reaches the context, and metadata holds the summary
+// of the open image.
+TEST(JpegReader, OrientationThroughImageFileLibrary) {
+  const std::vector<uint8_t> file = jpeg_test::InsertAfterSoi(
+      LoadFixture("b420.jpg"), jpeg_test::MakeExifSegment({{274, 3, 1, 6}}, {}));
+  const std::string path = ::testing::TempDir() + "jpeg_orientation_6.jpg";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fwrite(file.data(), 1, file.size(), f), file.size());
+  std::fclose(f);
+  ImageFileIO::ImageFileContext ctx;
+  ASSERT_EQ(ImageFileIO::OpenRead(&ctx, path.c_str()), 0);
+  EXPECT_EQ(ctx.orientation, 6);
+  ASSERT_NE(ctx.metadata, nullptr);
+  const auto* exif = static_cast<const JpegExifSummary*>(ctx.metadata);
+  EXPECT_EQ(std::string(exif->text + 79, 4), "or=6");
+  EXPECT_EQ(file[size_t(exif->orientation_offset)], 6);
+  EXPECT_EQ(ImageFileIO::ReadRow(nullptr, &ctx), 0);
+  EXPECT_EQ(ImageFileIO::Close(&ctx), 0);
+  std::remove(path.c_str());
 }
 
 // Result codes of malformed headers, made by editing a real file.
