@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "features/feature_image.h"
 #include "foundation/project_bytes_for_test.h"
 
 namespace {
@@ -91,10 +92,9 @@ TEST(FeatureCorrelatorTest, SharedBufferReferences) {
 
 TEST(FeatureCorrelatorTest, NullImagesAreReportedNotFatal) {
   StubCorrelator c;
-  // Any distinct address stands for an image: the interface only stores the pointers.
-  alignas(16) static char storage[2][16];
-  auto* a = reinterpret_cast<FeatureImage*>(storage[0]);
-  auto* b = reinterpret_cast<FeatureImage*>(storage[1]);
+  FeatureImage image_a, image_b;
+  FeatureImage* a = &image_a;
+  FeatureImage* b = &image_b;
   {
     LogCapture log;
     EXPECT_FALSE(c.SetFeatureImages(nullptr, nullptr));
