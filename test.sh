@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the test configuration (AddressSanitizer
-# and UndefinedBehaviorSanitizer) and runs every test.
+# and UndefinedBehaviorSanitizer) and runs every test, then runs the image cache
+# tests once more under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -8,3 +9,6 @@ kalvex_install_deps
 cmake --preset test >/dev/null
 cmake --build --preset test
 ctest --preset test -j "$(nproc)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+ctest --preset tsan -j "$(nproc)"

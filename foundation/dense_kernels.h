@@ -1,9 +1,9 @@
 // Element kernels of the dense linear algebra: free functions on raw arrays
 // of doubles that do the arithmetic two doubles at a time.
 //
-// The arithmetic kernels below the scalar_kernels namespace have a packed
-// (SSE2) form and a portable scalar form that give bit-identical results; the
-// packed form is used when the target has SSE2.
+// The dot and element-wise kernels (those also declared in scalar_kernels)
+// have a packed (SSE2) form and a portable scalar form that give bit-identical
+// results; the packed form is used when the target has SSE2.
 // The summation order of the dot kernels is fixed:
 //   - when the first operand is not on a 16-byte boundary, element 0 is
 //     peeled off and its product kept apart (`head`);

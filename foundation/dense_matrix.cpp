@@ -7,6 +7,7 @@
 
 #include "foundation/dense_kernels.h"
 #include "foundation/dense_vector.h"
+#include "foundation/worker_pool.h"
 
 namespace {
 
@@ -261,8 +262,17 @@ class BlockedProduct {
   std::unique_ptr<uint32_t[]> heap_;
 };
 
+// The caller works alone unless the pool has more than 100 threads to give.
 void BlockedProduct::Run() {
-  Work();
+  uint32_t n = static_cast<uint32_t>(std::max(WorkerPool::GetNumberOfThreads(), 1));
+  n = std::min(n, Tiles());
+  if (n <= 100) {
+    Work();
+    return;
+  }
+  WorkerPool::ParallelFor(
+      this, nullptr, 0, static_cast<int>(n),
+      [](void* context, void*) { static_cast<BlockedProduct*>(context)->Work(); }, false);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/dense_kernels.h"
+#include "foundation/worker_pool.h"
 
 namespace {
 
@@ -274,6 +275,31 @@ TEST(DenseMatrixTest, PlainLoopsBelowEightOneTileAtEight) {
       alignas(16) double ci[8], dj[8];
       for (uint32_t l = 0; l < 8; ++l) ci[l] = C(l, i), dj[l] = D(l, j);
       EXPECT_TRUE(SameBits(R(i, j), DotProduct(ci, dj, 8)));
+    }
+}
+
+// With more than 100 pool threads the tiles are shared out through the
+// pool; blocks merge their k tiles under their lock words.
+TEST(DenseMatrixTest, ProductOnManyPoolThreadsMatchesSerial) {
+  std::mt19937 rng(31);
+  Matrix A(1280, 32), B(1280, 32), At(32, 1280);
+  Fill(A, rng);
+  Fill(B, rng);
+  Fill(At, rng);
+  Matrix serialABt, serialAtB;
+  serialABt.MultiplyABt(A, B);
+  serialAtB.MultiplyAtB(At, At);
+  int before = WorkerPool::GetNumberOfThreads();
+  ASSERT_GT(WorkerPool::SetNumberOfThreads(120), 100);
+  Matrix parallelABt, parallelAtB;
+  parallelABt.MultiplyABt(A, B);
+  parallelAtB.MultiplyAtB(At, At);
+  WorkerPool::SetNumberOfThreads(before);
+  for (uint32_t i = 0; i < 1280; ++i)
+    for (uint32_t j = 0; j < 1280; ++j) {
+      // Two k tiles per block: either merge order gives the same sum.
+      ASSERT_TRUE(SameBits(parallelABt(i, j), serialABt(i, j))) << i << "," << j;
+      ASSERT_TRUE(SameBits(parallelAtB(i, j), serialAtB(i, j))) << i << "," << j;
     }
 }
 

@@ -95,6 +95,18 @@ TEST(LinearSolverTest, EliminationPivotsByRowOrder) {
   EXPECT_DOUBLE_EQ(rows[1][1], 6.0);  // 5 + 1
   EXPECT_DOUBLE_EQ(rows[1][2], 2.0);  // 1 + 1
   EXPECT_DOUBLE_EQ(rows[2][2], 2.5 - 0.5 * 2.0 / 6.0);
+
+  // The last two columns swap only for a strictly larger value.
+  std::vector<double> tie = {1, 2, 3, -1, 3, 4};
+  double* tieRows[2] = {&tie[0], &tie[3]};
+  ASSERT_TRUE(GaussEliminate(tieRows, 3, 2));
+  EXPECT_EQ(tieRows[0], &tie[0]);
+  EXPECT_EQ(tie[4], 5.0);
+  std::vector<double> larger = {1, 2, 3, -2, 3, 4};
+  double* largerRows[2] = {&larger[0], &larger[3]};
+  ASSERT_TRUE(GaussEliminate(largerRows, 3, 2));
+  EXPECT_EQ(largerRows[0], &larger[3]);
+  EXPECT_EQ(larger[1], 3.5);
 }
 
 TEST(LinearSolverTest, InvertSymmetricSmallCases) {

@@ -42,12 +42,15 @@ double Polish(const P& p, double x0, bool restart, int limit) {
   }
   const double result = std::fabs(fx) < std::fabs(r0) ? x : start;
   if (!restarted) return result;
-  // A shorter step from 0 does not mean 0 lies in a root's basin: the guarded
-  // iteration may stop at once and leave 0 (or a point near a critical
-  // point) as the result. Polish from x0 as well and keep the result with the
-  // smaller residual, the restart's on a tie.
+  // A shorter step from 0 does not mean that 0 lies in a root's basin: the
+  // guarded iteration may stop at once and leave 0, or a point near a
+  // critical point, which is no root at all. Polish from x0 as well; the
+  // restart's result stands unless its own Newton step is large against the
+  // distance between the two results (a converged root has a step at the
+  // rounding level).
   const double plain = Polish(p, x0, false, limit);
-  return std::fabs(p.f(plain)) < std::fabs(p.f(result)) ? plain : result;
+  const double last_step = p.f(result) / p.df(result);
+  return std::fabs(last_step) > 1e-3 * std::fabs(result - plain) ? plain : result;
 }
 
 // Two roots of x² + p·x + q; a discriminant ≤ 0 gives −p/2 twice.

@@ -4,6 +4,7 @@
 
 // Hoare's selection: partition around values[k] and keep the side holding k.
 void SelectKthSmallest(double* values, int n, int k) {
+  if (k < 0 || k >= n) return;  // no such rank: reading values[k] would overrun
   int left = 0, right = n - 1;
   while (left < right) {
     const double pivot = values[k];

@@ -4,7 +4,7 @@
 
 // Reorders values[0 … n−1] so that values[k] is the k-th smallest (0-based),
 // the elements before it are not greater and those after it not smaller.
-// Requires 0 ≤ k < n (n ≤ 0 does nothing).
+// A k outside 0 … n−1 leaves the values as they are.
 void SelectKthSmallest(double* values, int n, int k);
 
 #endif  // KALVEX_FOUNDATION_SELECT_KTH_H_

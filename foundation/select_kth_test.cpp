@@ -42,8 +42,12 @@ TEST(SelectKthSmallest, EveryRankOfAwkwardInputs) {
     for (int k = 0; k < static_cast<int>(in.size()); ++k) ExpectSelected(in, k);
 }
 
-TEST(SelectKthSmallest, EmptyInputIsLeftAlone) {
+TEST(SelectKthSmallest, EmptyInputAndRanksOutsideTheRangeAreLeftAlone) {
   SelectKthSmallest(nullptr, 0, 0);
+  std::vector<double> v = {3, 1, 2};
+  SelectKthSmallest(v.data(), 3, 3);
+  SelectKthSmallest(v.data(), 3, -1);
+  EXPECT_EQ(v, (std::vector<double>{3, 1, 2}));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "foundation/small_eigen.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 #include "foundation/root_solver.h"
 
@@ -300,6 +302,11 @@ void Matrix3x3::SymmetricEigen(double* values, const Matrix3x3& A) {
   }
   // Too few directions (a multiple eigenvalue split by rounding): any unit
   // vector orthogonal to the one found completes the basis.
+  if (found == 0) {  // only for input that is not finite
+    e[0] = {1.0, 0.0, 0.0};
+    have[0] = true;
+    found = 1;
+  }
   if (found == 1) {
     const int only = have[0] ? 0 : (have[1] ? 1 : 2);
     vm::Vector3 v = OrthogonalVector3(e[only]);
@@ -425,4 +432,98 @@ void Matrix4x4::SVD(double* s, Matrix4x4& V, const Matrix4x4& A) {
     SetColumn4(*this, 3, Cross4(Column4(*this, 0), Column4(*this, 1), Column4(*this, 2)));
     s[3] = 0.0;
   }
+}
+
+namespace {
+
+// Copies column j of the eigenvector matrix V (n × n, row-major with rows of
+// n) into x.
+void TakeColumn(Vector& x, const double* V, uint32_t n, uint32_t j) {
+  x.Resize(n);
+  for (uint32_t i = 0; i < n; ++i) x[i] = V[i * n + j];
+}
+
+}  // namespace
+
+bool SolveHomogeneousLeastSquares(Vector* x1, Vector* x2, const Matrix& A) {
+  const uint32_t n = A.Cols();
+  if (n < 2) return false;
+  if (!x1) std::swap(x1, x2);
+  if (!x1) return true;
+
+  if (n <= 4) {
+    // AᵀA straight into a fixed-size matrix, then its eigenvectors; the
+    // values are non-negative, so the last columns belong to the smallest.
+    double values[4];
+    double eigen[16];
+    if (n == 2) {
+      Matrix2x2 N, V;
+      Matrix overlay(N.m, 2, 2, 2);
+      overlay.MultiplyAtB(A, A);
+      V.SymmetricEigen(values, N);
+      std::copy(V.m, V.m + 4, eigen);
+    } else if (n == 3) {
+      Matrix3x3 N, V;
+      Matrix overlay(N.m, 3, 3, 3);
+      overlay.MultiplyAtB(A, A);
+      V.SymmetricEigen(values, N);
+      std::copy(V.m, V.m + 9, eigen);
+    } else {
+      Matrix4x4 N, V;
+      Matrix overlay(N.m, 4, 4, 4);
+      overlay.MultiplyAtB(A, A);
+      V.SymmetricEigen(values, N);
+      std::copy(V.m, V.m + 16, eigen);
+    }
+    TakeColumn(*x1, eigen, n, n - 1);
+    if (x2) TakeColumn(*x2, eigen, n, n - 2);
+    return true;
+  }
+
+  Matrix N;
+  N.MultiplyAtB(A, A);
+  // Symmetric elimination of n − 4 variables. p[i] is the row and column of
+  // N at position i.
+  std::vector<uint32_t> p(n);
+  for (uint32_t i = 0; i < n; ++i) p[i] = i;
+  auto at = [&](uint32_t i, uint32_t j) -> double& { return N(p[i], p[j]); };
+  double product = 1.0;
+  for (uint32_t k = 0; k + 4 < n; ++k) {
+    uint32_t best = k + 1;
+    for (uint32_t i = k + 2; i < n; ++i)
+      if (std::fabs(at(i, i)) > std::fabs(at(best, best))) best = i;
+    std::swap(p[k], p[best]);
+    const double pivot = at(k, k);
+    product *= std::fabs(pivot);
+    if (!(product > 0.0)) return false;
+    for (uint32_t i = k + 1; i < n; ++i) {
+      const double f = at(i, k) / pivot;
+      for (uint32_t j = k + 1; j < n; ++j) at(i, j) -= f * at(k, j);
+    }
+  }
+  // The remaining 4 × 4 block.
+  Matrix4x4 S, V;
+  for (uint32_t a = 0; a < 4; ++a)
+    for (uint32_t b = 0; b < 4; ++b) S[a][b] = at(n - 4 + a, n - 4 + b);
+  double values[4];
+  V.SymmetricEigen(values, S);
+
+  auto solve = [&](Vector& x, int column) {
+    x.Resize(n);
+    for (uint32_t j = n - 4; j < n; ++j) x[p[j]] = V[j - (n - 4)][column];
+    for (uint32_t i = n - 4; i-- > 0;) {
+      double s = 0.0;
+      for (uint32_t j = i + 1; j < n; ++j) s += at(i, j) * x[p[j]];
+      x[p[i]] = -s / at(i, i);
+    }
+    double q = 0.0;
+    for (uint32_t i = 0; i < n; ++i) q += x[i] * x[i];
+    if (!(q > 0.0)) return false;
+    const double len = std::sqrt(q);
+    for (uint32_t i = 0; i < n; ++i) x[i] /= len;
+    return true;
+  };
+  if (!solve(*x1, 3)) return false;
+  if (x2 && !solve(*x2, 2)) return false;
+  return true;
 }

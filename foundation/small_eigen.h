@@ -7,6 +7,8 @@
 #ifndef KALVEX_FOUNDATION_SMALL_EIGEN_H_
 #define KALVEX_FOUNDATION_SMALL_EIGEN_H_
 
+#include "foundation/dense_matrix.h"
+#include "foundation/dense_vector.h"
 #include "foundation/fixed_matrix.h"
 #include "foundation/fixed_vector.h"
 
@@ -28,5 +30,16 @@ int NullSpace4x4(double tol, Vector4* out, const Matrix4x4& M);
 
 // A vector orthogonal to a and b (not normalised).
 void OrthogonalVector4(const Vector4& a, const Vector4& b, Vector4& out);
+
+// min |A·x| subject to |x| = 1 for A with n columns: x1 = the best unit
+// vector, x2 = the next best direction (both resized to n). A null x1 gives
+// x2 the best vector; with neither output nothing is computed. Up to four
+// columns use the eigen decomposition of AᵀA; more columns first eliminate
+// n − 4 variables by symmetric elimination with diagonal pivoting, which
+// gives A's exact null vector when it has one and otherwise an
+// approximation. Returns false for fewer than two columns, a vanished pivot
+// product or a zero vector after back substitution (outputs then undefined).
+// Throws only when an allocation fails.
+bool SolveHomogeneousLeastSquares(Vector* x1, Vector* x2, const Matrix& A);
 
 #endif  // KALVEX_FOUNDATION_SMALL_EIGEN_H_

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -296,6 +297,128 @@ TEST(SmallEigen, SingularValueDecompositions) {
   z4.SetZero();
   U4.SVD(s4, V4, z4);
   ExpectSvd<4>(z4, s4, U4, V4, 1e-15);
+}
+
+// |A·x| for a dense A and an n-vector x.
+double ResidualNorm(const Matrix& A, const Vector& x) {
+  double q = 0;
+  for (uint32_t i = 0; i < A.Rows(); ++i) {
+    double r = 0;
+    for (uint32_t j = 0; j < A.Cols(); ++j) r += A(i, j) * x[j];
+    q += r * r;
+  }
+  return std::sqrt(q);
+}
+
+// A random rows × n matrix whose columns satisfy every relation in nulls
+// (each a vector v with A·v = 0): the last nonzero coefficient's column is
+// made from the others, so a later relation may only change a later column.
+Matrix WithNullVectors(std::mt19937& rng, uint32_t rows, uint32_t n,
+                       const std::vector<std::vector<double>>& nulls) {
+  std::uniform_real_distribution<double> u(-1, 1);
+  Matrix A(rows, n);
+  for (uint32_t i = 0; i < rows; ++i)
+    for (uint32_t j = 0; j < n; ++j) A(i, j) = u(rng);
+  for (const auto& v : nulls) {
+    uint32_t last = n - 1;
+    while (v[last] == 0) --last;
+    for (uint32_t i = 0; i < rows; ++i) {
+      double s = 0;
+      for (uint32_t j = 0; j < last; ++j) s += v[j] * A(i, j);
+      A(i, last) = -s / v[last];
+    }
+  }
+  return A;
+}
+
+TEST(HomogeneousLeastSquares, RejectsTooFewColumnsAndVanishedPivots) {
+  Vector x1, x2;
+  EXPECT_FALSE(SolveHomogeneousLeastSquares(&x1, &x2, Matrix(6, 1)));
+  EXPECT_FALSE(SolveHomogeneousLeastSquares(&x1, &x2, Matrix()));
+  Matrix zero(6, 5);
+  zero.SetZero();
+  EXPECT_FALSE(SolveHomogeneousLeastSquares(&x1, nullptr, zero));
+  EXPECT_TRUE(SolveHomogeneousLeastSquares(nullptr, nullptr, zero));
+}
+
+TEST(HomogeneousLeastSquares, SixByFiveExample) {
+  std::mt19937 rng(12);
+  const Matrix A = WithNullVectors(rng, 6, 5, {{1, 1, 0, 0, -1}});
+  Vector x1, x2;
+  ASSERT_TRUE(SolveHomogeneousLeastSquares(&x1, &x2, A));
+  ASSERT_EQ(x1.Size(), 5u);
+  const double r = 1 / std::sqrt(3.0), s = x1[0] > 0 ? 1 : -1;
+  const double want[5] = {r, r, 0, 0, -r};
+  for (int i = 0; i < 5; ++i) EXPECT_NEAR(s * x1[i], want[i], 1e-12);
+  EXPECT_EQ(x2.Size(), 5u);
+  EXPECT_NEAR(x2.Dot(x2), 1.0, 1e-12);
+
+  // Only x2 given: it receives the best vector.
+  Vector only;
+  ASSERT_TRUE(SolveHomogeneousLeastSquares(nullptr, &only, A));
+  for (int i = 0; i < 5; ++i) EXPECT_NEAR(std::fabs(only[i]), std::fabs(want[i]), 1e-12);
+}
+
+TEST(HomogeneousLeastSquares, SmallColumnCountsGiveBestAndNextBest) {
+  std::mt19937 rng(13);
+  std::normal_distribution<double> g(0, 1);
+  for (uint32_t n = 2; n <= 4; ++n) {
+    for (int round = 0; round < 10; ++round) {
+      Matrix A(n + 3, n);
+      for (uint32_t i = 0; i < A.Rows(); ++i)
+        for (uint32_t j = 0; j < n; ++j) A(i, j) = g(rng);
+      Vector x1, x2;
+      ASSERT_TRUE(SolveHomogeneousLeastSquares(&x1, &x2, A));
+      ASSERT_EQ(x1.Size(), n);
+      EXPECT_NEAR(x1.Dot(x1), 1.0, 1e-12);
+      EXPECT_NEAR(x2.Dot(x2), 1.0, 1e-12);
+      EXPECT_NEAR(x1.Dot(x2), 0.0, 1e-9);
+      // No unit vector does better than x1, and none orthogonal to x1 better
+      // than x2.
+      for (int t = 0; t < 20; ++t) {
+        Vector y(n);
+        for (uint32_t j = 0; j < n; ++j) y[j] = g(rng);
+        y.Scale(y, 1 / std::sqrt(y.Dot(y)));
+        EXPECT_LE(ResidualNorm(A, x1), ResidualNorm(A, y) + 1e-9);
+        Vector z;
+        z.Scale(x1, -y.Dot(x1));
+        z.Add(y, z);
+        z.Scale(z, 1 / std::sqrt(z.Dot(z)));
+        EXPECT_LE(ResidualNorm(A, x2), ResidualNorm(A, z) + 1e-9);
+      }
+    }
+  }
+  // An exact null vector in three columns.
+  const Matrix A = WithNullVectors(rng, 5, 3, {{1, -2, 2}});
+  Vector x1;
+  ASSERT_TRUE(SolveHomogeneousLeastSquares(&x1, nullptr, A));
+  const double s = x1[0] > 0 ? 1.0 : -1.0;
+  EXPECT_NEAR(s * x1[0], 1.0 / 3, 1e-9);
+  EXPECT_NEAR(s * x1[1], -2.0 / 3, 1e-9);
+  EXPECT_NEAR(s * x1[2], 2.0 / 3, 1e-9);
+}
+
+TEST(HomogeneousLeastSquares, ManyColumnsFindExactNullVectors) {
+  std::mt19937 rng(14);
+  for (uint32_t n = 5; n <= 9; ++n) {
+    std::vector<double> v(n), w(n, 0.0);
+    for (uint32_t j = 0; j < n; ++j) v[j] = 1.0 + j;
+    w[0] = 1;
+    w[1] = -1;
+    // One null vector, then a two-dimensional null space.
+    for (int dims = 1; dims <= 2; ++dims) {
+      const Matrix A =
+          dims == 1 ? WithNullVectors(rng, n + 2, n, {v}) : WithNullVectors(rng, n + 2, n, {w, v});
+      Vector x1, x2;
+      ASSERT_TRUE(SolveHomogeneousLeastSquares(&x1, &x2, A)) << n;
+      EXPECT_NEAR(x1.Dot(x1), 1.0, 1e-12);
+      EXPECT_LT(ResidualNorm(A, x1), 1e-9) << n;
+      if (dims == 2) {
+        EXPECT_LT(ResidualNorm(A, x2), 1e-9) << n;
+        EXPECT_LT(std::fabs(x1.Dot(x2)), 0.999) << "two different directions";
+      }
+    }
+  }
 }
 
 }  // namespace

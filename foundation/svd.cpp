@@ -4,9 +4,14 @@
 #include <cmath>
 #include <cstdio>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "foundation/aligned_buffer.h"
 #include "foundation/dense_matrix.h"
 #include "foundation/dense_vector.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -27,15 +32,124 @@ inline double Sign(double a, double b) {
   return b >= 0.0 ? std::fabs(a) : -std::fabs(a);
 }
 
+// sums[j] = Σ a[k][col]·a[k][j] over k = k0 .. m-1, for j = j0 .. n-1,
+// accumulated in ascending k as a column-by-column loop would.
+void ColumnSums(const double* a, size_t stride, int col, int k0, int m, int j0, int n,
+                double* sums) {
+  for (int j = j0; j < n; ++j) sums[j] = 0.0;
+  for (int k = k0; k < m; ++k) {
+    const double* row = a + k * stride;
+    double akc = row[col];
+    for (int j = j0; j < n; ++j) sums[j] += akc * row[j];
+  }
+}
+
+// a[k][j] += f[j]·a[k][col] for k = k0 .. m-1, j = j0 .. n-1.
+void ColumnUpdates(double* a, size_t stride, int col, int k0, int m, int j0, int n,
+                   const double* f) {
+  for (int k = k0; k < m; ++k) {
+    double* row = a + k * stride;
+    double akc = row[col];
+    for (int j = j0; j < n; ++j) row[j] += f[j] * akc;
+  }
+}
+
+// Each row j = first .. m-1 gets a[j][k] += (Σk' a[j][k']·a[i][k'])·r[k] for
+// k = first .. n-1. Four rows at a time keep four sums in flight; each sum
+// still runs in ascending k.
+void RowUpdates(double* a, size_t stride, int i, int first, int m, int n, const double* r) {
+  const double* ai = a + i * stride;
+  int j = first;
+  for (; j + 4 <= m; j += 4) {
+    double* r0 = a + j * stride;
+    double* r1 = r0 + stride;
+    double* r2 = r1 + stride;
+    double* r3 = r2 + stride;
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    for (int k = first; k < n; ++k) {
+      s0 += r0[k] * ai[k];
+      s1 += r1[k] * ai[k];
+      s2 += r2[k] * ai[k];
+      s3 += r3[k] * ai[k];
+    }
+    for (int k = first; k < n; ++k) {
+      r0[k] += s0 * r[k];
+      r1[k] += s1 * r[k];
+      r2[k] += s2 * r[k];
+      r3[k] += s3 * r[k];
+    }
+  }
+  for (; j < m; ++j) {
+    double* row = a + j * stride;
+    double s = 0.0;
+    for (int k = first; k < n; ++k) s += row[k] * ai[k];
+    for (int k = first; k < n; ++k) row[k] += s * r[k];
+  }
+}
+
+// Rotations (c[j], s[j]) of columns (j, j + 1) for j = first .. last, applied
+// to every row in that order. Each row is a chain (column j + 1 of one
+// rotation is column j of the next), so rows are taken four at a time to
+// overlap the chains; every element sees the same operations either way.
+void RotateRows(double* a, size_t stride, int rows, int first, int last, const double* c,
+                const double* s) {
+  if (last < first) return;
+  int r = 0;
+#if defined(__SSE2__)
+  for (; r + 4 <= rows; r += 4) {
+    double* r0 = a + r * stride;
+    double* r1 = r0 + stride;
+    double* r2 = r1 + stride;
+    double* r3 = r2 + stride;
+    __m128d p01 = _mm_set_pd(r1[first], r0[first]);
+    __m128d p23 = _mm_set_pd(r3[first], r2[first]);
+    for (int j = first; j <= last; ++j) {
+      __m128d cj = _mm_set1_pd(c[j]), sj = _mm_set1_pd(s[j]);
+      __m128d q01 = _mm_set_pd(r1[j + 1], r0[j + 1]);
+      __m128d q23 = _mm_set_pd(r3[j + 1], r2[j + 1]);
+      __m128d n01 = _mm_add_pd(_mm_mul_pd(p01, cj), _mm_mul_pd(q01, sj));
+      __m128d n23 = _mm_add_pd(_mm_mul_pd(p23, cj), _mm_mul_pd(q23, sj));
+      p01 = _mm_sub_pd(_mm_mul_pd(q01, cj), _mm_mul_pd(p01, sj));
+      p23 = _mm_sub_pd(_mm_mul_pd(q23, cj), _mm_mul_pd(p23, sj));
+      _mm_storel_pd(r0 + j, n01);
+      _mm_storeh_pd(r1 + j, n01);
+      _mm_storel_pd(r2 + j, n23);
+      _mm_storeh_pd(r3 + j, n23);
+    }
+    _mm_storel_pd(r0 + last + 1, p01);
+    _mm_storeh_pd(r1 + last + 1, p01);
+    _mm_storel_pd(r2 + last + 1, p23);
+    _mm_storeh_pd(r3 + last + 1, p23);
+  }
+#endif
+  for (; r < rows; ++r) {
+    double* row = a + r * stride;
+    double p = row[first];
+    for (int j = first; j <= last; ++j) {
+      double q = row[j + 1];
+      row[j] = p * c[j] + q * s[j];
+      p = q * c[j] - p * s[j];
+    }
+    row[last + 1] = p;
+  }
+}
+
 }  // namespace
 
 bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, size_t vStride) {
   if (n <= 0) return true;
   auto A = [a, aStride](int r, int c) -> double& { return a[r * aStride + c]; };
   auto V = [v, vStride](int r, int c) -> double& { return v[r * vStride + c]; };
+  // rv1, a row of sums, and the rotations of one sweep (cosines and sines
+  // for V and for A, or the cancelling rotations with their columns).
   AlignedBuffer<double> work;
-  work.Allocate(static_cast<uint32_t>(n));
+  work.Allocate(6 * static_cast<uint64_t>(n));
   double* rv1 = work.data;
+  double* sums = rv1 + n;
+  double* cv = sums + n;
+  double* sv = cv + n;
+  double* ca = sv + n;
+  double* sa = ca + n;
 
   double g = 0.0, scale = 0.0, anorm = 0.0, s, f, h;
   int l = 0;
@@ -55,12 +169,11 @@ bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, si
         g = -Sign(std::sqrt(s), f);
         h = f * g - s;
         A(i, i) = f - g;
-        for (int j = l; j < n; ++j) {
-          s = 0.0;
-          for (int k = i; k < m; ++k) s += A(k, i) * A(k, j);
-          f = s / h;
-          for (int k = i; k < m; ++k) A(k, j) += f * A(k, i);
-        }
+        // Column sums and updates run along the rows (each element sees the
+        // same operations in the same order as column by column).
+        ColumnSums(a, aStride, i, i, m, l, n, sums);
+        for (int j = l; j < n; ++j) sums[j] = sums[j] / h;
+        ColumnUpdates(a, aStride, i, i, m, l, n, sums);
         for (int k = i; k < m; ++k) A(k, i) *= scale;
       }
     }
@@ -78,11 +191,7 @@ bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, si
         h = f * g - s;
         A(i, l) = f - g;
         for (int k = l; k < n; ++k) rv1[k] = A(i, k) / h;
-        for (int j = l; j < m; ++j) {
-          s = 0.0;
-          for (int k = l; k < n; ++k) s += A(j, k) * A(i, k);
-          for (int k = l; k < n; ++k) A(j, k) += s * rv1[k];
-        }
+        RowUpdates(a, aStride, i, l, m, n, rv1);
         for (int k = l; k < n; ++k) A(i, k) *= scale;
       }
     }
@@ -95,10 +204,16 @@ bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, si
       if (g != 0.0) {
         // Double division against underflow.
         for (int j = l; j < n; ++j) V(j, i) = (A(i, j) / A(i, l)) / g;
-        for (int j = l; j < n; ++j) {
-          s = 0.0;
-          for (int k = l; k < n; ++k) s += A(i, k) * V(k, j);
-          for (int k = l; k < n; ++k) V(k, j) += s * V(k, i);
+        for (int j = l; j < n; ++j) sums[j] = 0.0;
+        for (int k = l; k < n; ++k) {
+          double aik = A(i, k);
+          const double* vk = &V(k, 0);
+          for (int j = l; j < n; ++j) sums[j] += aik * vk[j];
+        }
+        for (int k = l; k < n; ++k) {
+          double* vk = &V(k, 0);
+          double vki = vk[i];
+          for (int j = l; j < n; ++j) vk[j] += sums[j] * vki;
         }
       }
       for (int j = l; j < n; ++j) V(i, j) = V(j, i) = 0.0;
@@ -114,12 +229,9 @@ bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, si
     for (int j = l; j < n; ++j) A(i, j) = 0.0;
     if (g != 0.0) {
       g = 1.0 / g;
-      for (int j = l; j < n; ++j) {
-        s = 0.0;
-        for (int k = l; k < m; ++k) s += A(k, i) * A(k, j);
-        f = (s / A(i, i)) * g;
-        for (int k = i; k < m; ++k) A(k, j) += f * A(k, i);
-      }
+      ColumnSums(a, aStride, i, l, m, l, n, sums);
+      for (int j = l; j < n; ++j) sums[j] = (sums[j] / A(i, i)) * g;
+      ColumnUpdates(a, aStride, i, i, m, l, n, sums);
       for (int j = i; j < m; ++j) A(j, i) *= g;
     } else {
       for (int j = i; j < m; ++j) A(j, i) = 0.0;
@@ -145,6 +257,7 @@ bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, si
       if (cancel) {
         double c = 0.0;
         s = 1.0;
+        int last = l;  // rotations of columns (nm, i) for i = l .. last - 1
         for (int i = l; i <= k; ++i) {
           f = s * rv1[i];
           rv1[i] = c * rv1[i];
@@ -154,10 +267,16 @@ bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, si
           w[i] = h;
           c = g / h;
           s = -f / h;
-          for (int j = 0; j < m; ++j) {
-            double y = A(j, nm), z = A(j, i);
-            A(j, nm) = y * c + z * s;
-            A(j, i) = z * c - y * s;
+          ca[i] = c;
+          sa[i] = s;
+          last = i + 1;
+        }
+        for (int j = 0; j < m; ++j) {
+          double* row = &A(j, 0);
+          for (int i = l; i < last; ++i) {
+            double y = row[nm], z = row[i];
+            row[nm] = y * ca[i] + z * sa[i];
+            row[i] = z * ca[i] - y * sa[i];
           }
         }
       }
@@ -170,7 +289,7 @@ bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, si
         break;
       }
       if (its == 30) {
-        std::fputs("no convergence in 30 nr_svdcmp iterations\n", stderr);
+        platform::ConsolePrintf(stderr, "no convergence in 30 nr_svdcmp iterations\n");
         converged = false;
         break;
       }
@@ -200,11 +319,8 @@ bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, si
         g = g * c - x * s;
         h = y * s;
         y = y * c;
-        for (int r = 0; r < n; ++r) {
-          double p = V(r, j), q = V(r, i);
-          V(r, j) = p * c + q * s;
-          V(r, i) = q * c - p * s;
-        }
+        cv[j] = c;
+        sv[j] = s;
         z = Pythag(f, h);
         w[j] = z;
         if (z != 0.0) {
@@ -213,12 +329,12 @@ bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, si
         }
         f = c * g + s * y;
         x = c * y - s * g;
-        for (int r = 0; r < m; ++r) {
-          double p = A(r, j), q = A(r, i);
-          A(r, j) = p * c + q * s;
-          A(r, i) = q * c - p * s;
-        }
+        ca[j] = c;
+        sa[j] = s;
       }
+      // The sweep's rotations, row by row in the order they were made.
+      RotateRows(v, vStride, n, l, nm, cv, sv);
+      RotateRows(a, aStride, m, l, nm, ca, sa);
       rv1[l] = 0.0;
       rv1[k] = f;
       w[k] = x;

@@ -6,6 +6,7 @@
 #include "foundation/aligned_buffer.h"
 #include "foundation/dense_matrix.h"
 #include "foundation/dense_vector.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -80,7 +81,9 @@ void HouseholderTridiagonalize(size_t stride, double* a, int n, double* d, doubl
       for (int j = 0; j < i; ++j) {
         double g = 0.0;
         for (int k = 0; k < i; ++k) g += A(i, k) * A(k, j);
-        for (int k = 0; k < i; ++k) A(k, j) -= g * A(k, i);
+        // Unsigned index: GCC 12 at -O3 misreads the signed form of this loop.
+        for (size_t k = 0; k < static_cast<size_t>(i); ++k)
+          a[k * stride + j] -= g * a[k * stride + i];
       }
     }
     d[i] = A(i, i);
@@ -108,7 +111,7 @@ bool nr_tqli(double* d, double* e, double* z, size_t zStride, int n) {
         converged = false;
         break;
       }
-      if (iter++ == 30) std::fputs("Too many iterations in nr_tqli\n", stderr);
+      if (iter++ == 30) platform::ConsolePrintf(stderr, "Too many iterations in nr_tqli\n");
       double g = (d[l + 1] - d[l]) / (2.0 * e[l]);
       double r = Pythag(g, 1.0);
       g = d[m] - d[l] + e[l] / (g + Sign(r, g));

@@ -15,25 +15,22 @@ constexpr int kSegmentBytes = 5 * kDifBlockBytes;
 constexpr int kBlockOffset[6] = {4, 18, 32, 46, 60, 70};
 constexpr int kBlockBytes[6] = {14, 14, 14, 14, 10, 10};
 
-// Up to 32 bits from data[position, end), most significant first, zeros past end. Reads no
-// byte at or beyond the byte that holds bit `end`.
-uint32_t PeekBits(const uint8_t* data, int position, int end) {
+// Every buffer the bit readers read carries this many readable bytes past its last data byte.
+constexpr int kReadSlack = 8;
+
+// Up to 32 bits from data[position, end), most significant first, zeros past end. Reads the 8
+// bytes from the one holding bit `position` (the buffers carry kReadSlack bytes of slack).
+inline uint32_t PeekBits(const uint8_t* data, int position, int end) {
   if (position >= end) return 0;
-  int available = std::min(end - position, 32);
-  int byte = position >> 3;
-  int last_byte = (position + available - 1) >> 3;
-  uint64_t window = 0;
-  int loaded = 0;
-  for (int i = byte; i <= last_byte; ++i, loaded += 8) window = (window << 8) | data[i];
-  // window holds `loaded` bits starting at bit (byte * 8).
-  int skip = position - byte * 8;
-  window <<= (64 - loaded);  // align the first loaded bit to bit 63
-  window <<= skip;           // drop the bits before position
-  uint64_t mask = available == 32 ? 0xFFFFFFFF00000000ull : ~((~0ull) >> available);
-  return static_cast<uint32_t>((window & mask) >> 32);
+  uint64_t window;
+  std::memcpy(&window, data + (position >> 3), 8);
+  window = __builtin_bswap64(window) << (position & 7);
+  uint32_t bits = static_cast<uint32_t>(window >> 32);
+  int available = end - position;
+  return available >= 32 ? bits : bits & ~(0xFFFFFFFFu >> available);
 }
 
-// Appends bits to a byte buffer, most significant first.
+// Appends bits to a zeroed byte buffer (with kReadSlack bytes of slack), most significant first.
 struct BitSink {
   uint8_t* data;
   int bits = 0;
@@ -41,12 +38,13 @@ struct BitSink {
     while (position < end) {
       int n = std::min(end - position, 24);
       uint32_t value = PeekBits(source, position, position + n) >> (32 - n);
-      for (int i = n - 1; i >= 0; --i, ++bits) {
-        uint8_t bit = (value >> i) & 1;
-        uint8_t& byte = data[bits >> 3];
-        int shift = 7 - (bits & 7);
-        byte = static_cast<uint8_t>((byte & ~(1u << shift)) | (bit << shift));
-      }
+      uint32_t placed = value << (32 - n - (bits & 7));
+      uint8_t* out = data + (bits >> 3);
+      out[0] |= static_cast<uint8_t>(placed >> 24);
+      out[1] |= static_cast<uint8_t>(placed >> 16);
+      out[2] |= static_cast<uint8_t>(placed >> 8);
+      out[3] |= static_cast<uint8_t>(placed);
+      bits += n;
       position += n;
     }
   }
@@ -69,9 +67,13 @@ int ContinueBlocks(BlockState* const* order, int count, const uint8_t* pool, int
   return 0;
 }
 
-inline int64_t Mul14(int64_t x, int32_t constant) {
-  return (x * constant) >> 14;
+inline int32_t Mul14(int32_t x, int32_t constant) {
+  return static_cast<int32_t>((int64_t{x} * constant) >> 14);
 }
+
+// Coefficients are kept within this magnitude, far above what a picture produces, so that the
+// transforms' 32-bit sums cannot overflow on damaged data.
+constexpr int32_t kCoefficientLimit = 1 << 20;
 
 constexpr int32_t K14(double v) {
   return static_cast<int32_t>(v * 16384.0 + (v < 0 ? -0.5 : 0.5));
@@ -83,22 +85,27 @@ constexpr int32_t kMinus2_613 = K14(-2.613125930);
 
 // Scaled (AAN) 8-point inverse transform in place: x[k * step]; inputs carry the factors
 // DvTables::AanScale(k), outputs come out at 2 * sqrt(2) x the orthonormal transform.
-void InverseAan8(int64_t* x, int step) {
-  int64_t t0 = x[0], t1 = x[2 * step], t2 = x[4 * step], t3 = x[6 * step];
-  int64_t t10 = t0 + t2, t11 = t0 - t2;
-  int64_t t13 = t1 + t3, t12 = Mul14(t1 - t3, kSqrt2) - t13;
-  int64_t e0 = t10 + t13, e3 = t10 - t13, e1 = t11 + t12, e2 = t11 - t12;
+void InverseAan8(int32_t* x, int step) {
+  if ((x[step] | x[2 * step] | x[3 * step] | x[4 * step] | x[5 * step] | x[6 * step] |
+       x[7 * step]) == 0) {
+    for (int k = 1; k < 8; ++k) x[k * step] = x[0];
+    return;
+  }
+  int32_t t0 = x[0], t1 = x[2 * step], t2 = x[4 * step], t3 = x[6 * step];
+  int32_t t10 = t0 + t2, t11 = t0 - t2;
+  int32_t t13 = t1 + t3, t12 = Mul14(t1 - t3, kSqrt2) - t13;
+  int32_t e0 = t10 + t13, e3 = t10 - t13, e1 = t11 + t12, e2 = t11 - t12;
 
-  int64_t t4 = x[step], t5 = x[3 * step], t6 = x[5 * step], t7 = x[7 * step];
-  int64_t z13 = t6 + t5, z10 = t6 - t5, z11 = t4 + t7, z12 = t4 - t7;
-  int64_t o7 = z11 + z13;
-  int64_t o11 = Mul14(z11 - z13, kSqrt2);
-  int64_t z5 = Mul14(z10 + z12, k1_847);
-  int64_t o10 = Mul14(z12, k1_082) - z5;
-  int64_t o12 = Mul14(z10, kMinus2_613) + z5;
-  int64_t o6 = o12 - o7;
-  int64_t o5 = o11 - o6;
-  int64_t o4 = o10 + o5;
+  int32_t t4 = x[step], t5 = x[3 * step], t6 = x[5 * step], t7 = x[7 * step];
+  int32_t z13 = t6 + t5, z10 = t6 - t5, z11 = t4 + t7, z12 = t4 - t7;
+  int32_t o7 = z11 + z13;
+  int32_t o11 = Mul14(z11 - z13, kSqrt2);
+  int32_t z5 = Mul14(z10 + z12, k1_847);
+  int32_t o10 = Mul14(z12, k1_082) - z5;
+  int32_t o12 = Mul14(z10, kMinus2_613) + z5;
+  int32_t o6 = o12 - o7;
+  int32_t o5 = o11 - o6;
+  int32_t o4 = o10 + o5;
 
   x[0] = e0 + o7;
   x[7 * step] = e0 - o7;
@@ -110,7 +117,7 @@ void InverseAan8(int64_t* x, int step) {
   x[3 * step] = e3 - o4;
 }
 
-inline uint8_t ClampToByte(int64_t v) {
+inline uint8_t ClampToByte(int32_t v) {
   return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
@@ -151,6 +158,7 @@ int DecodeSequence(const uint8_t* sequence, Place place) {
 }  // namespace
 
 int DecodeDVBlockAC(BlockState& block, const uint8_t* data) {
+  const DvTables::VlcTable& vlc = DvTables::Vlc();
   for (;;) {
     int from_data = block.bit_end - block.bit_position;
     int available = block.pending_bits + std::max(from_data, 0);
@@ -158,7 +166,7 @@ int DecodeDVBlockAC(BlockState& block, const uint8_t* data) {
     uint32_t bits = PeekBits(data, block.bit_position, block.bit_end);
     if (block.pending_bits > 0)
       bits = (block.pending << (32 - block.pending_bits)) | (bits >> block.pending_bits);
-    const DvTables::VlcEntry& symbol = DvTables::VlcLookup(bits >> 16);
+    const DvTables::VlcEntry& symbol = DvTables::VlcLookup(vlc, bits >> 16);
     if (symbol.length > available) {
       // The code goes on beyond these bits: keep them for the continuation.
       block.pending = available == 0 ? 0 : bits >> (32 - available);
@@ -176,12 +184,17 @@ int DecodeDVBlockAC(BlockState& block, const uint8_t* data) {
     }
     block.scan_index += symbol.run + 1;
     if (block.scan_index > 63) return kBlockInvalid;
-    int64_t value = int64_t{symbol.amplitude} * block.multipliers[block.scan_index];
-    block.coefficients[block.scan[block.scan_index]] = static_cast<int32_t>(value >> 10);
+    int64_t value = (int64_t{symbol.amplitude} * block.multipliers[block.scan_index]) >> 10;
+    value = std::clamp<int64_t>(value, -kCoefficientLimit, kCoefficientLimit);
+    block.coefficients[block.scan[block.scan_index]] = static_cast<int32_t>(value);
   }
 }
 
-int DecodeVideoSegment(SegmentState& segment, const uint8_t* dif_blocks) {
+int DecodeVideoSegment(SegmentState& segment, const uint8_t* input) {
+  // A padded copy, so that the bit readers may read whole words past the last block.
+  uint8_t dif_blocks[kSegmentBytes + kReadSlack] = {};
+  std::memcpy(dif_blocks, input, kSegmentBytes);
+
   // Pass 1: every block within its own area.
   for (int m = 0; m < 5; ++m) {
     const uint8_t* dif = dif_blocks + m * kDifBlockBytes;
@@ -209,11 +222,11 @@ int DecodeVideoSegment(SegmentState& segment, const uint8_t* dif_blocks) {
 
   // Pass 2: within each macroblock, the bits after the ends of block go to the unfinished
   // blocks. What is left goes to the segment's pool for pass 3.
-  uint8_t segment_pool[kSegmentBytes + 8] = {};
+  uint8_t segment_pool[kSegmentBytes + kReadSlack] = {};
   BitSink segment_sink{segment_pool};
   bool any_unfinished = false;
   for (int m = 0; m < 5; ++m) {
-    uint8_t pool[kDifBlockBytes + 8] = {};
+    uint8_t pool[kDifBlockBytes + kReadSlack] = {};
     BitSink sink{pool};
     BlockState* unfinished[6];
     int unfinished_count = 0;
@@ -244,8 +257,8 @@ int DecodeVideoSegment(SegmentState& segment, const uint8_t* dif_blocks) {
 }
 
 void InverseDCT88(int stride, uint8_t* destination, int32_t* coefficients) {
-  int64_t x[64];
-  for (int i = 0; i < 64; ++i) x[i] = coefficients[i];
+  int32_t x[64];
+  std::memcpy(x, coefficients, sizeof(x));
   x[0] = x[0] * 32 + 16;
   for (int column = 0; column < 8; ++column) InverseAan8(x + column, 8);
   for (int row = 0; row < 8; ++row) {
@@ -257,7 +270,7 @@ void InverseDCT88(int stride, uint8_t* destination, int32_t* coefficients) {
 }
 
 void InverseDCT248(int32_t* coefficients, uint8_t* destination, int stride) {
-  int64_t x[64];
+  int32_t x[64];
   for (int column = 0; column < 8; ++column) {
     int64_t sum[4], difference[4];
     for (int h = 0; h < 4; ++h) {
@@ -271,8 +284,8 @@ void InverseDCT248(int32_t* coefficients, uint8_t* destination, int stride) {
         s += sum[h] * kFieldBasis.k[z][h];
         d += difference[h] * kFieldBasis.k[z][h];
       }
-      x[(2 * z) * 8 + column] = (s + d) >> 14;
-      x[(2 * z + 1) * 8 + column] = (s - d) >> 14;
+      x[(2 * z) * 8 + column] = static_cast<int32_t>((s + d) >> 14);
+      x[(2 * z + 1) * 8 + column] = static_cast<int32_t>((s - d) >> 14);
     }
   }
   for (int row = 0; row < 8; ++row) {

@@ -58,7 +58,8 @@ constexpr int kBlockInvalid = 4;
 // Decodes AC symbols of `block` from data[bit_position, bit_end) (after its pending bits)
 // until the end of block (kBlockEnded; bit_position then stands after the end-of-block code),
 // the end of the bits (kBlockBitsExhausted; an unfinished code is kept as pending bits), or a
-// scan past coefficient 63 (kBlockInvalid).
+// scan past coefficient 63 (kBlockInvalid). `data` must stay readable 8 bytes past the byte that
+// holds bit bit_end - 1.
 int DecodeDVBlockAC(BlockState& block, const uint8_t* data);
 
 // Decodes the five DIF blocks (400 bytes) of one video segment into `segment` in three passes:

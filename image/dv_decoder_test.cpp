@@ -510,4 +510,33 @@ TEST(DvDecoder, NtscFramesOfAnotherEncoder) {
   EXPECT_LE(c.max, 4);
 }
 
+// Damaged data never reads or writes outside the sequence and the planes: random bytes, and
+// frames of the other encoder with bits flipped.
+TEST(DvDecoder, DamagedDataIsSafe) {
+  std::mt19937 random(5);
+  const std::vector<uint8_t> pal = ReadFixture("pal_sequences_0_1.dv");
+  const std::vector<uint8_t> ntsc = ReadFixture("ntsc_sequences_0_1.dv");
+  std::vector<uint8_t> luma(720 * 576), cb(368 * 288), cr(368 * 288);
+  int failed = 0;
+  for (int trial = 0; trial < 60; ++trial) {
+    const bool is_pal = trial % 2;
+    std::vector<uint8_t> sequence((is_pal ? pal : ntsc).begin(),
+                                  (is_pal ? pal : ntsc).begin() + DvDecoder::kSequenceBytes);
+    if (trial < 10) {
+      for (uint8_t& b : sequence) b = uint8_t(random());
+    } else {
+      for (int flips = 0; flips < 1 + trial; ++flips)
+        sequence[random() % sequence.size()] ^= uint8_t(1u << (random() % 8));
+    }
+    int result = is_pal ? DvDecoder::DecodeDVSequencePAL(sequence.data(), 0, luma.data(), cb.data(),
+                                                         cr.data())
+                        : DvDecoder::DecodeDVSequenceNTSC(sequence.data(), 0, luma.data(),
+                                                          cb.data(), cr.data());
+    ASSERT_TRUE(result == 0 || result == -1);
+    failed += result != 0;
+  }
+  EXPECT_GT(failed, 0);
+  EXPECT_LT(failed, 60);
+}
+
 }  // namespace

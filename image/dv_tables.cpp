@@ -108,13 +108,13 @@ constexpr CodeWord kCodes[] = {
     {0b111110111111, 12, 1, 17},
 };
 
-constexpr int kFirstBits = 7;
-constexpr int kSecondBits = 16 - kFirstBits;
+constexpr int kFirstBits = kVlcFirstBits;
+constexpr int kSecondBits = kVlcSecondBits;
 
-struct VlcTables {
+struct VlcBuilder {
   std::array<VlcEntry, 1 << kFirstBits> first{};
   std::array<int16_t, 1 << kFirstBits> second_index{};
-  std::vector<std::array<VlcEntry, 1 << kSecondBits>> second;
+  std::vector<VlcEntry> second;  // one table of 1 << kSecondBits entries per long prefix
 
   void Add(uint32_t code, int length, VlcEntry entry) {
     entry.length = static_cast<uint8_t>(length);
@@ -125,11 +125,11 @@ struct VlcTables {
     }
     uint32_t prefix = code >> (length - kFirstBits);
     if (second_index[prefix] < 0) {
-      second_index[prefix] = static_cast<int16_t>(second.size());
-      second.emplace_back();
+      second_index[prefix] = static_cast<int16_t>(second.size() >> kSecondBits);
+      second.resize(second.size() + (1u << kSecondBits));
       first[prefix] = VlcEntry{0, 0, 0, false};
     }
-    auto& table = second[second_index[prefix]];
+    VlcEntry* table = second.data() + (size_t(second_index[prefix]) << kSecondBits);
     uint32_t rest = code & ((1u << (length - kFirstBits)) - 1);
     uint32_t base = rest << (16 - length);
     for (uint32_t i = 0; i < (1u << (16 - length)); ++i) table[base + i] = entry;
@@ -146,7 +146,7 @@ struct VlcTables {
         VlcEntry{0, static_cast<uint8_t>(run), static_cast<int16_t>(-amplitude), false});
   }
 
-  VlcTables() {
+  VlcBuilder() {
     second_index.fill(-1);
     for (const CodeWord& c : kCodes) AddSigned(c.code, c.length, c.run, c.amplitude);
     for (int run = 0; run < 64; ++run) AddSigned((0x7Eu << 6) | run, 13, run, 0);
@@ -155,11 +155,6 @@ struct VlcTables {
     Add(0x6, 4, VlcEntry{0, 0, 0, true});
   }
 };
-
-const VlcTables& Vlc() {
-  static const VlcTables tables;
-  return tables;
-}
 
 // Quantisation steps as powers of two for the four coefficient areas, by QNO plus the class
 // offset; class 3 halves every step once more.
@@ -237,12 +232,18 @@ struct MultiplierTables {
 
 }  // namespace
 
-const VlcEntry& VlcLookup(uint32_t bits16) {
-  const VlcTables& vlc = Vlc();
-  uint32_t prefix = (bits16 >> kSecondBits) & ((1u << kFirstBits) - 1);
-  const VlcEntry& entry = vlc.first[prefix];
-  if (entry.length != 0) return entry;
-  return vlc.second[vlc.second_index[prefix]][bits16 & ((1u << kSecondBits) - 1)];
+const VlcTable& Vlc() {
+  static const VlcBuilder builder;
+  static const VlcTable table = [] {
+    VlcTable t{};
+    for (int i = 0; i < (1 << kFirstBits); ++i) {
+      t.first[i] = builder.first[i];
+      t.second_index[i] = builder.second_index[i];
+    }
+    t.second = builder.second.data();
+    return t;
+  }();
+  return table;
 }
 
 // clang-format off

@@ -15,10 +15,30 @@ struct VlcEntry {
   bool end_of_block;
 };
 
-// Looks up the symbol at the head of `bits` (the next 16 bits of the stream, most significant bit
-// first; bits past the end of the data must be zero). The common codes resolve through one
+// The code table as two levels: the first 7 bits of a pattern, then, for the longer codes, the
+// next 9 bits in the table of that prefix.
+constexpr int kVlcFirstBits = 7;
+constexpr int kVlcSecondBits = 16 - kVlcFirstBits;
+struct VlcTable {
+  VlcEntry first[1 << kVlcFirstBits];
+  int16_t second_index[1 << kVlcFirstBits];
+  const VlcEntry*
+      second;  // second_index[prefix] << kVlcSecondBits is where a prefix's table starts
+};
+const VlcTable& Vlc();
+
+// Looks up the symbol at the head of `bits16` (the next 16 bits of the stream, most significant
+// bit first; bits past the end of the data must be zero). The common codes resolve through one
 // 7-bit first-level access. Every 16-bit pattern decodes: the code is complete.
-const VlcEntry& VlcLookup(uint32_t bits16);
+inline const VlcEntry& VlcLookup(const VlcTable& table, uint32_t bits16) {
+  const VlcEntry& entry = table.first[(bits16 >> kVlcSecondBits) & ((1u << kVlcFirstBits) - 1)];
+  if (entry.length != 0) return entry;
+  const int index = table.second_index[(bits16 >> kVlcSecondBits) & ((1u << kVlcFirstBits) - 1)];
+  return table.second[(index << kVlcSecondBits) | (bits16 & ((1u << kVlcSecondBits) - 1))];
+}
+inline const VlcEntry& VlcLookup(uint32_t bits16) {
+  return VlcLookup(Vlc(), bits16);
+}
 
 // Scan orders: scan position -> natural index (row * 8 + column). In the 2-4-8 layout rows 0-3
 // hold the coefficients of the sum of the two fields, rows 4-7 those of their difference.

@@ -347,12 +347,13 @@ int32_t Close(ImageFileContext* ctx) {
   return result;
 }
 
-int32_t CheckImageSize(int64_t width, int64_t height, int64_t bytes_per_pixel, int32_t code) {
+bool ImageSizeFits(int64_t width, int64_t height, int64_t bytes_per_pixel) {
   const int64_t bpp = bytes_per_pixel > 4 ? bytes_per_pixel : 4;
-  if (width <= 0 || height <= 0 || width > INT32_MAX / bpp || height > INT32_MAX / 4 / width) {
-    return int32_t(ReportImageError(code));
-  }
-  return 0;
+  return width > 0 && height > 0 && width <= INT32_MAX / bpp && height <= INT32_MAX / 4 / width;
+}
+
+int32_t CheckImageSize(int64_t width, int64_t height, int64_t bytes_per_pixel, int32_t code) {
+  return ImageSizeFits(width, height, bytes_per_pixel) ? 0 : int32_t(ReportImageError(code));
 }
 
 const uint8_t* ReadPlainRow(uint8_t* scratch, ImageFileContext* ctx, int32_t count) {

@@ -113,8 +113,11 @@ struct ImageFileContext : ImageFileHead {
 // --- the frame -------------------------------------------------------------------------------
 
 // Opens path for reading: [prefix:]name[:frame | :@offset]; "-" is stdin; a null path continues
-// with the next image of the stream already open in ctx. 0 or a negative code (-1, -2, -3 silent).
-// After a failure the caller still calls Close.
+// with the next image of the stream already open in ctx (the previous image's close hook runs
+// first; the buffered input is kept). Prefixes are the lower-case "pbm", "pgm", "ppm", "pnm",
+// "tga", "bmp", "jpg", "gif", "dpx", "cin", "yuv", "tif", "cyuv", "paldv", "ntscdv". A failed
+// ":@offset" seek gives -79. 0 or a negative code (-1, -2, -3 silent). After a failure the caller
+// still calls Close.
 int32_t OpenRead(ImageFileContext* ctx, const char* path);
 // Reads the next row into dst (width pixels); a null dst skips the row. 0 or -22.
 int32_t ReadRow(uint32_t* dst, ImageFileContext* ctx);
@@ -138,6 +141,8 @@ int32_t SeekFrame(ImageFileContext* ctx, int64_t n);
 // 0 when width and height are positive and width x height, bytes_per_pixel x width and
 // 4 x width x height fit the library's 32-bit sizes; otherwise reports and returns code.
 int32_t CheckImageSize(int64_t width, int64_t height, int64_t bytes_per_pixel, int32_t code);
+// The same test without a message.
+bool ImageSizeFits(int64_t width, int64_t height, int64_t bytes_per_pixel);
 // Shared row readers that consume bytes from the input.
 const uint8_t* ReadPlainRow(uint8_t* scratch, ImageFileContext* ctx, int32_t count);
 // The same with every 32-bit word byte-swapped (into scratch).

@@ -16,29 +16,29 @@ constexpr OpenRoutine kOpenRoutines[16] = {
     // 3: BMP
     Adapt<OpenBMP>,
     // 4: PNG
-    nullptr,
+    Adapt<OpenPNG>,
     // 5: JPEG
-    nullptr,
+    Adapt<OpenJPEG>,
     // 6: GIF
-    nullptr,
+    Adapt<OpenGIF>,
     // 7: DPX
-    nullptr,
+    Adapt<OpenDPX>,
     // 8: Cineon
-    nullptr,
+    Adapt<OpenCIN>,
     // 9: YUV4MPEG2
-    nullptr,
+    Adapt<OpenYUV4MPEG2>,
     // 10: refused
     nullptr,
     // 11: PM
     Adapt<OpenPM>,
     // 12: CYUV
-    nullptr,
+    Adapt<OpenCYUV>,
     // 13: PAL-DV frame file
-    nullptr,
+    Adapt<OpenPALDV>,
     // 14: NTSC-DV frame file
-    nullptr,
+    Adapt<OpenNTSCDV>,
     // 15: TIFF (opened by name)
-    nullptr,
+    OpenTIFF,
 };
 
 }  // namespace

@@ -17,6 +17,9 @@ constexpr int kScanWindow = 768;
 
 const uint8_t kEmpty[8] = {};
 
+// Predictor update; damaged data may run it beyond 32 bits, which wraps.
+inline int32_t AddWrapping(int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); }
+
 inline int32_t Extend(uint32_t v, int s) {
   return (s == 0) ? 0 : (v < (1u << (s - 1)) ? int32_t(v) - (1 << s) + 1 : int32_t(v));
 }
@@ -167,36 +170,61 @@ void InverseDCT8x8(int stride, int16_t* dst, int16_t* coef) {
 namespace {
 
 // Two outputs for s_i from its neighbours (quarter sample before and after).
-inline int16_t UpFirst(int sm2, int sm1, int s, int sp1, int sp2) {
-  return int16_t(s + ((sp2 - sp1) >> 5) - ((s + sm2) >> 4) - (sp1 >> 3) + (sm1 >> 2));
+// Samples and intermediate sums are 16-bit, as in the vector form.
+inline int16_t UpFirst(int16_t sm2, int16_t sm1, int16_t s, int16_t sp1, int16_t sp2) {
+  return int16_t(s + int16_t(int16_t(sp2 - sp1) >> 5) - int16_t(int16_t(s + sm2) >> 4) -
+                 int16_t(sp1 >> 3) + int16_t(sm1 >> 2));
 }
-inline int16_t UpSecond(int sm2, int sm1, int s, int sp1, int sp2) {
-  return int16_t(s + ((sm2 - sm1) >> 5) - ((s + sp2) >> 4) - (sm1 >> 3) + (sp1 >> 2));
+inline int16_t UpSecond(int16_t sm2, int16_t sm1, int16_t s, int16_t sp1, int16_t sp2) {
+  return int16_t(s + int16_t(int16_t(sm2 - sm1) >> 5) - int16_t(int16_t(s + sp2) >> 4) -
+                 int16_t(sm1 >> 3) + int16_t(sp1 >> 2));
+}
+
+// One row pair of the vertical doubling from rows a..e (i-2 .. i+2), in
+// 16-bit arithmetic so that it runs eight or sixteen samples at a time.
+void UpsampleRowPair(const int16_t* __restrict a, const int16_t* __restrict b,
+                     const int16_t* __restrict c, const int16_t* __restrict d,
+                     const int16_t* __restrict e, int n, int16_t* __restrict o1,
+                     int16_t* __restrict o2) {
+  for (int x = 0; x < n; ++x) {
+    const int16_t sm2 = a[x], sm1 = b[x], s = c[x], sp1 = d[x], sp2 = e[x];
+    o1[x] = int16_t(s + int16_t(int16_t(sp2 - sp1) >> 5) - int16_t(int16_t(s + sm2) >> 4) -
+                    int16_t(sp1 >> 3) + int16_t(sm1 >> 2));
+    o2[x] = int16_t(s + int16_t(int16_t(sm2 - sm1) >> 5) - int16_t(int16_t(s + sp2) >> 4) -
+                    int16_t(sm1 >> 3) + int16_t(sp1 >> 2));
+  }
 }
 
 }  // namespace
 
 void UpsampleJpegChromaH(const int16_t* in, int n, int16_t* out) {
-  auto at = [&](int i) -> int { return (i < 0 || i >= n) ? 0 : in[i]; };
-  for (int i = 0; i < n; ++i) {
-    const int sm2 = at(i - 2), sm1 = at(i - 1), s = in[i], sp1 = at(i + 1), sp2 = at(i + 2);
+  auto at = [&](int i) -> int16_t { return (i < 0 || i >= n) ? int16_t(0) : in[i]; };
+  auto edge = [&](int i) {
+    const int16_t sm2 = at(i - 2), sm1 = at(i - 1), s = in[i], sp1 = at(i + 1), sp2 = at(i + 2);
+    out[2 * i] = UpFirst(sm2, sm1, s, sp1, sp2);
+    out[2 * i + 1] = UpSecond(sm2, sm1, s, sp1, sp2);
+  };
+  const int inner_end = std::max(2, n - 2);
+  for (int i = 0; i < std::min(2, n); ++i) edge(i);
+  for (int i = 2; i < inner_end; ++i) {
+    const int16_t sm2 = in[i - 2], sm1 = in[i - 1], s = in[i], sp1 = in[i + 1], sp2 = in[i + 2];
     out[2 * i] = UpFirst(sm2, sm1, s, sp1, sp2);
     out[2 * i + 1] = UpSecond(sm2, sm1, s, sp1, sp2);
   }
+  for (int i = std::max(inner_end, 2); i < n; ++i) edge(i);
 }
 
 void UpsampleJpegChromaV(const int16_t* const rows[12], int n, int16_t* out, int stride) {
+  std::vector<int16_t> zero;
+  const int16_t* r[12];
+  for (int i = 0; i < 12; ++i) {
+    if (!rows[i] && zero.empty()) zero.assign(size_t(n), 0);
+    r[i] = rows[i] ? rows[i] : zero.data();
+  }
   for (int i = 0; i < 8; ++i) {
-    const int16_t* r[5];
-    for (int d = 0; d < 5; ++d) r[d] = rows[i + d];  // rows i-2 .. i+2 (offset by 2)
+    // Rows i-2 .. i+2 of the doubled rows (the array starts two rows above).
     int16_t* o1 = out + (2 * i) * stride;
-    int16_t* o2 = o1 + stride;
-    for (int x = 0; x < n; ++x) {
-      const int sm2 = r[0] ? r[0][x] : 0, sm1 = r[1] ? r[1][x] : 0, s = r[2][x];
-      const int sp1 = r[3] ? r[3][x] : 0, sp2 = r[4] ? r[4][x] : 0;
-      o1[x] = UpFirst(sm2, sm1, s, sp1, sp2);
-      o2[x] = UpSecond(sm2, sm1, s, sp1, sp2);
-    }
+    UpsampleRowPair(r[i], r[i + 1], r[i + 2], r[i + 3], r[i + 4], n, o1, o1 + stride);
   }
 }
 
@@ -312,6 +340,21 @@ void JpegDecoder::BeginEntropy(JpegInput* input) {
 }
 
 void JpegDecoder::Refill() {
+  // Fast path: eight bytes without 0xFF among them enter at once.
+  if (phantom_bytes_ == 0 && end_ - cur_ >= 8) {
+    uint64_t word;
+    std::memcpy(&word, cur_, 8);
+    // Any byte equal to 0xFF?
+    const uint64_t inv = ~word;
+    if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0) {
+      const int take = (64 - bit_count_) >> 3;
+      const uint64_t be = __builtin_bswap64(word);
+      bit_buffer_ |= (take == 8 ? be : (be >> (64 - 8 * take)) << (64 - 8 * take)) >> bit_count_;
+      bit_count_ += 8 * take;
+      cur_ += take;
+      return;
+    }
+  }
   while (bit_count_ <= 56) {
     uint32_t b = 0;
     if (phantom_bytes_ == 0 && cur_ < end_) {
@@ -454,7 +497,7 @@ void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
     if (bit_count_ < 32) Refill();
     const int s = DecodeSymbol(huffman[comp.dc_slot]);
     const int size = s < 0 ? 0 : std::min(s & 15, 16);
-    comp.dc_pred += Extend(GetBits(size), size);
+    comp.dc_pred = AddWrapping(comp.dc_pred, Extend(GetBits(size), size));
     blk[0] = int16_t((int64_t(comp.dc_pred) * q[0]) >> 16);
     const JpegHuffmanLookup& ac = huffman[comp.ac_slot];
     for (int k = 1; k < 64;) {
@@ -493,8 +536,9 @@ void JpegDecoder::DequantizeStoredBlocks(size_t mcu, int16_t (*blocks)[64]) {
     const int32_t* q = quant_scaled[component[block_component[b]].quant];
     int16_t* blk = blocks[b];
     blk[0] = int16_t((int64_t(src[0]) * q[0]) >> 16);
+    // A zero coefficient gives (0 + 32768) >> 16 = 0, so no test is needed.
     for (int k = 1; k < 64; ++k)
-      if (src[k]) blk[kJpegZigZag[k]] = int16_t((int64_t(src[k]) * q[k] + 32768) >> 16);
+      blk[kJpegZigZag[k]] = int16_t((int64_t(src[k]) * q[k] + 32768) >> 16);
   }
 }
 
@@ -675,7 +719,7 @@ int JpegDecoder::DecodeProgressiveDC(const JpegScan& scan) {
       Component& comp = component[c];
       const int s = DecodeSymbol(huffman[comp.dc_slot]);
       const int size = s < 0 ? 0 : std::min(s & 15, 16);
-      comp.dc_pred += Extend(GetBits(size), size);
+      comp.dc_pred = AddWrapping(comp.dc_pred, Extend(GetBits(size), size));
       coef[0] = int16_t(comp.dc_pred);
     }
     return 0;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <cmath>
 #include <cstdlib>
 #include <random>
@@ -157,6 +159,32 @@ TEST(JpegUpsample, FlatAreaAndZeroBeyondEdges) {
   for (int y = 0; y < 16; ++y) EXPECT_EQ(col[y * 8], 640);
 }
 
+// In a 17x9 4:2:0 picture the last image column and row lie well inside the
+// 32x16 MCU area, so their chroma comes from decoded samples; only the edges
+// of the MCU area see the zero beyond it.
+TEST(JpegDecoder, ChromaEdgesAreThoseOfTheMcuArea) {
+  JpegDecoder d;
+  d.SetDefaultTables();
+  d.quant_raw[1][0] = 1;  // chroma DC step 1: a stored DC of 80 gives 80 x 8 = 640
+  for (int c = 0; c < 3; ++c) d.component[c].quant = c == 0 ? 0 : 1;
+  ASSERT_EQ(d.SetFrame(17, 9, JpegLayout::k420, true), 0);
+  d.PrescaleTables();
+  ASSERT_EQ(d.coefficient_count(), 2u * 6 * 64);
+  for (int mcu = 0; mcu < 2; ++mcu) d.coefficients()[(mcu * 6 + 4) * 64] = 80;  // Cb DC
+  std::vector<std::vector<int16_t>> cb;
+  for (int y = 0; y < 9; ++y) {
+    const int16_t* rows[3];
+    ASSERT_TRUE(d.ReadRows(rows)) << y;
+    cb.emplace_back(rows[1], rows[1] + 17);
+    EXPECT_EQ(rows[2][8], 0);  // Cr stays neutral
+  }
+  EXPECT_EQ(cb[8][16], 640);  // last row and column: decoded neighbours
+  EXPECT_EQ(cb[4][8], 640);
+  EXPECT_EQ(cb[4][0], 520);  // left edge of the MCU area
+  EXPECT_EQ(cb[0][8], 520);  // top edge
+  EXPECT_LT(cb[0][0], 520);  // both
+}
+
 // A file without DHT segments decodes with the standard tables (which the
 // quality-50 fixture uses), and garbage before a restart marker is skipped.
 TEST(JpegDecoder, DefaultTablesAndGarbageBeforeRestart) {
@@ -277,7 +305,14 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, PeerComparison,
                                            PeerCase{"s440.jpg", "s440.pnm", 4},
                                            PeerCase{"b444.jpg", "b444.pnm", 0},
                                            PeerCase{"gray.jpg", "gray.pnm", 0},
-                                           PeerCase{"s420_17x9.jpg", "s420_17x9.pnm", 4}));
+                                           PeerCase{"s420_17x9.jpg", "s420_17x9.pnm", 4}),
+                         [](const ::testing::TestParamInfo<PeerCase>& info) {
+                           std::string name = info.param.jpeg;
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
 
 // Progressive and restart-interval variants made from a baseline file carry
 // the same coefficients, so they decode to exactly the same pixels.

@@ -1,8 +1,12 @@
 #include "image/jpeg_reader.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#include "image/image_file_io.h"
 
 namespace {
 
@@ -59,6 +63,9 @@ int ReadFrame(const uint8_t* p, int len, bool progressive, JpegReaderState* st,
         return kJpegSampling;
     }
   }
+  // Rows are handed out as 32-bit pixels, so the picture must fit 32-bit sizes.
+  if (info.width > 0 && info.height > 0 && int64_t(info.width) * info.height > INT32_MAX / 4)
+    return kJpegTooLarge;
   std::snprintf(info.description, sizeof info.description, "%s", name);
   const int rc = d.SetFrame(info.width, info.height, layout, progressive);
   if (rc < 0) return rc;
@@ -244,3 +251,117 @@ int OpenJpegStream(JpegInput* input, JpegReaderState* state) {
   const int rc = OpenStream(input, state);
   return rc < 0 ? Fail(rc) : 0;
 }
+
+// ---------------------------------------------------------------- image-file library
+
+namespace ImageFileIO {
+namespace {
+
+// The context's buffered input as seen by the decoder.
+class ContextInput : public JpegInput {
+ public:
+  explicit ContextInput(ImageFileContext* ctx) : ctx_(ctx) {}
+  const uint8_t* PeekUpTo(int n, int* available) override {
+    const uint8_t* p = ImageFileIO::PeekUpTo(ctx_, n);
+    *available = p ? std::max(0, ctx_->fill_end - ctx_->read_pos) : 0;
+    return *available > 0 ? p : nullptr;
+  }
+  void Advance(int n) override { ctx_->read_pos += n; }
+  int64_t Position() const override { return ctx_->file_pos - (ctx_->fill_end - ctx_->read_pos); }
+
+ private:
+  ImageFileContext* ctx_;
+};
+
+// decoder_state of an open JPEG image; metadata points at its EXIF summary.
+struct alignas(16) JpegContextState {
+  explicit JpegContextState(ImageFileContext* ctx) : input(ctx) {}
+  ContextInput input;
+  JpegReaderState reader;
+};
+
+const uint8_t* ReadRows(uint8_t* scratch, ImageFileContext* ctx) {
+  auto* st = static_cast<JpegContextState*>(ctx->decoder_state);
+  const int16_t* rows[3];
+  if (!st || !st->reader.decoder.ReadRows(rows)) return nullptr;
+  PlanarRows record = {{rows[0], rows[1], rows[2]}};
+  std::memcpy(scratch, &record, sizeof record);  // scratch may be only 4-byte aligned
+  return scratch;
+}
+
+}  // namespace
+
+// The MCU row readers, one per layout (the decoder knows its own layout).
+const uint8_t* ReadJpegRowsGray(uint8_t* scratch, ImageFileContext* ctx, int32_t) {
+  return ReadRows(scratch, ctx);
+}
+const uint8_t* ReadJpegRows444(uint8_t* scratch, ImageFileContext* ctx, int32_t) {
+  return ReadRows(scratch, ctx);
+}
+const uint8_t* ReadJpegRows422(uint8_t* scratch, ImageFileContext* ctx, int32_t) {
+  return ReadRows(scratch, ctx);
+}
+const uint8_t* ReadJpegRows440(uint8_t* scratch, ImageFileContext* ctx, int32_t) {
+  return ReadRows(scratch, ctx);
+}
+const uint8_t* ReadJpegRows420(uint8_t* scratch, ImageFileContext* ctx, int32_t) {
+  return ReadRows(scratch, ctx);
+}
+
+int32_t JpegClose(ImageFileContext* ctx) {
+  auto* st = static_cast<JpegContextState*>(ctx->decoder_state);
+  if (!st) return 0;
+  st->reader.decoder.EndEntropy();
+  const uint8_t* p = ImageFileIO::PeekUpTo(ctx, 2);
+  if (p && ctx->fill_end - ctx->read_pos >= 2 && p[0] == 0xFF && p[1] == 0xD9) ctx->read_pos += 2;
+  delete st;
+  ctx->decoder_state = nullptr;
+  ctx->metadata = nullptr;
+  return 0;
+}
+
+int32_t OpenJPEG(ImageFileContext* ctx) {
+  auto* st = new JpegContextState(ctx);
+  ctx->decoder_state = st;
+  ctx->metadata = &st->reader.exif;
+  ctx->close_hook = JpegClose;
+  const int rc = OpenJpegStream(&st->input, &st->reader);
+  if (rc != 0) {
+    delete st;
+    ctx->decoder_state = nullptr;
+    ctx->metadata = nullptr;
+    ctx->close_hook = nullptr;
+    return rc;
+  }
+  const JpegImageInfo& info = st->reader.info;
+  ctx->width = info.width;
+  ctx->height = info.height;
+  ctx->channels = uint8_t(info.channels);
+  ctx->bits_per_pixel = uint8_t(info.bits_per_pixel);
+  ctx->orientation = uint8_t(info.orientation);
+  std::memcpy(ctx->description, info.description, sizeof ctx->description);
+  ctx->row_bytes = int32_t(sizeof(PlanarRows));
+  switch (st->reader.decoder.layout) {
+    case JpegLayout::kGray:
+      ctx->row_reader = ReadJpegRowsGray;
+      break;
+    case JpegLayout::k444:
+      ctx->row_reader = ReadJpegRows444;
+      break;
+    case JpegLayout::k422:
+      ctx->row_reader = ReadJpegRows422;
+      break;
+    case JpegLayout::k440:
+      ctx->row_reader = ReadJpegRows440;
+      break;
+    case JpegLayout::k420:
+      ctx->row_reader = ReadJpegRows420;
+      break;
+  }
+  ctx->converter = info.channels == 1 ? ConvertGrayRow16
+                   : info.rgb         ? ConvertRGBRows16
+                                      : ConvertYCbCrRows16;
+  return 0;
+}
+
+}  // namespace ImageFileIO

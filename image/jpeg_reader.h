@@ -58,3 +58,18 @@ enum JpegReadError {
 // input stands at the first scan's data and must stay available while rows
 // are read), or a negative code after printing it.
 int OpenJpegStream(JpegInput* input, JpegReaderState* state);
+
+// The JPEG reader of the image-file library (format 5): OpenJPEG (declared in
+// image_file_io.h) installs one of these row readers, which return a
+// PlanarRows record of 16-bit rows, and the close hook.
+namespace ImageFileIO {
+struct ImageFileContext;
+const uint8_t* ReadJpegRowsGray(uint8_t* scratch, ImageFileContext* ctx, int32_t count);
+const uint8_t* ReadJpegRows444(uint8_t* scratch, ImageFileContext* ctx, int32_t count);
+const uint8_t* ReadJpegRows422(uint8_t* scratch, ImageFileContext* ctx, int32_t count);
+const uint8_t* ReadJpegRows440(uint8_t* scratch, ImageFileContext* ctx, int32_t count);
+const uint8_t* ReadJpegRows420(uint8_t* scratch, ImageFileContext* ctx, int32_t count);
+// Gives unread bytes back, consumes a following end-of-image marker and frees
+// the decoder state (and with it the EXIF summary metadata points at).
+int32_t JpegClose(ImageFileContext* ctx);
+}  // namespace ImageFileIO

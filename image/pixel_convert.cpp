@@ -111,9 +111,10 @@ void ConvertRGB24(uint32_t* dst, const uint8_t* src, int32_t count) {
 }
 
 void ConvertRGBA32(uint32_t* dst, const uint8_t* src, int32_t count) {
+  // As words: swap the red and blue bytes (a form the compiler vectorises).
   for (int32_t i = 0; i < count; ++i) {
-    const uint8_t* p = src + 4 * i;
-    dst[i] = Pixel(p[0], p[1], p[2], p[3]);
+    const uint32_t w = Le32(src + 4 * i);
+    dst[i] = (w & 0xFF00FF00u) | ((w >> 16) & 0xFFu) | ((w & 0xFFu) << 16);
   }
 }
 

@@ -4,6 +4,7 @@ KALVEX_PACKAGES=(
   cmake ninja-build g++ pkg-config ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libpng-dev libtiff-dev
+  imagemagick netpbm
 )
 
 kalvex_install_deps() {

@@ -1,0 +1,144 @@
+// Dense products and SVD side by side with Eigen on the same matrices in the
+// same run; prints our time, Eigen's time and their ratio per size.
+// bench-peer: libeigen3-dev
+#include <benchmark/benchmark.h>
+#include <Eigen/Dense>
+
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "foundation/dense_matrix.h"
+#include "foundation/dense_vector.h"
+
+namespace {
+
+struct Operands {
+  Matrix A, B;
+  Eigen::MatrixXd eA, eB;
+};
+
+const Operands& Get(int n) {
+  static std::map<int, Operands> cache;
+  auto it = cache.find(n);
+  if (it != cache.end()) return it->second;
+  Operands& o = cache[n];
+  std::mt19937 rng(n);
+  std::uniform_real_distribution<double> u(-1, 1);
+  uint32_t un = static_cast<uint32_t>(n);
+  o.A.Resize(un, un);
+  o.B.Resize(un, un);
+  o.eA.resize(n, n);
+  o.eB.resize(n, n);
+  for (int r = 0; r < n; ++r)
+    for (int c = 0; c < n; ++c) {
+      o.eA(r, c) = o.A(r, c) = u(rng);
+      o.eB(r, c) = o.B(r, c) = u(rng);
+    }
+  return o;
+}
+
+void OursABt(benchmark::State& state) {
+  const Operands& o = Get(static_cast<int>(state.range(0)));
+  Matrix R;
+  for (auto _ : state) {
+    R.MultiplyABt(o.A, o.B);
+    benchmark::DoNotOptimize(R.Data());
+  }
+}
+void EigenABt(benchmark::State& state) {
+  const Operands& o = Get(static_cast<int>(state.range(0)));
+  Eigen::MatrixXd R;
+  for (auto _ : state) {
+    R.noalias() = o.eA * o.eB.transpose();
+    benchmark::DoNotOptimize(R.data());
+  }
+}
+void OursAtB(benchmark::State& state) {
+  const Operands& o = Get(static_cast<int>(state.range(0)));
+  Matrix R;
+  for (auto _ : state) {
+    R.MultiplyAtB(o.A, o.B);
+    benchmark::DoNotOptimize(R.Data());
+  }
+}
+void EigenAtB(benchmark::State& state) {
+  const Operands& o = Get(static_cast<int>(state.range(0)));
+  Eigen::MatrixXd R;
+  for (auto _ : state) {
+    R.noalias() = o.eA.transpose() * o.eB;
+    benchmark::DoNotOptimize(R.data());
+  }
+}
+void OursSVD(benchmark::State& state) {
+  const Operands& o = Get(static_cast<int>(state.range(0)));
+  Matrix U, V;
+  Vector w;
+  for (auto _ : state) {
+    U.SVD(w, V, o.A);
+    benchmark::DoNotOptimize(w.Data());
+  }
+}
+void EigenSVD(benchmark::State& state) {
+  const Operands& o = Get(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    Eigen::BDCSVD<Eigen::MatrixXd> svd(o.eA, Eigen::ComputeThinU | Eigen::ComputeThinV);
+    benchmark::DoNotOptimize(svd.singularValues().data());
+  }
+}
+
+// Collects the times of the runs and prints the ratios after the table.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      units_[run.benchmark_name()] = benchmark::GetTimeUnitString(run.time_unit);
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    std::printf("\n%-10s %6s %14s %14s %4s %8s\n", "operation", "size", "ours", "Eigen", "unit",
+                "ratio");
+    // By operation, then by size.
+    std::map<std::pair<std::string, long>, std::string> rows;
+    for (const auto& entry : times_) {
+      const std::string& name = entry.first;
+      size_t slash = name.find('/');
+      if (name.rfind("Ours", 0) != 0 || slash == std::string::npos) continue;
+      rows[{name.substr(4, slash - 4), std::stol(name.substr(slash + 1))}] = name;
+    }
+    for (const auto& [key, name] : rows) {
+      auto peer = times_.find("Eigen" + name.substr(4));
+      if (peer == times_.end()) continue;
+      double ours = times_[name];
+      std::printf("%-10s %6ld %14.3f %14.3f %4s %8.2f\n", key.first.c_str(), key.second, ours,
+                  peer->second, units_[name], ours / peer->second);
+    }
+  }
+
+ private:
+  std::map<std::string, double> times_;
+  std::map<std::string, const char*> units_;
+};
+
+}  // namespace
+
+BENCHMARK(OursABt)->RangeMultiplier(2)->Range(8, 1024);
+BENCHMARK(EigenABt)->RangeMultiplier(2)->Range(8, 1024);
+BENCHMARK(OursAtB)->RangeMultiplier(2)->Range(8, 1024);
+BENCHMARK(EigenAtB)->RangeMultiplier(2)->Range(8, 1024);
+BENCHMARK(OursSVD)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMillisecond);
+BENCHMARK(EigenSVD)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,351 @@
+#include "image/jpeg_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "image/image_file_io.h"
+#include "image/jpeg_test_util.h"
+
+using jpeg_test::Decode;
+using jpeg_test::ExifEntry;
+using jpeg_test::LoadFixture;
+using jpeg_test::Segment;
+using jpeg_test::Segments;
+
+namespace {
+
+std::string FixturePath(const char* name) {
+  return std::string(KALVEX_SOURCE_DIR) + "/testdata/jpeg/" + name;
+}
+
+const Segment& Find(const std::vector<Segment>& segs, int marker) {
+  for (const Segment& s : segs)
+    if (s.marker == marker) return s;
+  static const Segment none{0, 0, 0};
+  return none;
+}
+
+// Through the image-file library: probe, description, rows and close.
+TEST(JpegReader, OpensThroughImageFileLibrary) {
+  struct Case {
+    const char* file;
+    const char* description;
+    int channels, bits;
+  };
+  const Case kCases[] = {{"b420.jpg", "JPEG(420)", 3, 24},  {"p_b420.jpg", "JPEG(420)", 3, 24},
+                         {"b422.jpg", "JPEG(422)", 3, 24},  {"b440.jpg", "JPEG(440)", 3, 24},
+                         {"b444.jpg", "JPEG(444)", 3, 24},  {"gray.jpg", "JPEG(gray)", 1, 8},
+                         {"p_gray.jpg", "JPEG(gray)", 1, 8}};
+  int code;
+  const jpeg_test::Picture reference = Decode(LoadFixture("b420.jpg"), &code);
+  ASSERT_EQ(code, 0);
+  for (const Case& c : kCases) {
+    for (const char* prefix : {"", "jpg:"}) {
+      ImageFileIO::ImageFileContext ctx;
+      const std::string path = prefix + FixturePath(c.file);
+      ASSERT_EQ(ImageFileIO::OpenRead(&ctx, path.c_str()), 0) << path;
+      EXPECT_EQ(ctx.format_id, uint32_t(ImageFileIO::kFormatJPEG));
+      EXPECT_STREQ(ctx.description, c.description);
+      EXPECT_EQ(ctx.channels, c.channels);
+      EXPECT_EQ(ctx.bits_per_pixel, c.bits);
+      EXPECT_EQ(ctx.width, 48);
+      EXPECT_EQ(ctx.height, 40);
+      EXPECT_NE(ctx.metadata, nullptr);
+      std::vector<uint32_t> row(ctx.width);
+      for (int y = 0; y < ctx.height; ++y) {
+        ASSERT_EQ(ImageFileIO::ReadRow(row.data(), &ctx), 0) << c.file << " row " << y;
+        if (std::strcmp(c.description, "JPEG(420)") != 0) continue;
+        for (int x = 0; x < ctx.width; ++x) {
+          const uint8_t* ref = &reference.pixels[(size_t(y) * ctx.width + x) * 3];
+          ASSERT_EQ(row[x], uint32_t(ref[0]) << 16 | uint32_t(ref[1]) << 8 | ref[2])
+              << x << "," << y;
+        }
+      }
+      EXPECT_EQ(ImageFileIO::Close(&ctx), 0);
+      EXPECT_EQ(ctx.decoder_state, nullptr);
+    }
+  }
+}
+
+// The EXIF orientation reaches the context, and metadata holds the summary
+// of the open image.
+TEST(JpegReader, OrientationThroughImageFileLibrary) {
+  const std::vector<uint8_t> file = jpeg_test::InsertAfterSoi(
+      LoadFixture("b420.jpg"), jpeg_test::MakeExifSegment({{274, 3, 1, 6}}, {}));
+  const std::string path = ::testing::TempDir() + "jpeg_orientation_6.jpg";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fwrite(file.data(), 1, file.size(), f), file.size());
+  std::fclose(f);
+  ImageFileIO::ImageFileContext ctx;
+  ASSERT_EQ(ImageFileIO::OpenRead(&ctx, path.c_str()), 0);
+  EXPECT_EQ(ctx.orientation, 6);
+  ASSERT_NE(ctx.metadata, nullptr);
+  const auto* exif = static_cast<const JpegExifSummary*>(ctx.metadata);
+  EXPECT_EQ(std::string(exif->text + 79, 4), "or=6");
+  EXPECT_EQ(file[size_t(exif->orientation_offset)], 6);
+  EXPECT_EQ(ImageFileIO::ReadRow(nullptr, &ctx), 0);
+  EXPECT_EQ(ImageFileIO::Close(&ctx), 0);
+  std::remove(path.c_str());
+}
+
+// Result codes of malformed headers, made by editing a real file.
+TEST(JpegReader, RefusesMalformedHeaders) {
+  const std::vector<uint8_t> base = LoadFixture("b420.jpg");
+  const std::vector<uint8_t> prog = LoadFixture("p_b420.jpg");
+  const std::vector<Segment> segs = Segments(base);
+  const size_t sof = Find(segs, 0xC0).offset, dqt = Find(segs, 0xDB).offset;
+  const size_t dht = Find(segs, 0xC4).offset;
+  ASSERT_GT(sof, 0u);
+  ASSERT_GT(dqt, 0u);
+  ASSERT_GT(dht, 0u);
+  auto edit = [](std::vector<uint8_t> f, size_t at, std::vector<uint8_t> bytes) {
+    std::copy(bytes.begin(), bytes.end(), f.begin() + at);
+    return f;
+  };
+  auto insert = [](std::vector<uint8_t> f, size_t at, std::vector<uint8_t> bytes) {
+    f.insert(f.begin() + at, bytes.begin(), bytes.end());
+    return f;
+  };
+  auto fill = [&](int n) { return insert(base, sof, std::vector<uint8_t>(n, 0xFF)); };
+  std::vector<uint8_t> four_tables = base;  // DQT with 4 tables: L = 260
+  {
+    std::vector<uint8_t> seg = {0xFF, 0xDB, 0x01, 0x06};
+    for (int t = 0; t < 4; ++t) {
+      seg.push_back(uint8_t(t));
+      seg.insert(seg.end(), 64, 1);
+    }
+    four_tables = insert(base, dqt, seg);
+  }
+  const size_t prog_sos = Find(Segments(prog), 0xDA).offset;
+  const size_t prog_sos_len = prog[prog_sos + 2] << 8 | prog[prog_sos + 3];
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> file;
+    int code;
+  };
+  const std::vector<Case> kCases = {
+      {"31 fill bytes", fill(31), 0},
+      {"32 fill bytes", fill(32), kJpegFillBytes},
+      {"SOF1", edit(base, sof + 1, {0xC1}), kJpegExtended},
+      {"SOF3", edit(base, sof + 1, {0xC3}), kJpegLossless},
+      {"SOF9", edit(base, sof + 1, {0xC9}), kJpegMarker},
+      {"precision 12", edit(base, sof + 4, {12}), kJpegPrecision},
+      {"two components", edit(base, sof + 9, {2}), kJpegPrecision},
+      {"sampling 3x1", edit(base, sof + 11, {0x31}), kJpegSampling},
+      {"chroma 2x2", edit(base, sof + 14, {0x22}), kJpegSampling},
+      {"colour quantisation table 3", edit(base, sof + 12, {3}), kJpegColourQuantSelector},
+      {"DQT four tables", four_tables, kJpegDqtLength},
+      {"DQT id 3", edit(base, dqt + 4, {3}), kJpegDqtId},
+      {"DHT class 2", edit(base, dht + 4, {0x20}), kJpegDhtClass},
+      {"DHT counts beyond segment", edit(base, dht + 5, {0, 200}), kJpegDhtLength},
+      {"DRI length 3", insert(base, sof, {0xFF, 0xDD, 0, 5, 0, 1, 0}), kJpegDriLength},
+      {"APP9 skipped", insert(base, sof, {0xFF, 0xE9, 0, 4, 1, 2}), 0},
+      {"DNL marker", insert(base, sof, {0xFF, 0xDC, 0, 4, 0, 1}), kJpegMarker},
+      {"no marker", edit(base, sof, {0x12}), kJpegNoMarker},
+      {"three bytes", {0xFF, 0xD8, 0xFF}, kJpegTooShort},
+      {"segment cut", std::vector<uint8_t>(base.begin(), base.begin() + sof + 10),
+       kJpegSegmentMissing},
+      {"huge progressive",
+       edit(prog, Find(Segments(prog), 0xC2).offset + 5, {0xFF, 0xFF, 0x7F, 0xFF}), kJpegTooLarge},
+      {"DC scan with AC band", edit(prog, prog_sos + 2 + prog_sos_len - 2, {5}), kJpegMixedScan},
+  };
+  for (const Case& c : kCases) {
+    JpegReaderState state;
+    JpegMemoryInput input(c.file.data(), c.file.size());
+    EXPECT_EQ(OpenJpegStream(&input, &state), c.code) << c.what;
+  }
+}
+
+// Three 1x1-sampled components read as RGB only with quantisation tables 0, 1, 2.
+TEST(JpegReader, RgbByQuantisationTables) {
+  std::vector<uint8_t> file = LoadFixture("b444.jpg");
+  const size_t sof = Find(Segments(file), 0xC0).offset;
+  JpegReaderState state;
+  int code;
+  Decode(file, &code, &state);
+  EXPECT_STREQ(state.info.description, "JPEG(444)");
+  EXPECT_FALSE(state.info.rgb);
+  file[sof + 18] = 2;  // third component's table
+  Decode(file, &code, &state);
+  EXPECT_EQ(code, 0);
+  EXPECT_STREQ(state.info.description, "JPEG(rgb)");
+  EXPECT_TRUE(state.info.rgb);
+}
+
+TEST(JpegExif, OrientationFromApp1) {
+  const std::vector<uint8_t> file = LoadFixture("odd17x9.jpg");
+  for (int o = 0; o <= 9; ++o) {
+    const std::vector<uint8_t> exif = jpeg_test::MakeExifSegment({{274, 3, 1, uint32_t(o)}}, {});
+    JpegReaderState state;
+    int code;
+    Decode(jpeg_test::InsertAfterSoi(file, exif), &code, &state);
+    ASSERT_EQ(code, 0);
+    const bool valid = o >= 1 && o <= 8;
+    EXPECT_EQ(state.info.orientation, valid ? o : 0) << o;
+    EXPECT_EQ(std::string(state.exif.text + 79, 4), valid ? "or=" + std::to_string(o) : "    ");
+    if (valid) {
+      // The offset of the value in the file (the second file's bytes hold o there).
+      const std::vector<uint8_t> whole = jpeg_test::InsertAfterSoi(file, exif);
+      ASSERT_GT(state.exif.orientation_offset, 0);
+      EXPECT_EQ(whole[size_t(state.exif.orientation_offset)], o);
+    }
+  }
+}
+
+TEST(JpegExif, SummaryColumns) {
+  const std::string make = "Canon", date = "2024:05:06 07:08:09", model = "EOS 5D";
+  std::vector<uint8_t> data;
+  auto add = [&](const std::vector<uint8_t>& bytes) {
+    const uint32_t at = uint32_t(data.size());
+    data.insert(data.end(), bytes.begin(), bytes.end());
+    return at;
+  };
+  auto text = [](const std::string& s) {
+    std::vector<uint8_t> v(s.begin(), s.end());
+    v.push_back(0);
+    return v;
+  };
+  auto rational = [](uint32_t n, uint32_t d) {
+    return std::vector<uint8_t>{uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24),
+                                uint8_t(d), uint8_t(d >> 8), uint8_t(d >> 16), uint8_t(d >> 24)};
+  };
+  const uint32_t m = add(text(make)), dt = add(text(date)), md = add(text(model));
+  const uint32_t exposure = add(rational(10, 2500)), fnum = add(rational(28, 10));
+  const uint32_t focal = add(rational(500, 10)), bias = add(rational(uint32_t(-2), 3));
+  const std::vector<ExifEntry> entries = {
+      {271, 2, uint32_t(make.size() + 1), m, true},
+      {306, 2, uint32_t(date.size() + 1), dt, true},
+      {272, 2, uint32_t(model.size() + 1), md, true},
+      {274, 3, 1, 6},
+      {34850, 3, 1, 2},
+      {37380, 10, 1, bias, true},
+      {33434, 5, 1, exposure, true},
+      {33437, 5, 1, fnum, true},
+      {34855, 3, 1, 400},
+      {37385, 3, 1, 1},
+      {37386, 5, 1, focal, true},
+  };
+  JpegReaderState state;
+  int code;
+  Decode(jpeg_test::InsertAfterSoi(LoadFixture("odd17x9.jpg"),
+                                   jpeg_test::MakeExifSegment(entries, data)),
+         &code, &state);
+  ASSERT_EQ(code, 0);
+  std::string expected(288, ' ');
+  std::fill(expected.begin(), expected.begin() + 32, '\0');
+  expected.replace(0, make.size(), make);
+  auto put = [&](int col, const std::string& s) { expected.replace(col, s.size(), s); };
+  put(33, date);
+  put(55, model);
+  put(79, "or=6");
+  put(86, "P:");
+  put(88, "-0.6");
+  put(93, "t=1/250");
+  put(103, "f/2.8");
+  put(112, "ISO=400");
+  put(121, "flash");
+  put(128, "fl=50");
+  EXPECT_EQ(state.exif.length, 133 - 32);
+  expected[133] = '\0';
+  EXPECT_EQ(std::string(state.exif.text, 288), expected);
+  EXPECT_EQ(state.info.orientation, 6);
+}
+
+// Canon maker notes: complete entries are read; short arrays are ignored
+// rather than read beyond their data.
+TEST(JpegExif, CanonMakerNoteBounds) {
+  for (const uint32_t entries_in_note : {25u, 3u}) {
+    std::vector<uint8_t> data;
+    const uint32_t n_ifd0 = 2;
+    const uint32_t data_start = 8 + 2 + 12 * n_ifd0 + 4;
+    data.insert(data.end(), {'C', 'a', 'n', 'o', 'n', 0});
+    // Maker note: a directory with tag 1 pointing at the camera settings array.
+    const uint32_t note = uint32_t(data.size());
+    const uint32_t array = data_start + note + 2 + 12 + 4;
+    const std::vector<uint8_t> dir = {
+        1, 0, 1, 0, 3, 0, uint8_t(entries_in_note), 0, 0, 0, uint8_t(array), uint8_t(array >> 8),
+        0, 0, 0, 0, 0, 0};
+    data.insert(data.end(), dir.begin(), dir.end());
+    std::vector<uint16_t> values(entries_in_note, 0);
+    if (entries_in_note > 24) {
+      values[16] = 17;  // ISO 100
+      values[24] = 18;  // short focal length
+      values[23] = 55;  // long focal length
+    }
+    for (uint16_t v : values) data.insert(data.end(), {uint8_t(v), uint8_t(v >> 8)});
+    const std::vector<ExifEntry> entries = {{271, 2, 6, 0, true},
+                                            {37500, 7, uint32_t(data.size() - note), note, true}};
+    JpegReaderState state;
+    int code;
+    Decode(jpeg_test::InsertAfterSoi(LoadFixture("odd17x9.jpg"),
+                                     jpeg_test::MakeExifSegment(entries, data)),
+           &code, &state);
+    ASSERT_EQ(code, 0);
+    const std::string text(state.exif.text + 112, 32);
+    if (entries_in_note > 24)
+      EXPECT_EQ(text, "ISO=100                  L:18-55");
+    else
+      EXPECT_EQ(text, std::string(32, ' '));
+  }
+}
+
+// Nikon maker notes carry their own TIFF header; the ISO value is read two
+// bytes into its entry only when the entry holds those bytes.
+TEST(JpegExif, NikonMakerNoteBounds) {
+  for (const uint32_t iso_count : {2u, 1u}) {
+    std::vector<uint8_t> data = {'N', 'I', 'K', 'O', 'N', 0};
+    const uint32_t note = uint32_t(data.size());
+    const std::vector<uint8_t> header = {'N', 'i', 'k', 'o', 'n', 0, 2, 0x10, 0,
+                                         0,   'I', 'I', 42,  0,   8, 0, 0,    0};
+    data.insert(data.end(), header.begin(), header.end());
+    // Directory: tag 5 "AUTO" (inline), tag 19 two shorts {0, 800} (inline).
+    const std::vector<uint8_t> dir = {
+        2, 0, 5, 0, 2, 0,    4, 0, 0, 0, 'A', 'U', 'T', 0, 19, 0, 3, 0, uint8_t(iso_count),
+        0, 0, 0, 0, 0, 0x20, 3, 0, 0, 0, 0};
+    data.insert(data.end(), dir.begin(), dir.end());
+    const std::vector<ExifEntry> entries = {{271, 2, 6, 0, true},
+                                            {37500, 7, uint32_t(data.size() - note), note, true}};
+    JpegReaderState state;
+    int code;
+    Decode(jpeg_test::InsertAfterSoi(LoadFixture("odd17x9.jpg"),
+                                     jpeg_test::MakeExifSegment(entries, data)),
+           &code, &state);
+    ASSERT_EQ(code, 0);
+    EXPECT_EQ(std::string(state.exif.text + 137, 6), "WB=AUT");
+    EXPECT_EQ(std::string(state.exif.text + 112, 8), iso_count == 2 ? "ISO=800 " : "        ");
+  }
+}
+
+// Cut and damaged files end with a code or a picture, never a crash or a
+// write outside the decoder's memory (the sanitizers watch).
+TEST(JpegReader, SurvivesTruncationAndCorruption) {
+  std::mt19937 rng(11);
+  for (const char* name : {"b420.jpg", "p_b420.jpg", "b440.jpg", "p_b422.jpg", "gray.jpg",
+                           "p_b420_rst.jpg", "b420_rst.jpg", "p_odd17x9.jpg"}) {
+    const std::vector<uint8_t> file = LoadFixture(name);
+    for (size_t cut : {size_t(3), size_t(20), file.size() / 3, file.size() / 2, file.size() - 40,
+                       file.size() - 3, file.size() - 1}) {
+      int code;
+      Decode(std::vector<uint8_t>(file.begin(), file.begin() + cut), &code);
+      EXPECT_LE(code, 0);
+    }
+    for (int trial = 0; trial < 60; ++trial) {
+      std::vector<uint8_t> bad = file;
+      const int flips = 1 + trial % 8;
+      for (int i = 0; i < flips; ++i) {
+        const size_t at = 2 + rng() % (bad.size() - 2);
+        bad[at] = trial % 3 == 0 ? uint8_t(rng()) : uint8_t(bad[at] ^ (1 << (rng() % 8)));
+      }
+      int code;
+      Decode(bad, &code);
+      EXPECT_LE(code, 0);
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,155 @@
+#include "image/sequence_loader.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "image/image_file_io.h"
+#include "image/sequence_info.h"
+#include "image/sequence_test_util.h"
+
+namespace {
+
+using ImageFileIO::testing_util::TempDir;
+using sequence_test::StoredPixel;
+using sequence_test::WriteTga;
+
+struct Canvas {
+  Canvas(int w, int h, uint32_t fill = 0xAAAAAAAA)
+      : stride(w + 3), pixels(size_t(stride) * h, fill), view(pixels.data(), stride, w, h) {}
+  uint32_t At(int x, int y) const { return pixels[size_t(y) * stride + x]; }
+  uint32_t stride;
+  std::vector<uint32_t> pixels;
+  PixelView view;
+};
+
+TEST(SequenceLoader, OpenFillsSequenceInfo) {
+  TempDir dir;
+  const std::string path = dir.File("a.tga");
+  WriteTga(path, 5, 3);
+  SequenceLoader loader;
+  int32_t w = 0, h = 0;
+  EXPECT_EQ(loader.Open(&w, &h, path.c_str()), 1);
+  EXPECT_EQ(w, 5);
+  EXPECT_EQ(h, 3);
+  const SequenceInfo& info = SequenceInfo::Instance();
+  EXPECT_EQ(info.frame_count, 1);
+  EXPECT_EQ(info.frame_rate, 25);
+  EXPECT_EQ(info.duration, 0);
+  EXPECT_EQ(info.width, 5);
+  EXPECT_EQ(info.height, 3);
+  EXPECT_EQ(info.file_name, path);
+  EXPECT_EQ(info.state, 1);
+
+  const std::string missing = dir.File("missing.tga");
+  EXPECT_EQ(loader.Open(&w, &h, missing.c_str()), 0);
+  EXPECT_EQ(w, 0);
+  EXPECT_EQ(loader.Read(missing.c_str()), -1);
+  Canvas c(2, 2);
+  EXPECT_EQ(loader.LoadFrame(c.view, missing.c_str()), -1);
+}
+
+TEST(SequenceLoader, DummySource) {
+  DummySequenceLoader dummy;
+  int32_t w = 0, h = 0;
+  EXPECT_EQ(dummy.Open(&w, &h, "anything"), 1);
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(h, 480);
+  Canvas c(4, 4, 0x12345678);
+  EXPECT_EQ(dummy.LoadFrame(c.view, "anything"), 0);
+  EXPECT_EQ(c.At(0, 0), 0x12345678u);  // no pixels delivered
+}
+
+TEST(SequenceLoader, RawFrameFileCounts) {
+  const int64_t dv = 144000;
+  struct Case {
+    uint32_t format;
+    int64_t size, first, frame;
+    int32_t expected;
+  };
+  const Case cases[] = {
+      {ImageFileIO::kFormatPALDV, 5 * dv, 0, dv, 5},
+      {ImageFileIO::kFormatPALDV, dv + 100, 0, dv, 1},  // one frame and a few extra bytes
+      {ImageFileIO::kFormatNTSCDV, 2 * 120000 - 1, 0, 120000, 1},
+      {ImageFileIO::kFormatYUV4MPEG2, 50 + 3 * 1000 + 7, 50, 1000, 3},
+      {ImageFileIO::kFormatTGA, 5 * dv, 0, dv, 1},                    // a still-image format
+      {ImageFileIO::kFormatPALDV, 5 * dv, 0, 0, 1},                   // no frame size
+      {ImageFileIO::kFormatPALDV, int64_t(3) << 40, 0, dv, 22906492},  // beyond 32-bit sizes
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CountFramesInFile(c.format, c.size, c.first, c.frame), c.expected) << c.size;
+  }
+}
+
+TEST(SequenceLoader, OrientationCodes) {
+  const int expected[10] = {1, 1, 2, 3, 4, 1, 2, 3, 4, 1};
+  for (int code = 0; code < 10; ++code) EXPECT_EQ(DisplayOrientation(code), expected[code]);
+  EXPECT_TRUE(OrientationMirrors(7) && OrientationFlips(7));  // 7 acts as 3: a half turn
+  EXPECT_FALSE(OrientationMirrors(4));
+  EXPECT_TRUE(OrientationFlips(8));
+}
+
+// Every orientation a TGA can state, read into a destination of the same size.
+TEST(SequenceLoader, LoadFrameAppliesOrientation) {
+  TempDir dir;
+  const int w = 4, h = 3;
+  struct Case {
+    uint8_t bits;
+    bool mirror, flip;
+  };
+  const Case cases[] = {
+      {0x20, false, false}, {0x30, true, false}, {0x10, true, true}, {0x00, false, true}};
+  for (const Case& c : cases) {
+    const std::string path = dir.File("o.tga");
+    WriteTga(path, w, h, c.bits);
+    SequenceLoader loader;
+    Canvas canvas(w, h);
+    ASSERT_EQ(loader.LoadFrame(canvas.view, path.c_str()), 0);
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const int sx = c.mirror ? w - 1 - x : x;
+        const int sy = c.flip ? h - 1 - y : y;
+        EXPECT_EQ(canvas.At(x, y), StoredPixel(sx, sy)) << int(c.bits) << " " << x << "," << y;
+      }
+    }
+  }
+}
+
+// A destination of another size gets the first stored lines and columns; with a flip they
+// fill it from its last row upwards, so a taller destination keeps its top rows.
+TEST(SequenceLoader, LoadFrameSizeMismatch) {
+  TempDir dir;
+  const std::string path = dir.File("m.tga");
+  WriteTga(path, 4, 3, 0x00);  // bottom row first: flipped
+  SequenceLoader loader;
+  const uint32_t fill = 0xAAAAAAAA;
+  Canvas tall(6, 5, fill);
+  ASSERT_EQ(loader.LoadFrame(tall.view, path.c_str()), 0);
+  for (int y = 0; y < 2; ++y) EXPECT_EQ(tall.At(0, y), fill);
+  for (int y = 2; y < 5; ++y) {
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(tall.At(x, y), StoredPixel(x, 4 - y));
+    EXPECT_EQ(tall.At(4, y), fill);
+  }
+  Canvas small(2, 2, fill);
+  ASSERT_EQ(loader.LoadFrame(small.view, path.c_str()), 0);
+  EXPECT_EQ(small.At(1, 1), StoredPixel(1, 0));
+  EXPECT_EQ(small.At(1, 0), StoredPixel(1, 1));
+}
+
+TEST(SequenceLoader, ReadLineMirrorsAndChecksRange) {
+  TempDir dir;
+  const std::string path = dir.File("r.tga");
+  WriteTga(path, 5, 2);
+  SequenceLoader loader;
+  ASSERT_EQ(loader.Read(path.c_str()), 0);
+  EXPECT_EQ(loader.buffer().format(), 15);
+  EXPECT_EQ(loader.buffer().kind(), 2);
+  uint32_t row[5];
+  ASSERT_EQ(loader.ReadLine(row, 1, 5, true), 0);
+  for (int x = 0; x < 5; ++x) EXPECT_EQ(row[x], StoredPixel(4 - x, 1));
+  ASSERT_EQ(loader.ReadLine(row, 0, 2, true), 0);  // only the first two, reversed
+  EXPECT_EQ(row[0], StoredPixel(1, 0));
+  EXPECT_EQ(loader.ReadLine(row, 2, 5, false), -2);
+}
+
+}  // namespace
