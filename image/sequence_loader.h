@@ -62,6 +62,12 @@ class SequenceLoader {
   int file_orientation() const { return file_orientation_; }
 
  protected:
+  // Field reads mark the stored picture as interlaced (chroma of planar layouts is then taken
+  // from each line's own field); the marks stay for later reads.
+  void MarkInterlaced() {
+    buffer_.set_flags(buffer_.flags() | kRawInterlacedTop | kRawInterlacedBottom);
+  }
+
   RawFrameBuffer buffer_;
   uint8_t file_orientation_ = 1;
 };
