@@ -2,6 +2,7 @@
 // pixels, side by side with libjpeg-turbo on the same bytes. The input is
 // made with libjpeg-turbo's compressor, so without the peer there is nothing
 // to decode and the benchmarks report that.
+// bench-peer: libjpeg62-turbo-dev
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <cmath>
 #include <cstdlib>
 #include <random>
@@ -303,7 +305,14 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, PeerComparison,
                                            PeerCase{"s440.jpg", "s440.pnm", 4},
                                            PeerCase{"b444.jpg", "b444.pnm", 0},
                                            PeerCase{"gray.jpg", "gray.pnm", 0},
-                                           PeerCase{"s420_17x9.jpg", "s420_17x9.pnm", 4}));
+                                           PeerCase{"s420_17x9.jpg", "s420_17x9.pnm", 4}),
+                         [](const ::testing::TestParamInfo<PeerCase>& info) {
+                           std::string name = info.param.jpeg;
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
 
 // Progressive and restart-interval variants made from a baseline file carry
 // the same coefficients, so they decode to exactly the same pixels.

@@ -1,0 +1,196 @@
+#include "features/good_features.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "foundation/notify.h"
+
+GoodFeaturesDetector::GoodFeaturesDetector() {
+  candidates_.reserve(65536);
+  scores_.reserve(65536);
+}
+
+void GoodFeaturesDetector::SetData(const OpticalFlowParameter* parameter, const int32_t* border_x,
+                                   const int32_t* border_y, const ArrayMap<bool>& mask,
+                                   const ArrayMap<float>& gradient_x,
+                                   const ArrayMap<float>& gradient_y) {
+  parameter_ = parameter;
+  border_x_ = border_x;
+  border_y_ = border_y;
+  mask_ = mask;
+  gradient_x_ = gradient_x;
+  gradient_y_ = gradient_y;
+}
+
+void GoodFeaturesDetector::SetBand(int32_t x_from, int32_t x_to, int32_t y_from, int32_t y_to) {
+  x_from_ = x_from;
+  x_to_ = x_to;
+  y_from_ = y_from;
+  y_to_ = y_to;
+}
+
+void GoodFeaturesDetector::Work() {
+  candidates_.clear();
+  scores_.clear();
+  const OpticalFlowParameter& p = *parameter_;
+  const int32_t hw = static_cast<int32_t>(p.m_window_width / 2);
+  const int32_t hh = static_cast<int32_t>(p.m_window_height / 2);
+  const int32_t mx = std::max(*border_x_, hw);
+  const int32_t my = std::max(*border_y_, hh);
+  const int32_t width =
+      static_cast<int32_t>(std::min({mask_.width, gradient_x_.width, gradient_y_.width}));
+  const int32_t height =
+      static_cast<int32_t>(std::min({mask_.height, gradient_x_.height, gradient_y_.height}));
+  const int32_t xs = std::max(x_from_, mx);
+  const int32_t ys = std::max(y_from_, my);
+  // The inclusive end of the scan, moved in where the window would leave the image.
+  const int32_t xe = std::min({x_to_, width - mx, width - 1 - hw});
+  const int32_t ye = std::min({y_to_, height - my, height - 1 - hh});
+  const bool subpixel = p.m_subpixel && (p.m_corner_measure == 1 || p.m_corner_measure == 2);
+  if (xs <= xe && ys <= ye) {
+    const int nq = subpixel ? 7 : 3;
+    const int32_t c0 = xs - hw;  // first column read
+    const int32_t nc = xe + hw - c0 + 1;
+    column_sums_.assign(static_cast<size_t>(nq) * nc, 0.0);
+    double* cs = column_sums_.data();
+    // Adds sign × the products of row r to the column sums.
+    auto add_row = [&](int32_t r, double sign) {
+      const float* gx = gradient_x_.data + static_cast<size_t>(r) * gradient_x_.stride + c0;
+      const float* gy = gradient_y_.data + static_cast<size_t>(r) * gradient_y_.stride + c0;
+      for (int32_t c = 0; c < nc; ++c) {
+        const double x = gx[c], y = gy[c];
+        const double xx = x * x, xy = x * y, yy = y * y;
+        cs[c] += sign * xx;
+        cs[nc + c] += sign * xy;
+        cs[2 * nc + c] += sign * yy;
+        if (subpixel) {
+          const double px = c0 + c, py = r;
+          cs[3 * nc + c] += sign * px * xx;
+          cs[4 * nc + c] += sign * px * xy;
+          cs[5 * nc + c] += sign * py * xy;
+          cs[6 * nc + c] += sign * py * yy;
+        }
+      }
+    };
+    for (int32_t r = ys - hh; r <= ys + hh; ++r) add_row(r, 1.0);
+    const double t = 2.0 * static_cast<double>(p.m_eigenvalue_threshold);
+    const int32_t window = 2 * hw + 1;
+    for (int32_t y = ys; y <= ye; ++y) {
+      if (y > ys) {
+        add_row(y - hh - 1, -1.0);
+        add_row(y + hh, 1.0);
+      }
+      double s[7] = {0, 0, 0, 0, 0, 0, 0};
+      for (int q = 0; q < nq; ++q)
+        for (int32_t c = 0; c < window; ++c) s[q] += cs[q * nc + c];
+      const bool* mask_row = mask_.data + static_cast<size_t>(y) * mask_.stride;
+      for (int32_t x = xs; x <= xe; ++x) {
+        if (x > xs) {
+          const int32_t out = x - hw - 1 - c0, in = x + hw - c0;
+          for (int q = 0; q < nq; ++q) s[q] += cs[q * nc + in] - cs[q * nc + out];
+        }
+        if (mask_row[x]) continue;
+        CornerCandidate cand;
+        cand.gxx = static_cast<float>(s[0]);
+        cand.gxy = static_cast<float>(s[1]);
+        cand.gyy = static_cast<float>(s[2]);
+        const double gxx = cand.gxx, gxy = cand.gxy, gyy = cand.gyy;
+        const double e = gxx + gyy - std::sqrt((gxx - gyy) * (gxx - gyy) + 4.0 * gxy * gxy);
+        double score;
+        if (p.m_corner_measure == 1) {
+          if (!(gxx > t && gyy > t && e > t)) continue;
+          score = e / 2.0;
+        } else if (p.m_corner_measure == 2) {
+          const double trace = gxx + gyy;
+          if (trace == 0.0) continue;
+          const double det = gxx * gyy - gxy * gxy;
+          if (!(4.0 * det / (trace * trace) > 0.5)) continue;
+          score = det / trace;
+        } else {
+          if (!(gxx + gyy > t && e > t)) continue;
+          score = e / 2.0;
+        }
+        cand.x = static_cast<int16_t>(x);
+        cand.y = static_cast<int16_t>(y);
+        if (subpixel) {
+          cand.sx1 = static_cast<float>(s[3]);
+          cand.sx2 = static_cast<float>(s[4]);
+          cand.sy1 = static_cast<float>(s[5]);
+          cand.sy2 = static_cast<float>(s[6]);
+        } else {
+          cand.sx1 = cand.sx2 = cand.sy1 = cand.sy2 = 0.0f;
+        }
+        scores_.emplace_back(static_cast<float>(score), static_cast<int32_t>(candidates_.size()));
+        candidates_.push_back(cand);
+      }
+    }
+  }
+  std::sort(scores_.begin(), scores_.end(),
+            [](const ScoredIndex& a, const ScoredIndex& b) { return a.first > b.first; });
+  scores_.push_back(kSentinel);
+  Notify(10,
+         "FeatureCorrelatorOpticalFlow::CornerDetector::Work: pid: %d, region: x1,x2: %d,%d, "
+         "y1,y2: %d,%d, found %d features",
+         0, xs, xe, ys, ye, static_cast<int>(candidates_.size()));
+}
+
+void MarkMinDistance(const ArrayMap<bool>& mask, int32_t x, int32_t y, int32_t d) {
+  const int64_t x0 = std::max<int64_t>(0, int64_t{x} - d);
+  const int64_t x1 = std::min<int64_t>(int64_t{mask.width} - 1, int64_t{x} + d);
+  const int64_t y0 = std::max<int64_t>(0, int64_t{y} - d);
+  const int64_t y1 = std::min<int64_t>(int64_t{mask.height} - 1, int64_t{y} + d);
+  for (int64_t r = y0; r <= y1; ++r)
+    for (int64_t c = x0; c <= x1; ++c) mask.data[c + r * static_cast<int64_t>(mask.stride)] = true;
+}
+
+namespace {
+// trunc(v) clamped to [lo, hi] without overflowing for huge or NaN values.
+int64_t TruncClamped(double v, int64_t lo, int64_t hi) {
+  if (!(v > static_cast<double>(lo))) return lo;
+  if (v >= static_cast<double>(hi)) return hi;
+  return static_cast<int64_t>(v);
+}
+}  // namespace
+
+void FillPolygonMask(const std::vector<std::pair<double, double>>& vertices,
+                     const ArrayMap<bool>& mask, bool value, bool or_mode) {
+  const size_t n = vertices.size();
+  if (n < 3) return;
+  const int64_t height = mask.height, width = mask.width;
+  auto row_of = [&](double y) {
+    const int64_t r = TruncClamped(y, -1, height) + 1;
+    return std::clamp<int64_t>(r, 0, height);
+  };
+  struct Edge {
+    double ux, uy, slope;
+    int64_t r0, r1;
+  };
+  std::vector<Edge> edges;
+  int64_t min_row = height, max_row = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const auto& a = vertices[i];
+    const auto& b = vertices[i == 0 ? n - 1 : i - 1];
+    const int64_t ra = row_of(a.second), rb = row_of(b.second);
+    min_row = std::min({min_row, ra});
+    max_row = std::max({max_row, ra});
+    if (ra == rb) continue;
+    const auto& u = ra < rb ? a : b;
+    const auto& l = ra < rb ? b : a;
+    edges.push_back({u.first, u.second, (l.first - u.first) / (l.second - u.second),
+                     std::min(ra, rb), std::max(ra, rb)});
+  }
+  std::vector<double> crossings;
+  for (int64_t k = min_row; k < max_row; ++k) {
+    crossings.clear();
+    for (const Edge& e : edges)
+      if (k >= e.r0 && k < e.r1)
+        crossings.push_back((static_cast<double>(k) - e.uy) * e.slope + e.ux);
+    std::sort(crossings.begin(), crossings.end());
+    bool* row = mask.data + k * static_cast<int64_t>(mask.stride);
+    for (size_t i = 0; i + 1 < crossings.size(); i += 2) {
+      const int64_t from = std::max<int64_t>(0, TruncClamped(crossings[i], -1, width) + 1);
+      const int64_t to = std::min<int64_t>(width, TruncClamped(crossings[i + 1], -1, width));
+      for (int64_t c = from; c < to; ++c) row[c] = or_mode ? (row[c] || value) : value;
+    }
+  }
+}

@@ -1,0 +1,453 @@
+#include "features/pyramid_tracker.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "foundation/dense_matrix.h"
+#include "foundation/dense_vector.h"
+#include "foundation/notify.h"
+
+const char* TrackStatusName(int status) {
+  switch (status) {
+    case kTrackTracked:
+      return "tracked";
+    case kTrackTrackable:
+      return "trackable";
+    case kTrackNotFound:
+      return "not found";
+    case kTrackSmallDeterminant:
+      return "small determinate";
+    case kTrackMaxIterations:
+      return "exceed max iterations";
+    case kTrackOutOfBounds:
+      return "out of bounds";
+    case kTrackLargeResidue:
+      return "large residue";
+    case kTrackNotDefined:
+      return "not defined";
+    case kTrackLargeDifference:
+      return "large difference";
+    default:
+      return "unknown";
+  }
+}
+
+float SampleBilinear(const ArrayMap<float>& level, float x, float y) {
+  const float xf = std::floor(x), yf = std::floor(y);
+  const float fx = x - xf, fy = y - yf;
+  const long x0 = static_cast<long>(xf), y0 = static_cast<long>(yf);
+  const long w = level.width, h = level.height;
+  auto at = [&](long px, long py) -> float {
+    if (px < 0 || py < 0 || px >= w || py >= h) return 0.0f;
+    return level.data[px + py * static_cast<long>(level.stride)];
+  };
+  return (1.0f - fy) * ((1.0f - fx) * at(x0, y0) + fx * at(x0 + 1, y0)) +
+         fy * ((1.0f - fx) * at(x0, y0 + 1) + fx * at(x0 + 1, y0 + 1));
+}
+
+void SampleWindow(const ArrayMap<float>& level, float x, float y, int w, int h, float* dst,
+                  int dst_stride) {
+  const float left = x - static_cast<float>(w / 2);
+  const float top = y - static_cast<float>(h / 2);
+  const float lf = std::floor(left), tf = std::floor(top);
+  const long x0 = static_cast<long>(lf), y0 = static_cast<long>(tf);
+  if (x0 >= 0 && y0 >= 0 && x0 + w < static_cast<long>(level.width) &&
+      y0 + h < static_cast<long>(level.height)) {
+    // Whole window and its right and lower neighbours inside: no checks.
+    const float fx = left - lf, fy = top - tf;
+    const float w00 = (1.0f - fy) * (1.0f - fx), w10 = (1.0f - fy) * fx;
+    const float w01 = fy * (1.0f - fx), w11 = fy * fx;
+    const size_t stride = level.stride;
+    for (int j = 0; j < h; ++j) {
+      const float* r0 = level.data + (y0 + j) * stride + x0;
+      const float* r1 = r0 + stride;
+      float* out = dst + static_cast<size_t>(j) * dst_stride;
+      for (int i = 0; i < w; ++i)
+        out[i] = w00 * r0[i] + w10 * r0[i + 1] + w01 * r1[i] + w11 * r1[i + 1];
+    }
+    return;
+  }
+  for (int j = 0; j < h; ++j)
+    for (int i = 0; i < w; ++i)
+      dst[static_cast<size_t>(j) * dst_stride + i] =
+          SampleBilinear(level, left + static_cast<float>(i), top + static_cast<float>(j));
+}
+
+void PyramidTracker::Setup(const TrackerPyramids& first, const TrackerPyramids& second,
+                           const OpticalFlowParameter& parameter, uint32_t subsampling,
+                           uint32_t levels) {
+  first_ = first;
+  second_ = second;
+  parameter_ = parameter;
+  subsampling_ = subsampling;
+  levels_ = levels;
+  w_ = static_cast<int>(parameter_.m_window_width);
+  h_ = static_cast<int>(parameter_.m_window_height);
+  hw_ = w_ / 2;
+  hh_ = h_ / 2;
+  window_.Resize(parameter_.m_window_width, parameter_.m_window_height);
+  second_window_.Resize(parameter_.m_window_width, parameter_.m_window_height);
+  cached_x_ = cached_y_ = -1e10f;
+  cached_level_ = -1;
+}
+
+bool PyramidTracker::WindowOutside(float x, float y, int level) const {
+  const ArrayMap<float>& pic = first_.intensity[level];
+  const float max_x = static_cast<float>(pic.width) - 1.0f;
+  const float max_y = static_cast<float>(pic.height) - 1.0f;
+  const float hw = static_cast<float>(hw_), hh = static_cast<float>(hh_);
+  return x - hw < 0.0f || x + hw > max_x || y - hh < 0.0f || y + hh > max_y;
+}
+
+bool PyramidTracker::ComputeStep(float x1, float y1, float x2, float y2, int level, float* dx,
+                                 float* dy) {
+  if (x1 != cached_x_ || y1 != cached_y_ || level != cached_level_) {
+    SampleWindow(first_.intensity[level], x1, y1, w_, h_, window_.Plane(0).data,
+                 static_cast<int>(window_.Stride()));
+    SampleWindow(first_.gradient_x[level], x1, y1, w_, h_, window_.Plane(1).data,
+                 static_cast<int>(window_.Stride()));
+    SampleWindow(first_.gradient_y[level], x1, y1, w_, h_, window_.Plane(2).data,
+                 static_cast<int>(window_.Stride()));
+    cached_x_ = x1;
+    cached_y_ = y1;
+    cached_level_ = level;
+  }
+  const int stride = static_cast<int>(second_window_.Stride());
+  SampleWindow(second_.intensity[level], x2, y2, w_, h_, second_window_.Plane(0).data, stride);
+  SampleWindow(second_.gradient_x[level], x2, y2, w_, h_, second_window_.Plane(1).data, stride);
+  SampleWindow(second_.gradient_y[level], x2, y2, w_, h_, second_window_.Plane(2).data, stride);
+  float gxx = 0.0f, gxy = 0.0f, gyy = 0.0f, ex = 0.0f, ey = 0.0f;
+  for (int j = 0; j < h_; ++j) {
+    const size_t row = static_cast<size_t>(j) * stride;
+    const float* i1 = window_.Plane(0).data + row;
+    const float* gx1 = window_.Plane(1).data + row;
+    const float* gy1 = window_.Plane(2).data + row;
+    const float* i2 = second_window_.Plane(0).data + row;
+    const float* gx2 = second_window_.Plane(1).data + row;
+    const float* gy2 = second_window_.Plane(2).data + row;
+    for (int i = 0; i < w_; ++i) {
+      const float e = i1[i] - i2[i];
+      const float gx = gx1[i] + gx2[i];
+      const float gy = gy1[i] + gy2[i];
+      gxx += gx * gx;
+      gxy += gx * gy;
+      gyy += gy * gy;
+      ex += e * gx;
+      ey += e * gy;
+    }
+  }
+  const float det = gxx * gyy - gxy * gxy;
+  if (det < parameter_.m_min_determinant) return false;
+  *dx = (gyy * ex - gxy * ey) / det;
+  *dy = (gxx * ey - gxy * ex) / det;
+  return true;
+}
+
+float PyramidTracker::Residue(float x2, float y2, int level) {
+  // The first-image window of this level is cached by the steps before.
+  const int stride = static_cast<int>(second_window_.Stride());
+  SampleWindow(second_.intensity[level], x2, y2, w_, h_, second_window_.Plane(0).data, stride);
+  float sum = 0.0f;
+  for (int j = 0; j < h_; ++j) {
+    const float* i1 = window_.Plane(0).data + static_cast<size_t>(j) * stride;
+    const float* i2 = second_window_.Plane(0).data + static_cast<size_t>(j) * stride;
+    for (int i = 0; i < w_; ++i) sum += std::fabs(i1[i] - i2[i]);
+  }
+  return sum / static_cast<float>(w_ * h_);
+}
+
+int PyramidTracker::TrackFeatureAt(float x1, float y1, float* x2, float* y2, int level) {
+  int status = kTrackTracked;
+  uint32_t i = 0;
+  for (;;) {
+    if (WindowOutside(x1, y1, level) || WindowOutside(*x2, *y2, level)) {
+      status = kTrackOutOfBounds;
+      break;
+    }
+    float dx = 0.0f, dy = 0.0f;
+    if (!ComputeStep(x1, y1, *x2, *y2, level, &dx, &dy)) {
+      status = kTrackSmallDeterminant;
+      break;
+    }
+    *x2 += dx;
+    *y2 += dy;
+    ++i;
+    if ((std::fabs(dx) >= parameter_.m_min_displacement ||
+         std::fabs(dy) >= parameter_.m_min_displacement) &&
+        i < parameter_.m_max_iterations)
+      continue;
+    break;
+  }
+  if (i >= parameter_.m_max_iterations) return kTrackMaxIterations;
+  if (WindowOutside(*x2, *y2, level)) return kTrackOutOfBounds;
+  if (status != kTrackTracked) return status;
+  // The steps above left the first-image window of (x1, y1) at this level cached.
+  if (Residue(*x2, *y2, level) > parameter_.m_max_residue) return kTrackLargeResidue;
+  return kTrackTracked;
+}
+
+int PyramidTracker::TrackFeatureList() {
+  Notify(5,
+         "FeatureCorrelatorOpticalFlow::Tracker::TrackFeatureList: pid: %d, levels %d, "
+         "subsampling %d, features to track %d",
+         0, static_cast<int>(levels_), static_cast<int>(subsampling_),
+         static_cast<int>(items_.size()));
+  tracked_count_ = 0;
+  const float sub = static_cast<float>(subsampling_);
+  const ArrayMap<float>& base = first_.intensity[0];
+  for (TrackItem& item : items_) {
+    float x1 = item.x, y1 = item.y;
+    for (uint32_t l = 0; l < levels_; ++l) {
+      x1 /= sub;
+      y1 /= sub;
+    }
+    float x2 = x1, y2 = y1;
+    int status = kTrackTrackable;
+    for (int level = static_cast<int>(levels_) - 1; level >= 0; --level) {
+      x1 *= sub;
+      y1 *= sub;
+      x2 *= sub;
+      y2 *= sub;
+      status = TrackFeatureAt(x1, y1, &x2, &y2, level);
+      if (status == kTrackSmallDeterminant || status == kTrackOutOfBounds) break;
+    }
+    // trunc(x2) inside [0, width): also false for NaN.
+    if (!(x2 > -1.0f && x2 < static_cast<float>(base.width) && y2 > -1.0f &&
+          y2 < static_cast<float>(base.height))) {
+      status = kTrackOutOfBounds;
+      Notify(5,
+             "FeatureCorrelatorOpticalFlow::Tracker::TrackFeatureList: feature out of bounds  "
+             "(%.2f,%.2f), (%dx%d)",
+             static_cast<double>(x2), static_cast<double>(y2), static_cast<int>(base.width),
+             static_cast<int>(base.height));
+    }
+    if (status == kTrackTracked) {
+      item.x = x2;
+      item.y = y2;
+      item.status = kTrackTracked;
+    } else if (status <= kTrackNotFound && status >= kTrackLargeResidue) {
+      item.x = item.y = -1.0f;
+      item.status = static_cast<float>(status);
+    } else {
+      Notify(2,
+             "FeatureCorrelatorOpticalFlow::Tracker::TrackFeatureList: unknown status of feature "
+             "point %d",
+             status);
+    }
+    if (item.status == 0.0f) ++tracked_count_;
+  }
+  Notify(5,
+         "FeatureCorrelatorOpticalFlow::Tracker::TrackFeatureList: pid %d, %d features "
+         "successfully tracked",
+         0, tracked_count_);
+  return tracked_count_;
+}
+
+bool PyramidTracker::BoxOutside(float x, float y, float hw, float hh, int level) const {
+  const ArrayMap<float>& pic = first_.intensity[level];
+  const float max_x = static_cast<float>(pic.width) - 1.0f;
+  const float max_y = static_cast<float>(pic.height) - 1.0f;
+  return !(x - hw >= 0.0f && x + hw <= max_x && y - hh >= 0.0f && y + hh <= max_y);
+}
+
+namespace {
+
+// The four window corners (-hw, hh), (-hw, -hh), (hw, hh), (hw, -hh) mapped by the
+// matrix and moved to (x, y): x, y pairs.
+void MapCorners(const double m[4], float x, float y, int hw, int hh, double corners[8]) {
+  const int offsets[4][2] = {{-hw, hh}, {-hw, -hh}, {hw, hh}, {hw, -hh}};
+  for (int k = 0; k < 4; ++k) {
+    corners[2 * k] = m[0] * offsets[k][0] + m[1] * offsets[k][1] + x;
+    corners[2 * k + 1] = m[2] * offsets[k][0] + m[3] * offsets[k][1] + y;
+  }
+}
+
+}  // namespace
+
+int PyramidTracker::CheckAppearance(const ArrayMap<float>& window, double matrix[4], float* x2,
+                                    float* y2, int level) {
+  const int side = static_cast<int>(std::min(window.width, window.height));
+  const int hw = side / 2, hh = side / 2;
+  const int mode = parameter_.m_consistency_check;
+  const ArrayMap<float>& i2 = second_.intensity[level];
+  const ArrayMap<float>& gx2 = second_.gradient_x[level];
+  const ArrayMap<float>& gy2 = second_.gradient_y[level];
+  const ArrayMap<float>& base = first_.intensity[level];
+  const double max_x = static_cast<double>(base.width) - 1.0;
+  const double max_y = static_cast<double>(base.height) - 1.0;
+  auto p = [&](int i, int j) {
+    return window.data[(i + hw) + static_cast<size_t>(j + hh) * window.stride];
+  };
+  Notify(5, "FeatureCorrelatorOpticalFlow::Tracker::TrackFeatureAffine: hhf %.4f, hwf %.4f\n",
+         static_cast<double>(hh), static_cast<double>(hw));
+  Notify(5, "affine_consistency_check %ld\n", static_cast<long>(mode));
+  int status = kTrackNotFound;
+  const float ox = *x2, oy = *y2;
+  bool converged = false;
+  uint32_t it = 0;
+  float dx = 0.0f, dy = 0.0f;
+  for (;;) {
+    if (mode == 1) {
+      if (BoxOutside(*x2, *y2, static_cast<float>(hw), static_cast<float>(hh), level)) {
+        status = kTrackOutOfBounds;
+        break;
+      }
+      float gxx = 0.0f, gxy = 0.0f, gyy = 0.0f, ex = 0.0f, ey = 0.0f;
+      for (int j = -hh; j <= hh; ++j)
+        for (int i = -hw; i <= hw; ++i) {
+          const float x = *x2 + static_cast<float>(i), y = *y2 + static_cast<float>(j);
+          const float e = p(i, j) - SampleBilinear(i2, x, y);
+          const float gx = SampleBilinear(gx2, x, y), gy = SampleBilinear(gy2, x, y);
+          gxx += gx * gx;
+          gxy += gx * gy;
+          gyy += gy * gy;
+          ex += e * gx;
+          ey += e * gy;
+        }
+      const float det = gxx * gyy - gxy * gxy;
+      if (det == 0.0f) {
+        status = kTrackSmallDeterminant;
+        break;
+      }
+      dx = (gyy * ex - gxy * ey) / det;
+      dy = (gxx * ey - gxy * ex) / det;
+      status = kTrackTracked;
+      *x2 += dx;
+      *y2 += dy;
+      converged = std::fabs(dx) < parameter_.m_min_displacement &&
+                  std::fabs(dy) < parameter_.m_min_displacement;
+    } else if (mode == 2 || mode == 3) {
+      double before[8];
+      MapCorners(matrix, *x2, *y2, hw, hh, before);
+      bool outside = false;
+      for (int k = 0; k < 4; ++k)
+        outside = outside || !(before[2 * k] >= 0.0 && before[2 * k] <= max_x &&
+                               before[2 * k + 1] >= 0.0 && before[2 * k + 1] <= max_y);
+      if (outside) {
+        const char* labels[4] = {"ul ", "ll ", "ur ", "lr "};
+        for (int k = 0; k < 4; ++k)
+          Notify(5, "%s\t%g\t%g\n", labels[k], before[2 * k], before[2 * k + 1]);
+        status = kTrackOutOfBounds;
+        break;
+      }
+      const uint32_t n = mode == 2 ? 4 : 6;
+      Matrix normal(n, n);
+      Vector rhs(n), step(n);
+      for (uint32_t r = 0; r < n; ++r) {
+        rhs[r] = 0.0;
+        for (uint32_t c = 0; c < n; ++c) normal(r, c) = 0.0;
+      }
+      for (int j = -hh; j <= hh; ++j)
+        for (int i = -hw; i <= hw; ++i) {
+          const float x = static_cast<float>(matrix[0] * i + matrix[1] * j + *x2);
+          const float y = static_cast<float>(matrix[2] * i + matrix[3] * j + *y2);
+          const double e = p(i, j) - SampleBilinear(i2, x, y);
+          const double gx = SampleBilinear(gx2, x, y), gy = SampleBilinear(gy2, x, y);
+          double t[6];
+          if (mode == 2) {
+            t[0] = i * gx + j * gy;
+            t[1] = i * gy - j * gx;
+            t[2] = gx;
+            t[3] = gy;
+          } else {
+            t[0] = i * gx;
+            t[1] = i * gy;
+            t[2] = j * gx;
+            t[3] = j * gy;
+            t[4] = gx;
+            t[5] = gy;
+          }
+          const double weight = mode == 2 ? 0.5 : 1.0;
+          for (uint32_t r = 0; r < n; ++r) {
+            rhs[r] += weight * e * t[r];
+            for (uint32_t c = r; c < n; ++c) normal(r, c) += t[r] * t[c];
+          }
+        }
+      for (uint32_t r = 0; r < n; ++r)
+        for (uint32_t c = 0; c < r; ++c) normal(r, c) = normal(c, r);
+      if (!step.Solve(normal, rhs)) {
+        dx = dy = 0.0f;
+        status = kTrackSmallDeterminant;
+        break;
+      }
+      if (mode == 2) {
+        matrix[0] += step[0];
+        matrix[1] -= step[1];
+        matrix[2] += step[1];
+        matrix[3] += step[0];
+        dx = static_cast<float>(step[2]);
+        dy = static_cast<float>(step[3]);
+      } else {
+        matrix[0] += step[0];
+        matrix[2] += step[1];
+        matrix[1] += step[2];
+        matrix[3] += step[3];
+        dx = static_cast<float>(step[4]);
+        dy = static_cast<float>(step[5]);
+      }
+      *x2 += dx;
+      *y2 += dy;
+      status = kTrackTracked;
+      double after[8];
+      MapCorners(matrix, *x2, *y2, hw, hh, after);
+      converged = std::fabs(dx) < parameter_.m_min_displacement &&
+                  std::fabs(dy) < parameter_.m_min_displacement;
+      for (int k = 0; k < 8; ++k)
+        converged = converged && std::fabs(after[k] - before[k]) <
+                                     static_cast<double>(parameter_.m_affine_min_displacement);
+    }
+    ++it;
+    if (converged || it >= parameter_.m_affine_max_iterations) break;
+  }
+  Notify(5,
+         " FeatureCorrelatorOpticalFlow::Tracker::TrackFeatureAffine: convergence %ld, dx,dy %g, "
+         "%g, iterations: %ld\n",
+         static_cast<long>(converged), static_cast<double>(dx), static_cast<double>(dy),
+         static_cast<long>(it));
+  if (it >= parameter_.m_affine_max_iterations) {
+    Notify(5,
+           "FeatureCorrelatorOpticalFlow::Tracker::TrackFeatureAffine: max. iterations exceeded "
+           "%ld\n",
+           static_cast<long>(parameter_.m_affine_max_iterations));
+    return kTrackMaxIterations;
+  }
+  if (BoxOutside(*x2, *y2, static_cast<float>(hw), static_cast<float>(hh), level))
+    status = kTrackOutOfBounds;
+  // Moves toward smaller x or y are limited as well.
+  const float limit = parameter_.m_affine_max_displacement_diff;
+  if (std::fabs(*x2 - ox) > limit || std::fabs(*y2 - oy) > limit) {
+    Notify(5,
+           "FeatureCorrelatorOpticalFlow::Tracker::TrackFeatureAffine: new (%g, %g), old (%g, %g)",
+           static_cast<double>(*x2), static_cast<double>(*y2), static_cast<double>(ox),
+           static_cast<double>(oy));
+    status = kTrackLargeDifference;
+  }
+  Notify(
+      5,
+      "HHHHHHHHHH FeatureCorrelatorOpticalFlow::Tracker::TrackFeatureAffine: features (%g, %g) - "
+      "(%g, %g), difference (%g, %g)\n",
+      static_cast<double>(ox), static_cast<double>(oy), static_cast<double>(*x2),
+      static_cast<double>(*y2), static_cast<double>(*x2 - ox), static_cast<double>(*y2 - oy));
+  if (status == kTrackTracked) {
+    float sum = 0.0f;
+    for (int j = -hh; j <= hh; ++j)
+      for (int i = -hw; i <= hw; ++i) {
+        const float x = static_cast<float>(matrix[0] * i + matrix[1] * j + *x2);
+        const float y = static_cast<float>(matrix[2] * i + matrix[3] * j + *y2);
+        sum += std::fabs(SampleBilinear(i2, x, y) - p(i, j));
+      }
+    const float residue = sum / static_cast<float>((2 * hw + 1) * (2 * hh + 1));
+    Notify(5, " FeatureCorrelatorOpticalFlow::Tracker::TrackFeatureAffine: residue %g (max %g)\n",
+           static_cast<double>(residue), static_cast<double>(parameter_.m_affine_max_residue));
+    Notify(5,
+           "FeatureCorrelatorOpticalFlow::Tracker::TrackFeatureAffine: residue %.2f (max %.2f)\n",
+           static_cast<double>(residue), static_cast<double>(parameter_.m_affine_max_residue));
+    if (residue > parameter_.m_affine_max_residue) {
+      Notify(5,
+             "FeatureCorrelatorOpticalFlow::Tracker::TrackFeatureAffine: large residue %.2f > %.2f",
+             static_cast<double>(residue), static_cast<double>(parameter_.m_affine_max_residue));
+      status = kTrackLargeResidue;
+    }
+  }
+  return status;
+}

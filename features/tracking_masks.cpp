@@ -1,0 +1,15 @@
+#include "features/tracking_masks.h"
+
+#include <atomic>
+
+namespace {
+std::atomic<TrackingMaskLookup> g_lookup{nullptr};
+}  // namespace
+
+void SetTrackingMaskLookup(TrackingMaskLookup lookup) { g_lookup.store(lookup); }
+
+const TrackingMaskList* GetTrackingMasks(const CameraTrackingManager* manager) {
+  const TrackingMaskLookup lookup = g_lookup.load();
+  if (manager == nullptr || lookup == nullptr) return nullptr;
+  return lookup(manager);
+}

@@ -1,0 +1,423 @@
+#include "image/image_transform.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "foundation/worker_pool.h"
+#include "platform/atomic.h"
+#include "platform/console.h"
+
+namespace {
+
+// Blend of four pixels with 16-bit fractions, the same arithmetic on every
+// byte: rows in units of 1/64, then the vertical blend, rounded.
+uint32_t Blend(uint32_t p00, uint32_t p10, uint32_t p01, uint32_t p11, int32_t fx, int32_t fy) {
+  uint32_t out = 0;
+  for (int s = 0; s < 32; s += 8) {
+    const int32_t a = (p00 >> s) & 255, b = (p10 >> s) & 255;
+    const int32_t c = (p01 >> s) & 255, d = (p11 >> s) & 255;
+    const int32_t top = a * 64 + (((b - a) * fx) >> 10);
+    const int32_t bottom = c * 64 + (((d - c) * fx) >> 10);
+    const int32_t r = (top + (((bottom - top) * fy) >> 16) + 32) >> 6;
+    out |= static_cast<uint32_t>(r) << s;
+  }
+  return out;
+}
+
+// The four-tap scheme at (x + fx/65536, y + fy/65536): needs columns x−1..x+2
+// and rows y−1..y+2. Half-pixel values with (−1, 5, 5, −1)/8; the quarter cell
+// holding the position is interpolated bilinearly with 15-bit fractions. All
+// corner values are in units of 1/64 (pixels ×64, half-pixels ×8, centre ×1).
+uint32_t FourTap(const ArrayMap<unsigned int>& src, int64_t x, int64_t y, int32_t fx, int32_t fy) {
+  const unsigned int* rows[4];
+  for (int j = 0; j < 4; ++j)
+    rows[j] = src.data + static_cast<size_t>(y - 1 + j) * src.stride + (x - 1);
+  const bool right = fx >= 32768, lower = fy >= 32768;
+  const int32_t gx = fx & 0x7FFF, gy = fy & 0x7FFF;
+  uint32_t out = 0;
+  for (int s = 0; s < 32; s += 8) {
+    int32_t n[4][4];
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 4; ++i) n[j][i] = (rows[j][i] >> s) & 255;
+    auto h = [&](int j) { return 5 * (n[j][1] + n[j][2]) - n[j][0] - n[j][3]; };
+    int32_t v[4];
+    for (int i = 0; i < 4; ++i) v[i] = 5 * (n[1][i] + n[2][i]) - n[0][i] - n[3][i];
+    const int32_t centre = 5 * (v[1] + v[2]) - v[0] - v[3];
+    int32_t tl, tr, bl, br;
+    if (!right && !lower) {
+      tl = n[1][1] * 64, tr = h(1) * 8, bl = v[1] * 8, br = centre;
+    } else if (right && !lower) {
+      tl = h(1) * 8, tr = n[1][2] * 64, bl = centre, br = v[2] * 8;
+    } else if (!right) {
+      tl = v[1] * 8, tr = centre, bl = n[2][1] * 64, br = h(2) * 8;
+    } else {
+      tl = centre, tr = v[2] * 8, bl = h(2) * 8, br = n[2][2] * 64;
+    }
+    const int32_t top = tl + (((tr - tl) * gx) >> 15);
+    const int32_t bottom = bl + (((br - bl) * gx) >> 15);
+    const int32_t value = (top + (((bottom - top) * gy) >> 15) + 32) >> 6;
+    out |= static_cast<uint32_t>(std::clamp(value, 0, 255)) << s;
+  }
+  return out;
+}
+
+// Mapped positions far out (or not finite) are pinned here, outside any
+// source we can address, so every interpolated step stays in 32 bits.
+constexpr int64_t kFixedLimit = int64_t{1} << 30;
+
+int32_t ToFixed(double v) {
+  const double f = v * 65536.0;
+  if (!(f > -static_cast<double>(kFixedLimit)))
+    return static_cast<int32_t>(-kFixedLimit);  // NaN too
+  if (f > static_cast<double>(kFixedLimit)) return static_cast<int32_t>(kFixedLimit);
+  return static_cast<int32_t>(f);  // toward zero
+}
+
+struct TransformJob {
+  MetaImageAccess* access;
+  const MetaMapper* mapper;
+  double a, b;
+  double shift_x, shift_y;
+  int width, height;
+  int bands, columns;
+};
+
+struct TransformRun {
+  std::vector<TransformJob> jobs;
+  int32_t counter = 0;
+};
+
+struct Fixed {
+  int32_t x, y;
+};
+
+Fixed MapExact(const TransformJob& job, int x, int y) {
+  double sx = 0, sy = 0;
+  job.mapper->Map(sx, sy, x + job.a, y + job.b);
+  return {ToFixed(sx + job.shift_x), ToFixed(sy + job.shift_y)};
+}
+
+// Records of one row of a tile, columns [x0, x0 + n): exact every fourth
+// pixel and at the last pixel.
+void ExactRow(const TransformJob& job, int x0, int n, int y, MappedCoord* rec) {
+  Fixed here = MapExact(job, x0, y);
+  for (int g = 0, s = 0; s < n; ++g, s += 4) {
+    rec[g].x = here.x;
+    rec[g].y = here.y;
+    if (s + 4 <= n - 1) {
+      const Fixed next = MapExact(job, x0 + s + 4, y);
+      rec[g].dx = static_cast<int32_t>((int64_t{next.x} - here.x) >> 2);
+      rec[g].dy = static_cast<int32_t>((int64_t{next.y} - here.y) >> 2);
+      here = next;
+    } else {
+      const int tail = n - 1 - s;
+      int64_t ddx = 0, ddy = 0;
+      if (tail > 0) {
+        const Fixed last = MapExact(job, x0 + n - 1, y);
+        ddx = int64_t{last.x} - here.x;
+        ddy = int64_t{last.y} - here.y;
+      }
+      if (tail == 2) {
+        ddx >>= 1;
+        ddy >>= 1;
+      } else if (tail == 3) {
+        ddx /= 3;
+        ddy /= 3;
+      }
+      rec[g].dx = static_cast<int32_t>(ddx);
+      rec[g].dy = static_cast<int32_t>(ddy);
+    }
+  }
+}
+
+// Element-wise (wa·A + wb·B) / divisor, truncated toward zero.
+void Between(const MappedCoord* a, const MappedCoord* b, int wa, int wb, int divisor, int groups,
+             MappedCoord* out) {
+  auto mix = [&](int32_t u, int32_t v) {
+    return static_cast<int32_t>((int64_t{wa} * u + int64_t{wb} * v) / divisor);
+  };
+  for (int g = 0; g < groups; ++g) {
+    out[g].x = mix(a[g].x, b[g].x);
+    out[g].y = mix(a[g].y, b[g].y);
+    out[g].dx = mix(a[g].dx, b[g].dx);
+    out[g].dy = mix(a[g].dy, b[g].dy);
+  }
+}
+
+constexpr int kTileWidth = 192;
+constexpr int kTileHeight = 128;
+
+void ProcessTile(const TransformJob& job, int x0, int x1, int y0, int y1) {
+  const int n = x1 - x0, groups = (n + 3) / 4;
+  MappedCoord rows[3][kTileWidth / 4];
+  MappedCoord* a = rows[0];
+  MappedCoord* b = rows[1];
+  MappedCoord* mid = rows[2];
+  int r = y0;
+  ExactRow(job, x0, n, r, a);
+  job.access->MapRow(x0, r, a, n);
+  while (r < y1 - 1) {
+    if (r + 4 <= y1 - 1) {
+      ExactRow(job, x0, n, r + 4, b);
+      Between(a, b, 3, 1, 4, groups, mid);
+      job.access->MapRow(x0, r + 1, mid, n);
+      Between(a, b, 1, 1, 2, groups, mid);
+      job.access->MapRow(x0, r + 2, mid, n);
+      Between(a, b, 1, 3, 4, groups, mid);
+      job.access->MapRow(x0, r + 3, mid, n);
+      job.access->MapRow(x0, r + 4, b, n);
+      std::swap(a, b);
+      r += 4;
+    } else {
+      const int d = y1 - 1 - r;
+      ExactRow(job, x0, n, y1 - 1, b);
+      if (d == 2) {
+        Between(a, b, 1, 1, 2, groups, mid);
+        job.access->MapRow(x0, r + 1, mid, n);
+      } else if (d == 3) {
+        Between(a, b, 2, 1, 3, groups, mid);
+        job.access->MapRow(x0, r + 1, mid, n);
+        Between(a, b, 1, 2, 3, groups, mid);
+        job.access->MapRow(x0, r + 2, mid, n);
+      }
+      job.access->MapRow(x0, y1 - 1, b, n);
+      break;
+    }
+  }
+}
+
+void TileLoop(void* context, void* /*item*/) {
+  TransformRun& run = *static_cast<TransformRun*>(context);
+  for (;;) {
+    int64_t tile = platform::AtomicIncrement(&run.counter) - 1;
+    const TransformJob* job = nullptr;
+    for (const TransformJob& j : run.jobs) {
+      const int64_t tiles = int64_t{j.bands} * j.columns;
+      if (tile < tiles) {
+        job = &j;
+        break;
+      }
+      tile -= tiles;
+    }
+    if (job == nullptr) return;
+    const int64_t r = tile / job->columns, c = tile % job->columns;
+    const int64_t w = job->width, h = job->height;
+    ProcessTile(*job, static_cast<int>(w * c / job->columns),
+                static_cast<int>(w * (c + 1) / job->columns), static_cast<int>(h * r / job->bands),
+                static_cast<int>(h * (r + 1) / job->bands));
+  }
+}
+
+struct ScaleRun {
+  MetaImageAccess* access;
+  double ox, oy, sx, sy;
+  int width, height;
+  int32_t counter = 0;
+};
+
+constexpr int kScaleBandRows = 16;
+
+void BandLoop(void* context, void* /*item*/) {
+  ScaleRun& run = *static_cast<ScaleRun*>(context);
+  for (;;) {
+    const int64_t band = platform::AtomicIncrement(&run.counter) - 1;
+    const int64_t first = band * kScaleBandRows;
+    if (first >= run.height) return;
+    const int last = static_cast<int>(std::min<int64_t>(first + kScaleBandRows, run.height));
+    for (int y = static_cast<int>(first); y < last; ++y)
+      run.access->ScaleRow(0, y, run.ox, run.oy + run.sy * y, run.sx, run.width);
+  }
+}
+
+// Runs fn on the pool's threads and the caller when `parallel`, else on the
+// caller alone.
+void RunLoop(void* context, WorkerPool::ItemFunction fn, bool parallel) {
+  const int threads = WorkerPool::GetNumberOfThreads();
+  if (parallel && threads > 0)
+    WorkerPool::ParallelFor(context, nullptr, 1, threads, fn, true);
+  else
+    fn(context, nullptr);
+}
+
+template <int N>
+int Transform(const ArrayMap<unsigned int>& destination, double a, double b,
+              const ArrayMap<unsigned int>& source, const MetaMapper& mapper, unsigned int border) {
+  ArrayMapDataAccess<unsigned int, N> access(destination, source, border);
+  TransformRun run;
+  const ImageAccessRect rect = access.GetRect();
+  const double shift = N == 1 ? 0.0 : -0.5;
+  if (rect.width > 0 && rect.height > 0)
+    run.jobs.push_back({&access, &mapper, a, b, shift, shift, rect.width, rect.height,
+                        ((rect.height - 1) / kTileHeight) + 1, (rect.width - 1) / kTileWidth + 1});
+  int64_t pixels = 0;
+  for (const TransformJob& job : run.jobs) pixels += int64_t{job.width} * job.height;
+  // More than 192 × 192 pixels are worth the pool.
+  if (pixels > 0) RunLoop(&run, TileLoop, 2 * pixels > 73728);
+  return 0;
+}
+
+template <int N>
+int Scale(const ArrayMap<unsigned int>& destination, const ArrayMap<unsigned int>& source,
+          double sx, double sy, double ox, double oy, unsigned int border) {
+  ArrayMapDataAccess<unsigned int, N> access(destination, source, border);
+  const ImageAccessRect rect = access.GetRect();
+  if (rect.width <= 0 || rect.height <= 0) return 0;
+  ScaleRun run{&access, ox + 0.5 * sx, oy + 0.5 * sy, sx, sy, rect.width, rect.height};
+  RunLoop(&run, BandLoop, rect.width >= 64 && rect.height >= 32);
+  return 0;
+}
+
+}  // namespace
+
+template <int N>
+ArrayMapDataAccess<unsigned int, N>::ArrayMapDataAccess(const ArrayMap<unsigned int>& destination,
+                                                        const ArrayMap<unsigned int>& source,
+                                                        unsigned int border)
+    : given_(destination), target_(destination), source_(source), border_(border) {
+  const unsigned int* d_end =
+      destination.data + static_cast<size_t>(destination.height) * destination.stride;
+  const unsigned int* s_end = source.data + static_cast<size_t>(source.height) * source.stride;
+  if (destination.data == nullptr || source.data == nullptr ||
+      !(destination.data < s_end && source.data < d_end))
+    return;
+  const uint64_t d_size = uint64_t{destination.width} * destination.height;
+  const uint64_t s_size = uint64_t{source.width} * source.height;
+  if (d_size < s_size) {
+    // Starts as a copy, so pixels a user leaves unwritten come back unchanged.
+    private_target_.Resize(destination.width, destination.height);
+    private_target_.Plane(0).CopyFrom(destination);
+    target_ = private_target_.Plane(0);
+  } else {
+    private_source_.Resize(source.width, source.height);
+    private_source_.Plane(0).CopyFrom(source);
+    source_ = private_source_.Plane(0);
+  }
+}
+
+template <int N>
+ArrayMapDataAccess<unsigned int, N>::~ArrayMapDataAccess() {
+  if (target_.data != given_.data) given_.CopyFrom(target_);
+}
+
+template <int N>
+ImageAccessRect ArrayMapDataAccess<unsigned int, N>::GetRect() const {
+  return {0, 0, static_cast<int>(given_.width), static_cast<int>(given_.height)};
+}
+
+template <int N>
+uint32_t ArrayMapDataAccess<unsigned int, N>::Sample(int32_t fixed_x, int32_t fixed_y) const {
+  const int64_t x = fixed_x >> 16, y = fixed_y >> 16;
+  const int64_t w = source_.width, h = source_.height;
+  auto at = [&](int64_t px, int64_t py) {
+    return static_cast<uint64_t>(px) < static_cast<uint64_t>(w) &&
+                   static_cast<uint64_t>(py) < static_cast<uint64_t>(h)
+               ? source_.data[static_cast<size_t>(py) * source_.stride + static_cast<size_t>(px)]
+               : border_;
+  };
+  if (N == 1) return at(x, y);
+  const int32_t fx = fixed_x & 0xFFFF, fy = fixed_y & 0xFFFF;
+  if (N == 4 && x >= 1 && x + 2 < w && y >= 1 && y + 2 < h) return FourTap(source_, x, y, fx, fy);
+  return Blend(at(x, y), at(x + 1, y), at(x, y + 1), at(x + 1, y + 1), fx, fy);
+}
+
+template <int N>
+void ArrayMapDataAccess<unsigned int, N>::MapRow(int dest_x, int dest_y, const MappedCoord* coords,
+                                                 int count) {
+  unsigned int* out = target_.data + static_cast<size_t>(dest_y) * target_.stride + dest_x;
+  for (int i = 0; i < count; ++i) {
+    const MappedCoord& c = coords[i >> 2];
+    const int k = i & 3;
+    // Between two exact positions for the records TransformImage makes; kept
+    // in 32 bits for any others too.
+    const int64_t x = std::clamp<int64_t>(c.x + int64_t{k} * c.dx, INT32_MIN, INT32_MAX);
+    const int64_t y = std::clamp<int64_t>(c.y + int64_t{k} * c.dy, INT32_MIN, INT32_MAX);
+    out[i] = Sample(static_cast<int32_t>(x), static_cast<int32_t>(y));
+  }
+}
+
+template <int N>
+void ArrayMapDataAccess<unsigned int, N>::ScaleRow(int dest_x, int dest_y, double source_x,
+                                                   double source_y, double step, int count) {
+  if (!(step > 0) || count <= 0) return;
+  unsigned int* out = target_.data + static_cast<size_t>(dest_y) * target_.stride + dest_x;
+  const int64_t w = source_.width, h = source_.height;
+  if (!(source_y >= 0 && source_y < static_cast<double>(h)) || !std::isfinite(source_x)) {
+    std::fill(out, out + count, border_);
+    return;
+  }
+  constexpr double kOne = 4294967296.0;  // 1.0 in 32.32
+  // Limits keep the 32.32 walk inside 64 bits; beyond them all is outside anyway.
+  const int64_t stride = static_cast<int64_t>(std::min(step, 1073741824.0) * kOne);
+  int64_t pos = static_cast<int64_t>(std::clamp(source_x, -2147483648.0, 2147483648.0) * kOne);
+  const int64_t end = w << 32;
+  int i = 0;
+  for (; i < count && pos < 0; ++i, pos += stride) out[i] = border_;
+  if (N == 1) {
+    const unsigned int* row = source_.data + static_cast<size_t>(source_y) * source_.stride;
+    for (; i < count && pos < end; ++i, pos += stride) out[i] = row[pos >> 32];
+  } else {
+    const double below = source_y + 0.5;
+    const int64_t u = static_cast<int64_t>(std::floor(below));
+    const int32_t fy = static_cast<int32_t>((below - static_cast<double>(u)) * 65536.0);
+    const unsigned int* upper =
+        source_.data + static_cast<size_t>(u == 0 ? 0 : u - 1) * source_.stride;
+    const unsigned int* lower =
+        source_.data + static_cast<size_t>(u == h ? h - 1 : u) * source_.stride;
+    const bool four_rows = N == 4 && w >= 4 && u >= 2 && u + 1 < h;
+    for (; i < count && pos < end; ++i, pos += stride) {
+      const int64_t p = pos - (int64_t{1} << 31);  // pixel centres: −0.5
+      const int64_t col = p >> 32;
+      const int32_t fx = static_cast<int32_t>((p >> 16) & 0xFFFF);
+      if (four_rows && col >= 1 && col + 2 < w) {
+        out[i] = FourTap(source_, col, u - 1, fx, fy);
+        continue;
+      }
+      int64_t left = col, right = col + 1;
+      if (p < 0) {
+        left = right = 0;
+      } else if (col >= w - 1) {
+        left = right = w - 1;
+      }
+      out[i] = Blend(upper[left], upper[right], lower[left], lower[right], fx, fy);
+    }
+  }
+  for (; i < count; ++i) out[i] = border_;
+}
+
+template class ArrayMapDataAccess<unsigned int, 1>;
+template class ArrayMapDataAccess<unsigned int, 2>;
+template class ArrayMapDataAccess<unsigned int, 4>;
+
+int TransformImage(const ArrayMap<unsigned int>& destination, double a, double b,
+                   const ArrayMap<unsigned int>& source, const MetaMapper& mapper, int order,
+                   unsigned int border) {
+  switch (order) {
+    case 1:
+      return Transform<1>(destination, a, b, source, mapper, border);
+    case 2:
+      return Transform<2>(destination, a, b, source, mapper, border);
+    case 4:
+      return Transform<4>(destination, a, b, source, mapper, border);
+    default:
+      platform::ConsolePrintf(stderr, "TransformImage<32bit>: unsupported filter order %d\n",
+                              order);
+      return -1;
+  }
+}
+
+int ScaleImageRect(const ArrayMap<unsigned int>& destination, const ArrayMap<unsigned int>& source,
+                   double sx, double sy, double ox, double oy, int order, unsigned int border) {
+  switch (order) {
+    case 1:
+      return Scale<1>(destination, source, sx, sy, ox, oy, border);
+    case 2:
+      return Scale<2>(destination, source, sx, sy, ox, oy, border);
+    case 4:
+      return Scale<4>(destination, source, sx, sy, ox, oy, border);
+    default:
+      platform::ConsolePrintf(stderr, "ScaleImageRect<32bit>: unsupported filter order %d\n",
+                              order);
+      return -1;
+  }
+}

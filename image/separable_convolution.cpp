@@ -1,0 +1,371 @@
+#include "image/separable_convolution.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cassert>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "foundation/aligned_buffer.h"
+#include "foundation/worker_pool.h"
+#include "platform/atomic.h"
+
+namespace {
+
+std::atomic<bool> g_portable{false};
+
+constexpr uint32_t kBandColumns = 128;
+
+// Four lanes of floats; every operation is lane-wise IEEE single precision, so
+// both implementations give the same bits.
+struct PortableOps {
+  struct V {
+    float f[4];
+  };
+  static V Load(const float* p) { return V{{p[0], p[1], p[2], p[3]}}; }
+  static V Mul(V a, const V& b) {
+    for (int k = 0; k < 4; ++k) a.f[k] *= b.f[k];
+    return a;
+  }
+  static V Add(V a, const V& b) {
+    for (int k = 0; k < 4; ++k) a.f[k] += b.f[k];
+    return a;
+  }
+  static void Store(float* p, const V& a) { std::memcpy(p, a.f, sizeof a.f); }
+  // out[4c + k] = row k's element c, for c < 4.
+  static void Transpose(const float* r0, const float* r1, const float* r2, const float* r3,
+                        float* out) {
+    for (int c = 0; c < 4; ++c) {
+      out[4 * c + 0] = r0[c];
+      out[4 * c + 1] = r1[c];
+      out[4 * c + 2] = r2[c];
+      out[4 * c + 3] = r3[c];
+    }
+  }
+};
+
+#if defined(__SSE2__)
+struct SseOps {
+  using V = __m128;
+  static V Load(const float* p) { return _mm_load_ps(p); }
+  static V Mul(V a, V b) { return _mm_mul_ps(a, b); }
+  static V Add(V a, V b) { return _mm_add_ps(a, b); }
+  static void Store(float* p, V a) { _mm_storeu_ps(p, a); }
+  static void Transpose(const float* r0, const float* r1, const float* r2, const float* r3,
+                        float* out) {
+    __m128 a = _mm_loadu_ps(r0), b = _mm_loadu_ps(r1), c = _mm_loadu_ps(r2), d = _mm_loadu_ps(r3);
+    _MM_TRANSPOSE4_PS(a, b, c, d);
+    _mm_store_ps(out, a);
+    _mm_store_ps(out + 4, b);
+    _mm_store_ps(out + 8, c);
+    _mm_store_ps(out + 12, d);
+  }
+};
+#endif
+
+uint32_t RoundUp4(uint64_t v) {
+  return static_cast<uint32_t>((v + 3) & ~uint64_t{3});
+}
+
+int64_t Clamp(int64_t v, int64_t lo, int64_t hi) {
+  return v < lo ? lo : (v > hi ? hi : v);
+}
+
+uint32_t ColumnStart(uint32_t width, uint32_t bands, uint32_t c) {
+  if (c == 0) return 0;
+  if (c >= bands) return width;
+  uint64_t x = static_cast<uint64_t>(width) * c / bands;
+  return static_cast<uint32_t>(std::min<uint64_t>(RoundUp4(x), width));
+}
+
+// Weighted sum of K lane words at base + 4i, i = 0..K-1, taps walked in the
+// order the result formula fixes. `count` (1..4) independent sums at once,
+// their bases `advance` floats apart, keep the adds of different outputs in
+// flight together.
+template <class Ops>
+inline void Dots(const float* base, size_t advance, const float* taps, uint32_t k_count, int count,
+                 typename Ops::V* out) {
+  using V = typename Ops::V;
+  if (count == 4) {
+    V t = Ops::Load(taps);
+    V a0 = Ops::Mul(t, Ops::Load(base));
+    V a1 = Ops::Mul(t, Ops::Load(base + advance));
+    V a2 = Ops::Mul(t, Ops::Load(base + 2 * advance));
+    V a3 = Ops::Mul(t, Ops::Load(base + 3 * advance));
+    for (uint32_t i = 1; i < k_count; ++i) {
+      t = Ops::Load(taps + 4 * i);
+      const float* b = base + 4 * i;
+      a0 = Ops::Add(a0, Ops::Mul(t, Ops::Load(b)));
+      a1 = Ops::Add(a1, Ops::Mul(t, Ops::Load(b + advance)));
+      a2 = Ops::Add(a2, Ops::Mul(t, Ops::Load(b + 2 * advance)));
+      a3 = Ops::Add(a3, Ops::Mul(t, Ops::Load(b + 3 * advance)));
+    }
+    out[0] = a0;
+    out[1] = a1;
+    out[2] = a2;
+    out[3] = a3;
+    return;
+  }
+  for (int q = 0; q < count; ++q) {
+    const float* b = base + q * advance;
+    V a = Ops::Mul(Ops::Load(taps), Ops::Load(b));
+    for (uint32_t i = 1; i < k_count; ++i)
+      a = Ops::Add(a, Ops::Mul(Ops::Load(taps + 4 * i), Ops::Load(b + 4 * i)));
+    out[q] = a;
+  }
+}
+
+}  // namespace
+
+// Lives here so that the band code can reach the job's private fields.
+struct SeparableConvolutionBands {
+  // Scratch memory of one band worker call.
+  struct Scratch {
+    AlignedBuffer<float> rows;    // gathered source rows, 4 interleaved
+    AlignedBuffer<float> block;   // horizontal results, one column of rows per output column
+    AlignedBuffer<float> cols;    // gathered block columns, 4 interleaved
+    AlignedBuffer<float> taps_x;  // reversed taps, each repeated 4 times
+    AlignedBuffer<float> taps_y;
+    uint32_t block_rows = 0;
+  };
+
+  template <class Ops>
+  static void Run(SeparableConvolutionBatch& batch);
+  template <class Ops>
+  static void Band(const SeparableConvolution& job, uint32_t unit, Scratch& s);
+};
+
+SeparableConvolution::SeparableConvolution(const ArrayMap<float>& destination,
+                                           const ArrayMap<float>& source, int x_offset,
+                                           int y_offset, const FilterKernel& horizontal,
+                                           const FilterKernel& vertical, int x_step, int y_step)
+    : destination_(destination),
+      target_(destination),
+      source_(source),
+      horizontal_(&horizontal.Coefficients()),
+      vertical_(&vertical.Coefficients()),
+      x_step_(x_step),
+      y_step_(y_step) {
+  const uint32_t kx = static_cast<uint32_t>(horizontal_->size());
+  const uint32_t ky = static_cast<uint32_t>(vertical_->size());
+  x_origin_ = x_offset - static_cast<int32_t>((kx - 1u) / 2u);
+  y_origin_ = y_offset - static_cast<int32_t>((ky - 1u) / 2u);
+  assert(Valid() && "kernels need a tap, steps at least 1, a non-empty source");
+  const uint32_t w = destination.width, h = destination.height;
+  if (!Valid() || w == 0 || h == 0) return;
+
+  column_bands_ = (w - 1) / 125 + 1;
+  // A band needs sy rows per output row plus Ky − sy: keep it near 192 rows.
+  int64_t rows_per_band = 192 - 2 * static_cast<int64_t>(y_step) - ky;
+  if (rows_per_band < 1) rows_per_band = y_step;
+  uint64_t bands = (static_cast<uint64_t>(y_step) * h - 1) / rows_per_band + 1;
+  row_bands_ = static_cast<uint32_t>(std::min<uint64_t>(bands, h));
+
+  // Row bands start at ⌊H·r/Nr⌋ with the two low bits taken from (Ky − sy)·r,
+  // which makes the source rows of a band a multiple of 4 for odd kernels and
+  // step 1. For large steps that shift could reorder the starts or push one
+  // past the height: keep them ordered and inside the destination.
+  row_bounds_.resize(row_bands_ + 1);
+  row_bounds_[0] = 0;
+  for (uint32_t r = 1; r < row_bands_; ++r) {
+    uint64_t base = static_cast<uint64_t>(h) * r / row_bands_;
+    uint64_t y = (base & ~uint64_t{3}) | ((static_cast<uint32_t>(ky - y_step) * r) & 3u);
+    row_bounds_[r] =
+        static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(y, row_bounds_[r - 1]), h));
+  }
+  row_bounds_[row_bands_] = h;
+}
+
+SeparableConvolution::SeparableConvolution(const SeparableConvolution& other)
+    : destination_(other.destination_),
+      target_(other.destination_),
+      source_(other.source_),
+      x_origin_(other.x_origin_),
+      y_origin_(other.y_origin_),
+      horizontal_(other.horizontal_),
+      vertical_(other.vertical_),
+      x_step_(other.x_step_),
+      y_step_(other.y_step_),
+      column_bands_(other.column_bands_),
+      row_bands_(other.row_bands_),
+      row_bounds_(other.row_bounds_) {}
+
+bool SeparableConvolution::Valid() const {
+  return !horizontal_->empty() && !vertical_->empty() && x_step_ >= 1 && y_step_ >= 1 &&
+         source_.data != nullptr && source_.width >= 1 && source_.height >= 1;
+}
+
+void SeparableConvolutionBatch::UsePortablePath(bool portable) {
+  g_portable = portable;
+}
+
+void SeparableConvolutionBatch::Execute() {
+  struct ClearOnExit {
+    std::vector<SeparableConvolution>& jobs;
+    ~ClearOnExit() { jobs.clear(); }
+  } clear_on_exit{jobs_};
+
+  unit_counter_ = 0;
+  max_source_columns_ = 0;
+  max_source_rows_ = 0;
+  max_taps_ = 0;
+  for (SeparableConvolution& job : jobs_) {
+    if (job.row_bands_ == 0) continue;
+    const ArrayMap<float>& d = job.destination_;
+    const ArrayMap<float>& s = job.source_;
+    const float* d_end = d.data + static_cast<size_t>(d.height) * d.stride;
+    const float* s_end = s.data + static_cast<size_t>(s.height) * s.stride;
+    if (d.data < s_end && s.data < d_end) {
+      job.work_.Resize(d.width, d.height);
+      job.target_ = job.work_.Plane(0);
+    }
+    const uint32_t kx = static_cast<uint32_t>(job.horizontal_->size());
+    const uint32_t ky = static_cast<uint32_t>(job.vertical_->size());
+    const uint64_t columns =
+        static_cast<uint64_t>(job.x_step_) * std::min(kBandColumns, d.width) + kx - job.x_step_;
+    max_source_columns_ =
+        static_cast<uint32_t>(std::max<uint64_t>(max_source_columns_, RoundUp4(columns)));
+    for (uint32_t r = 0; r < job.row_bands_; ++r) {
+      const uint32_t rows = job.row_bounds_[r + 1] - job.row_bounds_[r];
+      if (rows == 0) continue;
+      const uint64_t needed = static_cast<uint64_t>(job.y_step_) * rows + ky - job.y_step_;
+      max_source_rows_ =
+          static_cast<uint32_t>(std::max<uint64_t>(max_source_rows_, RoundUp4(needed)));
+    }
+    max_taps_ = std::max({max_taps_, kx, ky});
+  }
+
+  if (WorkerPool::GetNumberOfThreads() > 0)
+    WorkerPool::ParallelFor(this, nullptr, 1, WorkerPool::GetNumberOfThreads(), BandWorker, true);
+  else
+    BandWorker(this, nullptr);
+
+  for (SeparableConvolution& job : jobs_)
+    if (job.target_.data != job.destination_.data) job.destination_.CopyFrom(job.target_);
+}
+
+void SeparableConvolutionBatch::BandWorker(void* context, void* /*item*/) {
+  SeparableConvolutionBatch& batch = *static_cast<SeparableConvolutionBatch*>(context);
+#if defined(__SSE2__)
+  if (!g_portable) {
+    SeparableConvolutionBands::Run<SseOps>(batch);
+    return;
+  }
+#endif
+  SeparableConvolutionBands::Run<PortableOps>(batch);
+}
+
+template <class Ops>
+void SeparableConvolutionBands::Run(SeparableConvolutionBatch& batch) {
+  Scratch s;
+  bool allocated = false;
+  for (;;) {
+    int64_t unit = platform::AtomicIncrement(&batch.unit_counter_) - 1;
+    const SeparableConvolution* job = nullptr;
+    for (const SeparableConvolution& j : batch.jobs_) {
+      const int64_t units = static_cast<int64_t>(j.column_bands_) * j.row_bands_;
+      if (unit < units) {
+        job = &j;
+        break;
+      }
+      unit -= units;
+    }
+    if (job == nullptr) return;
+    if (!allocated) {
+      // Only a call that gets work pays for its buffers.
+      s.block_rows = std::max<uint32_t>(batch.max_source_rows_, 4);
+      s.rows.Allocate(4ull * batch.max_source_columns_);
+      s.block.Allocate(static_cast<uint64_t>(kBandColumns) * s.block_rows);
+      s.cols.Allocate(4ull * s.block_rows);
+      s.taps_x.Allocate(4ull * batch.max_taps_);
+      s.taps_y.Allocate(4ull * batch.max_taps_);
+      allocated = true;
+    }
+    Band<Ops>(*job, static_cast<uint32_t>(unit), s);
+  }
+}
+
+template <class Ops>
+void SeparableConvolutionBands::Band(const SeparableConvolution& job, uint32_t unit, Scratch& s) {
+  using V = typename Ops::V;
+  const ArrayMap<float>& src = job.source_;
+  const ArrayMap<float>& dst = job.target_;
+  const uint32_t nc = job.column_bands_;
+  const uint32_t c = unit % nc, r = unit / nc;
+  const uint32_t x0 = ColumnStart(dst.width, nc, c), x1 = ColumnStart(dst.width, nc, c + 1);
+  const uint32_t y0 = job.row_bounds_[r], y1 = job.row_bounds_[r + 1];
+  if (x1 <= x0 || y1 <= y0) return;
+  const uint32_t bw = x1 - x0, bh = y1 - y0;
+  const std::vector<float>& cx = *job.horizontal_;
+  const std::vector<float>& cy = *job.vertical_;
+  const uint32_t kx = static_cast<uint32_t>(cx.size()), ky = static_cast<uint32_t>(cy.size());
+  const int64_t sx = job.x_step_, sy = job.y_step_;
+
+  for (uint32_t i = 0; i < kx; ++i)
+    for (int k = 0; k < 4; ++k) s.taps_x.data[4 * i + k] = cx[kx - 1 - i];
+  for (uint32_t j = 0; j < ky; ++j)
+    for (int k = 0; k < 4; ++k) s.taps_y.data[4 * j + k] = cy[ky - 1 - j];
+
+  const int64_t col_start = sx * x0 + job.x_origin_;
+  const int64_t n_cols = sx * bw + kx - sx;
+  const int64_t row_start = sy * y0 + job.y_origin_;
+  const int64_t n_rows = sy * bh + ky - sy;
+  const int64_t src_w = src.width, src_h = src.height;
+  // Gathered columns [0, left) lie left of the image, [right, n_cols) right of it.
+  const int64_t left = Clamp(-col_start, 0, n_cols);
+  const int64_t right = Clamp(src_w - col_start, left, n_cols);
+  const size_t rows_cap = s.block_rows;
+  float* buf = s.rows.data;
+  V sums[4];
+
+  // Horizontal pass, four source rows at a time, results stored transposed.
+  for (int64_t g = 0; g < n_rows; g += 4) {
+    const float* row[4];
+    for (int k = 0; k < 4; ++k)
+      row[k] = src.data + static_cast<size_t>(Clamp(row_start + g + k, 0, src_h - 1)) * src.stride;
+    int64_t col = 0;
+    for (; col < left; ++col)
+      for (int k = 0; k < 4; ++k) buf[4 * col + k] = row[k][0];
+    for (; col + 4 <= right; col += 4) {
+      const int64_t x = col_start + col;
+      Ops::Transpose(row[0] + x, row[1] + x, row[2] + x, row[3] + x, buf + 4 * col);
+    }
+    for (; col < right; ++col)
+      for (int k = 0; k < 4; ++k) buf[4 * col + k] = row[k][col_start + col];
+    for (; col < n_cols; ++col)
+      for (int k = 0; k < 4; ++k) buf[4 * col + k] = row[k][src_w - 1];
+
+    for (uint32_t xo = 0; xo < bw; xo += 4) {
+      const int count = static_cast<int>(std::min<uint32_t>(4, bw - xo));
+      Dots<Ops>(buf + 4 * sx * xo, 4 * sx, s.taps_x.data, kx, count, sums);
+      for (int q = 0; q < count; ++q) Ops::Store(s.block.data + (xo + q) * rows_cap + g, sums[q]);
+    }
+  }
+
+  // Vertical pass, four output columns at a time.
+  float* cols = s.cols.data;
+  for (uint32_t xg = 0; xg < bw; xg += 4) {
+    const float* column[4];
+    for (uint32_t k = 0; k < 4; ++k) column[k] = s.block.data + std::min(xg + k, bw - 1) * rows_cap;
+    for (int64_t t = 0; t < n_rows; t += 4)
+      Ops::Transpose(column[0] + t, column[1] + t, column[2] + t, column[3] + t, cols + 4 * t);
+    const uint32_t lanes = std::min<uint32_t>(4, bw - xg);
+    for (uint32_t yo = 0; yo < bh; yo += 4) {
+      const int count = static_cast<int>(std::min<uint32_t>(4, bh - yo));
+      Dots<Ops>(cols + 4 * sy * yo, 4 * sy, s.taps_y.data, ky, count, sums);
+      for (int q = 0; q < count; ++q) {
+        float* out = dst.data + static_cast<size_t>(y0 + yo + q) * dst.stride + x0 + xg;
+        if (lanes == 4) {
+          Ops::Store(out, sums[q]);
+        } else {
+          alignas(16) float tmp[4];
+          Ops::Store(tmp, sums[q]);
+          std::memcpy(out, tmp, lanes * sizeof(float));
+        }
+      }
+    }
+  }
+}
