@@ -265,6 +265,7 @@ void ImageFilter<float>::Convolve(const CPicture<float>& input, const FilterKern
     }
     return;
   }
+  if (input.Bands() == 0) return;  // no plane to filter
 
   // The row pass leaves the intermediate's edge columns alone, and the column pass
   // reads them: give them a defined value.

@@ -136,6 +136,15 @@ TEST(ImageFilterTest, KernelLargerThanPictureCopiesOrLeavesAlone) {
     }
 }
 
+TEST(ImageFilterTest, PictureWithoutBandsIsLeftAlone) {
+  CPicture<float> empty, out;
+  empty.Resize(9, 9, 0);
+  ImageFilter<float> filter;
+  filter.Convolve(empty, FilterKernel(), FilterKernel(), empty);
+  filter.Convolve(empty, FilterKernel(), FilterKernel(), out);
+  EXPECT_TRUE(out.HasSameSize(empty));
+}
+
 TEST(ImageFilterTest, OneTapJobCopiesWithoutApplyingTheTap) {
   CPicture<float> in, out;
   Fill(in, 6, 4, 1.5f);
