@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "features/affine_feature_attribute.h"
 #include "foundation/dense_matrix.h"
 #include "foundation/dense_vector.h"
 #include "foundation/notify.h"
@@ -225,6 +226,18 @@ int PyramidTracker::TrackFeatureList() {
       item.x = x2;
       item.y = y2;
       item.status = kTrackTracked;
+      if (item.attribute != nullptr && parameter_.m_consistency_check != 0) {
+        const int check = TrackFeatureAffine(item.attribute, &x2, &y2, 0);
+        if (check != kTrackTracked) {
+          item.x = item.y = -1.0f;
+          item.status = static_cast<float>(check);
+          item.attribute = nullptr;
+          Notify(5,
+                 "FeatureCorrelatorOpticalFlow::Tracker::TrackFeatureList: consistency check "
+                 "failed, reason: \"%s\"",
+                 TrackStatusName(check));
+        }
+      }
     } else if (status <= kTrackNotFound && status >= kTrackLargeResidue) {
       item.x = item.y = -1.0f;
       item.status = static_cast<float>(status);
@@ -241,6 +254,11 @@ int PyramidTracker::TrackFeatureList() {
          "successfully tracked",
          0, tracked_count_);
   return tracked_count_;
+}
+
+int PyramidTracker::TrackFeatureAffine(AffineFeatureAttribute* attribute, float* x2, float* y2,
+                                       int level) {
+  return CheckAppearance(attribute->window.GetBand(0), attribute->matrix, x2, y2, level);
 }
 
 bool PyramidTracker::BoxOutside(float x, float y, float hw, float hh, int level) const {

@@ -86,6 +86,10 @@ class PyramidTracker : public js::Job {
   // is the start and the result in the second image. Returns a status code.
   int TrackFeatureAt(float x1, float y1, float* x2, float* y2, int level);
 
+  // The consistency check of (x2, y2) against the attribute's stored window and
+  // matrix (CheckAppearance with band 0 of its window).
+  int TrackFeatureAffine(AffineFeatureAttribute* attribute, float* x2, float* y2, int level);
+
   // The consistency check of (x2, y2) against a stored appearance window (band 0 of
   // an attribute's window picture, side s, centre at (s / 2, s / 2)) at the given
   // level (callers pass 0), in the mode m_consistency_check: 1 translation, 2

@@ -6,7 +6,9 @@ namespace {
 std::atomic<TrackingMaskLookup> g_lookup{nullptr};
 }  // namespace
 
-void SetTrackingMaskLookup(TrackingMaskLookup lookup) { g_lookup.store(lookup); }
+void SetTrackingMaskLookup(TrackingMaskLookup lookup) {
+  g_lookup.store(lookup);
+}
 
 const TrackingMaskList* GetTrackingMasks(const CameraTrackingManager* manager) {
   const TrackingMaskLookup lookup = g_lookup.load();
