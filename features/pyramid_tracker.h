@@ -19,6 +19,8 @@
 #include "foundation/worker_pool.h"
 
 class AffineFeatureAttribute;
+class FilterKernel;
+class ImagePyramid;
 
 // Status codes of a tracked item.
 enum TrackStatus : int {
@@ -62,6 +64,22 @@ struct TrackerPyramids {
   std::vector<ArrayMap<float>> gradient_x;
   std::vector<ArrayMap<float>> gradient_y;
 };
+
+// Fills the tracker's pyramids of one frame from its 8-bit luminance: level 0 of
+// `intensity` gets the values 0..255, low-passed in place with `smoothing` along x
+// and y unless that kernel is the single tap 1; the coarser levels follow
+// (ImagePyramid::ComputeLevels); level l of gradient_x is intensity level l
+// convolved with `gradient` along x and `smoothing` along y, gradient_y the other
+// way round, all levels in one batch. The pyramids are sized to `levels` levels at
+// the subsampling in x and y. Throws "memory allocation failed".
+void ComputeTrackerPyramids(const ArrayMap<unsigned char>& luminance, uint32_t levels,
+                            uint32_t subsampling, const FilterKernel& smoothing,
+                            const FilterKernel& gradient, ImagePyramid* intensity,
+                            ImagePyramid* gradient_x, ImagePyramid* gradient_y);
+
+// The level views of three pyramids of equal level count.
+TrackerPyramids TrackerPyramidViews(ImagePyramid& intensity, ImagePyramid& gradient_x,
+                                    ImagePyramid& gradient_y);
 
 class PyramidTracker : public js::Job {
  public:
