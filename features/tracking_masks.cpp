@@ -10,8 +10,8 @@ void SetTrackingMaskLookup(TrackingMaskLookup lookup) {
   g_lookup.store(lookup);
 }
 
-const TrackingMaskList* GetTrackingMasks(const CameraTrackingManager* manager) {
+const TrackingMaskList* GetTrackingMasks(const FeatureImageOwner* owner) {
   const TrackingMaskLookup lookup = g_lookup.load();
-  if (manager == nullptr || lookup == nullptr) return nullptr;
-  return lookup(manager);
+  if (owner == nullptr || lookup == nullptr) return nullptr;
+  return lookup(owner);
 }
