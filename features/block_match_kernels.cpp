@@ -174,15 +174,45 @@ void FilterRows(const uint32_t* src, int stride, int width, int height, int x0, 
   }
 }
 
-// Vertical pass sum of output sample (row j, sample s): wraps like the packed
-// 32-bit arithmetic would (never reached with the kernels in use).
+// Vertical pass of output row j: sums[s] = Σk rows[j + k][s] · taps[k] for the
+// rowSamples samples, in wrapping 32-bit arithmetic like the packed form (no
+// kernel in use comes near the limit).
 template <int kTaps>
-int32_t VerticalSum(const int16_t* rows, int rowSamples, int j, int s, const int16_t* taps) {
-  int64_t sum = 0;
-  for (int k = 0; k < kTaps; ++k) {
-    sum += static_cast<int32_t>(rows[static_cast<ptrdiff_t>(j + k) * rowSamples + s]) * taps[k];
+void VerticalSums(const int16_t* rows, int rowSamples, int j, const int16_t* taps, int32_t* sums,
+                  bool packed) {
+  const int16_t* base = rows + static_cast<ptrdiff_t>(j) * rowSamples;
+  int s = 0;
+#if KX_BLOCK_SSE2
+  if (packed) {
+    __m128i tapPairs[kTaps / 2];
+    for (int k = 0; k < kTaps / 2; ++k) {
+      const uint32_t pair = static_cast<uint16_t>(taps[2 * k]) |
+                            (static_cast<uint32_t>(static_cast<uint16_t>(taps[2 * k + 1])) << 16);
+      tapPairs[k] = _mm_set1_epi32(static_cast<int>(pair));
+    }
+    // Rows k and k + 1 interleaved sample by sample: one multiply-add per pair.
+    for (; s + 4 <= rowSamples; s += 4) {
+      __m128i acc = _mm_setzero_si128();
+      for (int k = 0; k < kTaps / 2; ++k) {
+        const int16_t* r0 = base + static_cast<ptrdiff_t>(2 * k) * rowSamples + s;
+        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0 + rowSamples));
+        acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), tapPairs[k]));
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + s), acc);
+    }
   }
-  return static_cast<int32_t>(sum);
+#else
+  (void)packed;
+#endif
+  for (; s < rowSamples; ++s) {
+    uint32_t sum = 0;
+    for (int k = 0; k < kTaps; ++k) {
+      sum += static_cast<uint32_t>(
+          static_cast<int32_t>(base[static_cast<ptrdiff_t>(k) * rowSamples + s]) * taps[k]);
+    }
+    sums[s] = static_cast<int32_t>(sum);
+  }
 }
 
 void Resample6(const uint32_t* src, int stride, int width, int height, uint32_t* dst, int dstStride,
@@ -194,13 +224,25 @@ void Resample6(const uint32_t* src, int stride, int width, int height, uint32_t*
   MakeKernel6(y - std::trunc(y), a, vTaps);
   Scratch<int16_t, 4 * 16 * 21> rows(static_cast<size_t>(4) * bw * (bh + 5));
   FilterRows<6>(src, stride, width, height, ix - 2, iy - 2, bw, bh, hTaps, rows.get(), packed);
+  Scratch<int32_t, 4 * 16> sums(static_cast<size_t>(4) * bw);
   for (int j = 0; j < bh; ++j) {
+    VerticalSums<6>(rows.get(), 4 * bw, j, vTaps, sums.get(), packed);
     uint8_t* out = reinterpret_cast<uint8_t*>(dst + static_cast<ptrdiff_t>(j) * dstStride);
     for (int s = 0; s < 4 * bw; ++s) {
-      const int32_t sum = VerticalSum<6>(rows.get(), 4 * bw, j, s, vTaps);
-      const int32_t v = static_cast<int32_t>((static_cast<int64_t>(sum) + 1310720) >> 21);
+      const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(sums.get()[s]) + 1310720u) >> 21;
       out[s] = static_cast<uint8_t>(std::clamp(v, 0, 255));
     }
+  }
+}
+
+// Vertical pass into a 16-bit block: ((sum) >> 16) + 6 per sample.
+void VerticalTo16(const int16_t* rows, int bw, int bh, const int16_t* vTaps, int16_t* dst,
+                  int dstStride, bool packed) {
+  Scratch<int32_t, 4 * 16> sums(static_cast<size_t>(4) * bw);
+  for (int j = 0; j < bh; ++j) {
+    VerticalSums<8>(rows, 4 * bw, j, vTaps, sums.get(), packed);
+    int16_t* out = dst + static_cast<ptrdiff_t>(j) * dstStride;
+    for (int s = 0; s < 4 * bw; ++s) out[s] = Saturate16((sums.get()[s] >> 16) + 6);
   }
 }
 
@@ -223,13 +265,27 @@ void Resample8(const uint32_t* src, int stride, int width, int height, int16_t* 
   }
   Scratch<int16_t, 4 * 16 * 23> rows(static_cast<size_t>(4) * bw * (bh + 7));
   FilterRows<8>(src, stride, width, height, ix - 3, iy - 3, bw, bh, hTaps, rows.get(), packed);
-  for (int j = 0; j < bh; ++j) {
-    int16_t* out = dst + static_cast<ptrdiff_t>(j) * dstStride;
-    for (int s = 0; s < 4 * bw; ++s) {
-      const int32_t sum = VerticalSum<8>(rows.get(), 4 * bw, j, s, vTaps);
-      out[s] = Saturate16((sum >> 16) + 6);
-    }
-  }
+  VerticalTo16(rows.get(), bw, bh, vTaps, dst, dstStride, packed);
+}
+
+// The plain, x-derivative and y-derivative blocks at one position (rows
+// contiguous, 4 * bw samples each): the same samples as three ResampleBlock8
+// calls, with the kernels and the plain horizontal pass computed once.
+void ResampleTriple8(const uint32_t* src, int stride, int width, int height, int bw, int bh,
+                     double x, double y, double a, int16_t* plain, int16_t* dx, int16_t* dy) {
+  const int ix = TruncPos(x), iy = TruncPos(y);
+  const double fx = x - std::trunc(x), fy = y - std::trunc(y);
+  int16_t px[8], dxTaps[8], py[8], dyTaps[8];
+  MakeKernel8(fx, a, px);
+  MakeDerivativeKernel8(fx, a, dxTaps);
+  MakeKernel8(fy, a, py);
+  MakeDerivativeKernel8(fy, a, dyTaps);
+  Scratch<int16_t, 4 * 16 * 23> rows(static_cast<size_t>(4) * bw * (bh + 7));
+  FilterRows<8>(src, stride, width, height, ix - 3, iy - 3, bw, bh, px, rows.get(), true);
+  VerticalTo16(rows.get(), bw, bh, py, plain, 4 * bw, true);
+  VerticalTo16(rows.get(), bw, bh, dyTaps, dy, 4 * bw, true);
+  FilterRows<8>(src, stride, width, height, ix - 3, iy - 3, bw, bh, dxTaps, rows.get(), true);
+  VerticalTo16(rows.get(), bw, bh, py, dx, 4 * bw, true);
 }
 
 uint32_t SumAbsDiffScalar(const uint32_t* a, const uint32_t* b, int n) {
@@ -396,25 +452,20 @@ int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint
   const double hw = (bw - 1) * 0.5, hh = (bh - 1) * 0.5;
   const int n = bw * bh;
   const size_t samples = static_cast<size_t>(4) * n;
-  Scratch<int16_t, 4 * 64> S(samples), T(samples), Gx(samples), Gy(samples), tmp(samples);
+  Scratch<int16_t, 4 * 64> S(samples), T(samples), Gx(samples), Gy(samples), tdx(samples),
+      tdy(samples);
   static const double kWeight[4] = {1.0, 2.0, 1.0, 1.0};  // B, G, R, A
   double ox = 0.0, oy = 0.0;
   for (int i = 0;; ++i) {
     const double a = i < 7 ? -0.15 - 0.08 * i : -0.8;
     const double sx0 = pos.source_x - hw, sy0 = pos.source_y - hh;
     const double tx0 = pos.target_x - hw + ox, ty0 = pos.target_y - hh + oy;
-    ResampleBlock8(src, stride, width, height, S.get(), 4 * bw, bw, bh, sx0, sy0, false, false, a);
-    ResampleBlock8(src, stride, width, height, Gx.get(), 4 * bw, bw, bh, sx0, sy0, true, false, a);
-    ResampleBlock8(tgt, stride, width, height, tmp.get(), 4 * bw, bw, bh, tx0, ty0, true, false, a);
+    ResampleTriple8(src, stride, width, height, bw, bh, sx0, sy0, a, S.get(), Gx.get(), Gy.get());
+    ResampleTriple8(tgt, stride, width, height, bw, bh, tx0, ty0, a, T.get(), tdx.get(), tdy.get());
     for (size_t k = 0; k < samples; ++k) {
-      Gx.get()[k] = static_cast<int16_t>((Gx.get()[k] + tmp.get()[k]) >> 1);
+      Gx.get()[k] = static_cast<int16_t>((Gx.get()[k] + tdx.get()[k]) >> 1);
+      Gy.get()[k] = static_cast<int16_t>((Gy.get()[k] + tdy.get()[k]) >> 1);
     }
-    ResampleBlock8(src, stride, width, height, Gy.get(), 4 * bw, bw, bh, sx0, sy0, false, true, a);
-    ResampleBlock8(tgt, stride, width, height, tmp.get(), 4 * bw, bw, bh, tx0, ty0, false, true, a);
-    for (size_t k = 0; k < samples; ++k) {
-      Gy.get()[k] = static_cast<int16_t>((Gy.get()[k] + tmp.get()[k]) >> 1);
-    }
-    ResampleBlock8(tgt, stride, width, height, T.get(), 4 * bw, bw, bh, tx0, ty0, false, false, a);
     int64_t sums[20];
     BlockCrossSums(S.get(), T.get(), Gx.get(), Gy.get(), n, sums);
     double b1 = 0.0, b2 = 0.0, gxx = 0.0, gxy = 0.0, gyy = 0.0;
