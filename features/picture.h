@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 
 #include "foundation/aligned_buffer.h"
 #include "foundation/array.h"
@@ -44,6 +45,16 @@ class CPicture {
   ~CPicture() { std::free(block_); }
   CPicture(const CPicture&) = delete;
   CPicture& operator=(const CPicture&) = delete;
+  // Moves take the block; the source is left empty.
+  CPicture(CPicture&& other) noexcept { Swap(other); }
+  CPicture& operator=(CPicture&& other) noexcept {
+    if (this != &other) {
+      CPicture empty;
+      Swap(other);
+      empty.Swap(other);  // other ends empty; our old block goes with `empty`
+    }
+    return *this;
+  }
 
   // Nothing when all three equal the current values; otherwise a new block
   // (contents not initialised). A size with no element leaves no block and
@@ -141,6 +152,15 @@ class CPicture {
   uint32_t BandStride() const { return band_stride_; }
 
  private:
+  void Swap(CPicture& other) noexcept {
+    std::swap(block_, other.block_);
+    std::swap(data_, other.data_);
+    std::swap(band_stride_, other.band_stride_);
+    std::swap(row_stride_, other.row_stride_);
+    std::swap(width_, other.width_);
+    std::swap(height_, other.height_);
+    std::swap(bands_, other.bands_);
+  }
   bool Inside(uint32_t x, uint32_t y, uint32_t band) const {
     return x < width_ && y < height_ && band < bands_;
   }

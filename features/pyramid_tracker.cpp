@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "features/affine_feature_attribute.h"
+#include "features/image_pyramid.h"
 #include "foundation/dense_matrix.h"
 #include "foundation/dense_vector.h"
 #include "foundation/notify.h"
+#include "image/filter_kernel.h"
+#include "image/separable_convolution.h"
 
 const char* TrackStatusName(int status) {
   switch (status) {
@@ -73,6 +77,56 @@ void SampleWindow(const ArrayMap<float>& level, float x, float y, int w, int h, 
           SampleBilinear(level, left + static_cast<float>(i), top + static_cast<float>(j));
 }
 
+void ComputeTrackerPyramids(const ArrayMap<unsigned char>& luminance, uint32_t levels,
+                            uint32_t subsampling, const FilterKernel& smoothing,
+                            const FilterKernel& gradient, ImagePyramid* intensity,
+                            ImagePyramid* gradient_x, ImagePyramid* gradient_y) {
+  intensity->AllocLevels(luminance.width, luminance.height, levels, subsampling, subsampling);
+  const ArrayMap<float>& level0 = intensity->GetCPicture(0)->Plane(0);
+  for (uint32_t y = 0; y < level0.height; ++y) {
+    const unsigned char* in = luminance.data + static_cast<size_t>(y) * luminance.stride;
+    float* out = level0.data + static_cast<size_t>(y) * level0.stride;
+    for (uint32_t x = 0; x < level0.width; ++x) out[x] = in[x];
+  }
+  if (smoothing.Size() == 1 && smoothing[0] == 1.0f) {
+    Notify(5, "FeatureCorrelatorOpticalFlow::ComputePyramid: skip low pass");
+  } else {
+    Notify(5,
+           "FeatureCorrelatorOpticalFlow::ComputePyramid: filter image gauss sigma %f, kernel "
+           "size %d",
+           static_cast<double>(smoothing.Sigma()), static_cast<int>(smoothing.Size()));
+    SeparableConvolutionBatch batch;
+    batch.Add(SeparableConvolution(level0, level0, 0, 0, smoothing, smoothing, 1, 1));
+    batch.Execute();
+  }
+  intensity->ComputeLevels();
+  gradient_x->AllocLevels(level0.width, level0.height, levels, subsampling, subsampling);
+  gradient_y->AllocLevels(level0.width, level0.height, levels, subsampling, subsampling);
+  SeparableConvolutionBatch batch;
+  for (int l = 0; l < intensity->NumberOfLevels(); ++l) {
+    const ArrayMap<float>& source = intensity->GetCPicture(l)->Plane(0);
+    if (source.width == 0 || source.height == 0) continue;
+    batch.Add(SeparableConvolution(gradient_x->GetCPicture(l)->Plane(0), source, 0, 0, gradient,
+                                   smoothing, 1, 1));
+    batch.Add(SeparableConvolution(gradient_y->GetCPicture(l)->Plane(0), source, 0, 0, smoothing,
+                                   gradient, 1, 1));
+  }
+  batch.Execute();
+}
+
+TrackerPyramids TrackerPyramidViews(ImagePyramid& intensity, ImagePyramid& gradient_x,
+                                    ImagePyramid& gradient_y) {
+  TrackerPyramids views;
+  const int levels = std::min(
+      {intensity.NumberOfLevels(), gradient_x.NumberOfLevels(), gradient_y.NumberOfLevels()});
+  for (int l = 0; l < levels; ++l) {
+    views.intensity.push_back(intensity.GetCPicture(l)->Plane(0));
+    views.gradient_x.push_back(gradient_x.GetCPicture(l)->Plane(0));
+    views.gradient_y.push_back(gradient_y.GetCPicture(l)->Plane(0));
+  }
+  return views;
+}
+
 void PyramidTracker::Setup(const TrackerPyramids& first, const TrackerPyramids& second,
                            const OpticalFlowParameter& parameter, uint32_t subsampling,
                            uint32_t levels) {
@@ -80,7 +134,9 @@ void PyramidTracker::Setup(const TrackerPyramids& first, const TrackerPyramids& 
   second_ = second;
   parameter_ = parameter;
   subsampling_ = subsampling;
-  levels_ = levels;
+  levels_ = static_cast<uint32_t>(std::min<size_t>(
+      {levels, first.intensity.size(), second.intensity.size(), first.gradient_x.size(),
+       first.gradient_y.size(), second.gradient_x.size(), second.gradient_y.size()}));
   w_ = static_cast<int>(parameter_.m_window_width);
   h_ = static_cast<int>(parameter_.m_window_height);
   hw_ = w_ / 2;
@@ -193,6 +249,14 @@ int PyramidTracker::TrackFeatureList() {
          0, static_cast<int>(levels_), static_cast<int>(subsampling_),
          static_cast<int>(items_.size()));
   tracked_count_ = 0;
+  if (levels_ == 0) {
+    // No pyramid to track on.
+    for (TrackItem& item : items_) {
+      item.x = item.y = -1.0f;
+      item.status = kTrackOutOfBounds;
+    }
+    return 0;
+  }
   const float sub = static_cast<float>(subsampling_);
   const ArrayMap<float>& base = first_.intensity[0];
   for (TrackItem& item : items_) {
@@ -225,6 +289,18 @@ int PyramidTracker::TrackFeatureList() {
       item.x = x2;
       item.y = y2;
       item.status = kTrackTracked;
+      if (item.attribute != nullptr && parameter_.m_consistency_check != 0) {
+        const int check = TrackFeatureAffine(item.attribute, &x2, &y2, 0);
+        if (check != kTrackTracked) {
+          item.x = item.y = -1.0f;
+          item.status = static_cast<float>(check);
+          item.attribute = nullptr;
+          Notify(5,
+                 "FeatureCorrelatorOpticalFlow::Tracker::TrackFeatureList: consistency check "
+                 "failed, reason: \"%s\"",
+                 TrackStatusName(check));
+        }
+      }
     } else if (status <= kTrackNotFound && status >= kTrackLargeResidue) {
       item.x = item.y = -1.0f;
       item.status = static_cast<float>(status);
@@ -241,6 +317,11 @@ int PyramidTracker::TrackFeatureList() {
          "successfully tracked",
          0, tracked_count_);
   return tracked_count_;
+}
+
+int PyramidTracker::TrackFeatureAffine(AffineFeatureAttribute* attribute, float* x2, float* y2,
+                                       int level) {
+  return CheckAppearance(attribute->window.GetBand(0), attribute->matrix, x2, y2, level);
 }
 
 bool PyramidTracker::BoxOutside(float x, float y, float hw, float hh, int level) const {
