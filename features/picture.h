@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 
 #include "foundation/aligned_buffer.h"
 #include "foundation/array.h"
@@ -44,6 +45,16 @@ class CPicture {
   ~CPicture() { std::free(block_); }
   CPicture(const CPicture&) = delete;
   CPicture& operator=(const CPicture&) = delete;
+  // Moves take the block; the source is left empty.
+  CPicture(CPicture&& other) noexcept { Swap(other); }
+  CPicture& operator=(CPicture&& other) noexcept {
+    if (this != &other) {
+      CPicture empty;
+      Swap(other);
+      empty.Swap(other);  // other ends empty; our old block goes with `empty`
+    }
+    return *this;
+  }
 
   // Nothing when all three equal the current values; otherwise a new block
   // (contents not initialised). A size with no element leaves no block and
@@ -106,6 +117,22 @@ class CPicture {
     }
   }
 
+  // Makes the picture a one-band view of `plane` without owning its pixels: the
+  // plane's owner keeps them valid while the picture shows them. The picture's
+  // own block is released; resizing to another size or destroying the picture
+  // never frees viewed pixels. The plane's stride must be a multiple of
+  // kStrideStep.
+  void SetView(const ArrayMap<T>& plane) {
+    std::free(block_);
+    block_ = nullptr;
+    data_ = plane.data;
+    width_ = plane.width;
+    height_ = plane.height;
+    bands_ = 1;
+    row_stride_ = plane.stride;
+    band_stride_ = static_cast<uint32_t>(static_cast<uint64_t>(plane.stride) * plane.height);
+  }
+
   // Resizes to the other's size and copies every band.
   void CopyFrom(const CPicture& other) {
     if (this == &other) return;
@@ -125,6 +152,15 @@ class CPicture {
   uint32_t BandStride() const { return band_stride_; }
 
  private:
+  void Swap(CPicture& other) noexcept {
+    std::swap(block_, other.block_);
+    std::swap(data_, other.data_);
+    std::swap(band_stride_, other.band_stride_);
+    std::swap(row_stride_, other.row_stride_);
+    std::swap(width_, other.width_);
+    std::swap(height_, other.height_);
+    std::swap(bands_, other.bands_);
+  }
   bool Inside(uint32_t x, uint32_t y, uint32_t band) const {
     return x < width_ && y < height_ && band < bands_;
   }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -129,6 +130,16 @@ TEST(CPictureTest, ResizeFillCopyAndSize) {
     }
   b.Resize(5, 3, 1);
   EXPECT_FALSE(b.HasSameSize(a));
+
+  unsigned char* block = a.Data();
+  CPicture<unsigned char> moved(std::move(a));
+  EXPECT_EQ(moved.Data(), block);
+  EXPECT_EQ(a.Data(), nullptr);
+  EXPECT_EQ(a.Width(), 0u);
+  b = std::move(moved);
+  EXPECT_EQ(b.Data(), block);
+  EXPECT_EQ(b.GetElement(4, 2, 1), 20);
+  EXPECT_EQ(moved.Bands(), 0u);
 }
 
 }  // namespace

@@ -141,6 +141,7 @@ uint32_t ImageCache::NumFramesLocked() const {
 ImageCacheEntryPtr ImageCache::CreateEntry(uint32_t key, int32_t width, int32_t height) {
   const uint64_t w = uint64_t(std::max(width, 0));
   const uint64_t h = uint64_t(std::max(height, 0));
+  if (w != 0 && h > (uint64_t(1) << 38) / RoundUp(w, 16)) throw kAllocationFailedMessage;
   const uint64_t w2 = w / 2, h2 = h / 2, w4 = w / 4, h4 = h / 4;
   const uint64_t bgra_stride = RoundUp(w, 4), half_stride = RoundUp(w2, 4);
   const uint64_t lum_stride = RoundUp(w, 16), half_lum_stride = RoundUp(w2, 16);

@@ -361,6 +361,29 @@ TEST(ImageCache, MultiFrameFilesAndListFiles) {
   EXPECT_EQ(e->bgra.GetElement(3, 1), StoredPixel(3, 1));
 }
 
+// With the real loader: a list file whose first line names a raw multi-frame file becomes
+// one entry per frame; the same name given directly has no extension the cache knows.
+TEST(ImageCache, ListFileNamingARawMultiFrameFile) {
+  TempDir dir;
+  WriteFile(dir.File("clip.y4m"), sequence_test::MakeGreyY4m(3));
+  const std::string list = dir.File("shots.txt");
+  WriteFile(list, std::string("clip.y4m\r\n"));
+  ImageCache cache;
+  EXPECT_EQ(cache.SetImageList(ListOf({dir.File("clip.y4m")}), -1, -1), 3);
+  ASSERT_EQ(cache.SetImageList(ListOf({list}), -1, -1), 0);
+  EXPECT_EQ(cache.GetSourceKind(), 1);
+  ASSERT_EQ(cache.GetNumFrames(), 3u);
+  EXPECT_EQ(cache.GetImageFileName(0), dir.File("clip.y4m") + ":000000");
+  double last = -1;
+  for (int frame = 0; frame < 3; ++frame) {
+    ImageCacheEntryPtr e = cache.GetImage(frame);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->error, 0);
+    EXPECT_GT(e->mean_luminance, last + 20);
+    last = e->mean_luminance;
+  }
+}
+
 TEST(ImageCache, KeyOffsetSeparatesSequences) {
   TempDir dir;
   LoaderProbe probe;

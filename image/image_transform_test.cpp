@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
 #include <mutex>
 #include <random>
@@ -214,23 +215,32 @@ TEST(ScaleImageRectTest, HalfSizeAveragesBlocks) {
   EXPECT_EQ(small.GetElement(3, 5, 0), 0xABu);
 }
 
-// Records the threads that call it; the caller's first call waits a little so
-// that a worker surely takes part when the pool is used.
+// Records the threads that call it. The first thread waits (up to 2 s) in
+// its first call for a second one, so that a worker surely takes part when
+// the pool is used.
 class ThreadMapper : public MetaMapper {
  public:
   void Map(double& x_out, double& y_out, double x, double y) const override {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (threads_.insert(std::this_thread::get_id()).second && threads_.size() == 1)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (threads_.insert(std::this_thread::get_id()).second) {
+        if (threads_.size() == 1)
+          joined_.wait_for(lock, std::chrono::seconds(2), [this] { return threads_.size() > 1; });
+        else
+          joined_.notify_all();
+      }
     }
     x_out = x;
     y_out = y;
   }
-  size_t Threads() const { return threads_.size(); }
+  size_t Threads() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return threads_.size();
+  }
 
  private:
   mutable std::mutex mutex_;
+  mutable std::condition_variable joined_;
   mutable std::set<std::thread::id> threads_;
 };
 

@@ -39,6 +39,7 @@ int32_t Smallest(int64_t picture, const PixelView* a, const PixelView* b, bool w
 int SequenceLoader::LoadSplitFields(const PixelView* top, const PixelView* bottom,
                                     const char* name) {
   if (Read(name) != 0) return -1;
+  MarkInterlaced();
   const bool mirror = OrientationMirrors(file_orientation_);
   const bool flip = OrientationFlips(file_orientation_);
   const PixelView* even = flip ? bottom : top;
@@ -56,6 +57,7 @@ int SequenceLoader::LoadSplitFields(const PixelView* top, const PixelView* botto
 int SequenceLoader::LoadLineDoubled(const PixelView* top, const PixelView* bottom,
                                     const char* name) {
   if (Read(name) != 0) return -1;
+  MarkInterlaced();
   const bool mirror = OrientationMirrors(file_orientation_);
   const bool flip = OrientationFlips(file_orientation_);
   const PixelView* even = flip ? bottom : top;
@@ -90,6 +92,7 @@ int SequenceLoader::LoadLineDoubled(const PixelView* top, const PixelView* botto
 
 int SequenceLoader::LoadHalfSize(const PixelView* top, const PixelView* bottom, const char* name) {
   if (Read(name) != 0) return -1;
+  MarkInterlaced();
   const bool mirror = OrientationMirrors(file_orientation_);
   const bool flip = OrientationFlips(file_orientation_);
   const PixelView* even = flip ? bottom : top;

@@ -36,6 +36,7 @@ TEST(InterlacedFields, SplitFields) {
   Canvas top(4, 4), bottom(4, 4);
   ASSERT_EQ(loader.LoadSplitFields(&top.view, nullptr, path.c_str()), 0);
   ASSERT_EQ(loader.LoadSplitFields(nullptr, &bottom.view, path.c_str()), 0);
+  EXPECT_EQ(loader.buffer().flags() & 0x60, 0x60u);
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(top.At(3, i), StoredPixel(3, 2 * i));
     EXPECT_EQ(bottom.At(3, i), StoredPixel(3, 2 * i + 1));

@@ -1,6 +1,7 @@
 #include "image/raw_frame_buffer.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -201,19 +202,29 @@ bool RawFrameBuffer::SetFormat(int32_t width, int32_t height, int32_t code, int3
   const int count = PlaneShapes(code, width, height, shapes);
   int64_t strides[4] = {};
   int64_t sizes[4] = {};
+  // Sizes stay far below 2^62 here: widths and heights are 31-bit, strides are checked.
+  constexpr int64_t kMaxBytes = int64_t{1} << 40;
   uint64_t total = 0;
   for (int k = 0; k < count; ++k) {
     strides[k] = RoundUp(shapes[k].width * shapes[k].bytes_per_pixel, kRowAlign[kind]);
+    if (strides[k] > INT32_MAX) {
+      total = kMaxBytes;
+      break;
+    }
     sizes[k] = strides[k] * RoundUp(shapes[k].height, kHeightAlign[kind]);
     total += static_cast<uint64_t>(sizes[k]);
   }
+  for (RawPlane& p : planes_) p = RawPlane();
+  width_ = height_ = 0;
+  format_ = kind_ = -1;  // a failed allocation leaves an empty buffer that the next call retries
+  size_ = 0;
+  storage_.Free();
+  if (total >= static_cast<uint64_t>(kMaxBytes)) throw kAllocationFailedMessage;
+  storage_.Allocate(total);  // throws "memory allocation failed"
   width_ = width;
   height_ = height;
   format_ = code;
   kind_ = kind;
-  for (RawPlane& p : planes_) p = RawPlane();
-  size_ = 0;
-  storage_.Allocate(total);  // throws "memory allocation failed"; the buffer is then empty
   size_ = total;
   uint8_t* at = storage_.data;
   for (int k = 0; k < count; ++k) {

@@ -52,7 +52,7 @@ class RawFrameBuffer {
   // current ones; otherwise replaces the block and returns true; contents are not kept.
   // Negative sizes count as 0; a code outside 0..16 gets no planes; a kind outside 0..4
   // counts as 0. Throws "memory allocation failed" (const char*) when the block cannot be
-  // had; the buffer is then empty with the new size and format.
+  // had; the buffer is then empty (no lines) and the next call allocates again.
   bool SetFormat(int32_t width, int32_t height, int32_t code, int32_t kind);
 
   int32_t width() const { return width_; }

@@ -101,6 +101,12 @@ TEST(RawFrameBuffer, FormatLifecycleAndRanges) {
 
   EXPECT_TRUE(buffer.SetFormat(1, 1, 17, 2));
   EXPECT_EQ(DecodeRawLine(buffer, px, 0, 1), -1);
+
+  // A block that cannot be had throws and leaves an empty buffer; asking again retries.
+  EXPECT_THROW(buffer.SetFormat(0x7fffffff, 0x7fffffff, 15, 2), const char*);
+  EXPECT_EQ(buffer.height(), 0);
+  EXPECT_EQ(DecodeRawLine(buffer, px, 0, 1), -2);
+  EXPECT_THROW(buffer.SetFormat(0x7fffffff, 0x7fffffff, 15, 2), const char*);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "foundation/aligned_buffer.h"
@@ -15,7 +15,7 @@
 
 namespace {
 
-std::atomic<bool> g_portable{false};
+std::atomic<ConvolutionPath> g_path{ConvolutionPath::kBest};
 
 constexpr uint32_t kBandColumns = 128;
 
@@ -35,6 +35,7 @@ struct PortableOps {
     return a;
   }
   static void Store(float* p, const V& a) { std::memcpy(p, a.f, sizeof a.f); }
+  static void Dots8(const float* base, size_t advance, const float* taps, uint32_t k, V* out);
   // out[4c + k] = row k's element c, for c < 4.
   static void Transpose(const float* r0, const float* r1, const float* r2, const float* r3,
                         float* out) {
@@ -54,6 +55,7 @@ struct SseOps {
   static V Mul(V a, V b) { return _mm_mul_ps(a, b); }
   static V Add(V a, V b) { return _mm_add_ps(a, b); }
   static void Store(float* p, V a) { _mm_storeu_ps(p, a); }
+  static void Dots8(const float* base, size_t advance, const float* taps, uint32_t k, V* out);
   static void Transpose(const float* r0, const float* r1, const float* r2, const float* r3,
                         float* out) {
     __m128 a = _mm_loadu_ps(r0), b = _mm_loadu_ps(r1), c = _mm_loadu_ps(r2), d = _mm_loadu_ps(r3);
@@ -64,6 +66,46 @@ struct SseOps {
     _mm_store_ps(out + 12, d);
   }
 };
+
+// Four-lane words as SseOps, with eight sums formed as four pairs in 256-bit
+// registers: the same lane-wise single-precision operations in the same
+// order (no fused multiply-add), so the same bits.
+struct AvxOps : SseOps {
+  static void Dots8(const float* base, size_t advance, const float* taps, uint32_t k, V* out);
+};
+
+__attribute__((target("avx"))) inline __m256 LoadPair(const float* a, const float* b) {
+  return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(a)), _mm_loadu_ps(b), 1);
+}
+
+__attribute__((target("avx"))) void AvxOps::Dots8(const float* base, size_t advance,
+                                                  const float* taps, uint32_t k, V* out) {
+  __m256 a[4];
+  __m256 t = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(taps));
+  if (advance == 4) {  // the eight words are contiguous
+    for (int q = 0; q < 4; ++q) a[q] = _mm256_mul_ps(t, _mm256_loadu_ps(base + 8 * q));
+    for (uint32_t i = 1; i < k; ++i) {
+      t = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(taps + 4 * i));
+      const float* b = base + 4 * i;
+      for (int q = 0; q < 4; ++q)
+        a[q] = _mm256_add_ps(a[q], _mm256_mul_ps(t, _mm256_loadu_ps(b + 8 * q)));
+    }
+  } else {
+    for (int q = 0; q < 4; ++q)
+      a[q] = _mm256_mul_ps(t, LoadPair(base + 2 * q * advance, base + (2 * q + 1) * advance));
+    for (uint32_t i = 1; i < k; ++i) {
+      t = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(taps + 4 * i));
+      const float* b = base + 4 * i;
+      for (int q = 0; q < 4; ++q)
+        a[q] = _mm256_add_ps(
+            a[q], _mm256_mul_ps(t, LoadPair(b + 2 * q * advance, b + (2 * q + 1) * advance)));
+    }
+  }
+  for (int q = 0; q < 4; ++q) {
+    out[2 * q] = _mm256_castps256_ps128(a[q]);
+    out[2 * q + 1] = _mm256_extractf128_ps(a[q], 1);
+  }
+}
 #endif
 
 uint32_t RoundUp4(uint64_t v) {
@@ -81,41 +123,44 @@ uint32_t ColumnStart(uint32_t width, uint32_t bands, uint32_t c) {
   return static_cast<uint32_t>(std::min<uint64_t>(RoundUp4(x), width));
 }
 
-// Weighted sum of K lane words at base + 4i, i = 0..K-1, taps walked in the
-// order the result formula fixes. `count` (1..4) independent sums at once,
-// their bases `advance` floats apart, keep the adds of different outputs in
-// flight together.
+// Weighted sums of K lane words at base + 4i, i = 0..K-1, taps walked in the
+// order the result formula fixes; output q starts `advance` floats after
+// output q − 1. Several outputs at once keep independent adds in flight.
+template <class V, class Ops, int kCount>
+inline void DotsN(const float* base, size_t advance, const float* taps, uint32_t k_count, V* out) {
+  V t = Ops::Load(taps);
+  V a[kCount];
+  for (int q = 0; q < kCount; ++q) a[q] = Ops::Mul(t, Ops::Load(base + q * advance));
+  for (uint32_t i = 1; i < k_count; ++i) {
+    t = Ops::Load(taps + 4 * i);
+    const float* b = base + 4 * i;
+    for (int q = 0; q < kCount; ++q) a[q] = Ops::Add(a[q], Ops::Mul(t, Ops::Load(b + q * advance)));
+  }
+  for (int q = 0; q < kCount; ++q) out[q] = a[q];
+}
+
+void PortableOps::Dots8(const float* base, size_t advance, const float* taps, uint32_t k, V* out) {
+  DotsN<V, PortableOps, 8>(base, advance, taps, k, out);
+}
+
+#if defined(__SSE2__)
+void SseOps::Dots8(const float* base, size_t advance, const float* taps, uint32_t k, V* out) {
+  DotsN<V, SseOps, 8>(base, advance, taps, k, out);
+}
+#endif
+
 template <class Ops>
 inline void Dots(const float* base, size_t advance, const float* taps, uint32_t k_count, int count,
                  typename Ops::V* out) {
   using V = typename Ops::V;
-  if (count == 4) {
-    V t = Ops::Load(taps);
-    V a0 = Ops::Mul(t, Ops::Load(base));
-    V a1 = Ops::Mul(t, Ops::Load(base + advance));
-    V a2 = Ops::Mul(t, Ops::Load(base + 2 * advance));
-    V a3 = Ops::Mul(t, Ops::Load(base + 3 * advance));
-    for (uint32_t i = 1; i < k_count; ++i) {
-      t = Ops::Load(taps + 4 * i);
-      const float* b = base + 4 * i;
-      a0 = Ops::Add(a0, Ops::Mul(t, Ops::Load(b)));
-      a1 = Ops::Add(a1, Ops::Mul(t, Ops::Load(b + advance)));
-      a2 = Ops::Add(a2, Ops::Mul(t, Ops::Load(b + 2 * advance)));
-      a3 = Ops::Add(a3, Ops::Mul(t, Ops::Load(b + 3 * advance)));
-    }
-    out[0] = a0;
-    out[1] = a1;
-    out[2] = a2;
-    out[3] = a3;
+  if (count == 8) {
+    Ops::Dots8(base, advance, taps, k_count, out);
     return;
   }
-  for (int q = 0; q < count; ++q) {
-    const float* b = base + q * advance;
-    V a = Ops::Mul(Ops::Load(taps), Ops::Load(b));
-    for (uint32_t i = 1; i < k_count; ++i)
-      a = Ops::Add(a, Ops::Mul(Ops::Load(taps + 4 * i), Ops::Load(b + 4 * i)));
-    out[q] = a;
-  }
+  for (; count >= 4; count -= 4, base += 4 * advance, out += 4)
+    DotsN<V, Ops, 4>(base, advance, taps, k_count, out);
+  for (; count > 0; --count, base += advance, ++out)
+    DotsN<V, Ops, 1>(base, advance, taps, k_count, out);
 }
 
 }  // namespace
@@ -198,8 +243,8 @@ bool SeparableConvolution::Valid() const {
          source_.data != nullptr && source_.width >= 1 && source_.height >= 1;
 }
 
-void SeparableConvolutionBatch::UsePortablePath(bool portable) {
-  g_portable = portable;
+void SeparableConvolutionBatch::UsePath(ConvolutionPath path) {
+  g_path = path;
 }
 
 void SeparableConvolutionBatch::Execute() {
@@ -250,7 +295,12 @@ void SeparableConvolutionBatch::Execute() {
 void SeparableConvolutionBatch::BandWorker(void* context, void* /*item*/) {
   SeparableConvolutionBatch& batch = *static_cast<SeparableConvolutionBatch*>(context);
 #if defined(__SSE2__)
-  if (!g_portable) {
+  const ConvolutionPath path = g_path;
+  if (path == ConvolutionPath::kBest && __builtin_cpu_supports("avx")) {
+    SeparableConvolutionBands::Run<AvxOps>(batch);
+    return;
+  }
+  if (path != ConvolutionPath::kPortable) {
     SeparableConvolutionBands::Run<SseOps>(batch);
     return;
   }
@@ -319,7 +369,7 @@ void SeparableConvolutionBands::Band(const SeparableConvolution& job, uint32_t u
   const int64_t right = Clamp(src_w - col_start, left, n_cols);
   const size_t rows_cap = s.block_rows;
   float* buf = s.rows.data;
-  V sums[4];
+  V sums[8];
 
   // Horizontal pass, four source rows at a time, results stored transposed.
   for (int64_t g = 0; g < n_rows; g += 4) {
@@ -338,8 +388,8 @@ void SeparableConvolutionBands::Band(const SeparableConvolution& job, uint32_t u
     for (; col < n_cols; ++col)
       for (int k = 0; k < 4; ++k) buf[4 * col + k] = row[k][src_w - 1];
 
-    for (uint32_t xo = 0; xo < bw; xo += 4) {
-      const int count = static_cast<int>(std::min<uint32_t>(4, bw - xo));
+    for (uint32_t xo = 0; xo < bw; xo += 8) {
+      const int count = static_cast<int>(std::min<uint32_t>(8, bw - xo));
       Dots<Ops>(buf + 4 * sx * xo, 4 * sx, s.taps_x.data, kx, count, sums);
       for (int q = 0; q < count; ++q) Ops::Store(s.block.data + (xo + q) * rows_cap + g, sums[q]);
     }
@@ -353,8 +403,8 @@ void SeparableConvolutionBands::Band(const SeparableConvolution& job, uint32_t u
     for (int64_t t = 0; t < n_rows; t += 4)
       Ops::Transpose(column[0] + t, column[1] + t, column[2] + t, column[3] + t, cols + 4 * t);
     const uint32_t lanes = std::min<uint32_t>(4, bw - xg);
-    for (uint32_t yo = 0; yo < bh; yo += 4) {
-      const int count = static_cast<int>(std::min<uint32_t>(4, bh - yo));
+    for (uint32_t yo = 0; yo < bh; yo += 8) {
+      const int count = static_cast<int>(std::min<uint32_t>(8, bh - yo));
       Dots<Ops>(cols + 4 * sy * yo, 4 * sy, s.taps_y.data, ky, count, sums);
       for (int q = 0; q < count; ++q) {
         float* out = dst.data + static_cast<size_t>(y0 + yo + q) * dst.stride + x0 + xg;

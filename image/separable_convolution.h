@@ -68,6 +68,8 @@ class SeparableConvolution {
   std::vector<uint32_t> row_bounds_;
 };
 
+enum class ConvolutionPath { kBest, kFourLanes, kPortable };
+
 class SeparableConvolutionBatch {
  public:
   // Copies the job into the queue.
@@ -81,8 +83,9 @@ class SeparableConvolutionBatch {
   // is emptied all the same).
   void Execute();
 
-  // For tests: run the portable scalar path instead of the vector one.
-  static void UsePortablePath(bool portable);
+  // For tests and benchmarks: the code path the band workers take. All give
+  // the same bits; kBest picks the widest vector path the processor has.
+  static void UsePath(ConvolutionPath path);
 
  private:
   friend struct SeparableConvolutionBands;

@@ -91,10 +91,11 @@ TEST(SeparableConvolutionTest, MatchesFormulaBitForBitOnEveryPathAndThreadCount)
     const std::vector<double> exact =
         Reference<double>(src.Plane(0), c.dst_w, c.dst_h, c.x_off, c.y_off, kx, ky, c.sx, c.sy);
 
-    for (bool portable : {false, true}) {
+    for (ConvolutionPath path :
+         {ConvolutionPath::kBest, ConvolutionPath::kFourLanes, ConvolutionPath::kPortable}) {
       for (int threads : {1, 2, 8}) {
         PoolThreads pool(threads);
-        SeparableConvolutionBatch::UsePortablePath(portable);
+        SeparableConvolutionBatch::UsePath(path);
         Array<float, 1> dst(c.dst_w, c.dst_h);
         SeparableConvolutionBatch batch;
         batch.Add(
@@ -106,13 +107,13 @@ TEST(SeparableConvolutionTest, MatchesFormulaBitForBitOnEveryPathAndThreadCount)
             const float got = dst.Plane(0).data[x + y * dst.Stride()];
             const float want = expected[x + y * c.dst_w];
             ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0)
-                << "(" << x << ", " << y << ") " << got << " vs " << want << " portable "
-                << portable << " threads " << threads;
+                << "(" << x << ", " << y << ") " << got << " vs " << want << " path "
+                << static_cast<int>(path) << " threads " << threads;
             ASSERT_NEAR(got, exact[x + y * c.dst_w], 1e-4 * 255) << x << ", " << y;
           }
       }
     }
-    SeparableConvolutionBatch::UsePortablePath(false);
+    SeparableConvolutionBatch::UsePath(ConvolutionPath::kBest);
   }
 }
 

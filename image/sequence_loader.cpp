@@ -58,7 +58,11 @@ int32_t CountFramesInFile(uint32_t format_id, int64_t file_size, int64_t first_f
       format_id != ImageFileIO::kFormatNTSCDV) {
     return 1;
   }
-  const int64_t bytes = file_size - first_frame_offset;
+  int64_t bytes = file_size - first_frame_offset;
+  // A YUV4MPEG2 stream's first frame offset lies behind the first "FRAME\n" line, so its last
+  // frame ends those 6 bytes short of a whole frame size; without them the last frame would
+  // be lost from the count.
+  if (format_id == ImageFileIO::kFormatYUV4MPEG2) bytes += 6;
   if (bytes / 2 < frame_size) return 1;
   return static_cast<int32_t>(std::min<int64_t>(bytes / frame_size, INT32_MAX));
 }

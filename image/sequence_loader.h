@@ -62,6 +62,12 @@ class SequenceLoader {
   int file_orientation() const { return file_orientation_; }
 
  protected:
+  // Field reads mark the stored picture as interlaced (chroma of planar layouts is then taken
+  // from each line's own field); the marks stay for later reads.
+  void MarkInterlaced() {
+    buffer_.set_flags(buffer_.flags() | kRawInterlacedTop | kRawInterlacedBottom);
+  }
+
   RawFrameBuffer buffer_;
   uint8_t file_orientation_ = 1;
 };
@@ -87,7 +93,8 @@ inline bool OrientationFlips(int code) {
 }
 
 // Frames held by a raw frame file of equal frames (YUV4MPEG2, PAL-DV, NTSC-DV):
-// (file size - first frame offset) / frame size when at least two whole frames fit, else 1.
+// (file size - first frame offset) / frame size when at least two whole frames fit, else 1
+// (for YUV4MPEG2 the 6-byte frame line in front of the first frame offset counts too).
 // Other formats, or no frame size, count as 1.
 int32_t CountFramesInFile(uint32_t format_id, int64_t file_size, int64_t first_frame_offset,
                           int64_t frame_size);

@@ -71,14 +71,36 @@ TEST(SequenceLoader, RawFrameFileCounts) {
       {ImageFileIO::kFormatPALDV, 5 * dv, 0, dv, 5},
       {ImageFileIO::kFormatPALDV, dv + 100, 0, dv, 1},  // one frame and a few extra bytes
       {ImageFileIO::kFormatNTSCDV, 2 * 120000 - 1, 0, 120000, 1},
-      {ImageFileIO::kFormatYUV4MPEG2, 50 + 3 * 1000 + 7, 50, 1000, 3},
-      {ImageFileIO::kFormatTGA, 5 * dv, 0, dv, 1},                    // a still-image format
-      {ImageFileIO::kFormatPALDV, 5 * dv, 0, 0, 1},                   // no frame size
+      // YUV4MPEG2: 50-byte header, frames of a 6-byte frame line and 994 bytes of pixels.
+      {ImageFileIO::kFormatYUV4MPEG2, 50 + 3 * 1000, 56, 1000, 3},
+      {ImageFileIO::kFormatYUV4MPEG2, 50 + 2 * 1000, 56, 1000, 2},
+      {ImageFileIO::kFormatYUV4MPEG2, 50 + 2 * 1000 - 1, 56, 1000, 1},
+      {ImageFileIO::kFormatTGA, 5 * dv, 0, dv, 1},                     // a still-image format
+      {ImageFileIO::kFormatPALDV, 5 * dv, 0, 0, 1},                    // no frame size
       {ImageFileIO::kFormatPALDV, int64_t(3) << 40, 0, dv, 22906492},  // beyond 32-bit sizes
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CountFramesInFile(c.format, c.size, c.first, c.frame), c.expected) << c.size;
   }
+}
+
+// A raw multi-frame file counts its frames from the file size; a frame selector reads one.
+TEST(SequenceLoader, MultiFrameFile) {
+  TempDir dir;
+  const std::string clip = dir.File("clip.y4m");
+  ImageFileIO::testing_util::WriteFile(clip, sequence_test::MakeGreyY4m(5));
+  SequenceLoader loader;
+  int32_t w = 0, h = 0;
+  EXPECT_EQ(loader.Open(&w, &h, clip.c_str()), 5);
+  EXPECT_EQ(w, 8);
+  EXPECT_EQ(h, 4);
+  Canvas first(8, 4), fifth(8, 4);
+  ASSERT_EQ(loader.LoadFrame(first.view, clip.c_str()), 0);
+  ASSERT_EQ(loader.LoadFrame(fifth.view, (clip + ":000004").c_str()), 0);
+  EXPECT_LT(first.At(3, 2) & 0xFF, fifth.At(3, 2) & 0xFF);
+  EXPECT_GT(fifth.At(3, 2) & 0xFF, 200u);  // luma 240
+  ImageFileIO::testing_util::WriteFile(clip, sequence_test::MakeGreyY4m(1, 20));
+  EXPECT_EQ(loader.Open(&w, &h, clip.c_str()), 1);  // one frame and a few extra bytes
 }
 
 TEST(SequenceLoader, OrientationCodes) {

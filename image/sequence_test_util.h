@@ -43,4 +43,17 @@ inline void WriteTga(const std::string& path, int w, int h, uint8_t descriptor_b
   ImageFileIO::testing_util::WriteFile(path, MakeTga(w, h, descriptor_bits, tag));
 }
 
+// A grey YUV4MPEG2 stream of `frames` 8 x 4 frames; frame f has luma 40 + 50 f, and
+// `extra` stray bytes follow the last frame.
+inline std::vector<uint8_t> MakeGreyY4m(int frames, int extra = 0) {
+  const std::string header = "YUV4MPEG2 W8 H4 Cmono\n";
+  std::vector<uint8_t> b(header.begin(), header.end());
+  for (int f = 0; f < frames; ++f) {
+    for (char c : std::string("FRAME\n")) b.push_back(uint8_t(c));
+    b.insert(b.end(), 32, uint8_t(40 + 50 * f));
+  }
+  b.insert(b.end(), size_t(extra), uint8_t(0));
+  return b;
+}
+
 }  // namespace sequence_test
