@@ -306,8 +306,8 @@ void Harris::ComputeAdaptive() {
         for (int64_t y = y0; y < y1; ++y)
           for (int64_t x = x0; x < x1; ++x)
             if (mask_.Data()[y * ms + x] != 0) values.push_back(response_.Data()[y * rs + x]);
-        const double share =
-            static_cast<double>((x1 - x0) * (y1 - y0)) / static_cast<double>(tile * tile);
+        const double share = static_cast<double>((x1 - x0) * (y1 - y0)) /
+                             (static_cast<double>(tile) * static_cast<double>(tile));
         const int64_t quota = static_cast<int64_t>(share * static_cast<double>(per_tile));
         const int64_t c = static_cast<int64_t>(values.size());
         float bound = 0.0f;

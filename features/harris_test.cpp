@@ -298,6 +298,17 @@ TEST(HarrisTest, AdaptiveModeSpreadsCornersOverTheTiles) {
   }
   for (int ty = 0; ty < 17; ++ty)
     for (int tx = 0; tx < 22; ++tx) EXPECT_GE(per_tile[ty * 23 + tx], 1) << tx << "," << ty;
+
+  // A tile far larger than the picture is one partial tile with a quota of 0: only the
+  // strongest response (and its equals) is kept.
+  const size_t tiled = f.size();
+  par.adaptive_window_size = 4000000000u;
+  testing::internal::CaptureStdout();
+  h.SetParameter(par);
+  testing::internal::GetCapturedStdout();
+  const size_t one_tile = h.Detect(p).size();
+  EXPECT_GE(one_tile, 1u);
+  EXPECT_LT(one_tile, tiled / 10);
 }
 
 TEST(HarrisTest, WiderBorderClearsTheGradientsOfTheLastPicture) {
