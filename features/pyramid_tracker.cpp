@@ -143,6 +143,11 @@ void PyramidTracker::Setup(const TrackerPyramids& first, const TrackerPyramids& 
   hh_ = h_ / 2;
   window_.Resize(parameter_.m_window_width, parameter_.m_window_height);
   second_window_.Resize(parameter_.m_window_width, parameter_.m_window_height);
+  // Sampling writes only the window's columns: the row padding stays 0 for the sums.
+  std::fill(window_.Data(), window_.Data() + size_t{3} * window_.Stride() * window_.Height(), 0.0f);
+  std::fill(second_window_.Data(),
+            second_window_.Data() + size_t{3} * second_window_.Stride() * second_window_.Height(),
+            0.0f);
   cached_x_ = cached_y_ = -1e10f;
   cached_level_ = -1;
 }
@@ -172,7 +177,10 @@ bool PyramidTracker::ComputeStep(float x1, float y1, float x2, float y2, int lev
   SampleWindow(second_.intensity[level], x2, y2, w_, h_, second_window_.Plane(0).data, stride);
   SampleWindow(second_.gradient_x[level], x2, y2, w_, h_, second_window_.Plane(1).data, stride);
   SampleWindow(second_.gradient_y[level], x2, y2, w_, h_, second_window_.Plane(2).data, stride);
-  float gxx = 0.0f, gxy = 0.0f, gyy = 0.0f, ex = 0.0f, ey = 0.0f;
+  // Four lanes of partial sums over rows padded to a multiple of 4 (the padding is 0
+  // in both windows), added up at the end.
+  float axx[4] = {}, axy[4] = {}, ayy[4] = {}, aex[4] = {}, aey[4] = {};
+  const int padded = (w_ + 3) & ~3;
   for (int j = 0; j < h_; ++j) {
     const size_t row = static_cast<size_t>(j) * stride;
     const float* i1 = window_.Plane(0).data + row;
@@ -181,17 +189,21 @@ bool PyramidTracker::ComputeStep(float x1, float y1, float x2, float y2, int lev
     const float* i2 = second_window_.Plane(0).data + row;
     const float* gx2 = second_window_.Plane(1).data + row;
     const float* gy2 = second_window_.Plane(2).data + row;
-    for (int i = 0; i < w_; ++i) {
-      const float e = i1[i] - i2[i];
-      const float gx = gx1[i] + gx2[i];
-      const float gy = gy1[i] + gy2[i];
-      gxx += gx * gx;
-      gxy += gx * gy;
-      gyy += gy * gy;
-      ex += e * gx;
-      ey += e * gy;
-    }
+    for (int i = 0; i < padded; i += 4)
+      for (int k = 0; k < 4; ++k) {
+        const float e = i1[i + k] - i2[i + k];
+        const float gx = gx1[i + k] + gx2[i + k];
+        const float gy = gy1[i + k] + gy2[i + k];
+        axx[k] += gx * gx;
+        axy[k] += gx * gy;
+        ayy[k] += gy * gy;
+        aex[k] += e * gx;
+        aey[k] += e * gy;
+      }
   }
+  auto lanes = [](const float a[4]) { return (a[0] + a[1]) + (a[2] + a[3]); };
+  const float gxx = lanes(axx), gxy = lanes(axy), gyy = lanes(ayy), ex = lanes(aex),
+              ey = lanes(aey);
   const float det = gxx * gyy - gxy * gxy;
   if (det < parameter_.m_min_determinant) return false;
   *dx = (gyy * ex - gxy * ey) / det;
@@ -203,12 +215,15 @@ float PyramidTracker::Residue(float x2, float y2, int level) {
   // The first-image window of this level is cached by the steps before.
   const int stride = static_cast<int>(second_window_.Stride());
   SampleWindow(second_.intensity[level], x2, y2, w_, h_, second_window_.Plane(0).data, stride);
-  float sum = 0.0f;
+  float lane[4] = {};
+  const int padded = (w_ + 3) & ~3;
   for (int j = 0; j < h_; ++j) {
     const float* i1 = window_.Plane(0).data + static_cast<size_t>(j) * stride;
     const float* i2 = second_window_.Plane(0).data + static_cast<size_t>(j) * stride;
-    for (int i = 0; i < w_; ++i) sum += std::fabs(i1[i] - i2[i]);
+    for (int i = 0; i < padded; i += 4)
+      for (int k = 0; k < 4; ++k) lane[k] += std::fabs(i1[i + k] - i2[i + k]);
   }
+  const float sum = (lane[0] + lane[1]) + (lane[2] + lane[3]);
   return sum / static_cast<float>(w_ * h_);
 }
 
