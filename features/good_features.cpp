@@ -136,16 +136,30 @@ void GoodFeaturesDetector::Work() {
         leave_row(k);
         enter_row(y + hh, k);
       }
-      for (int q = 0; q < nq; ++q) {
-        const double* col = cs + q * nc;
-        double* out = row_sums_.data() + static_cast<size_t>(q) * nx;
-        double sum = 0.0;
-        for (int32_t c = 0; c < window; ++c) sum += col[c];
-        out[0] = sum;
+      // The quantities' running sums side by side: independent chains.
+      double sum[7] = {0, 0, 0, 0, 0, 0, 0};
+      for (int q = 0; q < nq; ++q)
+        for (int32_t c = 0; c < window; ++c) sum[q] += cs[q * nc + c];
+      double* out = row_sums_.data();
+      for (int q = 0; q < nq; ++q) out[static_cast<size_t>(q) * nx] = sum[q];
+      if (nq == 3) {
+        const double *a = cs, *b = cs + nc, *c = cs + 2 * nc;
+        double s0 = sum[0], s1 = sum[1], s2 = sum[2];
         for (int32_t i = 1; i < nx; ++i) {
-          sum += col[i + window - 1] - col[i - 1];
-          out[i] = sum;
+          s0 += a[i + window - 1] - a[i - 1];
+          s1 += b[i + window - 1] - b[i - 1];
+          s2 += c[i + window - 1] - c[i - 1];
+          out[i] = s0;
+          out[nx + i] = s1;
+          out[2 * static_cast<size_t>(nx) + i] = s2;
         }
+      } else {
+        for (int32_t i = 1; i < nx; ++i)
+          for (int q = 0; q < nq; ++q) {
+            const double* col = cs + q * nc;
+            sum[q] += col[i + window - 1] - col[i - 1];
+            out[static_cast<size_t>(q) * nx + i] = sum[q];
+          }
       }
       const double* sxx = row_sums_.data();
       const double* sxy = sxx + nx;
