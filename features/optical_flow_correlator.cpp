@@ -366,7 +366,7 @@ int32_t FeatureCorrelatorOpticalFlow::Compute() {
   return static_cast<int32_t>(GetCorrespondences().size());
 }
 
-bool FeatureCorrelatorOpticalFlow::PreparePyramids(bool tagged, const char* method) {
+bool FeatureCorrelatorOpticalFlow::PreparePyramids(bool tagged) {
   FeatureImage* first = GetFirstImage();
   FeatureImage* second = GetSecondImage();
   const int previous = step_++;
@@ -389,12 +389,20 @@ bool FeatureCorrelatorOpticalFlow::PreparePyramids(bool tagged, const char* meth
     return false;
   if (!ComputePyramid(second, 1)) return false;
   if (intensity_[0]->GetImageIndex() != first->GetImageIndex() ||
-      intensity_[1]->GetImageIndex() != second->GetImageIndex())
-    Notify(2, "%s: pyramid and %simage index mismatch %ld (%ld) or %ld (%ld)", method,
-           tagged ? "" : "(", static_cast<long>(intensity_[0]->GetImageIndex()),
-           static_cast<long>(first->GetImageIndex()),
-           static_cast<long>(intensity_[1]->GetImageIndex()),
-           static_cast<long>(second->GetImageIndex()));
+      intensity_[1]->GetImageIndex() != second->GetImageIndex()) {
+    const long p0 = intensity_[0]->GetImageIndex(), i0 = first->GetImageIndex();
+    const long p1 = intensity_[1]->GetImageIndex(), i1 = second->GetImageIndex();
+    if (tagged)
+      Notify(2,
+             "FeatureCorrelatorOpticalFlow::TrackTaggedFeatures: pyramid and image index mismatch "
+             "%ld (%ld) or %ld (%ld)",
+             p0, i0, p1, i1);
+    else
+      Notify(2,
+             "FeatureCorrelatorOpticalFlow::TrackFeatures: pyramid and (image) index mismatch %ld "
+             "(%ld) or %ld (%ld)",
+             p0, i0, p1, i1);
+  }
   if (!intensity_[0]->HasSameSize(*intensity_[1])) {
     if (tagged)
       Notify(2, "FeatureCorrelatorOpticalFlow::TrackTaggedFeatures: have different sizes");
@@ -494,7 +502,7 @@ int FeatureCorrelatorOpticalFlow::TrackFeatures() {
          "FeatureCorrelatorOpticalFlow::TrackFeatures: images %d, %d, current step=%d, "
          "direction=%s",
          first->GetImageIndex(), second->GetImageIndex(), step_, reverse ? "reverse" : "forward");
-  if (!PreparePyramids(false, "FeatureCorrelatorOpticalFlow::TrackFeatures")) return 0;
+  if (!PreparePyramids(false)) return 0;
 
   to_track_.clear();
   for (const auto& feature : first->GetFPoints2D())
@@ -559,7 +567,7 @@ int FeatureCorrelatorOpticalFlow::TrackTaggedFeatures() {
   const bool reverse = (GetFlags() & kModeReverse) != 0;
   Notify(5, "FeatureCorrelatorOpticalFlow::TrackTaggedFeatures: current step=%d, direction=%s",
          step_, reverse ? "reverse" : "forward");
-  if (!PreparePyramids(true, "FeatureCorrelatorOpticalFlow::TrackTaggedFeatures")) return 0;
+  if (!PreparePyramids(true)) return 0;
 
   to_track_.clear();
   for (const auto* list : {&first->GetFPoints2D(), &first->GetAnchors()})

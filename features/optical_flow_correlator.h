@@ -111,7 +111,7 @@ class FeatureCorrelatorOpticalFlow : public FeatureCorrelator {
   // other on the calling thread.
   void RunJobs(const std::vector<js::Job*>& jobs);
   // The shared part of both tracking modes up to the tracker run; false: stop with 0.
-  bool PreparePyramids(bool tagged, const char* method);
+  bool PreparePyramids(bool tagged);
   int RunTrackers();
   TrackerPyramids Views(int b) const;
   static bool IsMasked(const TrackingMaskList* masks, int32_t frame, double x, double y);
