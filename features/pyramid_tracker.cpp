@@ -82,13 +82,19 @@ void ComputeTrackerPyramids(const ArrayMap<unsigned char>& luminance, uint32_t l
                             const FilterKernel& gradient, ImagePyramid* intensity,
                             ImagePyramid* gradient_x, ImagePyramid* gradient_y) {
   intensity->AllocLevels(luminance.width, luminance.height, levels, subsampling, subsampling);
+  gradient_x->AllocLevels(luminance.width, luminance.height, levels, subsampling, subsampling);
+  gradient_y->AllocLevels(luminance.width, luminance.height, levels, subsampling, subsampling);
   const ArrayMap<float>& level0 = intensity->GetCPicture(0)->Plane(0);
-  for (uint32_t y = 0; y < level0.height; ++y) {
+  const bool smooth = !(smoothing.Size() == 1 && smoothing[0] == 1.0f);
+  // With the low pass, the raw values go to x-gradient level 0 (written last) and are
+  // filtered from there into level 0: no in-place pass.
+  const ArrayMap<float>& raw = smooth ? gradient_x->GetCPicture(0)->Plane(0) : level0;
+  for (uint32_t y = 0; y < raw.height; ++y) {
     const unsigned char* in = luminance.data + static_cast<size_t>(y) * luminance.stride;
-    float* out = level0.data + static_cast<size_t>(y) * level0.stride;
-    for (uint32_t x = 0; x < level0.width; ++x) out[x] = in[x];
+    float* out = raw.data + static_cast<size_t>(y) * raw.stride;
+    for (uint32_t x = 0; x < raw.width; ++x) out[x] = in[x];
   }
-  if (smoothing.Size() == 1 && smoothing[0] == 1.0f) {
+  if (!smooth) {
     Notify(5, "FeatureCorrelatorOpticalFlow::ComputePyramid: skip low pass");
   } else {
     Notify(5,
@@ -96,12 +102,10 @@ void ComputeTrackerPyramids(const ArrayMap<unsigned char>& luminance, uint32_t l
            "size %d",
            static_cast<double>(smoothing.Sigma()), static_cast<int>(smoothing.Size()));
     SeparableConvolutionBatch batch;
-    batch.Add(SeparableConvolution(level0, level0, 0, 0, smoothing, smoothing, 1, 1));
+    batch.Add(SeparableConvolution(level0, raw, 0, 0, smoothing, smoothing, 1, 1));
     batch.Execute();
   }
   intensity->ComputeLevels();
-  gradient_x->AllocLevels(level0.width, level0.height, levels, subsampling, subsampling);
-  gradient_y->AllocLevels(level0.width, level0.height, levels, subsampling, subsampling);
   SeparableConvolutionBatch batch;
   for (int l = 0; l < intensity->NumberOfLevels(); ++l) {
     const ArrayMap<float>& source = intensity->GetCPicture(l)->Plane(0);
