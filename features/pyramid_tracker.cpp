@@ -278,7 +278,15 @@ int PyramidTracker::TrackFeatureList() {
   }
   const float sub = static_cast<float>(subsampling_);
   const ArrayMap<float>& base = first_.intensity[0];
-  for (TrackItem& item : items_) {
+  // Items are independent: visiting them top to bottom keeps the pyramid rows of
+  // neighbouring features in the cache. Each result goes back to its own item.
+  order_.resize(items_.size());
+  for (size_t i = 0; i < items_.size(); ++i) order_[i] = static_cast<uint32_t>(i);
+  std::stable_sort(order_.begin(), order_.end(), [this](uint32_t a, uint32_t b) {
+    return items_[a].y < items_[b].y;
+  });
+  for (const uint32_t index : order_) {
+    TrackItem& item = items_[index];
     float x1 = item.x, y1 = item.y;
     for (uint32_t l = 0; l < levels_; ++l) {
       x1 /= sub;
