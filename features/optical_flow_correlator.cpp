@@ -199,10 +199,10 @@ void FeatureCorrelatorOpticalFlow::MarkMinDistance(int32_t x, int32_t y) {
   ::MarkMinDistance(mask_.Plane(0), x, y, parameter_.m_min_dist);
 }
 
-void FeatureCorrelatorOpticalFlow::SetupCornerDetectors(int b) {
+bool FeatureCorrelatorOpticalFlow::SetupCornerDetectors(int b) {
   if (b < 0 || b > 1) {
     Notify(1, "FeatureCorrelatorOpticalFlow::SetupCornerDetectors: bad pyramid index %d", b);
-    return;
+    return false;
   }
   FeatureImage* image = b == 0 ? GetFirstImage() : GetSecondImage();
   if (image == nullptr) {
@@ -210,14 +210,14 @@ void FeatureCorrelatorOpticalFlow::SetupCornerDetectors(int b) {
            "FeatureCorrelatorOpticalFlow::SetupCornerDetectors: feature image of pyramid %d not "
            "set.",
            b);
-    return;
+    return false;
   }
   const int32_t width = static_cast<int32_t>(image->GetWidth());
   const int32_t height = static_cast<int32_t>(image->GetHeight());
   if (width == 0 || height == 0) {
     Notify(2, "FeatureCorrelatorOpticalFlow::SetupCornerDetectors: bad image size (%dx%d)", width,
            height);
-    return;
+    return false;
   }
   const int64_t t = static_cast<int64_t>(detectors_.size());
   for (int64_t k = 0; k < t; ++k) {
@@ -227,6 +227,7 @@ void FeatureCorrelatorOpticalFlow::SetupCornerDetectors(int b) {
     detectors_[k]->SetBand(0, width, static_cast<int32_t>(k * height / t),
                            static_cast<int32_t>((k + 1) * height / t) - 1);
   }
+  return true;
 }
 
 int FeatureCorrelatorOpticalFlow::SelectGoodFeatures(int b, bool replace) {
@@ -279,7 +280,8 @@ int FeatureCorrelatorOpticalFlow::SelectGoodFeatures(int b, bool replace) {
       MarkMinDistance(static_cast<int32_t>(feature->x + 0.5),
                       static_cast<int32_t>(feature->y + 0.5));
 
-  SetupCornerDetectors(b);
+  // Detectors that were not given this image's data must not run.
+  if (!SetupCornerDetectors(b)) return 0;
   std::vector<js::Job*> jobs;
   for (auto& detector : detectors_) jobs.push_back(detector.get());
   RunJobs(jobs);

@@ -378,6 +378,12 @@ TEST(OpticalFlowCorrelatorTest, PreviewAndMissingImages) {
   c.SetFeatureImages(seq[0], nullptr);
   EXPECT_EQ(c.Compute(), 0);
   EXPECT_TRUE(log.Has("no images set !")) << log.text;
+  // A camera without size: no detector runs.
+  FeatureImage* image = seq[0];
+  image->Set(image->GetC(), image->GetA(), image->GetH(), image->GetV(), 0, 0, 0.0,
+             image->GetPixelSizeX(), image->GetPixelSizeY(), 0.0, 0, image->GetDistortionModel());
+  EXPECT_EQ(c.PreviewFeatures(image), 0);
+  EXPECT_TRUE(log.Has("bad image size (0x0)")) << log.text;
   // A frame the cache cannot deliver ends the step with 0.
   FeatureImage lost(seq.owner());
   lost.SetImageIndex(5);
