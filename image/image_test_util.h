@@ -1,4 +1,5 @@
-// Helpers shared by the image-file library tests: a private temporary directory and file I/O.
+// Helpers shared by the image-file library tests: decoding a file, standard input from bytes,
+// byte packing; the generic file helpers come from testing/temp_dir.h.
 #pragma once
 
 #include <fcntl.h>
@@ -7,54 +8,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "image/image_file_io.h"
+#include "testing/temp_dir.h"
 
 namespace ImageFileIO::testing_util {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "kx_image_XXXXXX").string();
-    char* made = ::mkdtemp(templ.data());
-    EXPECT_NE(made, nullptr);
-    path_ = templ;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-  WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
-inline std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-inline std::vector<uint8_t> Bytes(const std::string& text) {
-  return std::vector<uint8_t>(text.begin(), text.end());
-}
+using kxtest::Bytes;
+using kxtest::ReadFile;
+using kxtest::TempDir;
+using kxtest::WriteFile;
 
 // Replaces standard input by the given bytes (through a pipe) for the lifetime of the object.
 class StdinFrom {
