@@ -81,6 +81,19 @@ inline Decoded Decode(const std::string& path) {
   return d;
 }
 
+// Decodes the file with standard error captured and expects `open_result` from opening it;
+// a failure must also print "Error <result>" on standard error.
+inline Decoded DecodeExpectingOpen(const std::string& path, int32_t open_result) {
+  ::testing::internal::CaptureStderr();
+  Decoded d = Decode(path);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(d.open_result, open_result);
+  if (open_result != 0) {
+    EXPECT_EQ(err, "Error " + std::to_string(open_result) + "\n");
+  }
+  return d;
+}
+
 inline void Append(std::vector<uint8_t>* out, const std::vector<uint8_t>& more) {
   out->insert(out->end(), more.begin(), more.end());
 }
