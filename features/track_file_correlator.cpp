@@ -76,8 +76,16 @@ int32_t FeatureCorrelatorReadFT2DFile::ReadLine() {
     ok = ParseInt(p, end, line.number) && ParseDouble(p, end, line.x) &&
          ParseDouble(p, end, line.y) && ParseInt(p, end, line.predecessor) &&
          ParseInt(p, end, line.image) && ParseInt(p, end, line.predecessor_image);
-    // The seventh field is missing in the program's own exports: flag 0 then.
-    if (ok && !ParseInt(p, end, line.flag)) line.flag = 0;
+    // The seventh field is missing in the program's own exports: flag 0 then. A seventh
+    // field that is there but no number makes the line malformed.
+    if (ok) {
+      p = SkipBlanks(p, end);
+      if (p == end) {
+        line.flag = 0;
+      } else {
+        ok = ParseInt(p, end, line.flag);
+      }
+    }
   }
   if (!ok) {
     line_ = Line();

@@ -125,6 +125,8 @@ TEST(TrackFileCorrelatorTest, BadFilesReadNothing) {
       {"short line later", "0 1 1 -1 0 -1 0\n1 2 2 -1 0 -1 0\n0 3 3 0 1\n0 4 4 0 1 0 0\n", "", 2,
        0},
       {"number out of range", "0 1 1 -1 0 -1 0\n0 2 2 99999999999 1 0 0\n", "", 1, 0},
+      {"bad flag", "0 1 1 -1 0 -1 0\n0 2 2 0 1 0 x\n", "", 1, 0},
+      {"flag out of range", "0 1 1 -1 0 -1 0\n0 2 2 0 1 0 99999999999\n", "", 1, 0},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
