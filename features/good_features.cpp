@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "foundation/notify.h"
 
@@ -29,6 +34,65 @@ void GoodFeaturesDetector::SetBand(int32_t x_from, int32_t x_to, int32_t y_from,
   y_to_ = y_to;
 }
 
+namespace {
+
+// Sorts (score, index) pairs by decreasing score; equal scores keep their order. The
+// scores are positive, so their bit patterns order like the values: a radix sort on
+// the complemented bits, 11 bits a pass.
+void SortByDecreasingScore(std::vector<GoodFeaturesDetector::ScoredIndex>* pairs,
+                           std::vector<uint64_t>* scratch) {
+  const size_t n = pairs->size();
+  if (n < 2) return;
+  scratch->resize(2 * n);
+  uint64_t* a = scratch->data();
+  uint64_t* b = a + n;
+  for (size_t i = 0; i < n; ++i) {
+    const float score = (*pairs)[i].first;
+    uint32_t bits = 0;
+    if (score > 0.0f) std::memcpy(&bits, &score, sizeof bits);
+    a[i] = (static_cast<uint64_t>(~bits) << 32) | static_cast<uint32_t>((*pairs)[i].second);
+  }
+  for (int shift = 32; shift < 64; shift += 11) {
+    size_t count[2049] = {};
+    for (size_t i = 0; i < n; ++i) ++count[((a[i] >> shift) & 2047) + 1];
+    for (int k = 1; k <= 2048; ++k) count[k] += count[k - 1];
+    for (size_t i = 0; i < n; ++i) b[count[(a[i] >> shift) & 2047]++] = a[i];
+    std::swap(a, b);
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t bits = ~static_cast<uint32_t>(a[i] >> 32);
+    float score;
+    std::memcpy(&score, &bits, sizeof score);
+    (*pairs)[i] = {score, static_cast<int32_t>(static_cast<uint32_t>(a[i]))};
+  }
+}
+
+// e[i] = gxx + gyy - sqrt((gxx - gyy)² + 4 gxy²) (twice the smaller eigenvalue) of the
+// sums rounded to float, for a whole row. The vector path gives the scalar results
+// (same operations in the same order, exactly rounded square roots).
+void SmallerEigenvalues(const double* sxx, const double* sxy, const double* syy, double* e,
+                        int32_t n) {
+  int32_t i = 0;
+#if defined(__SSE2__)
+  const __m128d four = _mm_set1_pd(4.0);
+  for (; i + 2 <= n; i += 2) {
+    const __m128d gxx = _mm_cvtps_pd(_mm_cvtpd_ps(_mm_loadu_pd(sxx + i)));
+    const __m128d gxy = _mm_cvtps_pd(_mm_cvtpd_ps(_mm_loadu_pd(sxy + i)));
+    const __m128d gyy = _mm_cvtps_pd(_mm_cvtpd_ps(_mm_loadu_pd(syy + i)));
+    const __m128d diff = _mm_sub_pd(gxx, gyy);
+    const __m128d d = _mm_add_pd(_mm_mul_pd(diff, diff), _mm_mul_pd(_mm_mul_pd(four, gxy), gxy));
+    _mm_storeu_pd(e + i, _mm_sub_pd(_mm_add_pd(gxx, gyy), _mm_sqrt_pd(d)));
+  }
+#endif
+  for (; i < n; ++i) {
+    const double gxx = static_cast<float>(sxx[i]), gxy = static_cast<float>(sxy[i]),
+                 gyy = static_cast<float>(syy[i]);
+    e[i] = gxx + gyy - std::sqrt((gxx - gyy) * (gxx - gyy) + 4.0 * gxy * gxy);
+  }
+}
+
+}  // namespace
+
 void GoodFeaturesDetector::Work() {
   candidates_.clear();
   scores_.clear();
@@ -46,61 +110,99 @@ void GoodFeaturesDetector::Work() {
   // The inclusive end of the scan, moved in where the window would leave the image.
   const int32_t xe = std::min({x_to_, width - mx, width - 1 - hw});
   const int32_t ye = std::min({y_to_, height - my, height - 1 - hh});
-  const bool subpixel = p.m_subpixel && (p.m_corner_measure == 1 || p.m_corner_measure == 2);
+  const int measure = p.m_corner_measure;
+  const bool subpixel = p.m_subpixel && (measure == 1 || measure == 2);
   if (xs <= xe && ys <= ye) {
+    // Window sums by running sums: per-column sums over the window's rows (a ring of
+    // the rows' products, so each product is formed once), then per-row sums over the
+    // window's columns.
     const int nq = subpixel ? 7 : 3;
     const int32_t c0 = xs - hw;  // first column read
     const int32_t nc = xe + hw - c0 + 1;
+    const int32_t nx = xe - xs + 1;
+    const int32_t rows = 2 * hh + 1;
     column_sums_.assign(static_cast<size_t>(nq) * nc, 0.0);
+    ring_.resize(static_cast<size_t>(rows) * nq * nc);
+    row_sums_.resize(static_cast<size_t>(nq) * nx);
+    e_.resize(static_cast<size_t>(nx));
     double* cs = column_sums_.data();
-    // Adds sign × the products of row r to the column sums.
-    auto add_row = [&](int32_t r, double sign) {
+    // Adds the products of row r to the column sums, keeping them in ring slot k;
+    // with sign -1 removes the products kept in slot k.
+    auto enter_row = [&](int32_t r, int32_t k) {
+      double* slot = ring_.data() + static_cast<size_t>(k) * nq * nc;
       const float* gx = gradient_x_.data + static_cast<size_t>(r) * gradient_x_.stride + c0;
       const float* gy = gradient_y_.data + static_cast<size_t>(r) * gradient_y_.stride + c0;
       for (int32_t c = 0; c < nc; ++c) {
         const double x = gx[c], y = gy[c];
-        const double xx = x * x, xy = x * y, yy = y * y;
-        cs[c] += sign * xx;
-        cs[nc + c] += sign * xy;
-        cs[2 * nc + c] += sign * yy;
-        if (subpixel) {
-          const double px = c0 + c, py = r;
-          cs[3 * nc + c] += sign * px * xx;
-          cs[4 * nc + c] += sign * px * xy;
-          cs[5 * nc + c] += sign * py * xy;
-          cs[6 * nc + c] += sign * py * yy;
+        slot[c] = x * x;
+        slot[nc + c] = x * y;
+        slot[2 * nc + c] = y * y;
+      }
+      if (subpixel) {
+        const double py = r;
+        for (int32_t c = 0; c < nc; ++c) {
+          const double px = c0 + c;
+          slot[3 * nc + c] = px * slot[c];
+          slot[4 * nc + c] = px * slot[nc + c];
+          slot[5 * nc + c] = py * slot[nc + c];
+          slot[6 * nc + c] = py * slot[2 * nc + c];
         }
       }
+      for (int32_t q = 0; q < nq * nc; ++q) cs[q] += slot[q];
     };
-    for (int32_t r = ys - hh; r <= ys + hh; ++r) add_row(r, 1.0);
+    auto leave_row = [&](int32_t k) {
+      const double* slot = ring_.data() + static_cast<size_t>(k) * nq * nc;
+      for (int32_t q = 0; q < nq * nc; ++q) cs[q] -= slot[q];
+    };
+    for (int32_t r = ys - hh; r <= ys + hh; ++r) enter_row(r, (r - (ys - hh)) % rows);
     const double t = 2.0 * static_cast<double>(p.m_eigenvalue_threshold);
     const int32_t window = 2 * hw + 1;
     for (int32_t y = ys; y <= ye; ++y) {
       if (y > ys) {
-        add_row(y - hh - 1, -1.0);
-        add_row(y + hh, 1.0);
+        // Row y - hh - 1 leaves, row y + hh enters the same slot.
+        const int32_t k = (y - hh - 1 - (ys - hh)) % rows;
+        leave_row(k);
+        enter_row(y + hh, k);
       }
-      double s[7] = {0, 0, 0, 0, 0, 0, 0};
+      // The quantities' running sums side by side: independent chains.
+      double sum[7] = {0, 0, 0, 0, 0, 0, 0};
       for (int q = 0; q < nq; ++q)
-        for (int32_t c = 0; c < window; ++c) s[q] += cs[q * nc + c];
-      const bool* mask_row = mask_.data + static_cast<size_t>(y) * mask_.stride;
-      for (int32_t x = xs; x <= xe; ++x) {
-        if (x > xs) {
-          const int32_t out = x - hw - 1 - c0, in = x + hw - c0;
-          for (int q = 0; q < nq; ++q) s[q] += cs[q * nc + in] - cs[q * nc + out];
+        for (int32_t c = 0; c < window; ++c) sum[q] += cs[q * nc + c];
+      double* out = row_sums_.data();
+      for (int q = 0; q < nq; ++q) out[static_cast<size_t>(q) * nx] = sum[q];
+      if (nq == 3) {
+        const double *a = cs, *b = cs + nc, *c = cs + 2 * nc;
+        double s0 = sum[0], s1 = sum[1], s2 = sum[2];
+        for (int32_t i = 1; i < nx; ++i) {
+          s0 += a[i + window - 1] - a[i - 1];
+          s1 += b[i + window - 1] - b[i - 1];
+          s2 += c[i + window - 1] - c[i - 1];
+          out[i] = s0;
+          out[nx + i] = s1;
+          out[2 * static_cast<size_t>(nx) + i] = s2;
         }
-        if (mask_row[x]) continue;
-        CornerCandidate cand;
-        cand.gxx = static_cast<float>(s[0]);
-        cand.gxy = static_cast<float>(s[1]);
-        cand.gyy = static_cast<float>(s[2]);
-        const double gxx = cand.gxx, gxy = cand.gxy, gyy = cand.gyy;
-        const double e = gxx + gyy - std::sqrt((gxx - gyy) * (gxx - gyy) + 4.0 * gxy * gxy);
+      } else {
+        for (int32_t i = 1; i < nx; ++i)
+          for (int q = 0; q < nq; ++q) {
+            const double* col = cs + q * nc;
+            sum[q] += col[i + window - 1] - col[i - 1];
+            out[static_cast<size_t>(q) * nx + i] = sum[q];
+          }
+      }
+      const double* sxx = row_sums_.data();
+      const double* sxy = sxx + nx;
+      const double* syy = sxy + nx;
+      SmallerEigenvalues(sxx, sxy, syy, e_.data(), nx);
+      const bool* mask_row = mask_.data + static_cast<size_t>(y) * mask_.stride + xs;
+      for (int32_t i = 0; i < nx; ++i) {
+        const double gxx = static_cast<float>(sxx[i]), gxy = static_cast<float>(sxy[i]),
+                     gyy = static_cast<float>(syy[i]);
+        const double e = e_[i];
         double score;
-        if (p.m_corner_measure == 1) {
+        if (measure == 1) {
           if (!(gxx > t && gyy > t && e > t)) continue;
           score = e / 2.0;
-        } else if (p.m_corner_measure == 2) {
+        } else if (measure == 2) {
           const double trace = gxx + gyy;
           if (trace == 0.0) continue;
           const double det = gxx * gyy - gxy * gxy;
@@ -110,13 +212,18 @@ void GoodFeaturesDetector::Work() {
           if (!(gxx + gyy > t && e > t)) continue;
           score = e / 2.0;
         }
-        cand.x = static_cast<int16_t>(x);
+        if (mask_row[i]) continue;
+        CornerCandidate cand;
+        cand.x = static_cast<int16_t>(xs + i);
         cand.y = static_cast<int16_t>(y);
+        cand.gxx = static_cast<float>(gxx);
+        cand.gxy = static_cast<float>(gxy);
+        cand.gyy = static_cast<float>(gyy);
         if (subpixel) {
-          cand.sx1 = static_cast<float>(s[3]);
-          cand.sx2 = static_cast<float>(s[4]);
-          cand.sy1 = static_cast<float>(s[5]);
-          cand.sy2 = static_cast<float>(s[6]);
+          cand.sx1 = static_cast<float>(row_sums_[3 * static_cast<size_t>(nx) + i]);
+          cand.sx2 = static_cast<float>(row_sums_[4 * static_cast<size_t>(nx) + i]);
+          cand.sy1 = static_cast<float>(row_sums_[5 * static_cast<size_t>(nx) + i]);
+          cand.sy2 = static_cast<float>(row_sums_[6 * static_cast<size_t>(nx) + i]);
         } else {
           cand.sx1 = cand.sx2 = cand.sy1 = cand.sy2 = 0.0f;
         }
@@ -125,8 +232,7 @@ void GoodFeaturesDetector::Work() {
       }
     }
   }
-  std::sort(scores_.begin(), scores_.end(),
-            [](const ScoredIndex& a, const ScoredIndex& b) { return a.first > b.first; });
+  SortByDecreasingScore(&scores_, &sort_scratch_);
   scores_.push_back(kSentinel);
   Notify(10,
          "FeatureCorrelatorOpticalFlow::CornerDetector::Work: pid: %d, region: x1,x2: %d,%d, "

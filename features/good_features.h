@@ -65,7 +65,13 @@ class GoodFeaturesDetector : public js::Job {
   int32_t x_from_ = 0, x_to_ = -1, y_from_ = 0, y_to_ = -1;
   std::vector<CornerCandidate> candidates_;
   std::vector<ScoredIndex> scores_;
-  std::vector<double> column_sums_;  // scratch: per-column sums over the window rows
+  // Scratch of the scan: per-column sums over the window rows, the ring of row
+  // products, the row's window sums and smaller eigenvalues, the sort's keys.
+  std::vector<double> column_sums_;
+  std::vector<double> ring_;
+  std::vector<double> row_sums_;
+  std::vector<double> e_;
+  std::vector<uint64_t> sort_scratch_;
 };
 
 // Sets the mask to 1 in [x - d, x + d] × [y - d, y + d], clipped to the mask.

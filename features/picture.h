@@ -117,6 +117,22 @@ class CPicture {
     }
   }
 
+  // Makes the picture a one-band view of `plane` without owning its pixels: the
+  // plane's owner keeps them valid while the picture shows them. The picture's
+  // own block is released; resizing to another size or destroying the picture
+  // never frees viewed pixels. The plane's stride must be a multiple of
+  // kStrideStep.
+  void SetView(const ArrayMap<T>& plane) {
+    std::free(block_);
+    block_ = nullptr;
+    data_ = plane.data;
+    width_ = plane.width;
+    height_ = plane.height;
+    bands_ = 1;
+    row_stride_ = plane.stride;
+    band_stride_ = static_cast<uint32_t>(static_cast<uint64_t>(plane.stride) * plane.height);
+  }
+
   // Resizes to the other's size and copies every band.
   void CopyFrom(const CPicture& other) {
     if (this == &other) return;

@@ -19,6 +19,8 @@
 #include "foundation/worker_pool.h"
 
 class AffineFeatureAttribute;
+class FilterKernel;
+class ImagePyramid;
 
 // Status codes of a tracked item.
 enum TrackStatus : int {
@@ -63,6 +65,22 @@ struct TrackerPyramids {
   std::vector<ArrayMap<float>> gradient_y;
 };
 
+// Fills the tracker's pyramids of one frame from its 8-bit luminance: level 0 of
+// `intensity` gets the values 0..255, low-passed in place with `smoothing` along x
+// and y unless that kernel is the single tap 1; the coarser levels follow
+// (ImagePyramid::ComputeLevels); level l of gradient_x is intensity level l
+// convolved with `gradient` along x and `smoothing` along y, gradient_y the other
+// way round, all levels in one batch. The pyramids are sized to `levels` levels at
+// the subsampling in x and y. Throws "memory allocation failed".
+void ComputeTrackerPyramids(const ArrayMap<unsigned char>& luminance, uint32_t levels,
+                            uint32_t subsampling, const FilterKernel& smoothing,
+                            const FilterKernel& gradient, ImagePyramid* intensity,
+                            ImagePyramid* gradient_x, ImagePyramid* gradient_y);
+
+// The level views of three pyramids of equal level count.
+TrackerPyramids TrackerPyramidViews(ImagePyramid& intensity, ImagePyramid& gradient_x,
+                                    ImagePyramid& gradient_y);
+
 class PyramidTracker : public js::Job {
  public:
   PyramidTracker() { items_.reserve(1024); }
@@ -85,6 +103,10 @@ class PyramidTracker : public js::Job {
   // One level of translational tracking from (x1, y1) of the first image; (x2, y2)
   // is the start and the result in the second image. Returns a status code.
   int TrackFeatureAt(float x1, float y1, float* x2, float* y2, int level);
+
+  // The consistency check of (x2, y2) against the attribute's stored window and
+  // matrix (CheckAppearance with band 0 of its window).
+  int TrackFeatureAffine(AffineFeatureAttribute* attribute, float* x2, float* y2, int level);
 
   // The consistency check of (x2, y2) against a stored appearance window (band 0 of
   // an attribute's window picture, side s, centre at (s / 2, s / 2)) at the given
@@ -119,4 +141,5 @@ class PyramidTracker : public js::Job {
   int cached_level_ = -1;
   int tracked_count_ = 0;
   std::vector<TrackItem> items_;
+  std::vector<uint32_t> order_;  // the visiting order of the items
 };

@@ -1,5 +1,7 @@
 #include "features/pyramid_tracker.h"
 
+#include "features/affine_feature_attribute.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -292,19 +294,54 @@ TEST_P(AppearanceTest, Check) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, AppearanceTest,
-    ::testing::Values(
-        AppearanceCase{"translation", 1, {1, 0, 0, 1}, 0.4f, -0.3f, 20, 0},
-        AppearanceCase{"similarity", 2, {1.02, -0.035, 0.035, 1.02}, 0.3f, 0.2f, 60, 0},
-        AppearanceCase{"affine", 3, {1.03, 0.02, -0.015, 0.97}, -0.3f, 0.2f, 30, 0},
-        // The check would move the position by 2 pixels, either way: too far.
-        AppearanceCase{"move right", 1, {1, 0, 0, 1}, -2.0f, 0.0f, 20, -7},
-        AppearanceCase{"move left", 1, {1, 0, 0, 1}, 2.0f, 0.0f, 20, -7},
-        AppearanceCase{"one iteration", 1, {1, 0, 0, 1}, 0.4f, 0.0f, 1, -3}),
+    ::testing::Values(AppearanceCase{"translation", 1, {1, 0, 0, 1}, 0.4f, -0.3f, 20, 0},
+                      AppearanceCase{
+                          "similarity", 2, {1.02, -0.035, 0.035, 1.02}, 0.3f, 0.2f, 60, 0},
+                      AppearanceCase{"affine", 3, {1.03, 0.02, -0.015, 0.97}, -0.3f, 0.2f, 30, 0},
+                      // The check would move the position by 2 pixels, either way: too far.
+                      AppearanceCase{"move right", 1, {1, 0, 0, 1}, -2.0f, 0.0f, 20, -7},
+                      AppearanceCase{"move left", 1, {1, 0, 0, 1}, 2.0f, 0.0f, 20, -7},
+                      AppearanceCase{"one iteration", 1, {1, 0, 0, 1}, 0.4f, 0.0f, 1, -3}),
     [](const auto& info) {
       std::string n = info.param.name;
       for (char& ch : n)
         if (ch == ' ') ch = '_';
       return n;
     });
+
+TEST(PyramidTrackerTest, ConsistencyCheckRunsOnItemsWithAttribute) {
+  TestPyramid first(Texture1, 140, 120, 2, 2);
+  TestPyramid second([](double x, double y) { return Texture1(x - 1.3, y + 0.8); }, 140, 120, 2, 2);
+  // A window showing the feature's true appearance, and one showing another place.
+  AffineFeatureAttribute good(17), wrong(17);
+  for (uint32_t j = 0; j < 17; ++j)
+    for (uint32_t i = 0; i < 17; ++i) {
+      good.window.SetElement(Texture1(60.0 + i - 8, 50.0 + j - 8), i, j, 0);
+      wrong.window.SetElement(Texture1(90.0 + i - 8, 20.0 + j - 8), i, j, 0);
+    }
+  OpticalFlowParameter p;
+  p.m_consistency_check = 1;
+  PyramidTracker tracker;
+  tracker.Setup(first.views, second.views, p, 2, 2);
+  tracker.Items().push_back({60, 50, 1.0f, &good});
+  tracker.Items().push_back({60, 50, 1.0f, &wrong});
+  tracker.Items().push_back({60, 50, 1.0f, nullptr});
+  EXPECT_EQ(tracker.TrackFeatureList(), 2);
+  const auto& items = tracker.Items();
+  EXPECT_EQ(items[0].status, 0.0f);
+  EXPECT_EQ(items[0].attribute, &good);
+  EXPECT_NEAR(items[0].x, 61.3, 0.05);
+  EXPECT_LT(items[1].status, 0.0f);
+  EXPECT_EQ(items[1].attribute, nullptr);
+  EXPECT_EQ(items[1].x, -1.0f);
+  EXPECT_EQ(items[2].status, 0.0f);
+  // With the check off the attribute is not looked at.
+  p.m_consistency_check = 0;
+  tracker.Setup(first.views, second.views, p, 2, 2);
+  tracker.Items()[1] = {60, 50, 1.0f, &wrong};
+  tracker.Items().resize(2);
+  tracker.Items()[0] = {60, 50, 1.0f, &good};
+  EXPECT_EQ(tracker.TrackFeatureList(), 2);
+}
 
 }  // namespace

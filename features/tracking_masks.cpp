@@ -6,10 +6,12 @@ namespace {
 std::atomic<TrackingMaskLookup> g_lookup{nullptr};
 }  // namespace
 
-void SetTrackingMaskLookup(TrackingMaskLookup lookup) { g_lookup.store(lookup); }
+void SetTrackingMaskLookup(TrackingMaskLookup lookup) {
+  g_lookup.store(lookup);
+}
 
-const TrackingMaskList* GetTrackingMasks(const CameraTrackingManager* manager) {
+const TrackingMaskList* GetTrackingMasks(const FeatureImageOwner* owner) {
   const TrackingMaskLookup lookup = g_lookup.load();
-  if (manager == nullptr || lookup == nullptr) return nullptr;
-  return lookup(manager);
+  if (owner == nullptr || lookup == nullptr) return nullptr;
+  return lookup(owner);
 }

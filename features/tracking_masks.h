@@ -1,7 +1,8 @@
 // The tracking engine's polygon masks as the correlators see them. The masks belong
-// to the tracking manager (its vertex object pool); the engine implements
-// TrackingMaskList over them and installs the lookup that finds a manager's list.
-// Until a lookup is installed, no manager has masks.
+// to the tracking manager (its vertex object pool), which a feature image knows as
+// its owner (FeatureImageOwner); the engine implements TrackingMaskList over them and
+// installs the lookup that finds an owner's list. Until a lookup is installed, no
+// owner has masks.
 //
 // Mask properties: 0 keeps features out of its area for detection and tracking, 1
 // for detection only, 2 re-admits its area.
@@ -11,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-class CameraTrackingManager;
+class FeatureImageOwner;
 
 class TrackingMaskList {
  public:
@@ -33,10 +34,10 @@ class TrackingMaskList {
                               std::vector<std::pair<double, double>>* vertices) const = 0;
 };
 
-// Finds the mask list of a manager (null: none). Set once by the engine at start-up.
-using TrackingMaskLookup = const TrackingMaskList* (*)(const CameraTrackingManager* manager);
+// Finds the mask list of an owner (null: none). Set once by the engine at start-up.
+using TrackingMaskLookup = const TrackingMaskList* (*)(const FeatureImageOwner* owner);
 void SetTrackingMaskLookup(TrackingMaskLookup lookup);
 
-// The masks of the manager: null for a null manager, when no lookup is installed or
-// when the lookup finds none.
-const TrackingMaskList* GetTrackingMasks(const CameraTrackingManager* manager);
+// The masks of the owner: null for a null owner, when no lookup is installed or when
+// the lookup finds none.
+const TrackingMaskList* GetTrackingMasks(const FeatureImageOwner* owner);

@@ -1,0 +1,566 @@
+#include "features/block_match_kernels.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <numbers>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define KX_BLOCK_SSE2 1
+#endif
+
+namespace {
+
+// Scratch memory of a kernel call: on the stack when it fits (the usual 8x8
+// blocks and small ranges), otherwise on the heap.
+template <class T, size_t N>
+class Scratch {
+ public:
+  explicit Scratch(size_t n) {
+    if (n > N) {
+      heap_.reset(new T[n]);
+      data_ = heap_.get();
+    }
+  }
+  T* get() { return data_; }
+
+ private:
+  T local_[N];
+  std::unique_ptr<T[]> heap_;
+  T* data_ = local_;
+};
+
+// trunc() of a position as an int; far-off or non-finite values are pinned to
+// a range that still lies outside every image, so no conversion overflows.
+int TruncPos(double v) {
+  if (!(v > -1.0e9)) return -1000000000;
+  if (v > 1.0e9) return 1000000000;
+  return static_cast<int>(v);
+}
+
+double Sinc(double x) {
+  if (std::fabs(x) < 0.0001) {
+    const double x2 = x * x;
+    return 1.0 - x2 / 6.0 + x2 * x2 / 120.0;
+  }
+  return std::sin(x) / x;
+}
+
+double Weight(double t, double a, double radius) {
+  if (a > 0.0) return a * Sinc(std::numbers::pi * a * t) * Sinc(std::numbers::pi * t / radius);
+  return std::exp(a * t * t);
+}
+
+int16_t RoundSaturate(double v) {
+  const double r = std::round(v);  // half away from zero
+  if (r >= 32767.0) return 32767;
+  if (r <= -32768.0) return -32768;
+  return static_cast<int16_t>(r);
+}
+
+int16_t Saturate16(int32_t v) {
+  return static_cast<int16_t>(std::clamp(v, -32768, 32767));
+}
+
+// Plain kernel of n taps for offsets -(n/2 - 1) .. n/2.
+void MakePlainKernel(double f, double a, int n, int16_t* taps) {
+  const int first = -(n / 2 - 1);
+  const double radius = n / 2;
+  double w[8];
+  double sum = 0.0;
+  for (int i = 0; i < n; ++i) {
+    w[i] = Weight(f - (first + i), a, radius);
+    sum += w[i];
+  }
+  const double scale = 32768.0 / sum;
+  for (int i = 0; i < n; ++i) w[i] *= scale;
+  const int c = -first;  // index of offset 0
+  if (w[c] > 32767.0) {
+    const double excess = w[c] - 32767.0;
+    w[c] = 32767.0;
+    w[c - 1] += excess * 0.5;
+    w[c + 1] += excess * 0.5;
+  }
+  if (w[c + 1] > 32767.0) {
+    const double excess = w[c + 1] - 32767.0;
+    w[c + 1] = 32767.0;
+    w[c] += excess * 0.5;
+    w[c + 2] += excess * 0.5;
+  }
+  for (int i = 0; i < n; ++i) taps[i] = RoundSaturate(w[i]);
+}
+
+// Gathers the source pixels one filtered row needs, edge pixels repeated:
+// out[j] = row[clamp(x0 + j, 0, width - 1)] for j < count.
+void GatherRow(const uint32_t* row, int width, int x0, int count, uint32_t* out) {
+  for (int j = 0; j < count; ++j) {
+    const int x = std::clamp(x0 + j, 0, width - 1);
+    out[j] = row[x];
+  }
+}
+
+// Horizontal pass: out[4 i + c] = sat16((Σk px[i + k].c · taps[k]) >> 9).
+template <int kTaps>
+void FilterRowScalar(const uint32_t* px, int count, const int16_t* taps, int16_t* out) {
+  const uint8_t* b = reinterpret_cast<const uint8_t*>(px);
+  for (int i = 0; i < count; ++i) {
+    for (int c = 0; c < 4; ++c) {
+      int32_t sum = 0;
+      for (int k = 0; k < kTaps; ++k) sum += b[(i + k) * 4 + c] * taps[k];
+      out[i * 4 + c] = Saturate16(sum >> 9);
+    }
+  }
+}
+
+#if KX_BLOCK_SSE2
+// The same pass two taps at a time: the channels of pixels k and k + 1 are
+// interleaved so that one multiply-add gives four exact 32-bit channel sums.
+template <int kTaps>
+void FilterRowSSE2(const uint32_t* px, int count, const int16_t* taps, int16_t* out) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i tapPairs[kTaps / 2];
+  for (int k = 0; k < kTaps / 2; ++k) {
+    const uint32_t pair = static_cast<uint16_t>(taps[2 * k]) |
+                          (static_cast<uint32_t>(static_cast<uint16_t>(taps[2 * k + 1])) << 16);
+    tapPairs[k] = _mm_set1_epi32(static_cast<int>(pair));
+  }
+  auto onePixel = [&](int i) {
+    __m128i acc = zero;
+    for (int k = 0; k < kTaps / 2; ++k) {
+      const __m128i two = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(px + i + 2 * k));
+      const __m128i w = _mm_unpacklo_epi8(two, zero);  // pixel k lanes 0-3, k + 1 lanes 4-7
+      const __m128i inter = _mm_unpacklo_epi16(w, _mm_unpackhi_epi64(w, w));
+      acc = _mm_add_epi32(acc, _mm_madd_epi16(inter, tapPairs[k]));
+    }
+    return _mm_srai_epi32(acc, 9);
+  };
+  int i = 0;
+  for (; i + 1 < count; i += 2) {
+    const __m128i r = _mm_packs_epi32(onePixel(i), onePixel(i + 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), r);
+  }
+  if (i < count) {
+    const __m128i r = _mm_packs_epi32(onePixel(i), zero);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * i), r);
+  }
+}
+#endif
+
+// Filters the bh + kTaps - 1 source rows a block needs. Row r of `rows`
+// (4 * bw samples) is source row clamp(y0 + r) filtered from column x0.
+template <int kTaps>
+void FilterRows(const uint32_t* src, int stride, int width, int height, int x0, int y0, int bw,
+                int bh, const int16_t* taps, int16_t* rows, bool packed) {
+  const int span = bw + kTaps - 1;
+  Scratch<uint32_t, 64> gathered(span + 1);  // +1: the packed pass reads pixel pairs
+  gathered.get()[span] = 0;
+  for (int r = 0; r < bh + kTaps - 1; ++r) {
+    const int y = std::clamp(y0 + r, 0, height - 1);
+    GatherRow(src + static_cast<ptrdiff_t>(y) * stride, width, x0, span, gathered.get());
+    int16_t* out = rows + static_cast<ptrdiff_t>(r) * bw * 4;
+#if KX_BLOCK_SSE2
+    if (packed) {
+      FilterRowSSE2<kTaps>(gathered.get(), bw, taps, out);
+      continue;
+    }
+#else
+    (void)packed;
+#endif
+    FilterRowScalar<kTaps>(gathered.get(), bw, taps, out);
+  }
+}
+
+// Vertical pass of output row j: sums[s] = Σk rows[j + k][s] · taps[k] for the
+// rowSamples samples, in wrapping 32-bit arithmetic like the packed form (no
+// kernel in use comes near the limit).
+template <int kTaps>
+void VerticalSums(const int16_t* rows, int rowSamples, int j, const int16_t* taps, int32_t* sums,
+                  bool packed) {
+  const int16_t* base = rows + static_cast<ptrdiff_t>(j) * rowSamples;
+  int s = 0;
+#if KX_BLOCK_SSE2
+  if (packed) {
+    __m128i tapPairs[kTaps / 2];
+    for (int k = 0; k < kTaps / 2; ++k) {
+      const uint32_t pair = static_cast<uint16_t>(taps[2 * k]) |
+                            (static_cast<uint32_t>(static_cast<uint16_t>(taps[2 * k + 1])) << 16);
+      tapPairs[k] = _mm_set1_epi32(static_cast<int>(pair));
+    }
+    // Rows k and k + 1 interleaved sample by sample: one multiply-add per pair.
+    for (; s + 4 <= rowSamples; s += 4) {
+      __m128i acc = _mm_setzero_si128();
+      for (int k = 0; k < kTaps / 2; ++k) {
+        const int16_t* r0 = base + static_cast<ptrdiff_t>(2 * k) * rowSamples + s;
+        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0 + rowSamples));
+        acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), tapPairs[k]));
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + s), acc);
+    }
+  }
+#else
+  (void)packed;
+#endif
+  for (; s < rowSamples; ++s) {
+    uint32_t sum = 0;
+    for (int k = 0; k < kTaps; ++k) {
+      sum += static_cast<uint32_t>(
+          static_cast<int32_t>(base[static_cast<ptrdiff_t>(k) * rowSamples + s]) * taps[k]);
+    }
+    sums[s] = static_cast<int32_t>(sum);
+  }
+}
+
+void Resample6(const uint32_t* src, int stride, int width, int height, uint32_t* dst, int dstStride,
+               int bw, int bh, double x, double y, double a, bool packed) {
+  if (bw < 1 || bh < 1 || width < 1 || height < 1) return;
+  const int ix = TruncPos(x), iy = TruncPos(y);
+  int16_t hTaps[6], vTaps[6];
+  MakeKernel6(x - std::trunc(x), a, hTaps);
+  MakeKernel6(y - std::trunc(y), a, vTaps);
+  Scratch<int16_t, 4 * 16 * 21> rows(static_cast<size_t>(4) * bw * (bh + 5));
+  FilterRows<6>(src, stride, width, height, ix - 2, iy - 2, bw, bh, hTaps, rows.get(), packed);
+  Scratch<int32_t, 4 * 16> sums(static_cast<size_t>(4) * bw);
+  for (int j = 0; j < bh; ++j) {
+    VerticalSums<6>(rows.get(), 4 * bw, j, vTaps, sums.get(), packed);
+    uint8_t* out = reinterpret_cast<uint8_t*>(dst + static_cast<ptrdiff_t>(j) * dstStride);
+    for (int s = 0; s < 4 * bw; ++s) {
+      const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(sums.get()[s]) + 1310720u) >> 21;
+      out[s] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+    }
+  }
+}
+
+// Vertical pass into a 16-bit block: ((sum) >> 16) + 6 per sample.
+void VerticalTo16(const int16_t* rows, int bw, int bh, const int16_t* vTaps, int16_t* dst,
+                  int dstStride, bool packed) {
+  Scratch<int32_t, 4 * 16> sums(static_cast<size_t>(4) * bw);
+  for (int j = 0; j < bh; ++j) {
+    VerticalSums<8>(rows, 4 * bw, j, vTaps, sums.get(), packed);
+    int16_t* out = dst + static_cast<ptrdiff_t>(j) * dstStride;
+    for (int s = 0; s < 4 * bw; ++s) out[s] = Saturate16((sums.get()[s] >> 16) + 6);
+  }
+}
+
+void Resample8(const uint32_t* src, int stride, int width, int height, int16_t* dst, int dstStride,
+               int bw, int bh, double x, double y, bool derivX, bool derivY, double a,
+               bool packed) {
+  if (bw < 1 || bh < 1 || width < 1 || height < 1) return;
+  const int ix = TruncPos(x), iy = TruncPos(y);
+  const double fx = x - std::trunc(x), fy = y - std::trunc(y);
+  int16_t hTaps[8], vTaps[8];
+  if (derivX) {
+    MakeDerivativeKernel8(fx, a, hTaps);
+  } else {
+    MakeKernel8(fx, a, hTaps);
+  }
+  if (derivY) {
+    MakeDerivativeKernel8(fy, a, vTaps);
+  } else {
+    MakeKernel8(fy, a, vTaps);
+  }
+  Scratch<int16_t, 4 * 16 * 23> rows(static_cast<size_t>(4) * bw * (bh + 7));
+  FilterRows<8>(src, stride, width, height, ix - 3, iy - 3, bw, bh, hTaps, rows.get(), packed);
+  VerticalTo16(rows.get(), bw, bh, vTaps, dst, dstStride, packed);
+}
+
+// The plain, x-derivative and y-derivative blocks at one position (rows
+// contiguous, 4 * bw samples each): the same samples as three ResampleBlock8
+// calls, with the kernels and the plain horizontal pass computed once.
+void ResampleTriple8(const uint32_t* src, int stride, int width, int height, int bw, int bh,
+                     double x, double y, double a, int16_t* plain, int16_t* dx, int16_t* dy) {
+  const int ix = TruncPos(x), iy = TruncPos(y);
+  const double fx = x - std::trunc(x), fy = y - std::trunc(y);
+  int16_t px[8], dxTaps[8], py[8], dyTaps[8];
+  MakeKernel8(fx, a, px);
+  MakeDerivativeKernel8(fx, a, dxTaps);
+  MakeKernel8(fy, a, py);
+  MakeDerivativeKernel8(fy, a, dyTaps);
+  Scratch<int16_t, 4 * 16 * 23> rows(static_cast<size_t>(4) * bw * (bh + 7));
+  FilterRows<8>(src, stride, width, height, ix - 3, iy - 3, bw, bh, px, rows.get(), true);
+  VerticalTo16(rows.get(), bw, bh, py, plain, 4 * bw, true);
+  VerticalTo16(rows.get(), bw, bh, dyTaps, dy, 4 * bw, true);
+  FilterRows<8>(src, stride, width, height, ix - 3, iy - 3, bw, bh, dxTaps, rows.get(), true);
+  VerticalTo16(rows.get(), bw, bh, py, dx, 4 * bw, true);
+}
+
+uint32_t SumAbsDiffScalar(const uint32_t* a, const uint32_t* b, int n) {
+  const uint8_t* pa = reinterpret_cast<const uint8_t*>(a);
+  const uint8_t* pb = reinterpret_cast<const uint8_t*>(b);
+  uint32_t sum = 0;
+  for (int i = 0; i < 4 * n; ++i) sum += static_cast<uint32_t>(std::abs(pa[i] - pb[i]));
+  return sum;
+}
+
+uint8_t CeilAverage(uint8_t a, uint8_t b) {
+  return static_cast<uint8_t>((a | b) - ((a ^ b) >> 1));
+}
+
+}  // namespace
+
+void HalveImageRGBA(uint32_t* dst, int dstStride, const uint32_t* src, int srcStride, int width,
+                    int height) {
+  if (width < 2 || height < 2) return;
+  const int outW = width / 2, outH = height / 2;
+  if (width < 4) {
+    for (int k = 0; k < outH; ++k) {
+      const uint8_t* r0 =
+          reinterpret_cast<const uint8_t*>(src + static_cast<ptrdiff_t>(2 * k) * srcStride);
+      const uint8_t* r1 = r0 + static_cast<ptrdiff_t>(srcStride) * 4;
+      uint8_t* out = reinterpret_cast<uint8_t*>(dst + static_cast<ptrdiff_t>(k) * dstStride);
+      for (int c = 0; c < 4; ++c) {
+        out[c] = CeilAverage(CeilAverage(r0[c], r0[4 + c]), CeilAverage(r1[c], r1[4 + c]));
+      }
+    }
+    return;
+  }
+  // Ring of six horizontally filtered rows: filtered row i sits in slot i % 6.
+  const int rowSamples = 4 * outW;
+  std::unique_ptr<int16_t[]> ring(new int16_t[static_cast<size_t>(6) * rowSamples]);
+  const int lastRow = 2 * outH - 1;
+  auto filterRow = [&](int i, int16_t* out) {
+    const uint8_t* p =
+        reinterpret_cast<const uint8_t*>(src + static_cast<ptrdiff_t>(i) * srcStride);
+    for (int c = 0; c < 4; ++c) {
+      out[c] = static_cast<int16_t>(16 * (p[c] + p[4 + c]));
+      const int e = 2 * outW - 2;
+      out[4 * (outW - 1) + c] = static_cast<int16_t>(16 * (p[4 * e + c] + p[4 * (e + 1) + c]));
+    }
+    for (int k = 1; k < outW - 1; ++k) {
+      const uint8_t* q = p + 4 * (2 * k - 2);
+      for (int c = 0; c < 4; ++c) {
+        out[4 * k + c] = static_cast<int16_t>(-q[c] + 3 * q[4 + c] + 14 * q[8 + c] +
+                                              14 * q[12 + c] + 3 * q[16 + c] - q[20 + c]);
+      }
+    }
+  };
+  int filtered = -1;  // highest source row filtered so far
+  for (int k = 0; k < outH; ++k) {
+    const int need = std::min(2 * k + 3, lastRow);
+    while (filtered < need) {
+      ++filtered;
+      filterRow(filtered, ring.get() + static_cast<ptrdiff_t>(filtered % 6) * rowSamples);
+    }
+    const int16_t* r[6];
+    for (int t = 0; t < 6; ++t) {
+      const int i = std::clamp(2 * k - 2 + t, 0, lastRow);
+      r[t] = ring.get() + static_cast<ptrdiff_t>(i % 6) * rowSamples;
+    }
+    uint8_t* out = reinterpret_cast<uint8_t*>(dst + static_cast<ptrdiff_t>(k) * dstStride);
+    for (int s = 0; s < rowSamples; ++s) {
+      const int v =
+          (-r[0][s] + 3 * r[1][s] + 14 * r[2][s] + 14 * r[3][s] + 3 * r[4][s] - r[5][s] + 512) >>
+          10;
+      out[s] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+    }
+  }
+}
+
+void MakeKernel6(double f, double a, int16_t taps[6]) {
+  MakePlainKernel(f, a, 6, taps);
+}
+
+void MakeKernel8(double f, double a, int16_t taps[8]) {
+  MakePlainKernel(f, a, 8, taps);
+}
+
+void MakeDerivativeKernel8(double f, double a, int16_t taps[8]) {
+  double d[8];
+  double sum = 0.0;
+  for (int i = 0; i < 8; ++i) {
+    const double t = f - (i - 3);
+    sum += Weight(t, a, 4.0);
+    d[i] = 2.0 * a * t * std::exp(a * t * t);
+  }
+  const double scale = 16384.0 / sum;
+  for (int i = 0; i < 8; ++i) taps[i] = RoundSaturate(d[i] * scale);
+}
+
+void ResampleBlock6(const uint32_t* src, int stride, int width, int height, uint32_t* dst,
+                    int dstStride, int bw, int bh, double x, double y, double a) {
+  Resample6(src, stride, width, height, dst, dstStride, bw, bh, x, y, a, true);
+}
+
+void ResampleBlock8(const uint32_t* src, int stride, int width, int height, int16_t* dst,
+                    int dstStride, int bw, int bh, double x, double y, bool derivX, bool derivY,
+                    double a) {
+  Resample8(src, stride, width, height, dst, dstStride, bw, bh, x, y, derivX, derivY, a, true);
+}
+
+uint32_t SumAbsDiffBGRA(const uint32_t* a, const uint32_t* b, int n) {
+#if KX_BLOCK_SSE2
+  __m128i acc = _mm_setzero_si128();
+  int i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    acc = _mm_add_epi64(acc, _mm_sad_epu8(va, vb));
+  }
+  const uint32_t packed = static_cast<uint32_t>(_mm_cvtsi128_si32(acc)) +
+                          static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(acc, acc)));
+  return packed + SumAbsDiffScalar(a + i, b + i, n - i);
+#else
+  return SumAbsDiffScalar(a, b, n);
+#endif
+}
+
+void CopyBlockWindow(const uint32_t* image, int stride, int width, int height, int left, int top,
+                     int ww, int wh, uint32_t* dst) {
+  if (ww < 1 || wh < 1) return;
+  const int64_t x0 = std::max<int64_t>(left, 0);
+  const int64_t x1 = std::min<int64_t>(static_cast<int64_t>(left) + ww, width);
+  for (int r = 0; r < wh; ++r) {
+    uint32_t* out = dst + static_cast<ptrdiff_t>(r) * ww;
+    const int64_t y = static_cast<int64_t>(top) + r;
+    if (y < 0 || y >= height || x0 >= x1) {
+      std::memset(out, 0, sizeof(uint32_t) * ww);
+      continue;
+    }
+    const int64_t before = x0 - left;
+    const int64_t inside = x1 - x0;
+    std::memset(out, 0, sizeof(uint32_t) * before);
+    std::memcpy(out + before, image + y * stride + x0, sizeof(uint32_t) * inside);
+    std::memset(out + before + inside, 0, sizeof(uint32_t) * (ww - before - inside));
+  }
+}
+
+void BlockCrossSums(const int16_t* s, const int16_t* t, const int16_t* gx, const int16_t* gy, int n,
+                    int64_t sums[20]) {
+  for (int i = 0; i < 20; ++i) sums[i] = 0;
+  for (int p = 0; p < n; ++p) {
+    for (int c = 0; c < 4; ++c) {
+      const int i = 4 * p + c;
+      const int64_t e = static_cast<int32_t>(s[i]) - t[i];
+      const int64_t x = gx[i], y = gy[i];
+      sums[4 * kSumEGx + c] += e * x;
+      sums[4 * kSumEGy + c] += e * y;
+      sums[4 * kSumGxGx + c] += x * x;
+      sums[4 * kSumGxGy + c] += x * y;
+      sums[4 * kSumGyGy + c] += y * y;
+    }
+  }
+}
+
+int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt,
+                        int stride, int width, int height, int bw, int bh, int iterations) {
+  if (bw < 1 || bh < 1) return kBlockMatchBadSize;
+  if (iterations < 1) return kBlockMatchOk;
+  const double hw = (bw - 1) * 0.5, hh = (bh - 1) * 0.5;
+  const int n = bw * bh;
+  const size_t samples = static_cast<size_t>(4) * n;
+  Scratch<int16_t, 4 * 64> S(samples), T(samples), Gx(samples), Gy(samples), tdx(samples),
+      tdy(samples);
+  static const double kWeight[4] = {1.0, 2.0, 1.0, 1.0};  // B, G, R, A
+  double ox = 0.0, oy = 0.0;
+  for (int i = 0;; ++i) {
+    const double a = i < 7 ? -0.15 - 0.08 * i : -0.8;
+    const double sx0 = pos.source_x - hw, sy0 = pos.source_y - hh;
+    const double tx0 = pos.target_x - hw + ox, ty0 = pos.target_y - hh + oy;
+    ResampleTriple8(src, stride, width, height, bw, bh, sx0, sy0, a, S.get(), Gx.get(), Gy.get());
+    ResampleTriple8(tgt, stride, width, height, bw, bh, tx0, ty0, a, T.get(), tdx.get(), tdy.get());
+    for (size_t k = 0; k < samples; ++k) {
+      Gx.get()[k] = static_cast<int16_t>((Gx.get()[k] + tdx.get()[k]) >> 1);
+      Gy.get()[k] = static_cast<int16_t>((Gy.get()[k] + tdy.get()[k]) >> 1);
+    }
+    int64_t sums[20];
+    BlockCrossSums(S.get(), T.get(), Gx.get(), Gy.get(), n, sums);
+    double b1 = 0.0, b2 = 0.0, gxx = 0.0, gxy = 0.0, gyy = 0.0;
+    for (int c = 0; c < 4; ++c) {
+      b1 += kWeight[c] * static_cast<double>(sums[4 * kSumEGx + c]);
+      b2 += kWeight[c] * static_cast<double>(sums[4 * kSumEGy + c]);
+      gxx += kWeight[c] * static_cast<double>(sums[4 * kSumGxGx + c]);
+      gxy += kWeight[c] * static_cast<double>(sums[4 * kSumGxGy + c]);
+      gyy += kWeight[c] * static_cast<double>(sums[4 * kSumGyGy + c]);
+    }
+    const double det = gxx * gyy - gxy * gxy;
+    if (!(det >= 1.0)) return kBlockMatchSingular;
+    const double stepX = 0.5 * (gyy * b1 - gxy * b2) / det;
+    const double stepY = 0.5 * (gxx * b2 - gxy * b1) / det;
+    ox += stepX;
+    oy += stepY;
+    if (ox * ox + oy * oy > 4.0) return kBlockMatchMovedFar;
+    if (stepX * stepX + stepY * stepY < 1e-7 || i + 1 >= iterations) {
+      pos.target_x += ox;
+      pos.target_y += oy;
+      return kBlockMatchOk;
+    }
+  }
+}
+
+int MatchBlockSAD(BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt, int stride,
+                  int width, int height, int bw, int bh, int rangeX, int rangeY, int iterations) {
+  if (bw < 1 || bh < 1) return kBlockMatchBadSize;
+  const int bx = TruncPos(pos.target_x) - bw / 2;
+  const int by = TruncPos(pos.target_y) - bh / 2;
+  if (bx < 0 || by < 0 || bx >= width - bw || by >= height - bh) return kBlockMatchOutside;
+  rangeX = std::max(rangeX, 0);
+  rangeY = std::max(rangeY, 0);
+  int result = INT_MAX;
+  if (rangeX > 0 || rangeY > 0) {
+    const int ww = bw + 2 * rangeX + 4, wh = bh + 2 * rangeY + 4;
+    Scratch<uint32_t, 28 * 28> window(static_cast<size_t>(ww) * wh);
+    CopyBlockWindow(tgt, stride, width, height, bx - rangeX - 2, by - rangeY - 2, ww, wh,
+                    window.get());
+    const int n = bw * bh;
+    Scratch<uint32_t, 64> tpl(n);
+    ResampleBlock6(src, stride, width, height, tpl.get(), bw, bw, bh, pos.source_x - (bw - 1) * 0.5,
+                   pos.source_y - (bh - 1) * 0.5, 1.0);
+    const int stripRows = 2 * rangeY + bh;
+    Scratch<uint32_t, 24 * 8> strip(static_cast<size_t>(stripRows) * bw);
+    int best = INT_MAX, bestDx = 0, bestDy = 0;
+    auto visit = [&](int dx, int dy) {
+      const uint32_t* block = strip.get() + static_cast<ptrdiff_t>(dy + rangeY) * bw;
+      const int cost =
+          static_cast<int>(SumAbsDiffBGRA(tpl.get(), block, n)) + 4 * (std::abs(dx) + std::abs(dy));
+      if (cost < best) {
+        best = cost;
+        bestDx = dx;
+        bestDy = dy;
+      }
+    };
+    for (int dx = -rangeX; dx <= rangeX; ++dx) {
+      for (int r = 0; r < stripRows; ++r) {
+        std::memcpy(strip.get() + static_cast<ptrdiff_t>(r) * bw,
+                    window.get() + static_cast<ptrdiff_t>(r + 2) * ww + dx + rangeX + 2,
+                    sizeof(uint32_t) * bw);
+      }
+      if (bw % 2 == 0) {
+        for (int dy = -rangeY; dy <= rangeY; ++dy) visit(dx, dy);
+      } else {
+        // Odd widths visit every second offset first, then the ones between.
+        for (int dy = -rangeY; dy <= rangeY; dy += 2) visit(dx, dy);
+        for (int dy = -rangeY + 1; dy <= rangeY; dy += 2) visit(dx, dy);
+      }
+    }
+    pos.target_x = bx + bestDx + (bw - 1) * 0.5;
+    pos.target_y = by + bestDy + (bh - 1) * 0.5;
+    result = best;
+  }
+  if (iterations >= 1) {
+    result = RefineBlockSubPixel(pos, src, tgt, stride, width, height, bw, bh, iterations);
+  }
+  return result;
+}
+
+namespace scalar_kernels {
+
+uint32_t SumAbsDiffBGRA(const uint32_t* a, const uint32_t* b, int n) {
+  return SumAbsDiffScalar(a, b, n);
+}
+
+void ResampleBlock6(const uint32_t* src, int stride, int width, int height, uint32_t* dst,
+                    int dstStride, int bw, int bh, double x, double y, double a) {
+  Resample6(src, stride, width, height, dst, dstStride, bw, bh, x, y, a, false);
+}
+
+void ResampleBlock8(const uint32_t* src, int stride, int width, int height, int16_t* dst,
+                    int dstStride, int bw, int bh, double x, double y, bool derivX, bool derivY,
+                    double a) {
+  Resample8(src, stride, width, height, dst, dstStride, bw, bh, x, y, derivX, derivY, a, false);
+}
+
+}  // namespace scalar_kernels

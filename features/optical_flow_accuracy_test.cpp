@@ -1,0 +1,155 @@
+// Corner selection and tracking on a textured image and its copies moved by known
+// sub-pixel translations and small affine maps, through the real pyramid filters.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "features/good_features.h"
+#include "features/image_pyramid.h"
+#include "features/pyramid_tracker.h"
+#include "image/filter_kernel.h"
+
+namespace {
+
+constexpr uint32_t kWidth = 320, kHeight = 240;
+
+// A sum of random plane waves: texture at many scales, exact at any position.
+struct WaveTexture {
+  struct Wave {
+    double kx, ky, phase, amplitude;
+  };
+  std::vector<Wave> waves;
+  WaveTexture() {
+    std::mt19937 rng(12345);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int i = 0; i < 48; ++i) {
+      const double f = 0.04 * std::pow(16.0, unit(rng));  // 0.04 .. 0.64 rad/px
+      const double angle = 2.0 * M_PI * unit(rng);
+      waves.push_back({f * std::cos(angle), f * std::sin(angle), 2.0 * M_PI * unit(rng),
+                       9.0 / std::sqrt(f / 0.04)});
+    }
+  }
+  double operator()(double x, double y) const {
+    double v = 128.0;
+    for (const Wave& w : waves) v += w.amplitude * std::sin(w.kx * x + w.ky * y + w.phase);
+    return v;
+  }
+};
+
+// p in the first image appears at A (p - c) + c + t in the second.
+struct Warp {
+  const char* name;
+  double a[4];
+  double tx, ty;
+};
+
+void Render(const WaveTexture& texture, const Warp& warp, bool warped,
+            Array<unsigned char, 1>* out) {
+  out->Resize(kWidth, kHeight);
+  const double cx = kWidth / 2.0, cy = kHeight / 2.0;
+  const double det = warp.a[0] * warp.a[3] - warp.a[1] * warp.a[2];
+  for (uint32_t y = 0; y < kHeight; ++y)
+    for (uint32_t x = 0; x < kWidth; ++x) {
+      double px = x, py = y;
+      if (warped) {
+        const double u = x - cx - warp.tx, v = y - cy - warp.ty;
+        px = (warp.a[3] * u - warp.a[1] * v) / det + cx;
+        py = (-warp.a[2] * u + warp.a[0] * v) / det + cy;
+      }
+      const double value = std::clamp(texture(px, py), 0.0, 255.0);
+      out->Plane(0).data[x + y * out->Stride()] = static_cast<unsigned char>(std::lround(value));
+    }
+}
+
+class AccuracyTest : public ::testing::TestWithParam<Warp> {};
+
+TEST_P(AccuracyTest, TrackedFeaturesLandOnTheTruth) {
+  const Warp warp = GetParam();
+  static const WaveTexture texture;
+  OpticalFlowParameter p;  // defaults: 9 × 9 window, 2 levels at subsampling 4
+  uint32_t levels = 0, subsampling = 0;
+  OpticalFlowPyramidDepth(p.m_search_range, p.m_window_width, p.m_window_height, &levels,
+                          &subsampling);
+  FilterKernel smoothing, gradient;
+  smoothing.SetSigma(p.m_smoothing_sigma);
+  gradient.SetFilter(FilterKernel::kDerivative, 0.8f);
+  const int32_t border = OpticalFlowBorder(static_cast<uint32_t>(smoothing.Size()),
+                                           static_cast<uint32_t>(gradient.Size()), levels,
+                                           subsampling, p.m_window_width, p.m_window_height);
+
+  Array<unsigned char, 1> image1, image2;
+  Render(texture, warp, false, &image1);
+  Render(texture, warp, true, &image2);
+  ImagePyramid pyramids[6];
+  ComputeTrackerPyramids(image1.Plane(0), levels, subsampling, smoothing, gradient, &pyramids[0],
+                         &pyramids[1], &pyramids[2]);
+  ComputeTrackerPyramids(image2.Plane(0), levels, subsampling, smoothing, gradient, &pyramids[3],
+                         &pyramids[4], &pyramids[5]);
+
+  // Corners of the first image, strongest first, 8 pixels apart.
+  Array<bool, 1> mask(kWidth, kHeight);
+  for (uint32_t i = 0; i < mask.Stride() * kHeight; ++i) mask.Data()[i] = false;
+  GoodFeaturesDetector detector;
+  detector.SetData(&p, &border, &border, mask.Plane(0), pyramids[1].GetCPicture(0)->Plane(0),
+                   pyramids[2].GetCPicture(0)->Plane(0));
+  detector.SetBand(0, kWidth, 0, kHeight - 1);
+  detector.Work();
+  PyramidTracker tracker;
+  tracker.Setup(TrackerPyramidViews(pyramids[0], pyramids[1], pyramids[2]),
+                TrackerPyramidViews(pyramids[3], pyramids[4], pyramids[5]), p, subsampling, levels);
+  for (const auto& [score, index] : detector.Scores()) {
+    if (score < 0.0f || tracker.Items().size() >= 300) break;
+    const CornerCandidate& c = detector.Candidates()[index];
+    if (mask.Plane(0).data[c.x + c.y * mask.Stride()]) continue;
+    MarkMinDistance(mask.Plane(0), c.x, c.y, 8);
+    tracker.Items().push_back({static_cast<float>(c.x), static_cast<float>(c.y), 1.0f, nullptr});
+  }
+  const std::vector<TrackItem> starts = tracker.Items();
+  ASSERT_GE(starts.size(), 150u);
+  const int tracked = tracker.TrackFeatureList();
+
+  const double cx = kWidth / 2.0, cy = kHeight / 2.0;
+  std::vector<double> errors;
+  for (size_t k = 0; k < starts.size(); ++k) {
+    const TrackItem& item = tracker.Items()[k];
+    if (item.status != 0.0f) continue;
+    const double u = starts[k].x - cx, v = starts[k].y - cy;
+    const double tx = warp.a[0] * u + warp.a[1] * v + cx + warp.tx;
+    const double ty = warp.a[2] * u + warp.a[3] * v + cy + warp.ty;
+    errors.push_back(std::hypot(item.x - tx, item.y - ty));
+  }
+  ASSERT_EQ(errors.size(), static_cast<size_t>(tracked));
+  // Features whose window leaves the image are lost; nearly all others are kept.
+  EXPECT_GE(errors.size(), starts.size() * 8 / 10) << warp.name;
+  std::sort(errors.begin(), errors.end());
+  const double median = errors[errors.size() / 2];
+  const double p95 = errors[errors.size() * 95 / 100];
+  EXPECT_LE(median, 0.05) << warp.name;
+  EXPECT_LE(p95, 0.2) << warp.name;
+  std::printf("%-12s tracked %zu of %zu, median %.4f px, 95th %.4f px\n", warp.name, errors.size(),
+              starts.size(), median, p95);
+}
+
+const double kRot = 0.75 * M_PI / 180.0;
+
+INSTANTIATE_TEST_SUITE_P(Warps, AccuracyTest,
+                         ::testing::Values(Warp{"sub-pixel", {1, 0, 0, 1}, 0.25, -0.4},
+                                           Warp{"small", {1, 0, 0, 1}, 3.6, 2.3},
+                                           Warp{"large", {1, 0, 0, 1}, -9.7, 6.1},
+                                           Warp{"rotation",
+                                                {std::cos(kRot) * 1.005, -std::sin(kRot) * 1.005,
+                                                 std::sin(kRot) * 1.005, std::cos(kRot) * 1.005},
+                                                2.2,
+                                                -1.3},
+                                           Warp{"shear", {1.0, 0.01, -0.005, 0.995}, -1.6, 0.7}),
+                         [](const auto& info) {
+                           std::string n = info.param.name;
+                           for (char& ch : n)
+                             if (ch == '-') ch = '_';
+                           return n;
+                         });
+
+}  // namespace
