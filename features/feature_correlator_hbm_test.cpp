@@ -66,8 +66,8 @@ TEST(TrackFeatureJobTest, RecoversKnownTranslations) {
   struct Shift {
     double dx, dy, tol;
   };
-  // The refinement stops once a step is below about 3e-4 px, which leaves a few
-  // thousandths of a pixel even where the images match exactly.
+  // Integer shifts: the blocks match exactly, and the 1/32-level fixed-point
+  // samples hold the refined position to a few thousandths of a pixel.
   const Shift shifts[] = {
       {0, 0, 0.01}, {5, -3, 0.01}, {-9, 7, 0.01}, {2.4, 1.7, 0.05}, {-6.3, -4.8, 0.05}};
   for (const Shift& s : shifts) {
