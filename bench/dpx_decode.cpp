@@ -15,10 +15,7 @@
 #include "image/image_file_io.h"
 
 #ifdef KALVEX_HAVE_LIBAVCODEC
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-}
+#include "bench/libavcodec_decode.h"
 #endif
 
 namespace {
@@ -89,28 +86,7 @@ BENCHMARK(BM_ImageFileIODpx10)->Unit(benchmark::kMillisecond);
 
 #ifdef KALVEX_HAVE_LIBAVCODEC
 void BM_LibavcodecDpx10(benchmark::State& state) {
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_DPX);
-  AVCodecContext* c = codec ? avcodec_alloc_context3(codec) : nullptr;
-  if (!c) {
-    state.SkipWithError("no decoder");
-    return;
-  }
-  c->thread_count = 1;
-  avcodec_open2(c, codec, nullptr);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* f = av_frame_alloc();
-  for (auto _ : state) {
-    pkt->data = const_cast<uint8_t*>(Dpx().data());
-    pkt->size = int(Dpx().size());
-    if (avcodec_send_packet(c, pkt) != 0 || avcodec_receive_frame(c, f) != 0) {
-      state.SkipWithError("decode failed");
-      break;
-    }
-    benchmark::DoNotOptimize(f->data[0]);
-  }
-  av_frame_free(&f);
-  av_packet_free(&pkt);
-  avcodec_free_context(&c);
+  DecodeWithLibavcodec(state, AV_CODEC_ID_DPX, Dpx().data(), int(Dpx().size()));
 }
 BENCHMARK(BM_LibavcodecDpx10)->Unit(benchmark::kMillisecond);
 #endif

@@ -13,10 +13,7 @@
 #include "image/dv_decoder.h"
 
 #ifdef KALVEX_HAVE_LIBAVCODEC
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-}
+#include "bench/libavcodec_decode.h"
 #endif
 
 namespace {
@@ -100,29 +97,11 @@ BENCHMARK(BM_DvDecoderPAL)->Unit(benchmark::kMillisecond);
 #ifdef KALVEX_HAVE_LIBAVCODEC
 void BM_LibavcodecDvPAL(benchmark::State& state) {
   const std::vector<uint8_t>& frame = Frame();
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_DVVIDEO);
-  AVCodecContext* c = codec ? avcodec_alloc_context3(codec) : nullptr;
-  if (!c || frame.size() != size_t(kFrameBytes)) {
-    state.SkipWithError("no decoder or frame");
-    avcodec_free_context(&c);
+  if (frame.size() != size_t(kFrameBytes)) {
+    state.SkipWithError("no frame");
     return;
   }
-  c->thread_count = 1;
-  avcodec_open2(c, codec, nullptr);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* f = av_frame_alloc();
-  for (auto _ : state) {
-    pkt->data = const_cast<uint8_t*>(frame.data());
-    pkt->size = kFrameBytes;
-    if (avcodec_send_packet(c, pkt) != 0 || avcodec_receive_frame(c, f) != 0) {
-      state.SkipWithError("decode failed");
-      break;
-    }
-    benchmark::DoNotOptimize(f->data[0]);
-  }
-  av_frame_free(&f);
-  av_packet_free(&pkt);
-  avcodec_free_context(&c);
+  DecodeWithLibavcodec(state, AV_CODEC_ID_DVVIDEO, frame.data(), kFrameBytes);
 }
 BENCHMARK(BM_LibavcodecDvPAL)->Unit(benchmark::kMillisecond);
 #endif

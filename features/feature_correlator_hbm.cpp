@@ -1,5 +1,17 @@
 #include "features/feature_correlator_hbm.h"
 
+#include <climits>
+#include <memory>
+#include <vector>
+
+#include "features/feature_image.h"
+#include "foundation/feature_correspondence.h"
+#include "foundation/feature_flags.h"
+#include "foundation/notify.h"
+#include "foundation/worker_pool.h"
+#include "image/image_cache.h"
+#include "image/take_time.h"
+
 namespace {
 
 constexpr int kBlockSize = 8;
@@ -31,4 +43,233 @@ void TrackFeatureJob(void* /*context*/, void* item) {
   ScalePosition(p, 2.0);
   if (it.result < 0) return;
   it.result = MatchOnLevel(p, im.level[0], 2, 15);
+}
+
+bool HBMCrossCheck(const TrackFeatureItem& own, const TrackFeatureItem* predecessor, double* x,
+                   double* y) {
+  if (own.result < 0) return false;
+  const BlockMatchPosition& a = own.position;
+  if (predecessor == nullptr) {
+    *x = a.target_x;
+    *y = a.target_y;
+    return true;
+  }
+  if (predecessor->result < 0) return false;
+  const BlockMatchPosition& b = predecessor->position;
+  const double dx = a.target_x - b.target_x, dy = a.target_y - b.target_y;
+  if (dx * dx + dy * dy > 1.0) return false;
+  *x = (a.target_x + b.target_x) * 0.5;
+  *y = (a.target_y + b.target_y) * 0.5;
+  return true;
+}
+
+namespace {
+
+// A frame of the cache fit for matching: delivered and decoded without error.
+ImageCacheEntryPtr FetchFrame(ImageCache* cache, int64_t frame) {
+  if (cache == nullptr || frame < 0 || frame > INT32_MAX) return ImageCacheEntryPtr();
+  ImageCacheEntryPtr entry = cache->GetImage(static_cast<int32_t>(frame));
+  if (entry && entry->error.load() != 0) return ImageCacheEntryPtr();
+  return entry;
+}
+
+// Frames matched against each other must share sizes and strides.
+bool SameLayout(const ImageCacheEntry& a, const ImageCacheEntry& b) {
+  return a.bgra.width == b.bgra.width && a.bgra.height == b.bgra.height &&
+         a.bgra.stride == b.bgra.stride && a.half_bgra.width == b.half_bgra.width &&
+         a.half_bgra.height == b.half_bgra.height && a.half_bgra.stride == b.half_bgra.stride;
+}
+
+}  // namespace
+
+void FeatureCorrelatorHBM::Reset() {
+  FeatureCorrelatorOpticalFlow::Reset();
+  step_ = 0;
+  lost_ = 0;
+}
+
+double FeatureCorrelatorHBM::GetLostRatio() const {
+  const double lost = lost_;
+  const double sum = lost + static_cast<double>(GetCorrespondences().size());
+  return sum == 0.0 ? 0.0 : lost / sum;
+}
+
+int32_t FeatureCorrelatorHBM::Compute() {
+  TakeTimeStart();
+  bool ready = false;
+  if (TestFlags(kModeTagged)) return Track(true, &ready);
+  Track(false, &ready);
+  // Without the second frame (or its pyramid) a selection would search stale data.
+  if (ready) FindNewFeatures();
+  TakeTime("FeatureCorrelatorHBM::Compute");
+  return static_cast<int32_t>(GetCorrespondences().size());
+}
+
+int32_t FeatureCorrelatorHBM::TrackFeatures() {
+  bool ready = false;
+  return Track(false, &ready);
+}
+
+int32_t FeatureCorrelatorHBM::Track(bool tagged, bool* frames_ready) {
+  *frames_ready = false;
+  if (first_image_ == nullptr || second_image_ == nullptr) {
+    Notify(2, "FeatureCorrelatorHBM::TrackFeatures: no images set !");
+    return 0;
+  }
+  // Tagged passes collect their correspondences until Reset.
+  if (!tagged) correspondences_.clear();
+
+  // The pyramids serve only the corner selection, which tagged passes never run. Buffer
+  // 0 is read only by the first selection, so later steps leave it as it is.
+  bool pyramid_ok = true;
+  if (!tagged) {
+    if (step_ == 0) {
+      if (GetSharedBuffer()) InitCornerDetectors(WorkerPool::GetNumberOfThreads());
+      ComputePyramid(first_image_, 0);
+      Notify(5, "FeatureCorrelatorHBM::TrackFeatures: tracker started with first and second frame");
+      SelectGoodFeatures(0, first_image_->GetFPoints2D().empty());
+    }
+    ++step_;
+    pyramid_ok = ComputePyramid(second_image_, 1);
+  } else {
+    ++step_;
+  }
+
+  const bool reverse = TestFlags(kModeReverse);
+  std::vector<SharedPtr<FeaturePoint2D>> to_track;
+  if (tagged) {
+    for (const FeatureImage::FeatureList* list :
+         {&first_image_->GetFPoints2D(), &first_image_->GetAnchors()}) {
+      for (const SharedPtr<FeaturePoint2D>& f : *list) {
+        if (!f->TestFlags(FP2D_FLAG_TO_TRACK)) continue;
+        // The re-tracked track replaces the old continuation.
+        if (reverse) {
+          f->SetPredecessor(SharedPtr<FeatureCorrespondence>());
+        } else {
+          f->SetSuccessor(SharedPtr<FeatureCorrespondence>());
+        }
+        to_track.push_back(f);
+      }
+    }
+  } else {
+    to_track = first_image_->GetFPoints2D();
+  }
+  const int n = static_cast<int>(to_track.size());
+  const int32_t c = first_image_->GetImageIndex();
+  const int32_t d = second_image_->GetImageIndex();
+  Notify(5, "FeatureCorrelatorHBM::TrackFeatures: %d features to track form image %ld to image %d",
+         n, static_cast<long>(c), d);
+
+  if (!tagged) second_image_->ClearManualOrAutoFPoints2D(false);
+  if (n == 0) {
+    if (!tagged) lost_ = 0;
+    *frames_ready = pyramid_ok;
+    return 0;
+  }
+
+  FeatureImageOwner* owner = first_image_->GetCTrackMgr();
+  ImageCache* cache = owner != nullptr ? owner->GetImageCache() : nullptr;
+  const ImageCacheEntryPtr frame_c = FetchFrame(cache, c);
+  const ImageCacheEntryPtr frame_d = FetchFrame(cache, d);
+  if (!frame_c || !frame_d || !SameLayout(*frame_c, *frame_d)) {
+    Notify(2,
+           "FeatureCorrelatorHBM::TrackFeatures: frames %d and %d not available, %d features lost",
+           c, d, n);
+    if (!tagged) lost_ = static_cast<uint32_t>(n);
+    return 0;
+  }
+
+  // Quarter images of c, d and e in one block; their stride is the full stride / 4.
+  const ImageCacheEntry& fc = *frame_c;
+  const int32_t width = static_cast<int32_t>(fc.bgra.width);
+  const int32_t height = static_cast<int32_t>(fc.bgra.height);
+  const size_t quarter_stride = fc.bgra.stride / 4;
+  const size_t quarter_size = quarter_stride * static_cast<size_t>(height / 4);
+  std::unique_ptr<uint32_t[]> quarters(new uint32_t[3 * quarter_size + 1]());
+  uint32_t* quarter[3] = {quarters.get(), quarters.get() + quarter_size,
+                          quarters.get() + 2 * quarter_size};
+  auto halve = [&](const ImageCacheEntry& entry, uint32_t* dst) {
+    HalveImageRGBA(dst, static_cast<int>(quarter_stride), entry.half_bgra.data,
+                   static_cast<int>(entry.half_bgra.stride),
+                   static_cast<int>(entry.half_bgra.width),
+                   static_cast<int>(entry.half_bgra.height));
+  };
+  auto levels = [&](HBMLevelImages& li, const ImageCacheEntry& s, const uint32_t* sq,
+                    const ImageCacheEntry& t, const uint32_t* tq) {
+    li.level[0] = {s.bgra.data, t.bgra.data, width, height, static_cast<int32_t>(fc.bgra.stride)};
+    li.level[1] = {s.half_bgra.data, t.half_bgra.data, width >> 1, height >> 1,
+                   static_cast<int32_t>(fc.half_bgra.stride)};
+    li.level[2] = {sq, tq, width >> 2, height >> 2, static_cast<int32_t>(quarter_stride)};
+  };
+  halve(fc, quarter[0]);
+  halve(*frame_d, quarter[1]);
+  HBMLevelImages from_c, from_e;
+  levels(from_c, fc, quarter[0], *frame_d, quarter[1]);
+
+  // The cross-check frame, one step beyond c away from d.
+  const int64_t e = 2 * static_cast<int64_t>(c) - d;
+  ImageCacheEntryPtr frame_e = FetchFrame(cache, e);
+  if (frame_e && !SameLayout(fc, *frame_e)) frame_e = ImageCacheEntryPtr();
+  if (frame_e) {
+    halve(*frame_e, quarter[2]);
+    levels(from_e, *frame_e, quarter[2], *frame_d, quarter[1]);
+  }
+
+  std::vector<TrackFeatureItem> jobs;
+  jobs.reserve(2 * static_cast<size_t>(n));
+  for (const SharedPtr<FeaturePoint2D>& f : to_track) {
+    jobs.push_back({&from_c, {f->x, f->y, f->x, f->y}, -1});
+  }
+  std::vector<int> predecessor_job(n, -1);
+  if (frame_e) {
+    for (int i = 0; i < n; ++i) {
+      const FeaturePoint2D& f = *to_track[i];
+      const SharedPtr<FeatureCorrespondence>& link =
+          reverse ? f.GetSuccessor() : f.GetPredecessor();
+      if (!link) continue;
+      const SharedPtr<FeaturePoint2D>& p = reverse ? link->GetSecond() : link->GetFirst();
+      if (!p || FeatureImageFrameIndex(p->GetImage()) != e) continue;
+      predecessor_job[i] = static_cast<int>(jobs.size());
+      jobs.push_back({&from_e, {p->x, p->y, p->x, p->y}, -1});
+    }
+  }
+  WorkerPool::ParallelFor(nullptr, jobs.data(), sizeof(TrackFeatureItem),
+                          static_cast<int>(jobs.size()), &TrackFeatureJob, false);
+
+  int32_t made = 0;
+  for (int i = 0; i < n; ++i) {
+    double x = 0.0, y = 0.0;
+    const TrackFeatureItem* pred = predecessor_job[i] >= 0 ? &jobs[predecessor_job[i]] : nullptr;
+    if (!HBMCrossCheck(jobs[i], pred, &x, &y)) continue;
+    const SharedPtr<FeaturePoint2D>& old = to_track[i];
+    SharedPtr<FeaturePoint2D> fresh = SharedPtr<FeaturePoint2D>::Make(second_image_, x, y);
+    if (old->TestFlags(FP2D_FLAG_COVARIANCE)) {
+      const float* cv = old->GetCoVariance();
+      fresh->SetCoVariance(cv[0], cv[1], cv[2]);
+    }
+    second_image_->AddFPoint2D(fresh);
+    // Links run from the lower to the higher frame index.
+    SharedPtr<FeatureCorrespondence> link =
+        reverse ? SharedPtr<FeatureCorrespondence>::Make(fresh, old)
+                : SharedPtr<FeatureCorrespondence>::Make(old, fresh);
+    link->SetScore(1.0f);
+    link->SetFlags(FCORR_SUPPORT_TRUE);
+    if (reverse) {
+      old->SetPredecessor(link);
+      fresh->SetSuccessor(link);
+    } else {
+      old->SetSuccessor(link);
+      fresh->SetPredecessor(link);
+    }
+    if (tagged) {
+      // The tag and the user flags move on to the new end of the track.
+      fresh->SetFlags(old->GetFlags());
+      old->ClearFlags(FP2D_FLAG_TO_TRACK);
+    }
+    correspondences_.push_back(link);
+    ++made;
+  }
+  if (!tagged) lost_ = static_cast<uint32_t>(n - made);
+  *frames_ready = pyramid_ok;
+  return made;
 }

@@ -1,15 +1,32 @@
-// Hierarchical block matching of 2D features: the per-feature job that matches an
-// 8x8 block of the colour frames at quarter, half and full resolution and refines the
-// last match to sub-pixel accuracy.
+// FeatureCorrelatorHBM: the hierarchical block-matching alternative to the optical-flow
+// tracker. It keeps everything of FeatureCorrelatorOpticalFlow except the tracking: the
+// parameter block, the pyramids, the good-features selection and the replacement of lost
+// features. Tracking matches 8x8 blocks of the decoded colour frames of the image cache
+// at quarter, half and full resolution, refines the last match to sub-pixel accuracy and
+// cross-checks every feature that has a predecessor one frame beyond the first image by
+// tracking that predecessor too: both estimates must lie within one pixel, and their
+// midpoint is kept. No cost threshold applies.
+//
+// Tagged mode (mode bit 2) tracks only the features and anchors tagged with 0x20 and
+// leaves the automatic tracks and the second image's features as they are; the
+// correspondences of tagged passes accumulate until Reset, as in the optical-flow
+// correlator.
+//
+// Frames come from the image cache of the first image's owner: frames c (first image)
+// and d (second) are required, otherwise every feature is lost (level-2 log). The
+// cross-check frame e = 2c - d is skipped when it is before the first or beyond the last
+// frame, when it cannot be decoded, or when its size differs from frame c.
 //
 // Positions are in full-resolution pixel units (pixel i centred at i). A job reads only
 // its HBMLevelImages (shared, read-only while jobs run) and writes only its own item, so
-// jobs of one frame step run in parallel without locks.
+// the jobs of one frame step run on the worker pool without locks; features, links and
+// lists change only on the calling thread.
 #pragma once
 
 #include <cstdint>
 
 #include "features/block_match_kernels.h"
+#include "features/optical_flow_correlator.h"
 
 // One comparison (source frame -> target frame) at three resolutions: level 0 full size,
 // level 1 half size, level 2 quarter size. Width and height of level l are the full
@@ -38,3 +55,41 @@ struct TrackFeatureItem {
 // with a search of +-8, half level +-2, full level +-2 with up to 15 refinement steps;
 // a coarser failure ends the job. The item's result is that of the last level run.
 void TrackFeatureJob(void* context, void* item);
+
+// The cross-check of one feature: `own` is the feature's job, `predecessor` the job
+// built from its predecessor (null: none). Lost (false) when a job failed or the two
+// estimates are more than one pixel apart; otherwise (x, y) is the own estimate, or the
+// midpoint of both.
+bool HBMCrossCheck(const TrackFeatureItem& own, const TrackFeatureItem* predecessor, double* x,
+                   double* y);
+
+class FeatureCorrelatorHBM : public FeatureCorrelatorOpticalFlow {
+ public:
+  // The optical-flow correlator with its defaults.
+  FeatureCorrelatorHBM() = default;
+  ~FeatureCorrelatorHBM() override = default;
+
+  // Also clears this correlator's step and lost counts.
+  void Reset() override;
+  // Starts the interval clock; tagged mode: tracks the tagged features and returns the
+  // number of correspondences made. Otherwise TrackFeatures, then FindNewFeatures when
+  // the frames were available, prints the interval ("FeatureCorrelatorHBM::Compute") and
+  // returns the number of entries of the correspondence list.
+  int32_t Compute() override;
+  // Tracks every feature of the first image into the second (replacing the second
+  // image's automatic features); returns the number of correspondences made, 0 when an
+  // image is missing.
+  int32_t TrackFeatures();
+
+  // Features lost by the last automatic call, and lost / (lost + correspondences).
+  uint32_t GetLostCount() const override { return lost_; }
+  double GetLostRatio() const override;
+
+ private:
+  // The frame step shared by both modes; *frames_ready tells whether frames c and d
+  // were delivered (and the second image's pyramid was built).
+  int32_t Track(bool tagged, bool* frames_ready);
+
+  int32_t step_ = 0;   // calls since Reset; 0: the next call starts a new sequence
+  uint32_t lost_ = 0;  // features lost by the last automatic call
+};

@@ -2,8 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <string>
 #include <vector>
+
+#include "features/feature_image.h"
+#include "foundation/feature_flags.h"
+#include "image/image_cache.h"
 
 namespace {
 
@@ -56,8 +66,8 @@ TEST(TrackFeatureJobTest, RecoversKnownTranslations) {
   struct Shift {
     double dx, dy, tol;
   };
-  // The refinement stops once a step is below about 3e-4 px, which leaves a few
-  // thousandths of a pixel even where the images match exactly.
+  // Integer shifts: the blocks match exactly, and the 1/32-level fixed-point
+  // samples hold the refined position to a few thousandths of a pixel.
   const Shift shifts[] = {
       {0, 0, 0.01}, {5, -3, 0.01}, {-9, 7, 0.01}, {2.4, 1.7, 0.05}, {-6.3, -4.8, 0.05}};
   for (const Shift& s : shifts) {
@@ -95,6 +105,250 @@ TEST(TrackFeatureJobTest, FeaturesNearTheBorderAreLostAtTheQuarterLevel) {
     TrackFeatureJob(nullptr, &item);
     EXPECT_EQ(item.result >= 0, c.tracked) << c.x << "," << c.y << " result " << item.result;
   }
+}
+
+TEST(HBMCrossCheckTest, Table) {
+  auto item = [](double x, double y, int result) {
+    TrackFeatureItem it;
+    it.position = {0, 0, x, y};
+    it.result = result;
+    return it;
+  };
+  struct Case {
+    TrackFeatureItem own;
+    bool has_pred;
+    TrackFeatureItem pred;
+    bool kept;
+    double x, y;
+  };
+  const Case cases[] = {
+      {item(10, 20, 0), false, {}, true, 10, 20},
+      {item(10, 20, -2), false, {}, false, 0, 0},
+      {item(10, 20, 0), true, item(11, 20, 0), true, 10.5, 20},  // exactly one pixel
+      {item(10, 20, 0), true, item(10.4, 20.6, 0), true, 10.2, 20.3},
+      {item(10, 20, 0), true, item(10.8, 20.7, 0), false, 0, 0},  // 1.13 px
+      {item(10, 20, 0), true, item(10, 20, -3), false, 0, 0},
+      {item(10, 20, -1), true, item(10, 20, 0), false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    double x = 0, y = 0;
+    const bool kept = HBMCrossCheck(c.own, c.has_pred ? &c.pred : nullptr, &x, &y);
+    EXPECT_EQ(kept, c.kept) << c.own.position.target_x << " vs " << c.pred.position.target_x;
+    if (kept) {
+      EXPECT_DOUBLE_EQ(x, c.x);
+      EXPECT_DOUBLE_EQ(y, c.y);
+    }
+  }
+}
+
+class CacheOwner : public FeatureImageOwner {
+ public:
+  ImageCache* GetImageCache() override { return &cache; }
+  ImageCache cache;
+};
+
+using FeaturePtr = SharedPtr<FeaturePoint2D>;
+
+// Colour frames of the texture moving by (dx, dy) per frame, as PPM files read
+// through an image cache, with their feature images.
+class Sequence {
+ public:
+  static constexpr int kW = 192, kH = 160;
+  Sequence(int frames, double dx, double dy) {
+    PackedStringListPtr list;
+    list.Allocate();
+    for (int k = 0; k < frames; ++k) {
+      const std::string path = testing::TempDir() + "kx_hbm_" + std::to_string(getpid()) + "_" +
+                               std::to_string(counter_++) + ".ppm";
+      const std::vector<uint32_t> px = Texture(kW, kH, k * dx, k * dy);
+      std::ofstream out(path, std::ios::binary);
+      out << "P6\n" << kW << " " << kH << "\n255\n";
+      for (uint32_t p : px) {
+        out.put(char((p >> 16) & 0xFF));
+        out.put(char((p >> 8) & 0xFF));
+        out.put(char(p & 0xFF));
+      }
+      out.close();
+      paths_.push_back(path);
+      list->Append(path.c_str(), 0);
+    }
+    EXPECT_EQ(owner_.cache.SetImageList(list, -1, -1), 0);
+    for (int k = 0; k < frames; ++k) {
+      images_.push_back(SharedPtr<FeatureImage>::Make(&owner_));
+      FeatureImage& image = *images_.back();
+      image.SetImageIndex(k);
+      image.Set(image.GetC(), image.GetA(), image.GetH(), image.GetV(), kW, kH, 0.0,
+                image.GetPixelSizeX(), image.GetPixelSizeY(), 0.0, 0, image.GetDistortionModel());
+    }
+  }
+  ~Sequence() {
+    for (auto& image : images_) {
+      image->ClearFPoints2D();
+      image->ClearAnchors();
+    }
+    for (const auto& path : paths_) std::remove(path.c_str());
+  }
+  FeatureImage* operator[](int k) { return images_[k].Get(); }
+
+ private:
+  CacheOwner owner_;
+  std::vector<SharedPtr<FeatureImage>> images_;
+  std::vector<std::string> paths_;
+  static inline int counter_ = 0;
+};
+
+FeaturePtr AddFeature(FeatureImage* image, double x, double y, uint32_t flags = 0) {
+  FeaturePtr f = FeaturePtr::Make(image, x, y);
+  f->AssignFlags(flags);
+  image->AddFPoint2D(f);
+  return f;
+}
+
+FeatureCorrelatorOpticalFlow::Parameter SmallParameters() {
+  FeatureCorrelatorOpticalFlow::Parameter p;
+  p.m_corner_count = 40;
+  p.m_min_dist = 10;
+  return p;
+}
+
+// Every correspondence of the last step moves its feature by the frame shift.
+void ExpectShift(const FeatureCorrelator& c, double dx, double dy, bool reverse = false) {
+  for (const auto& link : c.GetCorrespondences()) {
+    const FeaturePoint2D& a = *link->GetFirst();
+    const FeaturePoint2D& b = *link->GetSecond();
+    EXPECT_EQ(link->GetScore(), 1.0f);
+    EXPECT_EQ(link->GetFlags(), FCORR_SUPPORT_TRUE);
+    EXPECT_EQ(a.GetSuccessor(), link);
+    EXPECT_EQ(b.GetPredecessor(), link);
+    EXPECT_NEAR(b.x - a.x, dx, 0.05) << (reverse ? "reverse " : "") << a.x << "," << a.y;
+    EXPECT_NEAR(b.y - a.y, dy, 0.05) << (reverse ? "reverse " : "") << a.x << "," << a.y;
+  }
+}
+
+TEST(FeatureCorrelatorHBMTest, TracksShiftedFramesWithCrossCheck) {
+  Sequence seq(3, 2.6, -1.7);
+  FeatureCorrelatorHBM hbm;
+  hbm.SetParameter(SmallParameters());
+  // A user feature with a covariance is tracked too, and near the border a
+  // feature is lost at the quarter level.
+  FeaturePtr user = AddFeature(seq[0], 90.0, 70.0, FP2D_FLAG_MANUAL);
+  user->SetCoVariance(2.0f, 0.5f, 3.0f);
+  FeaturePtr edge = AddFeature(seq[0], 12.0, 80.0);
+  hbm.SetFeatureImages(seq[0], seq[1]);
+  const int32_t n = hbm.Compute();
+  const size_t tracked = seq[0]->GetFPoints2D().size();
+  EXPECT_GT(tracked, 10u);
+  EXPECT_EQ(n, hbm.GetCorrespondenceCount());
+  EXPECT_EQ(size_t(n) + hbm.GetLostCount(), tracked);
+  EXPECT_GE(hbm.GetLostCount(), 1u);
+  EXPECT_DOUBLE_EQ(hbm.GetLostRatio(), double(hbm.GetLostCount()) / tracked);
+  ExpectShift(hbm, 2.6, -1.7);
+  EXPECT_FALSE(edge->GetSuccessor());
+  ASSERT_TRUE(user->GetSuccessor());
+  const FeaturePoint2D& next = *user->GetSuccessor()->GetSecond();
+  EXPECT_EQ(next.GetImage(), seq[1]);
+  EXPECT_TRUE(next.TestFlags(FP2D_FLAG_COVARIANCE));
+  EXPECT_EQ(next.GetCoVariance()[1], 0.5f);
+  EXPECT_FALSE(next.TestFlags(FP2D_FLAG_MANUAL));
+
+  // Second step: frame 0 holds the predecessors. Displace half of them by 3
+  // pixels: their features fail the cross-check, the others stay tracked.
+  std::vector<const FeaturePoint2D*> displaced;
+  int k = 0;
+  for (const auto& f : seq[1]->GetFPoints2D()) {
+    if (!f->GetPredecessor() || k++ % 2) continue;
+    FeaturePoint2D& p = *f->GetPredecessor()->GetFirst();
+    p.x += 3.0;
+    displaced.push_back(f.Get());
+  }
+  ASSERT_FALSE(displaced.empty());
+  const size_t before = seq[1]->GetFPoints2D().size();
+  hbm.SetFeatureImages(seq[1], seq[2]);
+  const int32_t m = hbm.Compute();
+  EXPECT_EQ(size_t(m) + hbm.GetLostCount(), before);
+  ExpectShift(hbm, 2.6, -1.7);
+  for (const auto& f : seq[1]->GetFPoints2D()) {
+    const bool was_displaced =
+        std::find(displaced.begin(), displaced.end(), f.Get()) != displaced.end();
+    if (was_displaced) {
+      EXPECT_FALSE(f->GetSuccessor()) << f->x << "," << f->y;
+    } else if (f->GetPredecessor() && f->x > 30 && f->x < 160 && f->y > 30 && f->y < 130) {
+      EXPECT_TRUE(f->GetSuccessor()) << f->x << "," << f->y;
+    }
+  }
+}
+
+TEST(FeatureCorrelatorHBMTest, ReverseFromTheLastFrameSkipsTheCrossCheck) {
+  Sequence seq(3, -2.0, 1.5);
+  FeatureCorrelatorHBM hbm;
+  hbm.SetParameter(SmallParameters());
+  hbm.SetFlags(FeatureCorrelator::kModeReverse);
+  AddFeature(seq[2], 80.0, 70.0);
+  // A predecessor link toward frame 3, which does not exist.
+  hbm.SetFeatureImages(seq[2], seq[1]);
+  const int32_t n = hbm.Compute();
+  EXPECT_GT(n, 0);
+  for (const auto& link : hbm.GetCorrespondences()) {
+    // Links run from the lower frame (the new feature) to the higher one.
+    EXPECT_EQ(link->GetFirst()->GetImage(), seq[1]);
+    EXPECT_EQ(link->GetSecond()->GetImage(), seq[2]);
+  }
+  ExpectShift(hbm, -2.0, 1.5, true);
+}
+
+TEST(FeatureCorrelatorHBMTest, MissingFramesAndEmptyImages) {
+  Sequence seq(2, 1.0, 1.0);
+  FeatureCorrelatorHBM hbm;
+  hbm.SetParameter(SmallParameters());
+  EXPECT_EQ(hbm.Compute(), 0);  // no images
+  // Frame 5 is beyond the sequence: every feature is lost, nothing is made.
+  FeatureImage beyond;
+  beyond.SetImageIndex(5);
+  AddFeature(seq[0], 80.0, 70.0);
+  hbm.SetFeatureImages(seq[0], &beyond);
+  EXPECT_EQ(hbm.TrackFeatures(), 0);
+  EXPECT_GE(seq[0]->GetFPoints2D().size(), 2u);  // the first call's selection added some
+  EXPECT_EQ(hbm.GetLostCount(), seq[0]->GetFPoints2D().size());
+  EXPECT_EQ(hbm.GetCorrespondenceCount(), 0);
+  EXPECT_TRUE(beyond.GetFPoints2D().empty());
+  // The first call after Reset fills an empty first image; later, a first image
+  // without features makes no jobs, no correspondences and loses nothing.
+  hbm.Reset();
+  seq[0]->ClearFPoints2D();
+  hbm.SetFeatureImages(seq[0], seq[1]);
+  EXPECT_GT(hbm.TrackFeatures(), 0);
+  seq[0]->ClearFPoints2D();
+  EXPECT_EQ(hbm.TrackFeatures(), 0);
+  EXPECT_EQ(hbm.GetLostCount(), 0u);
+  EXPECT_EQ(hbm.GetCorrespondenceCount(), 0);
+}
+
+TEST(FeatureCorrelatorHBMTest, TaggedPassKeepsTheAutomaticTracks) {
+  Sequence seq(2, 1.5, 2.0);
+  FeatureCorrelatorHBM hbm;
+  hbm.SetParameter(SmallParameters());
+  FeaturePtr a = AddFeature(seq[0], 80.0, 70.0);
+  FeaturePtr b = AddFeature(seq[0], 110.0, 90.0);
+  hbm.SetFeatureImages(seq[0], seq[1]);
+  ASSERT_GT(hbm.Compute(), 0);
+  ASSERT_TRUE(a->GetSuccessor());
+  ASSERT_TRUE(b->GetSuccessor());
+  const auto b_link = b->GetSuccessor();
+  const size_t second_count = seq[1]->GetFPoints2D().size();
+
+  hbm.Reset();
+  hbm.SetFlags(FeatureCorrelator::kModeTagged);
+  a->SetFlags(FP2D_FLAG_TO_TRACK | FP2D_FLAG_MANUAL);
+  hbm.SetFeatureImages(seq[0], seq[1]);
+  EXPECT_EQ(hbm.Compute(), 1);
+  EXPECT_EQ(hbm.GetCorrespondenceCount(), 1);
+  EXPECT_EQ(seq[1]->GetFPoints2D().size(), second_count + 1);
+  EXPECT_EQ(b->GetSuccessor(), b_link);
+  const FeaturePoint2D& next = *a->GetSuccessor()->GetSecond();
+  EXPECT_TRUE(next.TestFlags(FP2D_FLAG_TO_TRACK | FP2D_FLAG_MANUAL));
+  EXPECT_FALSE(a->TestFlags(FP2D_FLAG_TO_TRACK));
+  EXPECT_NEAR(next.x, 81.5, 0.05);
+  EXPECT_NEAR(next.y, 72.0, 0.05);
 }
 
 }  // namespace

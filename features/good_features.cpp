@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "foundation/notify.h"
 
 GoodFeaturesDetector::GoodFeaturesDetector() {
@@ -60,6 +64,30 @@ void SortByDecreasingScore(std::vector<GoodFeaturesDetector::ScoredIndex>* pairs
     float score;
     std::memcpy(&score, &bits, sizeof score);
     (*pairs)[i] = {score, static_cast<int32_t>(static_cast<uint32_t>(a[i]))};
+  }
+}
+
+// e[i] = gxx + gyy - sqrt((gxx - gyy)² + 4 gxy²) (twice the smaller eigenvalue) of the
+// sums rounded to float, for a whole row. The vector path gives the scalar results
+// (same operations in the same order, exactly rounded square roots).
+void SmallerEigenvalues(const double* sxx, const double* sxy, const double* syy, double* e,
+                        int32_t n) {
+  int32_t i = 0;
+#if defined(__SSE2__)
+  const __m128d four = _mm_set1_pd(4.0);
+  for (; i + 2 <= n; i += 2) {
+    const __m128d gxx = _mm_cvtps_pd(_mm_cvtpd_ps(_mm_loadu_pd(sxx + i)));
+    const __m128d gxy = _mm_cvtps_pd(_mm_cvtpd_ps(_mm_loadu_pd(sxy + i)));
+    const __m128d gyy = _mm_cvtps_pd(_mm_cvtpd_ps(_mm_loadu_pd(syy + i)));
+    const __m128d diff = _mm_sub_pd(gxx, gyy);
+    const __m128d d = _mm_add_pd(_mm_mul_pd(diff, diff), _mm_mul_pd(_mm_mul_pd(four, gxy), gxy));
+    _mm_storeu_pd(e + i, _mm_sub_pd(_mm_add_pd(gxx, gyy), _mm_sqrt_pd(d)));
+  }
+#endif
+  for (; i < n; ++i) {
+    const double gxx = static_cast<float>(sxx[i]), gxy = static_cast<float>(sxy[i]),
+                 gyy = static_cast<float>(syy[i]);
+    e[i] = gxx + gyy - std::sqrt((gxx - gyy) * (gxx - gyy) + 4.0 * gxy * gxy);
   }
 }
 
@@ -136,26 +164,35 @@ void GoodFeaturesDetector::Work() {
         leave_row(k);
         enter_row(y + hh, k);
       }
-      for (int q = 0; q < nq; ++q) {
-        const double* col = cs + q * nc;
-        double* out = row_sums_.data() + static_cast<size_t>(q) * nx;
-        double sum = 0.0;
-        for (int32_t c = 0; c < window; ++c) sum += col[c];
-        out[0] = sum;
+      // The quantities' running sums side by side: independent chains.
+      double sum[7] = {0, 0, 0, 0, 0, 0, 0};
+      for (int q = 0; q < nq; ++q)
+        for (int32_t c = 0; c < window; ++c) sum[q] += cs[q * nc + c];
+      double* out = row_sums_.data();
+      for (int q = 0; q < nq; ++q) out[static_cast<size_t>(q) * nx] = sum[q];
+      if (nq == 3) {
+        const double *a = cs, *b = cs + nc, *c = cs + 2 * nc;
+        double s0 = sum[0], s1 = sum[1], s2 = sum[2];
         for (int32_t i = 1; i < nx; ++i) {
-          sum += col[i + window - 1] - col[i - 1];
-          out[i] = sum;
+          s0 += a[i + window - 1] - a[i - 1];
+          s1 += b[i + window - 1] - b[i - 1];
+          s2 += c[i + window - 1] - c[i - 1];
+          out[i] = s0;
+          out[nx + i] = s1;
+          out[2 * static_cast<size_t>(nx) + i] = s2;
         }
+      } else {
+        for (int32_t i = 1; i < nx; ++i)
+          for (int q = 0; q < nq; ++q) {
+            const double* col = cs + q * nc;
+            sum[q] += col[i + window - 1] - col[i - 1];
+            out[static_cast<size_t>(q) * nx + i] = sum[q];
+          }
       }
       const double* sxx = row_sums_.data();
       const double* sxy = sxx + nx;
       const double* syy = sxy + nx;
-      // Twice the smaller eigenvalue of the float sums, for the whole row at once.
-      for (int32_t i = 0; i < nx; ++i) {
-        const double gxx = static_cast<float>(sxx[i]), gxy = static_cast<float>(sxy[i]),
-                     gyy = static_cast<float>(syy[i]);
-        e_[i] = gxx + gyy - std::sqrt((gxx - gyy) * (gxx - gyy) + 4.0 * gxy * gxy);
-      }
+      SmallerEigenvalues(sxx, sxy, syy, e_.data(), nx);
       const bool* mask_row = mask_.data + static_cast<size_t>(y) * mask_.stride + xs;
       for (int32_t i = 0; i < nx; ++i) {
         const double gxx = static_cast<float>(sxx[i]), gxy = static_cast<float>(sxy[i]),

@@ -5,23 +5,11 @@
 #include <string>
 
 #include "foundation/notify.h"
+#include "testing/log_capture.h"
 
 namespace {
 
-class LogCapture : public NotifyOutputFunction {
- public:
-  LogCapture() {
-    NotifyContext::SetOutputFunction(nullptr);
-    Notify(0, "capture %p", static_cast<void*>(this));  // breaks any repeat run
-    NotifyContext::SetOutputFunction(this);
-  }
-  ~LogCapture() override { NotifyContext::SetOutputFunction(&NotifyContext::Instance()); }
-  void Output(const SharedPtr<NotifyMessage>& message) override {
-    text += message->text;
-    text += '\n';
-  }
-  std::string text;
-};
+using kxtest::LogCapture;
 
 void ExpectSizes(ImagePyramid& p, std::initializer_list<std::pair<uint32_t, uint32_t>> sizes) {
   ASSERT_EQ(p.NumberOfLevels(), static_cast<int>(sizes.size()));

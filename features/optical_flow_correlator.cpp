@@ -199,10 +199,10 @@ void FeatureCorrelatorOpticalFlow::MarkMinDistance(int32_t x, int32_t y) {
   ::MarkMinDistance(mask_.Plane(0), x, y, parameter_.m_min_dist);
 }
 
-void FeatureCorrelatorOpticalFlow::SetupCornerDetectors(int b) {
+bool FeatureCorrelatorOpticalFlow::SetupCornerDetectors(int b) {
   if (b < 0 || b > 1) {
     Notify(1, "FeatureCorrelatorOpticalFlow::SetupCornerDetectors: bad pyramid index %d", b);
-    return;
+    return false;
   }
   FeatureImage* image = b == 0 ? GetFirstImage() : GetSecondImage();
   if (image == nullptr) {
@@ -210,14 +210,14 @@ void FeatureCorrelatorOpticalFlow::SetupCornerDetectors(int b) {
            "FeatureCorrelatorOpticalFlow::SetupCornerDetectors: feature image of pyramid %d not "
            "set.",
            b);
-    return;
+    return false;
   }
   const int32_t width = static_cast<int32_t>(image->GetWidth());
   const int32_t height = static_cast<int32_t>(image->GetHeight());
   if (width == 0 || height == 0) {
     Notify(2, "FeatureCorrelatorOpticalFlow::SetupCornerDetectors: bad image size (%dx%d)", width,
            height);
-    return;
+    return false;
   }
   const int64_t t = static_cast<int64_t>(detectors_.size());
   for (int64_t k = 0; k < t; ++k) {
@@ -227,6 +227,7 @@ void FeatureCorrelatorOpticalFlow::SetupCornerDetectors(int b) {
     detectors_[k]->SetBand(0, width, static_cast<int32_t>(k * height / t),
                            static_cast<int32_t>((k + 1) * height / t) - 1);
   }
+  return true;
 }
 
 int FeatureCorrelatorOpticalFlow::SelectGoodFeatures(int b, bool replace) {
@@ -279,7 +280,8 @@ int FeatureCorrelatorOpticalFlow::SelectGoodFeatures(int b, bool replace) {
       MarkMinDistance(static_cast<int32_t>(feature->x + 0.5),
                       static_cast<int32_t>(feature->y + 0.5));
 
-  SetupCornerDetectors(b);
+  // Detectors that were not given this image's data must not run.
+  if (!SetupCornerDetectors(b)) return 0;
   std::vector<js::Job*> jobs;
   for (auto& detector : detectors_) jobs.push_back(detector.get());
   RunJobs(jobs);
@@ -366,7 +368,7 @@ int32_t FeatureCorrelatorOpticalFlow::Compute() {
   return static_cast<int32_t>(GetCorrespondences().size());
 }
 
-bool FeatureCorrelatorOpticalFlow::PreparePyramids(bool tagged, const char* method) {
+bool FeatureCorrelatorOpticalFlow::PreparePyramids(bool tagged) {
   FeatureImage* first = GetFirstImage();
   FeatureImage* second = GetSecondImage();
   const int previous = step_++;
@@ -389,12 +391,20 @@ bool FeatureCorrelatorOpticalFlow::PreparePyramids(bool tagged, const char* meth
     return false;
   if (!ComputePyramid(second, 1)) return false;
   if (intensity_[0]->GetImageIndex() != first->GetImageIndex() ||
-      intensity_[1]->GetImageIndex() != second->GetImageIndex())
-    Notify(2, "%s: pyramid and %simage index mismatch %ld (%ld) or %ld (%ld)", method,
-           tagged ? "" : "(", static_cast<long>(intensity_[0]->GetImageIndex()),
-           static_cast<long>(first->GetImageIndex()),
-           static_cast<long>(intensity_[1]->GetImageIndex()),
-           static_cast<long>(second->GetImageIndex()));
+      intensity_[1]->GetImageIndex() != second->GetImageIndex()) {
+    const long p0 = intensity_[0]->GetImageIndex(), i0 = first->GetImageIndex();
+    const long p1 = intensity_[1]->GetImageIndex(), i1 = second->GetImageIndex();
+    if (tagged)
+      Notify(2,
+             "FeatureCorrelatorOpticalFlow::TrackTaggedFeatures: pyramid and image index mismatch "
+             "%ld (%ld) or %ld (%ld)",
+             p0, i0, p1, i1);
+    else
+      Notify(2,
+             "FeatureCorrelatorOpticalFlow::TrackFeatures: pyramid and (image) index mismatch %ld "
+             "(%ld) or %ld (%ld)",
+             p0, i0, p1, i1);
+  }
   if (!intensity_[0]->HasSameSize(*intensity_[1])) {
     if (tagged)
       Notify(2, "FeatureCorrelatorOpticalFlow::TrackTaggedFeatures: have different sizes");
@@ -494,7 +504,7 @@ int FeatureCorrelatorOpticalFlow::TrackFeatures() {
          "FeatureCorrelatorOpticalFlow::TrackFeatures: images %d, %d, current step=%d, "
          "direction=%s",
          first->GetImageIndex(), second->GetImageIndex(), step_, reverse ? "reverse" : "forward");
-  if (!PreparePyramids(false, "FeatureCorrelatorOpticalFlow::TrackFeatures")) return 0;
+  if (!PreparePyramids(false)) return 0;
 
   to_track_.clear();
   for (const auto& feature : first->GetFPoints2D())
@@ -559,7 +569,7 @@ int FeatureCorrelatorOpticalFlow::TrackTaggedFeatures() {
   const bool reverse = (GetFlags() & kModeReverse) != 0;
   Notify(5, "FeatureCorrelatorOpticalFlow::TrackTaggedFeatures: current step=%d, direction=%s",
          step_, reverse ? "reverse" : "forward");
-  if (!PreparePyramids(true, "FeatureCorrelatorOpticalFlow::TrackTaggedFeatures")) return 0;
+  if (!PreparePyramids(true)) return 0;
 
   to_track_.clear();
   for (const auto* list : {&first->GetFPoints2D(), &first->GetAnchors()})

@@ -85,8 +85,9 @@ class FeatureCorrelatorOpticalFlow : public FeatureCorrelator {
   // second); replace removes its automatic features first. Returns the image's
   // feature count afterwards, 0 on failure.
   int SelectGoodFeatures(int b, bool replace);
-  // Hands each corner detector its data and band for buffer b.
-  void SetupCornerDetectors(int b);
+  // Hands each corner detector its data and band for buffer b; false (logged) when
+  // the image of b is missing or has no size.
+  bool SetupCornerDetectors(int b);
   // Marks the minimum-distance square around (x, y) in the occupancy mask.
   void MarkMinDistance(int32_t x, int32_t y);
 
@@ -111,7 +112,7 @@ class FeatureCorrelatorOpticalFlow : public FeatureCorrelator {
   // other on the calling thread.
   void RunJobs(const std::vector<js::Job*>& jobs);
   // The shared part of both tracking modes up to the tracker run; false: stop with 0.
-  bool PreparePyramids(bool tagged, const char* method);
+  bool PreparePyramids(bool tagged);
   int RunTrackers();
   TrackerPyramids Views(int b) const;
   static bool IsMasked(const TrackingMaskList* masks, int32_t frame, double x, double y);

@@ -13,6 +13,7 @@
 #include "features/tracking_masks.h"
 #include "foundation/feature_flags.h"
 #include "foundation/project_bytes_for_test.h"
+#include "foundation/worker_pool.h"
 #include "image/image_cache.h"
 #include "image/packed_string_list.h"
 
@@ -377,11 +378,65 @@ TEST(OpticalFlowCorrelatorTest, PreviewAndMissingImages) {
   c.SetFeatureImages(seq[0], nullptr);
   EXPECT_EQ(c.Compute(), 0);
   EXPECT_TRUE(log.Has("no images set !")) << log.text;
+  // A camera without size: no detector runs.
+  FeatureImage* image = seq[0];
+  image->Set(image->GetC(), image->GetA(), image->GetH(), image->GetV(), 0, 0, 0.0,
+             image->GetPixelSizeX(), image->GetPixelSizeY(), 0.0, 0, image->GetDistortionModel());
+  EXPECT_EQ(c.PreviewFeatures(image), 0);
+  EXPECT_TRUE(log.Has("bad image size (0x0)")) << log.text;
   // A frame the cache cannot deliver ends the step with 0.
   FeatureImage lost(seq.owner());
   lost.SetImageIndex(5);
   c.SetFeatureImages(seq[0], &lost);
   EXPECT_EQ(c.Compute(), 0);
+}
+
+TEST(OpticalFlowCorrelatorTest, StaleFirstPyramidIsRebuilt) {
+  Sequence seq(4, 1.7, -0.9);
+  FeatureCorrelatorOpticalFlow c;
+  c.SetParameter(SmallParameters());
+  c.SetFeatureImages(seq[0], seq[1]);
+  ASSERT_GT(c.Compute(), 30);
+  // Not the continuation of the last step: buffer 0 must be built from frame 2.
+  for (int k = 0; k < 30; ++k) AddFeature(seq[2], 40 + 4 * k, 50 + (k % 5) * 10, 0);
+  c.SetFeatureImages(seq[2], seq[3]);
+  ASSERT_GT(c.Compute(), 20);
+  EXPECT_EQ(c.GetIntensityPyramid(0)->GetImageIndex(), 2);
+  for (const auto& link : c.GetCorrespondences()) {
+    EXPECT_NEAR(link->GetSecond()->x - link->GetFirst()->x, 1.7, 0.1);
+    EXPECT_NEAR(link->GetSecond()->y - link->GetFirst()->y, -0.9, 0.1);
+  }
+}
+
+TEST(OpticalFlowCorrelatorTest, PoolRunMatchesTheSerialRun) {
+  // The features dealt out to several trackers come back to the right old features.
+  std::vector<std::vector<double>> runs;
+  for (int pooled = 0; pooled < 2; ++pooled) {
+    Sequence seq(2, 0.8, 1.3);
+    FeatureCorrelatorOpticalFlow c;
+    c.SetParameter(SmallParameters());
+    if (pooled) {
+      WorkerPool::SetNumberOfThreads(3);
+      c.SetSharedBuffer(SharedPtr<SharedWorkBuffer>::Make(2));  // smaller than the job count
+    }
+    c.SetFeatureImages(seq[0], seq[1]);
+    c.Compute();
+    if (pooled) {
+      EXPECT_EQ(c.TrackerCount(), 3u);
+      EXPECT_EQ(c.CornerDetectorCount(), 3u);
+      EXPECT_EQ(c.GetSharedBuffer()->count, 0);
+      WorkerPool::SetNumberOfThreads(1);
+    }
+    std::vector<double> positions;
+    for (const auto& link : c.GetCorrespondences())
+      for (const FeaturePoint2D* f : {link->GetFirst().Get(), link->GetSecond().Get()}) {
+        positions.push_back(f->x);
+        positions.push_back(f->y);
+      }
+    runs.push_back(positions);
+  }
+  ASSERT_GT(runs[0].size(), 100u);
+  EXPECT_EQ(runs[0], runs[1]);
 }
 
 }  // namespace

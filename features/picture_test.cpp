@@ -8,22 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "testing/log_capture.h"
+
 namespace {
 
-class LogCapture : public NotifyOutputFunction {
- public:
-  LogCapture() {
-    NotifyContext::SetOutputFunction(nullptr);
-    Notify(0, "capture %p", static_cast<void*>(this));  // breaks any repeat run
-    NotifyContext::SetOutputFunction(this);
-  }
-  ~LogCapture() override { NotifyContext::SetOutputFunction(&NotifyContext::Instance()); }
-  void Output(const SharedPtr<NotifyMessage>& message) override {
-    text += message->text;
-    text += '\n';
-  }
-  std::string text;
-};
+using kxtest::LogCapture;
 
 template <typename T>
 void ExpectLayout(uint32_t w, uint32_t h, uint32_t b, uint32_t row, uint32_t band) {

@@ -82,13 +82,19 @@ void ComputeTrackerPyramids(const ArrayMap<unsigned char>& luminance, uint32_t l
                             const FilterKernel& gradient, ImagePyramid* intensity,
                             ImagePyramid* gradient_x, ImagePyramid* gradient_y) {
   intensity->AllocLevels(luminance.width, luminance.height, levels, subsampling, subsampling);
+  gradient_x->AllocLevels(luminance.width, luminance.height, levels, subsampling, subsampling);
+  gradient_y->AllocLevels(luminance.width, luminance.height, levels, subsampling, subsampling);
   const ArrayMap<float>& level0 = intensity->GetCPicture(0)->Plane(0);
-  for (uint32_t y = 0; y < level0.height; ++y) {
+  const bool smooth = !(smoothing.Size() == 1 && smoothing[0] == 1.0f);
+  // With the low pass, the raw values go to x-gradient level 0 (written last) and are
+  // filtered from there into level 0: no in-place pass.
+  const ArrayMap<float>& raw = smooth ? gradient_x->GetCPicture(0)->Plane(0) : level0;
+  for (uint32_t y = 0; y < raw.height; ++y) {
     const unsigned char* in = luminance.data + static_cast<size_t>(y) * luminance.stride;
-    float* out = level0.data + static_cast<size_t>(y) * level0.stride;
-    for (uint32_t x = 0; x < level0.width; ++x) out[x] = in[x];
+    float* out = raw.data + static_cast<size_t>(y) * raw.stride;
+    for (uint32_t x = 0; x < raw.width; ++x) out[x] = in[x];
   }
-  if (smoothing.Size() == 1 && smoothing[0] == 1.0f) {
+  if (!smooth) {
     Notify(5, "FeatureCorrelatorOpticalFlow::ComputePyramid: skip low pass");
   } else {
     Notify(5,
@@ -96,12 +102,10 @@ void ComputeTrackerPyramids(const ArrayMap<unsigned char>& luminance, uint32_t l
            "size %d",
            static_cast<double>(smoothing.Sigma()), static_cast<int>(smoothing.Size()));
     SeparableConvolutionBatch batch;
-    batch.Add(SeparableConvolution(level0, level0, 0, 0, smoothing, smoothing, 1, 1));
+    batch.Add(SeparableConvolution(level0, raw, 0, 0, smoothing, smoothing, 1, 1));
     batch.Execute();
   }
   intensity->ComputeLevels();
-  gradient_x->AllocLevels(level0.width, level0.height, levels, subsampling, subsampling);
-  gradient_y->AllocLevels(level0.width, level0.height, levels, subsampling, subsampling);
   SeparableConvolutionBatch batch;
   for (int l = 0; l < intensity->NumberOfLevels(); ++l) {
     const ArrayMap<float>& source = intensity->GetCPicture(l)->Plane(0);
@@ -143,6 +147,11 @@ void PyramidTracker::Setup(const TrackerPyramids& first, const TrackerPyramids& 
   hh_ = h_ / 2;
   window_.Resize(parameter_.m_window_width, parameter_.m_window_height);
   second_window_.Resize(parameter_.m_window_width, parameter_.m_window_height);
+  // Sampling writes only the window's columns: the row padding stays 0 for the sums.
+  std::fill(window_.Data(), window_.Data() + size_t{3} * window_.Stride() * window_.Height(), 0.0f);
+  std::fill(second_window_.Data(),
+            second_window_.Data() + size_t{3} * second_window_.Stride() * second_window_.Height(),
+            0.0f);
   cached_x_ = cached_y_ = -1e10f;
   cached_level_ = -1;
 }
@@ -172,7 +181,10 @@ bool PyramidTracker::ComputeStep(float x1, float y1, float x2, float y2, int lev
   SampleWindow(second_.intensity[level], x2, y2, w_, h_, second_window_.Plane(0).data, stride);
   SampleWindow(second_.gradient_x[level], x2, y2, w_, h_, second_window_.Plane(1).data, stride);
   SampleWindow(second_.gradient_y[level], x2, y2, w_, h_, second_window_.Plane(2).data, stride);
-  float gxx = 0.0f, gxy = 0.0f, gyy = 0.0f, ex = 0.0f, ey = 0.0f;
+  // Four lanes of partial sums over rows padded to a multiple of 4 (the padding is 0
+  // in both windows), added up at the end.
+  float axx[4] = {}, axy[4] = {}, ayy[4] = {}, aex[4] = {}, aey[4] = {};
+  const int padded = (w_ + 3) & ~3;
   for (int j = 0; j < h_; ++j) {
     const size_t row = static_cast<size_t>(j) * stride;
     const float* i1 = window_.Plane(0).data + row;
@@ -181,17 +193,21 @@ bool PyramidTracker::ComputeStep(float x1, float y1, float x2, float y2, int lev
     const float* i2 = second_window_.Plane(0).data + row;
     const float* gx2 = second_window_.Plane(1).data + row;
     const float* gy2 = second_window_.Plane(2).data + row;
-    for (int i = 0; i < w_; ++i) {
-      const float e = i1[i] - i2[i];
-      const float gx = gx1[i] + gx2[i];
-      const float gy = gy1[i] + gy2[i];
-      gxx += gx * gx;
-      gxy += gx * gy;
-      gyy += gy * gy;
-      ex += e * gx;
-      ey += e * gy;
-    }
+    for (int i = 0; i < padded; i += 4)
+      for (int k = 0; k < 4; ++k) {
+        const float e = i1[i + k] - i2[i + k];
+        const float gx = gx1[i + k] + gx2[i + k];
+        const float gy = gy1[i + k] + gy2[i + k];
+        axx[k] += gx * gx;
+        axy[k] += gx * gy;
+        ayy[k] += gy * gy;
+        aex[k] += e * gx;
+        aey[k] += e * gy;
+      }
   }
+  auto lanes = [](const float a[4]) { return (a[0] + a[1]) + (a[2] + a[3]); };
+  const float gxx = lanes(axx), gxy = lanes(axy), gyy = lanes(ayy), ex = lanes(aex),
+              ey = lanes(aey);
   const float det = gxx * gyy - gxy * gxy;
   if (det < parameter_.m_min_determinant) return false;
   *dx = (gyy * ex - gxy * ey) / det;
@@ -203,12 +219,15 @@ float PyramidTracker::Residue(float x2, float y2, int level) {
   // The first-image window of this level is cached by the steps before.
   const int stride = static_cast<int>(second_window_.Stride());
   SampleWindow(second_.intensity[level], x2, y2, w_, h_, second_window_.Plane(0).data, stride);
-  float sum = 0.0f;
+  float lane[4] = {};
+  const int padded = (w_ + 3) & ~3;
   for (int j = 0; j < h_; ++j) {
     const float* i1 = window_.Plane(0).data + static_cast<size_t>(j) * stride;
     const float* i2 = second_window_.Plane(0).data + static_cast<size_t>(j) * stride;
-    for (int i = 0; i < w_; ++i) sum += std::fabs(i1[i] - i2[i]);
+    for (int i = 0; i < padded; i += 4)
+      for (int k = 0; k < 4; ++k) lane[k] += std::fabs(i1[i + k] - i2[i + k]);
   }
+  const float sum = (lane[0] + lane[1]) + (lane[2] + lane[3]);
   return sum / static_cast<float>(w_ * h_);
 }
 
@@ -259,7 +278,15 @@ int PyramidTracker::TrackFeatureList() {
   }
   const float sub = static_cast<float>(subsampling_);
   const ArrayMap<float>& base = first_.intensity[0];
-  for (TrackItem& item : items_) {
+  // Items are independent: visiting them top to bottom keeps the pyramid rows of
+  // neighbouring features in the cache. Each result goes back to its own item.
+  order_.resize(items_.size());
+  for (size_t i = 0; i < items_.size(); ++i) order_[i] = static_cast<uint32_t>(i);
+  std::stable_sort(order_.begin(), order_.end(), [this](uint32_t a, uint32_t b) {
+    return items_[a].y < items_[b].y;
+  });
+  for (const uint32_t index : order_) {
+    TrackItem& item = items_[index];
     float x1 = item.x, y1 = item.y;
     for (uint32_t l = 0; l < levels_; ++l) {
       x1 /= sub;

@@ -141,4 +141,5 @@ class PyramidTracker : public js::Job {
   int cached_level_ = -1;
   int tracked_count_ = 0;
   std::vector<TrackItem> items_;
+  std::vector<uint32_t> order_;  // the visiting order of the items
 };

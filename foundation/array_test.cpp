@@ -6,17 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/thrown.h"
+
 namespace {
 
-template <typename F>
-std::string Thrown(F f) {
-  try {
-    f();
-  } catch (const char* text) {
-    return text;
-  }
-  return "<no throw>";
-}
+using kxtest::Thrown;
 
 TEST(ArrayTest, RowsArePaddedToSixteenBytes) {
   struct Case {

@@ -8,35 +8,14 @@
 #include <gtest/gtest.h>
 
 #include "foundation/notify.h"
+#include "testing/log_capture.h"
 
 namespace {
 
+using kxtest::LogCapture;
+
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kDeg = kPi / 180.0;
-
-// Collects the log's lines, whole (level 5 keeps class and method names).
-class LogLines : public NotifyOutputFunction {
- public:
-  LogLines() : saved_level_(NotifyContext::GetNotifyLevel()) {
-    NotifyContext::SetOutputFunction(this);
-    NotifyContext::SetNotifyLevel(5);
-    // A fresh line, so the first message under test is never taken for a repeat.
-    static int serial = 0;
-    Notify(5, "geometry log capture %d", ++serial);
-    lines.clear();
-  }
-  ~LogLines() override {
-    NotifyContext::SetOutputFunction(&NotifyContext::Instance());
-    NotifyContext::SetNotifyLevel(saved_level_);
-  }
-  void Output(const SharedPtr<NotifyMessage>& m) override {
-    lines.emplace_back(m->text, size_t(m->length));
-  }
-  std::vector<std::string> lines;
-
- private:
-  int saved_level_;
-};
 
 vm::Vector3 Unit(vm::Vector3 v) {
   v.Normalize();
@@ -106,7 +85,7 @@ TEST(CameraGeometry, DegenerateProjectionMatrices) {
   for (int c = 0; c < 4; ++c) p[2][c] = 0.0;
   PerspectiveCamera cam = kCameras[1];
   {
-    LogLines log;
+    LogCapture log(5);
     GetCameraFromProjectionMatrix(p, cam);
     EXPECT_THAT(log.lines,
                 ::testing::ElementsAre("Warning: GetCameraFromProjectionMatrix: norm=0"));
@@ -118,7 +97,7 @@ TEST(CameraGeometry, DegenerateProjectionMatrices) {
   // Singular left block: the identity stands in for its inverse.
   Matrix3x4 s = {{1, 0, 0, 4, 1, 0, 0, 5, 0, 0, 1, 6}};
   {
-    LogLines log;
+    LogCapture log(5);
     GetCameraFromProjectionMatrix(s, cam);
     EXPECT_THAT(log.lines, ::testing::ElementsAre(::testing::StartsWith(
                                "Warning: GetCameraFromProjectionMatrix: singular")));
@@ -286,14 +265,14 @@ TEST(CameraGeometry, Printers) {
   cam.SetDistortion(0.5, 0.25, 1, Poly5);
 
   {
-    LogLines log;
+    LogCapture log(5);
     PrintPTRZF(prev, nullptr, nullptr);
     EXPECT_THAT(log.lines,
                 ElementsAre("Info: PrintPTRZF: \"no comment\"",
                             "Info: * pan[deg] 10.000000 tilt[deg]: 20.000000 roll[deg]: 5.000000"));
   }
   {
-    LogLines log;
+    LogCapture log(5);
     PrintPTRZF(cam, &prev, "frame 7");
     const char* number = "-?[0-9]+\\.[0-9]{6}";
     auto line = [number](const char* head, const char* previous) {
@@ -312,7 +291,7 @@ TEST(CameraGeometry, Printers) {
                     "Info: **************************"));
   }
   {
-    LogLines log;
+    LogCapture log(5);
     PerspectiveCamera still;
     still.Set({1, 2, 3}, {0, 0, 1}, {720, 0, 0}, {0, 576, 0}, 720, 576, 0, 0.1, 0.1, 0, 0, Poly3);
     PerspectiveCamera moved = still;
@@ -331,7 +310,7 @@ TEST(CameraGeometry, Printers) {
                     "Info: ******************************************************"));
   }
   {
-    LogLines log;
+    LogCapture log(5);
     PerspectiveCamera plain, zoomed;
     zoomed.SetFocalLength(144.0);
     zoomed.SetDistortion(0.5, 0.25, 1, Poly5);

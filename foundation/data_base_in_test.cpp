@@ -10,123 +10,15 @@
 
 #include "foundation/data_base.h"
 #include "foundation/notify.h"
+#include "foundation/project_bytes_for_test.h"
 #include "foundation/random_generator.h"
 
 namespace {
 
-// Collects the log's lines while it lives.
-class LogCapture : public NotifyOutputFunction {
- public:
-  LogCapture() {
-    // A fresh line first, so the next message is never folded into a repeat count.
-    NotifyContext::SetOutputFunction(nullptr);
-    Notify(0, "capture %p", static_cast<void*>(this));
-    NotifyContext::SetOutputFunction(this);
-  }
-  ~LogCapture() override { NotifyContext::SetOutputFunction(&NotifyContext::Instance()); }
-  void Output(const SharedPtr<NotifyMessage>& message) override {
-    text += message->text;
-    text += '\n';
-  }
-  std::string text;
-};
-
-class TempFile {
- public:
-  explicit TempFile(const std::string& bytes) {
-    path_ = testing::TempDir() + "kx_dbin_" + std::to_string(getpid()) + "_" +
-            std::to_string(counter_++);
-    FILE* f = std::fopen(path_.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
-  ~TempFile() { std::remove(path_.c_str()); }
-  const char* path() const { return path_.c_str(); }
-
- private:
-  std::string path_;
-  static inline int counter_ = 0;
-};
-
-std::string Thrown(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const char* text) {
-    return text;
-  }
-  return "";
-}
-
-// Writes project-file bytes in either mode with the format's encoders.
-class Writer {
- public:
-  explicit Writer(bool binary) : binary_(binary) {
-    out_ =
-        binary ? "KLXP\nVersion 1.0\nMode binary\nEndian big\n" : "KLXP\nVersion 1.0\nMode ascii\n";
-  }
-  void Begin(const ProjectKey& key) {
-    if (binary_) {
-      out_ += static_cast<char>(key.id);
-      out_ += static_cast<char>(PF_OBJECT_BEGIN);
-    } else {
-      out_ += std::string(level_++, '\t') + key.name + " {\n";
-    }
-  }
-  void End() {
-    if (binary_) {
-      out_ += static_cast<char>(PF_OBJECT_END);
-    } else {
-      out_ += std::string(--level_, '\t') + "}\n";
-    }
-  }
-  Writer& Key(const ProjectKey& key) {
-    if (binary_) {
-      out_ += static_cast<char>(key.id);
-    } else {
-      out_ += std::string(level_, '\t') + key.name;
-    }
-    return *this;
-  }
-  Writer& Int(int32_t v) {
-    if (binary_) {
-      uint8_t bytes[PF_MAX_VARINT_BYTES];
-      out_.append(reinterpret_cast<char*>(bytes), EncodeVarint(v, bytes));
-    } else {
-      char text[PF_ASCII_NUMBER_SIZE];
-      out_.append(text, FormatAsciiInt(v, text));
-    }
-    return *this;
-  }
-  Writer& Real(double v) {
-    if (binary_) {
-      uint8_t bytes[4];
-      EncodeSingle(v, bytes);
-      out_.append(reinterpret_cast<char*>(bytes), 4);
-    } else {
-      char text[PF_ASCII_NUMBER_SIZE];
-      out_.append(text, FormatAsciiReal(v, text));
-    }
-    return *this;
-  }
-  Writer& Text(const std::string& s) {
-    if (binary_) {
-      out_ += s;
-      out_ += '\0';
-    } else {
-      out_ += " \"" + s + "\"";
-    }
-    return *this;
-  }
-  void Eol() {
-    if (!binary_) out_ += '\n';
-  }
-  std::string& bytes() { return out_; }
-
- private:
-  bool binary_;
-  int level_ = 0;
-  std::string out_;
-};
+using kxtest::LogCapture;
+using kxtest::ProjectBytes;
+using kxtest::TempFile;
+using kxtest::Thrown;
 
 // Reads the next field's identifier the way an object reader does: the key (ascii) or
 // the current field identifier (binary, then the result is null).
@@ -166,7 +58,7 @@ struct Sample : DataBase {
 };
 
 // Writes a Sample tree as the object `key`, with an unknown field after "Id".
-void WriteSample(Writer& w, const ProjectKey& key, const Sample& s, bool with_unknown) {
+void WriteSample(ProjectBytes& w, const ProjectKey& key, const Sample& s, bool with_unknown) {
   w.Begin(key);
   w.Key(PF_KEY_NAME).Text(s.name).Eol();
   w.Key(PF_KEY_VEC2).Real(s.xy[0]).Real(s.xy[1]).Eol();
@@ -244,7 +136,7 @@ TEST(DataBaseInTest, RestoresObjectsInBothModesAndSkipsUnknownFields) {
     for (const char* endian : {"big", "little"}) {
       if (!binary && std::string(endian) == "little") continue;
       SCOPED_TRACE(std::string(binary ? "binary " : "ascii ") + endian);
-      Writer w(binary);
+      ProjectBytes w(binary);
       if (binary) w.bytes().replace(w.bytes().find("big"), 3, endian);
       WriteSample(w, PF_KEY_FP3D, tree, true);
       w.Key(PF_KEY_ID).Int(77).Eol();  // something after the object
@@ -289,7 +181,7 @@ TEST(DataBaseInTest, ObjectErrors) {
   };
   for (const Case& t : cases) {
     SCOPED_TRACE(t.body);
-    Writer w(t.binary);
+    ProjectBytes w(t.binary);
     TempFile file(w.bytes() + t.body);
     DataBaseIn in;
     in.Open(file.path());
@@ -297,7 +189,7 @@ TEST(DataBaseInTest, ObjectErrors) {
     EXPECT_EQ(Thrown([&] { s.RestoreObject(in); }), t.error);
   }
   // A class that stores nothing of its own must say so.
-  Writer w(false);
+  ProjectBytes w(false);
   TempFile file(w.bytes() + " {\n\tId 1\n}\n");
   DataBaseIn in;
   in.Open(file.path());
@@ -310,7 +202,7 @@ TEST(DataBaseInTest, LongTextsAreCut) {
   const std::string long_name(300, 'n');
   for (bool binary : {false, true}) {
     SCOPED_TRACE(binary);
-    Writer w(binary);
+    ProjectBytes w(binary);
     w.Key(PF_KEY_NAME).Text(long_name).Eol();
     w.Key(PF_KEY_ID).Int(5).Eol();
     TempFile file(w.bytes());
@@ -331,10 +223,10 @@ TEST(DataBaseInTest, LongTextsAreCut) {
 TEST(DataBaseInTest, EveryTruncationThrowsATextAndNeverCrashes) {
   const Sample tree = MakeTree();
   for (bool binary : {false, true}) {
-    Writer w(binary);
+    ProjectBytes w(binary);
     WriteSample(w, PF_KEY_FP3D, tree, true);
     const std::string whole = w.bytes();
-    const size_t body = Writer(binary).bytes().size();
+    const size_t body = ProjectBytes(binary).bytes().size();
     // An ascii file cut only before its last LF is complete.
     const size_t end = binary ? whole.size() : whole.size() - 1;
     for (size_t cut = body; cut < end; ++cut) {
@@ -361,7 +253,7 @@ TEST(DataBaseInTest, RandomBodiesThrowTextsOrEnd) {
                            '"',  ' ',  '\n', '1',  '-',  '.',  'I',  'd',  0,   0x7f};
   for (int round = 0; round < 300; ++round) {
     bool binary = round % 2 == 0;
-    std::string bytes = Writer(binary).bytes() + (binary ? "\x10" : " {\n");
+    std::string bytes = ProjectBytes(binary).bytes() + (binary ? "\x10" : " {\n");
     int length = static_cast<int>(random.Next() % 64);
     for (int i = 0; i < length; ++i) {
       uint32_t r = random.Next();
@@ -390,7 +282,7 @@ struct FakeManager : Sample {
 TEST(DataBaseInTest, ReadChecksTheManagerIdentifier) {
   for (bool binary : {false, true}) {
     SCOPED_TRACE(binary);
-    Writer good(binary);
+    ProjectBytes good(binary);
     Sample tree = MakeTree();
     WriteSample(good, PF_KEY_CTRACKMGR, tree, false);
     TempFile good_file(good.bytes());
@@ -401,7 +293,7 @@ TEST(DataBaseInTest, ReadChecksTheManagerIdentifier) {
     EXPECT_EQ(manager.calls, (std::vector<std::string>{"Clear", "Restore", "PostProcess"}));
     EXPECT_EQ(manager.children.size(), 3u);
 
-    Writer bad(binary);
+    ProjectBytes bad(binary);
     WriteSample(bad, PF_KEY_FIMAGE, tree, false);
     TempFile bad_file(bad.bytes());
     DataBaseIn in2;

@@ -1,4 +1,5 @@
 #include "foundation/dense_vector.h"
+#include "foundation/dense_for_test.h"
 
 #include <cstring>
 #include <random>
@@ -9,19 +10,14 @@
 
 namespace {
 
+using kxtest::MakeVector;
+
 bool SameBits(double a, double b) {
   return std::memcmp(&a, &b, sizeof(double)) == 0;
 }
 
-Vector Make(std::initializer_list<double> values) {
-  Vector v(static_cast<uint32_t>(values.size()));
-  uint32_t i = 0;
-  for (double x : values) v[i++] = x;
-  return v;
-}
-
 TEST(DenseVectorTest, ElementWiseOperationsTakeTheOperandSize) {
-  Vector a = Make({1, 2, 3}), b = Make({4, 5, 6}), r(7);
+  Vector a = MakeVector({1, 2, 3}), b = MakeVector({4, 5, 6}), r(7);
   r.Add(a, b);
   ASSERT_EQ(r.Size(), 3u);
   EXPECT_EQ(r[2], 9.0);

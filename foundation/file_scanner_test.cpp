@@ -7,35 +7,13 @@
 #include <functional>
 #include <string>
 
+#include "testing/temp_dir.h"
+#include "testing/thrown.h"
+
 namespace {
 
-// A file with the given bytes, removed when the test ends.
-class TempFile {
- public:
-  explicit TempFile(const std::string& bytes) {
-    path_ = testing::TempDir() + "kx_scanner_" + std::to_string(getpid()) + "_" +
-            std::to_string(counter_++);
-    FILE* f = std::fopen(path_.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
-  ~TempFile() { std::remove(path_.c_str()); }
-  const char* path() const { return path_.c_str(); }
-
- private:
-  std::string path_;
-  static inline int counter_ = 0;
-};
-
-// The text thrown by `action`, or "" when nothing is thrown.
-std::string Thrown(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const char* text) {
-    return text;
-  }
-  return "";
-}
+using kxtest::TempFile;
+using kxtest::Thrown;
 
 TEST(FileScannerTest, OpenFailures) {
   FileScanner scanner;

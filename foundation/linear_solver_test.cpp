@@ -6,50 +6,39 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/dense_for_test.h"
 #include "foundation/dense_matrix.h"
 #include "foundation/dense_vector.h"
 
 namespace {
 
-Matrix Make(uint32_t rows, uint32_t cols, std::initializer_list<double> values) {
-  Matrix M(rows, cols);
-  auto it = values.begin();
-  for (uint32_t r = 0; r < rows; ++r)
-    for (uint32_t c = 0; c < cols; ++c) M(r, c) = *it++;
-  return M;
-}
-
-Vector MakeV(std::initializer_list<double> values) {
-  Vector v(static_cast<uint32_t>(values.size()));
-  uint32_t i = 0;
-  for (double x : values) v[i++] = x;
-  return v;
-}
+using kxtest::MakeMatrix;
+using kxtest::MakeVector;
 
 TEST(LinearSolverTest, SolveSmallCases) {
   Vector x;
-  ASSERT_TRUE(x.Solve(Make(2, 2, {0, 1, 1, 0}), MakeV({2, 3})));
+  ASSERT_TRUE(x.Solve(MakeMatrix(2, 2, {0, 1, 1, 0}), MakeVector({2, 3})));
   EXPECT_EQ(x[0], 3.0);
   EXPECT_EQ(x[1], 2.0);
 
-  EXPECT_FALSE(x.Solve(Make(3, 3, {0, 1, 2, 0, 3, 4, 0, 5, 7}), MakeV({1, 2, 3})));
-  EXPECT_FALSE(x.Solve(Make(2, 2, {1, 2, 2, 4}), MakeV({1, 2})));  // zero last diagonal
+  EXPECT_FALSE(x.Solve(MakeMatrix(3, 3, {0, 1, 2, 0, 3, 4, 0, 5, 7}), MakeVector({1, 2, 3})));
+  EXPECT_FALSE(x.Solve(MakeMatrix(2, 2, {1, 2, 2, 4}), MakeVector({1, 2})));  // zero last diagonal
 
   Vector big(5);
   for (uint32_t i = 0; i < 5; ++i) big[i] = 100.0 + i;
-  ASSERT_TRUE(big.Solve(Make(3, 3, {2, 0, 0, 0, 4, 0, 0, 0, 8}), MakeV({2, 4, 8})));
+  ASSERT_TRUE(big.Solve(MakeMatrix(3, 3, {2, 0, 0, 0, 4, 0, 0, 0, 8}), MakeVector({2, 4, 8})));
   EXPECT_EQ(big.Size(), 5u);
   EXPECT_EQ(big[0], 1.0);
   EXPECT_EQ(big[2], 1.0);
   EXPECT_EQ(big[3], 103.0);
 
-  Vector keep = MakeV({7, 8});
+  Vector keep = MakeVector({7, 8});
   ASSERT_TRUE(keep.Solve(Matrix(), Vector()));
   EXPECT_EQ(keep.Size(), 2u);
   EXPECT_EQ(keep[1], 8.0);
 
-  Vector self = MakeV({5, 6});  // b is the result vector
-  ASSERT_TRUE(self.Solve(Make(2, 2, {1, 1, 1, -1}), self));
+  Vector self = MakeVector({5, 6});  // b is the result vector
+  ASSERT_TRUE(self.Solve(MakeMatrix(2, 2, {1, 1, 1, -1}), self));
   EXPECT_EQ(self[0], 5.5);
   EXPECT_EQ(self[1], -0.5);
 }
@@ -111,25 +100,25 @@ TEST(LinearSolverTest, EliminationPivotsByRowOrder) {
 
 TEST(LinearSolverTest, InvertSymmetricSmallCases) {
   Matrix R;
-  ASSERT_TRUE(R.InvertSymmetric(Make(2, 2, {2, 0, 0, 4})));
+  ASSERT_TRUE(R.InvertSymmetric(MakeMatrix(2, 2, {2, 0, 0, 4})));
   EXPECT_EQ(R(0, 0), 0.5);
   EXPECT_EQ(R(1, 1), 0.25);
   EXPECT_EQ(R(0, 1), 0.0);
   EXPECT_EQ(R(1, 0), 0.0);
 
-  EXPECT_FALSE(R.InvertSymmetric(Make(2, 2, {0, 1, 1, 0})));
-  EXPECT_FALSE(R.InvertSymmetric(Make(3, 3, {1, 1, 1, 1, 1, 1, 1, 1, 1})));
-  EXPECT_FALSE(R.InvertSymmetric(Make(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 0})));
+  EXPECT_FALSE(R.InvertSymmetric(MakeMatrix(2, 2, {0, 1, 1, 0})));
+  EXPECT_FALSE(R.InvertSymmetric(MakeMatrix(3, 3, {1, 1, 1, 1, 1, 1, 1, 1, 1})));
+  EXPECT_FALSE(R.InvertSymmetric(MakeMatrix(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 0})));
 
   // Lower triangle ignored: garbage below the diagonal.
-  Matrix A = Make(2, 2, {1, 2, 99, 1});
+  Matrix A = MakeMatrix(2, 2, {1, 2, 99, 1});
   ASSERT_TRUE(A.InvertSymmetric(A));
   EXPECT_NEAR(A(0, 0), -1.0 / 3, 1e-15);
   EXPECT_NEAR(A(0, 1), 2.0 / 3, 1e-15);
   EXPECT_NEAR(A(1, 0), 2.0 / 3, 1e-15);
   EXPECT_NEAR(A(1, 1), -1.0 / 3, 1e-15);
 
-  ASSERT_TRUE(R.InvertSymmetric(Make(1, 1, {-4})));
+  ASSERT_TRUE(R.InvertSymmetric(MakeMatrix(1, 1, {-4})));
   EXPECT_EQ(R(0, 0), -0.25);
 }
 

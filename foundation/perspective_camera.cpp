@@ -60,20 +60,9 @@ void PerspectiveCamera::Set(const vm::Vector3& c, const vm::Vector3& a, const vm
                             const vm::Vector3& v, uint32_t width, uint32_t height, double k3,
                             double sx, double sy, double k5, int rd_dim,
                             RadialDistortionFunction model) {
-  c_ = c;
-  a_ = a;
-  a_.Normalize();
-  h_ = h;
-  v_ = v;
-  width_ = width;
-  height_ = height;
-  sx_ = sx;
-  sy_ = sy;
-  k_[0] = k3;
-  k_[1] = k5;
-  k_[2] = k_[3] = 0.0;
+  const double k[4] = {k3, k5, 0.0, 0.0};
+  SetAll(c, a, h, v, width, height, sx, sy, k, further_, model);  // further_ stays
   rd_dim_ = rd_dim;
-  model_ = model != nullptr ? model : Poly3;
 }
 
 void PerspectiveCamera::SetAll(const vm::Vector3& c, const vm::Vector3& a, const vm::Vector3& h,

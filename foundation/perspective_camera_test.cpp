@@ -1,13 +1,9 @@
 #include "foundation/perspective_camera.h"
 
-#include <clocale>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,34 +13,15 @@
 #include <gtest/gtest.h>
 
 #include "foundation/notify.h"
+#include "testing/locale.h"
+#include "testing/log_capture.h"
+#include "testing/temp_dir.h"
 
 namespace {
 
+using kxtest::LogCapture;
+
 constexpr double kPi = 3.14159265358979323846;
-
-// Collects the log's lines, whole (level 5 keeps class and method names).
-class LogLines : public NotifyOutputFunction {
- public:
-  LogLines() : saved_level_(NotifyContext::GetNotifyLevel()) {
-    NotifyContext::SetOutputFunction(this);
-    NotifyContext::SetNotifyLevel(5);
-    // A fresh line, so the first message under test is never taken for a repeat.
-    static int serial = 0;
-    Notify(5, "log capture %d", ++serial);
-    lines.clear();
-  }
-  ~LogLines() override {
-    NotifyContext::SetOutputFunction(&NotifyContext::Instance());
-    NotifyContext::SetNotifyLevel(saved_level_);
-  }
-  void Output(const SharedPtr<NotifyMessage>& m) override {
-    lines.emplace_back(m->text, size_t(m->length));
-  }
-  std::vector<std::string> lines;
-
- private:
-  int saved_level_;
-};
 
 vm::Vector3 Unit(vm::Vector3 v) {
   v.Normalize();
@@ -95,13 +72,6 @@ PerspectiveCamera WithLens(const LensCase& c) {
                cam.GetPixelSizeX(), cam.GetPixelSizeY(), c.k, further, c.model);
   }
   return cam;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 std::string TempPath(const char* stem) {
@@ -424,48 +394,6 @@ std::string ToVersion10(std::string s) {
   return s;
 }
 
-// Switches LC_NUMERIC to a locale with a decimal comma for the scope, building
-// one with localedef when the system has none installed. active() is false when
-// neither works.
-class DecimalCommaLocale {
- public:
-  DecimalCommaLocale() {
-    const char* old = std::setlocale(LC_NUMERIC, nullptr);
-    saved_ = old != nullptr ? old : "C";
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"}) {
-      if (TrySet(name)) return;
-    }
-    const std::string dir = ::testing::TempDir() + "kx_locale" + std::to_string(::getpid());
-    dir_ = dir;
-    std::error_code ignored;
-    std::filesystem::create_directories(dir, ignored);
-    const std::string cmd = "localedef -i de_DE -f ISO-8859-1 '" + dir + "/de_DE' >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) != 0 && !std::ifstream(dir + "/de_DE/LC_NUMERIC")) return;
-    ::setenv("LOCPATH", dir.c_str(), 1);
-    TrySet("de_DE");
-  }
-  ~DecimalCommaLocale() {
-    std::setlocale(LC_NUMERIC, saved_.c_str());
-    ::unsetenv("LOCPATH");
-    std::error_code ignored;
-    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
-  }
-  bool active() const { return active_; }
-
- private:
-  bool TrySet(const char* name) {
-    if (std::setlocale(LC_NUMERIC, name) == nullptr) return false;
-    char text[16];
-    std::snprintf(text, sizeof(text), "%.1f", 1.5);
-    active_ = std::string(text) == "1,5";
-    if (!active_) std::setlocale(LC_NUMERIC, saved_.c_str());
-    return active_;
-  }
-  std::string saved_;
-  std::string dir_;  // a locale built for the test, removed afterwards
-  bool active_ = false;
-};
-
 TEST(PerspectiveCamera, DescribeWritesTheCahvFile) {
   PerspectiveCamera cam;
   cam.SetName("shot 12");
@@ -473,16 +401,16 @@ TEST(PerspectiveCamera, DescribeWritesTheCahvFile) {
           Fisheye);
   const std::string path = TempPath("cahv");
   const std::string golden =
-      ReadFile(std::string(KALVEX_SOURCE_DIR) + "/testdata/camera/shot12_v11.cahv");
+      kxtest::ReadText(std::string(KALVEX_SOURCE_DIR) + "/testdata/camera/shot12_v11.cahv");
   ASSERT_FALSE(golden.empty());
   ASSERT_TRUE(cam.Describe(path.c_str(), 11));
-  EXPECT_EQ(ReadFile(path), golden);
+  EXPECT_EQ(kxtest::ReadText(path), golden);
   ASSERT_TRUE(cam.Describe(path.c_str(), 10));
-  EXPECT_EQ(ReadFile(path), ToVersion10(golden));
+  EXPECT_EQ(kxtest::ReadText(path), ToVersion10(golden));
 
   PerspectiveCamera plain;
   ASSERT_TRUE(plain.Describe(path.c_str(), 11));
-  EXPECT_NE(ReadFile(path).find("; Camera-name: not set\n"), std::string::npos);
+  EXPECT_NE(kxtest::ReadText(path).find("; Camera-name: not set\n"), std::string::npos);
   std::remove(path.c_str());
 }
 
@@ -494,13 +422,14 @@ TEST(PerspectiveCamera, DescribeWritesDecimalPointsWhateverTheLocale) {
   const std::string path = TempPath("cahv_locale");
   std::string text;
   {
-    DecimalCommaLocale comma;
+    kxtest::DecimalCommaLocale comma;
     if (!comma.active()) GTEST_SKIP() << "no locale with a decimal comma";
     ASSERT_TRUE(cam.Describe(path.c_str(), 11));
-    text = ReadFile(path);
+    text = kxtest::ReadText(path);
   }
   std::remove(path.c_str());
-  EXPECT_EQ(text, ReadFile(std::string(KALVEX_SOURCE_DIR) + "/testdata/camera/shot12_v11.cahv"));
+  EXPECT_EQ(text,
+            kxtest::ReadText(std::string(KALVEX_SOURCE_DIR) + "/testdata/camera/shot12_v11.cahv"));
 }
 
 TEST(PerspectiveCamera, ReadParameterLeavesTheCameraAlone) {
@@ -514,7 +443,7 @@ TEST(PerspectiveCamera, ReadParameterLeavesTheCameraAlone) {
   std::vector<std::string> lines;
   testing::internal::CaptureStderr();
   {
-    LogLines log;
+    LogCapture log(5);
     EXPECT_EQ(cam.ReadParameter(path.c_str()), 0);
     lines = log.lines;
   }
@@ -575,7 +504,7 @@ TEST(PerspectiveCamera, WarningsCarryTheirTexts) {
        "Warning: PerspectiveCamera::ReadParameter: open file \"/nonexistent-dir/p.txt\" failed !"},
   };
   for (const auto& c : cases) {
-    LogLines log;
+    LogCapture log(5);
     c.action();
     EXPECT_THAT(log.lines, ::testing::ElementsAre(c.line));
   }

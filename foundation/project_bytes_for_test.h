@@ -1,65 +1,21 @@
 #pragma once
 
 // Test helpers for the stored classes: project-file bytes built with the format's
-// encoders, a temporary file holding them, the text an action throws, and a log capture.
+// encoders, and (through testing/) a temporary file holding them, the text an action
+// throws, and a log capture.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <functional>
 #include <string>
 
 #include "foundation/data_base_in.h"
 #include "foundation/notify.h"
 #include "foundation/project_format.h"
+#include "testing/log_capture.h"
+#include "testing/temp_dir.h"
+#include "testing/thrown.h"
 
 namespace kxtest {
-
-// Collects the log's lines while it lives.
-class LogCapture : public NotifyOutputFunction {
- public:
-  LogCapture() {
-    // A fresh line first, so the next message is never folded into a repeat count.
-    NotifyContext::SetOutputFunction(nullptr);
-    Notify(0, "capture %p", static_cast<void*>(this));
-    NotifyContext::SetOutputFunction(this);
-  }
-  ~LogCapture() override { NotifyContext::SetOutputFunction(&NotifyContext::Instance()); }
-  void Output(const SharedPtr<NotifyMessage>& message) override {
-    text += message->text;
-    text += '\n';
-  }
-  bool Has(const std::string& part) const { return text.find(part) != std::string::npos; }
-  std::string text;
-};
-
-class TempFile {
- public:
-  explicit TempFile(const std::string& bytes) {
-    path_ =
-        testing::TempDir() + "kx_fd_" + std::to_string(getpid()) + "_" + std::to_string(counter_++);
-    FILE* f = std::fopen(path_.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
-  ~TempFile() { std::remove(path_.c_str()); }
-  const char* path() const { return path_.c_str(); }
-
- private:
-  std::string path_;
-  static inline int counter_ = 0;
-};
-
-// The text an action throws, or "" when it throws nothing.
-inline std::string Thrown(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const char* text) {
-    return text;
-  }
-  return "";
-}
 
 // Project-file bytes in either mode: header, then what the calls add.
 class ProjectBytes {

@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "testing/locale.h"
 
 namespace {
 
@@ -92,15 +93,16 @@ TEST(ProjectFormatTest, AsciiReals) {
 
 TEST(ProjectFormatTest, AsciiRealsIgnoreTheLocale) {
   // A locale with a decimal comma must not change what is written.
-  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
-  std::string saved = previous ? previous : "C";
-  if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "no de_DE locale";
-  char out[PF_ASCII_NUMBER_SIZE];
-  FormatAsciiReal(0.00005, out);
-  std::string tiny = out;
-  FormatAsciiReal(12345.678, out);
-  std::string large = out;
-  std::setlocale(LC_NUMERIC, saved.c_str());
+  std::string tiny, large;
+  {
+    kxtest::DecimalCommaLocale comma;
+    if (!comma.active()) GTEST_SKIP() << "no locale with a decimal comma";
+    char out[PF_ASCII_NUMBER_SIZE];
+    FormatAsciiReal(0.00005, out);
+    tiny = out;
+    FormatAsciiReal(12345.678, out);
+    large = out;
+  }
   EXPECT_EQ(tiny, " 5e-05");
   EXPECT_EQ(large, " 12345.678");
 }

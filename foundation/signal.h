@@ -61,6 +61,18 @@ using _connection_base3 = _connection_baseN<A1, A2, A3>;
 template <class A1, class A2, class A3, class A4>
 using _connection_base4 = _connection_baseN<A1, A2, A3, A4>;
 
+// Connection records by argument count (_connection0 ... _connection4).
+template <class T>
+using _connection0 = _connection<T>;
+template <class T, class A1>
+using _connection1 = _connection<T, A1>;
+template <class T, class A1, class A2>
+using _connection2 = _connection<T, A1, A2>;
+template <class T, class A1, class A2, class A3>
+using _connection3 = _connection<T, A1, A2, A3>;
+template <class T, class A1, class A2, class A3, class A4>
+using _connection4 = _connection<T, A1, A2, A3, A4>;
+
 class _signal_base {
  public:
   _signal_base() = default;

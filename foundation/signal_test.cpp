@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -23,6 +24,12 @@ struct Recorder : HasSlots {
 };
 
 using Log = std::vector<std::string>;
+
+// The records by argument count fit a pool node and derive from their emit interface.
+static_assert(std::is_base_of_v<_connection_base0, _connection0<Recorder>>);
+static_assert(std::is_base_of_v<_connection_base1<int>, _connection1<Recorder, int>>);
+static_assert(sizeof(_connection4<Recorder, int, double, const char*, bool>) <=
+              ConnectionPool::kPayloadSize);
 
 TEST(SignalTest, CallsNewestConnectionFirstWithArguments) {
   Log log;

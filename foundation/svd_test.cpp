@@ -8,32 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/dense_for_test.h"
 #include "foundation/dense_matrix.h"
 #include "foundation/dense_vector.h"
 
 namespace {
 
-// Random orthogonal n × n matrix by Gram-Schmidt on random columns.
-Matrix RandomOrthogonal(uint32_t n, std::mt19937& rng) {
-  std::normal_distribution<double> g;
-  Matrix Q(n, n);
-  for (uint32_t c = 0; c < n; ++c) {
-    for (int pass = 0; pass < 2 || pass == 0; ++pass) {
-      if (pass == 0)
-        for (uint32_t r = 0; r < n; ++r) Q(r, c) = g(rng);
-      for (uint32_t p = 0; p < c; ++p) {
-        double dot = 0;
-        for (uint32_t r = 0; r < n; ++r) dot += Q(r, p) * Q(r, c);
-        for (uint32_t r = 0; r < n; ++r) Q(r, c) -= dot * Q(r, p);
-      }
-    }
-    double norm = 0;
-    for (uint32_t r = 0; r < n; ++r) norm += Q(r, c) * Q(r, c);
-    norm = std::sqrt(norm);
-    for (uint32_t r = 0; r < n; ++r) Q(r, c) /= norm;
-  }
-  return Q;
-}
+using kxtest::MakeMatrix;
+using kxtest::RandomOrthogonal;
 
 // A = Q1[:, :p]·diag(s)·Q2[:, :p]ᵀ with p = s.size().
 Matrix WithSingularValues(uint32_t m, uint32_t n, const std::vector<double>& s, std::mt19937& rng) {
@@ -100,24 +82,16 @@ void CheckDecomposition(const Case& c) {
   }
 }
 
-Matrix Make(uint32_t rows, uint32_t cols, std::initializer_list<double> values) {
-  Matrix M(rows, cols);
-  auto it = values.begin();
-  for (uint32_t r = 0; r < rows; ++r)
-    for (uint32_t c = 0; c < cols; ++c) M(r, c) = *it++;
-  return M;
-}
-
 TEST(SvdTest, DecomposesTableOfMatrices) {
   std::mt19937 rng(77);
   std::uniform_real_distribution<double> u(-1, 1);
   std::vector<Case> cases;
-  cases.push_back({"diag(3,-2)", Make(2, 2, {3, 0, 0, -2}), {3, 2}});
-  cases.push_back({"1x1", Make(1, 1, {-5}), {5}});
-  cases.push_back({"zero 3x2", Make(3, 2, {0, 0, 0, 0, 0, 0}), {0, 0}});
-  cases.push_back({"2x3 wide", Make(2, 3, {1, 2, 3, 4, 5, 6}), {}});
-  cases.push_back({"row 1x4", Make(1, 4, {1, -2, 2, 4}), {5}});
-  cases.push_back({"column 4x1", Make(4, 1, {1, -2, 2, 4}), {5}});
+  cases.push_back({"diag(3,-2)", MakeMatrix(2, 2, {3, 0, 0, -2}), {3, 2}});
+  cases.push_back({"1x1", MakeMatrix(1, 1, {-5}), {5}});
+  cases.push_back({"zero 3x2", MakeMatrix(3, 2, {0, 0, 0, 0, 0, 0}), {0, 0}});
+  cases.push_back({"2x3 wide", MakeMatrix(2, 3, {1, 2, 3, 4, 5, 6}), {}});
+  cases.push_back({"row 1x4", MakeMatrix(1, 4, {1, -2, 2, 4}), {5}});
+  cases.push_back({"column 4x1", MakeMatrix(4, 1, {1, -2, 2, 4}), {5}});
   cases.push_back({"4x3 known", WithSingularValues(4, 3, {4, 2, 0.5}, rng), {4, 2, 0.5}});
   cases.push_back({"rank 1 5x4", WithSingularValues(5, 4, {3}, rng), {3}});
   cases.push_back({"rank 2 6x6", WithSingularValues(6, 6, {7, 1e-3}, rng), {7, 1e-3}});
@@ -136,7 +110,7 @@ TEST(SvdTest, DecomposesTableOfMatrices) {
 }
 
 TEST(SvdTest, SignGoesIntoTheVectorsAndInPlaceWorks) {
-  Matrix A = Make(2, 2, {3, 0, 0, -2});
+  Matrix A = MakeMatrix(2, 2, {3, 0, 0, -2});
   Matrix V;
   Vector w;
   ASSERT_TRUE(A.SVD(w, V, A));  // this is A
@@ -147,7 +121,7 @@ TEST(SvdTest, SignGoesIntoTheVectorsAndInPlaceWorks) {
 }
 
 TEST(SvdTest, NonFiniteInputEndsAndReportsFailure) {
-  Matrix A = Make(3, 3, {1, 2, 3, 4, std::numeric_limits<double>::quiet_NaN(), 6, 7, 8, 9});
+  Matrix A = MakeMatrix(3, 3, {1, 2, 3, 4, std::numeric_limits<double>::quiet_NaN(), 6, 7, 8, 9});
   Matrix U, V;
   Vector w;
   testing::internal::CaptureStderr();

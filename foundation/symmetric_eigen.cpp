@@ -6,26 +6,13 @@
 #include "foundation/aligned_buffer.h"
 #include "foundation/dense_matrix.h"
 #include "foundation/dense_vector.h"
+#include "foundation/pythag.h"
 #include "platform/console.h"
 
 namespace {
 
-// √(a² + b²) without overflow.
-inline double Pythag(double a, double b) {
-  double absa = std::fabs(a), absb = std::fabs(b);
-  if (absa > absb) {
-    double t = absb / absa;
-    return absa * std::sqrt(1.0 + t * t);
-  }
-  if (absb == 0.0) return 0.0;
-  double t = absa / absb;
-  return absb * std::sqrt(1.0 + t * t);
-}
-
-// |a| with the sign of b (b ≥ 0 gives +).
-inline double Sign(double a, double b) {
-  return b >= 0.0 ? std::fabs(a) : -std::fabs(a);
-}
+using numeric::Pythag;
+using numeric::Sign;
 
 // Sweeps allowed on one eigenvalue after the message, so that input that
 // never converges (non-finite values) cannot keep the loop going for ever.

@@ -8,29 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/dense_for_test.h"
 #include "foundation/dense_matrix.h"
 #include "foundation/dense_vector.h"
 
 namespace {
 
-Matrix RandomOrthogonal(uint32_t n, std::mt19937& rng) {
-  std::normal_distribution<double> g;
-  Matrix Q(n, n);
-  for (uint32_t c = 0; c < n; ++c) {
-    for (uint32_t r = 0; r < n; ++r) Q(r, c) = g(rng);
-    for (int pass = 0; pass < 2; ++pass)
-      for (uint32_t p = 0; p < c; ++p) {
-        double dot = 0;
-        for (uint32_t r = 0; r < n; ++r) dot += Q(r, p) * Q(r, c);
-        for (uint32_t r = 0; r < n; ++r) Q(r, c) -= dot * Q(r, p);
-      }
-    double norm = 0;
-    for (uint32_t r = 0; r < n; ++r) norm += Q(r, c) * Q(r, c);
-    norm = std::sqrt(norm);
-    for (uint32_t r = 0; r < n; ++r) Q(r, c) /= norm;
-  }
-  return Q;
-}
+using kxtest::RandomOrthogonal;
 
 Matrix WithEigenvalues(const std::vector<double>& lambda, std::mt19937& rng) {
   uint32_t n = static_cast<uint32_t>(lambda.size());

@@ -24,6 +24,10 @@ UIDRegistry& Registry() {
 // with ids relative to what they create and clean up after themselves.
 
 TEST(UIDRegistryTest, FreedIdsAreReusedLastFirst) {
+  // Ids freed by earlier tests of this program are handed out first: take them up,
+  // so that a, b and c get new ids.
+  std::vector<std::unique_ptr<Item>> earlier(1000);
+  for (auto& item : earlier) item = std::make_unique<Item>();
   auto a = std::make_unique<Item>();
   auto b = std::make_unique<Item>();
   auto c = std::make_unique<Item>();

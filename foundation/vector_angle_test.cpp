@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/notify.h"
+#include "testing/log_capture.h"
 
 namespace {
 
@@ -35,18 +36,10 @@ TEST(VectorAngle, AnglesBetweenVectors) {
   }
 }
 
-class LogCapture : public NotifyOutputFunction {
- public:
-  void Output(const SharedPtr<NotifyMessage>& m) override { lines.emplace_back(m->text); }
-  std::vector<std::string> lines;
-};
-
 TEST(VectorAngle, ZeroVectorWarnsAndGivesZero) {
-  LogCapture log;
-  NotifyContext::SetOutputFunction(&log);
+  kxtest::LogCapture log;
   const double a[3] = {0, 0, 0}, b[3] = {1, 2, 3};
   const double got = VectorAngle(a, b, 3);
-  NotifyContext::SetOutputFunction(&NotifyContext::Instance());
   EXPECT_EQ(got, 0.0);
   EXPECT_THAT(log.lines,
               ::testing::ElementsAre("Warning: VectorAngle: vector(s) with zero length"));

@@ -13,6 +13,7 @@
 
 #include "foundation/notify.h"
 #include "platform/environment.h"
+#include "testing/log_capture.h"
 
 namespace {
 
@@ -244,21 +245,16 @@ TEST_F(WorkerPoolTest, ThreadCountFollowsRequestAndProcessorVariable) {
   for (auto& h : counters.hits) EXPECT_EQ(h.load(), 1);
 }
 
-class LogCapture : public NotifyOutputFunction {
- public:
-  void Output(const SharedPtr<NotifyMessage>& m) override { lines.emplace_back(m->text); }
-  std::vector<std::string> lines;
-};
-
 TEST_F(WorkerPoolTest, RequestsAboveTheSemaphoreLimitAreClampedAndLogged) {
-  LogCapture log;
-  NotifyContext::SetOutputFunction(&log);
-  static int run = 0;  // a distinct line first, so a rerun's warning is not a collapsed repeat
-  Notify(0, "WorkerPoolTest: run %d", ++run);
-  const int n = WorkerPool::SetNumberOfThreads(5000);
-  NotifyContext::SetOutputFunction(&NotifyContext::Instance());
+  std::vector<std::string> lines;
+  int n;
+  {
+    kxtest::LogCapture log;
+    n = WorkerPool::SetNumberOfThreads(5000);
+    lines = log.lines;
+  }
   if (!NotifyContext::Instance().LevelFixed()) {  // NFY_LEVEL may silence the log
-    EXPECT_THAT(log.lines, ::testing::Contains("Warning: 5000 threads requested, limited to 1024"));
+    EXPECT_THAT(lines, ::testing::Contains("Warning: 5000 threads requested, limited to 1024"));
   }
   // Fewer when the system refuses threads: then the count says so, and jobs still end.
   EXPECT_LE(n, 1024);

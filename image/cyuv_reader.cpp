@@ -10,7 +10,7 @@ namespace ImageFileIO {
 namespace {
 
 constexpr int32_t kHeaderBytes = 24;
-constexpr int32_t kUnsupported = -87;
+constexpr int32_t kUnsupported = -99;
 
 bool HeaderMatches(const uint8_t* words) {
   if (std::memcmp(words, "lcmpyuv\n", 8) != 0) return false;

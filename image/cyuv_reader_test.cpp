@@ -38,8 +38,8 @@ TEST(CyuvReader, RecognisedButUnsupported) {
   std::vector<uint8_t> short_header = Header("422", false);
   short_header.resize(20);
   const Case cases[] = {
-      {"4:2:0", Header("420", false), "", -87},
-      {"byte-swapped 4:4:4", Header("444", true), "", -87},
+      {"4:2:0", Header("420", false), "", -99},
+      {"byte-swapped 4:4:4", Header("444", true), "", -99},
       {"unknown chroma word", other, "cyuv:", -85},
       {"short header", short_header, "cyuv:", -84},
   };

@@ -13,7 +13,7 @@ namespace {
 using testing_util::TempDir;
 using testing_util::WriteFile;
 
-struct DpxSpec {
+struct DpxShape {
   bool big_endian = true;
   uint32_t width = 2, height = 1;
   uint8_t descriptor = 50;
@@ -26,7 +26,7 @@ void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v, bool big) {
   for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (big ? 24 - 8 * i : 8 * i));
 }
 
-std::vector<uint8_t> DpxHeader(const DpxSpec& s) {
+std::vector<uint8_t> DpxHeader(const DpxShape& s) {
   std::vector<uint8_t> b(1408, 0);
   const char* magic = s.big_endian ? "SDPX" : "XPDS";
   std::copy(magic, magic + 4, b.begin());
@@ -66,32 +66,32 @@ Opened OpenAndRead(const std::vector<uint8_t>& bytes, const std::string& prefix 
 
 TEST(DpxReader, HeaderLayouts) {
   struct Case {
-    DpxSpec spec;
+    DpxShape shape;
     int32_t row_bytes;
     int64_t frame_size;
     int orientation;
     const char* description;
   };
-  auto spec = [](bool big, uint32_t w, uint32_t h, uint8_t descriptor, uint8_t bits,
+  auto shape = [](bool big, uint32_t w, uint32_t h, uint8_t descriptor, uint8_t bits,
                  uint16_t orientation) {
-    DpxSpec s;
+    DpxShape s;
     s.big_endian = big, s.width = w, s.height = h, s.descriptor = descriptor, s.bits = bits;
     s.orientation = orientation;
     return s;
   };
   const Case cases[] = {
-      {spec(true, 2048, 1556, 50, 10, 0), 8192, 1408 + 1556 * 8192LL, 1, "DPX-RGB10"},
-      {spec(false, 1920, 1080, 100, 10, 1), 5120, 1408 + 1080 * 5120LL, 2, "DPX-UYVY10"},
-      {spec(false, 5, 2, 50, 8, 9), 16, 1408 + 2 * 16, 0, "DPX-RGB8"},
-      {spec(true, 5, 2, 50, 16, 7), 32, 1408 + 2 * 32, 8, "DPX-RGB16"},
-      {spec(true, 5, 2, 50, 12, 3), 32, 1408 + 2 * 32, 4, "DPX-RGB12"},
-      {spec(true, 5, 2, 100, 8, 0), 12, 1408 + 2 * 12, 1, "DPX-UYVY8"},
+      {shape(true, 2048, 1556, 50, 10, 0), 8192, 1408 + 1556 * 8192LL, 1, "DPX-RGB10"},
+      {shape(false, 1920, 1080, 100, 10, 1), 5120, 1408 + 1080 * 5120LL, 2, "DPX-UYVY10"},
+      {shape(false, 5, 2, 50, 8, 9), 16, 1408 + 2 * 16, 0, "DPX-RGB8"},
+      {shape(true, 5, 2, 50, 16, 7), 32, 1408 + 2 * 32, 8, "DPX-RGB16"},
+      {shape(true, 5, 2, 50, 12, 3), 32, 1408 + 2 * 32, 4, "DPX-RGB12"},
+      {shape(true, 5, 2, 100, 8, 0), 12, 1408 + 2 * 12, 1, "DPX-UYVY8"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.description);
     auto ctx = std::make_unique<ImageFileContext>();
     TempDir dir;
-    WriteFile(dir.File("h.dpx"), DpxHeader(c.spec));
+    WriteFile(dir.File("h.dpx"), DpxHeader(c.shape));
     ASSERT_EQ(OpenRead(ctx.get(), dir.File("h.dpx").c_str()), 0);
     EXPECT_EQ(ctx->row_bytes, c.row_bytes);
     EXPECT_EQ(ctx->frame_size, c.frame_size);
@@ -104,7 +104,7 @@ TEST(DpxReader, HeaderLayouts) {
 
 TEST(DpxReader, Pixels) {
   // 8-bit rows are red, green, blue in either byte order; rows pad to 4 bytes.
-  DpxSpec s8;
+  DpxShape s8;
   s8.big_endian = false, s8.width = 2, s8.height = 2, s8.bits = 8;
   std::vector<uint8_t> f8 = DpxHeader(s8);
   f8.insert(f8.end(), {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0});
@@ -113,7 +113,7 @@ TEST(DpxReader, Pixels) {
   EXPECT_EQ(o8.pixels, (std::vector<uint32_t>{0x010203, 0x040506, 0x070809, 0x0A0B0C}));
 
   // 16-bit little-endian samples: the high byte of each.
-  DpxSpec s16le;
+  DpxShape s16le;
   s16le.big_endian = false, s16le.width = 1, s16le.height = 1, s16le.bits = 16;
   std::vector<uint8_t> f16 = DpxHeader(s16le);
   f16.insert(f16.end(), {0x01, 0xA1, 0x02, 0xB2, 0x03, 0xC3, 0, 0});
@@ -122,7 +122,7 @@ TEST(DpxReader, Pixels) {
   EXPECT_EQ(o16.pixels, (std::vector<uint32_t>{0xA1B2C3}));
 
   // 10-bit big-endian: red, green, blue in bits 22-31, 12-21, 2-11; the top 8 bits are kept.
-  DpxSpec s10;
+  DpxShape s10;
   s10.width = 1, s10.height = 1, s10.bits = 10;
   std::vector<uint8_t> f10 = DpxHeader(s10);
   uint32_t word = (0x3FFu << 22) | (0x200u << 12) | (0x004u << 2);
@@ -133,7 +133,7 @@ TEST(DpxReader, Pixels) {
   EXPECT_EQ(o10.pixels, (std::vector<uint32_t>{0xFF8001}));
 
   // Frames of equal files follow one another: frame 1 of two 1 x 1 16-bit files.
-  DpxSpec s16;
+  DpxShape s16;
   s16.width = 1, s16.height = 1, s16.bits = 16;
   std::vector<uint8_t> two = DpxHeader(s16);
   two.insert(two.end(), {0x11, 0, 0x22, 0, 0x33, 0, 0, 0});
@@ -145,7 +145,7 @@ TEST(DpxReader, Pixels) {
   EXPECT_EQ(frame1.pixels, (std::vector<uint32_t>{0x445566}));
 
   // A header whose image data starts beyond 1,408 bytes.
-  DpxSpec far = s8;
+  DpxShape far = s8;
   far.data_offset = 2000;
   std::vector<uint8_t> ff = DpxHeader(far);
   ff.insert(ff.end(), {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0});
@@ -161,12 +161,12 @@ TEST(DpxReader, RefusesBadHeaders) {
     std::vector<uint8_t> bytes;
     int32_t result;
   };
-  DpxSpec base;
+  DpxShape base;
   std::vector<Case> cases;
   std::vector<uint8_t> bad_magic = DpxHeader(base);
   bad_magic[0] = 'X';
   cases.push_back({"magic", bad_magic, -65});
-  DpxSpec d = base;
+  DpxShape d = base;
   d.descriptor = 51;
   cases.push_back({"descriptor", DpxHeader(d), -67});
   d = base;

@@ -7,24 +7,11 @@
 #include <vector>
 
 #include "foundation/notify.h"
+#include "testing/log_capture.h"
 
 namespace {
 
-// Collects the log's lines while it lives.
-class LogCapture : public NotifyOutputFunction {
- public:
-  LogCapture() {
-    NotifyContext::SetOutputFunction(nullptr);
-    Notify(0, "capture %p", static_cast<void*>(this));  // breaks any repeat run
-    NotifyContext::SetOutputFunction(this);
-  }
-  ~LogCapture() override { NotifyContext::SetOutputFunction(&NotifyContext::Instance()); }
-  void Output(const SharedPtr<NotifyMessage>& message) override {
-    text += message->text;
-    text += '\n';
-  }
-  std::string text;
-};
+using kxtest::LogCapture;
 
 struct KernelCase {
   int type;

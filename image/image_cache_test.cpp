@@ -15,6 +15,7 @@
 #include "image/image_list.h"
 #include "image/sequence_loader.h"
 #include "image/sequence_test_util.h"
+#include "testing/log_capture.h"
 
 namespace {
 
@@ -105,21 +106,6 @@ std::vector<std::string> WriteSequence(const TempDir& dir, int n, int w = 6, int
   return names;
 }
 
-class CaptureLog : public NotifyOutputFunction {
- public:
-  CaptureLog() { NotifyContext::SetOutputFunction(this); }
-  ~CaptureLog() override { NotifyContext::SetOutputFunction(&NotifyContext::Instance()); }
-  void Output(const SharedPtr<NotifyMessage>& message) override {
-    lines.emplace_back(message->text, size_t(message->length));
-  }
-  bool Has(const std::string& text) const {
-    for (const std::string& l : lines)
-      if (l.find(text) != std::string::npos) return true;
-    return false;
-  }
-  std::vector<std::string> lines;
-};
-
 TEST(ImageCache, SetImageListResults) {
   TempDir dir;
   LoaderProbe probe;
@@ -134,7 +120,7 @@ TEST(ImageCache, SetImageListResults) {
   EXPECT_EQ(cache.SetImageList(ListOf({comments}), -1, -1), 4);
   EXPECT_EQ(cache.SetImageList(ListOf({dir.File("nolist.txt")}), -1, -1), 4);
   {
-    CaptureLog log;
+    kxtest::LogCapture log;
     EXPECT_EQ(cache.SetImageList(ListOf({dir.File("missing.tga")}), -1, -1), 4);
     if (!NotifyContext::Instance().LevelFixed()) {
       EXPECT_TRUE(log.Has("can't read image(s) (ret: 0)"));

@@ -126,7 +126,7 @@ std::int64_t MatchSequenceName(const char* given, const char* found) {
   const bool given_has = FindLastDigitRun(given, &gs, &ge);
   const bool found_has = FindLastDigitRun(found, &fs, &fe);
   if (given_has != found_has) return -2;
-  if (!given_has) return std::strcmp(given, found) == 0 ? 0 : -4;
+  // Without digits both runs are empty at the names' ends: the texts before them decide.
   const std::size_t given_after = std::strlen(given) - ge;
   const std::size_t found_after = std::strlen(found) - fe;
   if (gs != fs || given_after != found_after) return -3;

@@ -80,7 +80,8 @@ TEST(ImageList, MatchSequenceName) {
   EXPECT_EQ(MatchSequenceName("img07.png", "im07.png"), -3);
   EXPECT_EQ(MatchSequenceName("img07.png", "abc07.png"), -4);
   EXPECT_EQ(MatchSequenceName("img.png", "img.png"), 0);
-  EXPECT_LT(MatchSequenceName("img.png", "imx.png"), 0);
+  EXPECT_EQ(MatchSequenceName("img.png", "imx.png"), -4);
+  EXPECT_EQ(MatchSequenceName("img.png", "imgx.png"), -3);
   EXPECT_LT(MatchSequenceName("img07.png", "img99999999999.png"), 0);  // no overflow
 }
 

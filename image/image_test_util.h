@@ -1,4 +1,5 @@
-// Helpers shared by the image-file library tests: a private temporary directory and file I/O.
+// Helpers shared by the image-file library tests: decoding a file, standard input from bytes,
+// byte packing; the generic file helpers come from testing/temp_dir.h.
 #pragma once
 
 #include <fcntl.h>
@@ -7,54 +8,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "image/image_file_io.h"
+#include "testing/temp_dir.h"
 
 namespace ImageFileIO::testing_util {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "kx_image_XXXXXX").string();
-    char* made = ::mkdtemp(templ.data());
-    EXPECT_NE(made, nullptr);
-    path_ = templ;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-  WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
-inline std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-inline std::vector<uint8_t> Bytes(const std::string& text) {
-  return std::vector<uint8_t>(text.begin(), text.end());
-}
+using kxtest::Bytes;
+using kxtest::ReadFile;
+using kxtest::TempDir;
+using kxtest::WriteFile;
 
 // Replaces standard input by the given bytes (through a pipe) for the lifetime of the object.
 class StdinFrom {
@@ -112,6 +78,19 @@ inline Decoded Decode(const std::string& path) {
     }
   }
   Close(ctx.get());
+  return d;
+}
+
+// Decodes the file with standard error captured and expects `open_result` from opening it;
+// a failure must also print "Error <result>" on standard error.
+inline Decoded DecodeExpectingOpen(const std::string& path, int32_t open_result) {
+  ::testing::internal::CaptureStderr();
+  Decoded d = Decode(path);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(d.open_result, open_result);
+  if (open_result != 0) {
+    EXPECT_EQ(err, "Error " + std::to_string(open_result) + "\n");
+  }
   return d;
 }
 

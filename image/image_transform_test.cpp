@@ -13,19 +13,11 @@
 #include <thread>
 
 #include "foundation/worker_pool.h"
+#include "testing/pool_threads.h"
 
 namespace {
 
-class PoolThreads {
- public:
-  explicit PoolThreads(int n) : previous_(WorkerPool::GetNumberOfThreads()) {
-    WorkerPool::SetNumberOfThreads(n);
-  }
-  ~PoolThreads() { WorkerPool::SetNumberOfThreads(previous_); }
-
- private:
-  int previous_;
-};
+using kxtest::PoolThreads;
 
 using Image = Array<unsigned int, 1>;
 

@@ -31,19 +31,27 @@ int32_t Smallest(int64_t picture, const PixelView* a, const PixelView* b, bool w
   return static_cast<int32_t>(std::max<int64_t>(v, 0));
 }
 
-}  // namespace
-
 // With a vertical flip the stored even lines are the displayed bottom field and targets fill
 // upwards; the operations below therefore work on (even target, odd target) and a row map.
+struct Fields {
+  bool mirror;
+  bool flip;
+  const PixelView* even;
+  const PixelView* odd;
+};
+
+Fields FieldTargets(int orientation, const PixelView* top, const PixelView* bottom) {
+  const bool flip = OrientationFlips(orientation);
+  return {OrientationMirrors(orientation), flip, flip ? bottom : top, flip ? top : bottom};
+}
+
+}  // namespace
 
 int SequenceLoader::LoadSplitFields(const PixelView* top, const PixelView* bottom,
                                     const char* name) {
   if (Read(name) != 0) return -1;
   MarkInterlaced();
-  const bool mirror = OrientationMirrors(file_orientation_);
-  const bool flip = OrientationFlips(file_orientation_);
-  const PixelView* even = flip ? bottom : top;
-  const PixelView* odd = flip ? top : bottom;
+  const auto [mirror, flip, even, odd] = FieldTargets(file_orientation_, top, bottom);
   const int32_t width = Smallest(buffer_.width(), top, bottom, true);
   const int32_t n = Smallest(buffer_.height() / 2, top, bottom, false);
   for (int32_t i = 0; i < n; ++i) {
@@ -58,10 +66,7 @@ int SequenceLoader::LoadLineDoubled(const PixelView* top, const PixelView* botto
                                     const char* name) {
   if (Read(name) != 0) return -1;
   MarkInterlaced();
-  const bool mirror = OrientationMirrors(file_orientation_);
-  const bool flip = OrientationFlips(file_orientation_);
-  const PixelView* even = flip ? bottom : top;
-  const PixelView* odd = flip ? top : bottom;
+  const auto [mirror, flip, even, odd] = FieldTargets(file_orientation_, top, bottom);
   const int32_t width = Smallest(buffer_.width(), top, bottom, true);
   const int32_t r = Smallest(buffer_.height(), top, bottom, false);
   const int32_t pairs = r / 2;
@@ -93,10 +98,7 @@ int SequenceLoader::LoadLineDoubled(const PixelView* top, const PixelView* botto
 int SequenceLoader::LoadHalfSize(const PixelView* top, const PixelView* bottom, const char* name) {
   if (Read(name) != 0) return -1;
   MarkInterlaced();
-  const bool mirror = OrientationMirrors(file_orientation_);
-  const bool flip = OrientationFlips(file_orientation_);
-  const PixelView* even = flip ? bottom : top;
-  const PixelView* odd = flip ? top : bottom;
+  const auto [mirror, flip, even, odd] = FieldTargets(file_orientation_, top, bottom);
   const int32_t width = Smallest(buffer_.width() / 2, top, bottom, true);
   const int32_t n = Smallest(buffer_.height() / 2, top, bottom, false);
   std::vector<uint32_t> line(static_cast<size_t>(std::max(buffer_.width(), 1)));

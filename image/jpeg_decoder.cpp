@@ -18,7 +18,9 @@ constexpr int kScanWindow = 768;
 const uint8_t kEmpty[8] = {};
 
 // Predictor update; damaged data may run it beyond 32 bits, which wraps.
-inline int32_t AddWrapping(int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); }
+inline int32_t AddWrapping(int32_t a, int32_t b) {
+  return int32_t(uint32_t(a) + uint32_t(b));
+}
 
 inline int32_t Extend(uint32_t v, int s) {
   return (s == 0) ? 0 : (v < (1u << (s - 1)) ? int32_t(v) - (1 << s) + 1 : int32_t(v));
@@ -438,14 +440,14 @@ void JpegDecoder::GiveBackWholeBytes() {
   phantom_bytes_ = 0;
 }
 
-void JpegDecoder::ReturnBufferedBytes() {
+void JpegDecoder::JpegReturnBufferedBytes() {
   GiveBackWholeBytes();
   bit_buffer_ = 0;
   bit_count_ = 0;
 }
 
 void JpegDecoder::EndEntropy() {
-  ReturnBufferedBytes();
+  JpegReturnBufferedBytes();
   if (input_) input_->Advance(int(cur_ - base_));
   base_ = cur_ = end_ = kEmpty;
 }
@@ -467,8 +469,8 @@ bool JpegDecoder::EnsureWindow(int need) {
   return true;
 }
 
-bool JpegDecoder::Restart() {
-  ReturnBufferedBytes();
+bool JpegDecoder::JpegRestart() {
+  JpegReturnBufferedBytes();
   for (auto& c : component) c.dc_pred = 0;
   eob_run_ = 0;
   for (;;) {
@@ -569,7 +571,7 @@ bool JpegDecoder::DecodeMcuRow(int slot) {
       DequantizeStoredBlocks(next_mcu_, blocks);
     } else {
       if (restart_interval > 0 && mcus_since_restart_ == restart_interval) {
-        if (!Restart()) {
+        if (!JpegRestart()) {
           std::fprintf(stderr, "Error %li\n", long(kRestartNotFound));
           return false;
         }
@@ -661,7 +663,7 @@ int JpegDecoder::ForEachScanBlock(const JpegScan& scan, int restart_error, int i
   int since_restart = 0;
   auto step = [&]() -> int {
     if (scan.restart_interval > 0 && since_restart == scan.restart_interval) {
-      if (!Restart()) {
+      if (!JpegRestart()) {
         std::fprintf(stderr, "Error %li\n", long(restart_error));
         return restart_error;
       }

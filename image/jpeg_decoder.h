@@ -149,8 +149,8 @@ class JpegDecoder {
 
   // Restart point: gives back buffered bytes, clears predictors and searches
   // the next RST marker. False when the input ends first.
-  bool Restart();
-  void ReturnBufferedBytes();
+  bool JpegRestart();
+  void JpegReturnBufferedBytes();
 
   // Tables and layout, filled by the reader.
   uint8_t quant_raw[3][64];      // zig-zag order

@@ -333,6 +333,8 @@ int32_t OpenJPEG(ImageFileContext* ctx) {
     ctx->close_hook = nullptr;
     return rc;
   }
+  // Only an image whose EXIF block gave a summary carries it.
+  if (st->reader.exif.length == 0) ctx->metadata = nullptr;
   const JpegImageInfo& info = st->reader.info;
   ctx->width = info.width;
   ctx->height = info.height;

@@ -54,7 +54,7 @@ TEST(JpegReader, OpensThroughImageFileLibrary) {
       EXPECT_EQ(ctx.bits_per_pixel, c.bits);
       EXPECT_EQ(ctx.width, 48);
       EXPECT_EQ(ctx.height, 40);
-      EXPECT_NE(ctx.metadata, nullptr);
+      EXPECT_EQ(ctx.metadata, nullptr);  // no EXIF block
       std::vector<uint32_t> row(ctx.width);
       for (int y = 0; y < ctx.height; ++y) {
         ASSERT_EQ(ImageFileIO::ReadRow(row.data(), &ctx), 0) << c.file << " row " << y;
@@ -256,6 +256,17 @@ TEST(JpegExif, SummaryColumns) {
   EXPECT_EQ(state.info.orientation, 6);
 }
 
+// Decodes a small picture whose EXIF data is `data`: the make (tag 271) is its first six
+// bytes, the maker note (tag 37500) runs from `note` to its end.
+void DecodeWithMakerNote(const std::vector<uint8_t>& data, uint32_t note, int* code,
+                         JpegReaderState* state) {
+  const std::vector<ExifEntry> entries = {{271, 2, 6, 0, true},
+                                          {37500, 7, uint32_t(data.size() - note), note, true}};
+  Decode(jpeg_test::InsertAfterSoi(LoadFixture("odd17x9.jpg"),
+                                   jpeg_test::MakeExifSegment(entries, data)),
+         code, state);
+}
+
 // Canon maker notes: complete entries are read; short arrays are ignored
 // rather than read beyond their data.
 TEST(JpegExif, CanonMakerNoteBounds) {
@@ -278,13 +289,9 @@ TEST(JpegExif, CanonMakerNoteBounds) {
       values[23] = 55;  // long focal length
     }
     for (uint16_t v : values) data.insert(data.end(), {uint8_t(v), uint8_t(v >> 8)});
-    const std::vector<ExifEntry> entries = {{271, 2, 6, 0, true},
-                                            {37500, 7, uint32_t(data.size() - note), note, true}};
     JpegReaderState state;
     int code;
-    Decode(jpeg_test::InsertAfterSoi(LoadFixture("odd17x9.jpg"),
-                                     jpeg_test::MakeExifSegment(entries, data)),
-           &code, &state);
+    DecodeWithMakerNote(data, note, &code, &state);
     ASSERT_EQ(code, 0);
     const std::string text(state.exif.text + 112, 32);
     if (entries_in_note > 24)
@@ -308,13 +315,9 @@ TEST(JpegExif, NikonMakerNoteBounds) {
         2, 0, 5, 0, 2, 0,    4, 0, 0, 0, 'A', 'U', 'T', 0, 19, 0, 3, 0, uint8_t(iso_count),
         0, 0, 0, 0, 0, 0x20, 3, 0, 0, 0, 0};
     data.insert(data.end(), dir.begin(), dir.end());
-    const std::vector<ExifEntry> entries = {{271, 2, 6, 0, true},
-                                            {37500, 7, uint32_t(data.size() - note), note, true}};
     JpegReaderState state;
     int code;
-    Decode(jpeg_test::InsertAfterSoi(LoadFixture("odd17x9.jpg"),
-                                     jpeg_test::MakeExifSegment(entries, data)),
-           &code, &state);
+    DecodeWithMakerNote(data, note, &code, &state);
     ASSERT_EQ(code, 0);
     EXPECT_EQ(std::string(state.exif.text + 137, 6), "WB=AUT");
     EXPECT_EQ(std::string(state.exif.text + 112, 8), iso_count == 2 ? "ISO=800 " : "        ");

@@ -8,20 +8,11 @@
 #include <vector>
 
 #include "foundation/worker_pool.h"
+#include "testing/pool_threads.h"
 
 namespace {
 
-// Sizes the pool for one test and restores the previous size after.
-class PoolThreads {
- public:
-  explicit PoolThreads(int n) : previous_(WorkerPool::GetNumberOfThreads()) {
-    WorkerPool::SetNumberOfThreads(n);
-  }
-  ~PoolThreads() { WorkerPool::SetNumberOfThreads(previous_); }
-
- private:
-  int previous_;
-};
+using kxtest::PoolThreads;
 
 void FillRandom(const ArrayMap<float>& m, unsigned seed) {
   std::mt19937 rng(seed);
