@@ -307,10 +307,21 @@ void FeatureCorrelatorSyn::GetCamera(int n, PerspectiveCamera& camera) const {
   camera.Transform(Translation4(c_ref + q));
 
   double zoom = 1.0;
-  if (std::fabs(p.m_dz) > 1e-38) {
-    const double g = 1.0 / std::log(1.0 + p.m_dz);
-    const int lo = -static_cast<int>(std::log(p.m_zlb) * g);
-    const int hi = static_cast<int>(std::log(p.m_zub) * g);
+  // The zoom cycle needs a factor 1 + dz above 0 and positive bounds; anything else
+  // (or a cycle too long to count) leaves the focal length as it is.
+  const double g = std::fabs(p.m_dz) > 1e-38 && p.m_dz > -1.0 ? 1.0 / std::log(1.0 + p.m_dz) : 0.0;
+  const double lo_steps = -std::log(p.m_zlb) * g;
+  const double hi_steps = std::log(p.m_zub) * g;
+  const bool zoom_ok = g != 0.0 && std::isfinite(lo_steps) && std::isfinite(hi_steps) &&
+                       std::fabs(lo_steps) < 1e6 && std::fabs(hi_steps) < 1e6;
+  if (std::fabs(p.m_dz) > 1e-38 && !zoom_ok) {
+    Notify(2,
+           "FeatureCorrelatorSyn::GetCamera: zoom step %g with bounds %g, %g gives no zoom cycle",
+           p.m_dz, p.m_zlb, p.m_zub);
+  }
+  if (zoom_ok) {
+    const int lo = static_cast<int>(lo_steps);
+    const int hi = static_cast<int>(hi_steps);
     const int period = 2 * (hi + lo);
     const int r = period != 0 ? n % period : 0;
     int e;

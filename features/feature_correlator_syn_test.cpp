@@ -211,6 +211,23 @@ TEST(FeatureCorrelatorSynTest, ZoomRunsThroughItsPeriod) {
   }
 }
 
+TEST(FeatureCorrelatorSynTest, ZoomParametersWithoutACycleLeaveTheFocalLength) {
+  const double f = Syn::GetReferenceCamera().GetFocalLength();
+  const struct {
+    double dz, zlb, zub;
+  } cases[] = {
+      {-1.0, 0.5, 2.0}, {-2.0, 0.5, 2.0}, {0.1, 0.0, 2.0}, {0.1, 0.5, -1.0}, {1e-300, 0.5, 2.0}};
+  for (const auto& k : cases) {
+    Syn syn;
+    syn.GetParameter().m_dz = k.dz;
+    syn.GetParameter().m_zlb = k.zlb;
+    syn.GetParameter().m_zub = k.zub;
+    PerspectiveCamera cam;
+    syn.GetCamera(5, cam);
+    EXPECT_NEAR(cam.GetFocalLength(), f, 1e-9 * f) << k.dz << " " << k.zlb << " " << k.zub;
+  }
+}
+
 TEST(FeatureCorrelatorSynTest, OutliersOnlyInTheirImages) {
   Syn templ;
   Syn::Parameter& p = templ.GetParameter();
