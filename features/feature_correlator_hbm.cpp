@@ -82,18 +82,6 @@ bool SameLayout(const ImageCacheEntry& a, const ImageCacheEntry& b) {
 
 }  // namespace
 
-void FeatureCorrelatorHBM::Reset() {
-  FeatureCorrelatorOpticalFlow::Reset();
-  step_ = 0;
-  lost_ = 0;
-}
-
-double FeatureCorrelatorHBM::GetLostRatio() const {
-  const double lost = lost_;
-  const double sum = lost + static_cast<double>(GetCorrespondences().size());
-  return sum == 0.0 ? 0.0 : lost / sum;
-}
-
 int32_t FeatureCorrelatorHBM::Compute() {
   TakeTimeStart();
   bool ready = false;
@@ -119,20 +107,22 @@ int32_t FeatureCorrelatorHBM::Track(bool tagged, bool* frames_ready) {
   // Tagged passes collect their correspondences until Reset.
   if (!tagged) correspondences_.clear();
 
-  // The pyramids serve only the corner selection, which tagged passes never run. Buffer
-  // 0 is read only by the first selection, so later steps leave it as it is.
+  // The pyramids serve only the corner selection, which tagged passes never run. Later
+  // steps reuse the previous second image's pyramids as the first image's.
   bool pyramid_ok = true;
   if (!tagged) {
-    if (step_ == 0) {
+    if (GetStepCount() == 0) {
       if (GetSharedBuffer()) InitCornerDetectors(WorkerPool::GetNumberOfThreads());
       ComputePyramid(first_image_, 0);
       Notify(5, "FeatureCorrelatorHBM::TrackFeatures: tracker started with first and second frame");
       SelectGoodFeatures(0, first_image_->GetFPoints2D().empty());
+    } else {
+      SwapPyramidBuffers();
     }
-    ++step_;
+    IncrementStepCount();
     pyramid_ok = ComputePyramid(second_image_, 1);
   } else {
-    ++step_;
+    IncrementStepCount();
   }
 
   const bool reverse = TestFlags(kModeReverse);
@@ -162,7 +152,7 @@ int32_t FeatureCorrelatorHBM::Track(bool tagged, bool* frames_ready) {
 
   if (!tagged) second_image_->ClearManualOrAutoFPoints2D(false);
   if (n == 0) {
-    if (!tagged) lost_ = 0;
+    if (!tagged) SetLostCount(0);
     *frames_ready = pyramid_ok;
     return 0;
   }
@@ -175,7 +165,7 @@ int32_t FeatureCorrelatorHBM::Track(bool tagged, bool* frames_ready) {
     Notify(2,
            "FeatureCorrelatorHBM::TrackFeatures: frames %d and %d not available, %d features lost",
            c, d, n);
-    if (!tagged) lost_ = static_cast<uint32_t>(n);
+    if (!tagged) SetLostCount(static_cast<uint32_t>(n));
     return 0;
   }
 
@@ -269,7 +259,7 @@ int32_t FeatureCorrelatorHBM::Track(bool tagged, bool* frames_ready) {
     correspondences_.push_back(link);
     ++made;
   }
-  if (!tagged) lost_ = static_cast<uint32_t>(n - made);
+  if (!tagged) SetLostCount(static_cast<uint32_t>(n - made));
   *frames_ready = pyramid_ok;
   return made;
 }

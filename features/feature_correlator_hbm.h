@@ -69,8 +69,6 @@ class FeatureCorrelatorHBM : public FeatureCorrelatorOpticalFlow {
   FeatureCorrelatorHBM() = default;
   ~FeatureCorrelatorHBM() override = default;
 
-  // Also clears this correlator's step and lost counts.
-  void Reset() override;
   // Starts the interval clock; tagged mode: tracks the tagged features and returns the
   // number of correspondences made. Otherwise TrackFeatures, then FindNewFeatures when
   // the frames were available, prints the interval ("FeatureCorrelatorHBM::Compute") and
@@ -81,15 +79,8 @@ class FeatureCorrelatorHBM : public FeatureCorrelatorOpticalFlow {
   // image is missing.
   int32_t TrackFeatures();
 
-  // Features lost by the last automatic call, and lost / (lost + correspondences).
-  uint32_t GetLostCount() const override { return lost_; }
-  double GetLostRatio() const override;
-
  private:
   // The frame step shared by both modes; *frames_ready tells whether frames c and d
   // were delivered (and the second image's pyramid was built).
   int32_t Track(bool tagged, bool* frames_ready);
-
-  int32_t step_ = 0;   // calls since Reset; 0: the next call starts a new sequence
-  uint32_t lost_ = 0;  // features lost by the last automatic call
 };

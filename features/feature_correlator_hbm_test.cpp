@@ -14,6 +14,7 @@
 #include "features/feature_image.h"
 #include "foundation/feature_flags.h"
 #include "image/image_cache.h"
+#include "testing/log_capture.h"
 
 namespace {
 
@@ -321,6 +322,42 @@ TEST(FeatureCorrelatorHBMTest, MissingFramesAndEmptyImages) {
   EXPECT_EQ(hbm.TrackFeatures(), 0);
   EXPECT_EQ(hbm.GetLostCount(), 0u);
   EXPECT_EQ(hbm.GetCorrespondenceCount(), 0);
+}
+
+TEST(FeatureCorrelatorHBMTest, KeepsTheFrameDriversStepLostCountAndPyramids) {
+  Sequence seq(3, 2.0, 1.0);
+  FeatureCorrelatorHBM hbm;
+  hbm.SetParameter(SmallParameters());
+  AddFeature(seq[0], 12.0, 80.0);  // lost at the quarter level
+  hbm.SetFeatureImages(seq[0], seq[1]);
+  {
+    kxtest::LogCapture log;
+    hbm.Compute();
+    ASSERT_GE(hbm.GetLostCount(), 1u);
+    // The replacement of lost features reports this step's losses.
+    EXPECT_TRUE(log.Has("lost features " + std::to_string(hbm.GetLostCount()) + " ")) << log.text;
+  }
+  EXPECT_EQ(hbm.GetStepCount(), 1);
+  const ImagePyramid* intensity = hbm.GetIntensityPyramid(1).Get();
+  const ImagePyramid* gradient_x = hbm.GetGradientXPyramid(1).Get();
+  const ImagePyramid* gradient_y = hbm.GetGradientYPyramid(1).Get();
+  EXPECT_EQ(intensity->GetImageIndex(), 1);
+
+  // The next step takes over the second image's pyramids as the first image's.
+  hbm.SetFeatureImages(seq[1], seq[2]);
+  hbm.Compute();
+  EXPECT_EQ(hbm.GetStepCount(), 2);
+  EXPECT_EQ(hbm.GetIntensityPyramid(0).Get(), intensity);
+  EXPECT_EQ(hbm.GetGradientXPyramid(0).Get(), gradient_x);
+  EXPECT_EQ(hbm.GetGradientYPyramid(0).Get(), gradient_y);
+  EXPECT_EQ(hbm.GetIntensityPyramid(0)->GetImageIndex(), 1);
+  EXPECT_EQ(hbm.GetIntensityPyramid(1)->GetImageIndex(), 2);
+  EXPECT_EQ(hbm.GetLostCount() + uint32_t(hbm.GetCorrespondenceCount()),
+            seq[1]->GetFPoints2D().size());
+
+  hbm.Reset();
+  EXPECT_EQ(hbm.GetStepCount(), 0);
+  EXPECT_EQ(hbm.GetLostCount(), 0u);
 }
 
 TEST(FeatureCorrelatorHBMTest, TaggedPassKeepsTheAutomaticTracks) {

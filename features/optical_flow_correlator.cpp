@@ -368,6 +368,12 @@ int32_t FeatureCorrelatorOpticalFlow::Compute() {
   return static_cast<int32_t>(GetCorrespondences().size());
 }
 
+void FeatureCorrelatorOpticalFlow::SwapPyramidBuffers() {
+  std::swap(intensity_[0], intensity_[1]);
+  std::swap(gradient_x_[0], gradient_x_[1]);
+  std::swap(gradient_y_[0], gradient_y_[1]);
+}
+
 bool FeatureCorrelatorOpticalFlow::PreparePyramids(bool tagged) {
   FeatureImage* first = GetFirstImage();
   FeatureImage* second = GetSecondImage();
@@ -382,9 +388,7 @@ bool FeatureCorrelatorOpticalFlow::PreparePyramids(bool tagged) {
       SelectGoodFeatures(0, first->GetFPoints2D().empty());
     }
   } else if (tagged || intensity_[1]->GetImageIndex() == first->GetImageIndex()) {
-    std::swap(intensity_[0], intensity_[1]);
-    std::swap(gradient_x_[0], gradient_x_[1]);
-    std::swap(gradient_y_[0], gradient_y_[1]);
+    SwapPyramidBuffers();
   }
   // Never track from another frame's pyramid.
   if (intensity_[0]->GetImageIndex() != first->GetImageIndex() && !ComputePyramid(first, 0))

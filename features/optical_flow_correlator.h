@@ -107,6 +107,14 @@ class FeatureCorrelatorOpticalFlow : public FeatureCorrelator {
   // active re-admitting mask (property 2).
   bool IsMaskedForTracking(FeatureImage* image, double x, double y);
 
+ protected:
+  // For a correlator that replaces the tracking but keeps this frame driver's state.
+  void IncrementStepCount() { ++step_; }
+  void SetLostCount(uint32_t lost) { lost_count_ = lost; }
+  // Exchanges the three pyramid buffer pairs: the previous second image's pyramids
+  // become the first image's.
+  void SwapPyramidBuffers();
+
  private:
   // Runs the jobs: through the shared work buffer on the pool, else one after the
   // other on the calling thread.
