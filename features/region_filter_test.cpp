@@ -7,25 +7,13 @@
 #include <vector>
 
 #include "foundation/notify.h"
+#include "testing/log_capture.h"
 
 namespace {
 
-// Collects the log lines while alive, at level 5 (lines keep their class and method).
-class LogCapture : public NotifyOutputFunction {
- public:
-  LogCapture() : old_level_(NotifyContext::GetNotifyLevel()) {
-    NotifyContext::SetNotifyLevel(5);
-    NotifyContext::SetOutputFunction(this);
-  }
-  ~LogCapture() override {
-    NotifyContext::SetOutputFunction(&NotifyContext::Instance());
-    NotifyContext::SetNotifyLevel(old_level_);
-  }
-  void Output(const SharedPtr<NotifyMessage>& m) override { lines.emplace_back(m->text); }
-  std::vector<std::string> lines;
-
- private:
-  int old_level_;
+// Log lines at level 5 (lines keep their class and method).
+struct LogCapture : kxtest::LogCapture {
+  LogCapture() : kxtest::LogCapture(5) {}
 };
 
 void Fill(CPicture<float>& p, uint32_t w, uint32_t h, float seed) {
