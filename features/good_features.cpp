@@ -126,10 +126,28 @@ void GoodFeaturesDetector::Work() {
     row_sums_.resize(static_cast<size_t>(nq) * nx);
     e_.resize(static_cast<size_t>(nx));
     double* cs = column_sums_.data();
-    // Adds the products of row r to the column sums, keeping them in ring slot k;
-    // with sign -1 removes the products kept in slot k.
-    auto enter_row = [&](int32_t r, int32_t k) {
+    // Adds the products of row r to the column sums, keeping them in ring slot k.
+    // With `leave` the products kept in slot k are taken off each sum first, in the
+    // same pass.
+    auto enter_row = [&](int32_t r, int32_t k, bool leave) {
       double* slot = ring_.data() + static_cast<size_t>(k) * nq * nc;
+      if (leave && !subpixel) {
+        const float* gx = gradient_x_.data + static_cast<size_t>(r) * gradient_x_.stride + c0;
+        const float* gy = gradient_y_.data + static_cast<size_t>(r) * gradient_y_.stride + c0;
+        for (int32_t c = 0; c < nc; ++c) {
+          const double x = gx[c], y = gy[c];
+          const double xx = x * x, xy = x * y, yy = y * y;
+          cs[c] = (cs[c] - slot[c]) + xx;
+          cs[nc + c] = (cs[nc + c] - slot[nc + c]) + xy;
+          cs[2 * nc + c] = (cs[2 * nc + c] - slot[2 * nc + c]) + yy;
+          slot[c] = xx;
+          slot[nc + c] = xy;
+          slot[2 * nc + c] = yy;
+        }
+        return;
+      }
+      if (leave)
+        for (int32_t q = 0; q < nq * nc; ++q) cs[q] -= slot[q];
       const float* gx = gradient_x_.data + static_cast<size_t>(r) * gradient_x_.stride + c0;
       const float* gy = gradient_y_.data + static_cast<size_t>(r) * gradient_y_.stride + c0;
       for (int32_t c = 0; c < nc; ++c) {
@@ -150,19 +168,14 @@ void GoodFeaturesDetector::Work() {
       }
       for (int32_t q = 0; q < nq * nc; ++q) cs[q] += slot[q];
     };
-    auto leave_row = [&](int32_t k) {
-      const double* slot = ring_.data() + static_cast<size_t>(k) * nq * nc;
-      for (int32_t q = 0; q < nq * nc; ++q) cs[q] -= slot[q];
-    };
-    for (int32_t r = ys - hh; r <= ys + hh; ++r) enter_row(r, (r - (ys - hh)) % rows);
+    for (int32_t r = ys - hh; r <= ys + hh; ++r) enter_row(r, (r - (ys - hh)) % rows, false);
     const double t = 2.0 * static_cast<double>(p.m_eigenvalue_threshold);
     const int32_t window = 2 * hw + 1;
     for (int32_t y = ys; y <= ye; ++y) {
       if (y > ys) {
         // Row y - hh - 1 leaves, row y + hh enters the same slot.
         const int32_t k = (y - hh - 1 - (ys - hh)) % rows;
-        leave_row(k);
-        enter_row(y + hh, k);
+        enter_row(y + hh, k, true);
       }
       // The quantities' running sums side by side: independent chains.
       double sum[7] = {0, 0, 0, 0, 0, 0, 0};

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "features/affine_feature_attribute.h"
 #include "features/image_pyramid.h"
 #include "foundation/dense_matrix.h"
@@ -66,8 +70,20 @@ void SampleWindow(const ArrayMap<float>& level, float x, float y, int w, int h, 
       const float* r0 = level.data + (y0 + j) * stride + x0;
       const float* r1 = r0 + stride;
       float* out = dst + static_cast<size_t>(j) * dst_stride;
-      for (int i = 0; i < w; ++i)
-        out[i] = w00 * r0[i] + w10 * r0[i + 1] + w01 * r1[i] + w11 * r1[i + 1];
+      int i = 0;
+#if defined(__SSE2__)
+      // Four samples at once, each summed in the scalar order below.
+      const __m128 v00 = _mm_set1_ps(w00), v10 = _mm_set1_ps(w10);
+      const __m128 v01 = _mm_set1_ps(w01), v11 = _mm_set1_ps(w11);
+      for (; i + 4 <= w; i += 4) {
+        __m128 sum = _mm_mul_ps(v00, _mm_loadu_ps(r0 + i));
+        sum = _mm_add_ps(sum, _mm_mul_ps(v10, _mm_loadu_ps(r0 + i + 1)));
+        sum = _mm_add_ps(sum, _mm_mul_ps(v01, _mm_loadu_ps(r1 + i)));
+        sum = _mm_add_ps(sum, _mm_mul_ps(v11, _mm_loadu_ps(r1 + i + 1)));
+        _mm_storeu_ps(out + i, sum);
+      }
+#endif
+      for (; i < w; ++i) out[i] = w00 * r0[i] + w10 * r0[i + 1] + w01 * r1[i] + w11 * r1[i + 1];
     }
     return;
   }
@@ -185,6 +201,9 @@ bool PyramidTracker::ComputeStep(float x1, float y1, float x2, float y2, int lev
   // in both windows), added up at the end.
   float axx[4] = {}, axy[4] = {}, ayy[4] = {}, aex[4] = {}, aey[4] = {};
   const int padded = (w_ + 3) & ~3;
+#if defined(__SSE2__)
+  __m128 vxx = _mm_setzero_ps(), vxy = vxx, vyy = vxx, vex = vxx, vey = vxx;
+#endif
   for (int j = 0; j < h_; ++j) {
     const size_t row = static_cast<size_t>(j) * stride;
     const float* i1 = window_.Plane(0).data + row;
@@ -193,6 +212,18 @@ bool PyramidTracker::ComputeStep(float x1, float y1, float x2, float y2, int lev
     const float* i2 = second_window_.Plane(0).data + row;
     const float* gx2 = second_window_.Plane(1).data + row;
     const float* gy2 = second_window_.Plane(2).data + row;
+#if defined(__SSE2__)
+    for (int i = 0; i < padded; i += 4) {
+      const __m128 e = _mm_sub_ps(_mm_loadu_ps(i1 + i), _mm_loadu_ps(i2 + i));
+      const __m128 gx = _mm_add_ps(_mm_loadu_ps(gx1 + i), _mm_loadu_ps(gx2 + i));
+      const __m128 gy = _mm_add_ps(_mm_loadu_ps(gy1 + i), _mm_loadu_ps(gy2 + i));
+      vxx = _mm_add_ps(vxx, _mm_mul_ps(gx, gx));
+      vxy = _mm_add_ps(vxy, _mm_mul_ps(gx, gy));
+      vyy = _mm_add_ps(vyy, _mm_mul_ps(gy, gy));
+      vex = _mm_add_ps(vex, _mm_mul_ps(e, gx));
+      vey = _mm_add_ps(vey, _mm_mul_ps(e, gy));
+    }
+#else
     for (int i = 0; i < padded; i += 4)
       for (int k = 0; k < 4; ++k) {
         const float e = i1[i + k] - i2[i + k];
@@ -204,7 +235,15 @@ bool PyramidTracker::ComputeStep(float x1, float y1, float x2, float y2, int lev
         aex[k] += e * gx;
         aey[k] += e * gy;
       }
+#endif
   }
+#if defined(__SSE2__)
+  _mm_storeu_ps(axx, vxx);
+  _mm_storeu_ps(axy, vxy);
+  _mm_storeu_ps(ayy, vyy);
+  _mm_storeu_ps(aex, vex);
+  _mm_storeu_ps(aey, vey);
+#endif
   auto lanes = [](const float a[4]) { return (a[0] + a[1]) + (a[2] + a[3]); };
   const float gxx = lanes(axx), gxy = lanes(axy), gyy = lanes(ayy), ex = lanes(aex),
               ey = lanes(aey);
@@ -282,9 +321,8 @@ int PyramidTracker::TrackFeatureList() {
   // neighbouring features in the cache. Each result goes back to its own item.
   order_.resize(items_.size());
   for (size_t i = 0; i < items_.size(); ++i) order_[i] = static_cast<uint32_t>(i);
-  std::stable_sort(order_.begin(), order_.end(), [this](uint32_t a, uint32_t b) {
-    return items_[a].y < items_[b].y;
-  });
+  std::stable_sort(order_.begin(), order_.end(),
+                   [this](uint32_t a, uint32_t b) { return items_[a].y < items_[b].y; });
   for (const uint32_t index : order_) {
     TrackItem& item = items_[index];
     float x1 = item.x, y1 = item.y;
