@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the test configuration (AddressSanitizer
 # and UndefinedBehaviorSanitizer) and runs every test, then runs the image cache
-# tests once more under ThreadSanitizer.
+# tests once more under ThreadSanitizer and fuzzes the project-file reader briefly.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -12,3 +12,6 @@ ctest --preset test -j "$(nproc)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 ctest --preset tsan -j "$(nproc)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+ctest --preset fuzz

@@ -5,6 +5,7 @@ KALVEX_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libpng-dev libtiff-dev
   imagemagick netpbm
+  clang libclang-rt-14-dev
 )
 
 kalvex_install_deps() {

@@ -1,0 +1,82 @@
+// Feeds arbitrary bytes to the project-file reader as a small job: a root object holding
+// cameras, 2D features and 3D points. The reader may throw its constant texts; anything
+// else (another exception, a crash, a sanitizer report) is a fault.
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "foundation/data_base.h"
+#include "foundation/data_base_in.h"
+#include "foundation/feature_point.h"
+#include "foundation/notify.h"
+#include "foundation/perspective_camera.h"
+#include "foundation/project_format.h"
+
+namespace {
+
+struct StoredCamera : DataBase, PerspectiveCamera {
+  bool CheckForField(DataBaseIn& in, const char* key) override {
+    return PerspectiveCamera::CheckForField(in, key);
+  }
+};
+
+// Stands in for the tracking manager: what Read needs, and a child list of each kind.
+struct Root : DataBase {
+  std::vector<StoredCamera> cameras;
+  std::vector<FeaturePoint2D> features;
+  std::vector<FeaturePoint3D> points;
+
+  void Clear() {
+    cameras.clear();
+    features.clear();
+    points.clear();
+  }
+  void PostProcessDataBaseIn() {}
+  bool CheckForField(DataBaseIn& in, const char* key) override {
+    if (in.IsField(key, PF_KEY_FIMAGE)) {
+      cameras.emplace_back().RestoreObject(in);
+    } else if (in.IsField(key, PF_KEY_FP2D)) {
+      features.emplace_back().RestoreObject(in);
+    } else if (in.IsField(key, PF_KEY_FP3D)) {
+      points.emplace_back().RestoreObject(in);
+    } else {
+      return false;
+    }
+    return true;
+  }
+};
+
+std::string input_path;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // Warnings about skipped fields would flood the output; fatal messages still abort.
+  NotifyContext::SetNotifyLevel(1);
+  const char* dir = std::getenv("TMPDIR");
+  input_path =
+      std::string(dir && *dir ? dir : "/tmp") + "/kx_fuzz_" + std::to_string(::getpid()) + ".klx";
+  std::atexit([] { std::remove(input_path.c_str()); });
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FILE* f = std::fopen(input_path.c_str(), "wb");
+  if (f == nullptr) std::abort();
+  if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
+  std::fclose(f);
+  try {
+    DataBaseIn in;
+    in.Open(input_path.c_str());
+    Root root;
+    in.Read(root);
+  } catch (const char*) {
+    // A format error, reported as the reader's contract says.
+  }
+  return 0;
+}
