@@ -51,7 +51,7 @@ class FeatureMapper {
 
  private:
   // Settings kept with the mapper; no operation uses them.
-  double reserved_[3] = {3.0, 10.0, 1e10};
+  [[maybe_unused]] double reserved_[3] = {3.0, 10.0, 1e10};
   PerspectiveCamera camera_;
 };
 
