@@ -520,28 +520,13 @@ int FeatureCorrelatorOpticalFlow::TrackFeatures() {
          n, intensity_[0]->GetName().c_str(), intensity_[1]->GetName().c_str());
   const int tracked = RunTrackers();
   lost_count_ += static_cast<uint32_t>(n - tracked);
-  correspondences.clear();
   second->ClearManualOrAutoFPoints2D(false);
 
   const int32_t second_frame = second->GetImageIndex();
-  const TrackingMaskList* masks = GetTrackingMasks(second->GetCTrackMgr());
-  size_t next = 0;
-  bool done = false;
-  for (auto& tracker : trackers_) {
-    for (const TrackItem& item : tracker->Items()) {
-      if (next >= to_track_.size()) {
-        Notify(2,
-               "FeatureCorrelatorOpticalFlow::TrackFeatures: tracker features > features of "
-               "to track list");
-        done = true;
-        break;
-      }
-      const SharedPtr<FeaturePoint2D>& old_feature = to_track_[next++];
-      if (item.status != 0.0f || IsMasked(masks, second_frame, item.x, item.y)) continue;
-      SharedPtr<FeaturePoint2D> feature = Successor(second, *old_feature, item);
-      second->AddFPoint2D(feature);
-      correspondences.push_back(Link(old_feature, feature, reverse));
-      if (parameter_.m_consistency_check != 0) {
+  TakeTrackedFeatures(
+      second, reverse, false,
+      [&](const SharedPtr<FeaturePoint2D>& old_feature, const SharedPtr<FeaturePoint2D>& feature) {
+        if (parameter_.m_consistency_check == 0) return;
         if (GetAffineFeatureAttribute(*old_feature) == nullptr)
           AddAffineFeatureAttribute(old_feature.Get());
         feature->SetAttribute(old_feature->GetAttribute());
@@ -549,10 +534,7 @@ int FeatureCorrelatorOpticalFlow::TrackFeatures() {
           attribute->current_frame = second_frame;
           attribute->TakeSnapshot();
         }
-      }
-    }
-    if (done) break;
-  }
+      });
   Notify(4,
          "FeatureCorrelatorOpticalFlow::TrackFeatures: found %d corrs. (%d  fp of img no. %d, %d  "
          "fp of img no. %d, %d fp lost)",
@@ -600,33 +582,46 @@ int FeatureCorrelatorOpticalFlow::TrackTaggedFeatures() {
          intensity_[0]->GetName().c_str(), intensity_[1]->GetName().c_str());
   const int tracked = RunTrackers();
 
-  auto& correspondences = correspondences_;
+  TakeTrackedFeatures(
+      second, reverse, true,
+      [](const SharedPtr<FeaturePoint2D>& old_feature, const SharedPtr<FeaturePoint2D>& feature) {
+        feature->SetAttribute(old_feature->GetAttribute());
+        feature->SetFlags(old_feature->GetFlags());
+        old_feature->ClearFlags(FP2D_FLAG_TO_TRACK);
+      });
+  to_track_.clear();
+  return tracked;
+}
+
+void FeatureCorrelatorOpticalFlow::TakeTrackedFeatures(
+    FeatureImage* second, bool reverse, bool tagged,
+    const std::function<void(const SharedPtr<FeaturePoint2D>&, const SharedPtr<FeaturePoint2D>&)>&
+        on_tracked) {
   const int32_t second_frame = second->GetImageIndex();
   const TrackingMaskList* masks = GetTrackingMasks(second->GetCTrackMgr());
   size_t next = 0;
-  bool done = false;
   for (auto& tracker : trackers_) {
     for (const TrackItem& item : tracker->Items()) {
       if (next >= to_track_.size()) {
-        Notify(2,
-               "FeatureCorrelatorOpticalFlow::TrackTaggedFeatures: tracker features > features "
-               "of first image");
-        done = true;
-        break;
+        if (tagged) {
+          Notify(2,
+                 "FeatureCorrelatorOpticalFlow::TrackTaggedFeatures: tracker features > features "
+                 "of first image");
+        } else {
+          Notify(2,
+                 "FeatureCorrelatorOpticalFlow::TrackFeatures: tracker features > features of "
+                 "to track list");
+        }
+        return;
       }
       const SharedPtr<FeaturePoint2D>& old_feature = to_track_[next++];
       if (item.status != 0.0f || IsMasked(masks, second_frame, item.x, item.y)) continue;
       SharedPtr<FeaturePoint2D> feature = Successor(second, *old_feature, item);
-      feature->SetAttribute(old_feature->GetAttribute());
       second->AddFPoint2D(feature);
-      correspondences.push_back(Link(old_feature, feature, reverse));
-      feature->SetFlags(old_feature->GetFlags());
-      old_feature->ClearFlags(FP2D_FLAG_TO_TRACK);
+      correspondences_.push_back(Link(old_feature, feature, reverse));
+      on_tracked(old_feature, feature);
     }
-    if (done) break;
   }
-  to_track_.clear();
-  return tracked;
 }
 
 bool FeatureCorrelatorOpticalFlow::IsMaskedForTracking(FeatureImage* image, double x, double y) {

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -122,6 +123,13 @@ class FeatureCorrelatorOpticalFlow : public FeatureCorrelator {
   // The shared part of both tracking modes up to the tracker run; false: stop with 0.
   bool PreparePyramids(bool tagged);
   int RunTrackers();
+  // After RunTrackers: for every feature of the to-track list whose tracker item
+  // succeeded outside the masks, adds its successor to the second image, links the two
+  // and calls on_tracked(old feature, new feature). Logs (with the tagged or the
+  // automatic mode's text) when the trackers hold more items than the list.
+  void TakeTrackedFeatures(FeatureImage* second, bool reverse, bool tagged,
+                           const std::function<void(const SharedPtr<FeaturePoint2D>&,
+                                                    const SharedPtr<FeaturePoint2D>&)>& on_tracked);
   TrackerPyramids Views(int b) const;
   static bool IsMasked(const TrackingMaskList* masks, int32_t frame, double x, double y);
 
