@@ -10,7 +10,8 @@
 //
 // A camera is a value: copying copies every member and the name. No locking:
 // one writer at a time; concurrent reads of an unchanged camera are safe.
-// Failures are level-2 log messages with a stated fallback; nothing throws.
+// Failures are level-2 log messages; each operation says what it falls back to;
+// nothing throws.
 //
 // Some operations read the image size through the virtual GetWidth/GetHeight
 // (derived classes may report another size), the others read the members; each
@@ -38,7 +39,7 @@ struct RadialDistortionParameters {
   RadialDistortionFunction model;
 };
 
-// The 35 mm-equivalent focal length used when none is given.
+// The 35 mm-equivalent focal length assumed before a camera is known.
 double DefaultInitFocalLength();
 
 class PerspectiveCamera : public Meta {
