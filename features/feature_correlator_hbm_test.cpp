@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "features/feature_image.h"
+#include "features/frame_sequence_for_test.h"
 #include "foundation/feature_flags.h"
 #include "image/image_cache.h"
 #include "testing/log_capture.h"
@@ -142,60 +143,23 @@ TEST(HBMCrossCheckTest, Table) {
   }
 }
 
-class CacheOwner : public FeatureImageOwner {
- public:
-  ImageCache* GetImageCache() override { return &cache; }
-  ImageCache cache;
-};
-
 using FeaturePtr = SharedPtr<FeaturePoint2D>;
 
 // Colour frames of the texture moving by (dx, dy) per frame, as PPM files read
 // through an image cache, with their feature images.
-class Sequence {
+class Sequence : public kxtest::FrameSequence {
  public:
   static constexpr int kW = 192, kH = 160;
-  Sequence(int frames, double dx, double dy) {
-    PackedStringListPtr list;
-    list.Allocate();
-    for (int k = 0; k < frames; ++k) {
-      const std::string path = testing::TempDir() + "kx_hbm_" + std::to_string(getpid()) + "_" +
-                               std::to_string(counter_++) + ".ppm";
-      const std::vector<uint32_t> px = Texture(kW, kH, k * dx, k * dy);
-      std::ofstream out(path, std::ios::binary);
-      out << "P6\n" << kW << " " << kH << "\n255\n";
-      for (uint32_t p : px) {
-        out.put(char((p >> 16) & 0xFF));
-        out.put(char((p >> 8) & 0xFF));
-        out.put(char(p & 0xFF));
-      }
-      out.close();
-      paths_.push_back(path);
-      list->Append(path.c_str(), 0);
-    }
-    EXPECT_EQ(owner_.cache.SetImageList(list, -1, -1), 0);
-    for (int k = 0; k < frames; ++k) {
-      images_.push_back(SharedPtr<FeatureImage>::Make(&owner_));
-      FeatureImage& image = *images_.back();
-      image.SetImageIndex(k);
-      image.Set(image.GetC(), image.GetA(), image.GetH(), image.GetV(), kW, kH, 0.0,
-                image.GetPixelSizeX(), image.GetPixelSizeY(), 0.0, 0, image.GetDistortionModel());
-    }
-  }
-  ~Sequence() {
-    for (auto& image : images_) {
-      image->ClearFPoints2D();
-      image->ClearAnchors();
-    }
-    for (const auto& path : paths_) std::remove(path.c_str());
-  }
-  FeatureImage* operator[](int k) { return images_[k].Get(); }
-
- private:
-  CacheOwner owner_;
-  std::vector<SharedPtr<FeatureImage>> images_;
-  std::vector<std::string> paths_;
-  static inline int counter_ = 0;
+  Sequence(int frames, double dx, double dy)
+      : FrameSequence(frames, kW, kH, "ppm", [=](std::ofstream& out, int k) {
+          const std::vector<uint32_t> px = Texture(kW, kH, k * dx, k * dy);
+          out << "P6\n" << kW << " " << kH << "\n255\n";
+          for (uint32_t p : px) {
+            out.put(char((p >> 16) & 0xFF));
+            out.put(char((p >> 8) & 0xFF));
+            out.put(char(p & 0xFF));
+          }
+        }) {}
 };
 
 FeaturePtr AddFeature(FeatureImage* image, double x, double y, uint32_t flags = 0) {

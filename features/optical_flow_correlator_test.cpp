@@ -10,6 +10,7 @@
 
 #include "features/affine_feature_attribute.h"
 #include "features/feature_image.h"
+#include "features/frame_sequence_for_test.h"
 #include "features/tracking_masks.h"
 #include "foundation/feature_flags.h"
 #include "foundation/project_bytes_for_test.h"
@@ -30,58 +31,28 @@ double Texture(double x, double y) {
          20.0 * std::sin(0.41 * x - 0.33 * y + 0.7);
 }
 
-class CacheOwner : public FeatureImageOwner {
- public:
-  ImageCache* GetImageCache() override { return &cache; }
-  ImageCache cache;
-};
+using kxtest::CacheOwner;
 
 // Frames of the texture moving by (dx, dy) per frame, as grey PGM files read through an
 // image cache, and their feature images.
-class Sequence {
+class Sequence : public kxtest::FrameSequence {
  public:
-  Sequence(int frames, double dx, double dy) : dx_(dx), dy_(dy) {
-    PackedStringListPtr list;
-    list.Allocate();
-    for (int k = 0; k < frames; ++k) {
-      const std::string path = testing::TempDir() + "kx_flow_" + std::to_string(getpid()) + "_" +
-                               std::to_string(counter_++) + ".pgm";
-      std::ofstream out(path, std::ios::binary);
-      out << "P5\n" << kWidth << " " << kHeight << "\n255\n";
-      for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x)
-          out.put(static_cast<char>(std::lround(Texture(x - k * dx, y - k * dy))));
-      out.close();
-      paths_.push_back(path);
-      list->Append(path.c_str(), 0);
-    }
-    EXPECT_EQ(owner_.cache.SetImageList(list, -1, -1), 0);
-    for (int k = 0; k < frames; ++k) {
-      images_.push_back(SharedPtr<FeatureImage>::Make(&owner_));
-      FeatureImage& image = *images_.back();
-      image.SetImageIndex(k);
-      image.Set(image.GetC(), image.GetA(), image.GetH(), image.GetV(), kWidth, kHeight, 0.0,
-                image.GetPixelSizeX(), image.GetPixelSizeY(), 0.0, 0, image.GetDistortionModel());
-    }
-  }
-  ~Sequence() {
-    for (auto& image : images_) {
-      image->ClearFPoints2D();
-      image->ClearAnchors();
-    }
-    for (const auto& path : paths_) std::remove(path.c_str());
-  }
-  FeatureImage* operator[](int k) { return images_[k].Get(); }
-  CacheOwner* owner() { return &owner_; }
+  Sequence(int frames, double dx, double dy)
+      : FrameSequence(
+            frames, kWidth, kHeight, "pgm",
+            [=](std::ofstream& out, int k) {
+              out << "P5\n" << kWidth << " " << kHeight << "\n255\n";
+              for (int y = 0; y < kHeight; ++y)
+                for (int x = 0; x < kWidth; ++x)
+                  out.put(static_cast<char>(std::lround(Texture(x - k * dx, y - k * dy))));
+            }),
+        dx_(dx),
+        dy_(dy) {}
   double dx() const { return dx_; }
   double dy() const { return dy_; }
 
  private:
-  CacheOwner owner_;
-  std::vector<SharedPtr<FeatureImage>> images_;
-  std::vector<std::string> paths_;
   double dx_, dy_;
-  static inline int counter_ = 0;
 };
 
 FeaturePtr AddFeature(FeatureImage* image, double x, double y, uint32_t flags) {
