@@ -17,18 +17,10 @@ const char* SkipBlanks(const char* p, const char* end) {
   return p;
 }
 
-// One "%d"-like field; false when none is there or it does not fit 32 bits.
-bool ParseInt(const char*& p, const char* end, int32_t& out) {
-  p = SkipBlanks(p, end);
-  if (p < end && *p == '+') ++p;
-  const auto result = std::from_chars(p, end, out);
-  if (result.ec != std::errc()) return false;
-  p = result.ptr;
-  return true;
-}
-
-// One "%lf"-like field, in the C notation whatever the locale.
-bool ParseDouble(const char*& p, const char* end, double& out) {
+// One "%d"- or "%lf"-like field, in the C notation whatever the locale; false when
+// none is there or it does not fit the type.
+template <class T>
+bool ParseNumber(const char*& p, const char* end, T& out) {
   p = SkipBlanks(p, end);
   if (p < end && *p == '+') ++p;
   const auto result = std::from_chars(p, end, out);
@@ -73,9 +65,9 @@ int32_t FeatureCorrelatorReadFT2DFile::ReadLine() {
   if (ok) {
     const char* p = buffer;
     const char* end = buffer + std::char_traits<char>::length(buffer);
-    ok = ParseInt(p, end, line.number) && ParseDouble(p, end, line.x) &&
-         ParseDouble(p, end, line.y) && ParseInt(p, end, line.predecessor) &&
-         ParseInt(p, end, line.image) && ParseInt(p, end, line.predecessor_image);
+    ok = ParseNumber(p, end, line.number) && ParseNumber(p, end, line.x) &&
+         ParseNumber(p, end, line.y) && ParseNumber(p, end, line.predecessor) &&
+         ParseNumber(p, end, line.image) && ParseNumber(p, end, line.predecessor_image);
     // The seventh field is missing in the program's own exports: flag 0 then. A seventh
     // field that is there but no number makes the line malformed.
     if (ok) {
@@ -83,7 +75,7 @@ int32_t FeatureCorrelatorReadFT2DFile::ReadLine() {
       if (p == end) {
         line.flag = 0;
       } else {
-        ok = ParseInt(p, end, line.flag);
+        ok = ParseNumber(p, end, line.flag);
       }
     }
   }
