@@ -10,7 +10,7 @@
 
 #include "features/block_match_kernels.h"
 #include "features/feature_correlator_hbm.h"
-#include "foundation/worker_pool.h"
+#include "foundation/runtime/worker_pool.h"
 
 namespace {
 

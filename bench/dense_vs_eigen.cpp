@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "foundation/dense_matrix.h"
-#include "foundation/dense_vector.h"
+#include "foundation/numeric/dense_matrix.h"
+#include "foundation/numeric/dense_vector.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 
 #include "features/feature_image.h"
 #include "features/optical_flow_correlator.h"
-#include "foundation/worker_pool.h"
+#include "foundation/runtime/worker_pool.h"
 #include "image/image_cache.h"
 #include "image/packed_string_list.h"
 

@@ -9,8 +9,8 @@
 #include <random>
 
 #include "features/image_pyramid.h"
-#include "foundation/array.h"
-#include "foundation/worker_pool.h"
+#include "foundation/numeric/array.h"
+#include "foundation/runtime/worker_pool.h"
 #include "image/filter_kernel.h"
 #include "image/separable_convolution.h"
 

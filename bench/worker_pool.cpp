@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "foundation/worker_pool.h"
+#include "foundation/runtime/worker_pool.h"
 #include "platform/environment.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <locale>
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 
 int FeatureCorrespondenceIO::Save(const FeatureCorrelator* correlator, const char* name) {
   if (correlator == nullptr) {

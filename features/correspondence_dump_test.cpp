@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "foundation/project_bytes_for_test.h"
+#include "foundation/project/project_bytes_for_test.h"
 
 namespace {
 

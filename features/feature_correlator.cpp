@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 
 SharedWorkBuffer::SharedWorkBuffer(int32_t capacity) {
   if (capacity <= 0) return;

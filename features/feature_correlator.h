@@ -22,11 +22,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "foundation/bit_mask.h"
-#include "foundation/feature_correspondence.h"
-#include "foundation/perspective_camera.h"
-#include "foundation/shared_ptr.h"
-#include "foundation/worker_pool.h"
+#include "foundation/tracks/bit_mask.h"
+#include "foundation/tracks/feature_correspondence.h"
+#include "foundation/camera/perspective_camera.h"
+#include "foundation/runtime/shared_ptr.h"
+#include "foundation/runtime/worker_pool.h"
 
 class FeatureImage;
 

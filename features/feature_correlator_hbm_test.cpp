@@ -13,7 +13,7 @@
 
 #include "features/feature_image.h"
 #include "features/frame_sequence_for_test.h"
-#include "foundation/feature_flags.h"
+#include "foundation/tracks/feature_flags.h"
 #include "image/image_cache.h"
 #include "testing/log_capture.h"
 

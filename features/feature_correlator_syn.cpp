@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "features/feature_image.h"
-#include "foundation/fixed_matrix.h"
-#include "foundation/notify.h"
+#include "foundation/numeric/fixed_matrix.h"
+#include "foundation/runtime/notify.h"
 
 namespace {
 

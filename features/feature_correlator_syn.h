@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "features/feature_correlator.h"
-#include "foundation/fixed_vector.h"
-#include "foundation/random_generator.h"
+#include "foundation/numeric/fixed_vector.h"
+#include "foundation/runtime/random_generator.h"
 
 class FeatureCorrelatorSyn : public FeatureCorrelator {
  public:

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "features/feature_image.h"
-#include "foundation/project_bytes_for_test.h"
+#include "foundation/project/project_bytes_for_test.h"
 
 namespace {
 

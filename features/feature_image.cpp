@@ -4,9 +4,9 @@
 #include <exception>
 
 #include "features/point_file.h"
-#include "foundation/data_base_in.h"
-#include "foundation/notify.h"
-#include "foundation/project_format.h"
+#include "foundation/project/data_base_in.h"
+#include "foundation/runtime/notify.h"
+#include "foundation/project/project_format.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/project_bytes_for_test.h"
+#include "foundation/project/project_bytes_for_test.h"
 
 namespace {
 

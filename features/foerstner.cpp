@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 
 namespace {
 

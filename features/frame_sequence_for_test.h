@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "features/feature_image.h"
-#include "foundation/shared_ptr.h"
+#include "foundation/runtime/shared_ptr.h"
 #include "image/image_cache.h"
 #include "image/packed_string_list.h"
 

@@ -8,7 +8,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 
 GoodFeaturesDetector::GoodFeaturesDetector() {
   candidates_.reserve(65536);

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "features/optical_flow_parameter.h"
-#include "foundation/array.h"
-#include "foundation/worker_pool.h"
+#include "foundation/numeric/array.h"
+#include "foundation/runtime/worker_pool.h"
 
 struct CornerCandidate {
   int16_t x, y;         // pixel position (window centre)

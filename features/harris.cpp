@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 #include "platform/console.h"
 
 namespace {

@@ -23,7 +23,7 @@
 #include "features/meta_detector.h"
 #include "features/picture.h"
 #include "features/region_filter.h"
-#include "foundation/fixed_matrix.h"
+#include "foundation/numeric/fixed_matrix.h"
 #include "image/filter_kernel.h"
 
 class Harris : public MetaDetector {

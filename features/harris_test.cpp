@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/feature_flags.h"
+#include "foundation/tracks/feature_flags.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "features/image_pyramid.h"
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 #include "image/separable_convolution.h"
 
 ImagePyramid::ImagePyramid() = default;

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/array.h"
+#include "foundation/numeric/array.h"
 #include "image/filter_kernel.h"
 
 class ImagePyramid {

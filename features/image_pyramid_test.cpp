@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 #include "testing/log_capture.h"
 
 namespace {

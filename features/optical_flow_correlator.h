@@ -25,9 +25,9 @@
 #include "features/image_pyramid.h"
 #include "features/optical_flow_parameter.h"
 #include "features/pyramid_tracker.h"
-#include "foundation/array.h"
-#include "foundation/feature_point.h"
-#include "foundation/shared_ptr.h"
+#include "foundation/numeric/array.h"
+#include "foundation/tracks/feature_point.h"
+#include "foundation/runtime/shared_ptr.h"
 #include "image/filter_kernel.h"
 
 class FeatureImage;

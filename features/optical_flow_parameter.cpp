@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 
 bool OpticalFlowParameter::Check() {
   if (!(m_min_eigenvalue < 1.0f)) return true;

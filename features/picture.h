@@ -20,9 +20,9 @@
 #include <cstdlib>
 #include <utility>
 
-#include "foundation/aligned_buffer.h"
-#include "foundation/array.h"
-#include "foundation/notify.h"
+#include "foundation/numeric/aligned_buffer.h"
+#include "foundation/numeric/array.h"
+#include "foundation/runtime/notify.h"
 
 namespace picture_detail {
 // Formats "CPicture::<operation>: %u, %u, %u outside range [%u, %u, %u]" into

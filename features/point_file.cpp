@@ -4,7 +4,7 @@
 #include <locale>
 
 #include "features/feature_image.h"
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 
 namespace {
 

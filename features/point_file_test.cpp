@@ -8,7 +8,7 @@
 #include <string>
 
 #include "features/feature_image.h"
-#include "foundation/project_bytes_for_test.h"
+#include "foundation/project/project_bytes_for_test.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 
 #include "features/affine_feature_attribute.h"
 #include "features/image_pyramid.h"
-#include "foundation/dense_matrix.h"
-#include "foundation/dense_vector.h"
-#include "foundation/notify.h"
+#include "foundation/numeric/dense_matrix.h"
+#include "foundation/numeric/dense_vector.h"
+#include "foundation/runtime/notify.h"
 #include "image/filter_kernel.h"
 #include "image/separable_convolution.h"
 

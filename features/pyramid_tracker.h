@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "features/optical_flow_parameter.h"
-#include "foundation/array.h"
-#include "foundation/worker_pool.h"
+#include "foundation/numeric/array.h"
+#include "foundation/runtime/worker_pool.h"
 
 class AffineFeatureAttribute;
 class FilterKernel;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 
 namespace {
 

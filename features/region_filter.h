@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "features/picture.h"
-#include "foundation/worker_pool.h"
+#include "foundation/runtime/worker_pool.h"
 #include "image/filter_kernel.h"
 
 // A region of interest: top-left corner (x1, y1) and extent (sx, sy); the region

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 #include "testing/log_capture.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "features/feature_image.h"
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 #include "platform/console.h"
 
 namespace {

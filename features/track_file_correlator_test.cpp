@@ -10,7 +10,7 @@
 
 #include "features/feature_correlator_syn.h"
 #include "features/feature_image.h"
-#include "foundation/project_bytes_for_test.h"
+#include "foundation/project/project_bytes_for_test.h"
 
 namespace {
 

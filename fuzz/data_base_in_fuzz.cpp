@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "foundation/data_base.h"
-#include "foundation/data_base_in.h"
-#include "foundation/feature_point.h"
-#include "foundation/notify.h"
-#include "foundation/perspective_camera.h"
-#include "foundation/project_format.h"
+#include "foundation/project/data_base.h"
+#include "foundation/project/data_base_in.h"
+#include "foundation/tracks/feature_point.h"
+#include "foundation/runtime/notify.h"
+#include "foundation/camera/perspective_camera.h"
+#include "foundation/project/project_format.h"
 
 namespace {
 

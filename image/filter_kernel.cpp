@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 
 FilterKernel::FilterKernel() {
   Init();

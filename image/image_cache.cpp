@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "foundation/aligned_buffer.h"
-#include "foundation/notify.h"
-#include "foundation/thread_entry.h"
+#include "foundation/numeric/aligned_buffer.h"
+#include "foundation/runtime/notify.h"
+#include "foundation/runtime/thread_entry.h"
 #include "image/image_list.h"
 #include "image/sequence_loader.h"
 

@@ -28,8 +28,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "foundation/array.h"
-#include "foundation/shared_ptr.h"
+#include "foundation/numeric/array.h"
+#include "foundation/runtime/shared_ptr.h"
 #include "image/image_scaler.h"
 #include "image/light_semaphore.h"
 #include "image/lock_array.h"

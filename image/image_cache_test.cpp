@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 #include "image/image_list.h"
 #include "image/sequence_loader.h"
 #include "image/sequence_test_util.h"

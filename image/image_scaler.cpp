@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "foundation/aligned_buffer.h"
+#include "foundation/numeric/aligned_buffer.h"
 
 namespace {
 

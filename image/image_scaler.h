@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "foundation/array.h"
-#include "foundation/shared_ptr.h"
+#include "foundation/numeric/array.h"
+#include "foundation/runtime/shared_ptr.h"
 
 class ImageScaler {
  public:

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "foundation/worker_pool.h"
+#include "foundation/runtime/worker_pool.h"
 #include "platform/atomic.h"
 #include "platform/console.h"
 

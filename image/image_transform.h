@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "foundation/array.h"
+#include "foundation/numeric/array.h"
 #include "image/meta_mapper.h"
 
 // One position record for four destination pixels, 16.16 fixed point: pixel

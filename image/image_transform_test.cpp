@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "foundation/worker_pool.h"
+#include "foundation/runtime/worker_pool.h"
 #include "testing/pool_threads.h"
 
 namespace {

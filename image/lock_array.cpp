@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 
 LockArray::~LockArray() {
   for (Node* node : all_) delete node;

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "foundation/spin_lock.h"
+#include "foundation/runtime/spin_lock.h"
 #include "platform/semaphore.h"
 
 class LockArray {

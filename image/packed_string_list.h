@@ -20,7 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "foundation/shared_ptr.h"
+#include "foundation/runtime/shared_ptr.h"
 
 class PackedStringList {
  public:

@@ -19,7 +19,7 @@
 
 #include <cstdint>
 
-#include "foundation/aligned_buffer.h"
+#include "foundation/numeric/aligned_buffer.h"
 
 // Flags read by the line decoder.
 enum RawFrameFlags : uint32_t {

@@ -9,8 +9,8 @@
 #include <immintrin.h>
 #endif
 
-#include "foundation/aligned_buffer.h"
-#include "foundation/worker_pool.h"
+#include "foundation/numeric/aligned_buffer.h"
+#include "foundation/runtime/worker_pool.h"
 #include "platform/atomic.h"
 
 namespace {

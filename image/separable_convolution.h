@@ -26,7 +26,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "foundation/array.h"
+#include "foundation/numeric/array.h"
 #include "image/filter_kernel.h"
 
 class SeparableConvolution {

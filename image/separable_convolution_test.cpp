@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "foundation/worker_pool.h"
+#include "foundation/runtime/worker_pool.h"
 #include "testing/pool_threads.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 #include "image/image_file_io.h"
 #include "image/sequence_info.h"
 

@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "foundation/array.h"
+#include "foundation/numeric/array.h"
 #include "image/raw_frame_buffer.h"
 
 using PixelView = ArrayMap<uint32_t>;

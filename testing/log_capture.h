@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/notify.h"
+#include "foundation/runtime/notify.h"
 
 namespace kxtest {
 

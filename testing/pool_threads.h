@@ -1,7 +1,7 @@
 // Test helper: sizes the worker pool for one test.
 #pragma once
 
-#include "foundation/worker_pool.h"
+#include "foundation/runtime/worker_pool.h"
 
 namespace kxtest {
 

@@ -1,0 +1,28 @@
+// Real roots of monic polynomials of degree two, three and four:
+//   x² + a·x + b,  x³ + a·x² + b·x + c,  x⁴ + a·x³ + b·x² + c·x + d.
+//
+// The solvers write the roots in ascending order into the caller's array
+// (room for 2, 3 or 4 doubles), a multiple root repeated, and return the
+// number written. With forced set, a discriminant or an extremum that misses
+// zero on the wrong side still yields (multiple) roots; with it clear such
+// roots are not reported. No allocation, no failure result.
+#ifndef KALVEX_FOUNDATION_NUMERIC_ROOT_SOLVER_H_
+#define KALVEX_FOUNDATION_NUMERIC_ROOT_SOLVER_H_
+
+// 0 or 2 roots.
+int SolveQuadraticMonic(double* roots, double a, double b, bool forced);
+// 1 or 3 roots; every root found is refined by PolishCubicRoot.
+int SolveCubicMonic(double* roots, double a, double b, double c, bool forced);
+// 0, 2 or 4 roots.
+int SolveQuarticMonic(double* roots, double a, double b, double c, double d, bool forced);
+
+// Guarded Newton refinement of a root near x0. With restart set the
+// iteration starts from 0 instead when the Newton step from 0 is the shorter
+// one. A candidate is taken only while its step keeps shrinking (at most 59
+// for the cubic, 79 for the quartic). The result is the last point taken when
+// its residual is strictly below that of x0, otherwise the start (x0, or 0
+// after a restart).
+double PolishCubicRoot(double x0, double a, double b, double c, bool restart);
+double PolishQuarticRoot(double x0, double a, double b, double c, double d, bool restart);
+
+#endif  // KALVEX_FOUNDATION_NUMERIC_ROOT_SOLVER_H_
