@@ -109,13 +109,7 @@ class OptimizerLM {
     AllocateBuffers();
     bool converged = false;
     for (; static_cast<int>(i) < m_nMaxIterations; ++i) {
-      bool ok = false;
-      try {
-        ok = LMMin();
-      } catch (const char*) {
-        throw kProblems;
-      }
-      if (!ok) throw kProblems;
+      StepOrThrow(kProblems);
       if (!IterationCallback(i, m_param_vector, m_chisq, m_num_samples) || m_chisq < 1e-30) {
         converged = true;
         break;
@@ -138,13 +132,7 @@ class OptimizerLM {
     if (!converged) return false;
 
     m_alambda = 0.0;
-    bool ok = false;
-    try {
-      ok = LMMin();
-    } catch (const char*) {
-      throw kFinalProblems;
-    }
-    if (!ok) throw kFinalProblems;
+    StepOrThrow(kFinalProblems);
     return IterationCallback(i, m_param_vector, m_chisq, m_num_samples);
   }
 
@@ -277,6 +265,18 @@ class OptimizerLM {
   DataT m_data;
 
  private:
+  // One LMMin step; a refused step and every const char* failure inside it are thrown as
+  // problem.
+  void StepOrThrow(const char* problem) {
+    bool ok = false;
+    try {
+      ok = LMMin();
+    } catch (const char*) {
+      throw problem;
+    }
+    if (!ok) throw problem;
+  }
+
   std::array<ModelOutput, k> m_outputs;
   Vector m_residual;
 };
