@@ -94,15 +94,3 @@ bool UnlinkFromTrack(const SharedPtr<FeaturePoint2D>& feature) {
   }
   return true;
 }
-
-SharedPtr<FeatureCorrespondence> FeatureCorrespondenceIterator::Next() {
-  if (features_ == nullptr) return SharedPtr<FeatureCorrespondence>();
-  while (position_ < features_->size()) {
-    const SharedPtr<FeaturePoint2D>& f = (*features_)[position_++];
-    if (!f) continue;
-    const SharedPtr<FeatureCorrespondence>& link =
-        direction_ ? f->GetPredecessor() : f->GetSuccessor();
-    if (link && CorrespondenceFlagsMatch(link->GetFlags(), mask_)) return link;
-  }
-  return SharedPtr<FeatureCorrespondence>();
-}

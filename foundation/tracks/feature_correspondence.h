@@ -13,8 +13,8 @@
 #include <iosfwd>
 #include <vector>
 
-#include "foundation/tracks/feature_point.h"
 #include "foundation/runtime/shared_ptr.h"
+#include "foundation/tracks/feature_point.h"
 
 class FeatureCorrespondence {
  public:
@@ -85,26 +85,3 @@ SharedPtr<FeaturePoint2D> FindTrackPointInImage(const SharedPtr<FeaturePoint2D>&
 // predecessor are cleared, then the later neighbour's predecessor and the feature's
 // successor. The links die when nobody else holds them. False for an empty handle.
 bool UnlinkFromTrack(const SharedPtr<FeaturePoint2D>& feature);
-
-// Walks the links of a list of features (an image's feature list) in list order: for each
-// feature its link in the chosen direction, when it exists and its flags match mask
-// (CorrespondenceFlagsMatch). direction false: each feature's successor (the feature is
-// the earlier end); true: its predecessor. A small value object; it holds no reference to
-// the list, which must outlive the walk, and each copy walks on its own.
-class FeatureCorrespondenceIterator {
- public:
-  using FeatureList = std::vector<SharedPtr<FeaturePoint2D>>;
-
-  // features may be null (an empty walk).
-  FeatureCorrespondenceIterator(const FeatureList* features, uint32_t mask, bool direction)
-      : mask_(mask), features_(features), direction_(direction) {}
-
-  // The next passing link, or an empty handle when no further feature has one.
-  SharedPtr<FeatureCorrespondence> Next();
-
- private:
-  uint32_t mask_;
-  const FeatureList* features_;
-  size_t position_ = 0;
-  bool direction_;
-};

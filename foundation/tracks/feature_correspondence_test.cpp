@@ -115,44 +115,6 @@ TEST(FeatureTrackTest, TestCorrespondenceFlags) {
   EXPECT_FALSE(lone->TestCorrespondenceFlags(0));
 }
 
-TEST(FeatureCorrespondenceIteratorTest, FiltersByMaskAndDirection) {
-  // Features a0..a3 of one image linked backward to b0..b3 with these flags; a2 has none.
-  std::vector<Handle> before, image;
-  const uint32_t flags[] = {FCORR_SUPPORT_TRUE, 0, 0, FCORR_SUPPORT_ROTATION};
-  std::vector<Link> links;
-  for (int i = 0; i < 4; ++i) {
-    before.push_back(Handle::Make(nullptr));
-    image.push_back(Handle::Make(nullptr));
-    if (i != 2) links.push_back(Connect(before[i], image[i], flags[i]));
-  }
-  image.insert(image.begin() + 1, Handle());  // an empty entry is skipped
-  const struct {
-    uint32_t mask;
-    bool direction;
-    std::vector<int> expected;  // indices into links
-  } cases[] = {
-      {FCORR_SUPPORT_TRUE, true, {0}},
-      {0, true, {1}},
-      {FCORR_SUPPORT_TRUE | FCORR_SUPPORT_ROTATION, true, {0, 2}},
-      {FCORR_SUPPORT_TRUE, false, {}},  // the image's features have no successors
-  };
-  for (const auto& c : cases) {
-    FeatureCorrespondenceIterator it(&image, c.mask, c.direction);
-    for (int e : c.expected) EXPECT_EQ(it.Next(), links[e]) << c.mask;
-    EXPECT_FALSE(it.Next()) << c.mask;
-    EXPECT_FALSE(it.Next());
-  }
-  FeatureCorrespondenceIterator forward(&before, 0, false);
-  EXPECT_EQ(forward.Next(), links[1]);
-  FeatureCorrespondenceIterator copy = forward;  // each copy walks on its own
-  EXPECT_FALSE(forward.Next());
-  EXPECT_FALSE(copy.Next());
-  std::vector<Handle> none;
-  EXPECT_FALSE(FeatureCorrespondenceIterator(&none, 1, true).Next());
-  EXPECT_FALSE(FeatureCorrespondenceIterator(nullptr, 1, true).Next());
-  for (const Handle& h : image) UnlinkFromTrack(h);
-}
-
 TEST(FeatureCorrespondenceTest, TextLineAndDefaults) {
   FeatureCorrespondence empty;
   EXPECT_EQ(empty.GetFlags(), FCORR_SUPPORT_TRUE);

@@ -1,0 +1,3 @@
+#include "optimise/callback.h"
+
+Callback::~Callback() = default;

@@ -1,0 +1,123 @@
+#include "tracking/feature_map_move.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "features/feature_image.h"
+#include "testing/log_capture.h"
+
+namespace {
+
+using Image = SharedPtr<FeatureImage>;
+using Point = SharedPtr<FeaturePoint3D>;
+
+// Two default cameras (720 x 576, focal length 720 pixels, principal point at the centre
+// (359.5, 287.5)), the second moved to C = (100, 0, 0); pixel size 0.01 x 0.02 mm.
+//   image 0: P (0, 0, 1000) projects to (359.5, 287.5), seen at (362.5, 291.5): (3, 4);
+//            Q (0, 100, 1000) projects to (359.5, 345.1), seen there;
+//            a removed point seen 50 pixels off; a feature without a point.
+//   image 1: P projects to (287.5, 287.5), seen at (288.5, 287.5): (1, 0);
+//            R (200, -100, 2000) projects to (395.5, 258.7), seen at (395.5, 260.7): (0, 2),
+//            flagged as a synthetic outlier; a direction point.
+struct TwoCameraScene {
+  TwoCameraScene() {
+    const double k[4] = {0, 0, 0, 0}, further[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+      Image image = Image::Make();
+      image->SetAll(vm::Vector3{100.0 * i, 0, 0}, vm::Vector3{0, 0, 1}, vm::Vector3{720, 0, 0},
+                    vm::Vector3{0, 576, 0}, 720, 576, 0.01, 0.02, k, further, Poly3);
+      image->SetImageIndex(i);
+      images.push_back(image);
+    }
+    Point p = Point::Make(0.0, 0.0, 1000.0, FeaturePoint3D::eCartesian);
+    Point q = Point::Make(0.0, 100.0, 1000.0, FeaturePoint3D::eCartesian);
+    Point r = Point::Make(200.0, -100.0, 2000.0, FeaturePoint3D::eCartesian);
+    Point removed = Point::Make(0.0, 0.0, 1000.0, FeaturePoint3D::eCartesian);
+    removed->SetFlags(FP3D_FLAG_REMOVED);
+    Point direction = Point::Make(0.1, 0.2, 1000.0, FeaturePoint3D::eSpherical);
+    r->SetId(7);
+    Observe(0, 362.5, 291.5, p);
+    Observe(0, 359.5, 345.1, q);
+    Observe(0, 409.5, 287.5, removed);
+    Observe(0, 10.0, 10.0, Point());
+    Observe(1, 288.5, 287.5, p);
+    Observe(1, 395.5, 260.7, r)->SetFlags(0x1);
+    Observe(1, 300.0, 300.0, direction);
+  }
+  SharedPtr<FeaturePoint2D> Observe(int i, double x, double y, const Point& point) {
+    auto f = SharedPtr<FeaturePoint2D>::Make(images[i].Get(), x, y);
+    f->SetFPoint3D(point);
+    images[i]->AddFPoint2D(f);
+    return f;
+  }
+  std::vector<Image> images;
+};
+
+TEST(FeatureMapMoveTest, GetMSEMatchesHandComputation) {
+  const double mm0 = 0.03 * 0.03 + 0.08 * 0.08;  // image 0's (3, 4) pixels in mm
+  const double mm1 = 0.01 * 0.01 + 0.04 * 0.04;  // image 1's (1, 0) and (0, 2)
+  const struct {
+    bool pixels;
+    double total, mse0, mse1;
+  } cases[] = {
+      {true, 30.0 / 8, 25.0 / 4, 5.0 / 4},
+      {false, (mm0 + mm1) / 8, mm0 / 4, mm1 / 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pixels);
+    TwoCameraScene scene;
+    EXPECT_NEAR(FeatureMapMove::GetMSE(scene.images, c.pixels, false), c.total, 1e-9);
+    EXPECT_NEAR(scene.images[0]->GetMeanSquaredError(), c.mse0, 1e-9);
+    EXPECT_NEAR(scene.images[1]->GetMeanSquaredError(), c.mse1, 1e-9);
+    EXPECT_EQ(scene.images[0]->GetStatistic(6), 2);  // Cartesian points
+    EXPECT_EQ(scene.images[0]->GetStatistic(7), 0);  // direction points
+    EXPECT_EQ(scene.images[1]->GetStatistic(6), 2);
+    EXPECT_EQ(scene.images[1]->GetStatistic(7), 1);
+  }
+}
+
+TEST(FeatureMapMoveTest, GetMSEVerboseLines) {
+  TwoCameraScene scene;
+  kxtest::LogCapture log(5);
+  FeatureMapMove::GetMSE(scene.images, true, true);
+  for (const char* line : {
+           "FeatureMapMove::GetMSE: frame index 0 No.3DFPs=2 No.Sphere_3DFPs=0 RMSE 2.500000 \n",
+           "FeatureMapMove::GetMSE: synthetic outlier detected: frame index=1, x=395.500000 "
+           "y=260.700000 Id=7",
+           "FeatureMapMove::GetMSE: frame index 1 No.3DFPs=2 No.Sphere_3DFPs=1 RMSE 1.118034 ",
+           // 2 images, 8 measurements: sqrt(1 - 6 * 2 / 16)
+           "FeatureMapMove::GetMSE: Theoretic residual = 0.500000 * Std Deviation",
+           "FeatureMapMove::GetMSE: total synthetic outliers: 1",
+       }) {
+    EXPECT_TRUE(log.Has(line)) << line << "\n" << log.text;
+  }
+
+  kxtest::LogCapture quiet(5);
+  FeatureMapMove::GetMSE(scene.images, true, false);
+  EXPECT_FALSE(quiet.Has("GetMSE")) << quiet.text;
+}
+
+TEST(FeatureMapMoveTest, GetMSEWithoutMeasurements) {
+  kxtest::LogCapture log(5);
+  EXPECT_EQ(FeatureMapMove::GetMSE({}, true, false), 1e20);
+  EXPECT_TRUE(log.Has("FeatureMapMove::GetMSE: empty list of fimages, return 1e20"));
+
+  // Only a direction point and a removed point: nothing measured, statistics kept.
+  Image image = Image::Make();
+  image->SetMeanSquaredError(9.0);
+  image->SetStatistic(7, 5);
+  Point removed = Point::Make(0.0, 0.0, 1000.0, FeaturePoint3D::eCartesian);
+  removed->SetFlags(FP3D_FLAG_REMOVED);
+  for (const Point& point : {Point::Make(0.1, 0.2, 1000.0, FeaturePoint3D::eSpherical), removed}) {
+    auto f = SharedPtr<FeaturePoint2D>::Make(image.Get(), 1.0, 2.0);
+    f->SetFPoint3D(point);
+    image->AddFPoint2D(f);
+  }
+  EXPECT_EQ(FeatureMapMove::GetMSE({image, Image()}, true, true), 0.0);
+  EXPECT_EQ(image->GetMeanSquaredError(), 9.0);
+  EXPECT_EQ(image->GetStatistic(7), 5);
+  EXPECT_TRUE(log.Has("FeatureMapMove::GetMSE: frame index -1 no 3DFPs found No.Sphere_3DFPs=1"));
+}
+
+}  // namespace
