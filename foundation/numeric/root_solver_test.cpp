@@ -297,12 +297,12 @@ TEST(PolynomialRoots, EdgeRulesOfBothFamilies) {
   }
 }
 
-// Two roots 1e-7 apart beside a well separated pair: the quadratic left
+// Two roots 5e-8 apart beside a well separated pair: the quadratic left
 // after the first pair has a discriminant that rounding may make negative.
 // Both slots still hold the nearly double root.
 TEST(PolynomialRoots, NearlyDoubleRootAfterAPairFillsBothSlots) {
-  const std::vector<double> k = Expand(1.0, {-1.99, -1.49, 3.0, 3.0 + 1e-7});
-  const double want[] = {-1.99, -1.49, 3.0, 3.0 + 1e-7};
+  const std::vector<double> k = Expand(1.0, {-1.99, -1.49, 3.0, 3.0 + 5e-8});
+  const double want[] = {-1.99, -1.49, 3.0, 3.0 + 5e-8};
   for (bool keep : {false, true}) {
     SCOPED_TRACE(keep);
     double a[4] = {NAN, NAN, NAN, NAN}, b[4] = {NAN, NAN, NAN, NAN};
