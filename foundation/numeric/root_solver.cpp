@@ -90,6 +90,98 @@ int DeflateQuartic(double* roots, const Quartic& p, double r, bool forced, Cubic
   return n + 1;
 }
 
+}  // namespace
+
+double PolishCubicRoot(double x0, double a, double b, double c, bool restart) {
+  return Polish(Cubic{a, b, c}, x0, restart, 60);
+}
+
+double PolishQuarticRoot(double x0, double a, double b, double c, double d, bool restart) {
+  return Polish(Quartic{a, b, c, d}, x0, restart, 80);
+}
+
+int SolveQuadraticMonic(double* roots, double a, double b, bool forced) {
+  const double D = a * a - 4.0 * b;
+  if (D > 0.0) {
+    const double s = std::sqrt(D);
+    roots[0] = -(a + s) / 2.0;
+    roots[1] = (s - a) / 2.0;
+    return 2;
+  }
+  if (!forced && D != 0.0) return 0;
+  roots[0] = roots[1] = -a / 2.0;
+  return 2;
+}
+
+int SolveCubicMonic(double* roots, double a, double b, double c, bool forced) {
+  const Cubic p{a, b, c};
+  auto polish = [&](double x0, bool restart) { return PolishCubicRoot(x0, a, b, c, restart); };
+  const double E = a * a - 3.0 * b;
+  if (E <= 0.0) {
+    // Monotonic: at most an inflection point touching zero.
+    const double g = -a / 3.0;
+    const double fg = p.f(g);
+    if (forced || fg == 0.0) {
+      roots[0] = roots[1] = roots[2] = g;
+      return 3;
+    }
+    roots[0] = polish(fg > 0.0 ? g - 1.0 : g + 1.0, true);
+    return 1;
+  }
+  const double e = std::sqrt(E);
+  const double h = -(a + e) / 3.0;  // local maximum
+  const double m = (e - a) / 3.0;   // local minimum
+  const double fh = p.f(h), fm = p.f(m);
+  if (fh <= 0.0) {
+    if (forced || fh == 0.0) {
+      roots[0] = roots[1] = h;
+      roots[2] = -2.0 * h - a;
+      return 3;
+    }
+    roots[0] = polish(m + e, true);
+    return 1;
+  }
+  if (fm >= 0.0) {
+    if (forced || fm == 0.0) {
+      roots[0] = -2.0 * m - a;
+      roots[1] = roots[2] = m;
+      return 3;
+    }
+    roots[0] = polish(h - e, true);
+    return 1;
+  }
+  // Three roots.
+  if (fh < -0.1 * fm) {
+    const double t = std::sqrt(fh / (-3.0 * h - a));
+    roots[0] = polish(h - t, h > 0.0);
+    roots[1] = polish(h + t, h < 0.0 && 0.0 < m);
+    roots[2] = polish(-(roots[0] + roots[1] + a), m < 0.0);
+    return 3;
+  }
+  if (0.1 * fh > -fm) {
+    const double t = std::sqrt(fm / (-3.0 * m - a));
+    roots[1] = polish(m - t, h < 0.0 && 0.0 < m);
+    roots[2] = polish(m + t, m < 0.0);
+    roots[0] = polish(-(roots[1] + roots[2] + a), h > 0.0);
+    return 3;
+  }
+  const double left = 2.0 * h - m, right = 2.0 * m - h;
+  if (std::fabs(right) <= std::fabs(left)) {
+    const double r = polish(right, m < 0.0);
+    if (SolveQuadraticMonic(roots, a + r, (a + r) * r + b, forced) == 0) {
+      roots[0] = r;
+      return 1;
+    }
+    roots[2] = r;
+    return 3;
+  }
+  const double r = polish(left, h > 0.0);
+  roots[0] = r;
+  return SolveQuadraticMonic(roots + 1, a + r, (a + r) * r + b, forced) == 0 ? 1 : 3;
+}
+
+namespace {
+
 int QuarticRoots(CubicSolver cubic_of, double* roots, double a, double b, double c, double d,
                  bool forced) {
   const Quartic p{a, b, c, d};
@@ -215,7 +307,7 @@ int QuarticRoots(CubicSolver cubic_of, double* roots, double a, double b, double
 // One Newton step per root on k[0]·x^n + … + k[n]. A step that raises the
 // residual is not taken: at a reported complex pair's real part, or at a
 // double root, the slope may be almost zero and the step huge. Roots that
-// close together may swap under a step; the order is restored.
+// close together may swap under a step; the order is then restored.
 void NewtonStepEach(double* roots, int count, const double* k, int degree) {
   for (int i = 0; i < count; ++i) {
     const double x = roots[i];
@@ -234,94 +326,6 @@ void NewtonStepEach(double* roots, int count, const double* k, int degree) {
 }
 
 }  // namespace
-
-double PolishCubicRoot(double x0, double a, double b, double c, bool restart) {
-  return Polish(Cubic{a, b, c}, x0, restart, 60);
-}
-
-double PolishQuarticRoot(double x0, double a, double b, double c, double d, bool restart) {
-  return Polish(Quartic{a, b, c, d}, x0, restart, 80);
-}
-
-int SolveQuadraticMonic(double* roots, double a, double b, bool forced) {
-  const double D = a * a - 4.0 * b;
-  if (D > 0.0) {
-    const double s = std::sqrt(D);
-    roots[0] = -(a + s) / 2.0;
-    roots[1] = (s - a) / 2.0;
-    return 2;
-  }
-  if (!forced && D != 0.0) return 0;
-  roots[0] = roots[1] = -a / 2.0;
-  return 2;
-}
-
-int SolveCubicMonic(double* roots, double a, double b, double c, bool forced) {
-  const Cubic p{a, b, c};
-  auto polish = [&](double x0, bool restart) { return PolishCubicRoot(x0, a, b, c, restart); };
-  const double E = a * a - 3.0 * b;
-  if (E <= 0.0) {
-    // Monotonic: at most an inflection point touching zero.
-    const double g = -a / 3.0;
-    const double fg = p.f(g);
-    if (forced || fg == 0.0) {
-      roots[0] = roots[1] = roots[2] = g;
-      return 3;
-    }
-    roots[0] = polish(fg > 0.0 ? g - 1.0 : g + 1.0, true);
-    return 1;
-  }
-  const double e = std::sqrt(E);
-  const double h = -(a + e) / 3.0;  // local maximum
-  const double m = (e - a) / 3.0;   // local minimum
-  const double fh = p.f(h), fm = p.f(m);
-  if (fh <= 0.0) {
-    if (forced || fh == 0.0) {
-      roots[0] = roots[1] = h;
-      roots[2] = -2.0 * h - a;
-      return 3;
-    }
-    roots[0] = polish(m + e, true);
-    return 1;
-  }
-  if (fm >= 0.0) {
-    if (forced || fm == 0.0) {
-      roots[0] = -2.0 * m - a;
-      roots[1] = roots[2] = m;
-      return 3;
-    }
-    roots[0] = polish(h - e, true);
-    return 1;
-  }
-  // Three roots.
-  if (fh < -0.1 * fm) {
-    const double t = std::sqrt(fh / (-3.0 * h - a));
-    roots[0] = polish(h - t, h > 0.0);
-    roots[1] = polish(h + t, h < 0.0 && 0.0 < m);
-    roots[2] = polish(-(roots[0] + roots[1] + a), m < 0.0);
-    return 3;
-  }
-  if (0.1 * fh > -fm) {
-    const double t = std::sqrt(fm / (-3.0 * m - a));
-    roots[1] = polish(m - t, h < 0.0 && 0.0 < m);
-    roots[2] = polish(m + t, m < 0.0);
-    roots[0] = polish(-(roots[1] + roots[2] + a), h > 0.0);
-    return 3;
-  }
-  const double left = 2.0 * h - m, right = 2.0 * m - h;
-  if (std::fabs(right) <= std::fabs(left)) {
-    const double r = polish(right, m < 0.0);
-    if (SolveQuadraticMonic(roots, a + r, (a + r) * r + b, forced) == 0) {
-      roots[0] = r;
-      return 1;
-    }
-    roots[2] = r;
-    return 3;
-  }
-  const double r = polish(left, h > 0.0);
-  roots[0] = r;
-  return SolveQuadraticMonic(roots + 1, a + r, (a + r) * r + b, forced) == 0 ? 1 : 3;
-}
 
 int SolveQuarticMonic(double* roots, double a, double b, double c, double d, bool forced) {
   return QuarticRoots(SolveCubicMonic, roots, a, b, c, d, forced);

@@ -37,7 +37,9 @@ double PolishQuarticRoot(double x0, double a, double b, double c, double d, bool
 // is their number. keep_complex plays the part of forced above, with one
 // difference: with it clear, a cubic without two critical points reports its
 // one real root once, even where it is a triple root. The quartic finds its
-// critical points and solves its deflated cubic under that rule too.
+// critical points and solves its deflated cubic under that rule too. Two
+// roots of a quartic so close that rounding turns the discriminant of their
+// quadratic factor negative are reported as their midpoint, twice.
 //
 // A zero leading coefficient falls back a degree: SolveQuadratic gives −c/b
 // twice (none when b is 0 as well), SolveCubic solves the quadratic without
