@@ -30,8 +30,7 @@ void VertexObject::SetStartIndex(int start) {
 
 void VertexObject::SetEndIndex(int end) {
   if (end < start_index_) {
-    Notify(2, "VertexObject::SetEndIndex: end < start (%ld < %ld)", long(end),
-           long(start_index_));
+    Notify(2, "VertexObject::SetEndIndex: end < start (%ld < %ld)", long(end), long(start_index_));
     return;
   }
   end_index_ = end;
@@ -88,8 +87,7 @@ void VertexObject::SetVertexPosition(Vertex* vertex, const vm::Vector3& position
   vertex->SetKey(frame, position);
 }
 
-bool VertexObject::GetVertexPosition(vm::Vector3* out, const Vertex* vertex,
-                                     unsigned frame) const {
+bool VertexObject::GetVertexPosition(vm::Vector3* out, const Vertex* vertex, unsigned frame) const {
   if (!out || !HasVertex(vertex) || !IsActiveAt(frame)) return false;
   return vertex->GetValue(out, int(frame)) != Vertex::kNoKeys;
 }

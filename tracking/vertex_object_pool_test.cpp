@@ -148,7 +148,7 @@ struct PoolWithObjects : testing::Test {
 TEST_F(PoolWithObjects, DeleteSelectionRemovesVerticesAndEmptiedObjects) {
   // The triangle's second entry points into a mask the first entry removes.
   const std::vector<UIDBase*> selection = {Entry(triangle, 0), Entry(triangle, 1), quad,
-                                           Entry(quad, 2),     Entry(gizmo, 3)};
+                                           Entry(quad, 2), Entry(gizmo, 3)};
   EXPECT_TRUE(pool.DeleteSelection(selection));
   ASSERT_EQ(pool.GetPolygonMasks().size(), 1u);
   EXPECT_EQ(&pool.GetPolygonMasks().front(), quad);

@@ -115,10 +115,10 @@ TEST(VertexObjectTest, SquareEdgesFollowTheHalfOpenRule) {
     bool inside;
   };
   const Case cases[] = {
-      {0.5, 0.5, true},  {1.0, 0.5, true},  // right edge
-      {0.0, 0.5, false},                    // left edge
-      {0.5, 0.0, true},  {0.5, 1.0, false}, {1.5, 0.5, false}, {-0.5, 0.5, false},
-      {0.5, -0.1, false},
+      {0.5, 0.5, true},   {1.0, 0.5, true},  // right edge
+      {0.0, 0.5, false},                     // left edge
+      {0.5, 0.0, true},   {0.5, 1.0, false},  {1.5, 0.5, false},
+      {-0.5, 0.5, false}, {0.5, -0.1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.x << ", " << c.y);
@@ -157,8 +157,8 @@ double EdgeDistance(const std::vector<Vector3>& poly, double x, double y) {
     const Vector3& a = poly[i];
     const Vector3& b = poly[(i + 1) % poly.size()];
     const double d = SegmentDistance(a, b, x, y);
-    best = std::fmin(best, d >= 0 ? d : std::fmin(std::hypot(x - a.x, y - a.y),
-                                                  std::hypot(x - b.x, y - b.y)));
+    best = std::fmin(
+        best, d >= 0 ? d : std::fmin(std::hypot(x - a.x, y - a.y), std::hypot(x - b.x, y - b.y)));
   }
   return best;
 }
