@@ -120,5 +120,6 @@ class RandSampling : public OutlierDetector {
   double best_cost_ = 0.0;
   std::vector<CorrEl*> subset_;
   double threshold_ = 0.0;
-  std::vector<CorrEl*> all_;  // pointers to the element list when not sampling a subset
+  std::vector<CorrEl*> all_;     // the element list as a population
+  std::vector<uint32_t> drawn_;  // sorted indices of the sample being drawn
 };
