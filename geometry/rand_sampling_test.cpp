@@ -109,6 +109,26 @@ TEST(RandSamplingTest, LineWithOutliersIsMarkedTheSameOnEveryRun) {
   }
 }
 
+TEST(RandSamplingTest, DrawsPinnedSamplesAfterReseeding) {
+  // The first values after seed 4783 are 1609842184, 3797829141, 2057902015, 2338730452;
+  // scaled to [0, n - k) with n = 10 they give 3, 7 (the 8th index not drawn: 8), then
+  // 4, 4 (-> 5).
+  Points points;
+  for (int i = 0; i < 10; ++i) points.push_back({i, 0.0});
+  LineTracks tracks(points, 0);
+  RandSampling::Parameter p;
+  p.m_adaptive = false;
+  p.m_max_searchs = 2;
+  p.m_min_searchs = 2;
+  Sampler s(p);
+  s.sampler.SetCorrespondences(tracks.corrs);
+  s.sampler.Run(FCORR_SUPPORT_TRUE);
+  ASSERT_EQ(s.calc().samples.size(), 2u);
+  const int want[2][2] = {{3, 8}, {4, 5}};
+  for (int i = 0; i < 2; ++i)
+    for (int k = 0; k < 2; ++k) EXPECT_EQ(s.calc().samples[i][k].x0, want[i][k]);
+}
+
 TEST(RandSamplingTest, ScoringOnScriptedHypotheses) {
   // Residuals to y = 0: 0, 0, 0.25, 25; to y = 0.1: 0.01, 0.01, 0.16, 24.01. Both have 3
   // of 4 inliers under T = 0.64; MSAC costs 0.25 + 0.64 = 0.89 and 0.18 + 0.64 = 0.82.
