@@ -1,6 +1,7 @@
 #include "geometry/rand_sampling.h"
 
 #include <cmath>
+#include <utility>
 
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/random_generator.h"
@@ -27,6 +28,12 @@ class ParameterRestore {
 
 }  // namespace
 
+bool RandSampling::HasCalculator(const char* message) const {
+  // The calculator comes from the configuration: without one, fail softly.
+  if (!calculator_) Notify(2, "%s", message);
+  return static_cast<bool>(calculator_);
+}
+
 RandSampling::~RandSampling() {
   sample_.clear();
   subset_.clear();
@@ -35,18 +42,16 @@ RandSampling::~RandSampling() {
 }
 
 void RandSampling::SetInitCamera(const PerspectiveCamera& camera) {
-  if (!calculator_) {
-    Notify(2, "RandSampling::SetInitCamera: no calculator object set for random sampler; STOP");
+  if (!HasCalculator(
+          "RandSampling::SetInitCamera: no calculator object set for random sampler; STOP"))
     return;
-  }
   calculator_->SetInitCamera(camera);
 }
 
 void RandSampling::SetCurrentCamera(const PerspectiveCamera& camera) {
-  if (!calculator_) {
-    Notify(2, "RandSampling::SetCurrentCamera: no calculator object set for random sampler; STOP");
+  if (!HasCalculator(
+          "RandSampling::SetCurrentCamera: no calculator object set for random sampler; STOP"))
     return;
-  }
   calculator_->SetCurrentCamera(camera);
 }
 
@@ -54,55 +59,47 @@ void RandSampling::SetRefCamera(const PerspectiveCamera&) {}
 
 void RandSampling::MakeCorrEls(const std::vector<SharedPtr<FeatureCorrespondence>>& corrs,
                                std::vector<CorrEl>& out) {
-  CorrEl element;
-  for (const SharedPtr<FeatureCorrespondence>& corr : corrs)
-    if (calculator_->MakeCorrEl(corr, element)) out.push_back(element);
+  for (const SharedPtr<FeatureCorrespondence>& corr : corrs) {
+    CorrEl element;
+    if (calculator_->MakeCorrEl(corr, element)) out.push_back(std::move(element));
+  }
 }
 
 void RandSampling::SetCorrespondences(const std::vector<SharedPtr<FeaturePoint2D>>& features,
                                       bool direction) {
   m_corr_els.clear();
-  if (!calculator_) {
-    Notify(2, "RandSampling::SetCorrespondences: (2)missing calculator object");
-    return;
-  }
-  CorrEl element;
+  if (!HasCalculator("RandSampling::SetCorrespondences: (2)missing calculator object")) return;
+  std::vector<SharedPtr<FeatureCorrespondence>> links;
+  links.reserve(features.size());
   for (const SharedPtr<FeaturePoint2D>& feature : features) {
     if (!feature) continue;
-    const SharedPtr<FeatureCorrespondence>& corr =
+    const SharedPtr<FeatureCorrespondence>& link =
         direction ? feature->GetPredecessor() : feature->GetSuccessor();
-    if (corr && calculator_->MakeCorrEl(corr, element)) m_corr_els.push_back(element);
+    if (link) links.push_back(link);
   }
+  MakeCorrEls(links, m_corr_els);
 }
 
 void RandSampling::SetCorrespondences(const std::vector<SharedPtr<FeatureCorrespondence>>& corrs) {
   m_corr_els.clear();
-  if (!calculator_) {
-    Notify(2, "RandSampling::SetCorrespondences: (1)missing calculator object !");
-    return;
-  }
+  if (!HasCalculator("RandSampling::SetCorrespondences: (1)missing calculator object !")) return;
   MakeCorrEls(corrs, m_corr_els);
 }
 
 void RandSampling::SetCorrespondences(
     const std::map<int32_t, SharedPtr<FeatureCorrespondence>>& corrs) {
   m_corr_els.clear();
-  if (!calculator_) {
-    Notify(2, "RandSampling::SetCorrespondences: (1)missing calculator object !");
-    return;
-  }
-  CorrEl element;
-  for (const auto& [key, corr] : corrs)
-    if (calculator_->MakeCorrEl(corr, element)) m_corr_els.push_back(element);
+  if (!HasCalculator("RandSampling::SetCorrespondences: (1)missing calculator object !")) return;
+  std::vector<SharedPtr<FeatureCorrespondence>> values;
+  values.reserve(corrs.size());
+  for (const auto& [key, corr] : corrs) values.push_back(corr);
+  MakeCorrEls(values, m_corr_els);
 }
 
 void RandSampling::SetCorrespondences(const std::vector<SharedPtr<FeatureCorrespondence>>& corrs,
                                       std::vector<CorrEl>& out) {
   out.clear();
-  if (!calculator_) {
-    Notify(2, "RandSampling::SetCorrespondences: (3)missing calculator object");
-    return;
-  }
+  if (!HasCalculator("RandSampling::SetCorrespondences: (3)missing calculator object")) return;
   MakeCorrEls(corrs, out);
 }
 
@@ -126,9 +123,7 @@ void RandSampling::SetThreshold() {
 }
 
 void RandSampling::Run(uint32_t mask) {
-  if (!calculator_) {
-    // A configuration can leave the sampler without a solver: fail this run softly.
-    Notify(2, "RandSampling::Run: no calculator object set for random sampler; STOP");
+  if (!HasCalculator("RandSampling::Run: no calculator object set for random sampler; STOP")) {
     m_num_supported = 0;
     m_num_unsupported = 0;
     return;
@@ -163,8 +158,7 @@ void RandSampling::Run(uint32_t mask) {
 
 void RandSampling::Run(const std::vector<SharedPtr<FeatureCorrespondence>>& sample_corrs,
                        const std::vector<SharedPtr<FeatureCorrespondence>>& corrs, uint32_t mask) {
-  if (!calculator_) {
-    Notify(2, "RandSampling::Run: no calculator object set for random sampler; STOP");
+  if (!HasCalculator("RandSampling::Run: no calculator object set for random sampler; STOP")) {
     m_num_supported = 0;
     m_num_unsupported = 0;
     return;

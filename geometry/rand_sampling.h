@@ -102,6 +102,8 @@ class RandSampling : public OutlierDetector {
   void MarkSet(uint32_t mask);
 
  private:
+  // False, with message logged at level 2, when no calculator is set.
+  bool HasCalculator(const char* message) const;
   void MakeCorrEls(const std::vector<SharedPtr<FeatureCorrespondence>>& corrs,
                    std::vector<CorrEl>& out);
   void SetThreshold();
