@@ -19,7 +19,7 @@
 class HMatrix2D {
  public:
   // The identity, pixel sizes 1.0 and no elements.
-  HMatrix2D();
+  HMatrix2D() : m{1, 0, 0, 0, 1, 0, 0, 0, 1} {}
 
   // Replaces the elements with the mapped correspondences (those the mapper accepts),
   // using a mapper on the two cameras with its default settings, and takes camera1's
@@ -40,12 +40,14 @@ class HMatrix2D {
 class FMatrix {
  public:
   // The identity, pixel sizes 1.0 and no elements.
-  FMatrix();
+  FMatrix() : m{1, 0, 0, 0, 1, 0, 0, 0, 1} {}
 
   // As HMatrix2D::SetCorrespondences.
   void SetCorrespondences(const t_ListFCorr& correspondences, const PerspectiveCamera& camera1,
                           const PerspectiveCamera& camera2);
-  void SetMatrix(const double values[9]);
+  void SetMatrix(const double values[9]) {
+    for (int i = 0; i < 9; ++i) m[i] = values[i];
+  }
 
   // Symmetric epipolar distance, mean per coordinate in pixels^2; 1e32 for no elements,
   // 1e34 / 1e36 for a degenerate epipolar line in the first / second image.
