@@ -1,16 +1,19 @@
 // Test helper: a small synthetic scene with known cameras for the solver tests.
 //
 // Points fill a box about the world origin; the cameras stand on a circle around it,
-// each one looking at the origin, and project every point inside the image. The
-// cameras have square pixels, no lens distortion, and given pan, tilt, roll, focal
-// length and principal point. Observations are the exact projections plus optional
-// Gaussian noise; a chosen share of them can be replaced by outliers (uniform in the
-// image, far from the true position). Everything is drawn from the scene's own
+// each one looking at the origin (with the default sizes every point of up to six
+// cameras falls inside every image, and in front of it). The cameras have square
+// pixels, no lens distortion, and given pan, tilt, roll, focal length and principal
+// point. Observations are the exact projections plus optional Gaussian noise; in every
+// camera but camera 0 a chosen share of them can be replaced by outliers (uniform in
+// the image, at least 30 pixels from the true position). Everything is drawn from the scene's own
 // RandomGenerator, so a scene is the same on every run.
 //
 // Use:
 //   kxtest::SyntheticScene scene({.num_points = 40, .num_cameras = 3, .noise_px = 0.5});
-//   scene.cameras[c]            known camera c (PerspectiveCamera)
+//   scene.cameras[c]            known camera c (PerspectiveCamera); camera 1 has the
+//                               off-centre principal point
+//   scene.pans[c], tilts, rolls its angles, as GetCameraAngles gives them back
 //   scene.points[i]             world point i (mm)
 //   scene.exact[c][i]           exact pixel position of point i in camera c
 //   scene.observed[c][i]        noisy / outlier pixel position
