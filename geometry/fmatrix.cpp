@@ -46,14 +46,21 @@ Matrix3x3 Calibrated(const double* f, double focal) {
 constexpr double kHugeDistance = 1e16;
 constexpr double kHugeInverseDistance = 1e10;
 
+// The elements and camera 1's pixel size, for either record.
+template <class Record>
+void SetRecordCorrespondences(Record& record, const t_ListFCorr& correspondences,
+                              const PerspectiveCamera& camera1, const PerspectiveCamera& camera2) {
+  MapCorrespondences(correspondences, camera1, camera2, record.m_vecCorr);
+  record.m_sx = camera1.GetPixelSizeX();
+  record.m_sy = camera1.GetPixelSizeY();
+}
+
 }  // namespace
 
 void HMatrix2D::SetCorrespondences(const t_ListFCorr& correspondences,
                                    const PerspectiveCamera& camera1,
                                    const PerspectiveCamera& camera2) {
-  MapCorrespondences(correspondences, camera1, camera2, m_vecCorr);
-  m_sx = camera1.GetPixelSizeX();
-  m_sy = camera1.GetPixelSizeY();
+  SetRecordCorrespondences(*this, correspondences, camera1, camera2);
 }
 
 double HMatrix2D::GetMSESymmetricDistance() const {
@@ -91,9 +98,7 @@ double HMatrix2D::GetMSESymmetricDistance() const {
 void FMatrix::SetCorrespondences(const t_ListFCorr& correspondences,
                                  const PerspectiveCamera& camera1,
                                  const PerspectiveCamera& camera2) {
-  MapCorrespondences(correspondences, camera1, camera2, m_vecCorr);
-  m_sx = camera1.GetPixelSizeX();
-  m_sy = camera1.GetPixelSizeY();
+  SetRecordCorrespondences(*this, correspondences, camera1, camera2);
 }
 
 double FMatrix::GetMSESymmetricEpipolarDistance() const {
