@@ -7,18 +7,11 @@
 #include "features/feature_correspondence_iterator.h"
 #include "foundation/camera/perspective_camera.h"
 #include "optimise/model_hmatrix.h"
+#include "optimise/plain_estimator.h"
 
 class Matrix;
 
-// The fields the camera-fitting estimators share: the error of the last fit in mm^2 and
-// the pixel size that turns it into pixels^2.
-struct EstimatorErrorFields {
-  double m_error = 0.0;
-  double m_pixel_size_x = 1.0;
-  double m_pixel_size_y = 1.0;
-};
-
-class EstimatorHMatrix : public EstimatorErrorFields {
+class EstimatorHMatrix : public PlainEstimator {
  public:
   // Refines h (3x3, image 0 to image 1) and the coefficients the settings name (null
   // settings: the defaults), then writes h back with h33 = 1 and both cameras' K3, K5
@@ -30,7 +23,7 @@ class EstimatorHMatrix : public EstimatorErrorFields {
                 PerspectiveCamera* camera1, const ModelHMatrixSettings* settings);
 };
 
-class CameraEstimatorRadDistHMatrix : public EstimatorErrorFields {
+class CameraEstimatorRadDistHMatrix : public PlainEstimator {
  public:
   // Estimates the two cameras' coefficients from the identity homography in stages: K3
   // alone, then, when a K5 flag is set, K5 alone and both; each stage starts where the
