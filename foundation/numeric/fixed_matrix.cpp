@@ -171,6 +171,17 @@ void Matrix3x4::SetRotationPart(const Matrix3x3& R) {
     for (int j = 0; j < 3; ++j) m[4 * i + j] = R.m[3 * i + j];
 }
 
+void Matrix3x4::Multiply(const Matrix3x4& A, const Matrix3x4& B) {
+  double t[12];
+  for (int i = 0; i < 3; ++i) {
+    const double* a = A.m + 4 * i;
+    for (int j = 0; j < 4; ++j)
+      t[4 * i + j] = a[0] * B.m[j] + a[1] * B.m[4 + j] + a[2] * B.m[8 + j];
+    t[4 * i + 3] += a[3];
+  }
+  std::memcpy(m, t, sizeof t);
+}
+
 bool Matrix3x4::InvertAffine(const Matrix3x4& M) {
   Matrix3x3 R;
   R.SetFromMatrix3x4(M);

@@ -90,6 +90,9 @@ struct Matrix3x4 {
 
   // this = s·P.
   void Scale(const Matrix3x4& P, double s);
+  // this = A·B with both taken as 4 × 4 transforms whose last row is (0, 0, 0, 1);
+  // A or B may be this.
+  void Multiply(const Matrix3x4& A, const Matrix3x4& B);
   // Left 3 × 3 block := R; the last column is unchanged.
   void SetRotationPart(const Matrix3x3& R);
   // this = [R⁻¹ | −R⁻¹·t] for M = [R | t]; a singular R gives R⁻¹ = I and

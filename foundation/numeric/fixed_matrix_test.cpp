@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 namespace {
@@ -75,6 +76,19 @@ TEST(FixedMatrix, ProductsMatchNaiveLoopsAndMayAliasOperands) {
     r3.MultiplyABt(a34, b34);
     NaiveProduct(want, a34.m, 3, 4, false, b34.m, 3, 4, true);
     ExpectNear(r3.m, want);
+
+    // 3 × 4 transforms compose as 4 × 4 ones with the row (0, 0, 0, 1) added.
+    double a44[16] = {}, b44[16] = {};
+    std::copy(a34.m, a34.m + 12, a44);
+    std::copy(b34.m, b34.m + 12, b44);
+    a44[15] = b44[15] = 1.0;
+    NaiveProduct(want, a44, 4, 4, false, b44, 4, 4, false);
+    Matrix3x4 r34 = a34;
+    r34.Multiply(r34, b34);
+    ExpectNear(r34.m, want);
+    r34 = b34;
+    r34.Multiply(a34, r34);
+    ExpectNear(r34.m, want);
     r3 = a3;
     r3.Transpose(r3);
     for (int i = 0; i < 3; ++i)

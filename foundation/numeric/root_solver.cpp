@@ -71,13 +71,18 @@ double Offset(double f, double q) {
   return (ratio >= 0.0 && std::isfinite(ratio)) ? std::sqrt(ratio) : 1.0;
 }
 
+// The two cubic rules differ only in how often a monotonic cubic's triple
+// root counts; the quartic takes the rule for its critical points and for
+// the cubic it deflates to.
+using CubicSolver = int (*)(double*, double, double, double, bool);
+
 // Divides the quartic by (x − r), solves the cubic and inserts r in order.
-int DeflateQuartic(double* roots, const Quartic& p, double r, bool forced) {
+int DeflateQuartic(double* roots, const Quartic& p, double r, bool forced, CubicSolver cubic_of) {
   const double a2 = p.a + r;
   const double b2 = a2 * r + p.b;
   const double c2 = b2 * r + p.c;
   double cubic[3];
-  const int n = SolveCubicMonic(cubic, a2, b2, c2, forced);
+  const int n = cubic_of(cubic, a2, b2, c2, forced);
   int k = 0, j = 0;
   while (j < n && cubic[j] <= r) roots[k++] = cubic[j++];
   roots[k++] = r;
@@ -175,11 +180,14 @@ int SolveCubicMonic(double* roots, double a, double b, double c, bool forced) {
   return SolveQuadraticMonic(roots + 1, a + r, (a + r) * r + b, forced) == 0 ? 1 : 3;
 }
 
-int SolveQuarticMonic(double* roots, double a, double b, double c, double d, bool forced) {
+namespace {
+
+int QuarticRoots(CubicSolver cubic_of, double* roots, double a, double b, double c, double d,
+                 bool forced) {
   const Quartic p{a, b, c, d};
   auto polish = [&](double x0, bool restart) { return PolishQuarticRoot(x0, a, b, c, d, restart); };
   // Critical points: the roots of f′/4.
-  const int nc = SolveCubicMonic(roots, 0.75 * a, 0.5 * b, 0.25 * c, false);
+  const int nc = cubic_of(roots, 0.75 * a, 0.5 * b, 0.25 * c, false);
   // A single minimum s below zero: one root polished from the side away
   // from the mean of the roots, then the cubic that remains.
   auto from_single_minimum = [&](double s, double fs) {
@@ -187,7 +195,7 @@ int SolveQuarticMonic(double* roots, double a, double b, double c, double d, boo
     const double t = qs < 0.0 ? std::sqrt(fs / qs) : 1.0;
     const double o = s + 0.25 * a;
     const double x0 = o >= 0.0 ? s + std::max(o, t) : s - std::max(-o, t);
-    return DeflateQuartic(roots, p, polish(x0, true), forced);
+    return DeflateQuartic(roots, p, polish(x0, true), forced, cubic_of);
   };
   if (nc == 1) {
     const double s = roots[0];
@@ -293,5 +301,76 @@ int SolveQuarticMonic(double* roots, double a, double b, double c, double d, boo
   const double right = 2.0 * s3 - s2, left = 2.0 * s1 - s2;
   const bool use_right = f1 >= 0.0 || (f3 < 0.0 && std::fabs(right) <= std::fabs(left));
   const double r = use_right ? polish(right, s3 < 0.0) : polish(left, s1 > 0.0);
-  return DeflateQuartic(roots, p, r, forced);
+  return DeflateQuartic(roots, p, r, forced, cubic_of);
+}
+
+// One Newton step per root on k[0]·x^n + … + k[n]. A step that raises the
+// residual is not taken: at a reported complex pair's real part, or at a
+// double root, the slope may be almost zero and the step huge. Roots that
+// close together may swap under a step; the order is then restored.
+void NewtonStepEach(double* roots, int count, const double* k, int degree) {
+  for (int i = 0; i < count; ++i) {
+    const double x = roots[i];
+    double f = k[0], df = 0.0;
+    for (int j = 1; j <= degree; ++j) {
+      df = df * x + f;
+      f = f * x + k[j];
+    }
+    if (df == 0.0) continue;
+    const double y = x - f / df;
+    double fy = k[0];
+    for (int j = 1; j <= degree; ++j) fy = fy * y + k[j];
+    if (std::fabs(fy) <= std::fabs(f)) roots[i] = y;
+  }
+  std::sort(roots, roots + count);
+}
+
+}  // namespace
+
+int SolveQuarticMonic(double* roots, double a, double b, double c, double d, bool forced) {
+  return QuarticRoots(SolveCubicMonic, roots, a, b, c, d, forced);
+}
+
+int SolveMonicQuadratic(double* out, double a, double b, bool keep_complex) {
+  return SolveQuadraticMonic(out, a, b, keep_complex);
+}
+
+int SolveQuadratic(double* out, double a, double b, double c, bool keep_complex) {
+  if (a == 0.0) {
+    if (b == 0.0) return 0;
+    out[0] = out[1] = -c / b;
+    return 2;
+  }
+  const int n = SolveMonicQuadratic(out, b / a, c / a, keep_complex);
+  const double k[] = {a, b, c};
+  NewtonStepEach(out, n, k, 2);
+  return n;
+}
+
+int SolveMonicCubic(double* out, double a, double b, double c, bool keep_complex) {
+  const int n = SolveCubicMonic(out, a, b, c, keep_complex);
+  // Without two critical points there is one real root; an inflection point
+  // that touches zero is that root, reported once.
+  if (!keep_complex && n == 3 && a * a - 3.0 * b <= 0.0) return 1;
+  return n;
+}
+
+int SolveCubic(double* out, double a, double b, double c, double d, bool keep_complex) {
+  if (a == 0.0) return SolveQuadratic(out, b, c, d, false);
+  const int n = SolveMonicCubic(out, b / a, c / a, d / a, keep_complex);
+  const double k[] = {a, b, c, d};
+  NewtonStepEach(out, n, k, 3);
+  return n;
+}
+
+int SolveMonicQuartic(double* out, double a, double b, double c, double d, bool keep_complex) {
+  return QuarticRoots(SolveMonicCubic, out, a, b, c, d, keep_complex);
+}
+
+int SolveQuartic(double* out, double a, double b, double c, double d, double e, bool keep_complex) {
+  if (a == 0.0) return SolveCubic(out, b, c, d, e, keep_complex);
+  const int n = SolveMonicQuartic(out, b / a, c / a, d / a, e / a, keep_complex);
+  const double k[] = {a, b, c, d, e};
+  NewtonStepEach(out, n, k, 4);
+  return n;
 }

@@ -174,4 +174,214 @@ TEST(RootSolver, RandomCoefficientsGiveAscendingRootsWithSmallResiduals) {
   }
 }
 
+// General forms: lead · Π(x − r) for known real roots, solved with the
+// flag clear and with it set.
+std::vector<double> Expand(double lead, const std::vector<double>& roots) {
+  std::vector<double> k = {lead};
+  for (double r : roots) {
+    k.push_back(0.0);
+    for (size_t i = k.size() - 1; i > 0; --i) k[i] -= r * k[i - 1];
+  }
+  return k;
+}
+
+int SolveGeneral(double* out, const std::vector<double>& k, bool keep_complex) {
+  switch (k.size()) {
+    case 3:
+      return SolveQuadratic(out, k[0], k[1], k[2], keep_complex);
+    case 4:
+      return SolveCubic(out, k[0], k[1], k[2], k[3], keep_complex);
+    default:
+      return SolveQuartic(out, k[0], k[1], k[2], k[3], k[4], keep_complex);
+  }
+}
+
+struct KnownRoots {
+  const char* name;
+  double lead;
+  std::vector<double> roots;  // ascending
+};
+
+TEST(PolynomialRoots, GeneralFormsFindKnownRoots) {
+  const KnownRoots cases[] = {
+      {"quadratic", 3.0, {-2.5, 7.0}},
+      {"quadratic, double root", 2.0, {1.5, 1.5}},
+      {"quadratic, widely spread", -0.7, {1e-4, 1e4}},
+      {"cubic 1, 2, 3", 1.0, {1, 2, 3}},
+      {"cubic, scaled", 3.7, {-4.25, 0.5, 6.0}},
+      {"cubic, small lead", 1e-6, {-1.0, 0.25, 2.0}},
+      {"cubic, double root left", 2.0, {1, 1, 3}},
+      {"cubic, double root right", 0.5, {-3, 2, 2}},
+      {"cubic, clustered", 1.0, {1.0, 1.001, 1.002}},
+      {"cubic, widely spread", 5.0, {-1e3, 1e-3, 1e2}},
+      {"quartic 1, 2, 3, 4", 1.0, {1, 2, 3, 4}},
+      {"quartic, scaled", -2.3, {-3.5, -0.125, 0.75, 8.0}},
+      {"quartic, two double roots", 4.0, {-1, -1, 2, 2}},
+      {"quartic, double root and two", 0.25, {-2, -2, 1, 5}},
+      {"quartic, clustered pair", 1.5, {-3.0, 0.999, 1.001, 4.0}},
+      {"quartic, widely spread", 2.0, {-1e3, -0.01, 1.0, 1e2}},
+  };
+  for (const KnownRoots& c : cases) {
+    for (bool keep : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (keep ? ", keep complex" : ""));
+      double out[4] = {NAN, NAN, NAN, NAN};
+      const int n = SolveGeneral(out, Expand(c.lead, c.roots), keep);
+      ASSERT_EQ(n, static_cast<int>(c.roots.size()));
+      for (int i = 0; i < n; ++i)
+        EXPECT_NEAR(out[i], c.roots[i], 1e-9 * std::max(1.0, std::fabs(c.roots[i]))) << i;
+    }
+  }
+}
+
+TEST(PolynomialRoots, TripleRootCountsOnlyWithKeepComplex) {
+  for (const double lead : {1.0, 4.0, 0.125}) {
+    SCOPED_TRACE(lead);
+    const std::vector<double> k = Expand(lead, {2, 2, 2});
+    double out[4];
+    ASSERT_EQ(SolveCubic(out, k[0], k[1], k[2], k[3], false), 1);
+    EXPECT_EQ(out[0], 2.0);
+    ASSERT_EQ(SolveCubic(out, k[0], k[1], k[2], k[3], true), 3);
+    EXPECT_EQ(out[0], 2.0);
+    EXPECT_EQ(out[2], 2.0);
+  }
+}
+
+// The two families share one algorithm; their edge rules differ only where
+// a monotonic cubic touches zero at its inflection point, which includes a
+// quartic's critical points and its deflated cubic.
+struct EdgeCase {
+  const char* name;
+  std::vector<double> coef;  // monic, below the leading 1
+  bool flag;
+  std::vector<double> forced_family;
+  std::vector<double> keep_complex_family;
+};
+
+int SolveKeepComplexFamily(double* out, const std::vector<double>& k, bool keep) {
+  switch (k.size()) {
+    case 2:
+      return SolveMonicQuadratic(out, k[0], k[1], keep);
+    case 3:
+      return SolveMonicCubic(out, k[0], k[1], k[2], keep);
+    default:
+      return SolveMonicQuartic(out, k[0], k[1], k[2], k[3], keep);
+  }
+}
+
+TEST(PolynomialRoots, EdgeRulesOfBothFamilies) {
+  const EdgeCase cases[] = {
+      {"x²+1", {0, 1}, false, {}, {}},
+      {"x²+1 flag", {0, 1}, true, {0, 0}, {0, 0}},
+      {"x²−2x+1", {-2, 1}, false, {1, 1}, {1, 1}},
+      {"(x−1)²(x−3) flag", {-5, 7, -3}, true, {1, 1, 3}, {1, 1, 3}},
+      {"(x−1)²(x−3)", {-5, 7, -3}, false, {1, 1, 3}, {1, 1, 3}},
+      {"x³+x+1 flag", {0, 1, 1}, true, {0, 0, 0}, {0, 0, 0}},
+      {"(x−2)³", {-6, 12, -8}, false, {2, 2, 2}, {2}},
+      {"(x−2)³ flag", {-6, 12, -8}, true, {2, 2, 2}, {2, 2, 2}},
+      {"x³+x", {0, 1, 0}, false, {0, 0, 0}, {0}},
+      {"x⁴+1 flag", {0, 0, 0, 1}, true, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {"x⁴", {0, 0, 0, 0}, false, {0, 0, 0, 0}, {0, 0}},
+      {"x⁴+x²", {0, 1, 0, 0}, false, {0, 0, 0, 0}, {0, 0}},
+      {"x⁴−1", {0, 0, 0, -1}, false, {-1, 1}, {-1, 1}},
+      {"(x−1)²(x−2)(x−4)", {-8, 21, -22, 8}, false, {1, 1, 2, 4}, {1, 1, 2, 4}},
+  };
+  for (const EdgeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    double out[4] = {NAN, NAN, NAN, NAN};
+    int n = Solve(out, c.coef, c.flag);
+    ASSERT_EQ(n, static_cast<int>(c.forced_family.size()));
+    for (int i = 0; i < n; ++i) EXPECT_NEAR(out[i], c.forced_family[i], 1e-12) << i;
+    n = SolveKeepComplexFamily(out, c.coef, c.flag);
+    ASSERT_EQ(n, static_cast<int>(c.keep_complex_family.size()));
+    for (int i = 0; i < n; ++i) EXPECT_NEAR(out[i], c.keep_complex_family[i], 1e-12) << i;
+  }
+}
+
+// Two roots 5e-8 apart beside a well separated pair: the quadratic left
+// after the first pair has a discriminant that rounding may make negative.
+// Both slots still hold the nearly double root.
+TEST(PolynomialRoots, NearlyDoubleRootAfterAPairFillsBothSlots) {
+  const std::vector<double> k = Expand(1.0, {-1.99, -1.49, 3.0, 3.0 + 5e-8});
+  const double want[] = {-1.99, -1.49, 3.0, 3.0 + 5e-8};
+  for (bool keep : {false, true}) {
+    SCOPED_TRACE(keep);
+    double a[4] = {NAN, NAN, NAN, NAN}, b[4] = {NAN, NAN, NAN, NAN};
+    ASSERT_EQ(SolveQuarticMonic(a, k[1], k[2], k[3], k[4], keep), 4);
+    ASSERT_EQ(SolveMonicQuartic(b, k[1], k[2], k[3], k[4], keep), 4);
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_NEAR(a[i], want[i], 1e-7) << i;
+      EXPECT_EQ(b[i], a[i]) << i;
+    }
+  }
+}
+
+TEST(PolynomialRoots, ZeroLeadFallsBackADegree) {
+  double out[4];
+  // Linear: −c/b twice; nothing when b is 0 as well.
+  ASSERT_EQ(SolveQuadratic(out, 0, 4, -2, false), 2);
+  EXPECT_EQ(out[0], 0.5);
+  EXPECT_EQ(out[1], 0.5);
+  EXPECT_EQ(SolveQuadratic(out, 0, 0, 1, true), 0);
+  // The cubic's quadratic never keeps complex roots: 0x³ + x² + 1.
+  EXPECT_EQ(SolveCubic(out, 0, 1, 0, 1, true), 0);
+  EXPECT_EQ(SolveQuadratic(out, 1, 0, 1, true), 2);
+  // The quartic's cubic does: 0x⁴ + (x − 2)³.
+  EXPECT_EQ(SolveQuartic(out, 0, 1, -6, 12, -8, false), 1);
+  EXPECT_EQ(SolveQuartic(out, 0, 1, -6, 12, -8, true), 3);
+  EXPECT_EQ(SolveQuartic(out, 0, 0, 2, -6, 4, false), 2);
+  EXPECT_EQ(out[0], 1.0);
+  EXPECT_EQ(out[1], 2.0);
+}
+
+double Eval(const std::vector<double>& k, double x) {
+  double f = 0.0;
+  for (double c : k) f = f * x + c;
+  return f;
+}
+
+// The Newton step on the given coefficients never leaves a root worse than
+// the monic solve left it, improves many of them, and is not thrown far off
+// where a complex pair's real part sits at a critical point with an almost
+// zero slope.
+TEST(PolynomialRoots, GeneralFormsStepOnTheGivenCoefficients) {
+  std::mt19937 rng(23);
+  std::uniform_real_distribution<double> u(-5.0, 5.0);
+  std::uniform_real_distribution<double> e(-6.0, 6.0);
+  double sum_monic = 0.0, sum_general = 0.0;
+  for (int round = 0; round < 500; ++round) {
+    const double lead = std::pow(10.0, e(rng)) * (round % 2 ? 1.0 : -1.0);
+    const std::vector<double> k = Expand(lead, {u(rng), u(rng), u(rng), u(rng)});
+    const std::vector<double> k3 = Expand(lead, {u(rng), u(rng), u(rng)});
+    for (bool keep : {false, true}) {
+      double monic[4], general[4];
+      int n = SolveMonicQuartic(monic, k[1] / k[0], k[2] / k[0], k[3] / k[0], k[4] / k[0], keep);
+      ASSERT_EQ(SolveQuartic(general, k[0], k[1], k[2], k[3], k[4], keep), n);
+      for (int i = 0; i < n; ++i) {
+        const double rm = std::fabs(Eval(k, monic[i])), rg = std::fabs(Eval(k, general[i]));
+        EXPECT_LE(rg, rm) << i;
+        sum_monic += rm / std::fabs(lead);
+        sum_general += rg / std::fabs(lead);
+      }
+      n = SolveMonicCubic(monic, k3[1] / k3[0], k3[2] / k3[0], k3[3] / k3[0], keep);
+      ASSERT_EQ(SolveCubic(general, k3[0], k3[1], k3[2], k3[3], keep), n);
+      for (int i = 0; i < n; ++i) {
+        const double rm = std::fabs(Eval(k3, monic[i])), rg = std::fabs(Eval(k3, general[i]));
+        EXPECT_LE(rg, rm) << i;
+        sum_monic += rm / std::fabs(lead);
+        sum_general += rg / std::fabs(lead);
+      }
+    }
+    // One real root and a complex pair kept as its real part: every value
+    // stays within the bound of the roots' magnitudes.
+    const std::vector<double> c = {lead, lead * u(rng), lead * (9.0 + u(rng)), lead * u(rng)};
+    const double bound =
+        1.0 + std::max({std::fabs(c[1] / c[0]), std::fabs(c[2] / c[0]), std::fabs(c[3] / c[0])});
+    double out[4];
+    const int n = SolveCubic(out, c[0], c[1], c[2], c[3], true);
+    ASSERT_EQ(n, 3);
+    for (int i = 0; i < n; ++i) EXPECT_LE(std::fabs(out[i]), bound) << i;
+  }
+  EXPECT_LT(sum_general, 0.75 * sum_monic);
+}
+
 }  // namespace

@@ -36,6 +36,12 @@ enum : uint32_t {
   FP3D_FLAG_FROM_MANUAL = 0x200,  // triangulated from a manual 2D feature
 };
 
+// FeaturePoint3D state word 0 (GetStateWord(0)), kept by the 3D point update.
+enum : uint32_t {
+  FP3D_STATE_REMOVED_BY_UPDATE = 0x1,  // removed for its reprojection error
+  FP3D_STATE_KEY_FRAME_PARTNER = 0x4,  // linked to a key-frame partner
+};
+
 // FeatureImage flags.
 enum : uint32_t {
   // The frame's camera is not estimated; the interaction layer reads the same bit as

@@ -16,14 +16,14 @@
 
 #include <cstdint>
 
-#include "foundation/tracks/bit_mask.h"
-#include "foundation/project/data_base.h"
-#include "foundation/tracks/feature_flags.h"
 #include "foundation/numeric/fixed_matrix.h"
 #include "foundation/numeric/fixed_vector.h"
+#include "foundation/project/data_base.h"
 #include "foundation/runtime/meta.h"
 #include "foundation/runtime/shared_ptr.h"
 #include "foundation/runtime/uid_registry.h"
+#include "foundation/tracks/bit_mask.h"
+#include "foundation/tracks/feature_flags.h"
 
 class FeatureImage;
 class FeatureCorrespondence;
@@ -63,6 +63,11 @@ class FeaturePoint2D : public DataBase,
   void SetCoVariance(float a, float b, float c);
   const float* GetCoVariance() const { return covariance_; }
   const float* GetInvCoVariance() const { return inv_covariance_; }
+  // The inverse as the 2x2 weight matrix (a, b; b, c) in doubles.
+  Matrix2x2 GetInverseCoVariance() const {
+    const float* w = inv_covariance_;
+    return {{w[0], w[1], w[1], w[2]}};
+  }
   // Column j: eigenvector j of the covariance times the square root of |eigenvalue j|;
   // column 0 belongs to the eigenvalue of larger magnitude.
   Matrix2x2 GetErrorEllipseAxes() const;

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "foundation/numeric/dense_matrix.h"
-#include "foundation/tracks/feature_correspondence.h"
 #include "foundation/project/project_bytes_for_test.h"
 #include "foundation/runtime/random_generator.h"
+#include "foundation/tracks/feature_correspondence.h"
 
 namespace {
 
@@ -35,6 +35,11 @@ TEST(FeaturePoint2DTest, CovarianceAndInverse) {
     EXPECT_EQ(f.GetCoVariance()[0], k.a);
     EXPECT_EQ(f.GetCoVariance()[2], k.c);
     for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(f.GetInvCoVariance()[i], k.inv[i]) << k.a;
+    const Matrix2x2 w = f.GetInverseCoVariance();
+    EXPECT_EQ(w[0][0], f.GetInvCoVariance()[0]);
+    EXPECT_EQ(w[0][1], f.GetInvCoVariance()[1]);
+    EXPECT_EQ(w[1][0], f.GetInvCoVariance()[1]);
+    EXPECT_EQ(w[1][1], f.GetInvCoVariance()[2]);
   }
 }
 

@@ -1,4 +1,4 @@
-#include "tracking/feature_map_move.h"
+#include "features/image_list_error.h"
 
 #include <cmath>
 #include <cstdint>
@@ -17,8 +17,7 @@ constexpr int kDirectionPointsSlot = 7;
 
 }  // namespace
 
-double FeatureMapMove::GetMSE(const std::vector<SharedPtr<FeatureImage>>& images, bool pixels,
-                              bool verbose) {
+double ImageListMSE(const std::vector<SharedPtr<FeatureImage>>& images, bool pixels, bool verbose) {
   if (images.empty()) {
     Notify(5, "FeatureMapMove::GetMSE: empty list of fimages, return 1e20");
     return 1e20;

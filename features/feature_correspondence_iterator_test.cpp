@@ -1,4 +1,4 @@
-#include "tracking/feature_correspondence_iterator.h"
+#include "features/feature_correspondence_iterator.h"
 
 #include <gtest/gtest.h>
 
