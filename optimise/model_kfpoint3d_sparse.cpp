@@ -8,22 +8,9 @@
 #include "foundation/camera/camera_geometry.h"
 #include "foundation/numeric/fixed_matrix.h"
 #include "foundation/runtime/notify.h"
+#include "geometry/corr_el.h"
 
 namespace {
-
-// TEMPORARY until the geometry mapper lands: centre, shift, units; no distortion.
-void MapImagePoint(double x, double y, const PerspectiveCamera& camera, int unit_mode, bool shift,
-                   bool, bool, double& u, double& v) {
-  camera.PixelToCentered(x, y, u, v);
-  if (shift) {
-    u -= camera.GetA().Dot(camera.GetH());
-    v -= camera.GetA().Dot(camera.GetV());
-  }
-  if (unit_mode == 0) {
-    u *= camera.GetPixelSizeX();
-    v *= camera.GetPixelSizeY();
-  }
-}
 
 using Mask = SparseCameraMask;
 
@@ -244,8 +231,8 @@ void ModelRKFPoint3DDataSparse::SetFImageList(const ImageList& list, const unsig
     m_mask &= ~(Mask::kPrincipalX | Mask::kPrincipalY);
   }
   Clear();
-  CollectMeasurements(
-      list, {"ModelRKFPoint3DDataSparse", 0, true, true, FeaturePoint3D::eSpherical, true});
+  CollectMeasurements(list, {"ModelRKFPoint3DDataSparse", kCorrElMillimetres, true, true,
+                             FeaturePoint3D::eSpherical, true});
   for (const SharedPtr<FeatureImage>& image : list) {
     std::array<double, 3> angles;
     GetCameraAngles(*image, angles[0], angles[1], angles[2]);
@@ -303,8 +290,9 @@ void ModelRTKFPoint3DDataSparse::SetFImageList(const ImageList& list, const unsi
   Clear();
   m_centres.clear();
   const bool projection = (m_mask & Mask::kProjection) != 0;
-  CollectMeasurements(list, {"ModelRTKFPoint3DDataSparse", projection ? 1 : 0, false, false,
-                             FeaturePoint3D::eCartesian, !projection});
+  CollectMeasurements(
+      list, {"ModelRTKFPoint3DDataSparse", projection ? kCorrElPixels : kCorrElMillimetres, false,
+             false, FeaturePoint3D::eCartesian, !projection});
   for (const SharedPtr<FeatureImage>& image : list) {
     std::array<double, 3> angles;
     GetCameraAngles(*image, angles[0], angles[1], angles[2]);
