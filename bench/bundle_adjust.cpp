@@ -28,6 +28,8 @@
 #include "features/feature_image.h"
 #include "foundation/camera/camera_geometry.h"
 #include "foundation/runtime/worker_pool.h"
+#include "optimise/bundle_scene_for_test.h"
+#include "optimise/callback_for_test.h"
 #include "optimise/optimizer_sparse_lm.h"
 
 #ifdef KALVEX_HAVE_CERES
@@ -70,14 +72,12 @@ Scene MakeStreet(int cameras, int points) {
     SharedPtr<FeaturePoint3D> point =
         SharedPtr<FeaturePoint3D>::Make(world.x, world.y, world.z, FeaturePoint3D::eCartesian);
     scene.points.push_back(point);
+    SharedPtr<FeaturePoint2D> previous;
     for (int c = first; c < first + views; ++c) {
-      FeatureImage& image = *scene.images[static_cast<size_t>(c)];
-      double x, y, depth;
-      if (!image.ProjectPoint(world, x, y, depth, false) || depth <= 0.0) continue;
       SharedPtr<FeaturePoint2D> feature =
-          SharedPtr<FeaturePoint2D>::Make(&image, x + noise(random), y + noise(random));
-      feature->SetFPoint3D(point);
-      image.AddFPoint2D(feature);
+          kxtest::AddObservation(*scene.images[static_cast<size_t>(c)], point, world, noise(random),
+                                 noise(random), previous, FCORR_SUPPORT_TRUE);
+      if (feature) previous = feature;
     }
   }
   for (size_t c = 1; c < scene.images.size(); ++c) {
@@ -125,16 +125,9 @@ struct Outcome {
   int ok = 0;
 };
 
-class CountingCallback : public Callback {
- public:
-  void UpdateVisualisation(int, int) override { ++reports; }
-  bool IsStopRequested() override { return false; }
-  int reports = 0;
-};
-
 Outcome RunKalvex(const Scene& scene) {
   Outcome out;
-  CountingCallback counter;
+  kxtest::CallbackForTest counter;
   SparseObserverScope scope(OptimizerSparseLM_RTKFPoint3D::s_observer, &counter);
   const auto start = std::chrono::steady_clock::now();
   OptimizerSparseLM_RTKFPoint3D opt;
@@ -150,7 +143,7 @@ Outcome RunKalvex(const Scene& scene) {
   out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   out.observations = opt.m_data.GetNumberOfMeasurements();
   out.rmse_px = std::sqrt(opt.m_chisq / (2.0 * out.observations)) / 0.1;
-  out.iterations = counter.reports - 2;  // less the start and the final update
+  out.iterations = counter.counts[5] - 2;  // less the start and the final update
   return out;
 }
 

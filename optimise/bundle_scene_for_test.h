@@ -29,6 +29,14 @@ struct BundleSceneSpec {
   uint32_t seed = 7;
 };
 
+inline BundleSceneSpec SceneSpec(int cameras, int points, int views) {
+  BundleSceneSpec spec;
+  spec.cameras = cameras;
+  spec.points = points;
+  spec.views = views;
+  return spec;
+}
+
 struct BundleScene {
   std::vector<SharedPtr<FeatureImage>> images;
   std::vector<SharedPtr<FeaturePoint3D>> points;
@@ -41,6 +49,29 @@ struct BundleScene {
 // origin.
 inline vm::Vector3 DirectionToWorld(double azimuth, double elevation) {
   return {1000.0 * std::sin(azimuth), -1000.0 * std::tan(elevation), 1000.0 * std::cos(azimuth)};
+}
+
+// Projects world into image, adds the feature (moved by dx, dy pixels) that sees point
+// and, when previous is set, the link from previous to it. Empty when the point is not in
+// front of the camera.
+inline SharedPtr<FeaturePoint2D> AddObservation(FeatureImage& image,
+                                                const SharedPtr<FeaturePoint3D>& point,
+                                                const vm::Vector3& world, double dx, double dy,
+                                                const SharedPtr<FeaturePoint2D>& previous,
+                                                uint32_t link_flags) {
+  double x, y, depth;
+  if (!image.ProjectPoint(world, x, y, depth, false) || depth <= 0.0) return {};
+  SharedPtr<FeaturePoint2D> feature = SharedPtr<FeaturePoint2D>::Make(&image, x + dx, y + dy);
+  feature->SetFPoint3D(point);
+  image.AddFPoint2D(feature);
+  if (previous) {
+    SharedPtr<FeatureCorrespondence> link =
+        SharedPtr<FeatureCorrespondence>::Make(previous, feature);
+    link->SetFlags(link_flags);
+    previous->SetSuccessor(link);
+    feature->SetPredecessor(link);
+  }
+  return feature;
 }
 
 inline BundleScene MakeBundleScene(const BundleSceneSpec& spec) {
@@ -87,20 +118,10 @@ inline BundleScene MakeBundleScene(const BundleSceneSpec& spec) {
     scene.points.push_back(point);
     SharedPtr<FeaturePoint2D> previous;
     for (int c = first; c < first + views; ++c) {
-      FeatureImage& image = *scene.images[static_cast<size_t>(c)];
-      double x, y, depth;
-      if (!image.ProjectPoint(world, x, y, depth, false) || depth <= 0.0) continue;
       SharedPtr<FeaturePoint2D> feature =
-          SharedPtr<FeaturePoint2D>::Make(&image, x + noise(random), y + noise(random));
-      feature->SetFPoint3D(point);
-      image.AddFPoint2D(feature);
-      if (previous) {
-        SharedPtr<FeatureCorrespondence> link =
-            SharedPtr<FeatureCorrespondence>::Make(previous, feature);
-        link->SetFlags(spec.link_flags);
-        previous->SetSuccessor(link);
-        feature->SetPredecessor(link);
-      }
+          AddObservation(*scene.images[static_cast<size_t>(c)], point, world, noise(random),
+                         noise(random), previous, spec.link_flags);
+      if (!feature) continue;
       previous = feature;
       ++scene.observations;
     }

@@ -141,6 +141,30 @@ bool Finite(const ModelOutput result[2]) {
   return std::isfinite(result[0].value) && std::isfinite(result[1].value);
 }
 
+// The pinhole value of ray d for one camera and the gradient's camera columns; the caller
+// adds its point columns from column next on, through rot and pr.
+struct Ray {
+  Rotation rot;
+  Projection pr;
+  int next = 0;
+
+  explicit Ray(const CameraValues& cam) : rot(cam.pan, cam.tilt, cam.roll), pr{cam.f, {}, 0, 0} {}
+
+  // False when the ray lies in the focal plane (zero depth).
+  bool Project(const ModelRKFPoint3DSparseInput& in, const double d[3], bool with_centre,
+               ModelOutput result[2]) {
+    Apply(rot.m, d, pr.q);
+    if (pr.q[2] == 0.0) return false;
+    pr.x = pr.f * pr.q[0] / pr.q[2];
+    pr.y = pr.f * pr.q[1] / pr.q[2];
+    SizeResult(result, in.parameters_per_camera + in.parameters_per_point);
+    result[0].value = pr.x;
+    result[1].value = pr.y;
+    next = CameraColumns(in, rot, pr, d, with_centre, result);
+    return true;
+  }
+};
+
 int CountBits(unsigned mask) {
   return std::popcount(mask);
 }
@@ -160,7 +184,8 @@ void ModelKFPoint3DDataSparse::Clear() {
   m_number_rejected = 0;
 }
 
-void ModelKFPoint3DDataSparse::CollectMeasurements(const ImageList& list, const Collect& how) {
+void ModelKFPoint3DDataSparse::Rebuild(const ImageList& list, const Collect& how) {
+  Clear();
   std::unordered_map<const FeaturePoint3D*, int> index_of;
   for (size_t c = 0; c < list.size(); ++c) {
     const FeatureImage& image = *list[c];
@@ -197,6 +222,30 @@ void ModelKFPoint3DDataSparse::CollectMeasurements(const ImageList& list, const 
     }
   }
   Notify(5, "%s::SetFImageList: done plus", how.class_name);
+  for (const SharedPtr<FeatureImage>& image : list) {
+    std::array<double, 3> angles;
+    GetCameraAngles(*image, angles[0], angles[1], angles[2]);
+    m_focal_lengths.push_back(image->GetFocalLength());
+    m_angles.push_back(angles);
+  }
+  if (how.log_focal_lengths)
+    for (double f : m_focal_lengths)
+      Notify(5, "%s::SetFImageList:  focal length f = %f", how.class_name, f);
+  m_parameters_per_camera = how.parameters_per_camera;
+  m_number_cameras = static_cast<int>(list.size());
+  m_number_parameters =
+      GetNumberOfPoints() * m_parameters_per_point + m_number_cameras * m_parameters_per_camera;
+  m_parameters.assign(static_cast<size_t>(m_number_parameters), 0.0);
+  Notify(5, "%s::SetFImageList: m_number_measurements=%d", how.class_name,
+         GetNumberOfMeasurements());
+  Notify(5, "%s::SetFImageList: m_fpoint3d_list.size()=%d", how.class_name, GetNumberOfPoints());
+  if (m_number_rejected > 0)
+    Notify(5, "%s::SetFImageList: %d 3DFPs rejected because != %s", how.class_name,
+           m_number_rejected, how.coordinate_system_name);
+  Notify(5, "%s::SetFImageList: fimage_list.size()=%d (%d parameters)", how.class_name,
+         m_number_cameras, m_parameters_per_camera);
+  Notify(5, "%s::SetFImageList:  number_para=%d", how.class_name,
+         m_number_parameters - how.held_parameters);
 }
 
 void ModelKFPoint3DDataSparse::FillInput(int i, ModelRKFPoint3DSparseInput& in) const {
@@ -226,38 +275,13 @@ void ModelRKFPoint3DDataSparse::SetFImageList(const ImageList& list, const unsig
   if (m_mask & (Mask::kPrincipalX | Mask::kPrincipalY)) {
     Notify(2,
            "ModelRKFPoint3DDataSparse::SetFImageList: the principal point (mask 0x%x) is not a "
-           "parameter of the rotation-only model and is kept",
+           "parameter of the rotation-only model; the cameras keep theirs",
            m_mask & (Mask::kPrincipalX | Mask::kPrincipalY));
     m_mask &= ~(Mask::kPrincipalX | Mask::kPrincipalY);
   }
-  Clear();
-  CollectMeasurements(list, {"ModelRKFPoint3DDataSparse", kCorrElMillimetres, true, true,
-                             FeaturePoint3D::eSpherical, true});
-  for (const SharedPtr<FeatureImage>& image : list) {
-    std::array<double, 3> angles;
-    GetCameraAngles(*image, angles[0], angles[1], angles[2]);
-    m_focal_lengths.push_back(image->GetFocalLength());
-    m_angles.push_back(angles);
-  }
-  for (double f : m_focal_lengths)
-    Notify(5, "ModelRKFPoint3DDataSparse::SetFImageList:  focal length f = %f", f);
-  m_parameters_per_camera = ParametersPerCamera(m_mask);
-  m_number_cameras = static_cast<int>(list.size());
-  m_number_parameters =
-      GetNumberOfPoints() * m_parameters_per_point + m_number_cameras * m_parameters_per_camera;
-  m_parameters.assign(static_cast<size_t>(m_number_parameters), 0.0);
-  Notify(5, "ModelRKFPoint3DDataSparse::SetFImageList: m_number_measurements=%d",
-         GetNumberOfMeasurements());
-  Notify(5, "ModelRKFPoint3DDataSparse::SetFImageList: m_fpoint3d_list.size()=%d",
-         GetNumberOfPoints());
-  if (m_number_rejected > 0)
-    Notify(5,
-           "ModelRKFPoint3DDataSparse::SetFImageList: %d 3DFPs rejected because != "
-           "FeaturePoint3D::eSpherical",
-           m_number_rejected);
-  Notify(5, "ModelRKFPoint3DDataSparse::SetFImageList: fimage_list.size()=%d (%d parameters)",
-         m_number_cameras, m_parameters_per_camera);
-  Notify(5, "ModelRKFPoint3DDataSparse::SetFImageList:  number_para=%d", m_number_parameters);
+  Rebuild(list,
+          {"ModelRKFPoint3DDataSparse", kCorrElMillimetres, true, true, FeaturePoint3D::eSpherical,
+           "FeaturePoint3D::eSpherical", true, true, ParametersPerCamera(m_mask), 0});
 }
 
 void ModelRKFPoint3DDataSparse::SetInitialParameters(const ImageList& list) {
@@ -287,38 +311,16 @@ int ModelRTKFPoint3DDataSparse::ParametersPerCamera(unsigned mask) {
 
 void ModelRTKFPoint3DDataSparse::SetFImageList(const ImageList& list, const unsigned* mask) {
   if (mask) m_mask = *mask;
-  Clear();
-  m_centres.clear();
   const bool projection = (m_mask & Mask::kProjection) != 0;
-  CollectMeasurements(
-      list, {"ModelRTKFPoint3DDataSparse", projection ? kCorrElPixels : kCorrElMillimetres, false,
-             false, FeaturePoint3D::eCartesian, !projection});
+  const int per_camera = ParametersPerCamera(m_mask);
+  Rebuild(list, {"ModelRTKFPoint3DDataSparse", projection ? kCorrElPixels : kCorrElMillimetres,
+                 false, false, FeaturePoint3D::eCartesian, "FeaturePoint3D::eCartesian",
+                 !projection, false, per_camera, m_hold_first_camera ? per_camera : 0});
+  m_centres.clear();
   for (const SharedPtr<FeatureImage>& image : list) {
-    std::array<double, 3> angles;
-    GetCameraAngles(*image, angles[0], angles[1], angles[2]);
-    m_focal_lengths.push_back(image->GetFocalLength());
-    m_angles.push_back(angles);
     const vm::Vector3& c = image->GetC();
     m_centres.push_back({c.x, c.y, c.z});
   }
-  m_parameters_per_camera = ParametersPerCamera(m_mask);
-  m_number_cameras = static_cast<int>(list.size());
-  m_number_parameters =
-      GetNumberOfPoints() * m_parameters_per_point + m_number_cameras * m_parameters_per_camera;
-  m_parameters.assign(static_cast<size_t>(m_number_parameters), 0.0);
-  Notify(5, "ModelRTKFPoint3DDataSparse::SetFImageList: m_number_measurements=%d",
-         GetNumberOfMeasurements());
-  Notify(5, "ModelRTKFPoint3DDataSparse::SetFImageList: m_fpoint3d_list.size()=%d",
-         GetNumberOfPoints());
-  if (m_number_rejected > 0)
-    Notify(5,
-           "ModelRTKFPoint3DDataSparse::SetFImageList: %d 3DFPs rejected because != "
-           "FeaturePoint3D::eCartesian",
-           m_number_rejected);
-  Notify(5, "ModelRTKFPoint3DDataSparse::SetFImageList: fimage_list.size()=%d (%d parameters)",
-         m_number_cameras, m_parameters_per_camera);
-  Notify(5, "ModelRTKFPoint3DDataSparse::SetFImageList:  number_para=%d",
-         m_number_parameters - (m_hold_first_camera ? m_parameters_per_camera : 0));
 }
 
 void ModelRTKFPoint3DDataSparse::SetInitialParameters(const ImageList& list) {
@@ -371,16 +373,11 @@ bool ModelRKFPoint3DSparse::ComputeWithGradient(const ModelRKFPoint3DSparseInput
   const double az = point[0];
   const double el = point[1];
   const double d[3] = {std::sin(az), -std::tan(el), std::cos(az)};
-  const Rotation rot(cam.pan, cam.tilt, cam.roll);
-  Projection pr{cam.f, {0, 0, 0}, 0, 0};
-  Apply(rot.m, d, pr.q);
-  if (pr.q[2] == 0.0) return false;
-  pr.x = cam.f * pr.q[0] / pr.q[2];
-  pr.y = cam.f * pr.q[1] / pr.q[2];
-  SizeResult(result, in.parameters_per_camera + 2);
-  result[0].value = pr.x;
-  result[1].value = pr.y;
-  const int n = CameraColumns(in, rot, pr, d, false, result);
+  Ray ray(cam);
+  if (!ray.Project(in, d, false, result)) return false;
+  const Rotation& rot = ray.rot;
+  const Projection& pr = ray.pr;
+  const int n = ray.next;
   const double cos_el = std::cos(el);
   const double d_az[3] = {std::cos(az), 0.0, -std::sin(az)};
   const double d_el[3] = {0.0, -1.0 / (cos_el * cos_el), 0.0};
@@ -425,19 +422,11 @@ bool ModelRTKFPoint3DSparse::ComputeWithGradient(const ModelRTKFPoint3DSparseInp
   const CameraValues cam = ReadCamera(in, block, in.centre);
   const double d[3] = {point[0] - cam.centre[0], point[1] - cam.centre[1],
                        point[2] - cam.centre[2]};
-  const Rotation rot(cam.pan, cam.tilt, cam.roll);
-  Projection pr{cam.f, {0, 0, 0}, 0, 0};
-  Apply(rot.m, d, pr.q);
-  if (pr.q[2] == 0.0) return false;
-  pr.x = cam.f * pr.q[0] / pr.q[2];
-  pr.y = cam.f * pr.q[1] / pr.q[2];
-  SizeResult(result, in.parameters_per_camera + 3);
-  result[0].value = pr.x;
-  result[1].value = pr.y;
-  const int n = CameraColumns(in, rot, pr, d, true, result);
+  Ray ray(cam);
+  if (!ray.Project(in, d, true, result)) return false;
   for (int j = 0; j < 3; ++j) {
-    const double column[3] = {rot.m[0][j], rot.m[1][j], rot.m[2][j]};
-    pr.Derivative(column, result[0].gradient[n + j], result[1].gradient[n + j]);
+    const double column[3] = {ray.rot.m[0][j], ray.rot.m[1][j], ray.rot.m[2][j]};
+    ray.pr.Derivative(column, result[0].gradient[ray.next + j], result[1].gradient[ray.next + j]);
   }
   return Finite(result);
 }

@@ -101,17 +101,22 @@ class ModelKFPoint3DDataSparse {
         m_parameters_per_camera(parameters_per_camera) {}
   ~ModelKFPoint3DDataSparse() = default;
 
-  // How one model collects its observations.
+  // How one model takes its observations from the images.
   struct Collect {
-    const char* class_name;
-    int unit_mode;               // mapping units: 0 mm, 1 pixels
-    bool shift_principal_point;  // measure from the principal point
-    bool need_support;           // only features whose links carry 0x60
-    int coordinate_system;       // the points' required coordinate system
-    bool weight_in_mm;           // convert the feature's weight to mm^-2
+    const char* class_name;              // for the log lines
+    int unit_mode;                       // mapping units: 0 mm, 1 pixels
+    bool shift_principal_point;          // measure from the principal point
+    bool need_support;                   // only features whose links carry 0x60
+    int coordinate_system;               // the points' required coordinate system
+    const char* coordinate_system_name;  // for the log line of rejected points
+    bool weight_in_mm;                   // convert the feature's weight to mm^-2
+    bool log_focal_lengths;
+    int parameters_per_camera;
+    int held_parameters;  // left out of the logged parameter count
   };
-  // Rebuilds the point list and the measurements from the images; counts rejected points.
-  void CollectMeasurements(const ImageList& list, const Collect& how);
+  // Rebuilds the point list, the measurements (counting rejected points), the cameras'
+  // stored values and the counts from the images; sizes the start vector (zeros).
+  void Rebuild(const ImageList& list, const Collect& how);
   // Fills the common input fields of measurement i.
   void FillInput(int i, ModelRKFPoint3DSparseInput& in) const;
 

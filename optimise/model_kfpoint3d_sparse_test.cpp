@@ -70,10 +70,7 @@ class SparseModelGradientTest : public testing::TestWithParam<GradientCase> {};
 // scene, and its gradients match central differences.
 TEST_P(SparseModelGradientTest, ReproducesFeaturesAndMatchesFiniteDifferences) {
   const GradientCase& c = GetParam();
-  BundleSceneSpec spec;
-  spec.cameras = 4;
-  spec.points = 12;
-  spec.views = 3;
+  BundleSceneSpec spec = kxtest::SceneSpec(4, 12, 3);
   spec.noise_px = 0.0;
   spec.rotation_only = c.rotation_only;
   BundleScene scene = MakeBundleScene(spec);
@@ -112,10 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Masks, SparseModelGradientTest,
 // Gradients away from the cameras' own values (rotated and moved), where pan and tilt
 // derivatives no longer sit at small angles.
 TEST(SparseModelTest, GradientsHoldAtLargeAngles) {
-  BundleSceneSpec spec;
-  spec.cameras = 3;
-  spec.points = 8;
-  spec.views = 3;
+  BundleSceneSpec spec = kxtest::SceneSpec(3, 8, 3);
   BundleScene scene = MakeBundleScene(spec);
   kxtest::PerturbBundleScene(scene, 3, 0.6, 300.0, 5.0);
   ModelRTKFPoint3DDataSparse data;
@@ -128,10 +122,7 @@ TEST(SparseModelTest, GradientsHoldAtLargeAngles) {
 // Both data objects number each point once, in order of first use, and fill the start
 // vector from the cameras and points.
 TEST(SparseModelTest, NumbersPointsOnceInOrderOfFirstUse) {
-  BundleSceneSpec spec;
-  spec.cameras = 5;
-  spec.points = 10;
-  spec.views = 3;
+  BundleSceneSpec spec = kxtest::SceneSpec(5, 10, 3);
   spec.noise_px = 0.0;
   BundleScene scene = MakeBundleScene(spec);
   ModelRTKFPoint3DDataSparse data;
@@ -167,10 +158,7 @@ TEST(SparseModelTest, NumbersPointsOnceInOrderOfFirstUse) {
 // Which features each model takes: the coordinate system of the point, the link flags
 // (rotation only), removed points.
 TEST(SparseModelTest, SelectsFeaturesByPointKindLinksAndRemoval) {
-  BundleSceneSpec spec;
-  spec.cameras = 3;
-  spec.points = 6;
-  spec.views = 3;
+  BundleSceneSpec spec = kxtest::SceneSpec(3, 6, 3);
   spec.noise_px = 0.0;
   spec.link_flags = FCORR_SUPPORT_TRUE;  // no rotation or free-motion support
   BundleScene cartesian = MakeBundleScene(spec);
@@ -248,10 +236,7 @@ TEST(SparseModelTest, ParametersPerCameraFollowTheMask) {
 // A feature's covariance becomes the measurement's weight, in mm^-2 unless the model
 // works in pixels.
 TEST(SparseModelTest, WeightsComeFromTheFeatureCovariance) {
-  BundleSceneSpec spec;
-  spec.cameras = 2;
-  spec.points = 1;
-  spec.views = 2;
+  BundleSceneSpec spec = kxtest::SceneSpec(2, 1, 2);
   BundleScene scene = MakeBundleScene(spec);
   scene.images[0]->GetFPoints2D()[0]->SetCoVariance(0.25f, 0.0f, 4.0f);  // inverse 4, 0.25
   for (unsigned mask : {0x7E802u, 0x10u}) {

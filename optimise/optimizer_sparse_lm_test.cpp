@@ -208,10 +208,7 @@ class SparseSceneTest : public testing::TestWithParam<SceneCase> {};
 // the true cameras and points (the injected noise), and a held first camera never moves.
 TEST_P(SparseSceneTest, ReachesTheNoiseAndKeepsTheHeldCamera) {
   const SceneCase& c = GetParam();
-  BundleSceneSpec spec;
-  spec.cameras = 8;
-  spec.points = 60;
-  spec.views = 5;
+  BundleSceneSpec spec = kxtest::SceneSpec(8, 60, 5);
   spec.noise_px = 0.5;
   spec.rotation_only = c.rotation_only;
   BundleScene scene = MakeBundleScene(spec);
@@ -254,10 +251,7 @@ TEST_P(SparseSceneTest, ReachesTheNoiseAndKeepsTheHeldCamera) {
 // next one from wherever the first left the damping.
 TEST_P(SparseSceneTest, StepMatchesTheDenseReference) {
   const SceneCase& c = GetParam();
-  BundleSceneSpec spec;
-  spec.cameras = 5;
-  spec.points = 24;
-  spec.views = 3;
+  BundleSceneSpec spec = kxtest::SceneSpec(5, 24, 3);
   spec.rotation_only = c.rotation_only;
   BundleScene scene = MakeBundleScene(spec);
   auto check = [&](auto& opt, auto reference) {
@@ -510,10 +504,7 @@ TEST(OptimizerSparseLMTest, FailuresThrowTheirTexts) {
 // The process-wide observer sees every iteration; a stop arrives as the iteration number
 // (888 in the first evaluation), and the observer is uninstalled on every way out.
 TEST(OptimizerSparseLMTest, ObserverReportsAndStops) {
-  BundleSceneSpec spec;
-  spec.cameras = 4;
-  spec.points = 20;
-  spec.views = 3;
+  BundleSceneSpec spec = kxtest::SceneSpec(4, 20, 3);
   BundleScene scene = MakeBundleScene(spec);
   kxtest::PerturbBundleScene(scene, 9, 0.01, 20.0, 1.0);
   auto make = [&](auto& opt) {
@@ -558,10 +549,7 @@ TEST(OptimizerSparseLMTest, ObserverReportsAndStops) {
 
 // The same scene gives bit-identical results on one thread and on four.
 TEST(OptimizerSparseLMTest, ThreadCountDoesNotChangeTheResult) {
-  BundleSceneSpec spec;
-  spec.cameras = 24;
-  spec.points = 400;
-  spec.views = 8;
+  BundleSceneSpec spec = kxtest::SceneSpec(24, 400, 8);
   BundleScene scene = MakeBundleScene(spec);
   kxtest::PerturbBundleScene(scene, 4, 0.01, 20.0, 1.0);
   std::vector<double> results[2];
