@@ -27,6 +27,7 @@ struct BundleSceneSpec {
   bool rotation_only = false;  // cameras at the origin, direction points
   uint32_t link_flags = FCORR_SUPPORT_TRUE | FCORR_SUPPORT_ROTATION | FCORR_SUPPORT_FREEMOVE;
   uint32_t seed = 7;
+  double distortion = 0.0;  // relative radial distortion at the image corner
 };
 
 inline BundleSceneSpec SceneSpec(int cameras, int points, int views) {
@@ -88,6 +89,7 @@ inline BundleScene MakeBundleScene(const BundleSceneSpec& spec) {
     const double tilt = 0.05 * unit(random);
     const double roll = 0.05 * unit(random);
     SetCameraPTRF(*image, pan, tilt, roll, 40.0 + 4.0 * unit(random));
+    if (spec.distortion != 0.0) image->SetNormalizedK3(spec.distortion);
     if (!spec.rotation_only) {
       const vm::Vector3& a = image->GetA();
       SetCameraCentre(*image, {-5000.0 * a.x + 50.0 * unit(random),

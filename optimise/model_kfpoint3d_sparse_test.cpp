@@ -62,6 +62,7 @@ struct GradientCase {
   const char* name;
   bool rotation_only;
   unsigned mask;
+  double distortion = 0.0;  // the features are distorted; the data undistorts them
 };
 
 class SparseModelGradientTest : public testing::TestWithParam<GradientCase> {};
@@ -73,6 +74,7 @@ TEST_P(SparseModelGradientTest, ReproducesFeaturesAndMatchesFiniteDifferences) {
   BundleSceneSpec spec = kxtest::SceneSpec(4, 12, 3);
   spec.noise_px = 0.0;
   spec.rotation_only = c.rotation_only;
+  spec.distortion = c.distortion;
   BundleScene scene = MakeBundleScene(spec);
   ASSERT_GT(scene.observations, 30);
   const bool projection = (c.mask & SparseCameraMask::kProjection) != 0;
@@ -101,7 +103,9 @@ INSTANTIATE_TEST_SUITE_P(Masks, SparseModelGradientTest,
                                          GradientCase{"MotionDefault", false, 0x7E802},
                                          GradientCase{"MotionCentreOnly", false, 0x70000},
                                          GradientCase{"MotionTiltRollFocal", false, 0xA002},
-                                         GradientCase{"MotionProjection", false, 0x10}),
+                                         GradientCase{"MotionProjection", false, 0x10},
+                                         GradientCase{"MotionDistorted", false, 0x7E802, 0.05},
+                                         GradientCase{"RotationDistorted", true, 0xE802, -0.05}),
                          [](const testing::TestParamInfo<GradientCase>& info) {
                            return std::string(info.param.name);
                          });
