@@ -135,8 +135,10 @@ class OptimizerSparseLM {
     const unsigned measurements = static_cast<unsigned>(m_data.GetNumberOfMeasurements());
     bool converged = false;
     int iteration = 0;
+    m_iterations = 0;
     for (; iteration < m_parameters.m_nMaxIterations; ++iteration) {
       if (!LMMin()) throw "OptimizerSparseLM::Optimze: numerical problems";
+      m_iterations = iteration + 1;
       if (!IterationCallback(static_cast<unsigned>(iteration), m_a, m_chisq, measurements)) break;
       if (m_chisq < 1e-30) {
         Notify(5, "OptimizerSparseLM::Optimze: break: m_chisq < 1e-30");
@@ -403,6 +405,10 @@ class OptimizerSparseLM {
     return LMCoef(m_a);
   }
 
+  // J_p^T J_p of point j (k x k, row-major) at the parameters of the last evaluation; after
+  // Optimize, at the result.
+  const double* GetPointBlock(int j) const { return m_V.data() + static_cast<size_t>(j) * k * k; }
+
   std::vector<double> m_a;      // current parameters; the result after Optimize
   std::vector<double> m_trial;  // the step being tried
   double m_alambda = -1.0;      // damping; -1 until the first step, 0 in the final update
@@ -413,6 +419,7 @@ class OptimizerSparseLM {
   int m_held = 0;  // leading parameters held fixed (the first camera's block, or 0)
   int m_num_points = 0;
   int m_num_parameters = 0;
+  int m_iterations = 0;           // iterations of the last Optimize (the final update not counted)
   std::vector<double> m_delta_a;  // free camera increments of the last step
   std::vector<double> m_delta_b;  // point increments of the last step
   Parameter m_parameters;
