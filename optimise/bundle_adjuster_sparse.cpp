@@ -38,6 +38,27 @@ void StoreResults(const Optimizer& opt, int k, BundleAdjusterSparse& adjuster) {
   adjuster.m_iterations = opt.m_iterations;
 }
 
+// The common start of a run: the log lines, the pixel sizes and the optimizer's data.
+// False for an empty list.
+template <class Optimizer>
+bool StartRun(const char* method, const BundleAdjuster::ImageList& list,
+              BundleAdjusterSparse& adjuster, Optimizer& opt) {
+  Notify(5, "BundleAdjusterSparse::%s: started Sparse LM", method);
+  Notify(5, "BundleAdjusterSparse::%s: before optimization RMSE %f [pel]", method,
+         std::sqrt(BundleAdjuster::GetMSE(list, true)));
+  if (list.empty()) {
+    Notify(5, "BundleAdjusterSparse::%s: empty list of fimages", method);
+    return false;
+  }
+  adjuster.m_pixel_width = list.front()->GetPixelSizeX();
+  adjuster.m_pixel_height = list.front()->GetPixelSizeY();
+  if (adjuster.m_parameter.m_max_iterations >= 0)
+    opt.m_parameters.m_nMaxIterations = adjuster.m_parameter.m_max_iterations;
+  opt.m_data.SetFImageList(list, &adjuster.m_parameter.m_parameter_mask);
+  opt.m_data.SetInitialParameters(list);
+  return true;
+}
+
 }  // namespace
 
 BundleAdjusterSparse::~BundleAdjusterSparse() {
@@ -101,20 +122,8 @@ bool BundleAdjusterSparse::Optimize(unsigned n) {
 }
 
 bool BundleAdjusterSparse::OptimizeRT() {
-  Notify(5, "BundleAdjusterSparse::OptimizeRT: started Sparse LM");
-  Notify(5, "BundleAdjusterSparse::OptimizeRT: before optimization RMSE %f [pel]",
-         std::sqrt(GetMSE(m_fimage_list, true)));
-  if (m_fimage_list.empty()) {
-    Notify(5, "BundleAdjusterSparse::OptimizeRT: empty list of fimages");
-    return false;
-  }
-  m_pixel_width = m_fimage_list.front()->GetPixelSizeX();
-  m_pixel_height = m_fimage_list.front()->GetPixelSizeY();
   OptimizerSparseLM_RTKFPoint3D opt;
-  if (m_parameter.m_max_iterations >= 0)
-    opt.m_parameters.m_nMaxIterations = m_parameter.m_max_iterations;
-  opt.m_data.SetFImageList(m_fimage_list, &m_parameter.m_parameter_mask);
-  opt.m_data.SetInitialParameters(m_fimage_list);
+  if (!StartRun("OptimizeRT", m_fimage_list, *this, opt)) return false;
   const bool converged = opt.Optimize();
   if (converged)
     Notify(5, "BundleAdjusterSparse::OptimizeRT: Convergence within %d iterations.",
@@ -171,20 +180,8 @@ bool BundleAdjusterSparse::OptimizeRT() {
 }
 
 bool BundleAdjusterSparse::OptimizeR() {
-  Notify(5, "BundleAdjusterSparse::OptimizeR: started Sparse LM");
-  Notify(5, "BundleAdjusterSparse::OptimizeR: before optimization RMSE %f [pel]",
-         std::sqrt(GetMSE(m_fimage_list, true)));
-  if (m_fimage_list.empty()) {
-    Notify(5, "BundleAdjusterSparse::OptimizeR: empty list of fimages");
-    return false;
-  }
-  m_pixel_width = m_fimage_list.front()->GetPixelSizeX();
-  m_pixel_height = m_fimage_list.front()->GetPixelSizeY();
   OptimizerSparseLM_RKFPoint3D opt;
-  if (m_parameter.m_max_iterations >= 0)
-    opt.m_parameters.m_nMaxIterations = m_parameter.m_max_iterations;
-  opt.m_data.SetFImageList(m_fimage_list, &m_parameter.m_parameter_mask);
-  opt.m_data.SetInitialParameters(m_fimage_list);
+  if (!StartRun("OptimizeR", m_fimage_list, *this, opt)) return false;
   const bool converged = opt.Optimize();
   if (converged)
     Notify(5, "BundleAdjusterSparse::OptimizeR: Convergence within 100 iterations.");

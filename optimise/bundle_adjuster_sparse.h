@@ -35,7 +35,7 @@ class BundleAdjusterSparse : public BundleAdjuster {
   void SetParameter(const Parameter& parameter) { m_parameter = parameter; }
 
   // One adjustment of m_fimage_list with the free-motion or the rotation-only model.
-  // Throw const char* failures (Optimize catches them).
+  // Both throw const char* failures, which Optimize catches.
   bool OptimizeRT();
   bool OptimizeR();
 
