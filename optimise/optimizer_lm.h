@@ -37,6 +37,7 @@
 #include "foundation/numeric/dense_matrix.h"
 #include "foundation/numeric/dense_vector.h"
 #include "foundation/runtime/notify.h"
+#include "optimise/lm_stop_rule.h"
 
 // One predicted value of a sample and its gradient (one entry per parameter, in
 // parameter order).
@@ -101,30 +102,15 @@ class OptimizerLM {
     static const char* const kProblems = "OptimizerLM::Optimize: numerical problems";
     static const char* const kFinalProblems =
         "OptimizerLM::Optimize: numerical problems at final update";
-    double best = 1e38;
-    int small_steps = 0;
-    int bad_iterations = 0;
+    LMStopRule stop_rule(1e38, m_tolerance, m_nMaxIterWithinTolerance, m_nMaxBadIterations);
     unsigned i = 0;
     m_alambda = -1.0;
     AllocateBuffers();
     bool converged = false;
     for (; static_cast<int>(i) < m_nMaxIterations; ++i) {
       StepOrThrow(kProblems);
-      if (!IterationCallback(i, m_param_vector, m_chisq, m_num_samples) || m_chisq < 1e-30) {
-        converged = true;
-        break;
-      }
-      if (m_chisq < best) bad_iterations = 0;
-      const double d = 1.0 - m_chisq / best;
-      best = m_chisq;
-      if (d == 0.0) {
-        ++bad_iterations;
-      } else if (d > 0.0 && d <= m_tolerance) {
-        ++small_steps;
-      } else if (d > m_tolerance) {
-        small_steps = 0;
-      }
-      if (small_steps >= m_nMaxIterWithinTolerance || bad_iterations >= m_nMaxBadIterations) {
+      if (!IterationCallback(i, m_param_vector, m_chisq, m_num_samples) || m_chisq < 1e-30 ||
+          stop_rule.Update(m_chisq) != LMStopRule::kGoOn) {
         converged = true;
         break;
       }
