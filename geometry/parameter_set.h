@@ -20,3 +20,10 @@ class ParameterSet {
   // A new, independent copy in its own shared block.
   virtual SharedPtr<ParameterSet> Clone() const = 0;
 };
+
+// The covariance-weighted residual of the two-view models: (e0^T W0 e0 + e1^T W1 e1) / 4
+// with e0 = (ex0, ey0), e1 = (ex1, ey1) displacements in pixels and W0, W1 the inverse
+// covariances of the correspondence's earlier and later feature. A missing correspondence
+// or feature weighs with the identity.
+double WeightedPairSquaredError(const CorrEl& element, double ex0, double ey0, double ex1,
+                                double ey1);
