@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "geometry/two_view_scene_for_test.h"
+#include "geometry/two_view_tracks_for_test.h"
 #include "testing/log_capture.h"
 
 namespace {
 
 using kxtest::Pose;
-using kxtest::TwoViewScene;
+using kxtest::TwoViewTracks;
 
 std::vector<CorrEl*> Pointers(std::vector<CorrEl>& elements) {
   std::vector<CorrEl*> out;
@@ -46,7 +46,7 @@ TEST(SampleCalculatorFMatrixTest, SevenPointSolutionsHoldTheTrueF) {
     SCOPED_TRACE(c.name);
     for (uint32_t seed = 1; seed <= 5; ++seed) {
       SCOPED_TRACE(seed);
-      TwoViewScene scene({0, 0, 0, 0, 0, 0}, c.p1, 7, 0.0, false, 0.0, seed);
+      TwoViewTracks scene({0, 0, 0, 0, 0, 0}, c.p1, 7, 0.0, false, 0.0, seed);
       SampleCalculatorFMatrix calc;
       calc.SetCurrentCamera(scene.camera1);
       std::vector<CorrEl> elements;
@@ -136,7 +136,7 @@ TEST(ParameterSetFMatrixTest, SymmetricEpipolarDistanceInPixels) {
   current.SetPixelSize(0.5, 0.25);
   calc.SetInitCamera(init);
   std::vector<CorrEl> seven;
-  TwoViewScene scene({0, 0, 0, 0, 0, 0}, {300, 20, 0, 0, 0, 0}, 7, 0.0, false);
+  TwoViewTracks scene({0, 0, 0, 0, 0, 0}, {300, 20, 0, 0, 0, 0}, 7, 0.0, false);
   for (size_t i = 0; i < 7; ++i) seven.push_back(scene.Element(i, scene.camera1));
   calc.CalcParameter(Pointers(seven));
   ASSERT_FALSE(calc.GetParameterSets().empty());

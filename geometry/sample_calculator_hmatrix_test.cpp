@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "geometry/two_view_scene_for_test.h"
+#include "geometry/two_view_tracks_for_test.h"
 #include "testing/log_capture.h"
 
 namespace {
 
 using kxtest::Pose;
-using kxtest::TwoViewScene;
+using kxtest::TwoViewTracks;
 
 std::vector<CorrEl*> Pointers(std::vector<CorrEl>& elements) {
   std::vector<CorrEl*> out;
@@ -32,7 +32,7 @@ TEST(SampleCalculatorHMatrixTest, MapsItsFourPointsExactly) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TwoViewScene scene({0, 0, 0, 0, 0, 0}, c.p1, 4, 0.0, c.planar);
+    TwoViewTracks scene({0, 0, 0, 0, 0, 0}, c.p1, 4, 0.0, c.planar);
     SampleCalculatorHMatrix calc;
     calc.SetInitCamera(scene.camera0);
     std::vector<CorrEl> elements;

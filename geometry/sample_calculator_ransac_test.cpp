@@ -11,13 +11,13 @@
 #include "geometry/sample_calculator_fmatrix.h"
 #include "geometry/sample_calculator_hmatrix.h"
 #include "geometry/sample_calculator_tknownrk.h"
-#include "geometry/two_view_scene_for_test.h"
+#include "geometry/two_view_tracks_for_test.h"
 #include "testing/log_capture.h"
 
 namespace {
 
 using kxtest::Pose;
-using kxtest::TwoViewScene;
+using kxtest::TwoViewTracks;
 
 struct SolverCase {
   const char* name;
@@ -25,17 +25,17 @@ struct SolverCase {
   Pose p1;
   bool planar;
   // The residual of element i under the true model; empty: every outlier is far off.
-  std::function<double(const TwoViewScene&, const CorrEl&)> truth;
+  std::function<double(const TwoViewTracks&, const CorrEl&)> truth;
 };
 
-double TrueEpipolarResidual(const TwoViewScene& scene, const CorrEl& e) {
+double TrueEpipolarResidual(const TwoViewTracks& scene, const CorrEl& e) {
   ParameterSetFMatrix truth;
   kxtest::TrueFundamental(scene.camera0, scene.camera1, truth.m_fmatrix.m);
   truth.SetScales(scene.camera1);
   return truth.GetSquaredError(e);
 }
 
-double TrueTranslationResidual(const TwoViewScene& scene, const CorrEl& e) {
+double TrueTranslationResidual(const TwoViewTracks& scene, const CorrEl& e) {
   ParameterSetTKnownRK truth;
   const vm::Vector3 c = scene.camera1.GetC() - scene.camera0.GetC();
   const double n = std::sqrt(c.x * c.x + c.y * c.y + c.z * c.z);
@@ -71,7 +71,7 @@ class TwoViewRansacTest : public testing::TestWithParam<SolverCase> {};
 TEST_P(TwoViewRansacTest, RecoversTheInliersAmongThirtyPercentOutliers) {
   const SolverCase& c = GetParam();
   kxtest::LogCapture quiet;
-  TwoViewScene scene({0, 0, 0, 0, 0, 0}, c.p1, 200, 0.3, c.planar, 0.1);
+  TwoViewTracks scene({0, 0, 0, 0, 0, 0}, c.p1, 200, 0.3, c.planar, 0.1);
   for (const auto& corr : scene.corrs) corr->SetFlags(0);
   RandSampling sampler;
   sampler.SetSampleCalculator(c.make());
@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(Solvers, TwoViewRansacTest, testing::ValuesIn(kCases),
                          });
 
 TEST(TwoViewRansacTest, WeightedTranslationResidualSupportsEverything) {
-  TwoViewScene scene({0, 0, 0, 0, 0, 0}, {300, 150, 100, 0, 0, 0}, 30, 0.3, false);
+  TwoViewTracks scene({0, 0, 0, 0, 0, 0}, {300, 150, 100, 0, 0, 0}, 30, 0.3, false);
   kxtest::LogCapture quiet;
   RandSampling sampler;
   sampler.SetSampleCalculator(SharedPtr<SampleCalculatorTKnownRK>::Make());
@@ -125,7 +125,7 @@ TEST(TwoViewRansacTest, WeightedTranslationResidualSupportsEverything) {
 }
 
 TEST(TwoViewRansacTest, ElementsAreMappedWithTheirSolversCamera) {
-  TwoViewScene scene({0, 0, 0, 0, 0, 0}, {300, 150, 100, 0, 0, 0}, 1, 0.0, false);
+  TwoViewTracks scene({0, 0, 0, 0, 0, 0}, {300, 150, 100, 0, 0, 0}, 1, 0.0, false);
   PerspectiveCamera init = kxtest::SceneCamera({0, 0, 0, 0, 0, 0}, 10.0, -4.0);
   PerspectiveCamera current = kxtest::SceneCamera({0, 0, 0, 0, 0, 0}, -20.0, 6.0);
   current.SetPixelSize(0.02, 0.02);

@@ -92,12 +92,12 @@ inline double ProportionalDistance(const double a[9], const double b[9]) {
 // Feature pairs in two images: pair i links feature i of image0 to feature i of image1.
 // Outliers have their second feature moved; `outlier` marks them. The feature images
 // own the features; the destructor breaks the track cycles.
-struct TwoViewScene {
+struct TwoViewTracks {
   // n world points seen by both cameras (4 to 8 m in front of camera 0, or all at 6 m
   // when planar), projected with Gaussian noise of `noise` pixels. Each pair becomes an
   // outlier with probability outlier_share: its second feature moves 8 to 40 pixels in
   // a random direction.
-  TwoViewScene(const Pose& p0, const Pose& p1, int n, double outlier_share, bool planar,
+  TwoViewTracks(const Pose& p0, const Pose& p1, int n, double outlier_share, bool planar,
                double noise = 0.0, uint32_t seed = 1)
       : camera0(SceneCamera(p0)), camera1(SceneCamera(p1)) {
     std::mt19937 rng(seed);
@@ -126,11 +126,11 @@ struct TwoViewScene {
       Add(u0, v0, u1, v1, out);
     }
   }
-  ~TwoViewScene() {
+  ~TwoViewTracks() {
     for (auto& f : firsts) UnlinkFromTrack(f);
   }
-  TwoViewScene(const TwoViewScene&) = delete;
-  TwoViewScene& operator=(const TwoViewScene&) = delete;
+  TwoViewTracks(const TwoViewTracks&) = delete;
+  TwoViewTracks& operator=(const TwoViewTracks&) = delete;
 
   void Add(double u0, double v0, double u1, double v1, bool out) {
     auto a = SharedPtr<FeaturePoint2D>::Make(&image0, u0, v0);
