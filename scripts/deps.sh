@@ -6,6 +6,7 @@ KALVEX_PACKAGES=(
   zlib1g-dev libpng-dev libtiff-dev
   imagemagick netpbm
   clang libclang-rt-14-dev
+  libeigen3-dev
 )
 
 kalvex_install_deps() {

@@ -85,6 +85,14 @@ void Matrix3x3::Scale(const Matrix3x3& A, double s) {
   for (int i = 0; i < 9; ++i) m[i] = A.m[i] * s;
 }
 
+void Matrix3x3::Negate(Matrix3x3& out) const {
+  for (int i = 0; i < 9; ++i) out.m[i] = -m[i];
+}
+
+void Matrix3x3::Add(const Matrix3x3& A, const Matrix3x3& B) {
+  for (int i = 0; i < 9; ++i) m[i] = A.m[i] + B.m[i];
+}
+
 void Matrix3x3::Transpose(const Matrix3x3& A) {
   double t[9];
   for (int i = 0; i < 3; ++i)

@@ -45,6 +45,10 @@ struct Matrix3x3 {
   Matrix3x3 operator*(double s) const;
   // this = s·A.
   void Scale(const Matrix3x3& A, double s);
+  // out = −this; out may be this.
+  void Negate(Matrix3x3& out) const;
+  // this = A + B.
+  void Add(const Matrix3x3& A, const Matrix3x3& B);
   // this = Aᵀ.
   void Transpose(const Matrix3x3& A);
   // this = A·B.

@@ -167,6 +167,14 @@ TEST(FixedMatrix, BlockCopiesScaleAndZero) {
   EXPECT_EQ(T[2][3], 222);
   M.SetZero();
   for (double e : M.m) EXPECT_EQ(e, 0.0);
+
+  Matrix3x3 A, B, N;
+  for (int i = 0; i < 9; ++i) A.m[i] = i - 4.0, B.m[i] = 10.0 * i;
+  A.Negate(N);
+  N.Add(N, B);  // the sum may alias an operand
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(N.m[i], 10.0 * i - (i - 4.0));
+  A.Negate(A);
+  EXPECT_EQ(A[0][0], 4.0);
 }
 
 TEST(FixedMatrix, InversesOfRandomMatricesGiveIdentityProducts) {
