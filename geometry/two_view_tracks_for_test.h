@@ -1,8 +1,8 @@
-// Test scenes for the two-view solvers: two synthetic cameras looking at a point cloud
-// (or a plane), the projections as linked feature pairs, a share of them moved off to
-// be outliers, and the true models in the solvers' element units (mm on the sensor about
-// the principal point). Shared by the solver, sampler and guided-matching tests and the
-// two-view benchmark.
+// Test tracks for the two-view solvers: two synthetic cameras (two_view_scene_for_test.h)
+// looking at a point cloud or a plane, the projections as linked feature pairs in two
+// feature images, a share of them moved off to be outliers, and the true models in the solvers'
+// element units (mm on the sensor about the principal point). Shared by the solver, sampler and
+// guided-matching tests and the two-view benchmark.
 #pragma once
 
 #include <cmath>
@@ -17,6 +17,7 @@
 #include "foundation/runtime/shared_ptr.h"
 #include "foundation/tracks/feature_correspondence.h"
 #include "geometry/corr_el.h"
+#include "geometry/two_view_scene_for_test.h"
 
 namespace kxtest {
 
@@ -27,19 +28,10 @@ struct Pose {
   double ax, ay, az;
 };
 
-// A 720 x 576 camera, 0.01 mm pixels, focal length 8 mm (800 pixels), principal point
-// (xp, yp) pixels from the image centre.
+// The scene camera of a pose: focal length 80 mm at 0.1 mm pixels (800 pixels),
+// principal point (xp, yp) pixels from the image centre.
 inline PerspectiveCamera SceneCamera(const Pose& p, double xp = 0.0, double yp = 0.0) {
-  Matrix3x3 r;
-  r.SetRotationXYZ(p.ax, p.ay, p.az);
-  const vm::Vector3 h0{r.m[0], r.m[1], r.m[2]}, v0{r.m[3], r.m[4], r.m[5]},
-      a{r.m[6], r.m[7], r.m[8]};
-  const double f = 800.0;
-  PerspectiveCamera c;
-  c.Set({p.cx, p.cy, p.cz}, a, {f * h0.x + xp * a.x, f * h0.y + xp * a.y, f * h0.z + xp * a.z},
-        {f * v0.x + yp * a.x, f * v0.y + yp * a.y, f * v0.z + yp * a.z}, 720, 576, 0.0, 0.01, 0.01,
-        0.0, 0, Poly3);
-  return c;
+  return MakeCamera({p.cx, p.cy, p.cz}, RotationXYZ(p.ax, p.ay, p.az), 80.0, xp, yp);
 }
 
 // The rows H0, V0, A of a camera as a world-to-camera rotation.
@@ -98,7 +90,7 @@ struct TwoViewTracks {
   // outlier with probability outlier_share: its second feature moves 8 to 40 pixels in
   // a random direction.
   TwoViewTracks(const Pose& p0, const Pose& p1, int n, double outlier_share, bool planar,
-               double noise = 0.0, uint32_t seed = 1)
+                double noise = 0.0, uint32_t seed = 1)
       : camera0(SceneCamera(p0)), camera1(SceneCamera(p1)) {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
