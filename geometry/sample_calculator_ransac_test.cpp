@@ -28,13 +28,6 @@ struct SolverCase {
   std::function<double(const TwoViewTracks&, const CorrEl&)> truth;
 };
 
-double TrueEpipolarResidual(const TwoViewTracks& scene, const CorrEl& e) {
-  ParameterSetFMatrix truth;
-  kxtest::TrueFundamental(scene.camera0, scene.camera1, truth.m_fmatrix.m);
-  truth.SetScales(scene.camera1);
-  return truth.GetSquaredError(e);
-}
-
 double TrueTranslationResidual(const TwoViewTracks& scene, const CorrEl& e) {
   ParameterSetTKnownRK truth;
   const vm::Vector3 c = scene.camera1.GetC() - scene.camera0.GetC();
@@ -58,7 +51,7 @@ const SolverCase kCases[] = {
      [] { return SharedPtr<SampleCalculator>(SharedPtr<SampleCalculatorFMatrix>::Make()); },
      {250, 60, 120, 0.04, -0.12, 0.02},
      false,
-     TrueEpipolarResidual},
+     kxtest::TrueEpipolarResidual},
     {"translation",
      [] { return SharedPtr<SampleCalculator>(SharedPtr<SampleCalculatorTKnownRK>::Make()); },
      {300, 150, 100, 0, 0, 0},

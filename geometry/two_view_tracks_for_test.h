@@ -17,6 +17,7 @@
 #include "foundation/runtime/shared_ptr.h"
 #include "foundation/tracks/feature_correspondence.h"
 #include "geometry/corr_el.h"
+#include "geometry/sample_calculator_fmatrix.h"
 #include "geometry/two_view_scene_for_test.h"
 
 namespace kxtest {
@@ -150,5 +151,14 @@ struct TwoViewTracks {
   t_ListFCorr corrs;
   std::vector<bool> outlier;
 };
+
+// The symmetric epipolar distance (pixels^2) of an element of the tracks under their
+// true fundamental matrix.
+inline double TrueEpipolarResidual(const TwoViewTracks& tracks, const CorrEl& e) {
+  ParameterSetFMatrix truth;
+  TrueFundamental(tracks.camera0, tracks.camera1, truth.m_fmatrix.m);
+  truth.SetScales(tracks.camera1);
+  return truth.GetSquaredError(e);
+}
 
 }  // namespace kxtest
