@@ -105,8 +105,7 @@ void BM_SevenPoint_Ours(benchmark::State& state) {
   SampleCalculatorFMatrix calculator;
   std::vector<CorrEl> elements;
   for (size_t i = 0; i < 7; ++i) elements.push_back(seven.Element(i, seven.camera1));
-  std::vector<CorrEl*> sample;
-  for (CorrEl& e : elements) sample.push_back(&e);
+  const std::vector<CorrEl*> sample = kxtest::Pointers(elements);
   for (auto _ : state) {
     calculator.CalcParameter(sample);
     benchmark::DoNotOptimize(calculator.GetParameterSets().size());
@@ -220,8 +219,7 @@ void Summarise() {
   SampleCalculatorFMatrix calculator;
   std::vector<CorrEl> elements;
   for (size_t i = 0; i < 7; ++i) elements.push_back(seven.Element(i, seven.camera1));
-  std::vector<CorrEl*> sample;
-  for (CorrEl& e : elements) sample.push_back(&e);
+  const std::vector<CorrEl*> sample = kxtest::Pointers(elements);
   calculator.CalcParameter(sample);
   double nearest = 1e30;
   for (const ParameterSet* p : calculator.GetParameterSets())

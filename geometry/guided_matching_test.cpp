@@ -76,9 +76,7 @@ TEST(GuidedMatchingTest, FourElementsGiveTheFourPointHomography) {
   ASSERT_TRUE(matcher.EstimateHMatrix());
   SampleCalculatorHMatrix calc;
   calc.SetInitCamera(tracks.camera0);
-  std::vector<CorrEl*> sample;
-  for (CorrEl& e : matcher.m_vecCorr) sample.push_back(&e);
-  calc.CalcParameter(sample);
+  calc.CalcParameter(kxtest::Pointers(matcher.m_vecCorr));
   const auto* four = static_cast<const ParameterSetHMatrix*>(calc.GetParameterSets()[0]);
   const auto* guided = static_cast<const ParameterSetHMatrix*>(matcher.m_parameter_set.Get());
   for (int i = 0; i < 9; ++i)

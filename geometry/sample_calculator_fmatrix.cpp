@@ -38,27 +38,6 @@ bool ParameterSetFMatrix::Offsets(const CorrEl& e, double& dx0, double& dy0, dou
   return true;
 }
 
-double ParameterSetFMatrix::GetSquaredError(const CorrEl& element) const {
-  double dx0, dy0, dx1, dy1;
-  if (!Offsets(element, dx0, dy0, dx1, dy1)) return 1e38;
-  return (dx0 * dx0 + dy0 * dy0 + dx1 * dx1 + dy1 * dy1) / 4.0;
-}
-
-double ParameterSetFMatrix::GetWeightedSquaredError(const CorrEl& element) const {
-  double dx0, dy0, dx1, dy1;
-  if (!Offsets(element, dx0, dy0, dx1, dy1)) return 1e38;
-  return WeightedPairSquaredError(element, dx0, dy0, dx1, dy1);
-}
-
-SharedPtr<ParameterSet> ParameterSetFMatrix::Clone() const {
-  return SharedPtr<ParameterSetFMatrix>::Make(*this);
-}
-
-void ParameterSetFMatrix::SetScales(const PerspectiveCamera& camera) {
-  m_xscale = 1.0 / camera.GetPixelSizeX();
-  m_yscale = 1.0 / camera.GetPixelSizeY();
-}
-
 void SampleCalculatorFMatrix::EpipolarRow(const CorrEl& e, double* row) {
   row[0] = e.x1 * e.x0;
   row[1] = e.x1 * e.y0;

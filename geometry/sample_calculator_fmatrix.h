@@ -17,26 +17,16 @@
 #include "geometry/parameter_set.h"
 #include "geometry/sample_calculator.h"
 
-class ParameterSetFMatrix : public ParameterSet, public BitMask {
+// The residual is the symmetric epipolar distance in pixels^2: (|d0|^2 + |d1|^2) / 4,
+// with d0 the offset of (x0, y0) from the epipolar line F^T x1 and d1 that of (x1, y1)
+// from F x0 (weighted: with the features' inverse covariances). A vanishing line gives
+// 1e38.
+class ParameterSetFMatrix : public PairOffsetParameterSet<ParameterSetFMatrix>, public BitMask {
  public:
-  // The symmetric epipolar distance in pixels^2: (|d0|^2 + |d1|^2) / 4, with d0 the offset
-  // of (x0, y0) from the epipolar line F^T x1 and d1 that of (x1, y1) from F x0. A
-  // vanishing line gives 1e38.
-  double GetSquaredError(const CorrEl& element) const override;
-  // (d0^T W0 d0 + d1^T W1 d1) / 4 with the features' inverse covariances.
-  double GetWeightedSquaredError(const CorrEl& element) const override;
-  SharedPtr<ParameterSet> Clone() const override;
-
-  // Scales 1/sx, 1/sy of camera.
-  void SetScales(const PerspectiveCamera& camera);
-
-  FMatrix m_fmatrix;                     // only its matrix is used
-  double m_xscale = 0.9374999999970703;  // pixels per mm (1/1.06666666667 until set)
-  double m_yscale = 1.0;
-
- private:
   // The two offsets in pixels; false for a vanishing epipolar line.
   bool Offsets(const CorrEl& e, double& dx0, double& dy0, double& dx1, double& dy1) const;
+
+  FMatrix m_fmatrix;  // only its matrix is used
 };
 
 // Sample size 7, threshold factor 6.63; one hypothesis per distinct real root of the

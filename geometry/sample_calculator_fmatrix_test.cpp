@@ -12,14 +12,10 @@
 
 namespace {
 
+using kxtest::Pointers;
+
 using kxtest::Pose;
 using kxtest::TwoViewTracks;
-
-std::vector<CorrEl*> Pointers(std::vector<CorrEl>& elements) {
-  std::vector<CorrEl*> out;
-  for (CorrEl& e : elements) out.push_back(&e);
-  return out;
-}
 
 double Det(const double* f) {
   return f[0] * (f[4] * f[8] - f[5] * f[7]) - f[1] * (f[3] * f[8] - f[5] * f[6]) +
@@ -49,12 +45,8 @@ TEST(SampleCalculatorFMatrixTest, SevenPointSolutionsHoldTheTrueF) {
       TwoViewTracks scene({0, 0, 0, 0, 0, 0}, c.p1, 7, 0.0, false, 0.0, seed);
       SampleCalculatorFMatrix calc;
       calc.SetCurrentCamera(scene.camera1);
-      std::vector<CorrEl> elements;
-      for (const auto& corr : scene.corrs) {
-        CorrEl e;
-        ASSERT_TRUE(calc.MakeCorrEl(corr, e));
-        elements.push_back(e);
-      }
+      std::vector<CorrEl> elements = scene.Elements(calc);
+      ASSERT_EQ(elements.size(), scene.corrs.size());
       calc.CalcParameter(Pointers(elements));
       const auto& sets = calc.GetParameterSets();
       ASSERT_GE(sets.size(), 1u);

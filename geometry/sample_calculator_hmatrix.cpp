@@ -36,33 +36,12 @@ bool ParameterSetHMatrix::Offsets(const CorrEl& e, double& ex0, double& ey0, dou
   return true;
 }
 
-double ParameterSetHMatrix::SquareDistanceGeometricLeftandRight(const CorrEl& element) const {
-  double ex0, ey0, ex1, ey1;
-  if (!Offsets(element, ex0, ey0, ex1, ey1)) return 1e38;
-  return (ex0 * ex0 + ey0 * ey0 + ex1 * ex1 + ey1 * ey1) / 4.0;
-}
-
-double ParameterSetHMatrix::GetWeightedSquaredError(const CorrEl& element) const {
-  double ex0, ey0, ex1, ey1;
-  if (!Offsets(element, ex0, ey0, ex1, ey1)) return 1e38;
-  return WeightedPairSquaredError(element, ex0, ey0, ex1, ey1);
-}
-
-SharedPtr<ParameterSet> ParameterSetHMatrix::Clone() const {
-  return SharedPtr<ParameterSetHMatrix>::Make(*this);
-}
-
 void ParameterSetHMatrix::ComputeInverse() {
   Matrix3x3 h, g;
   for (int i = 0; i < 9; ++i) h.m[i] = m_hmatrix.m[i];
   g.Invert(h);  // the identity for an exactly singular H
   for (int i = 0; i < 9; ++i) m_G[i] = g.m[i];
   m_inverse_valid = true;
-}
-
-void ParameterSetHMatrix::SetScales(const PerspectiveCamera& camera) {
-  m_xscale = 1.0 / camera.GetPixelSizeX();
-  m_yscale = 1.0 / camera.GetPixelSizeY();
 }
 
 void ParameterSetHMatrix::SetFromSolution(const Vector& h) {

@@ -16,35 +16,25 @@
 #include "geometry/parameter_set.h"
 #include "geometry/sample_calculator.h"
 
-class ParameterSetHMatrix : public ParameterSet {
+class ParameterSetHMatrix : public PairOffsetParameterSet<ParameterSetHMatrix> {
  public:
   // Squared symmetric transfer error in pixels^2: (ex0^2 + ey0^2 + ex1^2 + ey1^2) / 4,
   // with e1 the offset of x1 from H x0 and e0 that of x0 from G x1. 1e38, with a level-2
   // line on every call, when the inverse was never computed or a point maps to infinity.
-  double GetSquaredError(const CorrEl& element) const override {
-    return SquareDistanceGeometricLeftandRight(element);
+  // The weighted residual weighs the same offsets with the features' inverse covariances.
+  double SquareDistanceGeometricLeftandRight(const CorrEl& element) const {
+    return GetSquaredError(element);
   }
-  // The same offsets weighted by the features' inverse covariances (same guards).
-  double GetWeightedSquaredError(const CorrEl& element) const override;
-  SharedPtr<ParameterSet> Clone() const override;
-
-  double SquareDistanceGeometricLeftandRight(const CorrEl& element) const;
   // G = H^-1 (the identity for an exactly singular H); the inverse becomes valid.
   void ComputeInverse();
-  // Scales 1/sx, 1/sy of camera.
-  void SetScales(const PerspectiveCamera& camera);
   // H = (h0, h1, h2; h3, h4, h5; h6, h7, 1) from the eight unknowns of the system.
   void SetFromSolution(const Vector& h);
-
-  HMatrix2D m_hmatrix;                   // only its matrix is used
-  double m_xscale = 0.9374999999970703;  // pixels per mm (1/1.06666666667 until set)
-  double m_yscale = 1.0;
-  double m_G[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};  // row-major H^-1
-  bool m_inverse_valid = false;
-
- private:
   // The transfer offsets in pixels; false (message logged) under the guards.
   bool Offsets(const CorrEl& e, double& ex0, double& ey0, double& ex1, double& ey1) const;
+
+  HMatrix2D m_hmatrix;                          // only its matrix is used
+  double m_G[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};  // row-major H^-1
+  bool m_inverse_valid = false;
 };
 
 // Sample size 4, threshold factor 9.21; always one hypothesis for a sample of four.

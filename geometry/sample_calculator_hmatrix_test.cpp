@@ -11,14 +11,10 @@
 
 namespace {
 
+using kxtest::Pointers;
+
 using kxtest::Pose;
 using kxtest::TwoViewTracks;
-
-std::vector<CorrEl*> Pointers(std::vector<CorrEl>& elements) {
-  std::vector<CorrEl*> out;
-  for (CorrEl& e : elements) out.push_back(&e);
-  return out;
-}
 
 TEST(SampleCalculatorHMatrixTest, MapsItsFourPointsExactly) {
   const struct {
@@ -35,12 +31,8 @@ TEST(SampleCalculatorHMatrixTest, MapsItsFourPointsExactly) {
     TwoViewTracks scene({0, 0, 0, 0, 0, 0}, c.p1, 4, 0.0, c.planar);
     SampleCalculatorHMatrix calc;
     calc.SetInitCamera(scene.camera0);
-    std::vector<CorrEl> elements;
-    for (const auto& corr : scene.corrs) {
-      CorrEl e;
-      ASSERT_TRUE(calc.MakeCorrEl(corr, e));
-      elements.push_back(e);
-    }
+    std::vector<CorrEl> elements = scene.Elements(calc);
+    ASSERT_EQ(elements.size(), scene.corrs.size());
     calc.CalcParameter(Pointers(elements));
     ASSERT_EQ(calc.GetParameterSets().size(), 1u);
     const auto& set = static_cast<const ParameterSetHMatrix&>(*calc.GetParameterSets()[0]);

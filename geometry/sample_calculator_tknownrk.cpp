@@ -5,6 +5,23 @@
 
 #include "foundation/runtime/notify.h"
 
+namespace {
+
+// One axis of a translation from how the two elements moved along it (from p to r and
+// from p2 to r2): both towards lower values makes t positive, both towards higher values
+// negative; opposite directions make the hypothesis degenerate.
+void SignFromMotion(double p, double r, double p2, double r2, double& t, bool& degenerate) {
+  if (r < p && r2 < p2) {
+    if (t < 0.0) t = -t;
+  } else if (r > p && r2 > p2) {
+    if (t > 0.0) t = -t;
+  } else if ((r < p && r2 > p2) || (r > p && r2 < p2)) {
+    degenerate = true;
+  }
+}
+
+}  // namespace
+
 double ParameterSetTKnownRK::GetSquaredError(const CorrEl& e) const {
   if (degenerate) return 1e6;
   const double x0 = e.x0, y0 = e.y0, x1 = e.x1, y1 = e.y1;
@@ -80,20 +97,8 @@ void SampleCalculatorTKnownRK::CalcParameter(const std::vector<CorrEl*>& sample)
   }
 
   // Signs from the direction the elements moved in.
-  if (R < P && R2 < P2) {
-    if (s1.tx < 0.0) s1.tx = -s1.tx;
-  } else if (R > P && R2 > P2) {
-    if (s1.tx > 0.0) s1.tx = -s1.tx;
-  } else if ((R < P && R2 > P2) || (R > P && R2 < P2)) {
-    s1.degenerate = true;
-  }
-  if (S < Q && S2 < Q2) {
-    if (s1.ty < 0.0) s1.ty = -s1.ty;
-  } else if (S > Q && S2 > Q2) {
-    if (s1.ty > 0.0) s1.ty = -s1.ty;
-  } else if ((S < Q && S2 > Q2) || (S > Q && S2 < Q2)) {
-    s1.degenerate = true;
-  }
+  SignFromMotion(P, R, P2, R2, s1.tx, s1.degenerate);
+  SignFromMotion(Q, S, Q2, S2, s1.ty, s1.degenerate);
 
   ParameterSetTKnownRK& s2 = m_sets[1];
   s2 = s1;

@@ -7,15 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "geometry/two_view_tracks_for_test.h"
 #include "testing/log_capture.h"
 
 namespace {
 
-std::vector<CorrEl*> Pointers(std::vector<CorrEl>& elements) {
-  std::vector<CorrEl*> out;
-  for (CorrEl& e : elements) out.push_back(&e);
-  return out;
-}
+using kxtest::Pointers;
 
 // A camera with f = 8 mm and 0.01 mm pixels.
 PerspectiveCamera Camera() {

@@ -17,6 +17,7 @@
 #include "foundation/runtime/shared_ptr.h"
 #include "foundation/tracks/feature_correspondence.h"
 #include "geometry/corr_el.h"
+#include "geometry/sample_calculator.h"
 #include "geometry/sample_calculator_fmatrix.h"
 #include "geometry/two_view_scene_for_test.h"
 
@@ -145,12 +146,29 @@ struct TwoViewTracks {
     return e;
   }
 
+  // The elements a calculator makes of the pairs (those it accepts).
+  std::vector<CorrEl> Elements(SampleCalculator& calculator) const {
+    std::vector<CorrEl> out;
+    for (const auto& corr : corrs) {
+      CorrEl e;
+      if (calculator.MakeCorrEl(corr, e)) out.push_back(e);
+    }
+    return out;
+  }
+
   PerspectiveCamera camera0, camera1;
   FeatureImage image0, image1;
   std::vector<SharedPtr<FeaturePoint2D>> firsts;
   t_ListFCorr corrs;
   std::vector<bool> outlier;
 };
+
+// A sample of every element of a list.
+inline std::vector<CorrEl*> Pointers(std::vector<CorrEl>& elements) {
+  std::vector<CorrEl*> out;
+  for (CorrEl& e : elements) out.push_back(&e);
+  return out;
+}
 
 // The symmetric epipolar distance (pixels^2) of an element of the tracks under their
 // true fundamental matrix.
