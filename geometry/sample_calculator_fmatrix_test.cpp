@@ -73,7 +73,7 @@ TEST(SampleCalculatorFMatrixTest, SevenPointSolutionsHoldTheTrueF) {
   }
 }
 
-TEST(SampleCalculatorFMatrixTest, WrongSizedSampleAndPrint) {
+TEST(SampleCalculatorFMatrixTest, WrongSizedSampleOneRealRootAndPrint) {
   kxtest::LogCapture log(5);
   std::vector<CorrEl> six(6, CorrEl{1, 2, 3, 4, {}});
   SampleCalculatorFMatrix calc;
@@ -88,6 +88,20 @@ TEST(SampleCalculatorFMatrixTest, WrongSizedSampleAndPrint) {
   EXPECT_EQ(out.find("\no_SampleCalculatorFMatrix:\nF-matrix 0 : \n 1 0 0\n 0 1 0\n 0 0 1\n\n"), 0u)
       << out;
   EXPECT_NE(out.find("F-matrix 2 : \n"), std::string::npos);
+
+  // A cubic with three real roots, then one with a single root: one hypothesis, and
+  // Print still shows all three embedded matrices.
+  for (uint32_t seed : {3u, 4u}) {
+    TwoViewTracks scene({0, 0, 0, 0, 0, 0}, {300, 20, 0, 0, 0, 0}, 7, 0.0, false, 0.0, seed);
+    std::vector<CorrEl> elements = scene.Elements(calc);
+    calc.CalcParameter(Pointers(elements));
+    EXPECT_EQ(calc.GetParameterSets().size(), seed == 3 ? 3u : 1u);
+  }
+  testing::internal::CaptureStdout();
+  calc.Print();
+  const std::string after = testing::internal::GetCapturedStdout();
+  EXPECT_NE(after.find("F-matrix 2 : \n"), std::string::npos);
+  EXPECT_EQ(after.find(" 1 0 0\n 0 1 0\n 0 0 1\n"), std::string::npos) << "no set left unused";
 }
 
 TEST(ParameterSetFMatrixTest, SymmetricEpipolarDistanceInPixels) {
