@@ -48,3 +48,17 @@ class SampleCalculator {
   PerspectiveCamera m_init_camera;
   PerspectiveCamera m_current_camera;
 };
+
+// The element the two-view solvers and guided matchers work on: both positions mapped
+// with camera alone, in mm about its principal point with lens distortion removed (what a
+// CorrElMapper of that camera gives with its default settings); out.corr := corr. False,
+// out unchanged, when corr or one of its features is missing.
+bool MapTwoViewCorrEl(const PerspectiveCamera& camera, const SharedPtr<FeatureCorrespondence>& corr,
+                      CorrEl& out);
+// The same for two bare pixel positions; out.corr stays.
+void MapTwoViewPositions(const PerspectiveCamera& camera, double x0, double y0, double x1,
+                         double y1, CorrEl& out);
+
+// A row-major 3x3 matrix as three lines on the standard output, each value preceded by a
+// blank.
+void PrintMatrix3x3(const double m[9]);
