@@ -13,8 +13,8 @@
 #include <iosfwd>
 #include <vector>
 
-#include "foundation/tracks/feature_point.h"
 #include "foundation/runtime/shared_ptr.h"
+#include "foundation/tracks/feature_point.h"
 
 class FeatureCorrespondence {
  public:

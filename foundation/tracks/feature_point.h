@@ -16,14 +16,14 @@
 
 #include <cstdint>
 
-#include "foundation/tracks/bit_mask.h"
-#include "foundation/project/data_base.h"
-#include "foundation/tracks/feature_flags.h"
 #include "foundation/numeric/fixed_matrix.h"
 #include "foundation/numeric/fixed_vector.h"
+#include "foundation/project/data_base.h"
 #include "foundation/runtime/meta.h"
 #include "foundation/runtime/shared_ptr.h"
 #include "foundation/runtime/uid_registry.h"
+#include "foundation/tracks/bit_mask.h"
+#include "foundation/tracks/feature_flags.h"
 
 class FeatureImage;
 class FeatureCorrespondence;

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "foundation/numeric/dense_matrix.h"
-#include "foundation/tracks/feature_correspondence.h"
 #include "foundation/project/project_bytes_for_test.h"
 #include "foundation/runtime/random_generator.h"
+#include "foundation/tracks/feature_correspondence.h"
 
 namespace {
 
