@@ -1,9 +1,12 @@
 #include "image/separable_convolution.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cassert>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -181,6 +184,9 @@ struct SeparableConvolutionBands {
   static void Run(SeparableConvolutionBatch& batch);
   template <class Ops>
   static void Band(const SeparableConvolution& job, uint32_t unit, Scratch& s);
+#if defined(__SSE2__)
+  static void BandUnitStepAvx(const SeparableConvolution& job, uint32_t unit, Scratch& s);
+#endif
 };
 
 SeparableConvolution::SeparableConvolution(const ArrayMap<float>& destination,
@@ -334,6 +340,14 @@ void SeparableConvolutionBands::Run(SeparableConvolutionBatch& batch) {
       s.taps_y.Allocate(4ull * batch.max_taps_);
       allocated = true;
     }
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<Ops, AvxOps>) {
+      if (job->x_step_ == 1 && job->y_step_ == 1) {
+        BandUnitStepAvx(*job, static_cast<uint32_t>(unit), s);
+        continue;
+      }
+    }
+#endif
     Band<Ops>(*job, static_cast<uint32_t>(unit), s);
   }
 }
@@ -419,3 +433,144 @@ void SeparableConvolutionBands::Band(const SeparableConvolution& job, uint32_t u
     }
   }
 }
+
+#if defined(__SSE2__)
+namespace {
+
+// One row of outputs out[x] = Σ_{i<K} taps[i]·in_i[x] for x < count, where
+// in_i = first + i·advance (the taps walk along a row for the horizontal
+// pass, down the rows for the vertical one): the first product, then one add
+// per further tap in ascending i (no fused multiply-add), as every other path
+// forms them. With K fixed at compile time the taps stay in registers.
+template <int K>
+__attribute__((target("avx"))) void TapRow(const float* first, size_t advance,
+                                           const float* const* rows, const float* taps,
+                                           uint32_t /*k*/, uint32_t count, float* out) {
+  __m256 t[K];
+  for (int i = 0; i < K; ++i) t[i] = _mm256_set1_ps(taps[4 * i]);
+  const float* in[K];
+  for (int i = 0; i < K; ++i) in[i] = rows ? rows[i] : first + i * advance;
+  uint32_t x = 0;
+  for (; x + 16 <= count; x += 16) {
+    __m256 a = _mm256_mul_ps(t[0], _mm256_loadu_ps(in[0] + x));
+    __m256 b = _mm256_mul_ps(t[0], _mm256_loadu_ps(in[0] + x + 8));
+    for (int i = 1; i < K; ++i) {
+      a = _mm256_add_ps(a, _mm256_mul_ps(t[i], _mm256_loadu_ps(in[i] + x)));
+      b = _mm256_add_ps(b, _mm256_mul_ps(t[i], _mm256_loadu_ps(in[i] + x + 8)));
+    }
+    _mm256_storeu_ps(out + x, a);
+    _mm256_storeu_ps(out + x + 8, b);
+  }
+  for (; x + 8 <= count; x += 8) {
+    __m256 a = _mm256_mul_ps(t[0], _mm256_loadu_ps(in[0] + x));
+    for (int i = 1; i < K; ++i)
+      a = _mm256_add_ps(a, _mm256_mul_ps(t[i], _mm256_loadu_ps(in[i] + x)));
+    _mm256_storeu_ps(out + x, a);
+  }
+  for (; x < count; ++x) {
+    float a = taps[0] * in[0][x];
+    for (int i = 1; i < K; ++i) a = a + taps[4 * i] * in[i][x];
+    out[x] = a;
+  }
+}
+
+// Any number of taps, the taps read from memory.
+__attribute__((target("avx"))) void TapRowAny(const float* first, size_t advance,
+                                              const float* const* rows, const float* taps,
+                                              uint32_t k, uint32_t count, float* out) {
+  auto in = [&](uint32_t i) { return rows ? rows[i] : first + i * advance; };
+  uint32_t x = 0;
+  for (; x + 8 <= count; x += 8) {
+    __m256 a = _mm256_mul_ps(_mm256_broadcast_ss(taps), _mm256_loadu_ps(in(0) + x));
+    for (uint32_t i = 1; i < k; ++i)
+      a = _mm256_add_ps(
+          a, _mm256_mul_ps(_mm256_broadcast_ss(taps + 4 * i), _mm256_loadu_ps(in(i) + x)));
+    _mm256_storeu_ps(out + x, a);
+  }
+  for (; x < count; ++x) {
+    float a = taps[0] * in(0)[x];
+    for (uint32_t i = 1; i < k; ++i) a = a + taps[4 * i] * in(i)[x];
+    out[x] = a;
+  }
+}
+
+using TapRowFunction = void (*)(const float*, size_t, const float* const*, const float*, uint32_t,
+                                uint32_t, float*);
+
+constexpr uint32_t kFixedTaps = 24;
+
+template <size_t... I>
+constexpr auto FixedTapRows(std::index_sequence<I...>) {
+  return std::array<TapRowFunction, sizeof...(I)>{&TapRow<static_cast<int>(I) + 1>...};
+}
+
+TapRowFunction PickTapRow(uint32_t k) {
+  static constexpr auto fixed = FixedTapRows(std::make_index_sequence<kFixedTaps>());
+  return k >= 1 && k <= kFixedTaps ? fixed[k - 1] : &TapRowAny;
+}
+
+}  // namespace
+
+// Steps of 1 in both directions (blurs, derivatives): both passes run along
+// rows, eight outputs per 256-bit word, without transposing. The horizontal
+// results of the last Ky source rows wait in a ring of rows that stays in the
+// first-level cache; each output row is formed from them as soon as its last
+// source row is in. Same products and sums as Band, so the same bits.
+__attribute__((target("avx"))) void SeparableConvolutionBands::BandUnitStepAvx(
+    const SeparableConvolution& job, uint32_t unit, Scratch& s) {
+  const ArrayMap<float>& src = job.source_;
+  const ArrayMap<float>& dst = job.target_;
+  const uint32_t nc = job.column_bands_;
+  const uint32_t c = unit % nc, r = unit / nc;
+  const uint32_t x0 = ColumnStart(dst.width, nc, c), x1 = ColumnStart(dst.width, nc, c + 1);
+  const uint32_t y0 = job.row_bounds_[r], y1 = job.row_bounds_[r + 1];
+  if (x1 <= x0 || y1 <= y0) return;
+  const uint32_t bw = x1 - x0, bh = y1 - y0;
+  const std::vector<float>& cx = *job.horizontal_;
+  const std::vector<float>& cy = *job.vertical_;
+  const uint32_t kx = static_cast<uint32_t>(cx.size()), ky = static_cast<uint32_t>(cy.size());
+  for (uint32_t i = 0; i < kx; ++i)
+    for (int k = 0; k < 4; ++k) s.taps_x.data[4 * i + k] = cx[kx - 1 - i];
+  for (uint32_t j = 0; j < ky; ++j)
+    for (int k = 0; k < 4; ++k) s.taps_y.data[4 * j + k] = cy[ky - 1 - j];
+  const TapRowFunction horizontal = PickTapRow(kx), vertical = PickTapRow(ky);
+
+  const int64_t col_start = x0 + static_cast<int64_t>(job.x_origin_);
+  const int64_t n_cols = bw + kx - 1;
+  const int64_t row_start = y0 + static_cast<int64_t>(job.y_origin_);
+  const int64_t n_rows = bh + ky - 1;
+  const int64_t src_w = src.width, src_h = src.height;
+  const bool inside = col_start >= 0 && col_start + n_cols <= src_w;
+  // The ring: Ky rows of kBandColumns floats (bw ≤ 128) at the block's start.
+  float* ring = s.block.data;
+  std::vector<const float*> rows(ky);
+
+  for (int64_t g = 0; g < n_rows; ++g) {
+    const float* row =
+        src.data + static_cast<size_t>(Clamp(row_start + g, 0, src_h - 1)) * src.stride;
+    const float* in = row + col_start;
+    if (g + 4 < n_rows && inside) {
+      // Band rows are short runs far apart: fetch ahead what the hardware
+      // prefetcher would find too late.
+      const float* ahead = in + 4 * static_cast<int64_t>(src.stride);
+      for (int64_t col = 0; col < n_cols; col += 16)
+        _mm_prefetch(reinterpret_cast<const char*>(ahead + col), _MM_HINT_T0);
+      _mm_prefetch(reinterpret_cast<const char*>(ahead + n_cols - 1), _MM_HINT_T0);
+    }
+    if (!inside) {  // gather the columns with the edge pixels repeated
+      float* buf = s.rows.data;
+      for (int64_t col = 0; col < n_cols; ++col)
+        buf[col] = row[Clamp(col_start + col, 0, src_w - 1)];
+      in = buf;
+    }
+    horizontal(in, 1, nullptr, s.taps_x.data, kx, bw,
+               ring + static_cast<size_t>(g % ky) * kBandColumns);
+    const int64_t y = g - (ky - 1);  // the output row whose last source row this is
+    if (y < 0) continue;
+    for (uint32_t j = 0; j < ky; ++j)
+      rows[j] = ring + static_cast<size_t>((y + j) % ky) * kBandColumns;
+    vertical(nullptr, 0, rows.data(), s.taps_y.data, ky, bw,
+             dst.data + static_cast<size_t>(y0 + y) * dst.stride + x0);
+  }
+}
+#endif

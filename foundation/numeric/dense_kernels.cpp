@@ -4,7 +4,7 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #define KX_DENSE_SSE2 1
 #endif
 
@@ -374,8 +374,90 @@ void TransposeBlock(size_t srcStride, double* dst, size_t dstStride, const doubl
   }
 }
 
+#if KX_DENSE_SSE2
+namespace {
+
+// Tile elements as 256-bit dot products: accumulator lane q holds the terms
+// l ≡ q (mod 4), a remaining pair goes into lanes 0 and 1, and the lanes are
+// summed as ((l0 + l2) + (l1 + l3)) before the odd last term: the order of
+// DotOrdered without a peel, so the same bits as the two-wide kernels.
+// kRows rows of A against kCols rows of B at once; no fused multiply-add.
+template <int kRows, int kCols>
+__attribute__((target("avx2"))) inline void TileBlockAvx2(const double* const* a,
+                                                          const double* const* b, int k, double* T,
+                                                          size_t tStride) {
+  __m256d acc[kRows][kCols];
+  for (int r = 0; r < kRows; ++r)
+    for (int c = 0; c < kCols; ++c) acc[r][c] = _mm256_setzero_pd();
+  int l = 0;
+  for (; l + 4 <= k; l += 4) {
+    __m256d va[kRows];
+    for (int r = 0; r < kRows; ++r) va[r] = _mm256_loadu_pd(a[r] + l);
+    for (int c = 0; c < kCols; ++c) {
+      __m256d vb = _mm256_loadu_pd(b[c] + l);
+      for (int r = 0; r < kRows; ++r)
+        acc[r][c] = _mm256_add_pd(acc[r][c], _mm256_mul_pd(va[r], vb));
+    }
+  }
+  const bool pair = l + 2 <= k;
+  const int last = pair ? l + 2 : l;
+  const bool odd = last < k;
+  for (int r = 0; r < kRows; ++r) {
+    for (int c = 0; c < kCols; ++c) {
+      __m128d lo = _mm256_castpd256_pd128(acc[r][c]);
+      __m128d hi = _mm256_extractf128_pd(acc[r][c], 1);
+      if (pair) lo = _mm_add_pd(lo, _mm_mul_pd(_mm_loadu_pd(a[r] + l), _mm_loadu_pd(b[c] + l)));
+      __m128d s = _mm_add_pd(lo, hi);
+      double sum = _mm_cvtsd_f64(s) + _mm_cvtsd_f64(_mm_unpackhi_pd(s, s));
+      if (odd) sum += a[r][last] * b[c][last];
+      T[r * tStride + c] = sum;
+    }
+  }
+}
+
+template <int kRows>
+__attribute__((target("avx2"))) void TileRowsAvx2(const double* B, double* T, size_t tStride,
+                                                  const double* A, size_t aStride, size_t bStride,
+                                                  int cols, int k) {
+  const double* a[kRows];
+  for (int r = 0; r < kRows; ++r) a[r] = A + r * aStride;
+  int j = 0;
+  for (; j + 4 <= cols; j += 4) {
+    const double* b[4] = {B + j * bStride, B + (j + 1) * bStride, B + (j + 2) * bStride,
+                          B + (j + 3) * bStride};
+    TileBlockAvx2<kRows, 4>(a, b, k, T + j, tStride);
+  }
+  for (; j < cols; ++j) {
+    const double* b[1] = {B + j * bStride};
+    TileBlockAvx2<kRows, 1>(a, b, k, T + j, tStride);
+  }
+}
+
+// Whether every row of A and B starts on a 16-byte boundary, so that no dot
+// product peels its first element.
+bool RowsAligned(const double* A, size_t aStride, const double* B, size_t bStride) {
+  return !Misaligned(A) && !Misaligned(B) && aStride % 2 == 0 && bStride % 2 == 0;
+}
+
+const bool g_has_avx2 = __builtin_cpu_supports("avx2");
+
+}  // namespace
+#endif
+
 void MultiplyTileABt(const double* B, double* T, size_t tStride, const double* A, size_t aStride,
                      size_t bStride, int rows, int cols, int k) {
+#if KX_DENSE_SSE2
+  if (g_has_avx2 && k >= 1 && RowsAligned(A, aStride, B, bStride)) {
+    int i = 0;
+    for (; i + 3 <= rows; i += 3)
+      TileRowsAvx2<3>(B, T + i * tStride, tStride, A + i * aStride, aStride, bStride, cols, k);
+    if (rows - i == 2)
+      TileRowsAvx2<2>(B, T + i * tStride, tStride, A + i * aStride, aStride, bStride, cols, k);
+    else if (rows - i == 1)
+      TileRowsAvx2<1>(B, T + i * tStride, tStride, A + i * aStride, aStride, bStride, cols, k);
+    return;
+  }
+#endif
   double out[4];
   int i = 0;
   for (; i + 2 <= rows; i += 2) {
