@@ -443,6 +443,15 @@ namespace {
 // per further tap in ascending i (no fused multiply-add), as every other path
 // forms them. With K fixed at compile time the taps stay in registers.
 template <int K>
+__attribute__((target("avx"))) inline void EightOutputs(const __m256* t, const float* const* in,
+                                                        uint32_t at, float* out) {
+  __m256 a = _mm256_mul_ps(t[0], _mm256_loadu_ps(in[0] + at));
+  for (int i = 1; i < K; ++i)
+    a = _mm256_add_ps(a, _mm256_mul_ps(t[i], _mm256_loadu_ps(in[i] + at)));
+  _mm256_storeu_ps(out + at, a);
+}
+
+template <int K>
 __attribute__((target("avx"))) void TapRow(const float* first, size_t advance,
                                            const float* const* rows, const float* taps,
                                            uint32_t /*k*/, uint32_t count, float* out) {
@@ -461,11 +470,12 @@ __attribute__((target("avx"))) void TapRow(const float* first, size_t advance,
     _mm256_storeu_ps(out + x, a);
     _mm256_storeu_ps(out + x + 8, b);
   }
-  for (; x + 8 <= count; x += 8) {
-    __m256 a = _mm256_mul_ps(t[0], _mm256_loadu_ps(in[0] + x));
-    for (int i = 1; i < K; ++i)
-      a = _mm256_add_ps(a, _mm256_mul_ps(t[i], _mm256_loadu_ps(in[i] + x)));
-    _mm256_storeu_ps(out + x, a);
+  for (; x + 8 <= count; x += 8) EightOutputs<K>(t, in, x, out);
+  if (x < count && count >= 8) {
+    // The last eight again, overlapping: the outputs computed twice get the
+    // same value both times.
+    EightOutputs<K>(t, in, count - 8, out);
+    return;
   }
   for (; x < count; ++x) {
     float a = taps[0] * in[0][x];
@@ -541,35 +551,45 @@ __attribute__((target("avx"))) void SeparableConvolutionBands::BandUnitStepAvx(
   const int64_t n_rows = bh + ky - 1;
   const int64_t src_w = src.width, src_h = src.height;
   const bool inside = col_start >= 0 && col_start + n_cols <= src_w;
-  // The ring: Ky rows of kBandColumns floats (bw ≤ 128) at the block's start.
+  // The ring: Ky rows of kBandColumns floats (bw ≤ 128) at the block's start,
+  // listed twice so that the Ky rows of any output row are consecutive.
   float* ring = s.block.data;
-  std::vector<const float*> rows(ky);
+  std::vector<const float*> slots(2 * static_cast<size_t>(ky));
+  for (uint32_t j = 0; j < 2 * ky; ++j)
+    slots[j] = ring + static_cast<size_t>(j % ky) * kBandColumns;
+  // Gathered columns [0, left) lie left of the image, [right, n_cols) right of it.
+  const int64_t left = Clamp(-col_start, 0, n_cols);
+  const int64_t right = Clamp(src_w - col_start, left, n_cols);
 
+  uint32_t slot = 0;  // ring slot of source row g
   for (int64_t g = 0; g < n_rows; ++g) {
-    const float* row =
-        src.data + static_cast<size_t>(Clamp(row_start + g, 0, src_h - 1)) * src.stride;
+    const int64_t source_row = Clamp(row_start + g, 0, src_h - 1);
+    const float* row = src.data + static_cast<size_t>(source_row) * src.stride;
     const float* in = row + col_start;
-    if (g + 4 < n_rows && inside) {
+    if (inside && row_start + g + 8 < src_h) {
       // Band rows are short runs far apart: fetch ahead what the hardware
       // prefetcher would find too late.
-      const float* ahead = in + 4 * static_cast<int64_t>(src.stride);
+      const float* ahead = in + 8 * static_cast<int64_t>(src.stride);
       for (int64_t col = 0; col < n_cols; col += 16)
         _mm_prefetch(reinterpret_cast<const char*>(ahead + col), _MM_HINT_T0);
       _mm_prefetch(reinterpret_cast<const char*>(ahead + n_cols - 1), _MM_HINT_T0);
     }
     if (!inside) {  // gather the columns with the edge pixels repeated
       float* buf = s.rows.data;
-      for (int64_t col = 0; col < n_cols; ++col)
-        buf[col] = row[Clamp(col_start + col, 0, src_w - 1)];
+      for (int64_t col = 0; col < left; ++col) buf[col] = row[0];
+      std::memcpy(buf + left, row + col_start + left,
+                  static_cast<size_t>(right - left) * sizeof(float));
+      for (int64_t col = right; col < n_cols; ++col) buf[col] = row[src_w - 1];
       in = buf;
     }
     horizontal(in, 1, nullptr, s.taps_x.data, kx, bw,
-               ring + static_cast<size_t>(g % ky) * kBandColumns);
+               ring + static_cast<size_t>(slot) * kBandColumns);
+    if (++slot == ky) slot = 0;
     const int64_t y = g - (ky - 1);  // the output row whose last source row this is
     if (y < 0) continue;
-    for (uint32_t j = 0; j < ky; ++j)
-      rows[j] = ring + static_cast<size_t>((y + j) % ky) * kBandColumns;
-    vertical(nullptr, 0, rows.data(), s.taps_y.data, ky, bw,
+    // Rows y .. y + Ky − 1 of the band sit in slots y mod Ky onwards, which is
+    // where source row g + 1 goes next.
+    vertical(nullptr, 0, slots.data() + slot, s.taps_y.data, ky, bw,
              dst.data + static_cast<size_t>(y0 + y) * dst.stride + x0);
   }
 }
