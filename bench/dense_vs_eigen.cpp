@@ -89,10 +89,10 @@ void EigenSVD(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(OursABt)->RangeMultiplier(2)->Range(8, 1024);
-BENCHMARK(EigenABt)->RangeMultiplier(2)->Range(8, 1024);
-BENCHMARK(OursAtB)->RangeMultiplier(2)->Range(8, 1024);
-BENCHMARK(EigenAtB)->RangeMultiplier(2)->Range(8, 1024);
+BENCHMARK(OursABt)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMicrosecond);
+BENCHMARK(EigenABt)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMicrosecond);
+BENCHMARK(OursAtB)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMicrosecond);
+BENCHMARK(EigenAtB)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMicrosecond);
 BENCHMARK(OursSVD)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMillisecond);
 BENCHMARK(EigenSVD)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMillisecond);
 

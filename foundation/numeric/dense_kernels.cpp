@@ -10,6 +10,10 @@
 
 namespace {
 
+#if KX_DENSE_SSE2
+const bool g_has_avx2 = __builtin_cpu_supports("avx2");
+#endif
+
 inline bool Misaligned(const void* p) {
   return (reinterpret_cast<uintptr_t>(p) & 15) != 0;
 }
@@ -366,8 +370,47 @@ void CopyRows(int cols, size_t srcStride, double* dst, size_t dstStride, const d
   }
 }
 
+#if KX_DENSE_SSE2
+namespace {
+// 4 × 4 blocks through registers, the rest element by element.
+__attribute__((target("avx2"))) void TransposeBlockAvx2(size_t srcStride, double* dst,
+                                                        size_t dstStride, const double* src, int w,
+                                                        int h) {
+  int i = 0;
+  for (; i + 4 <= h; i += 4) {
+    const double* s0 = src + i * srcStride;
+    int j = 0;
+    for (; j + 4 <= w; j += 4) {
+      __m256d r0 = _mm256_loadu_pd(s0 + j), r1 = _mm256_loadu_pd(s0 + srcStride + j);
+      __m256d r2 = _mm256_loadu_pd(s0 + 2 * srcStride + j);
+      __m256d r3 = _mm256_loadu_pd(s0 + 3 * srcStride + j);
+      __m256d t0 = _mm256_unpacklo_pd(r0, r1), t1 = _mm256_unpackhi_pd(r0, r1);
+      __m256d t2 = _mm256_unpacklo_pd(r2, r3), t3 = _mm256_unpackhi_pd(r2, r3);
+      double* d = dst + j * dstStride + i;
+      _mm256_storeu_pd(d, _mm256_permute2f128_pd(t0, t2, 0x20));
+      _mm256_storeu_pd(d + dstStride, _mm256_permute2f128_pd(t1, t3, 0x20));
+      _mm256_storeu_pd(d + 2 * dstStride, _mm256_permute2f128_pd(t0, t2, 0x31));
+      _mm256_storeu_pd(d + 3 * dstStride, _mm256_permute2f128_pd(t1, t3, 0x31));
+    }
+    for (; j < w; ++j)
+      for (int r = 0; r < 4; ++r) dst[j * dstStride + i + r] = s0[r * srcStride + j];
+  }
+  for (; i < h; ++i) {
+    const double* s = src + i * srcStride;
+    for (int j = 0; j < w; ++j) dst[j * dstStride + i] = s[j];
+  }
+}
+}  // namespace
+#endif
+
 void TransposeBlock(size_t srcStride, double* dst, size_t dstStride, const double* src, int w,
                     int h) {
+#if KX_DENSE_SSE2
+  if (g_has_avx2) {
+    TransposeBlockAvx2(srcStride, dst, dstStride, src, w, h);
+    return;
+  }
+#endif
   for (int i = 0; i < h; ++i) {
     const double* s = src + i * srcStride;
     for (int j = 0; j < w; ++j) dst[j * dstStride + i] = s[j];
@@ -438,8 +481,6 @@ __attribute__((target("avx2"))) void TileRowsAvx2(const double* B, double* T, si
 bool RowsAligned(const double* A, size_t aStride, const double* B, size_t bStride) {
   return !Misaligned(A) && !Misaligned(B) && aStride % 2 == 0 && bStride % 2 == 0;
 }
-
-const bool g_has_avx2 = __builtin_cpu_supports("avx2");
 
 }  // namespace
 #endif

@@ -156,6 +156,23 @@ TEST(DenseKernelsTest, TileElementsAreTheDotProducts) {
   }
 }
 
+// Blocks of four rows and columns and the rest around them land in place;
+// the destination's padding stays untouched.
+TEST(DenseKernelsTest, TransposeBlockOfEveryShape) {
+  for (int h : {1, 3, 4, 5, 9}) {
+    for (int w : {1, 4, 6, 9}) {
+      const size_t srcStride = 11, dstStride = 12;
+      std::vector<double> src(h * srcStride), dst(w * dstStride, -1.0);
+      for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<double>(i);
+      TransposeBlock(srcStride, dst.data(), dstStride, src.data(), w, h);
+      for (int j = 0; j < w; ++j)
+        for (size_t i = 0; i < dstStride; ++i)
+          ASSERT_EQ(dst[j * dstStride + i], i < size_t(h) ? src[i * srcStride + j] : -1.0)
+              << h << "x" << w << " at " << i << "," << j;
+    }
+  }
+}
+
 // Every tile element equals the portable dot product bit for bit, for tile
 // shapes around the blocked path's 3 × 4 groups, inner lengths with and
 // without a remaining pair or odd element, aligned and misaligned rows.
