@@ -180,6 +180,17 @@ struct SeparableConvolutionBands {
     uint32_t block_rows = 0;
   };
 
+  // One band of a job: its destination rectangle (x0, y0, bw × bh) and the
+  // source columns and rows it reads (edge pixels repeated: gathered columns
+  // [0, left) lie left of the image, [right, n_cols) right of it).
+  struct Span {
+    uint32_t x0, y0, bw, bh, kx, ky;
+    int64_t col_start, n_cols, row_start, n_rows, left, right;
+  };
+  // Fills the span of band `unit` and the scratch's reversed taps (each
+  // repeated four times); false for a band with no pixels.
+  static bool Prepare(const SeparableConvolution& job, uint32_t unit, Scratch& s, Span& b);
+
   template <class Ops>
   static void Run(SeparableConvolutionBatch& batch);
   template <class Ops>
@@ -352,35 +363,49 @@ void SeparableConvolutionBands::Run(SeparableConvolutionBatch& batch) {
   }
 }
 
-template <class Ops>
-void SeparableConvolutionBands::Band(const SeparableConvolution& job, uint32_t unit, Scratch& s) {
-  using V = typename Ops::V;
-  const ArrayMap<float>& src = job.source_;
+bool SeparableConvolutionBands::Prepare(const SeparableConvolution& job, uint32_t unit, Scratch& s,
+                                        Span& b) {
   const ArrayMap<float>& dst = job.target_;
   const uint32_t nc = job.column_bands_;
   const uint32_t c = unit % nc, r = unit / nc;
   const uint32_t x0 = ColumnStart(dst.width, nc, c), x1 = ColumnStart(dst.width, nc, c + 1);
   const uint32_t y0 = job.row_bounds_[r], y1 = job.row_bounds_[r + 1];
-  if (x1 <= x0 || y1 <= y0) return;
-  const uint32_t bw = x1 - x0, bh = y1 - y0;
+  if (x1 <= x0 || y1 <= y0) return false;
   const std::vector<float>& cx = *job.horizontal_;
   const std::vector<float>& cy = *job.vertical_;
   const uint32_t kx = static_cast<uint32_t>(cx.size()), ky = static_cast<uint32_t>(cy.size());
-  const int64_t sx = job.x_step_, sy = job.y_step_;
-
   for (uint32_t i = 0; i < kx; ++i)
     for (int k = 0; k < 4; ++k) s.taps_x.data[4 * i + k] = cx[kx - 1 - i];
   for (uint32_t j = 0; j < ky; ++j)
     for (int k = 0; k < 4; ++k) s.taps_y.data[4 * j + k] = cy[ky - 1 - j];
+  const int64_t sx = job.x_step_, sy = job.y_step_;
+  b.x0 = x0;
+  b.y0 = y0;
+  b.bw = x1 - x0;
+  b.bh = y1 - y0;
+  b.kx = kx;
+  b.ky = ky;
+  b.col_start = sx * x0 + job.x_origin_;
+  b.n_cols = sx * b.bw + kx - sx;
+  b.row_start = sy * y0 + job.y_origin_;
+  b.n_rows = sy * b.bh + ky - sy;
+  b.left = Clamp(-b.col_start, 0, b.n_cols);
+  b.right = Clamp(static_cast<int64_t>(job.source_.width) - b.col_start, b.left, b.n_cols);
+  return true;
+}
 
-  const int64_t col_start = sx * x0 + job.x_origin_;
-  const int64_t n_cols = sx * bw + kx - sx;
-  const int64_t row_start = sy * y0 + job.y_origin_;
-  const int64_t n_rows = sy * bh + ky - sy;
+template <class Ops>
+void SeparableConvolutionBands::Band(const SeparableConvolution& job, uint32_t unit, Scratch& s) {
+  using V = typename Ops::V;
+  Span b;
+  if (!Prepare(job, unit, s, b)) return;
+  const ArrayMap<float>& src = job.source_;
+  const ArrayMap<float>& dst = job.target_;
+  const uint32_t x0 = b.x0, y0 = b.y0, bw = b.bw, bh = b.bh, kx = b.kx, ky = b.ky;
+  const int64_t sx = job.x_step_, sy = job.y_step_;
+  const int64_t col_start = b.col_start, n_cols = b.n_cols, row_start = b.row_start;
+  const int64_t n_rows = b.n_rows, left = b.left, right = b.right;
   const int64_t src_w = src.width, src_h = src.height;
-  // Gathered columns [0, left) lie left of the image, [right, n_cols) right of it.
-  const int64_t left = Clamp(-col_start, 0, n_cols);
-  const int64_t right = Clamp(src_w - col_start, left, n_cols);
   const size_t rows_cap = s.block_rows;
   float* buf = s.rows.data;
   V sums[8];
@@ -528,45 +553,28 @@ TapRowFunction PickTapRow(uint32_t k) {
 // source row is in. Same products and sums as Band, so the same bits.
 __attribute__((target("avx"))) void SeparableConvolutionBands::BandUnitStepAvx(
     const SeparableConvolution& job, uint32_t unit, Scratch& s) {
+  Span b;
+  if (!Prepare(job, unit, s, b)) return;
   const ArrayMap<float>& src = job.source_;
   const ArrayMap<float>& dst = job.target_;
-  const uint32_t nc = job.column_bands_;
-  const uint32_t c = unit % nc, r = unit / nc;
-  const uint32_t x0 = ColumnStart(dst.width, nc, c), x1 = ColumnStart(dst.width, nc, c + 1);
-  const uint32_t y0 = job.row_bounds_[r], y1 = job.row_bounds_[r + 1];
-  if (x1 <= x0 || y1 <= y0) return;
-  const uint32_t bw = x1 - x0, bh = y1 - y0;
-  const std::vector<float>& cx = *job.horizontal_;
-  const std::vector<float>& cy = *job.vertical_;
-  const uint32_t kx = static_cast<uint32_t>(cx.size()), ky = static_cast<uint32_t>(cy.size());
-  for (uint32_t i = 0; i < kx; ++i)
-    for (int k = 0; k < 4; ++k) s.taps_x.data[4 * i + k] = cx[kx - 1 - i];
-  for (uint32_t j = 0; j < ky; ++j)
-    for (int k = 0; k < 4; ++k) s.taps_y.data[4 * j + k] = cy[ky - 1 - j];
+  const uint32_t kx = b.kx, ky = b.ky;
   const TapRowFunction horizontal = PickTapRow(kx), vertical = PickTapRow(ky);
-
-  const int64_t col_start = x0 + static_cast<int64_t>(job.x_origin_);
-  const int64_t n_cols = bw + kx - 1;
-  const int64_t row_start = y0 + static_cast<int64_t>(job.y_origin_);
-  const int64_t n_rows = bh + ky - 1;
   const int64_t src_w = src.width, src_h = src.height;
-  const bool inside = col_start >= 0 && col_start + n_cols <= src_w;
+  const int64_t col_start = b.col_start, n_cols = b.n_cols, left = b.left, right = b.right;
+  const bool inside = left == 0 && right == n_cols;
   // The ring: Ky rows of kBandColumns floats (bw ≤ 128) at the block's start,
   // listed twice so that the Ky rows of any output row are consecutive.
   float* ring = s.block.data;
   std::vector<const float*> slots(2 * static_cast<size_t>(ky));
   for (uint32_t j = 0; j < 2 * ky; ++j)
     slots[j] = ring + static_cast<size_t>(j % ky) * kBandColumns;
-  // Gathered columns [0, left) lie left of the image, [right, n_cols) right of it.
-  const int64_t left = Clamp(-col_start, 0, n_cols);
-  const int64_t right = Clamp(src_w - col_start, left, n_cols);
 
   uint32_t slot = 0;  // ring slot of source row g
-  for (int64_t g = 0; g < n_rows; ++g) {
-    const int64_t source_row = Clamp(row_start + g, 0, src_h - 1);
+  for (int64_t g = 0; g < b.n_rows; ++g) {
+    const int64_t source_row = Clamp(b.row_start + g, 0, src_h - 1);
     const float* row = src.data + static_cast<size_t>(source_row) * src.stride;
     const float* in = row + col_start;
-    if (inside && row_start + g + 8 < src_h) {
+    if (inside && b.row_start + g + 8 < src_h) {
       // Band rows are short runs far apart: fetch ahead what the hardware
       // prefetcher would find too late.
       const float* ahead = in + 8 * static_cast<int64_t>(src.stride);
@@ -582,15 +590,15 @@ __attribute__((target("avx"))) void SeparableConvolutionBands::BandUnitStepAvx(
       for (int64_t col = right; col < n_cols; ++col) buf[col] = row[src_w - 1];
       in = buf;
     }
-    horizontal(in, 1, nullptr, s.taps_x.data, kx, bw,
+    horizontal(in, 1, nullptr, s.taps_x.data, kx, b.bw,
                ring + static_cast<size_t>(slot) * kBandColumns);
     if (++slot == ky) slot = 0;
     const int64_t y = g - (ky - 1);  // the output row whose last source row this is
     if (y < 0) continue;
     // Rows y .. y + Ky − 1 of the band sit in slots y mod Ky onwards, which is
     // where source row g + 1 goes next.
-    vertical(nullptr, 0, slots.data() + slot, s.taps_y.data, ky, bw,
-             dst.data + static_cast<size_t>(y0 + y) * dst.stride + x0);
+    vertical(nullptr, 0, slots.data() + slot, s.taps_y.data, ky, b.bw,
+             dst.data + static_cast<size_t>(b.y0 + y) * dst.stride + b.x0);
   }
 }
 #endif

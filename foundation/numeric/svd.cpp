@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "foundation/numeric/aligned_buffer.h"
@@ -95,14 +96,20 @@ struct Rotation {
 
 class RotationLog {
  public:
-  // t: the transposed factor, rows of `cols` elements `stride` apart.
-  RotationLog(double* t, size_t stride, int cols) : t_(t), stride_(stride), cols_(cols) {
-    ops_.Allocate(kCapacity);
+  // Room for the log of a problem of order n, which makes about n² rotations.
+  static uint32_t CapacityFor(int n) {
+    return static_cast<uint32_t>(
+        std::min<uint64_t>(kMaxCapacity, 2 * static_cast<uint64_t>(n) * n + 16));
   }
 
+  // t: the transposed factor, rows of `cols` elements `stride` apart; ops:
+  // room for CapacityFor(n) rotations, owned by the caller.
+  RotationLog(double* t, size_t stride, int cols, int n, Rotation* ops)
+      : capacity_(CapacityFor(n)), ops_(ops), t_(t), stride_(stride), cols_(cols) {}
+
   KX_SVD_INLINE void Add(int y, int z, double c, double s) {
-    if (count_ == kCapacity) Flush();
-    ops_.data[count_++] = Rotation{y, z, c, s};
+    if (count_ == capacity_) Flush();
+    ops_[count_++] = Rotation{y, z, c, s};
   }
 
   // Applies every logged rotation, in order.
@@ -111,7 +118,7 @@ class RotationLog {
     for (int x0 = 0; x0 < cols_; x0 += kStrip) {
       const int w = std::min(kStrip, cols_ - x0);
       for (uint32_t o = 0; o < count_; ++o) {
-        const Rotation& r = ops_.data[o];
+        const Rotation& r = ops_[o];
         double* y = t_ + r.y * stride_ + x0;
         double* z = t_ + r.z * stride_ + x0;
         for (int x = 0; x < w; ++x) {
@@ -125,8 +132,9 @@ class RotationLog {
   }
 
  private:
-  static constexpr uint32_t kCapacity = 1u << 15;
-  AlignedBuffer<Rotation> ops_;
+  static constexpr uint32_t kMaxCapacity = 1u << 15;
+  uint32_t capacity_;
+  Rotation* ops_;
   uint32_t count_ = 0;
   double* t_;
   size_t stride_;
@@ -151,10 +159,17 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
   if (n <= 0) return true;
   auto A = [a, aStride](int r, int c) -> double& { return a[r * aStride + c]; };
   auto V = [v, vStride](int r, int c) -> double& { return v[r * vStride + c]; };
-  // rv1, a row of sums, and the rotations of one sweep (cosines and sines
-  // for V and for A, or the cancelling rotations with their columns).
+  // One block for rv1, a row of sums, the rotations of one sweep (cosines
+  // and sines for V and for A, or the cancelling rotations), the columns of V
+  // to negate (7n in all), the transposes of U and V for the diagonalisation
+  // and the two rotation logs (3 doubles a rotation).
   AlignedBuffer<double> work;
-  work.Allocate(7 * static_cast<uint64_t>(n));
+  const size_t ts = (static_cast<size_t>(m) + 3) & ~size_t{3};
+  const size_t vts = (static_cast<size_t>(n) + 3) & ~size_t{3};
+  const uint64_t logWords = 3 * static_cast<uint64_t>(RotationLog::CapacityFor(n));
+  static_assert(sizeof(Rotation) == 3 * sizeof(double));
+  work.Allocate(7 * static_cast<uint64_t>(n) + static_cast<uint64_t>(n) * (ts + vts) +
+                2 * logWords);
   double* rv1 = work.data;
   double* sums = rv1 + n;
   double* cv = sums + n;
@@ -250,15 +265,12 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
     A(i, i) += 1.0;
   }
   // Diagonalisation of the bidiagonal form, on Uᵀ (n × m) and Vᵀ (n × n).
-  const size_t ts = (static_cast<size_t>(m) + 3) & ~size_t{3};
-  const size_t vts = (static_cast<size_t>(n) + 3) & ~size_t{3};
-  AlignedBuffer<double> transposed;
-  transposed.Allocate(static_cast<uint64_t>(n) * (ts + vts));
-  double* ut = transposed.data;
+  double* ut = work.data + 7 * static_cast<size_t>(n);
   double* vt = ut + static_cast<size_t>(n) * ts;
+  auto* logs = reinterpret_cast<Rotation*>(vt + static_cast<size_t>(n) * vts);
   Transpose(a, aStride, m, n, ut, ts);
   Transpose(v, vStride, n, n, vt, vts);
-  RotationLog uLog(ut, ts, m), vLog(vt, vts, n);
+  RotationLog uLog(ut, ts, m, n, logs), vLog(vt, vts, n, n, logs + logWords / 3);
   // Columns of V to negate at the end: no rotation touches column k once
   // value k has converged.
   double* negate = sa + n;  // n flags
