@@ -343,7 +343,8 @@ void SeparableConvolutionBands::Run(SeparableConvolutionBatch& batch) {
     if (job == nullptr) return;
     if (!allocated) {
       // Only a call that gets work pays for its buffers.
-      s.block_rows = std::max<uint32_t>(batch.max_source_rows_, 4);
+      // The unit-step path keeps a ring of Ky + 1 rows in the block.
+      s.block_rows = std::max<uint32_t>({batch.max_source_rows_, 4, batch.max_taps_ + 1});
       s.rows.Allocate(4ull * batch.max_source_columns_);
       s.block.Allocate(static_cast<uint64_t>(kBandColumns) * s.block_rows);
       s.cols.Allocate(4ull * s.block_rows);
@@ -544,6 +545,57 @@ TapRowFunction PickTapRow(uint32_t k) {
   return k >= 1 && k <= kFixedTaps ? fixed[k - 1] : &TapRowAny;
 }
 
+// Two vertical output rows at once from K + 1 consecutive rows: out0 from
+// rows 0 .. K − 1, out1 from rows 1 .. K; each row is loaded once for both.
+template <int K>
+__attribute__((target("avx"))) void TapRowPair(const float* const* rows, const float* taps,
+                                               uint32_t count, float* out0, float* out1) {
+  __m256 t[K];
+  for (int i = 0; i < K; ++i) t[i] = _mm256_set1_ps(taps[4 * i]);
+  auto eight = [](const __m256* tv, const float* const* in, uint32_t at, float* o0, float* o1)
+      __attribute__((target("avx"))) {
+    __m256 v = _mm256_loadu_ps(in[0] + at);
+    __m256 a = _mm256_mul_ps(tv[0], v);
+    v = _mm256_loadu_ps(in[1] + at);
+    __m256 b = _mm256_mul_ps(tv[0], v);
+    for (int i = 1; i < K; ++i) {
+      a = _mm256_add_ps(a, _mm256_mul_ps(tv[i], v));
+      v = _mm256_loadu_ps(in[i + 1] + at);
+      b = _mm256_add_ps(b, _mm256_mul_ps(tv[i], v));
+    }
+    _mm256_storeu_ps(o0 + at, a);
+    _mm256_storeu_ps(o1 + at, b);
+  };
+  uint32_t x = 0;
+  for (; x + 8 <= count; x += 8) eight(t, rows, x, out0, out1);
+  if (x < count && count >= 8) {
+    eight(t, rows, count - 8, out0, out1);
+    return;
+  }
+  for (; x < count; ++x) {
+    float a = taps[0] * rows[0][x], b = taps[0] * rows[1][x];
+    for (int i = 1; i < K; ++i) {
+      a = a + taps[4 * i] * rows[i][x];
+      b = b + taps[4 * i] * rows[i + 1][x];
+    }
+    out0[x] = a;
+    out1[x] = b;
+  }
+}
+
+using TapRowPairFunction = void (*)(const float* const*, const float*, uint32_t, float*, float*);
+
+template <size_t... I>
+constexpr auto FixedTapRowPairs(std::index_sequence<I...>) {
+  return std::array<TapRowPairFunction, sizeof...(I)>{&TapRowPair<static_cast<int>(I) + 1>...};
+}
+
+// Null for kernels longer than kFixedTaps: then rows go one at a time.
+TapRowPairFunction PickTapRowPair(uint32_t k) {
+  static constexpr auto fixed = FixedTapRowPairs(std::make_index_sequence<kFixedTaps>());
+  return k >= 1 && k <= kFixedTaps ? fixed[k - 1] : nullptr;
+}
+
 }  // namespace
 
 // Steps of 1 in both directions (blurs, derivatives): both passes run along
@@ -562,12 +614,15 @@ __attribute__((target("avx"))) void SeparableConvolutionBands::BandUnitStepAvx(
   const int64_t src_w = src.width, src_h = src.height;
   const int64_t col_start = b.col_start, n_cols = b.n_cols, left = b.left, right = b.right;
   const bool inside = left == 0 && right == n_cols;
-  // The ring: Ky rows of kBandColumns floats (bw ≤ 128) at the block's start,
-  // listed twice so that the Ky rows of any output row are consecutive.
+  const TapRowPairFunction vertical_pair = PickTapRowPair(ky);
+  // The ring: Ky + 1 rows of kBandColumns floats (bw ≤ 128) at the block's
+  // start, listed twice so that the rows of any output row pair are
+  // consecutive.
+  const uint32_t ring_rows = ky + 1;
   float* ring = s.block.data;
-  std::vector<const float*> slots(2 * static_cast<size_t>(ky));
-  for (uint32_t j = 0; j < 2 * ky; ++j)
-    slots[j] = ring + static_cast<size_t>(j % ky) * kBandColumns;
+  std::vector<const float*> slots(2 * static_cast<size_t>(ring_rows));
+  for (uint32_t j = 0; j < 2 * ring_rows; ++j)
+    slots[j] = ring + static_cast<size_t>(j % ring_rows) * kBandColumns;
 
   uint32_t slot = 0;  // ring slot of source row g
   for (int64_t g = 0; g < b.n_rows; ++g) {
@@ -592,13 +647,20 @@ __attribute__((target("avx"))) void SeparableConvolutionBands::BandUnitStepAvx(
     }
     horizontal(in, 1, nullptr, s.taps_x.data, kx, b.bw,
                ring + static_cast<size_t>(slot) * kBandColumns);
-    if (++slot == ky) slot = 0;
+    if (++slot == ring_rows) slot = 0;
     const int64_t y = g - (ky - 1);  // the output row whose last source row this is
+    float* out = dst.data + static_cast<size_t>(b.y0 + y) * dst.stride + b.x0;
     if (y < 0) continue;
-    // Rows y .. y + Ky − 1 of the band sit in slots y mod Ky onwards, which is
-    // where source row g + 1 goes next.
-    vertical(nullptr, 0, slots.data() + slot, s.taps_y.data, ky, b.bw,
-             dst.data + static_cast<size_t>(b.y0 + y) * dst.stride + b.x0);
+    if (vertical_pair == nullptr) {
+      // Rows y .. y + Ky − 1 start one slot after row y − 1's, which is where
+      // source row g + 1 goes next.
+      vertical(nullptr, 0, slots.data() + slot + 1, s.taps_y.data, ky, b.bw, out);
+    } else if (y % 2 == 1) {
+      // Rows y − 1 .. y + Ky − 1 start where source row g + 1 goes next.
+      vertical_pair(slots.data() + slot, s.taps_y.data, b.bw, out - dst.stride, out);
+    } else if (y + 1 == b.bh) {  // the last row of an odd count
+      vertical(nullptr, 0, slots.data() + slot + 1, s.taps_y.data, ky, b.bw, out);
+    }
   }
 }
 #endif
