@@ -4,14 +4,12 @@
 #include <benchmark/benchmark.h>
 #include <Eigen/Dense>
 
-#include <cstdio>
 #include <map>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "foundation/numeric/dense_matrix.h"
 #include "foundation/numeric/dense_vector.h"
+#include "ratio_reporter.h"
 
 namespace {
 
@@ -89,55 +87,20 @@ void EigenSVD(benchmark::State& state) {
   }
 }
 
-// Collects the times of the runs and prints the ratios after the table.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-      units_[run.benchmark_name()] = benchmark::GetTimeUnitString(run.time_unit);
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    std::printf("\n%-10s %6s %14s %14s %4s %8s\n", "operation", "size", "ours", "Eigen", "unit",
-                "ratio");
-    // By operation, then by size.
-    std::map<std::pair<std::string, long>, std::string> rows;
-    for (const auto& entry : times_) {
-      const std::string& name = entry.first;
-      size_t slash = name.find('/');
-      if (name.rfind("Ours", 0) != 0 || slash == std::string::npos) continue;
-      rows[{name.substr(4, slash - 4), std::stol(name.substr(slash + 1))}] = name;
-    }
-    for (const auto& [key, name] : rows) {
-      auto peer = times_.find("Eigen" + name.substr(4));
-      if (peer == times_.end()) continue;
-      double ours = times_[name];
-      std::printf("%-10s %6ld %14.3f %14.3f %4s %8.2f\n", key.first.c_str(), key.second, ours,
-                  peer->second, units_[name], ours / peer->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-  std::map<std::string, const char*> units_;
-};
-
 }  // namespace
 
-BENCHMARK(OursABt)->RangeMultiplier(2)->Range(8, 1024);
-BENCHMARK(EigenABt)->RangeMultiplier(2)->Range(8, 1024);
-BENCHMARK(OursAtB)->RangeMultiplier(2)->Range(8, 1024);
-BENCHMARK(EigenAtB)->RangeMultiplier(2)->Range(8, 1024);
+BENCHMARK(OursABt)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMicrosecond);
+BENCHMARK(EigenABt)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMicrosecond);
+BENCHMARK(OursAtB)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMicrosecond);
+BENCHMARK(EigenAtB)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMicrosecond);
 BENCHMARK(OursSVD)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMillisecond);
 BENCHMARK(EigenSVD)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
+  RatioReporter reporter(
+      "Eigen", {{"OursABt", "EigenABt"}, {"OursAtB", "EigenAtB"}, {"OursSVD", "EigenSVD"}});
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

@@ -7,8 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-mapfile -t peers < <(sed -n 's|^// bench-peer: *\([a-z0-9.+-]*\).*|\1|p' bench/*.cpp | sort -u)
-KALVEX_PACKAGES+=("${peers[@]}")
+kalvex_add_bench_peers
 kalvex_install_deps
 cmake --preset release >/dev/null
 cmake --build --preset release

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "features/picture.h"
-#include "foundation/tracks/feature_point.h"
 #include "foundation/runtime/shared_ptr.h"
+#include "foundation/tracks/feature_point.h"
 
 class AffineFeatureAttribute : public FeatureAttribute, public SharedBlockMarker {
  public:

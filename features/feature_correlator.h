@@ -22,11 +22,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "foundation/tracks/bit_mask.h"
-#include "foundation/tracks/feature_correspondence.h"
 #include "foundation/camera/perspective_camera.h"
 #include "foundation/runtime/shared_ptr.h"
 #include "foundation/runtime/worker_pool.h"
+#include "foundation/tracks/bit_mask.h"
+#include "foundation/tracks/feature_correspondence.h"
 
 class FeatureImage;
 

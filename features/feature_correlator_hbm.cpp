@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "features/feature_image.h"
-#include "foundation/tracks/feature_correspondence.h"
-#include "foundation/tracks/feature_flags.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/worker_pool.h"
+#include "foundation/tracks/feature_correspondence.h"
+#include "foundation/tracks/feature_flags.h"
 #include "image/image_cache.h"
 #include "image/take_time.h"
 

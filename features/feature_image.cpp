@@ -5,8 +5,8 @@
 
 #include "features/point_file.h"
 #include "foundation/project/data_base_in.h"
-#include "foundation/runtime/notify.h"
 #include "foundation/project/project_format.h"
+#include "foundation/runtime/notify.h"
 
 namespace {
 

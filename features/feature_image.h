@@ -24,13 +24,13 @@
 #include <vector>
 
 #include "features/picture.h"
-#include "foundation/tracks/bit_mask.h"
+#include "foundation/camera/perspective_camera.h"
 #include "foundation/project/data_base.h"
+#include "foundation/runtime/shared_ptr.h"
+#include "foundation/tracks/bit_mask.h"
 #include "foundation/tracks/feature_correspondence.h"
 #include "foundation/tracks/feature_flags.h"
 #include "foundation/tracks/feature_point.h"
-#include "foundation/camera/perspective_camera.h"
-#include "foundation/runtime/shared_ptr.h"
 #include "image/image_cache.h"
 
 // What an image needs of the tracking job that owns it. The tracking manager implements it.

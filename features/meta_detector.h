@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "features/picture.h"
-#include "foundation/tracks/feature_point.h"
 #include "foundation/runtime/shared_ptr.h"
+#include "foundation/tracks/feature_point.h"
 
 class MetaDetector {
  public:

@@ -7,10 +7,10 @@
 #include "features/affine_feature_attribute.h"
 #include "features/feature_image.h"
 #include "features/tracking_masks.h"
-#include "foundation/tracks/feature_correspondence.h"
-#include "foundation/tracks/feature_flags.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/worker_pool.h"
+#include "foundation/tracks/feature_correspondence.h"
+#include "foundation/tracks/feature_flags.h"
 #include "image/take_time.h"
 #include "platform/console.h"
 

@@ -26,8 +26,8 @@
 #include "features/optical_flow_parameter.h"
 #include "features/pyramid_tracker.h"
 #include "foundation/numeric/array.h"
-#include "foundation/tracks/feature_point.h"
 #include "foundation/runtime/shared_ptr.h"
+#include "foundation/tracks/feature_point.h"
 #include "image/filter_kernel.h"
 
 class FeatureImage;

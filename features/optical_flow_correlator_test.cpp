@@ -12,9 +12,9 @@
 #include "features/feature_image.h"
 #include "features/frame_sequence_for_test.h"
 #include "features/tracking_masks.h"
-#include "foundation/tracks/feature_flags.h"
 #include "foundation/project/project_bytes_for_test.h"
 #include "foundation/runtime/worker_pool.h"
+#include "foundation/tracks/feature_flags.h"
 #include "image/image_cache.h"
 #include "image/packed_string_list.h"
 

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "foundation/camera/perspective_camera.h"
 #include "foundation/project/data_base.h"
 #include "foundation/project/data_base_in.h"
-#include "foundation/tracks/feature_point.h"
-#include "foundation/runtime/notify.h"
-#include "foundation/camera/perspective_camera.h"
 #include "foundation/project/project_format.h"
+#include "foundation/runtime/notify.h"
+#include "foundation/tracks/feature_point.h"
 
 namespace {
 

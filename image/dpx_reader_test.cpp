@@ -73,7 +73,7 @@ TEST(DpxReader, HeaderLayouts) {
     const char* description;
   };
   auto shape = [](bool big, uint32_t w, uint32_t h, uint8_t descriptor, uint8_t bits,
-                 uint16_t orientation) {
+                  uint16_t orientation) {
     DpxShape s;
     s.big_endian = big, s.width = w, s.height = h, s.descriptor = descriptor, s.bits = bits;
     s.orientation = orientation;

@@ -1,9 +1,12 @@
 #include "image/separable_convolution.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cassert>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -177,10 +180,24 @@ struct SeparableConvolutionBands {
     uint32_t block_rows = 0;
   };
 
+  // One band of a job: its destination rectangle (x0, y0, bw × bh) and the
+  // source columns and rows it reads (edge pixels repeated: gathered columns
+  // [0, left) lie left of the image, [right, n_cols) right of it).
+  struct Span {
+    uint32_t x0, y0, bw, bh, kx, ky;
+    int64_t col_start, n_cols, row_start, n_rows, left, right;
+  };
+  // Fills the span of band `unit` and the scratch's reversed taps (each
+  // repeated four times); false for a band with no pixels.
+  static bool Prepare(const SeparableConvolution& job, uint32_t unit, Scratch& s, Span& b);
+
   template <class Ops>
   static void Run(SeparableConvolutionBatch& batch);
   template <class Ops>
   static void Band(const SeparableConvolution& job, uint32_t unit, Scratch& s);
+#if defined(__SSE2__)
+  static void BandUnitStepAvx(const SeparableConvolution& job, uint32_t unit, Scratch& s);
+#endif
 };
 
 SeparableConvolution::SeparableConvolution(const ArrayMap<float>& destination,
@@ -326,7 +343,8 @@ void SeparableConvolutionBands::Run(SeparableConvolutionBatch& batch) {
     if (job == nullptr) return;
     if (!allocated) {
       // Only a call that gets work pays for its buffers.
-      s.block_rows = std::max<uint32_t>(batch.max_source_rows_, 4);
+      // The unit-step path keeps a ring of Ky + 1 rows in the block.
+      s.block_rows = std::max<uint32_t>({batch.max_source_rows_, 4, batch.max_taps_ + 1});
       s.rows.Allocate(4ull * batch.max_source_columns_);
       s.block.Allocate(static_cast<uint64_t>(kBandColumns) * s.block_rows);
       s.cols.Allocate(4ull * s.block_rows);
@@ -334,39 +352,61 @@ void SeparableConvolutionBands::Run(SeparableConvolutionBatch& batch) {
       s.taps_y.Allocate(4ull * batch.max_taps_);
       allocated = true;
     }
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<Ops, AvxOps>) {
+      if (job->x_step_ == 1 && job->y_step_ == 1) {
+        BandUnitStepAvx(*job, static_cast<uint32_t>(unit), s);
+        continue;
+      }
+    }
+#endif
     Band<Ops>(*job, static_cast<uint32_t>(unit), s);
   }
 }
 
-template <class Ops>
-void SeparableConvolutionBands::Band(const SeparableConvolution& job, uint32_t unit, Scratch& s) {
-  using V = typename Ops::V;
-  const ArrayMap<float>& src = job.source_;
+bool SeparableConvolutionBands::Prepare(const SeparableConvolution& job, uint32_t unit, Scratch& s,
+                                        Span& b) {
   const ArrayMap<float>& dst = job.target_;
   const uint32_t nc = job.column_bands_;
   const uint32_t c = unit % nc, r = unit / nc;
   const uint32_t x0 = ColumnStart(dst.width, nc, c), x1 = ColumnStart(dst.width, nc, c + 1);
   const uint32_t y0 = job.row_bounds_[r], y1 = job.row_bounds_[r + 1];
-  if (x1 <= x0 || y1 <= y0) return;
-  const uint32_t bw = x1 - x0, bh = y1 - y0;
+  if (x1 <= x0 || y1 <= y0) return false;
   const std::vector<float>& cx = *job.horizontal_;
   const std::vector<float>& cy = *job.vertical_;
   const uint32_t kx = static_cast<uint32_t>(cx.size()), ky = static_cast<uint32_t>(cy.size());
-  const int64_t sx = job.x_step_, sy = job.y_step_;
-
   for (uint32_t i = 0; i < kx; ++i)
     for (int k = 0; k < 4; ++k) s.taps_x.data[4 * i + k] = cx[kx - 1 - i];
   for (uint32_t j = 0; j < ky; ++j)
     for (int k = 0; k < 4; ++k) s.taps_y.data[4 * j + k] = cy[ky - 1 - j];
+  const int64_t sx = job.x_step_, sy = job.y_step_;
+  b.x0 = x0;
+  b.y0 = y0;
+  b.bw = x1 - x0;
+  b.bh = y1 - y0;
+  b.kx = kx;
+  b.ky = ky;
+  b.col_start = sx * x0 + job.x_origin_;
+  b.n_cols = sx * b.bw + kx - sx;
+  b.row_start = sy * y0 + job.y_origin_;
+  b.n_rows = sy * b.bh + ky - sy;
+  b.left = Clamp(-b.col_start, 0, b.n_cols);
+  b.right = Clamp(static_cast<int64_t>(job.source_.width) - b.col_start, b.left, b.n_cols);
+  return true;
+}
 
-  const int64_t col_start = sx * x0 + job.x_origin_;
-  const int64_t n_cols = sx * bw + kx - sx;
-  const int64_t row_start = sy * y0 + job.y_origin_;
-  const int64_t n_rows = sy * bh + ky - sy;
+template <class Ops>
+void SeparableConvolutionBands::Band(const SeparableConvolution& job, uint32_t unit, Scratch& s) {
+  using V = typename Ops::V;
+  Span b;
+  if (!Prepare(job, unit, s, b)) return;
+  const ArrayMap<float>& src = job.source_;
+  const ArrayMap<float>& dst = job.target_;
+  const uint32_t x0 = b.x0, y0 = b.y0, bw = b.bw, bh = b.bh, kx = b.kx, ky = b.ky;
+  const int64_t sx = job.x_step_, sy = job.y_step_;
+  const int64_t col_start = b.col_start, n_cols = b.n_cols, row_start = b.row_start;
+  const int64_t n_rows = b.n_rows, left = b.left, right = b.right;
   const int64_t src_w = src.width, src_h = src.height;
-  // Gathered columns [0, left) lie left of the image, [right, n_cols) right of it.
-  const int64_t left = Clamp(-col_start, 0, n_cols);
-  const int64_t right = Clamp(src_w - col_start, left, n_cols);
   const size_t rows_cap = s.block_rows;
   float* buf = s.rows.data;
   V sums[8];
@@ -419,3 +459,208 @@ void SeparableConvolutionBands::Band(const SeparableConvolution& job, uint32_t u
     }
   }
 }
+
+#if defined(__SSE2__)
+namespace {
+
+// One row of outputs out[x] = Σ_{i<K} taps[i]·in_i[x] for x < count, where
+// in_i = first + i·advance (the taps walk along a row for the horizontal
+// pass, down the rows for the vertical one): the first product, then one add
+// per further tap in ascending i (no fused multiply-add), as every other path
+// forms them. With K fixed at compile time the taps stay in registers.
+template <int K>
+__attribute__((target("avx"))) inline void EightOutputs(const __m256* t, const float* const* in,
+                                                        uint32_t at, float* out) {
+  __m256 a = _mm256_mul_ps(t[0], _mm256_loadu_ps(in[0] + at));
+  for (int i = 1; i < K; ++i)
+    a = _mm256_add_ps(a, _mm256_mul_ps(t[i], _mm256_loadu_ps(in[i] + at)));
+  _mm256_storeu_ps(out + at, a);
+}
+
+template <int K>
+__attribute__((target("avx"))) void TapRow(const float* first, size_t advance,
+                                           const float* const* rows, const float* taps,
+                                           uint32_t /*k*/, uint32_t count, float* out) {
+  __m256 t[K];
+  for (int i = 0; i < K; ++i) t[i] = _mm256_set1_ps(taps[4 * i]);
+  const float* in[K];
+  for (int i = 0; i < K; ++i) in[i] = rows ? rows[i] : first + i * advance;
+  uint32_t x = 0;
+  for (; x + 16 <= count; x += 16) {
+    __m256 a = _mm256_mul_ps(t[0], _mm256_loadu_ps(in[0] + x));
+    __m256 b = _mm256_mul_ps(t[0], _mm256_loadu_ps(in[0] + x + 8));
+    for (int i = 1; i < K; ++i) {
+      a = _mm256_add_ps(a, _mm256_mul_ps(t[i], _mm256_loadu_ps(in[i] + x)));
+      b = _mm256_add_ps(b, _mm256_mul_ps(t[i], _mm256_loadu_ps(in[i] + x + 8)));
+    }
+    _mm256_storeu_ps(out + x, a);
+    _mm256_storeu_ps(out + x + 8, b);
+  }
+  for (; x + 8 <= count; x += 8) EightOutputs<K>(t, in, x, out);
+  if (x < count && count >= 8) {
+    // The last eight again, overlapping: the outputs computed twice get the
+    // same value both times.
+    EightOutputs<K>(t, in, count - 8, out);
+    return;
+  }
+  for (; x < count; ++x) {
+    float a = taps[0] * in[0][x];
+    for (int i = 1; i < K; ++i) a = a + taps[4 * i] * in[i][x];
+    out[x] = a;
+  }
+}
+
+// Any number of taps, the taps read from memory.
+__attribute__((target("avx"))) void TapRowAny(const float* first, size_t advance,
+                                              const float* const* rows, const float* taps,
+                                              uint32_t k, uint32_t count, float* out) {
+  auto in = [&](uint32_t i) { return rows ? rows[i] : first + i * advance; };
+  uint32_t x = 0;
+  for (; x + 8 <= count; x += 8) {
+    __m256 a = _mm256_mul_ps(_mm256_broadcast_ss(taps), _mm256_loadu_ps(in(0) + x));
+    for (uint32_t i = 1; i < k; ++i)
+      a = _mm256_add_ps(
+          a, _mm256_mul_ps(_mm256_broadcast_ss(taps + 4 * i), _mm256_loadu_ps(in(i) + x)));
+    _mm256_storeu_ps(out + x, a);
+  }
+  for (; x < count; ++x) {
+    float a = taps[0] * in(0)[x];
+    for (uint32_t i = 1; i < k; ++i) a = a + taps[4 * i] * in(i)[x];
+    out[x] = a;
+  }
+}
+
+using TapRowFunction = void (*)(const float*, size_t, const float* const*, const float*, uint32_t,
+                                uint32_t, float*);
+
+constexpr uint32_t kFixedTaps = 24;
+
+template <size_t... I>
+constexpr auto FixedTapRows(std::index_sequence<I...>) {
+  return std::array<TapRowFunction, sizeof...(I)>{&TapRow<static_cast<int>(I) + 1>...};
+}
+
+TapRowFunction PickTapRow(uint32_t k) {
+  static constexpr auto fixed = FixedTapRows(std::make_index_sequence<kFixedTaps>());
+  return k >= 1 && k <= kFixedTaps ? fixed[k - 1] : &TapRowAny;
+}
+
+// Two vertical output rows at once from K + 1 consecutive rows: out0 from
+// rows 0 .. K − 1, out1 from rows 1 .. K; each row is loaded once for both.
+template <int K>
+__attribute__((target("avx"))) void TapRowPair(const float* const* rows, const float* taps,
+                                               uint32_t count, float* out0, float* out1) {
+  __m256 t[K];
+  for (int i = 0; i < K; ++i) t[i] = _mm256_set1_ps(taps[4 * i]);
+  auto eight = [](const __m256* tv, const float* const* in, uint32_t at, float* o0, float* o1)
+      __attribute__((target("avx"))) {
+    __m256 v = _mm256_loadu_ps(in[0] + at);
+    __m256 a = _mm256_mul_ps(tv[0], v);
+    v = _mm256_loadu_ps(in[1] + at);
+    __m256 b = _mm256_mul_ps(tv[0], v);
+    for (int i = 1; i < K; ++i) {
+      a = _mm256_add_ps(a, _mm256_mul_ps(tv[i], v));
+      v = _mm256_loadu_ps(in[i + 1] + at);
+      b = _mm256_add_ps(b, _mm256_mul_ps(tv[i], v));
+    }
+    _mm256_storeu_ps(o0 + at, a);
+    _mm256_storeu_ps(o1 + at, b);
+  };
+  uint32_t x = 0;
+  for (; x + 8 <= count; x += 8) eight(t, rows, x, out0, out1);
+  if (x < count && count >= 8) {
+    eight(t, rows, count - 8, out0, out1);
+    return;
+  }
+  for (; x < count; ++x) {
+    float a = taps[0] * rows[0][x], b = taps[0] * rows[1][x];
+    for (int i = 1; i < K; ++i) {
+      a = a + taps[4 * i] * rows[i][x];
+      b = b + taps[4 * i] * rows[i + 1][x];
+    }
+    out0[x] = a;
+    out1[x] = b;
+  }
+}
+
+using TapRowPairFunction = void (*)(const float* const*, const float*, uint32_t, float*, float*);
+
+template <size_t... I>
+constexpr auto FixedTapRowPairs(std::index_sequence<I...>) {
+  return std::array<TapRowPairFunction, sizeof...(I)>{&TapRowPair<static_cast<int>(I) + 1>...};
+}
+
+// Null for kernels longer than kFixedTaps: then rows go one at a time.
+TapRowPairFunction PickTapRowPair(uint32_t k) {
+  static constexpr auto fixed = FixedTapRowPairs(std::make_index_sequence<kFixedTaps>());
+  return k >= 1 && k <= kFixedTaps ? fixed[k - 1] : nullptr;
+}
+
+}  // namespace
+
+// Steps of 1 in both directions (blurs, derivatives): both passes run along
+// rows, eight outputs per 256-bit word, without transposing. The horizontal
+// results of the last Ky source rows wait in a ring of rows that stays in the
+// first-level cache; each output row is formed from them as soon as its last
+// source row is in. Same products and sums as Band, so the same bits.
+__attribute__((target("avx"))) void SeparableConvolutionBands::BandUnitStepAvx(
+    const SeparableConvolution& job, uint32_t unit, Scratch& s) {
+  Span b;
+  if (!Prepare(job, unit, s, b)) return;
+  const ArrayMap<float>& src = job.source_;
+  const ArrayMap<float>& dst = job.target_;
+  const uint32_t kx = b.kx, ky = b.ky;
+  const TapRowFunction horizontal = PickTapRow(kx), vertical = PickTapRow(ky);
+  const int64_t src_w = src.width, src_h = src.height;
+  const int64_t col_start = b.col_start, n_cols = b.n_cols, left = b.left, right = b.right;
+  const bool inside = left == 0 && right == n_cols;
+  const TapRowPairFunction vertical_pair = PickTapRowPair(ky);
+  // The ring: Ky + 1 rows of kBandColumns floats (bw ≤ 128) at the block's
+  // start, listed twice so that the rows of any output row pair are
+  // consecutive.
+  const uint32_t ring_rows = ky + 1;
+  float* ring = s.block.data;
+  std::vector<const float*> slots(2 * static_cast<size_t>(ring_rows));
+  for (uint32_t j = 0; j < 2 * ring_rows; ++j)
+    slots[j] = ring + static_cast<size_t>(j % ring_rows) * kBandColumns;
+
+  uint32_t slot = 0;  // ring slot of source row g
+  for (int64_t g = 0; g < b.n_rows; ++g) {
+    const int64_t source_row = Clamp(b.row_start + g, 0, src_h - 1);
+    const float* row = src.data + static_cast<size_t>(source_row) * src.stride;
+    const float* in = row + col_start;
+    if (inside && b.row_start + g + 8 < src_h) {
+      // Band rows are short runs far apart: fetch ahead what the hardware
+      // prefetcher would find too late.
+      const float* ahead = in + 8 * static_cast<int64_t>(src.stride);
+      for (int64_t col = 0; col < n_cols; col += 16)
+        _mm_prefetch(reinterpret_cast<const char*>(ahead + col), _MM_HINT_T0);
+      _mm_prefetch(reinterpret_cast<const char*>(ahead + n_cols - 1), _MM_HINT_T0);
+    }
+    if (!inside) {  // gather the columns with the edge pixels repeated
+      float* buf = s.rows.data;
+      for (int64_t col = 0; col < left; ++col) buf[col] = row[0];
+      std::memcpy(buf + left, row + col_start + left,
+                  static_cast<size_t>(right - left) * sizeof(float));
+      for (int64_t col = right; col < n_cols; ++col) buf[col] = row[src_w - 1];
+      in = buf;
+    }
+    horizontal(in, 1, nullptr, s.taps_x.data, kx, b.bw,
+               ring + static_cast<size_t>(slot) * kBandColumns);
+    if (++slot == ring_rows) slot = 0;
+    const int64_t y = g - (ky - 1);  // the output row whose last source row this is
+    float* out = dst.data + static_cast<size_t>(b.y0 + y) * dst.stride + b.x0;
+    if (y < 0) continue;
+    if (vertical_pair == nullptr) {
+      // Rows y .. y + Ky − 1 start one slot after row y − 1's, which is where
+      // source row g + 1 goes next.
+      vertical(nullptr, 0, slots.data() + slot + 1, s.taps_y.data, ky, b.bw, out);
+    } else if (y % 2 == 1) {
+      // Rows y − 1 .. y + Ky − 1 start where source row g + 1 goes next.
+      vertical_pair(slots.data() + slot, s.taps_y.data, b.bw, out - dst.stride, out);
+    } else if (y + 1 == b.bh) {  // the last row of an odd count
+      vertical(nullptr, 0, slots.data() + slot + 1, s.taps_y.data, ky, b.bw, out);
+    }
+  }
+}
+#endif

@@ -63,9 +63,12 @@ TEST(SeparableConvolutionTest, MatchesFormulaBitForBitOnEveryPathAndThreadCount)
   const ConvCase cases[] = {
       {720, 576, 360, 288, 1, 1.8f, 1.8f, 0, 0, 2, 2},  // a pyramid level
       {67, 45, 67, 45, 1, 0.7f, 1.0f, 0, 0, 1, 1},
-      {250, 33, 250, 33, 2, 0.8f, 0.8f, 0, 0, 1, 1},   // two column bands
-      {300, 200, 97, 41, 1, 3.0f, 2.0f, 5, -7, 3, 5},  // offsets and odd steps
-      {5, 3, 9, 11, 0, 2.0f, 1.0f, 2, 1, 1, 1},        // box, kernel wider than the source
+      {301, 400, 290, 390, 1, 1.0f, 1.5f, 3, -2, 1, 1},  // bands of rows and columns, step 1
+      {90, 70, 90, 70, 1, 5.0f, 4.5f, 0, 0, 1, 1},       // long kernels, step 1
+      {40, 9, 37, 1, 1, 1.0f, 1.2f, 0, 4, 1, 1},         // one output row
+      {250, 33, 250, 33, 2, 0.8f, 0.8f, 0, 0, 1, 1},     // two column bands
+      {300, 200, 97, 41, 1, 3.0f, 2.0f, 5, -7, 3, 5},    // offsets and odd steps
+      {5, 3, 9, 11, 0, 2.0f, 1.0f, 2, 1, 1, 1},          // box, kernel wider than the source
       {1, 1, 3, 2, 1, 1.0f, 1.0f, 0, 0, 1, 1},
       {40, 400, 2, 10, 1, 28.8f, 28.8f, 0, 0, 20, 32},  // huge steps: many thin row bands
   };

@@ -1,13 +1,21 @@
 # Installs the Debian packages the build needs, only when one is missing.
-# Sourced by run.sh and test.sh.
+# Sourced by run.sh, test.sh and bench/run.sh.
 KALVEX_PACKAGES=(
   cmake ninja-build g++ pkg-config ccache
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libpng-dev libtiff-dev
   imagemagick netpbm
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   libeigen3-dev
 )
+
+# Adds the peer libraries the benchmarks compare with: every bench/*.cpp names its
+# Debian package in a line "// bench-peer: <package>".
+kalvex_add_bench_peers() {
+  local peers
+  mapfile -t peers < <(sed -n 's|^// bench-peer: *\([a-z0-9.+-]*\).*|\1|p' bench/*.cpp | sort -u)
+  KALVEX_PACKAGES+=("${peers[@]}")
+}
 
 kalvex_install_deps() {
   local missing=()
@@ -25,6 +33,9 @@ kalvex_install_deps() {
   if [ "$(id -u)" -ne 0 ]; then
     sudo="sudo"
   fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Wait for another install to finish instead of failing on apt's lock.
+  local lock=(-o DPkg::Lock::Timeout=600)
+  $sudo apt-get "${lock[@]}" update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get "${lock[@]}" install -y -qq \
+    --no-install-recommends "${missing[@]}"
 }

@@ -8,9 +8,9 @@
 #ifndef KALVEX_FOUNDATION_CAMERA_CAMERA_GEOMETRY_H_
 #define KALVEX_FOUNDATION_CAMERA_CAMERA_GEOMETRY_H_
 
+#include "foundation/camera/perspective_camera.h"
 #include "foundation/numeric/fixed_matrix.h"
 #include "foundation/numeric/fixed_vector.h"
-#include "foundation/camera/perspective_camera.h"
 
 // P = [H, -H.C; V, -V.C; A, -A.C]: maps a world point to image-centred pixel
 // coordinates without distortion.

@@ -7,8 +7,8 @@
 // RdDim, the further values and the name are never read. A model id outside the table
 // restores Poly3.
 
-#include "foundation/project/data_base_in.h"
 #include "foundation/camera/perspective_camera.h"
+#include "foundation/project/data_base_in.h"
 
 namespace {
 

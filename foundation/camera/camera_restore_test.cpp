@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "foundation/project/data_base.h"
 #include "foundation/camera/perspective_camera.h"
+#include "foundation/project/data_base.h"
 #include "foundation/project/project_bytes_for_test.h"
 
 namespace {
@@ -153,7 +153,7 @@ TEST(CameraRestoreTest, UnknownFieldsAreLeftToTheCaller) {
   for (bool binary : {false, true}) {
     ProjectBytes w(binary);
     w.Begin(PF_KEY_FIMAGE).Key(PF_KEY_INDEX).Int(3).Eol();  // 4 would be the byte 0x10
-    if (!binary) w.Key(PF_KEY_WIDTH).Int(640).Eol();  // binary files hold it in the record
+    if (!binary) w.Key(PF_KEY_WIDTH).Int(640).Eol();        // binary files hold it in the record
     w.Begin(ProjectKey{"Lens", 0x57}).End().End();
     StoredCamera cam;
     LogCapture log;

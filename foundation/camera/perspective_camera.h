@@ -21,10 +21,10 @@
 
 #include <cstdint>
 
+#include "foundation/camera/radial_distortion.h"
 #include "foundation/numeric/fixed_matrix.h"
 #include "foundation/numeric/fixed_vector.h"
 #include "foundation/runtime/meta.h"
-#include "foundation/camera/radial_distortion.h"
 
 class DataBaseIn;
 

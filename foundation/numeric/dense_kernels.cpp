@@ -4,11 +4,15 @@
 #include <cstring>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #define KX_DENSE_SSE2 1
 #endif
 
 namespace {
+
+#if KX_DENSE_SSE2
+const bool g_has_avx2 = __builtin_cpu_supports("avx2");
+#endif
 
 inline bool Misaligned(const void* p) {
   return (reinterpret_cast<uintptr_t>(p) & 15) != 0;
@@ -366,16 +370,135 @@ void CopyRows(int cols, size_t srcStride, double* dst, size_t dstStride, const d
   }
 }
 
+#if KX_DENSE_SSE2
+namespace {
+// 4 × 4 blocks through registers, the rest element by element.
+__attribute__((target("avx2"))) void TransposeBlockAvx2(size_t srcStride, double* dst,
+                                                        size_t dstStride, const double* src, int w,
+                                                        int h) {
+  int i = 0;
+  for (; i + 4 <= h; i += 4) {
+    const double* s0 = src + i * srcStride;
+    int j = 0;
+    for (; j + 4 <= w; j += 4) {
+      __m256d r0 = _mm256_loadu_pd(s0 + j), r1 = _mm256_loadu_pd(s0 + srcStride + j);
+      __m256d r2 = _mm256_loadu_pd(s0 + 2 * srcStride + j);
+      __m256d r3 = _mm256_loadu_pd(s0 + 3 * srcStride + j);
+      __m256d t0 = _mm256_unpacklo_pd(r0, r1), t1 = _mm256_unpackhi_pd(r0, r1);
+      __m256d t2 = _mm256_unpacklo_pd(r2, r3), t3 = _mm256_unpackhi_pd(r2, r3);
+      double* d = dst + j * dstStride + i;
+      _mm256_storeu_pd(d, _mm256_permute2f128_pd(t0, t2, 0x20));
+      _mm256_storeu_pd(d + dstStride, _mm256_permute2f128_pd(t1, t3, 0x20));
+      _mm256_storeu_pd(d + 2 * dstStride, _mm256_permute2f128_pd(t0, t2, 0x31));
+      _mm256_storeu_pd(d + 3 * dstStride, _mm256_permute2f128_pd(t1, t3, 0x31));
+    }
+    for (; j < w; ++j)
+      for (int r = 0; r < 4; ++r) dst[j * dstStride + i + r] = s0[r * srcStride + j];
+  }
+  for (; i < h; ++i) {
+    const double* s = src + i * srcStride;
+    for (int j = 0; j < w; ++j) dst[j * dstStride + i] = s[j];
+  }
+}
+}  // namespace
+#endif
+
 void TransposeBlock(size_t srcStride, double* dst, size_t dstStride, const double* src, int w,
                     int h) {
+#if KX_DENSE_SSE2
+  if (g_has_avx2) {
+    TransposeBlockAvx2(srcStride, dst, dstStride, src, w, h);
+    return;
+  }
+#endif
   for (int i = 0; i < h; ++i) {
     const double* s = src + i * srcStride;
     for (int j = 0; j < w; ++j) dst[j * dstStride + i] = s[j];
   }
 }
 
+#if KX_DENSE_SSE2
+namespace {
+
+// Tile elements as 256-bit dot products: accumulator lane q holds the terms
+// l ≡ q (mod 4), a remaining pair goes into lanes 0 and 1, and the lanes are
+// summed as ((l0 + l2) + (l1 + l3)) before the odd last term: the order of
+// DotOrdered without a peel, so the same bits as the two-wide kernels.
+// kRows rows of A against kCols rows of B at once; no fused multiply-add.
+template <int kRows, int kCols>
+__attribute__((target("avx2"))) inline void TileBlockAvx2(const double* const* a,
+                                                          const double* const* b, int k, double* T,
+                                                          size_t tStride) {
+  __m256d acc[kRows][kCols];
+  for (int r = 0; r < kRows; ++r)
+    for (int c = 0; c < kCols; ++c) acc[r][c] = _mm256_setzero_pd();
+  int l = 0;
+  for (; l + 4 <= k; l += 4) {
+    __m256d va[kRows];
+    for (int r = 0; r < kRows; ++r) va[r] = _mm256_loadu_pd(a[r] + l);
+    for (int c = 0; c < kCols; ++c) {
+      __m256d vb = _mm256_loadu_pd(b[c] + l);
+      for (int r = 0; r < kRows; ++r)
+        acc[r][c] = _mm256_add_pd(acc[r][c], _mm256_mul_pd(va[r], vb));
+    }
+  }
+  const bool pair = l + 2 <= k;
+  const int last = pair ? l + 2 : l;
+  const bool odd = last < k;
+  for (int r = 0; r < kRows; ++r) {
+    for (int c = 0; c < kCols; ++c) {
+      __m128d lo = _mm256_castpd256_pd128(acc[r][c]);
+      __m128d hi = _mm256_extractf128_pd(acc[r][c], 1);
+      if (pair) lo = _mm_add_pd(lo, _mm_mul_pd(_mm_loadu_pd(a[r] + l), _mm_loadu_pd(b[c] + l)));
+      __m128d s = _mm_add_pd(lo, hi);
+      double sum = _mm_cvtsd_f64(s) + _mm_cvtsd_f64(_mm_unpackhi_pd(s, s));
+      if (odd) sum += a[r][last] * b[c][last];
+      T[r * tStride + c] = sum;
+    }
+  }
+}
+
+template <int kRows>
+__attribute__((target("avx2"))) void TileRowsAvx2(const double* B, double* T, size_t tStride,
+                                                  const double* A, size_t aStride, size_t bStride,
+                                                  int cols, int k) {
+  const double* a[kRows];
+  for (int r = 0; r < kRows; ++r) a[r] = A + r * aStride;
+  int j = 0;
+  for (; j + 4 <= cols; j += 4) {
+    const double* b[4] = {B + j * bStride, B + (j + 1) * bStride, B + (j + 2) * bStride,
+                          B + (j + 3) * bStride};
+    TileBlockAvx2<kRows, 4>(a, b, k, T + j, tStride);
+  }
+  for (; j < cols; ++j) {
+    const double* b[1] = {B + j * bStride};
+    TileBlockAvx2<kRows, 1>(a, b, k, T + j, tStride);
+  }
+}
+
+// Whether every row of A and B starts on a 16-byte boundary, so that no dot
+// product peels its first element.
+bool RowsAligned(const double* A, size_t aStride, const double* B, size_t bStride) {
+  return !Misaligned(A) && !Misaligned(B) && aStride % 2 == 0 && bStride % 2 == 0;
+}
+
+}  // namespace
+#endif
+
 void MultiplyTileABt(const double* B, double* T, size_t tStride, const double* A, size_t aStride,
                      size_t bStride, int rows, int cols, int k) {
+#if KX_DENSE_SSE2
+  if (g_has_avx2 && k >= 1 && RowsAligned(A, aStride, B, bStride)) {
+    int i = 0;
+    for (; i + 3 <= rows; i += 3)
+      TileRowsAvx2<3>(B, T + i * tStride, tStride, A + i * aStride, aStride, bStride, cols, k);
+    if (rows - i == 2)
+      TileRowsAvx2<2>(B, T + i * tStride, tStride, A + i * aStride, aStride, bStride, cols, k);
+    else if (rows - i == 1)
+      TileRowsAvx2<1>(B, T + i * tStride, tStride, A + i * aStride, aStride, bStride, cols, k);
+    return;
+  }
+#endif
   double out[4];
   int i = 0;
   for (; i + 2 <= rows; i += 2) {

@@ -156,4 +156,53 @@ TEST(DenseKernelsTest, TileElementsAreTheDotProducts) {
   }
 }
 
+// Blocks of four rows and columns and the rest around them land in place;
+// the destination's padding stays untouched.
+TEST(DenseKernelsTest, TransposeBlockOfEveryShape) {
+  for (int h : {1, 3, 4, 5, 9}) {
+    for (int w : {1, 4, 6, 9}) {
+      const size_t srcStride = 11, dstStride = 12;
+      std::vector<double> src(h * srcStride), dst(w * dstStride, -1.0);
+      for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<double>(i);
+      TransposeBlock(srcStride, dst.data(), dstStride, src.data(), w, h);
+      for (int j = 0; j < w; ++j)
+        for (size_t i = 0; i < dstStride; ++i)
+          ASSERT_EQ(dst[j * dstStride + i], i < size_t(h) ? src[i * srcStride + j] : -1.0)
+              << h << "x" << w << " at " << i << "," << j;
+    }
+  }
+}
+
+// Every tile element equals the portable dot product bit for bit, for tile
+// shapes around the blocked path's 3 × 4 groups, inner lengths with and
+// without a remaining pair or odd element, aligned and misaligned rows.
+TEST(DenseKernelsTest, TilesOfEveryShapeMatchTheScalarDots) {
+  std::mt19937 rng(11);
+  for (int k : {1, 2, 3, 4, 5, 6, 7, 8, 13, 130}) {
+    for (int offset : {0, 1}) {
+      const int stride = 132;  // even: rows keep the alignment of the first
+      Buf abuf(8 * stride, rng), bbuf(9 * stride, rng);
+      double* A = abuf.At(offset);
+      double* B = bbuf.At(offset);
+      for (int rows = 1; rows <= 7; ++rows) {
+        for (int cols : {1, 2, 3, 4, 5, 8, 9}) {
+          std::vector<double> T(static_cast<size_t>(rows) * 10);
+          MultiplyTileABt(B, T.data(), 10, A, stride, stride, rows, cols, k);
+          for (int i = 0; i < rows; ++i)
+            for (int j = 0; j < cols; ++j) {
+              // The odd last row pairs up B's rows, so its peel follows B.
+              const double want =
+                  (rows % 2 == 1 && i == rows - 1)
+                      ? scalar_kernels::DotProduct(B + j * stride, A + i * stride, k)
+                      : scalar_kernels::DotProduct(A + i * stride, B + j * stride, k);
+              ASSERT_TRUE(SameBits(T[i * 10 + j], want))
+                  << rows << "x" << cols << " k " << k << " offset " << offset << " at " << i << ","
+                  << j;
+            }
+        }
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -2,17 +2,25 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "foundation/numeric/aligned_buffer.h"
 #include "foundation/numeric/dense_matrix.h"
 #include "foundation/numeric/dense_vector.h"
 #include "foundation/numeric/pythag.h"
 #include "platform/console.h"
+
+// The routine is built twice, for AVX2 and for any x86-64, and the loader
+// picks one; its helpers are inlined into each so that the wider build
+// vectorises them. Both builds perform the same operations element by
+// element (no reassociation, no fused multiply-add), so the same bits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define KX_SVD_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define KX_SVD_CLONES
+#endif
+#define KX_SVD_INLINE [[gnu::always_inline]] inline
 
 namespace {
 
@@ -21,8 +29,8 @@ using numeric::Sign;
 
 // sums[j] = Σ a[k][col]·a[k][j] over k = k0 .. m-1, for j = j0 .. n-1,
 // accumulated in ascending k as a column-by-column loop would.
-void ColumnSums(const double* a, size_t stride, int col, int k0, int m, int j0, int n,
-                double* sums) {
+KX_SVD_INLINE void ColumnSums(const double* a, size_t stride, int col, int k0, int m, int j0, int n,
+                              double* sums) {
   for (int j = j0; j < n; ++j) sums[j] = 0.0;
   for (int k = k0; k < m; ++k) {
     const double* row = a + k * stride;
@@ -32,8 +40,8 @@ void ColumnSums(const double* a, size_t stride, int col, int k0, int m, int j0, 
 }
 
 // a[k][j] += f[j]·a[k][col] for k = k0 .. m-1, j = j0 .. n-1.
-void ColumnUpdates(double* a, size_t stride, int col, int k0, int m, int j0, int n,
-                   const double* f) {
+KX_SVD_INLINE void ColumnUpdates(double* a, size_t stride, int col, int k0, int m, int j0, int n,
+                                 const double* f) {
   for (int k = k0; k < m; ++k) {
     double* row = a + k * stride;
     double akc = row[col];
@@ -44,7 +52,8 @@ void ColumnUpdates(double* a, size_t stride, int col, int k0, int m, int j0, int
 // Each row j = first .. m-1 gets a[j][k] += (Σk' a[j][k']·a[i][k'])·r[k] for
 // k = first .. n-1. Four rows at a time keep four sums in flight; each sum
 // still runs in ascending k.
-void RowUpdates(double* a, size_t stride, int i, int first, int m, int n, const double* r) {
+KX_SVD_INLINE void RowUpdates(double* a, size_t stride, int i, int first, int m, int n,
+                              const double* r) {
   const double* ai = a + i * stride;
   int j = first;
   for (; j + 4 <= m; j += 4) {
@@ -74,63 +83,93 @@ void RowUpdates(double* a, size_t stride, int i, int first, int m, int n, const 
   }
 }
 
-// Rotations (c[j], s[j]) of columns (j, j + 1) for j = first .. last, applied
-// to every row in that order. Each row is a chain (column j + 1 of one
-// rotation is column j of the next), so rows are taken four at a time to
-// overlap the chains; every element sees the same operations either way.
-void RotateRows(double* a, size_t stride, int rows, int first, int last, const double* c,
-                const double* s) {
-  if (last < first) return;
-  int r = 0;
-#if defined(__SSE2__)
-  for (; r + 4 <= rows; r += 4) {
-    double* r0 = a + r * stride;
-    double* r1 = r0 + stride;
-    double* r2 = r1 + stride;
-    double* r3 = r2 + stride;
-    __m128d p01 = _mm_set_pd(r1[first], r0[first]);
-    __m128d p23 = _mm_set_pd(r3[first], r2[first]);
-    for (int j = first; j <= last; ++j) {
-      __m128d cj = _mm_set1_pd(c[j]), sj = _mm_set1_pd(s[j]);
-      __m128d q01 = _mm_set_pd(r1[j + 1], r0[j + 1]);
-      __m128d q23 = _mm_set_pd(r3[j + 1], r2[j + 1]);
-      __m128d n01 = _mm_add_pd(_mm_mul_pd(p01, cj), _mm_mul_pd(q01, sj));
-      __m128d n23 = _mm_add_pd(_mm_mul_pd(p23, cj), _mm_mul_pd(q23, sj));
-      p01 = _mm_sub_pd(_mm_mul_pd(q01, cj), _mm_mul_pd(p01, sj));
-      p23 = _mm_sub_pd(_mm_mul_pd(q23, cj), _mm_mul_pd(p23, sj));
-      _mm_storel_pd(r0 + j, n01);
-      _mm_storeh_pd(r1 + j, n01);
-      _mm_storel_pd(r2 + j, n23);
-      _mm_storeh_pd(r3 + j, n23);
-    }
-    _mm_storel_pd(r0 + last + 1, p01);
-    _mm_storeh_pd(r1 + last + 1, p01);
-    _mm_storel_pd(r2 + last + 1, p23);
-    _mm_storeh_pd(r3 + last + 1, p23);
+// The diagonalisation rotates columns of U and V. None of its decisions reads
+// U or V, so the rotations are logged and applied later in batches, on the
+// transposes (where a column is a contiguous row) and strip by strip of
+// columns, so that a batch passes over the factor once while it stays in the
+// cache. Each element still sees the same rotations, in the same order, with
+// the same operations as in a column-by-column loop: the same bits.
+struct Rotation {
+  int y, z;  // rows (y, z) ← (y·c + z·s, z·c − y·s)
+  double c, s;
+};
+
+class RotationLog {
+ public:
+  // Room for the log of a problem of order n, which makes about n² rotations.
+  static uint32_t CapacityFor(int n) {
+    return static_cast<uint32_t>(
+        std::min<uint64_t>(kMaxCapacity, 2 * static_cast<uint64_t>(n) * n + 16));
   }
-#endif
-  for (; r < rows; ++r) {
-    double* row = a + r * stride;
-    double p = row[first];
-    for (int j = first; j <= last; ++j) {
-      double q = row[j + 1];
-      row[j] = p * c[j] + q * s[j];
-      p = q * c[j] - p * s[j];
-    }
-    row[last + 1] = p;
+
+  // t: the transposed factor, rows of `cols` elements `stride` apart; ops:
+  // room for CapacityFor(n) rotations, owned by the caller.
+  RotationLog(double* t, size_t stride, int cols, int n, Rotation* ops)
+      : capacity_(CapacityFor(n)), ops_(ops), t_(t), stride_(stride), cols_(cols) {}
+
+  KX_SVD_INLINE void Add(int y, int z, double c, double s) {
+    if (count_ == capacity_) Flush();
+    ops_[count_++] = Rotation{y, z, c, s};
   }
+
+  // Applies every logged rotation, in order.
+  KX_SVD_INLINE void Flush() {
+    constexpr int kStrip = 64;
+    for (int x0 = 0; x0 < cols_; x0 += kStrip) {
+      const int w = std::min(kStrip, cols_ - x0);
+      for (uint32_t o = 0; o < count_; ++o) {
+        const Rotation& r = ops_[o];
+        double* y = t_ + r.y * stride_ + x0;
+        double* z = t_ + r.z * stride_ + x0;
+        for (int x = 0; x < w; ++x) {
+          const double yx = y[x], zx = z[x];
+          y[x] = yx * r.c + zx * r.s;
+          z[x] = zx * r.c - yx * r.s;
+        }
+      }
+    }
+    count_ = 0;
+  }
+
+ private:
+  static constexpr uint32_t kMaxCapacity = 1u << 15;
+  uint32_t capacity_;
+  Rotation* ops_;
+  uint32_t count_ = 0;
+  double* t_;
+  size_t stride_;
+  int cols_;
+};
+
+// dst (cols × rows, row stride dstStride) = srcᵀ (rows × cols, srcStride).
+KX_SVD_INLINE void Transpose(const double* src, size_t srcStride, int rows, int cols, double* dst,
+                             size_t dstStride) {
+  constexpr int kBlock = 32;
+  for (int r0 = 0; r0 < rows; r0 += kBlock)
+    for (int c0 = 0; c0 < cols; c0 += kBlock)
+      for (int r = r0; r < std::min(rows, r0 + kBlock); ++r)
+        for (int c = c0; c < std::min(cols, c0 + kBlock); ++c)
+          dst[c * dstStride + r] = src[r * srcStride + c];
 }
 
 }  // namespace
 
-bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, size_t vStride) {
+KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v,
+                             size_t vStride) {
   if (n <= 0) return true;
   auto A = [a, aStride](int r, int c) -> double& { return a[r * aStride + c]; };
   auto V = [v, vStride](int r, int c) -> double& { return v[r * vStride + c]; };
-  // rv1, a row of sums, and the rotations of one sweep (cosines and sines
-  // for V and for A, or the cancelling rotations with their columns).
+  // One block for rv1, a row of sums, the rotations of one sweep (cosines
+  // and sines for V and for A, or the cancelling rotations), the columns of V
+  // to negate (7n in all), the transposes of U and V for the diagonalisation
+  // and the two rotation logs (3 doubles a rotation).
   AlignedBuffer<double> work;
-  work.Allocate(6 * static_cast<uint64_t>(n));
+  const size_t ts = (static_cast<size_t>(m) + 3) & ~size_t{3};
+  const size_t vts = (static_cast<size_t>(n) + 3) & ~size_t{3};
+  const uint64_t logWords = 3 * static_cast<uint64_t>(RotationLog::CapacityFor(n));
+  static_assert(sizeof(Rotation) == 3 * sizeof(double));
+  work.Allocate(7 * static_cast<uint64_t>(n) + static_cast<uint64_t>(n) * (ts + vts) +
+                2 * logWords);
   double* rv1 = work.data;
   double* sums = rv1 + n;
   double* cv = sums + n;
@@ -225,7 +264,17 @@ bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, si
     }
     A(i, i) += 1.0;
   }
-  // Diagonalisation of the bidiagonal form.
+  // Diagonalisation of the bidiagonal form, on Uᵀ (n × m) and Vᵀ (n × n).
+  double* ut = work.data + 7 * static_cast<size_t>(n);
+  double* vt = ut + static_cast<size_t>(n) * ts;
+  auto* logs = reinterpret_cast<Rotation*>(vt + static_cast<size_t>(n) * vts);
+  Transpose(a, aStride, m, n, ut, ts);
+  Transpose(v, vStride, n, n, vt, vts);
+  RotationLog uLog(ut, ts, m, n, logs), vLog(vt, vts, n, n, logs + logWords / 3);
+  // Columns of V to negate at the end: no rotation touches column k once
+  // value k has converged.
+  double* negate = sa + n;  // n flags
+  for (int i = 0; i < n; ++i) negate[i] = 0.0;
   bool converged = true;
   for (int k = n - 1; k >= 0; --k) {
     for (int its = 0;; ++its) {
@@ -258,20 +307,13 @@ bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, si
           sa[i] = s;
           last = i + 1;
         }
-        for (int j = 0; j < m; ++j) {
-          double* row = &A(j, 0);
-          for (int i = l; i < last; ++i) {
-            double y = row[nm], z = row[i];
-            row[nm] = y * ca[i] + z * sa[i];
-            row[i] = z * ca[i] - y * sa[i];
-          }
-        }
+        for (int i = l; i < last; ++i) uLog.Add(nm, i, ca[i], sa[i]);
       }
       double z = w[k];
       if (l == k) {
         if (z < 0.0) {
           w[k] = -z;
-          for (int j = 0; j < n; ++j) V(j, k) = -V(j, k);
+          negate[k] = 1.0;
         }
         break;
       }
@@ -320,13 +362,24 @@ bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v, si
         sa[j] = s;
       }
       // The sweep's rotations, row by row in the order they were made.
-      RotateRows(v, vStride, n, l, nm, cv, sv);
-      RotateRows(a, aStride, m, l, nm, ca, sa);
+      for (int j = l; j <= nm; ++j) {
+        vLog.Add(j, j + 1, cv[j], sv[j]);
+        uLog.Add(j, j + 1, ca[j], sa[j]);
+      }
       rv1[l] = 0.0;
       rv1[k] = f;
       w[k] = x;
     }
   }
+  uLog.Flush();
+  vLog.Flush();
+  for (int k = 0; k < n; ++k) {
+    if (negate[k] == 0.0) continue;
+    double* vk = vt + k * vts;
+    for (int j = 0; j < n; ++j) vk[j] = -vk[j];
+  }
+  Transpose(ut, ts, n, m, a, aStride);
+  Transpose(vt, vts, n, n, v, vStride);
   return converged;
 }
 

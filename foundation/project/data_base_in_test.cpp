@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "foundation/project/data_base.h"
-#include "foundation/runtime/notify.h"
 #include "foundation/project/project_bytes_for_test.h"
+#include "foundation/runtime/notify.h"
 #include "foundation/runtime/random_generator.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "foundation/project/data_base_in.h"
-#include "foundation/runtime/notify.h"
 #include "foundation/project/project_format.h"
+#include "foundation/runtime/notify.h"
 #include "testing/log_capture.h"
 #include "testing/temp_dir.h"
 #include "testing/thrown.h"

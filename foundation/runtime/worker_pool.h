@@ -12,6 +12,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 #include <vector>
 
 #include "foundation/runtime/spin_lock.h"
@@ -57,6 +58,23 @@ class WorkerPool {
   // rethrown on the caller once every started item has returned.
   static void ParallelFor(void* context, void* first_item, std::intptr_t stride, int count,
                           ItemFunction function, bool inline_if_busy);
+
+  // Calls body(i) once for every i in 0..count-1 under the same rules as above (the
+  // caller works too; inline in ascending order when nested, on a pool of fewer than 2
+  // threads, or when busy and inline_if_busy is set; the first exception is rethrown
+  // after every started item returned). body is called from several threads at once
+  // and is not copied: it must outlive the call, which it does as an argument.
+  template <class Body>
+  static void ParallelFor(int count, Body&& body, bool inline_if_busy = true) {
+    using Callable = std::remove_reference_t<Body>;
+    ParallelFor(
+        const_cast<void*>(static_cast<const void*>(std::addressof(body))), nullptr, 1, count,
+        [](void* context, void* item) {
+          (*static_cast<Callable*>(context))(
+              static_cast<int>(reinterpret_cast<std::intptr_t>(item)));
+        },
+        inline_if_busy);
+  }
 
   // Sizes the pool and returns its thread count (the caller included):
   //   n = 0: stops the workers and returns 1 (GetNumberOfThreads is then 0);

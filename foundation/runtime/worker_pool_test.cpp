@@ -102,6 +102,7 @@ TEST_F(WorkerPoolTest, BusyPoolRunsInlineOnRequestOtherwiseTheCallerWaits) {
       [&] { WorkerPool::ParallelFor(&blocker, nullptr, 1, 2, &Blocker::Item, false); });
   while (blocker.inside.load() < 2) std::this_thread::yield();
 
+  const std::thread::id owner_of_test = std::this_thread::get_id();
   std::vector<std::thread::id> ran_on;
   WorkerPool::ParallelFor(
       &ran_on, nullptr, 1, 3,
@@ -111,6 +112,12 @@ TEST_F(WorkerPoolTest, BusyPoolRunsInlineOnRequestOtherwiseTheCallerWaits) {
       true);
   EXPECT_THAT(ran_on, ::testing::ElementsAre(std::this_thread::get_id(), std::this_thread::get_id(),
                                              std::this_thread::get_id()));
+  std::vector<int> callable_order;  // the callable form runs inline by default
+  WorkerPool::ParallelFor(3, [&](int i) {
+    EXPECT_EQ(std::this_thread::get_id(), owner_of_test);
+    callable_order.push_back(i);
+  });
+  EXPECT_THAT(callable_order, ::testing::ElementsAre(0, 1, 2));
 
   std::atomic<bool> waiter_done{false};
   Counters counters(4);
@@ -194,6 +201,48 @@ TEST_F(WorkerPoolTest, ExceptionsComeBackToTheCallerAfterStartedItemsEnded) {
     Counters counters(100);
     WorkerPool::ParallelFor(&counters, nullptr, 1, 100, &CountIndex, false);
     for (auto& h : counters.hits) ASSERT_EQ(h.load(), 1);
+  }
+}
+
+// The callable form goes through the same pool: each index once, nested calls inline,
+// the first exception back on the caller once started items have returned.
+TEST_F(WorkerPoolTest, CallableOverIndexFollowsTheSameRules) {
+  for (int threads : {1, 2, 4}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    WorkerPool::SetNumberOfThreads(threads);
+    for (int count : {0, 1, 1000}) {
+      Counters counters(count);
+      WorkerPool::ParallelFor(count, [&counters](int i) { counters.hits[size_t(i)]++; });
+      for (auto& h : counters.hits) ASSERT_EQ(h.load(), 1) << count << " items";
+    }
+
+    constexpr int kOuter = 12, kInner = 40;
+    Counters nested(kOuter * kInner);
+    WorkerPool::ParallelFor(
+        kOuter,
+        [&nested](int outer) {
+          WorkerPool::ParallelFor(
+              kInner, [&](int inner) { nested.hits[size_t(outer * kInner + inner)]++; }, false);
+        },
+        false);
+    for (auto& h : nested.hits) ASSERT_EQ(h.load(), 1);
+
+    std::atomic<int> in_flight{0}, started{0};
+    auto failing = [&](int i) {
+      started++;
+      in_flight++;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      in_flight--;
+      if (i == 3) throw "bad index";
+    };
+    try {
+      WorkerPool::ParallelFor(200, failing, false);
+      ADD_FAILURE() << "no exception";
+    } catch (const char* text) {
+      EXPECT_STREQ(text, "bad index");
+      EXPECT_EQ(in_flight.load(), 0) << "returned while items still ran";
+      EXPECT_LT(started.load(), 200) << "items after the failure are skipped";
+    }
   }
 }
 

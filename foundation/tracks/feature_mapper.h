@@ -14,10 +14,10 @@
 // from two threads at once. Failures give false (with the messages below) and leave the
 // 2D feature untouched.
 
-#include "foundation/tracks/feature_point.h"
+#include "foundation/camera/perspective_camera.h"
 #include "foundation/numeric/fixed_matrix.h"
 #include "foundation/numeric/fixed_vector.h"
-#include "foundation/camera/perspective_camera.h"
+#include "foundation/tracks/feature_point.h"
 
 class FeatureMapper {
  public:

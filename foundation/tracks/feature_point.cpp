@@ -2,11 +2,11 @@
 
 #include <cmath>
 
-#include "foundation/project/data_base_in.h"
 #include "foundation/numeric/dense_matrix.h"
-#include "foundation/tracks/feature_correspondence.h"
+#include "foundation/project/data_base_in.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/random_generator.h"
+#include "foundation/tracks/feature_correspondence.h"
 
 // ---- FeaturePoint2D
 
