@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -23,6 +25,10 @@ struct MotionCase {
   const char* name;
   RotatingCameraPairOptions pair;
 };
+
+void PrintTo(const MotionCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 std::string CaseName(const testing::TestParamInfo<MotionCase>& info) {
   return info.param.name;
