@@ -7,17 +7,12 @@
 
 namespace {
 
-// Appends the pan/tilt/roll elements of list between a and b; false for a null camera.
+// The elements of list between a and b; false (no elements) for a null camera.
 bool BuildElements(const t_ListFCorr& list, const PerspectiveCamera* a, const PerspectiveCamera* b,
                    std::vector<CorrEl>& elements) {
   elements.clear();
   if (a == nullptr || b == nullptr) return false;
-  CorrElFromCorrespondenceIcsCp builder(*a, *b);
-  CorrEl element;
-  for (const SharedPtr<FeatureCorrespondence>& corr : list) {
-    if (!corr || !corr->GetFirst() || !corr->GetSecond()) continue;
-    if (builder(corr, element)) elements.push_back(element);
-  }
+  MakePanTiltRollElements(list, *a, *b, elements);
   return true;
 }
 
@@ -68,6 +63,17 @@ bool Predict(double x0, double y0, double f, const std::vector<double>& p, bool 
 }
 
 }  // namespace
+
+void MakePanTiltRollElements(const t_ListFCorr& list, const PerspectiveCamera& a,
+                             const PerspectiveCamera& b, std::vector<CorrEl>& elements) {
+  elements.clear();
+  CorrElFromCorrespondenceIcsCp builder(a, b);
+  CorrEl element;
+  for (const SharedPtr<FeatureCorrespondence>& corr : list) {
+    if (!corr || !corr->GetFirst() || !corr->GetSecond()) continue;
+    if (builder(corr, element)) elements.push_back(element);
+  }
+}
 
 // ---- ModelPTRZData
 

@@ -15,6 +15,11 @@
 #include "geometry/corr_el.h"
 #include "optimise/optimizer_lm.h"
 
+// The pan/tilt/roll elements of the correspondences between a (earlier end) and b, in
+// list order; correspondences missing an end or refused by the builder are left out.
+void MakePanTiltRollElements(const t_ListFCorr& list, const PerspectiveCamera& a,
+                             const PerspectiveCamera& b, std::vector<CorrEl>& elements);
+
 struct ModelPTRZInput {
   double x0 = 0.0;
   double y0 = 0.0;

@@ -4,6 +4,7 @@
 
 #include "foundation/runtime/notify.h"
 #include "geometry/two_view_transfer.h"
+#include "optimise/model_ptrz.h"
 
 ModelRTData::ModelRTData() : m_start(5, 0.0) {}
 
@@ -22,12 +23,7 @@ void ModelRTData::SetCorrespondences(const t_ListFCorr& list, const PerspectiveC
   }
   m_camera = *a;
   m_f = a->GetFocalLength();
-  CorrElFromCorrespondenceIcsCp builder(*a, *b);
-  CorrEl element;
-  for (const SharedPtr<FeatureCorrespondence>& corr : list) {
-    if (!corr || !corr->GetFirst() || !corr->GetSecond()) continue;
-    if (builder(corr, element)) m_elements.push_back(element);
-  }
+  MakePanTiltRollElements(list, *a, *b, m_elements);
   m_depth_signs.assign(m_elements.size(), 0);
 }
 
