@@ -95,13 +95,17 @@ class PyramidTracker : public js::Job {
   std::vector<TrackItem>& Items() { return items_; }
   const std::vector<TrackItem>& Items() const { return items_; }
 
-  // Tracks every item; returns and stores the number tracked successfully.
+  // Tracks every item; returns and stores the number tracked successfully. A coarse
+  // level where the window does not fit or the system is singular passes its start
+  // estimate down; only level 0 decides whether an item is lost.
   int TrackFeatureList();
   void Run() override { TrackFeatureList(); }
   int TrackedCount() const { return tracked_count_; }
 
   // One level of translational tracking from (x1, y1) of the first image; (x2, y2)
-  // is the start and the result in the second image. Returns a status code.
+  // is the start and the result in the second image. Each Gauss-Newton step uses the
+  // mean of the two images' gradients; a step below m_min_displacement, also on the
+  // last allowed iteration, is convergence. Returns a status code.
   int TrackFeatureAt(float x1, float y1, float* x2, float* y2, int level);
 
   // The consistency check of (x2, y2) against the attribute's stored window and
