@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "features/feature_image.h"
-#include "foundation/tracks/feature_correspondence.h"
-#include "foundation/tracks/feature_flags.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/worker_pool.h"
+#include "foundation/tracks/feature_correspondence.h"
+#include "foundation/tracks/feature_flags.h"
 #include "image/image_cache.h"
 #include "image/take_time.h"
 
@@ -105,7 +105,10 @@ int32_t FeatureCorrelatorHBM::Track(bool tagged, bool* frames_ready) {
     return 0;
   }
   // Tagged passes collect their correspondences until Reset.
-  if (!tagged) correspondences_.clear();
+  if (!tagged) {
+    correspondences_.clear();
+    ClearLostSpots();
+  }
 
   // The pyramids serve only the corner selection, which tagged passes never run. Later
   // steps reuse the previous second image's pyramids as the first image's.
@@ -230,8 +233,11 @@ int32_t FeatureCorrelatorHBM::Track(bool tagged, bool* frames_ready) {
   for (int i = 0; i < n; ++i) {
     double x = 0.0, y = 0.0;
     const TrackFeatureItem* pred = predecessor_job[i] >= 0 ? &jobs[predecessor_job[i]] : nullptr;
-    if (!HBMCrossCheck(jobs[i], pred, &x, &y)) continue;
     const SharedPtr<FeaturePoint2D>& old = to_track[i];
+    if (!HBMCrossCheck(jobs[i], pred, &x, &y)) {
+      if (!tagged) NoteLostSpot(old->x, old->y);
+      continue;
+    }
     SharedPtr<FeaturePoint2D> fresh = SharedPtr<FeaturePoint2D>::Make(second_image_, x, y);
     if (old->TestFlags(FP2D_FLAG_COVARIANCE)) {
       const float* cv = old->GetCoVariance();

@@ -156,6 +156,7 @@ TEST_P(StatusTest, Status) {
   TestPyramid first(f1, 96, 64, 2, 2);
   TestPyramid second(f2, 96, 64, 2, 2);
   OpticalFlowParameter p;
+  p.m_window_width = p.m_window_height = 9;
   p.m_max_iterations = c.max_iterations;
   PyramidTracker tracker;
   tracker.Setup(first.views, second.views, p, 2, 2);

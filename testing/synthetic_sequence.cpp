@@ -245,11 +245,12 @@ Sequence::Sequence(const SequenceOptions& options)
   };
   const double s = options.speed;
   if (options.shot == Shot::kTripodPan) {
-    // Yaw speed rises from 8 to 28 px per frame and falls again (at focal 1000).
+    // Yaw speed rises from 6 to 22 px per frame at the centre (31 at the sides) and
+    // falls again.
     std::vector<double> yaw(n, 0.0);
     for (int k = 1; k < n; ++k) {
       const double rise = std::sin(M_PI * k / n);
-      yaw[k] = yaw[k - 1] + s * (0.008 + 0.020 * rise * rise) * 1000.0 / options.focal;
+      yaw[k] = yaw[k - 1] + s * (0.006 + 0.016 * rise * rise) * 1000.0 / options.focal;
     }
     const double mid = yaw[n - 1] / 2.0;
     for (int k = 0; k < n; ++k) {
