@@ -82,6 +82,13 @@ bool SameLayout(const ImageCacheEntry& a, const ImageCacheEntry& b) {
 
 }  // namespace
 
+FeatureCorrelatorHBM::FeatureCorrelatorHBM() {
+  Parameter p = GetParameter();
+  p.m_window_width = p.m_window_height = 9;
+  p.m_search_range = 15;
+  SetParameter(p);
+}
+
 int32_t FeatureCorrelatorHBM::Compute() {
   TakeTimeStart();
   bool ready = false;

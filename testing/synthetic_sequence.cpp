@@ -38,6 +38,18 @@ Mat3 Rotation(double yaw, double pitch, double roll) {
   return MatMul(rz, MatMul(rx, ry));
 }
 
+// Index of texel (x, y) of a w × h texture: tiled when wrap, else clamped to the edge.
+size_t TexelIndex(long x, long y, long w, long h, bool wrap) {
+  if (wrap) {
+    x = ((x % w) + w) % w;
+    y = ((y % h) + h) % h;
+  } else {
+    x = std::clamp<long>(x, 0, w - 1);
+    y = std::clamp<long>(y, 0, h - 1);
+  }
+  return static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+}
+
 // A texture of overlapping grey rectangles and discs (many corners at many sizes),
 // softened by a small blur so that resampling does not alias. wrap: tileable.
 std::vector<float> PaintTexture(int w, int h, bool wrap, std::mt19937& rng) {
@@ -77,14 +89,7 @@ std::vector<float> PaintTexture(int w, int h, bool wrap, std::mt19937& rng) {
   for (float& v : t) v += static_cast<float>(grain(rng));
   std::vector<float> tmp(t.size());
   auto at = [&](const std::vector<float>& img, long x, long y) {
-    if (wrap) {
-      x = ((x % w) + w) % w;
-      y = ((y % h) + h) % h;
-    } else {
-      x = std::clamp<long>(x, 0, w - 1);
-      y = std::clamp<long>(y, 0, h - 1);
-    }
-    return img[static_cast<size_t>(y) * w + x];
+    return img[TexelIndex(x, y, w, h, wrap)];
   };
   for (long y = 0; y < h; ++y)
     for (long x = 0; x < w; ++x)
@@ -102,14 +107,7 @@ float Bilinear(const std::vector<float>& t, int w, int h, double x, double y, bo
   const double ax = x - fx, ay = y - fy;
   long x0 = static_cast<long>(fx), y0 = static_cast<long>(fy);
   auto at = [&](long px, long py) {
-    if (wrap) {
-      px = ((px % w) + w) % w;
-      py = ((py % h) + h) % h;
-    } else {
-      px = std::clamp<long>(px, 0, w - 1);
-      py = std::clamp<long>(py, 0, h - 1);
-    }
-    return static_cast<double>(t[static_cast<size_t>(py) * w + px]);
+    return static_cast<double>(t[TexelIndex(px, py, w, h, wrap)]);
   };
   return static_cast<float>((1 - ay) * ((1 - ax) * at(x0, y0) + ax * at(x0 + 1, y0)) +
                             ay * ((1 - ax) * at(x0, y0 + 1) + ax * at(x0 + 1, y0 + 1)));
