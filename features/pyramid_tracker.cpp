@@ -180,6 +180,15 @@ bool PyramidTracker::WindowOutside(float x, float y, int level) const {
   return x - hw < 0.0f || x + hw > max_x || y - hh < 0.0f || y + hh > max_y;
 }
 
+void PyramidTracker::MoveWindowInside(int level, float* x, float* y) const {
+  const ArrayMap<float>& pic = first_.intensity[level];
+  const float hw = static_cast<float>(hw_), hh = static_cast<float>(hh_);
+  const float max_x = static_cast<float>(pic.width) - 1.0f - hw;
+  const float max_y = static_cast<float>(pic.height) - 1.0f - hh;
+  if (max_x >= hw) *x = std::clamp(*x, hw, max_x);
+  if (max_y >= hh) *y = std::clamp(*y, hh, max_y);
+}
+
 bool PyramidTracker::ComputeStep(float x1, float y1, float x2, float y2, int level, float* dx,
                                  float* dy) {
   if (x1 != cached_x_ || y1 != cached_y_ || level != cached_level_) {
@@ -339,14 +348,18 @@ int PyramidTracker::TrackFeatureList() {
       y1 *= sub;
       x2 *= sub;
       y2 *= sub;
-      const float start_x = x2, start_y = y2;
-      status = TrackFeatureAt(x1, y1, &x2, &y2, level);
-      // A coarse level that cannot hold the window (near the border) or has no
-      // texture says nothing about the motion: its start estimate goes down to the
-      // finer level. Only level 0 decides whether the feature is lost.
-      if (level > 0 && (status == kTrackSmallDeterminant || status == kTrackOutOfBounds)) {
-        x2 = start_x;
-        y2 = start_y;
+      // Near the border a coarse level measures the motion with the nearest window
+      // that fits: the motion field is smooth at that scale.
+      float wx1 = x1, wy1 = y1;
+      if (level > 0) MoveWindowInside(level, &wx1, &wy1);
+      float wx2 = x2 + (wx1 - x1), wy2 = y2 + (wy1 - y1);
+      status = TrackFeatureAt(wx1, wy1, &wx2, &wy2, level);
+      // A coarse level that still cannot hold the window or has no texture says
+      // nothing about the motion: its start estimate goes down to the finer level.
+      // Only level 0 decides whether the feature is lost.
+      if (level == 0 || (status != kTrackSmallDeterminant && status != kTrackOutOfBounds)) {
+        x2 = wx2 - (wx1 - x1);
+        y2 = wy2 - (wy1 - y1);
       }
     }
     // trunc(x2) inside [0, width): also false for NaN.

@@ -95,8 +95,9 @@ class PyramidTracker : public js::Job {
   std::vector<TrackItem>& Items() { return items_; }
   const std::vector<TrackItem>& Items() const { return items_; }
 
-  // Tracks every item; returns and stores the number tracked successfully. A coarse
-  // level where the window does not fit or the system is singular passes its start
+  // Tracks every item; returns and stores the number tracked successfully. Near the
+  // border a coarse level measures the motion with the nearest window that fits; a
+  // coarse level where no window fits or the system is singular passes its start
   // estimate down; only level 0 decides whether an item is lost.
   int TrackFeatureList();
   void Run() override { TrackFeatureList(); }
@@ -126,6 +127,9 @@ class PyramidTracker : public js::Job {
 
  private:
   bool WindowOutside(float x, float y, int level) const;
+  // Moves (x, y) to the nearest position whose window fits in the level (each axis
+  // where the level is large enough for the window).
+  void MoveWindowInside(int level, float* x, float* y) const;
   bool BoxOutside(float x, float y, float hw, float hh, int level) const;
   // Computes the step at level; false when the system is singular.
   bool ComputeStep(float x1, float y1, float x2, float y2, int level, float* dx, float* dy);
