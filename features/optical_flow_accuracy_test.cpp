@@ -255,6 +255,8 @@ INSTANTIATE_TEST_SUITE_P(
         SeededCase{"near_border", 21, 3, 2, 30, {"", {1, 0, 0, 1}, 1.3, -0.8}, 12},
         // There the motion comes from the nearest coarse windows that fit.
         SeededCase{"near_border_large_motion", 21, 3, 2, 30, {"", {1, 0, 0, 1}, 13.6, -9.2}, 12},
+        // Motion toward the near border: the coarse windows keep room for it.
+        SeededCase{"toward_border", 21, 3, 2, 30, {"", {1, 0, 0, 1}, -8.5, 7.5}, 25},
         // Full Gauss-Newton steps settle a 1.7 px motion within four iterations.
         SeededCase{"few_iterations", 9, 1, 1, 4, {"", {1, 0, 0, 1}, 1.4, -0.9}, 0},
         // Settling on the last allowed iteration is convergence.

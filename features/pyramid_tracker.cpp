@@ -182,11 +182,15 @@ bool PyramidTracker::WindowOutside(float x, float y, int level) const {
 
 void PyramidTracker::MoveWindowInside(int level, float* x, float* y) const {
   const ArrayMap<float>& pic = first_.intensity[level];
-  const float hw = static_cast<float>(hw_), hh = static_cast<float>(hh_);
-  const float max_x = static_cast<float>(pic.width) - 1.0f - hw;
-  const float max_y = static_cast<float>(pic.height) - 1.0f - hh;
-  if (max_x >= hw) *x = std::clamp(*x, hw, max_x);
-  if (max_y >= hh) *y = std::clamp(*y, hh, max_y);
+  // A window half its size from the border leaves the second window room for the
+  // motion a coarse level measures (up to about its half size).
+  auto clamp = [](float v, float half, float size) {
+    for (const float margin : {2.0f * half, half})
+      if (size - 1.0f - margin >= margin) return std::clamp(v, margin, size - 1.0f - margin);
+    return v;
+  };
+  *x = clamp(*x, static_cast<float>(hw_), static_cast<float>(pic.width));
+  *y = clamp(*y, static_cast<float>(hh_), static_cast<float>(pic.height));
 }
 
 bool PyramidTracker::ComputeStep(float x1, float y1, float x2, float y2, int level, float* dx,

@@ -127,8 +127,8 @@ class PyramidTracker : public js::Job {
 
  private:
   bool WindowOutside(float x, float y, int level) const;
-  // Moves (x, y) to the nearest position whose window fits in the level (each axis
-  // where the level is large enough for the window).
+  // Moves (x, y) at least the window size (else half of it) in from the level's border,
+  // on each axis where the level is large enough.
   void MoveWindowInside(int level, float* x, float* y) const;
   bool BoxOutside(float x, float y, float hw, float hh, int level) const;
   // Computes the step at level; false when the system is singular.

@@ -338,13 +338,19 @@ Image Sequence::Render(int frame) const {
   const Scene& sc = *scene_;
   for (int y = 0; y < image.height; ++y)
     for (int x = 0; x < image.width; ++x) {
-      const Vec3 d = PixelRay(c, x, y);
       double v = 0.0;
       if (options_.shot == Shot::kTripodPan) {
-        const double px = options_.focal * d[0] / d[2] + sc.picture_cx;
-        const double py = options_.focal * d[1] / d[2] + sc.picture_cy;
-        v = Bilinear(sc.picture, sc.picture_w, sc.picture_h, px, py, false);
+        // The pixel's area, 3 × 3 samples: toward the frame's sides the picture is seen
+        // shrunk, and point samples would alias differently from frame to frame.
+        for (int j = -1; j <= 1; ++j)
+          for (int i = -1; i <= 1; ++i) {
+            const Vec3 d = PixelRay(c, x + i / 3.0, y + j / 3.0);
+            const double px = options_.focal * d[0] / d[2] + sc.picture_cx;
+            const double py = options_.focal * d[1] / d[2] + sc.picture_cy;
+            v += Bilinear(sc.picture, sc.picture_w, sc.picture_h, px, py, false) / 9.0;
+          }
       } else {
+        const Vec3 d = PixelRay(c, x, y);
         double t = 0.0;
         const int face = sc.Hit(c.C, d, &t);
         if (face >= 0)
