@@ -129,6 +129,10 @@ class Ours {
                 image.GetPixelSizeX(), image.GetPixelSizeY(), 0.0, 0, image.GetDistortionModel());
     }
     FeatureCorrelatorOpticalFlow::Parameter p;
+    // The set-up OpenCV is given below (the defaults follow larger motions now).
+    p.m_window_width = p.m_window_height = 9;
+    p.m_search_range = 15;
+    p.m_max_iterations = 10;
     p.m_corner_count = 1000;
     p.m_min_dist = 10;
     p.m_lost_ratio = 1.0f;  // no refill: selection and tracking only
