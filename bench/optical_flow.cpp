@@ -2,7 +2,7 @@
 // (up to 1000 features) in the first frame and pyramidal tracking into the second (2
 // threads), side by side with OpenCV's goodFeaturesToTrack plus calcOpticalFlowPyrLK
 // configured alike: 9x9 windows, 10 iterations to 0.01 px, and the same coarsest
-// scale (ours: 2 levels at subsampling 4, the default search range; OpenCV: 3 levels
+// scale (ours: 2 levels at subsampling 4, search range 15; OpenCV: 3 levels
 // at subsampling 2). A search range that gives 3 levels at subsampling 8 would
 // reserve a border of 320 pixels for corner selection. The second frame is the first moved by a
 // known small rotation and sub-pixel translation; the summary after the benchmarks
