@@ -82,6 +82,13 @@ bool SameLayout(const ImageCacheEntry& a, const ImageCacheEntry& b) {
 
 }  // namespace
 
+FeatureCorrelatorHBM::FeatureCorrelatorHBM() {
+  Parameter p = GetParameter();
+  p.m_window_width = p.m_window_height = 9;
+  p.m_search_range = 15;
+  SetParameter(p);
+}
+
 int32_t FeatureCorrelatorHBM::Compute() {
   TakeTimeStart();
   bool ready = false;
@@ -105,7 +112,10 @@ int32_t FeatureCorrelatorHBM::Track(bool tagged, bool* frames_ready) {
     return 0;
   }
   // Tagged passes collect their correspondences until Reset.
-  if (!tagged) correspondences_.clear();
+  if (!tagged) {
+    correspondences_.clear();
+    ClearLostSpots();
+  }
 
   // The pyramids serve only the corner selection, which tagged passes never run. Later
   // steps reuse the previous second image's pyramids as the first image's.
@@ -230,8 +240,11 @@ int32_t FeatureCorrelatorHBM::Track(bool tagged, bool* frames_ready) {
   for (int i = 0; i < n; ++i) {
     double x = 0.0, y = 0.0;
     const TrackFeatureItem* pred = predecessor_job[i] >= 0 ? &jobs[predecessor_job[i]] : nullptr;
-    if (!HBMCrossCheck(jobs[i], pred, &x, &y)) continue;
     const SharedPtr<FeaturePoint2D>& old = to_track[i];
+    if (!HBMCrossCheck(jobs[i], pred, &x, &y)) {
+      if (!tagged) NoteLostSpot(old->x, old->y);
+      continue;
+    }
     SharedPtr<FeaturePoint2D> fresh = SharedPtr<FeaturePoint2D>::Make(second_image_, x, y);
     if (old->TestFlags(FP2D_FLAG_COVARIANCE)) {
       const float* cv = old->GetCoVariance();

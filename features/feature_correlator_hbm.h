@@ -66,7 +66,10 @@ bool HBMCrossCheck(const TrackFeatureItem& own, const TrackFeatureItem* predeces
 class FeatureCorrelatorHBM : public FeatureCorrelatorOpticalFlow {
  public:
   // The optical-flow correlator with its defaults.
-  FeatureCorrelatorHBM() = default;
+  // The optical-flow set-up, except that corners are selected over 9 × 9 windows (with
+  // the search range 15 that keeps their pyramid at two levels of 4): what it follows
+  // must be a corner at the scale of its 8 × 8 blocks, not an edge there.
+  FeatureCorrelatorHBM();
   ~FeatureCorrelatorHBM() override = default;
 
   // Starts the interval clock; tagged mode: tracks the tagged features and returns the

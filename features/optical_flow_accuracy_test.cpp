@@ -152,4 +152,115 @@ INSTANTIATE_TEST_SUITE_P(Warps, AccuracyTest,
                            return n;
                          });
 
+// Points seeded at their true first-image position, tracked with the pyramids the
+// correlator builds; every point whose level-0 window fits in both images is kept.
+struct SeededCase {
+  const char* name;
+  uint32_t window, levels, subsampling, iterations;
+  Warp warp;
+  int margin;  // points this far from the border; 0: an interior grid
+};
+
+class SeededAtTruthTest : public ::testing::TestWithParam<SeededCase> {};
+
+TEST_P(SeededAtTruthTest, KeepsEveryTrackablePoint) {
+  const SeededCase c = GetParam();
+  static const WaveTexture texture;
+  OpticalFlowParameter p;
+  p.m_window_width = p.m_window_height = c.window;
+  p.m_max_iterations = c.iterations;
+  FilterKernel smoothing, gradient;
+  smoothing.SetSigma(p.m_smoothing_sigma);
+  gradient.SetFilter(FilterKernel::kDerivative, 0.8f);
+  Array<unsigned char, 1> image1, image2;
+  Render(texture, c.warp, false, &image1);
+  Render(texture, c.warp, true, &image2);
+  ImagePyramid pyramids[6];
+  ComputeTrackerPyramids(image1.Plane(0), c.levels, c.subsampling, smoothing, gradient,
+                         &pyramids[0], &pyramids[1], &pyramids[2]);
+  ComputeTrackerPyramids(image2.Plane(0), c.levels, c.subsampling, smoothing, gradient,
+                         &pyramids[3], &pyramids[4], &pyramids[5]);
+  PyramidTracker tracker;
+  tracker.Setup(TrackerPyramidViews(pyramids[0], pyramids[1], pyramids[2]),
+                TrackerPyramidViews(pyramids[3], pyramids[4], pyramids[5]), p, c.subsampling,
+                c.levels);
+
+  const double cx = kWidth / 2.0, cy = kHeight / 2.0;
+  auto truth = [&](double x, double y, double* tx, double* ty) {
+    const double u = x - cx, v = y - cy;
+    *tx = c.warp.a[0] * u + c.warp.a[1] * v + cx + c.warp.tx;
+    *ty = c.warp.a[2] * u + c.warp.a[3] * v + cy + c.warp.ty;
+  };
+  // Both windows must fit at level 0, in the first and in the second image.
+  const double fit = c.window / 2 + 1.0;
+  auto inside = [&](double x, double y) {
+    return x >= fit && y >= fit && x <= kWidth - 1 - fit && y <= kHeight - 1 - fit;
+  };
+  std::vector<std::pair<float, float>> starts;
+  auto add = [&](int x, int y) {
+    double tx, ty;
+    truth(x, y, &tx, &ty);
+    if (inside(x, y) && inside(tx, ty)) starts.emplace_back(x, y);
+  };
+  if (c.margin == 0) {
+    for (int y = 40; y < static_cast<int>(kHeight) - 40; y += 13)
+      for (int x = 40; x < static_cast<int>(kWidth) - 40; x += 13) add(x, y);
+  } else {
+    for (int x = c.margin; x < static_cast<int>(kWidth) - c.margin; x += 7) {
+      add(x, c.margin);
+      add(x, kHeight - 1 - c.margin);
+    }
+    for (int y = c.margin; y < static_cast<int>(kHeight) - c.margin; y += 7) {
+      add(c.margin, y);
+      add(kWidth - 1 - c.margin, y);
+    }
+  }
+  ASSERT_GE(starts.size(), 40u);
+  for (const auto& [x, y] : starts) tracker.Items().push_back({x, y, 1.0f, nullptr});
+  tracker.TrackFeatureList();
+  int wrong = 0;
+  std::vector<double> errors;
+  for (size_t k = 0; k < starts.size(); ++k) {
+    const TrackItem& item = tracker.Items()[k];
+    if (item.status != 0.0f) {
+      ++wrong;
+      continue;
+    }
+    double tx, ty;
+    truth(starts[k].first, starts[k].second, &tx, &ty);
+    errors.push_back(std::hypot(item.x - tx, item.y - ty));
+  }
+  // A point or two where the texture is weak may fail; no more.
+  EXPECT_LE(wrong, static_cast<int>(starts.size()) / 50) << c.name << " of " << starts.size();
+  if (!errors.empty()) {
+    std::sort(errors.begin(), errors.end());
+    EXPECT_LE(errors[errors.size() / 2], 0.05) << c.name;
+  }
+}
+
+const Warp kIdentity{"identity", {1, 0, 0, 1}, 0, 0};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SeededAtTruthTest,
+    ::testing::Values(
+        // 21 × 21, three levels at subsampling 2 and 30 iterations; a motion of 20 px.
+        SeededCase{"large_motion",
+                   21,
+                   3,
+                   2,
+                   30,
+                   {"", {std::cos(kRot), -std::sin(kRot), std::sin(kRot), std::cos(kRot)}, 16, -12},
+                   0},
+        // The coarse levels cannot hold the window near the border; level 0 can.
+        SeededCase{"near_border", 21, 3, 2, 30, {"", {1, 0, 0, 1}, 1.3, -0.8}, 12},
+        // There the motion comes from the nearest coarse windows that fit.
+        SeededCase{"near_border_large_motion", 21, 3, 2, 30, {"", {1, 0, 0, 1}, 13.6, -9.2}, 12},
+        // Motion toward the near border: the coarse windows keep room for it.
+        SeededCase{"toward_border", 21, 3, 2, 30, {"", {1, 0, 0, 1}, -8.5, 7.5}, 25},
+        // Full Gauss-Newton steps settle a 1.7 px motion within four iterations.
+        SeededCase{"few_iterations", 9, 1, 1, 4, {"", {1, 0, 0, 1}, 1.4, -0.9}, 0},
+        // Settling on the last allowed iteration is convergence.
+        SeededCase{"one_iteration", 9, 2, 4, 1, kIdentity, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

@@ -48,6 +48,7 @@ void FeatureCorrelatorOpticalFlow::Reset() {
   step_ = 0;
   selected_count_ = 0;
   lost_count_ = 0;
+  lost_spots_.clear();
 }
 
 SharedPtr<FeatureCorrelator> FeatureCorrelatorOpticalFlow::Clone() {
@@ -275,10 +276,15 @@ int FeatureCorrelatorOpticalFlow::SelectGoodFeatures(int b, bool replace) {
         FillPolygonMask(polygon, mask, pass == 0, false);
       }
   }
-  if (!replace)
+  if (!replace) {
     for (const auto& feature : image->GetFPoints2D())
       MarkMinDistance(static_cast<int32_t>(feature->x + 0.5),
                       static_cast<int32_t>(feature->y + 0.5));
+    // A spot whose feature was just lost would give the same untrackable corner again.
+    const int32_t half =
+        static_cast<int32_t>(std::max(parameter_.m_window_width, parameter_.m_window_height) / 2);
+    for (const auto& [x, y] : lost_spots_) ::MarkMinDistance(mask, x, y, half);
+  }
 
   // Detectors that were not given this image's data must not run.
   if (!SetupCornerDetectors(b)) return 0;
@@ -493,8 +499,13 @@ SharedPtr<FeaturePoint2D> Successor(FeatureImage* image, const FeaturePoint2D& o
 
 }  // namespace
 
+void FeatureCorrelatorOpticalFlow::NoteLostSpot(double x, double y) {
+  lost_spots_.emplace_back(static_cast<int32_t>(x + 0.5), static_cast<int32_t>(y + 0.5));
+}
+
 int FeatureCorrelatorOpticalFlow::TrackFeatures() {
   lost_count_ = 0;
+  lost_spots_.clear();
   FeatureImage* first = GetFirstImage();
   FeatureImage* second = GetSecondImage();
   if (first == nullptr || second == nullptr) {
@@ -615,7 +626,11 @@ void FeatureCorrelatorOpticalFlow::TakeTrackedFeatures(
         return;
       }
       const SharedPtr<FeaturePoint2D>& old_feature = to_track_[next++];
-      if (item.status != 0.0f || IsMasked(masks, second_frame, item.x, item.y)) continue;
+      if (item.status != 0.0f) {
+        if (!tagged) NoteLostSpot(old_feature->x, old_feature->y);
+        continue;
+      }
+      if (IsMasked(masks, second_frame, item.x, item.y)) continue;
       SharedPtr<FeaturePoint2D> feature = Successor(second, *old_feature, item);
       second->AddFPoint2D(feature);
       correspondences_.push_back(Link(old_feature, feature, reverse));

@@ -115,6 +115,10 @@ class FeatureCorrelatorOpticalFlow : public FeatureCorrelator {
   // Exchanges the three pyramid buffer pairs: the previous second image's pyramids
   // become the first image's.
   void SwapPyramidBuffers();
+  // Where a feature of the first image was lost in this step: the next selection in
+  // the second image keeps off that spot (it just proved untrackable), for one step.
+  void NoteLostSpot(double x, double y);
+  void ClearLostSpots() { lost_spots_.clear(); }
 
  private:
   // Runs the jobs: through the shared work buffer on the pool, else one after the
@@ -150,4 +154,5 @@ class FeatureCorrelatorOpticalFlow : public FeatureCorrelator {
   FilterKernel gradient_kernel_;
   Array<bool, 1> mask_;
   std::vector<SharedPtr<FeaturePoint2D>> to_track_;
+  std::vector<std::pair<int32_t, int32_t>> lost_spots_;
 };

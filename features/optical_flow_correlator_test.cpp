@@ -73,8 +73,9 @@ TEST(OpticalFlowCorrelatorTest, SetUp) {
   FeatureCorrelatorOpticalFlow c;
   EXPECT_EQ(c.GetPyramidLevels(), 2u);
   EXPECT_EQ(c.GetSubsampling(), 4u);
-  EXPECT_EQ(c.GetBorderX(), 24);
-  EXPECT_EQ(c.GetBorderY(), 24);
+  // 15 × 15 windows and a search range of 30: (2 + 7) × 4.
+  EXPECT_EQ(c.GetBorderX(), 36);
+  EXPECT_EQ(c.GetBorderY(), 36);
   EXPECT_EQ(c.TrackerCount(), 1u);
   EXPECT_EQ(c.CornerDetectorCount(), 1u);
   EXPECT_EQ(c.GetLostRatio(), 0.0);
@@ -185,6 +186,31 @@ TEST(OpticalFlowCorrelatorTest, TaggedStepsAccumulate) {
   EXPECT_NEAR(end.x, 83.0, 0.1);
   EXPECT_NEAR(end.y, 62.0, 0.1);
   EXPECT_TRUE(seq[2]->GetFPoints2D()[1]->TestFlags(FP2D_FLAG_ANCHOR));
+}
+
+TEST(OpticalFlowCorrelatorTest, ASpotThatJustLostItsFeatureIsNotPickedAgainAtOnce) {
+  // In the second frame a checkerboard replaces the texture around (100, 75): the
+  // feature there is lost, and the checkerboard's strong corners are the very spot.
+  kxtest::FrameSequence seq(2, kWidth, kHeight, "pgm", [](std::ofstream& out, int k) {
+    out << "P5\n" << kWidth << " " << kHeight << "\n255\n";
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x) {
+        double v = Texture(x, y);
+        if (k == 1 && std::abs(x - 100) <= 6 && std::abs(y - 75) <= 6)
+          v = (((x - 100 + 64) / 3 + (y - 75 + 64) / 3) & 1) ? 230.0 : 20.0;
+        out.put(static_cast<char>(std::lround(v)));
+      }
+  });
+  FeatureCorrelatorOpticalFlow c;
+  c.SetParameter(SmallParameters());
+  FeaturePtr lost = AddFeature(seq[0], 100, 75, 0);
+  c.SetFeatureImages(seq[0], seq[1]);
+  c.Compute();
+  ASSERT_FALSE(lost->GetSuccessor());
+  const int32_t half = static_cast<int32_t>(c.GetParameter().m_window_width / 2);
+  for (const auto& f : seq[1]->GetFPoints2D())
+    EXPECT_FALSE(std::fabs(f->x - 100) <= half && std::fabs(f->y - 75) <= half)
+        << f->x << " " << f->y;
 }
 
 TEST(OpticalFlowCorrelatorTest, NeedsNewFeaturesAfterTheLostRatio) {

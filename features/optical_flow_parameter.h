@@ -20,14 +20,17 @@ struct OpticalFlowParameter {
 
   uint32_t m_corner_count = 1000;  // features a selection fills an image up to
   int32_t m_min_dist = 21;         // half side of the no-new-feature square
-  uint32_t m_window_width = 9;     // tracking window (made odd, at least 3)
-  uint32_t m_window_height = 9;
+  // Tracking window (made odd, at least 3). 15 × 15 with the search range below gives
+  // two levels at subsampling 4: hand-held and panning shots move up to some 30 pixels
+  // per frame at 1280 × 720, more than 9 × 9 windows and a range of 15 follow.
+  uint32_t m_window_width = 15;
+  uint32_t m_window_height = 15;
   float m_min_eigenvalue = 100.0f;        // lowest corner threshold; below 1 is invalid
   float m_eigenvalue_threshold = 100.0f;  // current adaptive corner threshold
   float m_threshold_factor = 0.3f;        // adaptive threshold = factor × last accepted score
   float m_min_determinant = 0.01f;        // smallest determinant of the 2x2 tracking system
   float m_min_displacement = 0.01f;       // convergence limit of one tracking step
-  uint32_t m_max_iterations = 10;         // iterations per pyramid level
+  uint32_t m_max_iterations = 30;         // iterations per pyramid level
   float m_max_residue = 10.0f;            // largest mean absolute window difference
   int32_t m_consistency_check = 0;        // 0 none, 1 translation, 2 similarity, 3 affine
   int32_t m_affine_window_size = 15;      // side of the stored appearance window (+ 2)
@@ -36,7 +39,7 @@ struct OpticalFlowParameter {
   float m_affine_min_displacement = 0.02f;      // corner convergence limit of the check
   float m_affine_max_displacement_diff = 1.5f;  // largest shift the check may add
   float m_lost_ratio = 0.0f;                    // fraction of features that may be lost
-  uint32_t m_search_range = 15;                 // largest expected motion; sets the pyramid depth
+  uint32_t m_search_range = 30;                 // largest expected motion; sets the pyramid depth
   double m_psnr = 30.0;                         // assumed peak signal-to-noise ratio
   bool m_subpixel = false;                      // refine selected corners to sub-pixel positions
   int32_t m_corner_measure = 1;                 // 1 minimum eigenvalue, 2 Foerstner roundness

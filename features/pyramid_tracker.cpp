@@ -180,6 +180,19 @@ bool PyramidTracker::WindowOutside(float x, float y, int level) const {
   return x - hw < 0.0f || x + hw > max_x || y - hh < 0.0f || y + hh > max_y;
 }
 
+void PyramidTracker::MoveWindowInside(int level, float* x, float* y) const {
+  const ArrayMap<float>& pic = first_.intensity[level];
+  // A window half its size from the border leaves the second window room for the
+  // motion a coarse level measures (up to about its half size).
+  auto clamp = [](float v, float half, float size) {
+    for (const float margin : {2.0f * half, half})
+      if (size - 1.0f - margin >= margin) return std::clamp(v, margin, size - 1.0f - margin);
+    return v;
+  };
+  *x = clamp(*x, static_cast<float>(hw_), static_cast<float>(pic.width));
+  *y = clamp(*y, static_cast<float>(hh_), static_cast<float>(pic.height));
+}
+
 bool PyramidTracker::ComputeStep(float x1, float y1, float x2, float y2, int level, float* dx,
                                  float* dy) {
   if (x1 != cached_x_ || y1 != cached_y_ || level != cached_level_) {
@@ -245,8 +258,10 @@ bool PyramidTracker::ComputeStep(float x1, float y1, float x2, float y2, int lev
   _mm_storeu_ps(aey, vey);
 #endif
   auto lanes = [](const float a[4]) { return (a[0] + a[1]) + (a[2] + a[3]); };
-  const float gxx = lanes(axx), gxy = lanes(axy), gyy = lanes(ayy), ex = lanes(aex),
-              ey = lanes(aey);
+  // The sums above use gx1 + gx2; the step needs the mean of the two images'
+  // gradients, else every step is half the true one. Scaling by powers of two is exact.
+  const float gxx = 0.25f * lanes(axx), gxy = 0.25f * lanes(axy), gyy = 0.25f * lanes(ayy),
+              ex = 0.5f * lanes(aex), ey = 0.5f * lanes(aey);
   const float det = gxx * gyy - gxy * gxy;
   if (det < parameter_.m_min_determinant) return false;
   *dx = (gyy * ex - gxy * ey) / det;
@@ -272,6 +287,7 @@ float PyramidTracker::Residue(float x2, float y2, int level) {
 
 int PyramidTracker::TrackFeatureAt(float x1, float y1, float* x2, float* y2, int level) {
   int status = kTrackTracked;
+  bool converged = false;
   uint32_t i = 0;
   for (;;) {
     if (WindowOutside(x1, y1, level) || WindowOutside(*x2, *y2, level)) {
@@ -286,13 +302,12 @@ int PyramidTracker::TrackFeatureAt(float x1, float y1, float* x2, float* y2, int
     *x2 += dx;
     *y2 += dy;
     ++i;
-    if ((std::fabs(dx) >= parameter_.m_min_displacement ||
-         std::fabs(dy) >= parameter_.m_min_displacement) &&
-        i < parameter_.m_max_iterations)
-      continue;
-    break;
+    converged = std::fabs(dx) < parameter_.m_min_displacement &&
+                std::fabs(dy) < parameter_.m_min_displacement;
+    if (converged || i >= parameter_.m_max_iterations) break;
   }
-  if (i >= parameter_.m_max_iterations) return kTrackMaxIterations;
+  // A step that settles on the last allowed iteration has converged.
+  if (status == kTrackTracked && !converged) return kTrackMaxIterations;
   if (WindowOutside(*x2, *y2, level)) return kTrackOutOfBounds;
   if (status != kTrackTracked) return status;
   // The steps above left the first-image window of (x1, y1) at this level cached.
@@ -337,8 +352,19 @@ int PyramidTracker::TrackFeatureList() {
       y1 *= sub;
       x2 *= sub;
       y2 *= sub;
-      status = TrackFeatureAt(x1, y1, &x2, &y2, level);
-      if (status == kTrackSmallDeterminant || status == kTrackOutOfBounds) break;
+      // Near the border a coarse level measures the motion with the nearest window
+      // that fits: the motion field is smooth at that scale.
+      float wx1 = x1, wy1 = y1;
+      if (level > 0) MoveWindowInside(level, &wx1, &wy1);
+      float wx2 = x2 + (wx1 - x1), wy2 = y2 + (wy1 - y1);
+      status = TrackFeatureAt(wx1, wy1, &wx2, &wy2, level);
+      // A coarse level that still cannot hold the window or has no texture says
+      // nothing about the motion: its start estimate goes down to the finer level.
+      // Only level 0 decides whether the feature is lost.
+      if (level == 0 || (status != kTrackSmallDeterminant && status != kTrackOutOfBounds)) {
+        x2 = wx2 - (wx1 - x1);
+        y2 = wy2 - (wy1 - y1);
+      }
     }
     // trunc(x2) inside [0, width): also false for NaN.
     if (!(x2 > -1.0f && x2 < static_cast<float>(base.width) && y2 > -1.0f &&

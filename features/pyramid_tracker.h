@@ -95,13 +95,18 @@ class PyramidTracker : public js::Job {
   std::vector<TrackItem>& Items() { return items_; }
   const std::vector<TrackItem>& Items() const { return items_; }
 
-  // Tracks every item; returns and stores the number tracked successfully.
+  // Tracks every item; returns and stores the number tracked successfully. Near the
+  // border a coarse level measures the motion with the nearest window that fits; a
+  // coarse level where no window fits or the system is singular passes its start
+  // estimate down; only level 0 decides whether an item is lost.
   int TrackFeatureList();
   void Run() override { TrackFeatureList(); }
   int TrackedCount() const { return tracked_count_; }
 
   // One level of translational tracking from (x1, y1) of the first image; (x2, y2)
-  // is the start and the result in the second image. Returns a status code.
+  // is the start and the result in the second image. Each Gauss-Newton step uses the
+  // mean of the two images' gradients; a step below m_min_displacement, also on the
+  // last allowed iteration, is convergence. Returns a status code.
   int TrackFeatureAt(float x1, float y1, float* x2, float* y2, int level);
 
   // The consistency check of (x2, y2) against the attribute's stored window and
@@ -122,6 +127,9 @@ class PyramidTracker : public js::Job {
 
  private:
   bool WindowOutside(float x, float y, int level) const;
+  // Moves (x, y) at least the window size (else half of it) in from the level's border,
+  // on each axis where the level is large enough.
+  void MoveWindowInside(int level, float* x, float* y) const;
   bool BoxOutside(float x, float y, float hw, float hh, int level) const;
   // Computes the step at level; false when the system is singular.
   bool ComputeStep(float x1, float y1, float x2, float y2, int level, float* dx, float* dy);

@@ -156,6 +156,7 @@ TEST_P(StatusTest, Status) {
   TestPyramid first(f1, 96, 64, 2, 2);
   TestPyramid second(f2, 96, 64, 2, 2);
   OpticalFlowParameter p;
+  p.m_window_width = p.m_window_height = 9;
   p.m_max_iterations = c.max_iterations;
   PyramidTracker tracker;
   tracker.Setup(first.views, second.views, p, 2, 2);
@@ -172,11 +173,15 @@ TEST_P(StatusTest, Status) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, StatusTest,
                          ::testing::Values(StatusCase{"tracked", 40, 30, 0, false, 20, 0},
-                                           // Every step is the last allowed one.
+                                           // One step cannot settle a 0.5 px motion.
                                            StatusCase{"one iteration", 40, 30, 0, false, 1, -3},
                                            StatusCase{"flat", 40, 30, 0, true, 20, -2},
-                                           // At level 1 the window (half size 4) reaches column -1.
-                                           StatusCase{"near edge", 6, 30, 0, false, 20, -4},
+                                           // At level 1 the window (half size 4) reaches column
+                                           // -1: that level is skipped, level 0 tracks.
+                                           StatusCase{"coarse level at edge", 6, 30, 0, false, 20,
+                                                      0},
+                                           // At level 0 the window reaches column -1.
+                                           StatusCase{"near edge", 3, 30, 0, false, 20, -4},
                                            StatusCase{"checkerboard", 40, 30, 200, false, 20, -5}),
                          [](const auto& info) {
                            std::string n = info.param.name;
@@ -185,11 +190,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, StatusTest,
                            return n;
                          });
 
-TEST(PyramidTrackerTest, FlatAreaStopsAtCoarsestLevel) {
+TEST(PyramidTrackerTest, FlatCoarseLevelIsSkipped) {
   // A level-0 only texture: the coarse level is flat, the fine one textured. The
-  // singular coarse level ends the feature at once.
+  // singular coarse level passes its estimate down and level 0 finds the motion.
   TestPyramid first(Texture1, 96, 64, 2, 2);
-  TestPyramid second(Texture1, 96, 64, 2, 2);
+  TestPyramid second([](double x, double y) { return Texture1(x - 0.6, y + 0.4); }, 96, 64, 2, 2);
   for (auto* views : {&first.views, &second.views}) {
     const ArrayMap<float>& coarse = views->intensity[1];
     for (uint32_t y = 0; y < coarse.height; ++y)
@@ -203,7 +208,10 @@ TEST(PyramidTrackerTest, FlatAreaStopsAtCoarsestLevel) {
   tracker.Setup(first.views, second.views, OpticalFlowParameter(), 2, 2);
   tracker.Items().push_back({40, 30, 1.0f, nullptr});
   tracker.TrackFeatureList();
-  EXPECT_EQ(tracker.Items()[0].status, -2.0f);
+  const TrackItem& item = tracker.Items()[0];
+  EXPECT_EQ(item.status, 0.0f);
+  EXPECT_NEAR(item.x, 40.6f, 0.05f);
+  EXPECT_NEAR(item.y, 29.6f, 0.05f);
 }
 
 TEST(OpticalFlowParameterTest, PyramidDepth) {

@@ -1,0 +1,468 @@
+// 2D tracks along rendered 1280x720 sequences with exactly known cameras (a
+// free-motion dolly, a tripod pan, and the dolly with barrel distortion), side by
+// side with OpenCV's goodFeaturesToTrack and calcOpticalFlowPyrLK.
+//
+// Seeded at truth: OpenCV's corners of frame k (up to 1000), each tracked from its
+// true position into frame k + 1 by both trackers under one set-up (21x21 windows, 3
+// levels at subsampling 2, 30 iterations to 0.01 px), and by ours with the program's
+// defaults. "steps lost" counts failures among points whose window fits in both
+// frames; the step error is the distance to the true position of the kept ones.
+// Chained: the corners of frame 0 are tracked frame to frame, each tracker from its
+// own last estimate; a track is lost in view when it fails while its point's window
+// still fits in the next frame (a point that leaves view or is hidden ends its track
+// without a loss).
+// The correlators run the way the program runs them (frames read through the image
+// cache, pyramids, tracking, replenishing up to 1000 features): tracks lost while
+// their point is in view and the time per frame step at 1 and 2 threads, against
+// OpenCV doing the same work (its pyramid, LK, goodFeaturesToTrack with a mask to
+// refill).
+// bench-peer: libopencv-dev
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/video/tracking.hpp>
+
+#include "features/feature_correlator_hbm.h"
+#include "features/feature_image.h"
+#include "features/image_pyramid.h"
+#include "features/optical_flow_correlator.h"
+#include "features/pyramid_tracker.h"
+#include "foundation/runtime/notify.h"
+#include "foundation/runtime/worker_pool.h"
+#include "image/filter_kernel.h"
+#include "image/image_cache.h"
+#include "image/packed_string_list.h"
+#include "testing/synthetic_sequence.h"
+
+namespace {
+
+constexpr int kFrames = 30;
+constexpr int kCorners = 1000;
+
+struct Shot {
+  const char* name;
+  synthetic::Shot shot;
+  double distortion;
+};
+const Shot kShots[] = {{"free-motion dolly", synthetic::Shot::kFreeMotion, 0.0},
+                       {"tripod pan", synthetic::Shot::kTripodPan, 0.0},
+                       {"dolly with distortion", synthetic::Shot::kFreeMotion, -0.08}};
+
+// A shot's sequence with its frames rendered once.
+struct Rendered {
+  std::unique_ptr<synthetic::Sequence> sequence;
+  std::vector<cv::Mat> frames;
+};
+
+const Rendered& Frames(int shot) {
+  static std::map<int, Rendered> cache;
+  Rendered& r = cache[shot];
+  if (!r.sequence) {
+    synthetic::SequenceOptions o;
+    o.shot = kShots[shot].shot;
+    o.distortion = kShots[shot].distortion;
+    o.frames = kFrames;
+    r.sequence = std::make_unique<synthetic::Sequence>(o);
+    for (int k = 0; k < kFrames; ++k) {
+      synthetic::Image im = r.sequence->Render(k);
+      r.frames.push_back(cv::Mat(im.height, im.width, CV_8UC1, im.pixels.data()).clone());
+    }
+  }
+  return r;
+}
+
+// The true position in frame k of what frame j shows at (x, y); false when hidden,
+// outside, or its window (half size hw) does not fit in frame k.
+bool TrueStep(const synthetic::Sequence& s, int j, double x, double y, int k, int hw, double* tx,
+              double* ty) {
+  synthetic::Vec3 X;
+  if (!s.Backproject(j, x, y, &X) || !s.Truth(k, X, tx, ty)) return false;
+  return *tx >= hw + 1 && *ty >= hw + 1 && *tx <= s.Width() - hw - 2 && *ty <= s.Height() - hw - 2;
+}
+
+// One tracker configuration: ours or OpenCV, window, levels, subsampling, iterations.
+struct Setup {
+  const char* name;
+  bool opencv;
+  int window, levels, subsampling, iterations;
+};
+
+// Ours: pyramids of every frame for one set-up.
+struct OurPyramids {
+  std::vector<std::unique_ptr<ImagePyramid[]>> p;
+  OurPyramids(const Rendered& r, const Setup& s) {
+    OpticalFlowParameter par;
+    FilterKernel smoothing, gradient;
+    smoothing.SetSigma(par.m_smoothing_sigma);
+    gradient.SetFilter(FilterKernel::kDerivative, 0.8f);
+    for (const cv::Mat& m : r.frames) {
+      Array<unsigned char, 1> lum(m.cols, m.rows);
+      for (int y = 0; y < m.rows; ++y)
+        std::copy(m.ptr<uint8_t>(y), m.ptr<uint8_t>(y) + m.cols,
+                  lum.Plane(0).data + size_t(y) * lum.Stride());
+      p.emplace_back(new ImagePyramid[3]);
+      ComputeTrackerPyramids(lum.Plane(0), s.levels, s.subsampling, smoothing, gradient,
+                             &p.back()[0], &p.back()[1], &p.back()[2]);
+    }
+  }
+  TrackerPyramids Views(int k) { return TrackerPyramidViews(p[k][0], p[k][1], p[k][2]); }
+};
+
+// Tracks pts from frame j to k; ok[i] and out[i] receive the result.
+void TrackStep(const Setup& s, const Rendered& r, OurPyramids* ours, int j, int k,
+               const std::vector<cv::Point2f>& pts, std::vector<cv::Point2f>* out,
+               std::vector<uchar>* ok) {
+  out->assign(pts.size(), cv::Point2f(-1, -1));
+  ok->assign(pts.size(), 0);
+  if (pts.empty()) return;
+  if (s.opencv) {
+    std::vector<float> err;
+    cv::calcOpticalFlowPyrLK(
+        r.frames[j], r.frames[k], pts, *out, *ok, err, cv::Size(s.window, s.window), s.levels - 1,
+        cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, s.iterations, 0.01));
+    return;
+  }
+  OpticalFlowParameter p;
+  p.m_window_width = p.m_window_height = uint32_t(s.window);
+  p.m_max_iterations = uint32_t(s.iterations);
+  PyramidTracker tracker;
+  tracker.Setup(ours->Views(j), ours->Views(k), p, uint32_t(s.subsampling), uint32_t(s.levels));
+  for (const cv::Point2f& q : pts) tracker.Items().push_back({q.x, q.y, 1.0f, nullptr});
+  tracker.TrackFeatureList();
+  for (size_t i = 0; i < pts.size(); ++i) {
+    const TrackItem& it = tracker.Items()[i];
+    (*ok)[i] = it.status == 0.0f;
+    (*out)[i] = cv::Point2f(it.x, it.y);
+  }
+}
+
+double Percentile(std::vector<double> v, double q) {
+  if (v.empty()) return 0.0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, size_t(q * double(v.size())))];
+}
+
+void SeededAndChained(int shot, const Setup& s) {
+  const Rendered& r = Frames(shot);
+  const synthetic::Sequence& seq = *r.sequence;
+  std::unique_ptr<OurPyramids> ours;
+  if (!s.opencv) ours = std::make_unique<OurPyramids>(r, s);
+  const int hw = s.window / 2;
+  // Seeded at truth.
+  long steps = 0, lost = 0;
+  std::vector<double> errors;
+  for (int k = 0; k + 1 < kFrames; ++k) {
+    std::vector<cv::Point2f> corners, pts, out;
+    std::vector<uchar> ok;
+    cv::goodFeaturesToTrack(r.frames[k], corners, kCorners, 0.01, 10.0);
+    std::vector<cv::Point2d> truth;
+    for (const cv::Point2f& c : corners) {
+      double tx, ty;
+      if (c.x < hw + 1 || c.y < hw + 1 || c.x > seq.Width() - hw - 2 ||
+          c.y > seq.Height() - hw - 2 || !TrueStep(seq, k, c.x, c.y, k + 1, hw, &tx, &ty))
+        continue;
+      pts.push_back(c);
+      truth.emplace_back(tx, ty);
+    }
+    TrackStep(s, r, ours.get(), k, k + 1, pts, &out, &ok);
+    for (size_t i = 0; i < pts.size(); ++i) {
+      ++steps;
+      if (!ok[i]) {
+        ++lost;
+        continue;
+      }
+      errors.push_back(std::hypot(out[i].x - truth[i].x, out[i].y - truth[i].y));
+    }
+  }
+  // Chained from frame 0.
+  std::vector<cv::Point2f> corners;
+  cv::goodFeaturesToTrack(r.frames[0], corners, kCorners, 0.01, 10.0);
+  std::vector<synthetic::Vec3> points;
+  std::vector<cv::Point2f> pts;
+  for (const cv::Point2f& c : corners) {
+    synthetic::Vec3 X;
+    if (c.x < hw + 1 || c.y < hw + 1 || c.x > seq.Width() - hw - 2 || c.y > seq.Height() - hw - 2 ||
+        !seq.Backproject(0, c.x, c.y, &X))
+      continue;
+    points.push_back(X);
+    pts.push_back(c);
+  }
+  const size_t tracks = pts.size();
+  size_t lost_in_view = 0, drifted = 0;
+  std::vector<int> alive(tracks, 1);
+  for (int k = 0; k + 1 < kFrames; ++k) {
+    std::vector<cv::Point2f> out;
+    std::vector<uchar> ok;
+    TrackStep(s, r, ours.get(), k, k + 1, pts, &out, &ok);
+    for (size_t i = 0; i < tracks; ++i) {
+      if (!alive[i]) continue;
+      double tx, ty;
+      const bool in_view = seq.Truth(k + 1, points[i], &tx, &ty) && tx >= hw + 1 && ty >= hw + 1 &&
+                           tx <= seq.Width() - hw - 2 && ty <= seq.Height() - hw - 2;
+      if (!in_view) {
+        alive[i] = 0;
+        continue;
+      }
+      if (!ok[i]) {
+        alive[i] = 0;
+        ++lost_in_view;
+        continue;
+      }
+      if (std::hypot(out[i].x - tx, out[i].y - ty) > 2.0) {
+        alive[i] = 0;
+        ++drifted;
+        continue;
+      }
+      pts[i] = out[i];
+    }
+  }
+  std::printf(
+      "  %-22s steps lost %5.1f %% of %6ld, error median %.3f px, 95th %.3f px; "
+      "tracks lost in view %5.1f %%, drifted >2 px %4.1f %% of %zu\n",
+      s.name, 100.0 * double(lost) / double(std::max(1L, steps)), steps, Percentile(errors, 0.5),
+      Percentile(errors, 0.95), 100.0 * double(lost_in_view) / double(std::max<size_t>(1, tracks)),
+      100.0 * double(drifted) / double(std::max<size_t>(1, tracks)), tracks);
+}
+
+// ---- the correlators the way the program runs them ----
+
+class CacheOwner : public FeatureImageOwner {
+ public:
+  ImageCache* GetImageCache() override { return &cache; }
+  ImageCache cache;
+};
+
+struct Run {
+  double lost_in_view = 0.0;  // share of tracks whose point was still in view
+  double median_length = 0.0;
+  double drift = 0.0;    // median distance of a track's last feature to the truth
+  double step_ms = 0.0;  // median frame step
+  size_t tracks = 0;
+};
+
+Run RunCorrelator(int shot, bool hbm, int threads) {
+  const Rendered& r = Frames(shot);
+  const synthetic::Sequence& seq = *r.sequence;
+  const std::string dir = "/tmp/kx_bench_tracks_" + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+  CacheOwner owner;
+  PackedStringListPtr list;
+  list.Allocate();
+  for (int k = 0; k < kFrames; ++k) {
+    const std::string path = dir + "/f" + std::to_string(k) + ".pgm";
+    std::ofstream out(path, std::ios::binary);
+    out << "P5\n" << seq.Width() << " " << seq.Height() << "\n255\n";
+    for (int y = 0; y < seq.Height(); ++y)
+      out.write(reinterpret_cast<const char*>(r.frames[k].ptr<uint8_t>(y)), seq.Width());
+    list->Append(path.c_str(), 0);
+  }
+  owner.cache.SetImageList(list, -1, -1);
+  std::vector<SharedPtr<FeatureImage>> images;
+  for (int k = 0; k < kFrames; ++k) {
+    images.push_back(SharedPtr<FeatureImage>::Make(&owner));
+    FeatureImage& image = *images.back();
+    image.SetImageIndex(k);
+    image.Set(image.GetC(), image.GetA(), image.GetH(), image.GetV(), seq.Width(), seq.Height(),
+              0.0, image.GetPixelSizeX(), image.GetPixelSizeY(), 0.0, 0,
+              image.GetDistortionModel());
+  }
+  WorkerPool::SetNumberOfThreads(threads);
+  std::unique_ptr<FeatureCorrelatorOpticalFlow> c(hbm ? new FeatureCorrelatorHBM
+                                                      : new FeatureCorrelatorOpticalFlow);
+  FeatureCorrelatorOpticalFlow::Parameter p = c->GetParameter();
+  p.m_corner_count = kCorners;
+  c->SetParameter(p);
+  c->SetSharedBuffer(SharedPtr<SharedWorkBuffer>::Make(3 * threads));
+  std::vector<double> times;
+  for (int k = 0; k + 1 < kFrames; ++k) {
+    // Keep the frames decoded: the step is timed, not the file reading.
+    owner.cache.GetImage(k);
+    owner.cache.GetImage(k + 1);
+    c->SetFeatureImages(images[k].Get(), images[k + 1].Get());
+    const auto start = std::chrono::steady_clock::now();
+    c->Compute();
+    times.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
+  }
+  // Walk every track from its first feature.
+  Run run;
+  size_t lost = 0;
+  std::vector<double> lengths, drift;
+  for (int k = 0; k < kFrames; ++k)
+    for (const SharedPtr<FeaturePoint2D>& f : images[k]->GetFPoints2D()) {
+      if (f->GetPredecessor()) continue;
+      synthetic::Vec3 X;
+      if (!seq.Backproject(k, f->x, f->y, &X)) continue;
+      ++run.tracks;
+      int length = 1;
+      const FeaturePoint2D* cur = f.Get();
+      int frame = k;
+      while (cur->GetSuccessor()) {
+        cur = cur->GetSuccessor()->GetSecond().Get();
+        ++frame;
+        ++length;
+      }
+      lengths.push_back(length);
+      double tx, ty;
+      if (length >= 2 && seq.Truth(frame, X, &tx, &ty))
+        drift.push_back(std::hypot(cur->x - tx, cur->y - ty));
+      if (frame + 1 < kFrames && seq.Truth(frame + 1, X, &tx, &ty) && tx >= 12 && ty >= 12 &&
+          tx <= seq.Width() - 13 && ty <= seq.Height() - 13)
+        ++lost;
+    }
+  run.lost_in_view = double(lost) / double(std::max<size_t>(1, run.tracks));
+  run.median_length = Percentile(lengths, 0.5);
+  run.drift = Percentile(drift, 0.5);
+  run.step_ms = Percentile(times, 0.5);
+  for (auto& image : images) image->ClearFPoints2D();
+  std::filesystem::remove_all(dir);
+  return run;
+}
+
+// OpenCV doing a frame step's work: pyramid of the new frame, LK of the current
+// points (21x21, 3 levels), refill with goodFeaturesToTrack under a mask.
+Run RunOpenCV(int shot, int threads, int window, int levels) {
+  const Rendered& r = Frames(shot);
+  const synthetic::Sequence& seq = *r.sequence;
+  cv::setNumThreads(threads);
+  std::vector<cv::Point2f> pts;
+  std::vector<synthetic::Vec3> points;
+  std::vector<int> born;
+  std::vector<double> times, lengths;
+  Run run;
+  size_t lost = 0;
+  std::vector<cv::Mat> previous;
+  cv::buildOpticalFlowPyramid(r.frames[0], previous, cv::Size(window, window), levels - 1);
+  auto refill = [&](int k, const cv::Mat& frame) {
+    if (int(pts.size()) >= kCorners) return;
+    cv::Mat mask(frame.size(), CV_8UC1, cv::Scalar(255));
+    for (const cv::Point2f& q : pts) cv::circle(mask, q, 10, cv::Scalar(0), -1);
+    std::vector<cv::Point2f> fresh;
+    cv::goodFeaturesToTrack(frame, fresh, kCorners - int(pts.size()), 0.01, 10.0, mask);
+    for (const cv::Point2f& q : fresh) {
+      pts.push_back(q);
+      synthetic::Vec3 X{};
+      seq.Backproject(k, q.x, q.y, &X);
+      points.push_back(X);
+      born.push_back(k);
+    }
+  };
+  refill(0, r.frames[0]);
+  for (int k = 0; k + 1 < kFrames; ++k) {
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<cv::Mat> next;
+    cv::buildOpticalFlowPyramid(r.frames[k + 1], next, cv::Size(window, window), levels - 1);
+    std::vector<cv::Point2f> out;
+    std::vector<uchar> ok;
+    std::vector<float> err;
+    if (!pts.empty())
+      cv::calcOpticalFlowPyrLK(
+          previous, next, pts, out, ok, err, cv::Size(window, window), levels - 1,
+          cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 30, 0.01));
+    std::vector<cv::Point2f> kept;
+    std::vector<synthetic::Vec3> kept_points;
+    std::vector<int> kept_born;
+    for (size_t i = 0; i < pts.size(); ++i) {
+      if (ok[i] && out[i].x >= 0 && out[i].y >= 0 && out[i].x < seq.Width() &&
+          out[i].y < seq.Height()) {
+        kept.push_back(out[i]);
+        kept_points.push_back(points[i]);
+        kept_born.push_back(born[i]);
+        continue;
+      }
+      ++run.tracks;
+      lengths.push_back(k - born[i] + 1);
+      double tx, ty;
+      if (seq.Truth(k + 1, points[i], &tx, &ty) && tx >= 12 && ty >= 12 && tx <= seq.Width() - 13 &&
+          ty <= seq.Height() - 13)
+        ++lost;
+    }
+    pts.swap(kept);
+    points.swap(kept_points);
+    born.swap(kept_born);
+    refill(k + 1, r.frames[k + 1]);
+    previous.swap(next);
+    times.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
+  }
+  for (int b : born) lengths.push_back(kFrames - b);
+  run.tracks += pts.size();
+  run.lost_in_view = double(lost) / double(std::max<size_t>(1, run.tracks));
+  run.median_length = Percentile(lengths, 0.5);
+  run.step_ms = Percentile(times, 0.5);
+  return run;
+}
+
+void PrintRun(const char* who, int threads, const Run& r) {
+  std::printf(
+      "  %-26s %d thread%s: tracks %5zu, lost in view %5.1f %%, median length %4.1f, "
+      "step %6.2f ms",
+      who, threads, threads == 1 ? " " : "s", r.tracks, 100.0 * r.lost_in_view, r.median_length,
+      r.step_ms);
+  if (r.drift > 0.0) std::printf(", track end off the truth: median %.2f px", r.drift);
+  std::printf("\n");
+}
+
+void BM_OpticalFlowSequence(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(RunCorrelator(1, false, int(state.range(0))));
+}
+BENCHMARK(BM_OpticalFlowSequence)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  NotifyContext::SetNotifyLevel(2);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  const Setup setups[] = {{"OpenCV 21x21 L3 30it", true, 21, 3, 2, 30},
+                          {"ours 21x21 L3 30it", false, 21, 3, 2, 30},
+                          {"ours defaults", false, 0, 0, 0, 0}};
+  for (int shot = 0; shot < 3; ++shot) {
+    std::printf("\n%s, %d frames 1280x720\n", kShots[shot].name, kFrames);
+    for (Setup s : setups) {
+      if (s.window == 0) {
+        OpticalFlowParameter p;
+        uint32_t levels, sub;
+        OpticalFlowPyramidDepth(p.m_search_range, p.m_window_width, p.m_window_height, &levels,
+                                &sub);
+        s.window = int(p.m_window_width);
+        s.levels = int(levels);
+        s.subsampling = int(sub);
+        s.iterations = int(p.m_max_iterations);
+      }
+      SeededAndChained(shot, s);
+    }
+    // OpenCV also with our default window and the same coarsest scale.
+    OpticalFlowParameter defaults;
+    uint32_t levels, sub;
+    OpticalFlowPyramidDepth(defaults.m_search_range, defaults.m_window_width,
+                            defaults.m_window_height, &levels, &sub);
+    const int window = int(defaults.m_window_width);
+    const int cv_levels = 1 + int(std::lround(std::log2(double(sub)))) * int(levels - 1);
+    char label[64];
+    std::snprintf(label, sizeof label, "OpenCV LK %dx%d L%d + refill", window, window, cv_levels);
+    for (int threads : {1, 2}) {
+      PrintRun("OpenCV LK 21x21 L3 + refill", threads, RunOpenCV(shot, threads, 21, 3));
+      PrintRun(label, threads, RunOpenCV(shot, threads, window, cv_levels));
+      PrintRun("optical-flow correlator", threads, RunCorrelator(shot, false, threads));
+      PrintRun("block-matching correlator", threads, RunCorrelator(shot, true, threads));
+    }
+  }
+  return 0;
+}
