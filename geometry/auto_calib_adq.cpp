@@ -132,6 +132,15 @@ double CalibrationCost(const std::vector<Matrix3x4>& views, const Matrix4x4& h) 
   return cost;
 }
 
+// Gives the image the pose and axes of camera; size, pixel size and the whole distortion
+// (further coefficients included) stay the image's own.
+void SetPose(FeatureImage& image, const vm::Vector3& c, const PerspectiveCamera& camera) {
+  const PerspectiveCamera own = static_cast<const PerspectiveCamera&>(image);
+  image.SetAll(c, camera.GetA(), camera.GetH(), camera.GetV(), own.GetWidth(), own.GetHeight(),
+               own.GetPixelSizeX(), own.GetPixelSizeY(), own.GetDistortionCoefficients(),
+               own.GetFurtherValues(), own.GetDistortionModel());
+}
+
 }  // namespace
 
 AutoCalibADQ::AutoCalibADQ()
@@ -341,15 +350,8 @@ bool AutoCalibADQ::MetricUpgrade(const std::vector<SharedPtr<FeatureImage>>& ima
     moved[i] = vm::Vector3{x[0] / x[3], x[1] / x[3], x[2] / x[3]};
   }
 
-  // Commit: pose from the new cameras, everything else the image's own.
-  for (size_t i = 0; i < images.size(); ++i) {
-    FeatureImage& image = *images[i];
-    const PerspectiveCamera own = static_cast<const PerspectiveCamera&>(image);
-    const PerspectiveCamera& camera = cameras[i];
-    image.SetAll(camera.GetC(), camera.GetA(), camera.GetH(), camera.GetV(), own.GetWidth(),
-                 own.GetHeight(), own.GetPixelSizeX(), own.GetPixelSizeY(),
-                 own.GetDistortionCoefficients(), own.GetFurtherValues(), own.GetDistortionModel());
-  }
+  // Commit.
+  for (size_t i = 0; i < images.size(); ++i) SetPose(*images[i], cameras[i].GetC(), cameras[i]);
   for (size_t i = 0; i < points.size(); ++i) {
     if (!points[i]) continue;
     static_cast<vm::Vector3&>(*points[i]) = moved[i];
@@ -367,7 +369,7 @@ bool AutoCalibADQ::MetricUpgrade(const std::vector<SharedPtr<FeatureImage>>& ima
       point->y = -point->y;
       point->z = -point->z;
     }
-    for (const SharedPtr<FeatureImage>& image : images) SetCameraCentre(*image, -image->GetC());
+    for (const SharedPtr<FeatureImage>& image : images) SetPose(*image, -image->GetC(), *image);
   }
   return true;
 }

@@ -93,6 +93,12 @@ TEST_P(MetricUpgradeTest, RecoversCalibrationAndShape) {
   DistortedScene distorted(t.cameras, t.scale_of_map);
   const kxtest::SyntheticScene& scene = distorted.scene;
 
+  // A lens distortion (with a further coefficient) that the upgrade must keep.
+  FeatureImage& lens = *scene.images[1];
+  const double k[4] = {1e-4, 2e-7, 3e-9, 0.0}, further[2] = {0.5, 0.25};
+  lens.SetAll(lens.GetC(), lens.GetA(), lens.GetH(), lens.GetV(), lens.GetWidth(), lens.GetHeight(),
+              lens.GetPixelSizeX(), lens.GetPixelSizeY(), k, further, Poly3);
+
   kxtest::LogCapture log(5);
   AutoCalibADQ calib;
   ASSERT_TRUE(calib.MetricUpgrade(scene.images, scene.points3d, t.focal35));
@@ -112,6 +118,8 @@ TEST_P(MetricUpgradeTest, RecoversCalibrationAndShape) {
     EXPECT_EQ(image.GetPixelSizeX(), 0.01);
     EXPECT_EQ(image.GetWidth(), 1000u);
   }
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(lens.GetDistortionCoefficients()[i], k[i]);
+  EXPECT_EQ(lens.GetFurtherValues()[0], 0.5);
   // The first camera looks down the z axis with its rows along x and y.
   const FeatureImage& first = *scene.images[0];
   EXPECT_NEAR(first.GetA().z, 1.0, 1e-9);
