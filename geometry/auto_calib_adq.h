@@ -19,8 +19,8 @@
 //   "AutoCalibADQ::MetricUpgrade: Frobenius test zero"
 //
 // Projection matrices are those of GetProjectionMatrixFromCamera (image-centred pixels,
-// no distortion). Runs on the calling thread; the images and points must not change
-// meanwhile.
+// no distortion). The image list must hold no null entries (null points are passed
+// over). Runs on the calling thread; the images and points must not change meanwhile.
 #pragma once
 
 #include <vector>
