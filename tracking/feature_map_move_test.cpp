@@ -121,3 +121,53 @@ TEST(FeatureMapMoveTest, GetMSEWithoutMeasurements) {
 }
 
 }  // namespace
+
+TEST(FeatureMapMoveTest, ParameterDefaults) {
+  const FeatureMapMove::Parameter p;
+  const KeyFrameSelect::Parameter& k = p.m_keyframe_parameter;
+  struct Case {
+    const char* name;
+    double value;
+    double expected;
+  };
+  const Case cases[] = {
+      {"m_point_update_mode", double(p.m_point_update_mode), 0},
+      {"m_optMethod", double(p.m_optMethod), 3},
+      {"m_ba_limit", double(p.m_ba_limit), 5},
+      {"m_min_views", double(p.m_min_views), 3},
+      {"m_estimate_focal", double(p.m_estimate_focal), 1},
+      {"m_estimate_principal", double(p.m_estimate_principal), 0},
+      {"m_ba_window", double(p.m_ba_window), 10},
+      {"m_ba_max_iter", double(p.m_ba_max_iter), -1},
+      {"m_prior_focal_35mm", p.m_prior_focal_35mm, -1.0},
+      {"m_keep_points_behind", double(p.m_keep_points_behind), 0},
+      {"m_guided_resectioning", double(p.m_guided_resectioning), 0},
+      {"m_guided_resectioning_dist", double(p.m_guided_resectioning_dist), 5.0},
+      {"keyframe m_method", double(k.m_method), 5},
+      {"keyframe m_estimate_focal", double(k.m_estimate_focal), 1},
+      {"keyframe m_estimate_principal", double(k.m_estimate_principal), 0},
+      {"keyframe m_focal_prior", k.m_focal_prior, -11.0},
+      {"keyframe m_max_latency", double(k.m_max_latency), -1},
+      {"keyframe m_first_keyframe", double(k.m_first_keyframe), 0},
+      {"keyframe m_second_keyframe", double(k.m_second_keyframe), 1},
+      {"keyframe m_search_start", double(k.m_search_start), -1},
+      {"keyframe m_min_corr_ratio", k.m_min_corr_ratio, 0.5},
+      {"keyframe m_gric_lambda1", k.m_gric_lambda1, 8.0},
+      {"keyframe m_gric_lambda2", k.m_gric_lambda2, 4.0},
+      {"keyframe m_threshold_factor", k.m_threshold_factor, 2.0},
+      {"keyframe m_gibson_w1", k.m_gibson_w1, 3.0},
+      {"keyframe m_gibson_w2", k.m_gibson_w2, 10.0},
+      {"keyframe m_gibson_w3", k.m_gibson_w3, 1.0},
+      {"keyframe m_max_inlier_ratio", k.m_max_inlier_ratio, 0.8},
+  };
+  for (const Case& t : cases) EXPECT_EQ(t.value, t.expected) << t.name;
+
+  // The point-update block, in the map's block and in the key-frame block.
+  for (const UpdateFPoint3DParameter* u : {&p.m_update_parameter, &k.m_update_parameter}) {
+    EXPECT_EQ(u->m_min_displacement, 5.0);
+    EXPECT_EQ(u->m_max_map_error, 1.0);
+    EXPECT_EQ(u->m_estimate_focal, 1);
+    EXPECT_EQ(u->m_estimate_principal, 0);
+    EXPECT_FALSE(u->m_use_old_update);
+  }
+}
