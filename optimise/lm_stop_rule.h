@@ -4,6 +4,21 @@
 // iterations without improvement, and says when either run is long enough.
 #pragma once
 
+// Relative chi2 of an exact fit: at most this times the sum of the squared measurements.
+// A fit to noise-free data ends with residuals at the rounding level of the measurements
+// (chi2 ratios of about 1e-31 for resections and bundle adjustments); there the relative
+// gains of the iteration are rounding noise, so they neither count as small steps nor stop
+// the damping from rising, and the run would fail although the fit is perfect. 1e-22 is a
+// relative residual of 1e-11: about 1e5 times double rounding, and still ten orders of
+// magnitude in chi2 below real measurement noise (0.001 px in a 1000 px image gives 1e-12).
+inline constexpr double kExactFitChi2Ratio = 1e-22;
+
+// True when chisq is at the rounding level of measurements whose squares sum to
+// sum_squared_measurements.
+inline bool IsExactFit(double chisq, double sum_squared_measurements) {
+  return chisq <= kExactFitChi2Ratio * sum_squared_measurements;
+}
+
 class LMStopRule {
  public:
   enum Verdict {

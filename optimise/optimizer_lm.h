@@ -92,7 +92,8 @@ class OptimizerLM {
   }
 
   // Fits the model from the data's start vector. True when the iteration converged
-  // (chi2 < 1e-30, m_nMaxIterWithinTolerance small steps, m_nMaxBadIterations steps
+  // (chi2 < 1e-30 or at the rounding level of the measurements (IsExactFit),
+  // m_nMaxIterWithinTolerance small steps, m_nMaxBadIterations steps
   // without improvement, or a callback ended it) and the final pass ran; false after
   // m_nMaxIterations iterations without convergence (m_param_vector then holds the
   // last accepted parameters) or when the last callback refused. Every const char*
@@ -106,11 +107,12 @@ class OptimizerLM {
     unsigned i = 0;
     m_alambda = -1.0;
     AllocateBuffers();
+    const double measured_squares = SumOfSquaredMeasurements();
     bool converged = false;
     for (; static_cast<int>(i) < m_nMaxIterations; ++i) {
       StepOrThrow(kProblems);
       if (!IterationCallback(i, m_param_vector, m_chisq, m_num_samples) || m_chisq < 1e-30 ||
-          stop_rule.Update(m_chisq) != LMStopRule::kGoOn) {
+          IsExactFit(m_chisq, measured_squares) || stop_rule.Update(m_chisq) != LMStopRule::kGoOn) {
         converged = true;
         break;
       }
@@ -251,6 +253,16 @@ class OptimizerLM {
   DataT m_data;
 
  private:
+  double SumOfSquaredMeasurements() const {
+    double sum = 0.0;
+    double measured[k];
+    for (unsigned i = 0; i < m_num_samples; ++i) {
+      m_data.GetMeasurement(i, measured);
+      for (int j = 0; j < k; ++j) sum += measured[j] * measured[j];
+    }
+    return sum;
+  }
+
   // One LMMin step; a refused step and every const char* failure inside it are thrown as
   // problem.
   void StepOrThrow(const char* problem) {

@@ -329,6 +329,39 @@ INSTANTIATE_TEST_SUITE_P(
                 {0.0}}),
     [](const testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
+// Exact data ends at the rounding level of chi2, where the relative gains are noise: a
+// chi2 at most 1e-22 times the squared measurements counts as converged, anything above
+// keeps the usual rules (and their failures).
+TEST(OptimizerLMTest, RoundingLevelOfTheMeasurementsCountsAsConverged) {
+  const struct {
+    const char* name;
+    double measured;
+    std::vector<double> chi2;  // per evaluation, the last repeats
+    std::string outcome;
+    std::vector<unsigned> calls;
+  } cases[] = {
+      {"constant at rounding level", 1.0, {1e-24}, "true", {888, 0, 0}},
+      {"reached after a step", 1.0, {1.0, 1e-3, 1e-24}, "true", {888, 0, 1, 1}},
+      {"constant above it", 1.0, {1e-20}, kProblems, {888, 0, 1, 2, 3, 4, 5}},
+      {"small measurements", 1e-4, {1e-24}, kProblems, {888, 0, 1, 2, 3, 4, 5}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptOptimizer opt;
+    // The model predicts sqrt(script): chi2 c needs the script entry (measured - sqrt c)^2.
+    std::vector<double> script;
+    for (double chi2 : c.chi2) script.push_back(std::pow(c.measured - std::sqrt(chi2), 2.0));
+    SetUpScript(opt, script);
+    opt.m_data.measured = {c.measured};
+    opt.m_nMaxBadIterations = 8;
+    kxtest::LogCapture log;
+    bool result = false;
+    const std::string thrown = kxtest::Thrown([&] { result = opt.Optimize(); });
+    EXPECT_EQ(thrown.empty() ? (result ? "true" : "false") : thrown, c.outcome);
+    EXPECT_EQ(opt.calls, c.calls);
+  }
+}
+
 TEST(OptimizerLMTest, SingularFinalPassKeepsNormalMatrix) {
   // J = (1 1): damped J^T J is regular, J^T J itself is singular.
   ScriptOptimizer opt;

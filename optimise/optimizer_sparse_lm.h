@@ -112,8 +112,9 @@ class OptimizerSparseLM {
   }
 
   // The whole minimisation from the data's start vector. True when a stop rule other than
-  // the iteration limit fired and the final update succeeded; false when the limit was
-  // reached or the hook refused (m_a then holds the last accepted parameters, no final
+  // the iteration limit fired (chi2 < 1e-30 or at the rounding level of the measurements,
+  // see IsExactFit; small steps; unchanged steps) and the final update succeeded; false when the
+  // limit was reached or the hook refused (m_a then holds the last accepted parameters, no final
   // update). Throws "OptimizerSparseLM::Optimize: empty model data set" for data without
   // cameras, points, camera parameters or measurements, and
   // "OptimizerSparseLM::Optimze: numerical problems" when a step fails (a model refusing
@@ -133,6 +134,9 @@ class OptimizerSparseLM {
     LMStopRule stop_rule(1e300, m_parameters.m_tolerance, m_parameters.m_nMaxIterWithinTolerance,
                          m_parameters.m_nMaxBadIterations);
     const unsigned measurements = static_cast<unsigned>(m_data.GetNumberOfMeasurements());
+    double measured_squares = 0.0;
+    for (const ModelSparseMeasurement& m : m_data.GetMeasurements())
+      measured_squares += m.x * m.x + m.y * m.y;
     bool converged = false;
     int iteration = 0;
     m_iterations = 0;
@@ -142,6 +146,11 @@ class OptimizerSparseLM {
       if (!IterationCallback(static_cast<unsigned>(iteration), m_a, m_chisq, measurements)) break;
       if (m_chisq < 1e-30) {
         Notify(5, "OptimizerSparseLM::Optimze: break: m_chisq < 1e-30");
+        converged = true;
+        break;
+      }
+      if (IsExactFit(m_chisq, measured_squares)) {
+        Notify(5, "OptimizerSparseLM::Optimze: break: m_chisq at the rounding level (%g)", m_chisq);
         converged = true;
         break;
       }

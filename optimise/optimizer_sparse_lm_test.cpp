@@ -247,6 +247,39 @@ TEST_P(SparseSceneTest, ReachesTheNoiseAndKeepsTheHeldCamera) {
   }
 }
 
+// Noise-free observations: from several starts the adjustment ends converged with chi2 at
+// the rounding level of the measurements.
+TEST_P(SparseSceneTest, ExactSceneConverges) {
+  const SceneCase& c = GetParam();
+  BundleSceneSpec spec = kxtest::SceneSpec(8, 60, 5);
+  spec.noise_px = 0.0;
+  spec.rotation_only = c.rotation_only;
+  BundleScene scene = MakeBundleScene(spec);
+  auto run = [&](auto& opt, uint32_t seed) {
+    opt.m_data.SetFImageList(scene.images, &c.mask);
+    opt.m_data.SetInitialParameters(scene.images);
+    PerturbStart(opt.m_data, c.held, seed);
+    double measured = 0.0;
+    for (const ModelSparseMeasurement& m : opt.m_data.GetMeasurements())
+      measured += m.x * m.x + m.y * m.y;
+    bool converged = false;
+    ASSERT_EQ(kxtest::Thrown([&] { converged = opt.Optimize(); }), "");
+    EXPECT_TRUE(converged);
+    EXPECT_LE(opt.m_chisq, 1e-22 * measured);
+  };
+  for (uint32_t seed : {47u, 48u, 49u, 50u}) {
+    SCOPED_TRACE(seed);
+    if (c.rotation_only) {
+      ROptimizer opt;
+      run(opt, seed);
+    } else {
+      RTOptimizer opt;
+      opt.m_data.m_hold_first_camera = c.held ? 1 : 0;
+      run(opt, seed);
+    }
+  }
+}
+
 // The block-sparse step equals the dense textbook step, on the first step and on the
 // next one from wherever the first left the damping.
 TEST_P(SparseSceneTest, StepMatchesTheDenseReference) {
