@@ -163,7 +163,7 @@ bool ModelKnownFPoint3D::ComputeWithGradient(const ModelKnownFPoint3DInput& inpu
   // d(u, v) for a change g of (xc, yc, zc).
   auto chain = [&](int b, const V3& g) {
     if (index[b] < 0) return;
-    PinholeDerivative(f, xc, g, out[0].gradient[size_t(index[b])],
+    PinholeDerivative(f, xc, iz, g, out[0].gradient[size_t(index[b])],
                       out[1].gradient[size_t(index[b])]);
   };
   chain(0, PanTiltRollRotation::Apply(rot.d_pan, d));

@@ -61,10 +61,9 @@ struct PanTiltRollRotation {
 };
 
 // The change of the pinhole image position f (xc, yc) / zc for a change g of the camera
-// coordinates xc (zc must not be 0).
-inline void PinholeDerivative(double f, const PanTiltRollRotation::V3& xc,
+// coordinates xc, with iz standing for 1 / zc.
+inline void PinholeDerivative(double f, const PanTiltRollRotation::V3& xc, double iz,
                               const PanTiltRollRotation::V3& g, double& du, double& dv) {
-  const double iz = 1.0 / xc[2];
   du = f * (g[0] * xc[2] - xc[0] * g[2]) * iz * iz;
   dv = f * (g[1] * xc[2] - xc[1] * g[2]) * iz * iz;
 }

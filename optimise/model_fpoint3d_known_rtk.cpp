@@ -178,11 +178,12 @@ bool ModelFPoint3DKnownRTK::ComputeWithGradient(const ModelFPoint3DKnownRTKInput
     const V3 xc = PanTiltRollRotation::Apply(r, d);
     if (xc[2] == 0.0) return false;
     const double f = camera.GetFocalLength();
-    out[0].value = f * xc[0] / xc[2];
-    out[1].value = f * xc[1] / xc[2];
-    PinholeDerivative(f, xc, PanTiltRollRotation::Apply(r, d_pan), out[0].gradient[0],
+    const double iz = 1.0 / xc[2];
+    out[0].value = f * xc[0] * iz;
+    out[1].value = f * xc[1] * iz;
+    PinholeDerivative(f, xc, iz, PanTiltRollRotation::Apply(r, d_pan), out[0].gradient[0],
                       out[1].gradient[0]);
-    PinholeDerivative(f, xc, PanTiltRollRotation::Apply(r, d_tilt), out[0].gradient[1],
+    PinholeDerivative(f, xc, iz, PanTiltRollRotation::Apply(r, d_tilt), out[0].gradient[1],
                       out[1].gradient[1]);
     return true;
   }
