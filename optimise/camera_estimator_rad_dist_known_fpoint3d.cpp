@@ -12,29 +12,15 @@ constexpr uint32_t kAllCameraParameters = kCamPan | kCamTilt | kCamRoll | kCamCe
                                           kCamCentreY | kCamCentreZ | kCamFocal | kCamPrincipalX |
                                           kCamPrincipalY;
 
-// Pan, tilt, roll, centre, focal length and principal point (mm) of a camera, the order
-// of the camera parameter mask.
-void CameraParameters(const PerspectiveCamera& camera, double out[9]) {
-  GetCameraAngles(camera, out[0], out[1], out[2]);
-  const vm::Vector3& c = camera.GetC();
-  out[3] = c.x;
-  out[4] = c.y;
-  out[5] = c.z;
-  out[6] = camera.GetFocalLength();
-  out[7] = camera.GetPixelSizeX() * camera.GetCenterPointX();
-  out[8] = camera.GetPixelSizeY() * camera.GetCenterPointY();
-}
-
 }  // namespace
 
 void ModelRadDistKnownFPoint3DData::SetCamera(const PerspectiveCamera& camera) {
   m_camera = camera;
+  GetCameraParameters(camera, m_camera_values);
   m_start_vector.assign(1, camera.GetDistortionCoefficients()[0]);
   if (m_estimate_k5) m_start_vector.push_back(camera.GetDistortionCoefficients()[1]);
   if (m_estimate_camera) {
-    double values[9];
-    CameraParameters(camera, values);
-    m_start_vector.insert(m_start_vector.end(), values, values + 9);
+    m_start_vector.insert(m_start_vector.end(), m_camera_values, m_camera_values + 9);
   }
 }
 
@@ -66,6 +52,7 @@ void ModelRadDistKnownFPoint3DData::GetModelInput(unsigned i,
   out.y = s.y;
   out.point = s.point.Get();
   out.camera = &m_camera;
+  out.camera_values = m_camera_values;
   out.estimate_k5 = m_estimate_k5;
   out.estimate_camera = m_estimate_camera;
 }
@@ -86,7 +73,9 @@ bool ModelRadDistKnownFPoint3D::ComputeWithGradient(const ModelRadDistKnownFPoin
            static_cast<int>(parameters.size()));
     return false;
   }
-  if (input.point == nullptr || input.camera == nullptr) return false;
+  if (input.point == nullptr || input.camera == nullptr || input.camera_values == nullptr) {
+    return false;
+  }
   const int cs = input.point->GetCS();
   if (cs != FeaturePoint3D::eCartesian && cs != FeaturePoint3D::eSpherical) {
     Notify(2,
@@ -104,11 +93,10 @@ bool ModelRadDistKnownFPoint3D::ComputeWithGradient(const ModelRadDistKnownFPoin
   if (input.estimate_camera) {
     projection.m_parameter_mask = kAllCameraParameters;
     camera_parameters.assign(parameters.begin() + long(first_camera), parameters.end());
-    principal[0] = input.camera->GetPixelSizeX() * input.camera->GetCenterPointX();
-    principal[1] = input.camera->GetPixelSizeY() * input.camera->GetCenterPointY();
+    principal[0] = input.camera_values[7];
+    principal[1] = input.camera_values[8];
   } else {
-    CameraParameters(*input.camera, projection.fixed);
-    projection.fixed[7] = projection.fixed[8] = 0.0;
+    for (int k = 0; k < 7; ++k) projection.fixed[k] = input.camera_values[k];
   }
   ModelOutput projected[2];
   if (!ModelKnownFPoint3D().ComputeWithGradient(projection, camera_parameters, projected, mode)) {

@@ -29,6 +29,7 @@ struct ModelRadDistKnownFPoint3DInput {
   double y = 0.0;
   const FeaturePoint3D* point = nullptr;
   const PerspectiveCamera* camera = nullptr;
+  const double* camera_values = nullptr;  // the camera's nine parameters (GetCameraParameters)
   bool estimate_k5 = false;
   bool estimate_camera = false;
 };
@@ -51,6 +52,7 @@ class ModelRadDistKnownFPoint3DData {
 
   std::vector<double> m_start_vector = {0, 0, 0, 0, 0, 0, 0, 0, 10.0, 0, 0};
   PerspectiveCamera m_camera;
+  double m_camera_values[9] = {};  // m_camera's parameters, in parameter order
   std::vector<FPoint3DSample> m_samples;
   bool m_estimate_k5 = false;
   bool m_estimate_camera = false;

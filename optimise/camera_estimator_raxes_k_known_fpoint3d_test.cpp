@@ -9,6 +9,7 @@
 #include "foundation/camera/camera_geometry.h"
 #include "foundation/tracks/feature_correspondence.h"
 #include "optimise/camera_estimator_known_fpoint3d.h"
+#include "optimise/model_gradient_for_test.h"
 #include "testing/log_capture.h"
 #include "testing/synthetic_scene_for_test.h"
 #include "testing/thrown.h"
@@ -160,25 +161,13 @@ TEST(CameraEstimatorRAxesKKnownFPoint3DTest, GradientsMatchFiniteDifferences) {
     p[1] -= 7;
     p[2] += 30;
     const ModelRAxesKKnownFPoint3D model;
-    for (unsigned i : {0u, 45u, 100u}) {  // samples of images 0, 1, 2
+    std::vector<double> steps(p.size(), 1e-7);
+    steps[0] = steps[1] = steps[2] = 1e-3;  // T in mm
+    for (unsigned i : {0u, 45u, 100u}) {    // samples of images 0, 1, 2
+      SCOPED_TRACE(i);
       ModelRAxesKKnownFPoint3DInput input;
       data.GetModelInput(i, input);
-      ModelOutput out[2];
-      ASSERT_TRUE(model.ComputeWithGradient(input, p, out, 2));
-      for (size_t k = 0; k < p.size(); ++k) {
-        const double h = k < 3 ? 1e-3 : 1e-7;
-        std::vector<double> plus = p, minus = p;
-        plus[k] += h;
-        minus[k] -= h;
-        ModelOutput op[2], om[2];
-        ASSERT_TRUE(model.ComputeWithGradient(input, plus, op, 2));
-        ASSERT_TRUE(model.ComputeWithGradient(input, minus, om, 2));
-        for (int j = 0; j < 2; ++j) {
-          const double numeric = (op[j].value - om[j].value) / (2 * h);
-          EXPECT_NEAR(out[j].gradient[k], numeric, 1e-6 * (1.0 + std::fabs(numeric)))
-              << i << " " << k << " " << j;
-        }
-      }
+      kxtest::ExpectGradientsMatchDifferences(model, input, p, steps);
     }
     kxtest::LogCapture log(5);
     ModelRAxesKKnownFPoint3DInput input;

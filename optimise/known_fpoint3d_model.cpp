@@ -64,6 +64,17 @@ PanTiltRollRotation::V3 PanTiltRollRotation::Apply(const M3& m, const V3& d) {
           m[6] * d[0] + m[7] * d[1] + m[8] * d[2]};
 }
 
+void GetCameraParameters(const PerspectiveCamera& camera, double out[9]) {
+  GetCameraAngles(camera, out[0], out[1], out[2]);
+  const vm::Vector3& c = camera.GetC();
+  out[3] = c.x;
+  out[4] = c.y;
+  out[5] = c.z;
+  out[6] = camera.GetFocalLength();
+  out[7] = camera.GetPixelSizeX() * camera.GetCenterPointX();
+  out[8] = camera.GetPixelSizeY() * camera.GetCenterPointY();
+}
+
 bool UsableForResection(const FeaturePoint2D& feature) {
   const SharedPtr<FeaturePoint3D>& point = feature.GetFPoint3D();
   return point && !point->TestFlags(FP3D_FLAG_REMOVED | FP3D_FLAG_PROTECTED);
@@ -87,15 +98,8 @@ void ModelKnownFPoint3DData::SetData(const std::vector<SharedPtr<FeaturePoint2D>
 }
 
 void ModelKnownFPoint3DData::SetCamera(const PerspectiveCamera& camera) {
-  GetCameraAngles(camera, m_fixed[0], m_fixed[1], m_fixed[2]);
-  const vm::Vector3& c = camera.GetC();
-  m_fixed[3] = c.x;
-  m_fixed[4] = c.y;
-  m_fixed[5] = c.z;
-  m_fixed[6] = camera.GetFocalLength();
-  const bool principal = (m_parameter_mask & (kCamPrincipalX | kCamPrincipalY)) != 0;
-  m_fixed[7] = principal ? camera.GetPixelSizeX() * camera.GetCenterPointX() : 0.0;
-  m_fixed[8] = principal ? camera.GetPixelSizeY() * camera.GetCenterPointY() : 0.0;
+  GetCameraParameters(camera, m_fixed);
+  if ((m_parameter_mask & (kCamPrincipalX | kCamPrincipalY)) == 0) m_fixed[7] = m_fixed[8] = 0.0;
   m_start_vector.clear();
   for (int b = 0; b < 9; ++b) {
     if (m_parameter_mask & kKnownFPoint3DParameterBits[b]) m_start_vector.push_back(m_fixed[b]);

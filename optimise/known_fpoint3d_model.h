@@ -68,6 +68,11 @@ inline void PinholeDerivative(double f, const PanTiltRollRotation::V3& xc, doubl
   dv = f * (g[1] * xc[2] - xc[1] * g[2]) * iz * iz;
 }
 
+// The nine camera parameters of a camera in parameter-vector order: pan, tilt, roll
+// (GetCameraAngles, world axes), centre, focal length (mm), principal point (mm,
+// sx (A.H), sy (A.V)).
+void GetCameraParameters(const PerspectiveCamera& camera, double out[9]);
+
 // A feature takes part in a resection when its 3D point exists and is neither removed
 // nor protected.
 bool UsableForResection(const FeaturePoint2D& feature);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "optimise/model_gradient_for_test.h"
 #include "testing/log_capture.h"
 #include "testing/synthetic_scene_for_test.h"
 
@@ -47,21 +48,8 @@ TEST(ModelFPoint3DKnownRTKTest, GradientsMatchFiniteDifferences) {
   for (const Case& t : cases) {
     SCOPED_TRACE(t.name);
     const ModelFPoint3DKnownRTKInput input{&t.camera, t.cs};
-    ModelOutput out[2];
-    ASSERT_TRUE(model.ComputeWithGradient(input, t.parameters, out, 2));
-    for (size_t k = 0; k < t.parameters.size(); ++k) {
-      const double h = t.cs == FeaturePoint3D::eCartesian ? 1e-3 : 1e-7;
-      std::vector<double> plus = t.parameters, minus = t.parameters;
-      plus[k] += h;
-      minus[k] -= h;
-      ModelOutput op[2], om[2];
-      ASSERT_TRUE(model.ComputeWithGradient(input, plus, op, 2));
-      ASSERT_TRUE(model.ComputeWithGradient(input, minus, om, 2));
-      for (int j = 0; j < 2; ++j) {
-        const double numeric = (op[j].value - om[j].value) / (2 * h);
-        EXPECT_NEAR(out[j].gradient[k], numeric, 1e-6 * (1.0 + std::fabs(numeric))) << k << j;
-      }
-    }
+    kxtest::ExpectGradientsMatchDifferences(model, input, t.parameters,
+                                            t.cs == FeaturePoint3D::eCartesian ? 1e-3 : 1e-7);
   }
 }
 
