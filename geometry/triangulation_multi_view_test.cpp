@@ -50,7 +50,7 @@ TEST(TriangulationMultiViewTest, ExactObservationsGiveThePoint) {
       for (int c = 0; c < views; ++c) t.AddFPoint2D(scene.features[c][i].Get());
       ASSERT_TRUE(t.Compute());
       const vm::Vector3 x = t.GetPoint();
-      for (int k = 0; k < 3; ++k) EXPECT_NEAR(x[k], scene.points[i][k], 1e-9 * 1000.0);
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(x[k], scene.points[i][k], 1e-9);
       EXPECT_LT(t.GetMeanSquaredError(), 1e-16);
       EXPECT_LE(t.GetMeanSquaredError(), t.GetMaxSquaredError() + 1e-30);
       EXPECT_TRUE(t.CheckMinDisplacement(1.0));
