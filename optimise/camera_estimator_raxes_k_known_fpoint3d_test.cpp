@@ -21,7 +21,7 @@ using kxtest::MakeSyntheticCamera;
 // A camera on a tripod: it turns about the rotation centre P, its optical centre sitting
 // at the offset t in its own axes (P + R^T t). The first camera looks along +z.
 struct Tripod {
-  vm::Vector3 centre{300, -200, 1000};
+  vm::Vector3 centre;
   vm::Vector3 offset{15, -8, 40};
   std::vector<PerspectiveCamera> truth;
   std::vector<SharedPtr<FeatureImage>> images;
@@ -29,7 +29,9 @@ struct Tripod {
 
   // link_flags: the flags of the links into image c (a last image with other flags has
   // no supported link).
-  explicit Tripod(int cameras, uint32_t last_link_flags = FCORR_SUPPORT_ROTATION) {
+  explicit Tripod(int cameras, uint32_t last_link_flags = FCORR_SUPPORT_ROTATION,
+                  const vm::Vector3& rotation_centre = {300, -200, 1000})
+      : centre(rotation_centre) {
     std::mt19937 random(5);
     std::uniform_real_distribution<double> lateral(-1200, 1200), depth(3000, 6000);
     for (int i = 0; i < 40; ++i) {
@@ -73,9 +75,21 @@ struct Tripod {
 };
 
 TEST(CameraEstimatorRAxesKKnownFPoint3DTest, RecoversTheRotationCentreOfATripodSequence) {
-  for (bool estimate_focal : {false, true}) {
-    SCOPED_TRACE(estimate_focal ? "with focal lengths" : "focal lengths known");
-    Tripod tripod(4);
+  struct Case {
+    const char* name;
+    bool estimate_focal;
+    bool pass_centre;  // else the centre is the origin and none is passed
+  };
+  const Case cases[] = {
+      {"centre off the origin", false, true},
+      {"centre off the origin, with focal lengths", true, true},
+      {"no centre given: the origin", false, false},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.name);
+    const bool estimate_focal = t.estimate_focal;
+    Tripod tripod(4, FCORR_SUPPORT_ROTATION,
+                  t.pass_centre ? vm::Vector3{300, -200, 1000} : vm::Vector3{0, 0, 0});
     // Start: every camera at the rotation centre, its angles (and focal length) off.
     for (const auto& image : tripod.images) {
       double pan, tilt, roll;
@@ -93,7 +107,8 @@ TEST(CameraEstimatorRAxesKKnownFPoint3DTest, RecoversTheRotationCentreOfATripodS
     }
     const double centre[3] = {tripod.centre.x, tripod.centre.y, tripod.centre.z};
     CameraEstimatorRAxesKKnownFPoint3D estimator;
-    ASSERT_TRUE(estimator.Optimize(tripod.List(), estimate_focal, centre));
+    ASSERT_TRUE(
+        estimator.Optimize(tripod.List(), estimate_focal, t.pass_centre ? centre : nullptr));
     EXPECT_LT(estimator.m_error, 1e-16);
     for (size_t c = 0; c < tripod.images.size(); ++c) {
       SCOPED_TRACE(c);
