@@ -16,6 +16,19 @@ std::vector<SharedPtr<FeaturePoint2D>> Usable(
 
 }  // namespace
 
+void SetCameraFromParameters(PerspectiveCamera& camera, const double value[9]) {
+  PerspectiveCamera turned;
+  NormalizeCameraPose(turned);
+  SetCameraPTRZ(turned, value[0], value[1], value[2], 1.0);
+  camera.SetAll(vm::Vector3{value[3], value[4], value[5]}, turned.GetA(), turned.GetH(),
+                turned.GetV(), camera.GetWidth(), camera.GetHeight(), camera.GetPixelSizeX(),
+                camera.GetPixelSizeY(), camera.GetDistortionCoefficients(),
+                camera.GetFurtherValues(), camera.GetDistortionModel());
+  camera.SetFocalLength(value[6]);
+  camera.SetCenterPointX(value[7]);
+  camera.SetCenterPointY(value[8]);
+}
+
 bool CameraEstimatorKnownFPoint3D::Optimize(PerspectiveCamera* camera,
                                             const std::vector<SharedPtr<FeaturePoint2D>>& features,
                                             const uint32_t* mask) {
@@ -63,16 +76,7 @@ bool CameraEstimatorKnownFPoint3D::Optimize(PerspectiveCamera* camera,
     if (b == 8) value[b] /= m_pixel_size_y;
   }
 
-  PerspectiveCamera turned;
-  NormalizeCameraPose(turned);
-  SetCameraPTRZ(turned, value[0], value[1], value[2], 1.0);
-  camera->SetAll(vm::Vector3{value[3], value[4], value[5]}, turned.GetA(), turned.GetH(),
-                 turned.GetV(), camera->GetWidth(), camera->GetHeight(), camera->GetPixelSizeX(),
-                 camera->GetPixelSizeY(), camera->GetDistortionCoefficients(),
-                 camera->GetFurtherValues(), camera->GetDistortionModel());
-  camera->SetFocalLength(value[6]);
-  camera->SetCenterPointX(value[7]);
-  camera->SetCenterPointY(value[8]);
+  SetCameraFromParameters(*camera, value);
   return true;
 }
 

@@ -18,6 +18,12 @@
 #include "optimise/known_fpoint3d_model.h"
 #include "optimise/plain_estimator.h"
 
+// Writes a camera's pose and intrinsics: value holds pan, tilt, roll (radians, as
+// GetCameraAngles gives them), centre X, Y, Z (mm), focal length (mm) and principal point
+// x, y (pixels from the image centre). Image size, pixel size and the lens distortion
+// (coefficients, per-pixel setting, function) stay.
+void SetCameraFromParameters(PerspectiveCamera& camera, const double value[9]);
+
 class CameraEstimatorKnownFPoint3D : public PlainEstimator {
  public:
   // Refines the parameters that *mask selects (null: none; bits in

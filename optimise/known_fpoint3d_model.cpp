@@ -10,8 +10,8 @@
 
 namespace {
 
-using M3 = std::array<double, 9>;  // row-major
-using V3 = std::array<double, 3>;
+using M3 = PanTiltRollRotation::M3;
+using V3 = PanTiltRollRotation::V3;
 
 M3 Mul(const M3& a, const M3& b) {
   M3 t{};
@@ -21,13 +21,7 @@ M3 Mul(const M3& a, const M3& b) {
   return t;
 }
 
-V3 Apply(const M3& m, const V3& d) {
-  return {m[0] * d[0] + m[1] * d[1] + m[2] * d[2], m[3] * d[0] + m[4] * d[1] + m[5] * d[2],
-          m[6] * d[0] + m[7] * d[1] + m[8] * d[2]};
-}
-
-// The elementary rotations of the pan/tilt/roll convention (rows listed) and their
-// derivatives by the angle.
+// The elementary rotations (rows listed) and their derivatives by the angle.
 M3 RotPan(double p) {
   return {std::cos(p), 0, -std::sin(p), 0, 1, 0, std::sin(p), 0, std::cos(p)};
 }
@@ -56,6 +50,31 @@ void Sample(const FeaturePoint2D& feature, const CorrElMapper& mapper,
 
 }  // namespace
 
+PanTiltRollRotation::PanTiltRollRotation(double pan, double tilt, double roll) {
+  const M3 ry = RotPan(pan), rx = RotTilt(tilt), rz = RotRoll(roll);
+  const M3 rzx = Mul(rz, rx);
+  r = Mul(rzx, ry);
+  d_pan = Mul(rzx, DRotPan(pan));
+  d_tilt = Mul(Mul(rz, DRotTilt(tilt)), ry);
+  d_roll = Mul(Mul(DRotRoll(roll), rx), ry);
+}
+
+PanTiltRollRotation::V3 PanTiltRollRotation::Apply(const M3& m, const V3& d) {
+  return {m[0] * d[0] + m[1] * d[1] + m[2] * d[2], m[3] * d[0] + m[4] * d[1] + m[5] * d[2],
+          m[6] * d[0] + m[7] * d[1] + m[8] * d[2]};
+}
+
+void GetCameraParameters(const PerspectiveCamera& camera, double out[9]) {
+  GetCameraAngles(camera, out[0], out[1], out[2]);
+  const vm::Vector3& c = camera.GetC();
+  out[3] = c.x;
+  out[4] = c.y;
+  out[5] = c.z;
+  out[6] = camera.GetFocalLength();
+  out[7] = camera.GetPixelSizeX() * camera.GetCenterPointX();
+  out[8] = camera.GetPixelSizeY() * camera.GetCenterPointY();
+}
+
 bool UsableForResection(const FeaturePoint2D& feature) {
   const SharedPtr<FeaturePoint3D>& point = feature.GetFPoint3D();
   return point && !point->TestFlags(FP3D_FLAG_REMOVED | FP3D_FLAG_PROTECTED);
@@ -79,15 +98,8 @@ void ModelKnownFPoint3DData::SetData(const std::vector<SharedPtr<FeaturePoint2D>
 }
 
 void ModelKnownFPoint3DData::SetCamera(const PerspectiveCamera& camera) {
-  GetCameraAngles(camera, m_fixed[0], m_fixed[1], m_fixed[2]);
-  const vm::Vector3& c = camera.GetC();
-  m_fixed[3] = c.x;
-  m_fixed[4] = c.y;
-  m_fixed[5] = c.z;
-  m_fixed[6] = camera.GetFocalLength();
-  const bool principal = (m_parameter_mask & (kCamPrincipalX | kCamPrincipalY)) != 0;
-  m_fixed[7] = principal ? camera.GetPixelSizeX() * camera.GetCenterPointX() : 0.0;
-  m_fixed[8] = principal ? camera.GetPixelSizeY() * camera.GetCenterPointY() : 0.0;
+  GetCameraParameters(camera, m_fixed);
+  if ((m_parameter_mask & (kCamPrincipalX | kCamPrincipalY)) == 0) m_fixed[7] = m_fixed[8] = 0.0;
   m_start_vector.clear();
   for (int b = 0; b < 9; ++b) {
     if (m_parameter_mask & kKnownFPoint3DParameterBits[b]) m_start_vector.push_back(m_fixed[b]);
@@ -140,10 +152,9 @@ bool ModelKnownFPoint3D::ComputeWithGradient(const ModelKnownFPoint3DInput& inpu
     return false;
   }
 
-  const M3 ry = RotPan(value[0]), rx = RotTilt(value[1]), rz = RotRoll(value[2]);
-  const M3 rzx = Mul(rz, rx);
-  const M3 r = Mul(rzx, ry);
-  const V3 xc = Apply(r, d);
+  const PanTiltRollRotation rot(value[0], value[1], value[2]);
+  const M3& r = rot.r;
+  const V3 xc = PanTiltRollRotation::Apply(r, d);
   if (xc[2] == 0.0) return false;  // on the focal plane: no image position
   const double f = value[6];
   const double iz = 1.0 / xc[2];
@@ -156,12 +167,12 @@ bool ModelKnownFPoint3D::ComputeWithGradient(const ModelKnownFPoint3DInput& inpu
   // d(u, v) for a change g of (xc, yc, zc).
   auto chain = [&](int b, const V3& g) {
     if (index[b] < 0) return;
-    out[0].gradient[size_t(index[b])] = f * (g[0] * xc[2] - xc[0] * g[2]) * iz * iz;
-    out[1].gradient[size_t(index[b])] = f * (g[1] * xc[2] - xc[1] * g[2]) * iz * iz;
+    PinholeDerivative(f, xc, iz, g, out[0].gradient[size_t(index[b])],
+                      out[1].gradient[size_t(index[b])]);
   };
-  if (index[0] >= 0) chain(0, Apply(Mul(rzx, DRotPan(value[0])), d));
-  if (index[1] >= 0) chain(1, Apply(Mul(Mul(rz, DRotTilt(value[1])), ry), d));
-  if (index[2] >= 0) chain(2, Apply(Mul(Mul(DRotRoll(value[2]), rx), ry), d));
+  chain(0, PanTiltRollRotation::Apply(rot.d_pan, d));
+  chain(1, PanTiltRollRotation::Apply(rot.d_tilt, d));
+  chain(2, PanTiltRollRotation::Apply(rot.d_roll, d));
   for (int k = 0; k < 3; ++k) {
     // d = point - centre: a change of the centre moves xc by minus column k of R.
     const V3 g = cartesian ? V3{-r[k], -r[3 + k], -r[6 + k]} : V3{0.0, 0.0, 0.0};

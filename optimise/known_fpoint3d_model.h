@@ -15,6 +15,7 @@
 // ModelPMatKnownFPoint3D fits the twelve entries of a row-major 3x4 projection matrix to
 // undistorted image-centred pixel positions.
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -41,6 +42,36 @@ enum : uint32_t {
 inline constexpr uint32_t kKnownFPoint3DParameterBits[9] = {
     kCamPan,     kCamTilt,  kCamRoll,       kCamCentreX,   kCamCentreY,
     kCamCentreZ, kCamFocal, kCamPrincipalX, kCamPrincipalY};
+
+// The camera rotation of the pan/tilt/roll convention (the angles GetCameraAngles gives
+// and SetCameraPTRZ takes): R = Rz(roll) Rx(tilt) Ry(pan), row-major, world to camera
+// (rows H0, V0, A), with its derivatives by each angle. Every model of the camera family
+// builds its rotation here.
+struct PanTiltRollRotation {
+  using M3 = std::array<double, 9>;
+  using V3 = std::array<double, 3>;
+
+  PanTiltRollRotation(double pan, double tilt, double roll);
+  static V3 Apply(const M3& m, const V3& d);
+
+  M3 r;
+  M3 d_pan;
+  M3 d_tilt;
+  M3 d_roll;
+};
+
+// The change of the pinhole image position f (xc, yc) / zc for a change g of the camera
+// coordinates xc, with iz standing for 1 / zc.
+inline void PinholeDerivative(double f, const PanTiltRollRotation::V3& xc, double iz,
+                              const PanTiltRollRotation::V3& g, double& du, double& dv) {
+  du = f * (g[0] * xc[2] - xc[0] * g[2]) * iz * iz;
+  dv = f * (g[1] * xc[2] - xc[1] * g[2]) * iz * iz;
+}
+
+// The nine camera parameters of a camera in parameter-vector order: pan, tilt, roll
+// (GetCameraAngles, world axes), centre, focal length (mm), principal point (mm,
+// sx (A.H), sy (A.V)).
+void GetCameraParameters(const PerspectiveCamera& camera, double out[9]);
 
 // A feature takes part in a resection when its 3D point exists and is neither removed
 // nor protected.

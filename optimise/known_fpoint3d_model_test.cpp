@@ -6,30 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "optimise/model_gradient_for_test.h"
 #include "testing/log_capture.h"
 
 namespace {
 
-// Central differences of both predicted values by each parameter.
-template <class ModelT, class Input>
-void ExpectGradientsMatchDifferences(const ModelT& model, const Input& input,
-                                     const std::vector<double>& parameters, double step) {
-  ModelOutput out[2];
-  ASSERT_TRUE(model.ComputeWithGradient(input, parameters, out, 2));
-  for (size_t p = 0; p < parameters.size(); ++p) {
-    SCOPED_TRACE("parameter " + std::to_string(p));
-    std::vector<double> plus = parameters, minus = parameters;
-    plus[p] += step;
-    minus[p] -= step;
-    ModelOutput hi[2], lo[2];
-    ASSERT_TRUE(model.ComputeWithGradient(input, plus, hi, 2));
-    ASSERT_TRUE(model.ComputeWithGradient(input, minus, lo, 2));
-    for (int j = 0; j < 2; ++j) {
-      const double numeric = (hi[j].value - lo[j].value) / (2.0 * step);
-      EXPECT_NEAR(out[j].gradient[p], numeric, 1e-6 * (1.0 + std::fabs(numeric))) << "value " << j;
-    }
-  }
-}
+using kxtest::ExpectGradientsMatchDifferences;
 
 struct MaskCase {
   const char* name;
