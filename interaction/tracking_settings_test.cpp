@@ -163,35 +163,32 @@ TEST(TrackingSettingsTest, OtherFieldsReachTheBlockAndTheRestStays) {
 TEST(TrackingSettingsTest, DispatchByCorrelatorType) {
   uic::AutoFeatureSettings settings;
   settings.m_density = 1.0;  // minimum distance 11
-
-  {
-    SCOPED_TRACE("block matcher takes the optical-flow path");
-    FeatureCorrelatorHBM hbm;
+  FeatureCorrelatorHBM hbm;
+  FeatureCorrelatorReadFT2DFile file;
+  FeatureCorrelatorSyn syn;
+  struct Case {
+    const char* name;
+    FeatureCorrelator* correlator;
+    const char* message;  // the warning, or null for none
+  } cases[] = {
+      {"block matcher takes the optical-flow path", &hbm, nullptr},
+      {"track-file correlator is left alone", &file, nullptr},
+      {"null correlator", nullptr,
+       "AutoFeatureSettings::UpdateCorrelatorParameter: correlator not set"},
+      {"synthetic correlator warns and the process goes on", &syn,
+       "AutoFeatureSettings::UpdateCorrelatorParameter: unknown correlator"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     kxtest::LogCapture log(5);
-    settings.UpdateCorrelatorParameter(&hbm);
-    EXPECT_EQ(hbm.GetParameter().m_min_dist, 11);
-    EXPECT_FALSE(log.Has("UpdateCorrelatorParameter"));
+    settings.UpdateCorrelatorParameter(c.correlator);
+    if (c.message != nullptr) {
+      EXPECT_TRUE(log.Has(c.message)) << log.text;
+    } else {
+      EXPECT_FALSE(log.Has("UpdateCorrelatorParameter")) << log.text;
+    }
   }
-  {
-    SCOPED_TRACE("track-file correlator is left alone, silently");
-    FeatureCorrelatorReadFT2DFile file;
-    kxtest::LogCapture log(5);
-    settings.UpdateCorrelatorParameter(&file);
-    EXPECT_FALSE(log.Has("UpdateCorrelatorParameter"));
-  }
-  {
-    SCOPED_TRACE("null correlator warns");
-    kxtest::LogCapture log(5);
-    settings.UpdateCorrelatorParameter(nullptr);
-    EXPECT_TRUE(log.Has("AutoFeatureSettings::UpdateCorrelatorParameter: correlator not set"));
-  }
-  {
-    SCOPED_TRACE("synthetic correlator warns and the process goes on");
-    FeatureCorrelatorSyn syn;
-    kxtest::LogCapture log(5);
-    settings.UpdateCorrelatorParameter(&syn);
-    EXPECT_TRUE(log.Has("AutoFeatureSettings::UpdateCorrelatorParameter: unknown correlator"));
-  }
+  EXPECT_EQ(hbm.GetParameter().m_min_dist, 11);
 }
 
 TEST(TrackingSettingsTest, InverseOfTheDefaultBlockGivesTheDefaults) {
