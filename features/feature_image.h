@@ -82,6 +82,8 @@ class FeatureImage : public PerspectiveCamera,
   // ---- owner and frame
   // The owner; null is logged (level 2).
   FeatureImageOwner* GetCTrackMgr() const;
+  // The owner without the report: null when there is none.
+  FeatureImageOwner* GetOwner() const { return owner_; }
   // The owner's cached frame of this image's index; empty without an owner or cache.
   SharedPtr<ImageCacheEntry> GetCacheEntry() const;
   // The frame's full-size luminance as a one-band picture viewing the cached frame (which

@@ -1,4 +1,4 @@
-#include "app/product_info.h"
+#include "foundation/runtime/product_info.h"
 
 #include <string>
 

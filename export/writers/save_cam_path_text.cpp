@@ -1,0 +1,85 @@
+#include "export/writers/save_cam_path_text.h"
+
+#include <cmath>
+#include <cstdint>
+#include <ctime>
+#include <fstream>
+#include <iomanip>
+
+#include "foundation/runtime/notify.h"
+#include "foundation/runtime/product_info.h"
+
+namespace {
+
+// The local time as ctime writes it, 24 characters and a newline.
+const char* CreationTime(char (&buffer)[32]) {
+  const std::time_t now = std::time(nullptr);
+  if (::ctime_r(&now, buffer) == nullptr) return "\n";
+  return buffer;
+}
+
+}  // namespace
+
+bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points) {
+  if (cameras.empty()) {
+    Notify(2, "SaveCamPathText::Export: empty camera list!");
+    return false;
+  }
+  std::ofstream out;
+  if (!OpenOutput(out)) {
+    Notify(2, "SaveCamPathText::Export: open file \"%s\" failed !!", GetOutputPath().c_str());
+    return false;
+  }
+  out << std::fixed << std::setprecision(10);
+
+  char time_text[32];
+  out << "# Text export \n";
+  out << "# created by " << ProductInfo::GetMakerName() << ' ' << ProductInfo::GetProductName()
+      << ' ' << ProductInfo::GetVersionString() << '\n';
+  out << "# Creation date: " << CreationTime(time_text);
+  out << "# The camera (one line per frame) \n"
+         "#\n"
+         "# Descriptions:\n"
+         "# -------------\n"
+         "# (H0x, H0y, H0z) : RotationAxis0  \n"
+         "# (V0x, V0y, V0z) : RotationAxis1  \n"
+         "# (A0x, A0y, A0z) : RotationAxis2  \n"
+         "# (Cx, Cy, Cz)    : CameraPosition \n"
+         "# focal           : Focal Length \n"
+         "# fov             : Field of View\n"
+         "# sx              : PixelSizeX\n"
+         "# sy              : PixelSizeY\n"
+         "# -------------\n"
+         "# H0x\t\tH0y\t\tH0z\t\tV0x\t\tV0y\t\tV0z\t\tAx\t\tAy\t\tAz\t\tCx\t\tCy\t\tCz\t\t"
+         "focal\t\tfov\t\tsx\t\tsy\n"
+         "#\n";
+
+  for (const SharedPtr<FeatureImage>& camera : cameras) {
+    const vm::Vector3 h0 = camera->H0();
+    const vm::Vector3 v0 = camera->V0();
+    const vm::Vector3& a = camera->GetA();
+    const vm::Vector3& c = camera->GetC();
+    const double focal = camera->GetFocalLength();
+    const double sx = camera->GetPixelSizeX();
+    const uint32_t width = camera->GetWidth();
+    // Degrees of the full horizontal angle; a focal length of 0 gives 180.
+    const double fov = 114.59155902616465 * std::atan(sx * double(width) / (2.0 * focal));
+    out << "#timeindex " << camera->GetFileIndex() << '\n';
+    out << h0.x << '\t' << h0.y << '\t' << h0.z << '\t' << v0.x << '\t' << v0.y << '\t' << v0.z
+        << '\t' << a.x << '\t' << a.y << '\t' << a.z << '\t' << c.x << '\t' << c.y << '\t' << c.z
+        << '\t' << focal << '\t' << fov << '\t' << sx << '\t' << camera->GetPixelSizeY() << '\n';
+  }
+
+  if (!points.empty()) {
+    out << "#\n# 3D Feature Points\n# x\t\ty\t\tz\n";
+    for (const vm::Vector3& p : points) out << p.x << '\t' << p.y << '\t' << p.z << '\n';
+    out << '\n';
+  }
+  out << '\n';
+
+  if (!CloseOutput(out)) {
+    Notify(2, "SaveCamPathText::Export: write file \"%s\" failed !!", GetOutputPath().c_str());
+    return false;
+  }
+  return true;
+}
