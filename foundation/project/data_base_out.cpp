@@ -47,7 +47,9 @@ void DataBaseOut::Write(const void* data, size_t size) {
   if (std::fwrite(data, 1, size, file_) != size) failed_ = true;
 }
 
-void DataBaseOut::WriteText(const char* text) { Write(text, std::strlen(text)); }
+void DataBaseOut::WriteText(const char* text) {
+  Write(text, std::strlen(text));
+}
 
 void DataBaseOut::PutIndent() {
   if (binary_) return;
@@ -144,7 +146,9 @@ void DataBaseOut::EndField() {
   if (!binary_) Write("\n", 1);
 }
 
-void DataBaseOut::PutByte(uint8_t byte) { Write(&byte, 1); }
+void DataBaseOut::PutByte(uint8_t byte) {
+  Write(&byte, 1);
+}
 
 void DataBaseOut::PutAInt(int32_t value) {
   char text[PF_ASCII_NUMBER_SIZE];
@@ -165,7 +169,9 @@ void DataBaseOut::PutInt(int32_t value) {
   Write(bytes, static_cast<size_t>(EncodeVarint(value, bytes)));
 }
 
-void DataBaseOut::PutFloat(double value) { PutFloats(&value, 1); }
+void DataBaseOut::PutFloat(double value) {
+  PutFloats(&value, 1);
+}
 
 void DataBaseOut::PutFloats(const double* values, int n) {
   if (!binary_) {

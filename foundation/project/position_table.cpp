@@ -5,7 +5,8 @@
 
 namespace {
 
-bool AddressLess(const std::pair<const void*, int32_t>& a, const std::pair<const void*, int32_t>& b) {
+bool AddressLess(const std::pair<const void*, int32_t>& a,
+                 const std::pair<const void*, int32_t>& b) {
   return std::less<const void*>()(a.first, b.first);
 }
 
