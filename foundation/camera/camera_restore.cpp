@@ -87,13 +87,12 @@ bool PerspectiveCamera::CheckForField(DataBaseIn& in, const char* key) {
 }
 
 void WriteCamera(DataBaseOut& out, const PerspectiveCamera& camera) {
-  const vm::Vector3* vectors[4] = {&camera.GetC(), &camera.GetA(), &camera.GetH(),
-                                   &camera.GetV()};
+  const vm::Vector3* vectors[4] = {&camera.GetC(), &camera.GetA(), &camera.GetH(), &camera.GetV()};
   const ProjectKey vector_keys[4] = {PF_KEY_CVEC, PF_KEY_AVEC, PF_KEY_HVEC, PF_KEY_VVEC};
   const double* k = camera.GetDistortionCoefficients();
   const double reals[4] = {camera.GetPixelSizeX(), camera.GetPixelSizeY(), k[0], k[1]};
-  const ProjectKey real_keys[4] = {PF_KEY_PIXEL_SIZE_X, PF_KEY_PIXEL_SIZE_Y,
-                                   PF_KEY_RAD_DIST_K3, PF_KEY_RAD_DIST_K5};
+  const ProjectKey real_keys[4] = {PF_KEY_PIXEL_SIZE_X, PF_KEY_PIXEL_SIZE_Y, PF_KEY_RAD_DIST_K3,
+                                   PF_KEY_RAD_DIST_K5};
   const int32_t width = static_cast<int32_t>(camera.GetWidth());
   const int32_t height = static_cast<int32_t>(camera.GetHeight());
   const int model = GetRadDistType(camera.GetDistortionModel());

@@ -18,17 +18,6 @@ using kxtest::LogCapture;
 using kxtest::ProjectBytes;
 using kxtest::TempDir;
 
-std::string ReadAll(const std::string& path) {
-  std::string bytes;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return bytes;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-  std::fclose(f);
-  return bytes;
-}
-
 // One object with every kind of value, nested, written by the writer and by the test's
 // byte builder: the two must agree byte for byte.
 void WriteSample(DataBaseOut& out) {
@@ -96,7 +85,7 @@ TEST(DataBaseOutTest, WritesTheFormatByteForByteInBothModes) {
     EXPECT_TRUE(out.Good());
     EXPECT_TRUE(out.Close());
     EXPECT_FALSE(out.IsOpen());
-    EXPECT_EQ(ReadAll(path), ExpectedSample(binary));
+    EXPECT_EQ(kxtest::ReadText(path), ExpectedSample(binary));
   }
 }
 
