@@ -224,8 +224,9 @@ void WriteFeaturePoint2D(DataBaseOut& out, const FeaturePoint2D& feature,
     next = next_list->Find(successor->GetSecond().Get());
   }
   out.WriteInt(PF_KEY_NFP2DI, next);
-  out.WriteInt(PF_KEY_NFCSUP,
-               successor != nullptr ? static_cast<int32_t>(successor->GetFlags()) : 0);
+  // The flags belong to the stored link: without one a reader drops them, and a second save
+  // of the loaded job must give the same bytes.
+  out.WriteInt(PF_KEY_NFCSUP, next >= 0 ? static_cast<int32_t>(successor->GetFlags()) : 0);
   out.WriteInt(PF_KEY_FLGS, static_cast<int32_t>(feature.GetFlags()));
   out.EndObject();
 }

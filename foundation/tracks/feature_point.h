@@ -188,7 +188,8 @@ class FeaturePoint3D : public DataBase,
 // "FP2D": "Vec2", "FP3Di" (the 3D point's position in points3d, -1 without one),
 // "nFP2Di" (the position of the successor's later feature in next_list, the next frame's
 // written list of the same kind; -1 without successor, without next_list or when the
-// feature is not there), "nFCSup" (the successor's flags, 0 without successor), "Flgs".
+// feature is not there), "nFCSup" (the successor's flags, 0 when
+// "nFP2Di" is -1), "Flgs".
 // The covariance, the track number and the attribute are not stored.
 void WriteFeaturePoint2D(DataBaseOut& out, const FeaturePoint2D& feature,
                          const PositionTable& points3d, const PositionTable* next_list);

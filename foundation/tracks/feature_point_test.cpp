@@ -275,8 +275,8 @@ TEST(FeaturePointTest, WritersStoreTheFieldsAndPositions) {
     int32_t point_index, next_index, next_flags;
   } cases[] = {
       {"linked", linked(next[2], 0x21), points[2], &next_table, 1, 1, 0x21},
-      {"successor elsewhere", linked(anchor, 0x40), points[0], &next_table, 0, -1, 0x40},
-      {"last frame", linked(next[1], 0x1), foreign_point, nullptr, -1, -1, 0x1},
+      {"successor elsewhere", linked(anchor, 0x40), points[0], &next_table, 0, -1, 0},
+      {"last frame", linked(next[1], 0x1), foreign_point, nullptr, -1, -1, 0},
       {"no links", SharedPtr<FeaturePoint2D>::Make(nullptr, 1, 2), {}, &next_table, -1, -1, 0},
   };
   for (bool binary : {false, true}) {
