@@ -16,6 +16,7 @@ bool DataBaseOut::Open(const char* path, char mode) {
     return false;
   }
   if (file_ != nullptr) Close();
+  if (path == nullptr) return false;
   // Binary stream in both modes: ascii lines end with LF only on every system.
   file_ = std::fopen(path, "wb");
   if (file_ == nullptr) return false;
@@ -194,7 +195,13 @@ void DataBaseOut::PutString(const char* text) {
   if (binary_) {
     Write(text, std::strlen(text) + 1);
   } else {
+    // Ascii texts have no escape: a double quote inside would end the text early and make
+    // the file unreadable, so it is stored as a single quote.
     WriteText(" \"");
+    for (const char* quote; (quote = std::strchr(text, '"')) != nullptr; text = quote + 1) {
+      Write(text, static_cast<size_t>(quote - text));
+      Write("'", 1);
+    }
     WriteText(text);
     Write("\"", 1);
   }

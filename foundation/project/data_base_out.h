@@ -28,8 +28,8 @@ class DataBaseOut {
 
   // mode 'a' writes ascii, 'b' binary; the file is created or truncated. Another mode
   // logs "DataBaseOut::Open: unknown output-mode should be 'a' or 'b'" (level 2) and
-  // creates nothing. A file still open is closed first. Writes the header; returns whether
-  // a file is open.
+  // creates nothing; so does a null path. A file still open is closed first. Writes the header;
+  // returns whether a file is open.
   bool Open(const char* path, char mode);
   // Flushes and closes; true when every write and the close succeeded. False also when no
   // file was open.
@@ -67,7 +67,8 @@ class DataBaseOut {
   void PutFloat(double value);
   // n reals; binary: n singles in one write.
   void PutFloats(const double* values, int n);
-  // A text (must not hold a double quote in ascii); null writes an empty text.
+  // A text; null writes an empty text. Ascii has no escape, so a double quote in the text
+  // is written as a single quote (the file stays readable).
   void PutString(const char* text);
   // A raw byte (binary marks such as an array element's identifier).
   void PutByte(uint8_t byte);

@@ -125,7 +125,7 @@ TEST(DataBaseOutTest, TheReaderReadsWhatTheWriterWrote) {
       ASSERT_TRUE(out.Open(path.c_str(), binary ? 'b' : 'a'));
       out.BeginRoot();
       out.BeginObject(PF_KEY_CTRACKMGR);
-      out.WriteString(PF_KEY_NAME, "a name");
+      out.WriteString(PF_KEY_NAME, "a \"quoted\" name");
       out.WriteInt(PF_KEY_ID, ints[i]);
       out.WriteFloat(PF_KEY_FLGS, reals[i]);
       const double v[3] = {reals[i], -reals[i], 0.25};
@@ -142,7 +142,8 @@ TEST(DataBaseOutTest, TheReaderReadsWhatTheWriterWrote) {
       Fields fields;
       fields.RestoreObject(in);
       EXPECT_TRUE(AtBlockEnd(in));
-      EXPECT_EQ(fields.name, "a name");
+      // Ascii has no escape for a double quote.
+      EXPECT_EQ(fields.name, binary ? "a \"quoted\" name" : "a 'quoted' name");
       EXPECT_EQ(fields.id, ints[i]);
       const double tolerance = std::abs(reals[i]) * (binary ? 1e-7 : 1e-8);
       EXPECT_NEAR(fields.real, reals[i], tolerance);
@@ -164,6 +165,7 @@ TEST(DataBaseOutTest, OpenFailures) {
   EXPECT_FALSE(out.IsOpen());
   EXPECT_EQ(::access(path.c_str(), F_OK), -1);
   EXPECT_FALSE(out.Open(dir.File("missing/x.kpz").c_str(), 'a'));
+  EXPECT_FALSE(out.Open(nullptr, 'b'));
   EXPECT_FALSE(out.Close());
 }
 
