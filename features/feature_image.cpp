@@ -5,8 +5,11 @@
 
 #include "features/point_file.h"
 #include "foundation/project/data_base_in.h"
+#include "foundation/project/data_base_out.h"
+#include "foundation/project/position_table.h"
 #include "foundation/project/project_format.h"
 #include "foundation/runtime/notify.h"
+#include "foundation/runtime/split_path.h"
 
 namespace {
 
@@ -194,6 +197,25 @@ bool FeatureImage::CheckForField(DataBaseIn& in, const char* key) {
     return true;
   }
   return PerspectiveCamera::CheckForField(in, key);
+}
+
+void WriteFeatureImage(DataBaseOut& out, const FeatureImage& image, const PositionTable& points3d,
+                       const PositionTable* next_features, const PositionTable* next_anchors) {
+  out.BeginObject(PF_KEY_FIMAGE);
+  std::string directory, name;
+  SplitPath(image.GetFileName(), &directory, &name);
+  if (!name.empty()) out.WriteString(PF_KEY_FILENAME, name.c_str());
+  out.WriteInt(PF_KEY_FILE_INDEX, image.GetFileIndex());
+  out.WriteInt(PF_KEY_INDEX, image.GetImageIndex());
+  out.WriteInt(PF_KEY_FLGS, static_cast<int32_t>(image.GetFlags()));
+  WriteCamera(out, image);
+  for (const SharedPtr<FeaturePoint2D>& feature : image.GetFPoints2D()) {
+    if (feature) WriteFeaturePoint2D(out, *feature, points3d, next_features);
+  }
+  for (const SharedPtr<FeaturePoint2D>& anchor : image.GetAnchors()) {
+    if (anchor) WriteFeaturePoint2D(out, *anchor, points3d, next_anchors);
+  }
+  out.EndObject();
 }
 
 int32_t FeatureImageFrameIndex(const FeatureImage* image) {

@@ -157,6 +157,17 @@ class FeatureImage : public PerspectiveCamera,
   FeatureImageOwner* owner_ = nullptr;
 };
 
+class DataBaseOut;
+class PositionTable;
+
+// Writes the image as an "FImage" object, the counterpart of its CheckForField:
+// "Filename" (the file name without its directory, when not empty), "FileIndex", "Index",
+// "Flgs", the camera (WriteCamera), one "FP2D" per non-null feature, then one per
+// non-null anchor. points3d: positions of the written 3D points; next_features and
+// next_anchors: positions in the next written frame's lists (null for the last frame).
+void WriteFeatureImage(DataBaseOut& out, const FeatureImage& image, const PositionTable& points3d,
+                       const PositionTable* next_features, const PositionTable* next_anchors);
+
 // The frame index of an image for the track walks (-1 for null).
 int32_t FeatureImageFrameIndex(const FeatureImage* image);
 

@@ -1,4 +1,5 @@
-// The project-file restore of a camera's fields (PerspectiveCamera::CheckForField).
+// The project-file restore of a camera's fields (PerspectiveCamera::CheckForField) and
+// their writer (WriteCamera).
 //
 // Binary files hold the camera as one record (PF_CAMERA_RECORD); ascii files as eleven
 // named fields, each of which changes only its own member. Values are stored as read: A
@@ -9,6 +10,7 @@
 
 #include "foundation/camera/perspective_camera.h"
 #include "foundation/project/data_base_in.h"
+#include "foundation/project/data_base_out.h"
 
 namespace {
 
@@ -82,4 +84,38 @@ bool PerspectiveCamera::CheckForField(DataBaseIn& in, const char* key) {
     return false;
   }
   return true;
+}
+
+void WriteCamera(DataBaseOut& out, const PerspectiveCamera& camera) {
+  const vm::Vector3* vectors[4] = {&camera.GetC(), &camera.GetA(), &camera.GetH(), &camera.GetV()};
+  const ProjectKey vector_keys[4] = {PF_KEY_CVEC, PF_KEY_AVEC, PF_KEY_HVEC, PF_KEY_VVEC};
+  const double* k = camera.GetDistortionCoefficients();
+  const double reals[4] = {camera.GetPixelSizeX(), camera.GetPixelSizeY(), k[0], k[1]};
+  const ProjectKey real_keys[4] = {PF_KEY_PIXEL_SIZE_X, PF_KEY_PIXEL_SIZE_Y, PF_KEY_RAD_DIST_K3,
+                                   PF_KEY_RAD_DIST_K5};
+  const int32_t width = static_cast<int32_t>(camera.GetWidth());
+  const int32_t height = static_cast<int32_t>(camera.GetHeight());
+  const int model = GetRadDistType(camera.GetDistortionModel());
+  const int32_t model_id = model >= 0 ? model : kRadDistPoly3;
+
+  if (out.IsBinary()) {
+    out.PutByte(PF_CAMERA_RECORD);
+    for (const vm::Vector3* v : vectors) {
+      const double xyz[3] = {v->x, v->y, v->z};
+      out.PutFloats(xyz, 3);
+    }
+    out.PutInt(width);
+    out.PutInt(height);
+    out.PutFloats(reals, 4);
+    out.PutInt(model_id);
+    return;
+  }
+  for (int i = 0; i < 4; ++i) {
+    const double xyz[3] = {vectors[i]->x, vectors[i]->y, vectors[i]->z};
+    out.WriteFloats(vector_keys[i], xyz, 3);
+  }
+  out.WriteInt(PF_KEY_WIDTH, width);
+  out.WriteInt(PF_KEY_HEIGHT, height);
+  for (int i = 0; i < 4; ++i) out.WriteFloat(real_keys[i], reals[i]);
+  out.WriteInt(PF_KEY_RAD_DIST_TYPE, model_id);
 }

@@ -2,6 +2,7 @@
 
 #include "foundation/camera/perspective_camera.h"
 #include "foundation/project/data_base.h"
+#include "foundation/project/data_base_out.h"
 #include "foundation/project/project_bytes_for_test.h"
 
 namespace {
@@ -98,6 +99,43 @@ TEST(CameraRestoreTest, RoundTripInBothModes) {
       EXPECT_EQ(cam.GetDistortionModel(), model.expected);
       EXPECT_EQ(cam.GetFurtherValues()[1], 2.0);  // never stored
       EXPECT_STREQ(cam.GetName(), "kept");
+    }
+  }
+}
+
+// The camera's writer: the bytes the reader expects, for every lens model; what it wrote
+// restores to the same camera and is written again byte for byte.
+TEST(CameraRestoreTest, WriterRoundTripsEveryLensModel) {
+  auto save = [](const PerspectiveCamera& camera, bool binary) {
+    return kxtest::WrittenBytes(binary, [&](DataBaseOut& out) {
+      out.BeginObject(PF_KEY_FIMAGE);
+      ::WriteCamera(out, camera);
+      out.EndObject();
+    });
+  };
+  const RadialDistortionFunction models[kNumRadDistTypes] = {Poly3, Poly5, Fisheye,
+                                                             FisheyeEquisolid, Poly4};
+  for (bool binary : {false, true}) {
+    for (int id = 0; id < kNumRadDistTypes; ++id) {
+      SCOPED_TRACE(std::string(binary ? "binary " : "ascii ") + std::to_string(id));
+      PerspectiveCamera saved;
+      const double k[4] = {id == 4 ? 512.0 : -1.2345e-5, 3.5e-9, 0, 0};
+      const double zero[2] = {0, 0};
+      saved.SetAll({10.5, -20.25, 1234.5}, {0.0, 0.6, 0.8}, {1500.0, 3.0, 40.0},
+                   {-2.0, 1100.0, 7.0}, 1920, 1080, 0.0078125, 0.0075, k, zero, models[id]);
+      const std::string bytes = save(saved, binary);
+      ProjectBytes expected(binary);
+      expected.Begin(PF_KEY_FIMAGE);
+      WriteCamera(expected, saved, id);
+      expected.End();
+      EXPECT_EQ(bytes, expected.bytes());
+
+      StoredCamera restored;
+      Restore(bytes, restored);
+      EXPECT_EQ(restored.GetDistortionModel(), models[id]);
+      EXPECT_FLOAT_EQ(restored.GetDistortionCoefficients()[0], k[0]);
+      ExpectVectorNear(restored.GetH(), saved.GetH());
+      EXPECT_EQ(save(restored, binary), bytes);
     }
   }
 }

@@ -27,6 +27,7 @@
 #include "foundation/runtime/meta.h"
 
 class DataBaseIn;
+class DataBaseOut;
 
 // What image remapping needs to apply a camera's lens distortion.
 struct RadialDistortionParameters {
@@ -195,5 +196,11 @@ class PerspectiveCamera : public Meta {
 // f35 * sx * width / 36 in mm for this camera (width through the virtual
 // getter); the camera does not change.
 double FocalLengthFrom35mmEquivalent(const PerspectiveCamera& camera, double f35);
+
+// Writes the camera's stored fields, the counterpart of PerspectiveCamera::CheckForField
+// (defined in camera_restore.cpp): binary one record, ascii eleven named fields; the size
+// through the virtual getters, the model by its id (a function outside the model table
+// is stored as Poly3). The further coefficients, RdDim and the name are not stored.
+void WriteCamera(DataBaseOut& out, const PerspectiveCamera& camera);
 
 #endif  // KALVEX_FOUNDATION_CAMERA_PERSPECTIVE_CAMERA_H_

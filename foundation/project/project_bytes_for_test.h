@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "foundation/project/data_base_in.h"
+#include "foundation/project/data_base_out.h"
 #include "foundation/project/project_format.h"
 #include "foundation/runtime/notify.h"
 #include "testing/log_capture.h"
@@ -113,6 +115,17 @@ inline bool ReadObjectKey(DataBaseIn& in, const ProjectKey& key) {
   char name[PF_MAX_KEY + 1];
   in.GetAToken(name, sizeof name);
   return in.IsField(name, key);
+}
+
+// The file DataBaseOut makes in the given mode (header included) with what write adds.
+inline std::string WrittenBytes(bool binary, const std::function<void(DataBaseOut&)>& write) {
+  TempDir dir;
+  const std::string path = dir.File("written.kpz");
+  DataBaseOut out;
+  EXPECT_TRUE(out.Open(path.c_str(), binary ? 'b' : 'a'));
+  write(out);
+  EXPECT_TRUE(out.Close());
+  return ReadText(path);
 }
 
 }  // namespace kxtest

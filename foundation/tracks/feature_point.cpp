@@ -4,6 +4,8 @@
 
 #include "foundation/numeric/dense_matrix.h"
 #include "foundation/project/data_base_in.h"
+#include "foundation/project/data_base_out.h"
+#include "foundation/project/position_table.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/random_generator.h"
 #include "foundation/tracks/feature_correspondence.h"
@@ -206,6 +208,39 @@ bool FeaturePoint3D::CheckForField(DataBaseIn& in, const char* key) {
     return false;
   }
   return true;
+}
+
+// ---- project-file writers
+
+void WriteFeaturePoint2D(DataBaseOut& out, const FeaturePoint2D& feature,
+                         const PositionTable& points3d, const PositionTable* next_list) {
+  out.BeginObject(PF_KEY_FP2D);
+  const double xy[2] = {feature.x, feature.y};
+  out.WriteFloats(PF_KEY_VEC2, xy, 2);
+  out.WriteInt(PF_KEY_FP3DI, points3d.Find(feature.GetFPoint3D().Get()));
+  const FeatureCorrespondence* successor = feature.GetSuccessor().Get();
+  int32_t next = -1;
+  if (successor != nullptr && next_list != nullptr) {
+    next = next_list->Find(successor->GetSecond().Get());
+  }
+  out.WriteInt(PF_KEY_NFP2DI, next);
+  // The flags belong to the stored link: without one a reader drops them, and a second save
+  // of the loaded job must give the same bytes.
+  out.WriteInt(PF_KEY_NFCSUP, next >= 0 ? static_cast<int32_t>(successor->GetFlags()) : 0);
+  out.WriteInt(PF_KEY_FLGS, static_cast<int32_t>(feature.GetFlags()));
+  out.EndObject();
+}
+
+void WriteFeaturePoint3D(DataBaseOut& out, const FeaturePoint3D& point) {
+  out.BeginObject(PF_KEY_FP3D);
+  const char* name = point.GetName();
+  if (name != nullptr && *name != '\0') out.WriteString(PF_KEY_NAME, name);
+  const double xyz[3] = {point.x, point.y, point.z};
+  out.WriteFloats(PF_KEY_VEC3, xyz, 3);
+  out.WriteInt(PF_KEY_ID, point.GetId());
+  out.WriteInt(PF_KEY_CS, point.GetCS());
+  if (point.GetFlags() != 0) out.WriteInt(PF_KEY_FLGS, static_cast<int32_t>(point.GetFlags()));
+  out.EndObject();
 }
 
 // ---- helpers

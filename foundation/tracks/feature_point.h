@@ -25,7 +25,9 @@
 #include "foundation/tracks/bit_mask.h"
 #include "foundation/tracks/feature_flags.h"
 
+class DataBaseOut;
 class FeatureImage;
+class PositionTable;
 class FeatureCorrespondence;
 class FeaturePoint3D;
 class Matrix;
@@ -181,6 +183,19 @@ class FeaturePoint3D : public DataBase,
   uint32_t num_measurements_ = 0;
   uint32_t state_[2] = {0, 0};
 };
+
+// The project-file writers, counterparts of the CheckForField handlers above.
+// "FP2D": "Vec2", "FP3Di" (the 3D point's position in points3d, -1 without one),
+// "nFP2Di" (the position of the successor's later feature in next_list, the next frame's
+// written list of the same kind; -1 without successor, without next_list or when the
+// feature is not there), "nFCSup" (the successor's flags, 0 when
+// "nFP2Di" is -1), "Flgs".
+// The covariance, the track number and the attribute are not stored.
+void WriteFeaturePoint2D(DataBaseOut& out, const FeaturePoint2D& feature,
+                         const PositionTable& points3d, const PositionTable* next_list);
+// "FP3D": "Name" (when it has one), "Vec3", "Id", "CS", "Flgs" (when not 0). The
+// covariance and the solver's words are not stored.
+void WriteFeaturePoint3D(DataBaseOut& out, const FeaturePoint3D& point);
 
 // m = [m0 m1; m2 m3]: target = m^-1 and true; a determinant of exactly 0 gives the
 // identity and false. target may be m.

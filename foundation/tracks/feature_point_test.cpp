@@ -6,6 +6,7 @@
 #include <string>
 
 #include "foundation/numeric/dense_matrix.h"
+#include "foundation/project/position_table.h"
 #include "foundation/project/project_bytes_for_test.h"
 #include "foundation/runtime/random_generator.h"
 #include "foundation/tracks/feature_correspondence.h"
@@ -240,6 +241,103 @@ TEST(FeaturePointTest, RestoresFeaturesAndPointsInBothModes) {
     EXPECT_EQ(plain.GetName(), nullptr);
     EXPECT_EQ(plain.GetId(), -1);
     EXPECT_EQ(plain.z, 3.0);
+  }
+}
+
+// The writers give exactly the fields the handlers read, with the cross references as
+// positions in the written lists.
+TEST(FeaturePointTest, WritersStoreTheFieldsAndPositions) {
+  using List2D = std::vector<SharedPtr<FeaturePoint2D>>;
+  std::vector<SharedPtr<FeaturePoint3D>> points = {
+      SharedPtr<FeaturePoint3D>::Make(1.0, 2.0, 3.0, FeaturePoint3D::eCartesian),
+      SharedPtr<FeaturePoint3D>(),
+      SharedPtr<FeaturePoint3D>::Make(0.5, -0.25, 1000.0, FeaturePoint3D::eSpherical)};
+  auto foreign_point = SharedPtr<FeaturePoint3D>::Make();
+  List2D next = {SharedPtr<FeaturePoint2D>(), SharedPtr<FeaturePoint2D>::Make(nullptr, 5, 6),
+                 SharedPtr<FeaturePoint2D>::Make(nullptr, 7, 8)};
+  auto anchor = SharedPtr<FeaturePoint2D>::Make(nullptr, 9, 9);
+  const PositionTable points3d(points), next_table(next);
+
+  auto linked = [](const SharedPtr<FeaturePoint2D>& later, uint32_t flags) {
+    auto f = SharedPtr<FeaturePoint2D>::Make(nullptr, 12.5, -3.25);
+    auto link = SharedPtr<FeatureCorrespondence>::Make();
+    link->SetFirst(f);
+    link->SetSecond(later);
+    link->SetFlags(flags);
+    f->SetSuccessor(link);
+    return f;
+  };
+  const struct Case {
+    const char* name;
+    SharedPtr<FeaturePoint2D> feature;
+    SharedPtr<FeaturePoint3D> point;
+    const PositionTable* next_list;
+    int32_t point_index, next_index, next_flags;
+  } cases[] = {
+      {"linked", linked(next[2], 0x21), points[2], &next_table, 1, 1, 0x21},
+      {"successor elsewhere", linked(anchor, 0x40), points[0], &next_table, 0, -1, 0},
+      {"last frame", linked(next[1], 0x1), foreign_point, nullptr, -1, -1, 0},
+      {"no links", SharedPtr<FeaturePoint2D>::Make(nullptr, 1, 2), {}, &next_table, -1, -1, 0},
+  };
+  for (bool binary : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(binary ? "binary " : "ascii ") + c.name);
+      c.feature->SetFPoint3D(c.point);
+      c.feature->AssignFlags(FP2D_FLAG_COVARIANCE | FP2D_FLAG_MANUAL);
+      const std::string bytes = kxtest::WrittenBytes(binary, [&](DataBaseOut& out) {
+        WriteFeaturePoint2D(out, *c.feature, points3d, c.next_list);
+      });
+      ProjectBytes w(binary);
+      w.Begin(PF_KEY_FP2D);
+      w.Key(PF_KEY_VEC2).Real(c.feature->x).Real(c.feature->y).Eol();
+      w.Key(PF_KEY_FP3DI).Int(c.point_index).Eol();
+      w.Key(PF_KEY_NFP2DI).Int(c.next_index).Eol();
+      w.Key(PF_KEY_NFCSUP).Int(c.next_flags).Eol();
+      w.Key(PF_KEY_FLGS).Int(FP2D_FLAG_COVARIANCE | FP2D_FLAG_MANUAL).Eol();
+      w.End();
+      EXPECT_EQ(bytes, w.bytes());
+      FeaturePoint2D restored;
+      Restore(bytes, PF_KEY_FP2D, restored);
+      EXPECT_EQ(restored.x, c.feature->x);
+      EXPECT_EQ(restored.GetFPoint3DIndex(), c.point_index);
+      EXPECT_EQ(restored.GetSuccessorIndex(), c.next_index);
+      EXPECT_EQ(restored.GetSuccessorFlags(), uint32_t(c.next_flags));
+      EXPECT_EQ(restored.GetFlags(), FP2D_FLAG_COVARIANCE | FP2D_FLAG_MANUAL);
+    }
+  }
+  for (const auto& c : cases) UnlinkFromTrack(c.feature);
+
+  // Points: a named Cartesian point with flags; an unnamed direction with flags 0 has
+  // exactly "Vec3", "Id" and "CS".
+  points[0]->SetName("corner left");
+  points[0]->SetId(70000);
+  points[0]->AssignFlags(FP3D_FLAG_LOCATOR | FP3D_FLAG_NO_EXPORT);
+  points[2]->SetId(2);
+  for (bool binary : {false, true}) {
+    for (int i : {0, 2}) {
+      SCOPED_TRACE(std::string(binary ? "binary " : "ascii ") + std::to_string(i));
+      const FeaturePoint3D& p = *points[i];
+      const std::string bytes =
+          kxtest::WrittenBytes(binary, [&](DataBaseOut& out) { WriteFeaturePoint3D(out, p); });
+      ProjectBytes w(binary);
+      w.Begin(PF_KEY_FP3D);
+      if (i == 0) w.Key(PF_KEY_NAME).Text("corner left").Eol();
+      w.Key(PF_KEY_VEC3).Real(p.x).Real(p.y).Real(p.z).Eol();
+      w.Key(PF_KEY_ID).Int(p.GetId()).Eol();
+      w.Key(PF_KEY_CS).Int(p.GetCS()).Eol();
+      if (i == 0) w.Key(PF_KEY_FLGS).Int(FP3D_FLAG_LOCATOR | FP3D_FLAG_NO_EXPORT).Eol();
+      w.End();
+      EXPECT_EQ(bytes, w.bytes());
+      FeaturePoint3D restored;
+      Restore(bytes, PF_KEY_FP3D, restored);
+      EXPECT_EQ(static_cast<const vm::Vector3&>(restored), static_cast<const vm::Vector3&>(p));
+      EXPECT_EQ(restored.GetCS(), p.GetCS());
+      EXPECT_EQ(restored.GetId(), p.GetId());
+      EXPECT_EQ(restored.GetFlags(), p.GetFlags());
+      if (i == 0) {
+        EXPECT_STREQ(restored.GetName(), "corner left");
+      }
+    }
   }
 }
 
