@@ -1,6 +1,8 @@
 #include "tracking/feature_map.h"
 
 #include <algorithm>
+#include <mutex>
+#include <shared_mutex>
 #include <utility>
 
 #include "features/correspondence_dump.h"
@@ -12,28 +14,6 @@ namespace {
 
 // Flag 8 of a feature image: cleared once the observer has heard of the frame.
 constexpr uint32_t kImageFlagReported = 0x8;
-
-class WriteLock {
- public:
-  explicit WriteLock(ReadWriteSpinLock& lock) : lock_(lock) { lock_.LockWrite(); }
-  ~WriteLock() { lock_.UnlockWrite(); }
-  WriteLock(const WriteLock&) = delete;
-  WriteLock& operator=(const WriteLock&) = delete;
-
- private:
-  ReadWriteSpinLock& lock_;
-};
-
-class ReadLock {
- public:
-  explicit ReadLock(ReadWriteSpinLock& lock) : lock_(lock) { lock_.LockRead(); }
-  ~ReadLock() { lock_.UnlockRead(); }
-  ReadLock(const ReadLock&) = delete;
-  ReadLock& operator=(const ReadLock&) = delete;
-
- private:
-  ReadWriteSpinLock& lock_;
-};
 
 // 1 plus the successive forward links from feature whose later feature shows point.
 int TrackLength(const SharedPtr<FeaturePoint2D>& feature, const FeaturePoint3D* point) {
@@ -57,8 +37,7 @@ FeatureMap::FeatureMap() = default;
 FeatureMap::~FeatureMap() {
   ClearImages();
   ClearFPoint3D();
-  m_fimage_list.clear();
-  m_fpoint3d_list.clear();
+  // The components go in a fixed order; the observer and the manager are not ours.
   m_estimator = nullptr;
   m_outlier_detector = nullptr;
   m_fimage_list2.clear();
@@ -159,7 +138,7 @@ void FeatureMap::AddFPoint3D(SharedPtr<FeaturePoint3D>& point) {
     Notify(2, "FeatureMap::AddFPoint3D: 3D feature point is null");
     return;
   }
-  WriteLock lock(m_fpoint3d_lock);
+  std::lock_guard lock(m_fpoint3d_lock);
   point->SetId(static_cast<int32_t>(m_fpoint3d_list.size()));
   m_fpoint3d_list.push_back(point);
 }
@@ -169,7 +148,7 @@ void FeatureMap::ClearFPoint3D() {
   // has no business inside a spin section.
   PointList released;
   {
-    WriteLock lock(m_fpoint3d_lock);
+    std::lock_guard lock(m_fpoint3d_lock);
     released.swap(m_fpoint3d_list);
   }
 }
@@ -180,7 +159,7 @@ void FeatureMap::Reset() {
 }
 
 unsigned FeatureMap::CountValidFPoint3D() {
-  ReadLock lock(m_fpoint3d_lock);
+  std::shared_lock lock(m_fpoint3d_lock);
   unsigned count = 0;
   for (const SharedPtr<FeaturePoint3D>& point : m_fpoint3d_list) {
     if (point && !point->TestFlags(FP3D_FLAG_REMOVED)) ++count;

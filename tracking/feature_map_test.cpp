@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <shared_mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -444,12 +445,13 @@ TEST(FeatureMapConcurrencyTest, ReaderSeesWholeListsWhileWriterAppendsAndClears)
   long torn = 0;
   std::thread reader([&] {
     while (!done.load(std::memory_order_acquire) || walks.load() == 0) {
-      map.GetFPoint3DLock().LockRead();
-      const FeatureMap::PointList& list = map.GetFPoint3DList();
-      for (size_t i = 0; i < list.size(); ++i) {
-        if (!list[i] || list[i]->GetId() != static_cast<int32_t>(i)) ++torn;
+      {
+        std::shared_lock lock(map.GetFPoint3DLock());
+        const FeatureMap::PointList& list = map.GetFPoint3DList();
+        for (size_t i = 0; i < list.size(); ++i) {
+          if (!list[i] || list[i]->GetId() != static_cast<int32_t>(i)) ++torn;
+        }
       }
-      map.GetFPoint3DLock().UnlockRead();
       walks.fetch_add(1);
     }
   });
