@@ -3,7 +3,7 @@
 # with one summary line per stage. A stage that fails does not stop the later ones
 # (the unit tests are skipped when their build failed); the exit status is 1 when
 # any stage failed.
-#   ThreadSanitizer   the image cache tests under ThreadSanitizer
+#   ThreadSanitizer   the image cache and feature-map lock tests under ThreadSanitizer
 #   fuzz              a short libFuzzer run over the project-file reader
 #   sanitizer build   the test configuration (AddressSanitizer and UBSan)
 #   unit tests        every unit test of that build

@@ -60,6 +60,8 @@ class SpinLock {
 // a writer inside waits holding the gate, so readers and writers that come later
 // queue behind it and that reader enters first when the writer leaves. A writer
 // waits until no reader is inside (writers can starve while readers keep coming).
+// Usable with std::shared_lock (read side) and std::unique_lock / std::lock_guard
+// (write side).
 class ReadWriteSpinLock {
  public:
   ReadWriteSpinLock() = default;
@@ -88,6 +90,11 @@ class ReadWriteSpinLock {
   }
 
   void UnlockWrite() { count_.exchange(0, std::memory_order_release); }
+
+  void lock_shared() { LockRead(); }
+  void unlock_shared() { UnlockRead(); }
+  void lock() { LockWrite(); }
+  void unlock() { UnlockWrite(); }
 
  private:
   js::SpinLock gate_;
