@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <ostream>
 #include <random>
 
 #include "image/jpeg_tables.h"
@@ -257,6 +258,10 @@ struct PeerCase {
   const char* jpeg;
   const char* reference;
 };
+
+void PrintTo(const PeerCase& c, std::ostream* os) {
+  *os << c.jpeg << " against " << c.reference;
+}
 
 class PeerComparison : public ::testing::TestWithParam<PeerCase> {};
 
