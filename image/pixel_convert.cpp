@@ -209,25 +209,22 @@ void ConvertCbYCrY10(uint32_t* dst, const uint8_t* src, int32_t count) {
   }
 }
 
-void ConvertYCbCrRows8(uint32_t* dst, const uint8_t* src, int32_t count) {
+namespace {
+
+// Planar 8-bit rows to pixels by one sample rule; without chroma rows the grey converter.
+template <typename Rule>
+void ConvertPlanar8(uint32_t* dst, const uint8_t* src, int32_t count, ReadConverter grey,
+                    Rule rule) {
   PlanarRows rows = LoadRows(src);
   const uint8_t* yr = static_cast<const uint8_t*>(rows.plane[0]);
   const uint8_t* cbr = static_cast<const uint8_t*>(rows.plane[1]);
   const uint8_t* crr = static_cast<const uint8_t*>(rows.plane[2]);
   if (!cbr || !crr) {
-    ConvertGray8(dst, yr, count);
+    grey(dst, yr, count);
     return;
   }
-  for (int32_t i = 0; i < count; ++i) {
-    int y = yr[i], cb = cbr[i], cr = crr[i];
-    int b = y + ((3628 * cb - 463360) >> 11);
-    int g = y + ((279040 - 707 * cb - 1465 * cr) >> 11);
-    int r = y + ((2870 * cr - 366464) >> 11);
-    dst[i] = Pixel(Clamp255(r), Clamp255(g), Clamp255(b));
-  }
+  for (int32_t i = 0; i < count; ++i) dst[i] = rule(yr[i], cbr[i], crr[i]);
 }
-
-namespace {
 
 // Studio (limited) range BT.601 in 16 fractional bits: luma 16..235 and chroma 16..240 span
 // the full 0..255.
@@ -238,6 +235,15 @@ inline int StudioLuma(int y) {
 
 }  // namespace
 
+void ConvertYCbCrRows8(uint32_t* dst, const uint8_t* src, int32_t count) {
+  ConvertPlanar8(dst, src, count, ConvertGray8, [](int y, int cb, int cr) {
+    int b = y + ((3628 * cb - 463360) >> 11);
+    int g = y + ((279040 - 707 * cb - 1465 * cr) >> 11);
+    int r = y + ((2870 * cr - 366464) >> 11);
+    return Pixel(Clamp255(r), Clamp255(g), Clamp255(b));
+  });
+}
+
 void ConvertGray8Limited(uint32_t* dst, const uint8_t* src, int32_t count) {
   for (int32_t i = 0; i < count; ++i) {
     const int g = Clamp255(StudioLuma(src[i]) >> 16);
@@ -246,21 +252,15 @@ void ConvertGray8Limited(uint32_t* dst, const uint8_t* src, int32_t count) {
 }
 
 void ConvertYCbCrRows8Limited(uint32_t* dst, const uint8_t* src, int32_t count) {
-  PlanarRows rows = LoadRows(src);
-  const uint8_t* yr = static_cast<const uint8_t*>(rows.plane[0]);
-  const uint8_t* cbr = static_cast<const uint8_t*>(rows.plane[1]);
-  const uint8_t* crr = static_cast<const uint8_t*>(rows.plane[2]);
-  if (!cbr || !crr) {
-    ConvertGray8Limited(dst, yr, count);
-    return;
-  }
-  for (int32_t i = 0; i < count; ++i) {
-    const int y = StudioLuma(yr[i]), cb = cbr[i] - 128, cr = crr[i] - 128;
+  ConvertPlanar8(dst, src, count, ConvertGray8Limited, [](int luma, int cb, int cr) {
+    const int y = StudioLuma(luma);
+    cb -= 128;
+    cr -= 128;
     const int r = (y + 104597 * cr) >> 16;
     const int g = (y - 25675 * cb - 53279 * cr) >> 16;
     const int b = (y + 132201 * cb) >> 16;
-    dst[i] = Pixel(Clamp255(r), Clamp255(g), Clamp255(b));
-  }
+    return Pixel(Clamp255(r), Clamp255(g), Clamp255(b));
+  });
 }
 
 void ConvertYCbCrRows16(uint32_t* dst, const uint8_t* src, int32_t count) {

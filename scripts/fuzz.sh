@@ -21,8 +21,9 @@ for target in "${targets[@]}"; do
   corpus=build/fuzz/long/$target
   mkdir -p "$corpus"
   cp -n fuzz/corpus/"$target"/* "$corpus"/ 2>/dev/null || true
-  options=()
-  [ "$target" = camera_parameter_fuzz ] && options+=(-close_fd_mask=2)
+  # The target's own options, as fuzz/CMakeLists.txt gives them to the brief run.
+  read -r -a options <<<"$(sed -n "s/^kalvex_fuzz_target($target .*OPTIONS \(.*\))$/\1/p" \
+    fuzz/CMakeLists.txt)"
   echo "== $target: ${seconds} s"
   if ! build/fuzz/fuzz/"$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=20 \
       -print_final_stats=1 "${options[@]}" -artifact_prefix=build/fuzz/findings/"$target"- \
