@@ -110,19 +110,21 @@ struct OpenState {
   int adobe_transform = -1;  // the APP14 "Adobe" segment's colour transform, -1 without one
 };
 
-// The colour space of a three-component 4:4:4 frame: a JFIF marker means YCbCr, an Adobe marker
-// says it by its transform (0 RGB); only without either do the quantisation-table slots decide.
+// The colour space of a three-component frame: a JFIF marker means YCbCr, an Adobe marker says
+// it by its transform (0 RGB, in any sampling); only without either do the quantisation-table
+// slots of a 4:4:4 frame decide.
 void ChooseColourSpace(const OpenState& os, JpegReaderState* st) {
   JpegImageInfo& info = st->info;
-  if (st->decoder.layout != JpegLayout::k444) return;
+  if (info.channels != 3) return;
   if (os.jfif)
     info.rgb = false;
   else if (os.adobe_transform >= 0)
     info.rgb = os.adobe_transform == 0;
   else
     return;  // the slot heuristic of the frame header stands
-  std::snprintf(info.description, sizeof info.description, "%s",
-                info.rgb ? "JPEG(rgb)" : "JPEG(444)");
+  if (st->decoder.layout == JpegLayout::k444)
+    std::snprintf(info.description, sizeof info.description, "%s",
+                  info.rgb ? "JPEG(rgb)" : "JPEG(444)");
 }
 
 // One start-of-scan segment. Returns 1 when a baseline scan begins (the open

@@ -226,6 +226,22 @@ TEST(JpegReader, ColourSpaceFromMarkersBeforeTableSlots) {
       worst = std::max(worst, std::abs(int(picture.pixels[i]) - int(reference.pixels[i])));
     EXPECT_LE(worst, 3);
   }
+  // An Adobe marker with transform 0 makes a subsampled frame RGB too; its name keeps the
+  // sampling.
+  std::vector<uint8_t> subsampled = LoadFixture("b420.jpg");
+  const Segment jfif420 = Find(Segments(subsampled), 0xE0);
+  subsampled.erase(subsampled.begin() + jfif420.offset, subsampled.begin() + jfif420.end);
+  for (uint8_t transform : {0, 1}) {
+    SCOPED_TRACE(int(transform));
+    const std::vector<uint8_t> app14 = {0xFF, 0xEE, 0,   14, 'A', 'd', 'o', 'b',
+                                        'e',  0,    100, 0,  0,   0,   0,   transform};
+    JpegReaderState state;
+    int code;
+    Decode(jpeg_test::InsertAfterSoi(subsampled, app14), &code, &state);
+    ASSERT_EQ(code, 0);
+    EXPECT_EQ(state.info.rgb, transform == 0);
+    EXPECT_STREQ(state.info.description, "JPEG(420)");
+  }
 }
 
 TEST(JpegExif, OrientationFromApp1) {
