@@ -25,7 +25,7 @@ for target in "${targets[@]}"; do
   read -r -a options <<<"$(sed -n "s/^kalvex_fuzz_target($target .*OPTIONS \(.*\))$/\1/p" \
     fuzz/CMakeLists.txt)"
   echo "== $target: ${seconds} s"
-  if ! build/fuzz/fuzz/"$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=20 \
+  if ! build/fuzz/fuzz/"$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=60 \
       -print_final_stats=1 "${options[@]}" -artifact_prefix=build/fuzz/findings/"$target"- \
       "$corpus"; then
     failed+=("$target")
