@@ -4,12 +4,10 @@
 #include <cstdint>
 
 #include "foundation/camera/perspective_camera.h"
-#include "foundation/runtime/notify.h"
 #include "fuzz/fuzz_input_file.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  NotifyContext::SetNotifyLevel(1);
-  fuzz::InputPath(".par");
+  fuzz::Prepare(".par");
   return 0;
 }
 

@@ -9,7 +9,6 @@
 #include "foundation/project/data_base.h"
 #include "foundation/project/data_base_in.h"
 #include "foundation/project/project_format.h"
-#include "foundation/runtime/notify.h"
 #include "foundation/tracks/feature_point.h"
 #include "fuzz/fuzz_input_file.h"
 
@@ -50,9 +49,7 @@ struct Root : DataBase {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Warnings about skipped fields would flood the output; fatal messages still abort.
-  NotifyContext::SetNotifyLevel(1);
-  fuzz::InputPath(".klx");
+  fuzz::Prepare(".klx");
   return 0;
 }
 

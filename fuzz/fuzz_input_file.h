@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "foundation/runtime/notify.h"
+
 namespace fuzz {
 
 // Sets the file's name once (call from LLVMFuzzerInitialize); `extension` includes the dot.
@@ -31,6 +33,13 @@ inline const char* WriteInput(const uint8_t* data, size_t size) {
   if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
   std::fclose(f);
   return path.c_str();
+}
+
+// The common set-up of LLVMFuzzerInitialize: the log keeps quiet (warnings about bad input
+// would flood the output; fatal messages still abort) and the input file gets its name.
+inline void Prepare(const char* extension) {
+  NotifyContext::SetNotifyLevel(1);
+  InputPath(extension);
 }
 
 }  // namespace fuzz

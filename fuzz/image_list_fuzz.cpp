@@ -6,13 +6,11 @@
 #include <cstring>
 #include <string>
 
-#include "foundation/runtime/notify.h"
 #include "fuzz/fuzz_input_file.h"
 #include "image/image_list.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  NotifyContext::SetNotifyLevel(1);
-  fuzz::InputPath(".txt");
+  fuzz::Prepare(".txt");
   return 0;
 }
 

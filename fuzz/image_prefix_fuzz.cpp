@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string>
 
-#include "foundation/runtime/notify.h"
 #include "fuzz/fuzz_image_read.h"
 #include "fuzz/fuzz_input_file.h"
 
@@ -18,8 +17,7 @@ constexpr int kPrefixCount = sizeof kPrefixes / sizeof kPrefixes[0];
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  NotifyContext::SetNotifyLevel(1);
-  fuzz::InputPath(".img");
+  fuzz::Prepare(".img");
   return 0;
 }
 

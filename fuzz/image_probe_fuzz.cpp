@@ -5,14 +5,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "foundation/runtime/notify.h"
 #include "fuzz/fuzz_image_read.h"
 #include "fuzz/fuzz_input_file.h"
 #include "image/sequence_loader.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  NotifyContext::SetNotifyLevel(1);
-  fuzz::InputPath(".img");
+  fuzz::Prepare(".img");
   return 0;
 }
 

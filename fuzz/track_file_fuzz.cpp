@@ -6,7 +6,6 @@
 
 #include "features/feature_image.h"
 #include "features/track_file_correlator.h"
-#include "foundation/runtime/notify.h"
 #include "fuzz/fuzz_input_file.h"
 
 namespace {
@@ -16,8 +15,7 @@ constexpr int kImages = 6;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  NotifyContext::SetNotifyLevel(1);
-  fuzz::InputPath(".ft2d");
+  fuzz::Prepare(".ft2d");
   return 0;
 }
 
