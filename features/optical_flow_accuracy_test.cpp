@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ostream>
 #include <random>
 #include <vector>
 
@@ -45,6 +46,11 @@ struct Warp {
   double a[4];
   double tx, ty;
 };
+
+// Test output names the warp instead of dumping its bytes.
+void PrintTo(const Warp& warp, std::ostream* os) {
+  *os << warp.name;
+}
 
 void Render(const WaveTexture& texture, const Warp& warp, bool warped,
             Array<unsigned char, 1>* out) {

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <ostream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -104,6 +106,12 @@ struct Shift {
   uint32_t levels, subsampling;
 };
 
+// Test output shows the shift and set-up instead of dumping the bytes.
+void PrintTo(const Shift& s, std::ostream* os) {
+  *os << "shift (" << s.dx << ", " << s.dy << "), " << s.levels << " levels, subsampling "
+      << s.subsampling;
+}
+
 class TranslationTest : public ::testing::TestWithParam<Shift> {};
 
 TEST_P(TranslationTest, RecoversKnownShift) {
@@ -130,7 +138,13 @@ TEST_P(TranslationTest, RecoversKnownShift) {
 INSTANTIATE_TEST_SUITE_P(Shifts, TranslationTest,
                          ::testing::Values(Shift{0.3f, -0.45f, 1, 1}, Shift{1.7f, 0.6f, 1, 1},
                                            Shift{-4.3f, 5.2f, 2, 2}, Shift{9.6f, -7.3f, 2, 4},
-                                           Shift{0.0f, 0.0f, 2, 4}));
+                                           Shift{0.0f, 0.0f, 2, 4}),
+                         [](const auto& info) {
+                           std::string n = "levels" + std::to_string(info.param.levels) + "_sub" +
+                                           std::to_string(info.param.subsampling) + "_case" +
+                                           std::to_string(info.index);
+                           return n;
+                         });
 
 // One level, features on the same texture: the outcome for special set-ups.
 struct StatusCase {
@@ -141,6 +155,10 @@ struct StatusCase {
   uint32_t max_iterations;
   int expected;
 };
+
+void PrintTo(const StatusCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class StatusTest : public ::testing::TestWithParam<StatusCase> {};
 
@@ -264,6 +282,10 @@ struct AppearanceCase {
   uint32_t max_iterations;
   int expected;
 };
+
+void PrintTo(const AppearanceCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class AppearanceTest : public ::testing::TestWithParam<AppearanceCase> {};
 

@@ -2,20 +2,15 @@
 // cameras, 2D features and 3D points. The reader may throw its constant texts; anything
 // else (another exception, a crash, a sanitizer report) is a fault.
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
 #include <vector>
 
 #include "foundation/camera/perspective_camera.h"
 #include "foundation/project/data_base.h"
 #include "foundation/project/data_base_in.h"
 #include "foundation/project/project_format.h"
-#include "foundation/runtime/notify.h"
 #include "foundation/tracks/feature_point.h"
+#include "fuzz/fuzz_input_file.h"
 
 namespace {
 
@@ -51,28 +46,18 @@ struct Root : DataBase {
   }
 };
 
-std::string input_path;
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Warnings about skipped fields would flood the output; fatal messages still abort.
-  NotifyContext::SetNotifyLevel(1);
-  const char* dir = std::getenv("TMPDIR");
-  input_path =
-      std::string(dir && *dir ? dir : "/tmp") + "/kx_fuzz_" + std::to_string(::getpid()) + ".klx";
-  std::atexit([] { std::remove(input_path.c_str()); });
+  fuzz::Prepare(".klx");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FILE* f = std::fopen(input_path.c_str(), "wb");
-  if (f == nullptr) std::abort();
-  if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
-  std::fclose(f);
+  const char* path = fuzz::WriteInput(data, size);
   try {
     DataBaseIn in;
-    in.Open(input_path.c_str());
+    in.Open(path);
     Root root;
     in.Read(root);
   } catch (const char*) {

@@ -1,9 +1,9 @@
 // CYUV files ("lcmp yuv" header, possibly with every 32-bit word byte-swapped). The header is
 // recognised, but the format's coded line pairs use three code tables that are not available to
 // us, so the reader refuses these files with its own code instead of showing wrong pixels.
-#include <cstdio>
 #include <cstring>
 
+#include "foundation/runtime/notify.h"
 #include "image/image_file_io.h"
 
 namespace ImageFileIO {
@@ -33,8 +33,8 @@ int32_t OpenCYUV(ImageFileContext* ctx) {
   }
   ctx->read_pos += kHeaderBytes;
   ctx->decoder_state2 = reinterpret_cast<void*>(intptr_t{swapped});
-  std::fprintf(stderr, "CYUV %.3s: coded CYUV data is not supported\n",
-               reinterpret_cast<const char*>(header + 8));
+  Notify(2, "CYUV %.3s: coded CYUV data is not supported",
+         reinterpret_cast<const char*>(header + 8));
   return int32_t(ReportImageError(kUnsupported));
 }
 

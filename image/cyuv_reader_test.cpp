@@ -6,6 +6,7 @@
 
 #include "image/image_file_io.h"
 #include "image/image_test_util.h"
+#include "testing/log_capture.h"
 
 namespace ImageFileIO {
 namespace {
@@ -48,7 +49,9 @@ TEST(CyuvReader, RecognisedButUnsupported) {
     SCOPED_TRACE(c.name);
     WriteFile(dir.File("c.cyuv"), c.bytes);
     auto ctx = std::make_unique<ImageFileContext>();
+    kxtest::LogCapture log;
     EXPECT_EQ(OpenRead(ctx.get(), (c.prefix + dir.File("c.cyuv")).c_str()), c.result);
+    EXPECT_EQ(log.Has("coded CYUV data is not supported"), c.result == -99);  // the log, not stderr
     Close(ctx.get());
   }
 }

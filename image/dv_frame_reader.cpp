@@ -65,7 +65,7 @@ int32_t OpenDV(ImageFileContext* ctx, bool pal) {
   ctx->decoder_state2 = nullptr;
   ctx->close_hook = FreePlaneBufferSet;
   ctx->row_reader = ReadDVRow;
-  ctx->converter = ConvertYCbCrRows8;
+  ctx->converter = ConvertYCbCrRows8Limited;  // DV stores studio range
   ctx->row_bytes = int32_t(sizeof(PlanarRows));
   ctx->run_value = 0;
   return 0;

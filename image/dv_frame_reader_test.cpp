@@ -36,7 +36,8 @@ std::vector<uint8_t> FixtureFrame(bool pal) {
   return frame;
 }
 
-// The picture the fixture was made from, as RGB by the full-range BT.601 rule.
+// The picture the fixture was made from, as RGB by the studio-range BT.601 rule (DV stores luma
+// 16..235 and chroma 16..240).
 void PatternRgb(int x, int y, bool pal, double rgb[3]) {
   double luma =
       128 + 50 * std::sin(x / 9.0 + y / 23.0) + 30 * std::cos(y / 7.0) * std::sin(x / 31.0);
@@ -48,10 +49,11 @@ void PatternRgb(int x, int y, bool pal, double rgb[3]) {
     return std::round(128 +
                       60 * std::sin(cx / (40.0 + k * 13) + k) * std::cos(cy / (50.0 + k * 7)));
   };
-  double cb = chroma(0) - 128, cr = chroma(1) - 128;
-  rgb[0] = luma + 1.402 * cr;
-  rgb[1] = luma - 0.344136 * cb - 0.714136 * cr;
-  rgb[2] = luma + 1.772 * cb;
+  const double luma_full = (luma - 16) * 255 / 219;
+  const double cb = (chroma(0) - 128) * 255 / 224, cr = (chroma(1) - 128) * 255 / 224;
+  rgb[0] = luma_full + 1.402 * cr;
+  rgb[1] = luma_full - 0.344136 * cb - 0.714136 * cr;
+  rgb[2] = luma_full + 1.772 * cb;
 }
 
 // Reads every row of an open DV frame and compares the inside of the macroblocks of sequences 0
@@ -104,21 +106,27 @@ TEST(DvFrameReader, PalFrameByProbe) {
   Close(ctx.get());
 }
 
-// Frame n of a file of frames starts at n x 120,000 bytes.
+// Frame n of a file of frames starts at n x 120,000 bytes. The fixture's writer sets the
+// application ids of its header block to 1, which the probe must not mind.
 TEST(DvFrameReader, NtscFrameByNumber) {
   TempDir dir;
-  std::vector<uint8_t> file(3 * 120000, 0);
   std::vector<uint8_t> frame = FixtureFrame(false);
-  file.insert(file.end(), frame.begin(), frame.end());
+  std::vector<uint8_t> file;
+  for (int n = 0; n < 4; ++n) file.insert(file.end(), frame.begin(), frame.end());
   WriteFile(dir.File("b.dv"), file);
-  auto ctx = std::make_unique<ImageFileContext>();
-  ASSERT_EQ(OpenRead(ctx.get(), ("ntscdv:" + dir.File("b.dv") + ":3").c_str()), 0);
-  EXPECT_EQ(ctx->height, 480);
-  EXPECT_EQ(ctx->chroma_format, 3);
-  EXPECT_EQ(ctx->frame_size, 120000);
-  EXPECT_STREQ(ctx->description, "NTSC-DV");
-  ExpectFixturePicture(ctx.get(), false);
-  Close(ctx.get());
+  EXPECT_EQ(ProbeFormat(frame.data()), int32_t(kFormatNTSCDV));
+  for (const char* prefix : {"ntscdv:", ""}) {
+    SCOPED_TRACE(prefix);
+    auto ctx = std::make_unique<ImageFileContext>();
+    ASSERT_EQ(OpenRead(ctx.get(), (prefix + dir.File("b.dv") + ":3").c_str()), 0);
+    EXPECT_EQ(ctx->format_id, uint32_t(kFormatNTSCDV));
+    EXPECT_EQ(ctx->height, 480);
+    EXPECT_EQ(ctx->chroma_format, 3);
+    EXPECT_EQ(ctx->frame_size, 120000);
+    EXPECT_STREQ(ctx->description, "NTSC-DV");
+    ExpectFixturePicture(ctx.get(), false);
+    Close(ctx.get());
+  }
 }
 
 // Frame offsets are 64-bit: frame 20,000 lies 2.88e9 bytes into a (sparse) file.

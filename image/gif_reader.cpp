@@ -1,10 +1,10 @@
 #include "image/gif_reader.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
 
+#include "foundation/runtime/notify.h"
 #include "image/image_file_io.h"
 
 namespace ImageFileIO {
@@ -81,16 +81,17 @@ int32_t DecodeGIFLZW(uint8_t* destination, ImageFileContext* ctx, int32_t count)
     if (delivered == count) return 0;
 
     while (s->bit_count < s->code_size) {
+      // Data that end before the request is met leave rows without pixels: a failure, so the
+      // frame is not taken for a picture.
       int byte = NextDataByte(ctx, s);
-      if (byte == -2) return 0;
       if (byte < 0) return -1;
       s->bit_buffer |= uint32_t(byte) << s->bit_count;
       s->bit_count += 8;
     }
     const int code = int(s->bit_buffer & ((1u << s->code_size) - 1));
     if (code == end) {
-      std::fprintf(stderr, "Exit! n=%li\n", long(count - delivered));
-      return 0;
+      Notify(2, "Exit! n=%li", long(count - delivered));
+      return -1;
     }
     s->bit_buffer >>= s->code_size;
     s->bit_count -= s->code_size;

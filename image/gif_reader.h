@@ -10,8 +10,8 @@ namespace ImageFileIO {
 struct ImageFileContext;
 
 // Delivers the next `count` bytes (palette indices) of the image data in stream order into
-// destination. 0 (also when the data ended early: the rest stays undelivered) or -1 when the
-// data is missing or damaged.
+// destination. 0, or -1 when the data is damaged or ends (zero-length block, end code, end of
+// input) before count bytes were delivered; the end code also logs "Exit! n=<bytes owed>".
 int32_t DecodeGIFLZW(uint8_t* destination, ImageFileContext* ctx, int32_t count);
 // Row reader: 32-bit pixels through the palette (row_bytes = 4 x width), or null.
 const uint8_t* ReadGIFRow(uint8_t* destination, ImageFileContext* ctx, int32_t row_bytes);

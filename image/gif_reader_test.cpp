@@ -10,6 +10,7 @@
 
 #include "image/image_file_io.h"
 #include "image/image_test_util.h"
+#include "testing/log_capture.h"
 
 namespace ImageFileIO {
 namespace {
@@ -197,34 +198,46 @@ TEST(GifReader, DecodesImagesOfManyShapes) {
   }
 }
 
-// The image data ends (zero-length block) in the middle of a row: the row succeeds and keeps, for
-// its missing bytes, what the row buffer held.
-TEST(GifReader, EarlyEndKeepsStaleBytes) {
+// Image data that end before the picture is filled (zero-length block, end code, or no data at
+// all) fail the first row they leave short; the rows before it read normally.
+TEST(GifReader, DataEndingEarlyFailsTheFirstShortRow) {
   GifSpec s;
   s.width = 4, s.height = 2, s.global_bits = 2, s.root_size = 2;
-  const std::vector<uint8_t> row0 = {1, 2, 3, 0};
-  // Data for row 0 and the first pixels of row 1, ending on a byte boundary (no end code), so that
-  // no padding bits read as codes.
-  std::vector<uint8_t> data, indices;
-  for (int n = 1; n <= 3 && data.empty(); ++n)
-    for (int v = 1; v <= 3 && data.empty(); ++v) {
-      indices = row0;
-      indices.insert(indices.end(), n, uint8_t(v));
-      int bits = 0;
-      std::vector<uint8_t> candidate = EncodeLzw(indices, 2, false, &bits);
-      if (bits % 8 == 0) data = candidate;
+  const std::vector<uint8_t> indices = {1, 2, 3, 0, 2, 2};  // row 0 and half of row 1
+  auto with_data = [&](const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> gif = BuildGif(s, std::vector<uint8_t>(8, 0));
+    gif.resize(13 + 12 + 10 + 1);  // up to the minimum code size
+    gif.insert(gif.end(), data.begin(), data.end());
+    gif.push_back(';');
+    return gif;
+  };
+  // A 16384 x 16384 picture declared in 32 bytes without any image data.
+  std::vector<uint8_t> huge = {'G', 'I', 'F', '8', '9', 'a', 0,    0x40, 0,    0x40, 0, 0, 0,
+                               ',', 0,   0,   0,   0,   0,   0x40, 0,    0x40, 0,    8, 0, ';'};
+  huge.resize(32, 0);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> gif;
+    std::vector<int32_t> rows;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"zero-length block", with_data(EncodeLzw(indices, 2, false)), {0, -22}, nullptr},
+      {"end code", with_data(EncodeLzw(indices, 2, true)), {0, -22}, "Exit! n=2"},
+      {"no data for a huge picture", huge, {-22, -22}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    kxtest::LogCapture log;
+    Decoded d = ReadGif(c.gif, 2);
+    if (c.logged) {
+      EXPECT_TRUE(log.Has(c.logged)) << log.text;
     }
-  ASSERT_FALSE(data.empty());
-  std::vector<uint8_t> gif = BuildGif(s, std::vector<uint8_t>(8, 0));
-  gif.resize(13 + 12 + 10 + 1);  // up to the minimum code size
-  gif.insert(gif.end(), data.begin(), data.end());
-  gif.push_back(';');
-  Decoded d = ReadGif(gif);
-  ASSERT_EQ(d.open, 0);
-  ASSERT_EQ(d.row_results, (std::vector<int32_t>{0, 0}));
-  for (int i = 0; i < 4; ++i) {
-    uint8_t expected = i < int(indices.size()) - 4 ? indices[4 + i] : row0[i];
-    EXPECT_EQ(d.pixels[4 + i], Colour(expected)) << i;
+    ASSERT_EQ(d.open, 0);
+    EXPECT_EQ(d.row_results, c.rows);
+    if (c.rows[0] == 0) {
+      for (int i = 0; i < 4; ++i) EXPECT_EQ(d.pixels[i], Colour(indices[i])) << i;
+    }
   }
 }
 

@@ -175,9 +175,13 @@ ImageFileContext::~ImageFileContext() {
 }
 
 int32_t ProbeFormat(const uint8_t* b) {
+  // The header block of a DIF sequence; its low three bits of bytes 4 to 7 are the track and
+  // audio application ids, which writers set differently (1 for 4:1:1 NTSC), so they are not
+  // tested.
   auto dv = [&](uint8_t b3) {
     return (b[0] & 0xF0) == 0x10 && b[1] == 0x07 && b[2] == 0x00 && b[3] == b3 &&
-           (b[4] & 0x68) == 0x68 && b[5] == 0x78 && b[6] == 0x78 && b[7] == 0x78 && b[8] == 0xFF;
+           (b[4] & 0x68) == 0x68 && (b[5] & 0xF8) == 0x78 && (b[6] & 0xF8) == 0x78 &&
+           (b[7] & 0xF8) == 0x78 && b[8] == 0xFF;
   };
   if (dv(0xBF)) return kFormatPALDV;
   if (dv(0x3F)) return kFormatNTSCDV;

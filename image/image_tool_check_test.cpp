@@ -138,8 +138,7 @@ TEST(ImageToolCheck, ReadersMatchToolDecode) {
       {"BMP 32 bit fields", "e.bmp", "{convert} {src} -alpha on BMP:{out}", "BMP-32v"},
       {"BMP RLE8", "f.bmp", "{convert} {src} -colors 200 -type palette -compress RLE BMP3:{out}",
        "BMP-8c"},
-      // The tool widens 5 and 6-bit fields by repeating their top bits; we shift them.
-      {"BMP 565", "g.bmp", "{convert} {src} -define bmp:subtype=RGB565 {out}", "BMP-16v", 0xF8FCF8},
+      {"BMP 565", "g.bmp", "{convert} {src} -define bmp:subtype=RGB565 {out}", "BMP-16v"},
       {"PNG RGB", "a.png", "pnmtopng {src} > {out} 2>/dev/null", "PNG-24"},
       {"PNG 16-bit", "b.png", "{convert} {src16} -depth 16 PNG48:{out}", "PNG-48"},
       {"PNG grey", "c.png", "ppmtopgm {src} | pnmtopng > {out} 2>/dev/null", "PNG-8"},
@@ -163,6 +162,15 @@ TEST(ImageToolCheck, ReadersMatchToolDecode) {
       {"TIFF 16-bit LZW", "c.tif", "{convert} {src16} -depth 16 -compress lzw {out}", "TIFF-48",
        0xFFFFFF, true},
       {"TIFF grey", "d.tif", "{convert} {src} -colorspace gray -type grayscale {out}", "TIFF-8"},
+      {"TIFF unassociated alpha", "e.tif",
+       "{convert} {src} -alpha set -channel A -fx 'i/w' +channel -define tiff:alpha=unassociated "
+       "{out}",
+       "TIFF-32"},
+      // Samples of other maxvals are scaled to the full range.
+      {"P5 maxval 100", "c.pgm", "ppmtopgm {src} | pamdepth 100 > {out}", "PGM-8r", 0xFFFFFF, true},
+      {"P6 maxval 1000", "e.ppm", "pamdepth 1000 {src} > {out}", "PPM-48r", 0xFFFFFF, true},
+      {"P3 maxval 31", "f.ppm", "pamdepth 31 {src} | pnmtoplainpnm > {out}", "PPM-24a", 0xFFFFFF,
+       true},
   };
   for (const ToolCase& tc : cases) {
     SCOPED_TRACE(tc.name);
@@ -179,7 +187,7 @@ TEST(ImageToolCheck, ReadersMatchToolDecode) {
     std::vector<uint32_t> expected = tc.rounded ? ref.rgb_rounded : ref.rgb;
     for (uint32_t& p : expected) p &= tc.mask;
     EXPECT_EQ(TopLeft(d), expected);
-    if (d.channels == 4 && d.description.rfind("PNG", 0) == 0) {
+    if (d.channels == 4 && (d.description.rfind("PNG", 0) == 0 || d.description == "TIFF-32")) {
       for (size_t i = 0; i < d.pixels.size(); ++i) {
         ASSERT_EQ(d.pixels[i] >> 24, ref.alpha[i]) << i;
       }

@@ -70,7 +70,9 @@ int SequenceLoader::LoadLineDoubled(const PixelView* top, const PixelView* botto
   const int32_t width = Smallest(buffer_.width(), top, bottom, true);
   const int32_t r = Smallest(buffer_.height(), top, bottom, false);
   const int32_t pairs = r / 2;
-  auto R = [&](int64_t k) { return flip ? r - 1 - k : k; };
+  // A plain copy for the lambda: clang 14 cannot capture a structured binding.
+  const bool upwards = flip;
+  auto R = [&](int64_t k) { return upwards ? r - 1 - k : k; };
   for (int32_t i = 0; i < pairs; ++i) {
     if (even) {
       if (ReadLine(RowOf(even, R(2 * i)), 2 * i, width, mirror) != 0) return -3;

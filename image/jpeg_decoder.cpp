@@ -200,7 +200,7 @@ void UpsampleRowPair(const int16_t* __restrict a, const int16_t* __restrict b,
 }  // namespace
 
 void UpsampleJpegChromaH(const int16_t* in, int n, int16_t* out) {
-  auto at = [&](int i) -> int16_t { return (i < 0 || i >= n) ? int16_t(0) : in[i]; };
+  auto at = [&](int i) -> int16_t { return in[std::clamp(i, 0, n - 1)]; };
   auto edge = [&](int i) {
     const int16_t sm2 = at(i - 2), sm1 = at(i - 1), s = in[i], sp1 = at(i + 1), sp2 = at(i + 2);
     out[2 * i] = UpFirst(sm2, sm1, s, sp1, sp2);
@@ -217,12 +217,13 @@ void UpsampleJpegChromaH(const int16_t* in, int n, int16_t* out) {
 }
 
 void UpsampleJpegChromaV(const int16_t* const rows[12], int n, int16_t* out, int stride) {
-  std::vector<int16_t> zero;
   const int16_t* r[12];
-  for (int i = 0; i < 12; ++i) {
-    if (!rows[i] && zero.empty()) zero.assign(size_t(n), 0);
-    r[i] = rows[i] ? rows[i] : zero.data();
-  }
+  for (int i = 0; i < 12; ++i) r[i] = rows[i];
+  // Missing context rows repeat the edge row next to them.
+  if (!r[1]) r[1] = r[2];
+  if (!r[0]) r[0] = r[1];
+  if (!r[10]) r[10] = r[9];
+  if (!r[11]) r[11] = r[10];
   for (int i = 0; i < 8; ++i) {
     // Rows i-2 .. i+2 of the doubled rows (the array starts two rows above).
     int16_t* o1 = out + (2 * i) * stride;
@@ -331,6 +332,11 @@ void JpegDecoder::ResetBits() {
   bit_buffer_ = 0;
   bit_count_ = 0;
   phantom_bytes_ = 0;
+  input_ended_ = false;
+}
+
+bool JpegDecoder::ConsumedBeyondInput() const {
+  return input_ended_ && phantom_bytes_ * 8 > bit_count_;
 }
 
 void JpegDecoder::BeginEntropy(JpegInput* input) {
@@ -366,10 +372,13 @@ void JpegDecoder::Refill() {
       } else if (cur_ + 1 < end_ && cur_[1] == 0) {
         cur_ += 2;
       } else {
-        b = 0;  // a marker: feed zeros and stay before it
+        b = 0;                            // a marker: feed zeros and stay before it
+        input_ended_ = cur_ + 1 >= end_;  // a lone 0xFF is the last byte there is
         ++phantom_bytes_;
       }
     } else {
+      // The window holds all that is left (EnsureWindow), so this is the end of the input.
+      if (phantom_bytes_ == 0) input_ended_ = true;
       ++phantom_bytes_;
     }
     bit_buffer_ |= uint64_t(b) << (56 - bit_count_);
@@ -438,6 +447,7 @@ void JpegDecoder::GiveBackWholeBytes() {
   else
     bit_buffer_ &= ~uint64_t(0) << (64 - bit_count_);
   phantom_bytes_ = 0;
+  input_ended_ = false;
 }
 
 void JpegDecoder::JpegReturnBufferedBytes() {
@@ -579,15 +589,19 @@ bool JpegDecoder::DecodeMcuRow(int slot) {
       }
       if (!EnsureWindow(kWindowPerBlock * blocks_per_mcu)) return false;
       DecodeHuffmanBlocks(blocks);
+      // A file cut short: the MCU took bits that are not there, so its rows have no data.
+      if (ConsumedBeyondInput()) return false;
       ++mcus_since_restart_;
     }
     PlaceBlocks(blocks, mx, slot);
   }
   if (num_components == 3 && component[0].h == 2) {
-    const int cw = mcus_per_row * 8;
+    // Beyond the picture's own chroma columns the edge sample repeats, as in every reference
+    // decoder; the samples of the MCU padding are not the picture's.
+    const int cw = mcus_per_row * 8, used = (width + 1) / 2;
     for (int c = 0; c < 2; ++c)
       for (int r = 0; r < 8; ++r)
-        UpsampleJpegChromaH(chroma_pre_[c].data() + r * cw, cw,
+        UpsampleJpegChromaH(chroma_pre_[c].data() + r * cw, used,
                             chroma_[slot][c].data() + size_t(r) * plane_width_);
   }
   return true;
@@ -618,13 +632,21 @@ bool JpegDecoder::ReadRows(const int16_t* rows[3]) {
       const int next = (m + 1) & 1;
       slot_ok_[next] = has_next && !failed_ && DecodeMcuRow(next);
       if (!failed_) {
+        // Chroma rows 8m - 2 .. 8m + 9 around this MCU row; above the first and below the last
+        // row of the picture's own chroma (or of the decoded data) the edge row repeats.
+        const int first = 8 * m;
+        const int last = std::min((height + 1) / 2, slot_ok_[next] ? first + 10 : first + 8) - 1;
         for (int c = 0; c < 2; ++c) {
           const int16_t* in[12];
-          in[0] = m > 0 ? chroma_above_[c].data() : nullptr;
-          in[1] = m > 0 ? chroma_above_[c].data() + pw : nullptr;
-          for (int i = 0; i < 8; ++i) in[2 + i] = chroma_[current_slot_][c].data() + size_t(i) * pw;
-          in[10] = slot_ok_[next] ? chroma_[next][c].data() : nullptr;
-          in[11] = slot_ok_[next] ? chroma_[next][c].data() + pw : nullptr;
+          for (int k = 0; k < 12; ++k) {
+            const int j = std::clamp(first + k - 2, 0, std::max(last, first));
+            if (j < first)
+              in[k] = chroma_above_[c].data() + size_t(j - (first - 2)) * pw;
+            else if (j < first + 8)
+              in[k] = chroma_[current_slot_][c].data() + size_t(j - first) * pw;
+            else
+              in[k] = chroma_[next][c].data() + size_t(j - first - 8) * pw;
+          }
           UpsampleJpegChromaV(in, pw, chroma_out_[c].data(), pw);
         }
       }

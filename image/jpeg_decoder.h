@@ -74,12 +74,13 @@ void ScaleQuantTable(const uint8_t raw[64], int32_t scaled[64], double factor);
 // elements). coef is cleared.
 void InverseDCT8x8(int stride, int16_t* dst, int16_t* coef);
 
-// Horizontal chroma doubling of one row of n samples; samples outside the row
-// count as 0. out receives 2n samples.
+// Horizontal chroma doubling of one row of n >= 1 samples; beyond the row the
+// edge sample repeats. out receives 2n samples.
 void UpsampleJpegChromaH(const int16_t* in, int n, int16_t* out);
 // Vertical chroma doubling of 8 rows of n samples: rows[0..1] are the two rows
-// above, rows[2..9] the rows to double, rows[10..11] the two rows below (null
-// rows count as 0). Writes 16 rows of n samples with the given stride.
+// above, rows[2..9] the rows to double, rows[10..11] the two rows below (a null
+// context row repeats the edge row next to it). Writes 16 rows of n samples
+// with the given stride.
 void UpsampleJpegChromaV(const int16_t* const rows[12], int n, int16_t* out, int stride);
 
 enum class JpegLayout { kGray, k444, k422, k440, k420 };
@@ -144,7 +145,8 @@ class JpegDecoder {
 
   // Next image row: rows[0] the first component, rows[1], rows[2] the others
   // (null for grey). Each row holds at least `width` samples. False when the
-  // data end before the row or a restart marker is missing.
+  // data end before the row (also when its MCU row is cut short) or a restart
+  // marker is missing; later calls then fail too.
   bool ReadRows(const int16_t* rows[3]);
 
   // Restart point: gives back buffered bytes, clears predictors and searches
@@ -179,6 +181,8 @@ class JpegDecoder {
   bool EnsureWindow(int need);
   void GiveBackWholeBytes();
   void ResetBits();
+  // True when decoding has used bits past the end of the input (fed as zeros).
+  bool ConsumedBeyondInput() const;
 
   bool DecodeMcuRow(int slot);
   void DecodeHuffmanBlocks(int16_t (*blocks)[64]);
@@ -194,7 +198,8 @@ class JpegDecoder {
   const uint8_t* end_ = nullptr;
   uint64_t bit_buffer_ = 0;  // left-aligned
   int bit_count_ = 0;
-  int phantom_bytes_ = 0;  // zero bytes fed at a marker or the end of input
+  int phantom_bytes_ = 0;     // zero bytes fed at a marker or the end of input
+  bool input_ended_ = false;  // those zero bytes stand for input that is missing
   int eob_run_ = 0;
 
   std::unique_ptr<int16_t[]> coefficients_;

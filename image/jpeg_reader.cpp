@@ -106,7 +106,26 @@ struct OpenState {
   bool scanned = false;
   int component_ids[3] = {-1, -1, -1};
   int dri = 0;
+  bool jfif = false;         // an APP0 "JFIF" segment was seen
+  int adobe_transform = -1;  // the APP14 "Adobe" segment's colour transform, -1 without one
 };
+
+// The colour space of a three-component frame: a JFIF marker means YCbCr, an Adobe marker says
+// it by its transform (0 RGB, in any sampling); only without either do the quantisation-table
+// slots of a 4:4:4 frame decide.
+void ChooseColourSpace(const OpenState& os, JpegReaderState* st) {
+  JpegImageInfo& info = st->info;
+  if (info.channels != 3) return;
+  if (os.jfif)
+    info.rgb = false;
+  else if (os.adobe_transform >= 0)
+    info.rgb = os.adobe_transform == 0;
+  else
+    return;  // the slot heuristic of the frame header stands
+  if (st->decoder.layout == JpegLayout::k444)
+    std::snprintf(info.description, sizeof info.description, "%s",
+                  info.rgb ? "JPEG(rgb)" : "JPEG(444)");
+}
 
 // One start-of-scan segment. Returns 1 when a baseline scan begins (the open
 // is done), 0 after a progressive scan, or a negative code.
@@ -140,6 +159,7 @@ int ReadScan(const uint8_t* p, int len, JpegInput* input, JpegReaderState* st, O
     const char o = exif.text[JpegExifSummary::kOrientationDigit];
     if (o > ' ') st->info.orientation = o - '0';
   }
+  if (!os->scanned) ChooseColourSpace(*os, st);
   d.PrescaleTables();
   os->scanned = true;
   if (!d.progressive) {
@@ -236,6 +256,12 @@ int OpenStream(JpegInput* input, JpegReaderState* st) {
       case 0xDA:
         rc = ReadScan(p, len, input, st, &os);
         if (rc == 1) return 0;
+        break;
+      case 0xE0:
+        if (len >= 5 && std::memcmp(p, "JFIF", 5) == 0) os.jfif = true;
+        break;
+      case 0xEE:
+        if (len >= 12 && std::memcmp(p, "Adobe", 5) == 0) os.adobe_transform = p[11];
         break;
       default:
         if ((marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE) break;

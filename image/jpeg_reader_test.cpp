@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -13,6 +15,7 @@
 using jpeg_test::Decode;
 using jpeg_test::ExifEntry;
 using jpeg_test::LoadFixture;
+using jpeg_test::LoadPnm;
 using jpeg_test::Segment;
 using jpeg_test::Segments;
 
@@ -161,20 +164,84 @@ TEST(JpegReader, RefusesMalformedHeaders) {
   }
 }
 
-// Three 1x1-sampled components read as RGB only with quantisation tables 0, 1, 2.
-TEST(JpegReader, RgbByQuantisationTables) {
-  std::vector<uint8_t> file = LoadFixture("b444.jpg");
-  const size_t sof = Find(Segments(file), 0xC0).offset;
-  JpegReaderState state;
-  int code;
-  Decode(file, &code, &state);
-  EXPECT_STREQ(state.info.description, "JPEG(444)");
-  EXPECT_FALSE(state.info.rgb);
-  file[sof + 18] = 2;  // third component's table
-  Decode(file, &code, &state);
-  EXPECT_EQ(code, 0);
-  EXPECT_STREQ(state.info.description, "JPEG(rgb)");
-  EXPECT_TRUE(state.info.rgb);
+// The colour space of three 1x1-sampled components: a JFIF marker means YCbCr, an Adobe marker
+// says it by its transform (0 RGB, 1 YCbCr); only without either do quantisation tables 0, 1, 2
+// mean RGB. b444.jpg is a JFIF file; its third component is moved to a table 2 that copies
+// table 1, so the picture itself stays the same.
+TEST(JpegReader, ColourSpaceFromMarkersBeforeTableSlots) {
+  const std::vector<uint8_t> jfif = LoadFixture("b444.jpg");
+  const Segment app0 = Find(Segments(jfif), 0xE0);
+  ASSERT_EQ(app0.marker, 0xE0);
+  std::vector<uint8_t> plain(jfif.begin(), jfif.begin() + app0.offset);
+  plain.insert(plain.end(), jfif.begin() + app0.end, jfif.end());
+  auto with_adobe = [&](uint8_t transform) {
+    const std::vector<uint8_t> app14 = {0xFF, 0xEE, 0,   14, 'A', 'd', 'o', 'b',
+                                        'e',  0,    100, 0,  0,   0,   0,   transform};
+    return jpeg_test::InsertAfterSoi(plain, app14);
+  };
+  // Table 2 := table 1 in its own DQT segment, and the third component uses it.
+  auto slots_012 = [](std::vector<uint8_t> file) {
+    const Segment sof = Find(Segments(file), 0xC0);
+    file[sof.offset + 18] = 2;
+    for (const Segment& seg : Segments(file)) {
+      if (seg.marker != 0xDB) continue;
+      for (size_t at = seg.offset + 4; at + 65 <= seg.end; at += 65) {
+        if (file[at] != 1) continue;
+        std::vector<uint8_t> dqt = {0xFF, 0xDB, 0, 67, 2};
+        dqt.insert(dqt.end(), file.begin() + at + 1, file.begin() + at + 65);
+        file.insert(file.begin() + sof.offset, dqt.begin(), dqt.end());
+        return file;
+      }
+    }
+    ADD_FAILURE() << "no table 1";
+    return file;
+  };
+  const jpeg_test::Picture reference = LoadPnm("b444.pnm");
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    bool rgb;
+  };
+  const Case cases[] = {
+      {"JFIF, tables 0 1 1", jfif, false},
+      {"JFIF, tables 0 1 2", slots_012(jfif), false},
+      {"no marker, tables 0 1 1", plain, false},
+      {"no marker, tables 0 1 2", slots_012(plain), true},
+      {"Adobe transform 0, tables 0 1 1", with_adobe(0), true},
+      {"Adobe transform 1, tables 0 1 2", slots_012(with_adobe(1)), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    JpegReaderState state;
+    int code;
+    const jpeg_test::Picture picture = Decode(c.file, &code, &state);
+    ASSERT_EQ(code, 0);
+    EXPECT_EQ(state.info.rgb, c.rgb);
+    EXPECT_STREQ(state.info.description, c.rgb ? "JPEG(rgb)" : "JPEG(444)");
+    if (c.rgb) continue;
+    // Read as YCbCr, the picture is the reference decoder's.
+    ASSERT_EQ(picture.pixels.size(), reference.pixels.size());
+    int worst = 0;
+    for (size_t i = 0; i < picture.pixels.size(); ++i)
+      worst = std::max(worst, std::abs(int(picture.pixels[i]) - int(reference.pixels[i])));
+    EXPECT_LE(worst, 3);
+  }
+  // An Adobe marker with transform 0 makes a subsampled frame RGB too; its name keeps the
+  // sampling.
+  std::vector<uint8_t> subsampled = LoadFixture("b420.jpg");
+  const Segment jfif420 = Find(Segments(subsampled), 0xE0);
+  subsampled.erase(subsampled.begin() + jfif420.offset, subsampled.begin() + jfif420.end);
+  for (uint8_t transform : {0, 1}) {
+    SCOPED_TRACE(int(transform));
+    const std::vector<uint8_t> app14 = {0xFF, 0xEE, 0,   14, 'A', 'd', 'o', 'b',
+                                        'e',  0,    100, 0,  0,   0,   0,   transform};
+    JpegReaderState state;
+    int code;
+    Decode(jpeg_test::InsertAfterSoi(subsampled, app14), &code, &state);
+    ASSERT_EQ(code, 0);
+    EXPECT_EQ(state.info.rgb, transform == 0);
+    EXPECT_STREQ(state.info.description, "JPEG(420)");
+  }
 }
 
 TEST(JpegExif, OrientationFromApp1) {
@@ -321,6 +388,52 @@ TEST(JpegExif, NikonMakerNoteBounds) {
     ASSERT_EQ(code, 0);
     EXPECT_EQ(std::string(state.exif.text + 137, 6), "WB=AUT");
     EXPECT_EQ(std::string(state.exif.text + 112, 8), iso_count == 2 ? "ISO=800 " : "        ");
+  }
+}
+
+// A baseline file cut inside its entropy-coded data opens, decodes the rows whose MCU rows are
+// whole, and fails at the first row without data (and after it); one missing only its
+// end-of-image marker reads whole.
+TEST(JpegReader, TruncatedDataFailsTheFirstRowWithoutData) {
+  for (const char* name : {"b420.jpg", "b444.jpg", "gray.jpg", "b420_rst.jpg"}) {
+    const std::vector<uint8_t> file = LoadFixture(name);
+    const Segment sos = Find(Segments(file), 0xDA);
+    const size_t data = sos.offset + 2 + (file[sos.offset + 2] << 8 | file[sos.offset + 3]);
+    struct Cut {
+      size_t size;
+      bool whole;
+    };
+    const Cut cuts[] = {{file.size() - 2, true},
+                        {file.size() - 30, false},
+                        {(data + file.size()) / 2, false},
+                        {data + 4, false}};
+    int code;
+    const jpeg_test::Picture full = Decode(file, &code);
+    ASSERT_EQ(code, 0);
+    for (const Cut& cut : cuts) {
+      SCOPED_TRACE(std::string(name) + " cut to " + std::to_string(cut.size));
+      const std::vector<uint8_t> bytes(file.begin(), file.begin() + cut.size);
+      JpegMemoryInput input(bytes.data(), bytes.size());
+      JpegReaderState st;
+      ASSERT_EQ(OpenJpegStream(&input, &st), 0);
+      const int height = st.info.height, row_size = st.info.width * st.info.channels;
+      int good = 0;
+      const int16_t* rows[3];
+      while (good < height && st.decoder.ReadRows(rows)) ++good;
+      if (cut.whole) {
+        EXPECT_EQ(good, height);
+        continue;
+      }
+      EXPECT_LT(good, height);
+      EXPECT_FALSE(st.decoder.ReadRows(rows));     // and every row after the failure
+      EXPECT_EQ(good % st.decoder.mcu_height, 0);  // whole MCU rows only
+      // The rows decoded are the full file's (but for the last MCU row, whose chroma lacks the
+      // context of the next one).
+      const jpeg_test::Picture part = Decode(bytes, &code);
+      EXPECT_EQ(code, -22);
+      const size_t same = size_t(std::max(0, good - st.decoder.mcu_height)) * row_size;
+      EXPECT_TRUE(std::equal(part.pixels.begin(), part.pixels.begin() + same, full.pixels.begin()));
+    }
   }
 }
 

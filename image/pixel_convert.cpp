@@ -82,17 +82,26 @@ void ConvertGray16Second(uint32_t* dst, const uint8_t* src, int32_t count) {
   for (int32_t i = 0; i < count; ++i) dst[i] = uint32_t(src[2 * i + 1]) * 0x010101u;
 }
 
+// 5- and 6-bit channels widened to 8 bits by repeating their high bits, so full intensity stays
+// 255 (a plain shift would make white 248).
+inline uint32_t Widen5(uint32_t v) {
+  return v << 3 | v >> 2;
+}
+inline uint32_t Widen6(uint32_t v) {
+  return v << 2 | v >> 4;
+}
+
 void ConvertRGB555(uint32_t* dst, const uint8_t* src, int32_t count) {
   for (int32_t i = 0; i < count; ++i) {
     uint32_t w = Le16(src + 2 * i);
-    dst[i] = Pixel(((w >> 10) & 31) << 3, ((w >> 5) & 31) << 3, (w & 31) << 3);
+    dst[i] = Pixel(Widen5((w >> 10) & 31), Widen5((w >> 5) & 31), Widen5(w & 31));
   }
 }
 
 void ConvertRGB565(uint32_t* dst, const uint8_t* src, int32_t count) {
   for (int32_t i = 0; i < count; ++i) {
     uint32_t w = Le16(src + 2 * i);
-    dst[i] = Pixel(((w >> 11) & 31) << 3, ((w >> 5) & 63) << 2, (w & 31) << 3);
+    dst[i] = Pixel(Widen5((w >> 11) & 31), Widen6((w >> 5) & 63), Widen5(w & 31));
   }
 }
 
@@ -200,22 +209,58 @@ void ConvertCbYCrY10(uint32_t* dst, const uint8_t* src, int32_t count) {
   }
 }
 
-void ConvertYCbCrRows8(uint32_t* dst, const uint8_t* src, int32_t count) {
+namespace {
+
+// Planar 8-bit rows to pixels by one sample rule; without chroma rows the grey converter.
+template <typename Rule>
+void ConvertPlanar8(uint32_t* dst, const uint8_t* src, int32_t count, ReadConverter grey,
+                    Rule rule) {
   PlanarRows rows = LoadRows(src);
   const uint8_t* yr = static_cast<const uint8_t*>(rows.plane[0]);
   const uint8_t* cbr = static_cast<const uint8_t*>(rows.plane[1]);
   const uint8_t* crr = static_cast<const uint8_t*>(rows.plane[2]);
   if (!cbr || !crr) {
-    ConvertGray8(dst, yr, count);
+    grey(dst, yr, count);
     return;
   }
-  for (int32_t i = 0; i < count; ++i) {
-    int y = yr[i], cb = cbr[i], cr = crr[i];
+  for (int32_t i = 0; i < count; ++i) dst[i] = rule(yr[i], cbr[i], crr[i]);
+}
+
+// Studio (limited) range BT.601 in 16 fractional bits: luma 16..235 and chroma 16..240 span
+// the full 0..255.
+constexpr int kLumaGain = 76309;  // 255 / 219
+inline int StudioLuma(int y) {
+  return (y - 16) * kLumaGain + 32768;
+}
+
+}  // namespace
+
+void ConvertYCbCrRows8(uint32_t* dst, const uint8_t* src, int32_t count) {
+  ConvertPlanar8(dst, src, count, ConvertGray8, [](int y, int cb, int cr) {
     int b = y + ((3628 * cb - 463360) >> 11);
     int g = y + ((279040 - 707 * cb - 1465 * cr) >> 11);
     int r = y + ((2870 * cr - 366464) >> 11);
-    dst[i] = Pixel(Clamp255(r), Clamp255(g), Clamp255(b));
+    return Pixel(Clamp255(r), Clamp255(g), Clamp255(b));
+  });
+}
+
+void ConvertGray8Limited(uint32_t* dst, const uint8_t* src, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) {
+    const int g = Clamp255(StudioLuma(src[i]) >> 16);
+    dst[i] = Pixel(g, g, g);
   }
+}
+
+void ConvertYCbCrRows8Limited(uint32_t* dst, const uint8_t* src, int32_t count) {
+  ConvertPlanar8(dst, src, count, ConvertGray8Limited, [](int luma, int cb, int cr) {
+    const int y = StudioLuma(luma);
+    cb -= 128;
+    cr -= 128;
+    const int r = (y + 104597 * cr) >> 16;
+    const int g = (y - 25675 * cb - 53279 * cr) >> 16;
+    const int b = (y + 132201 * cb) >> 16;
+    return Pixel(Clamp255(r), Clamp255(g), Clamp255(b));
+  });
 }
 
 void ConvertYCbCrRows16(uint32_t* dst, const uint8_t* src, int32_t count) {

@@ -52,6 +52,10 @@ void ConvertCbYCrY8(uint32_t* dst, const uint8_t* src, int32_t count);
 void ConvertCbYCrY10(uint32_t* dst, const uint8_t* src, int32_t count);
 // src points at a PlanarRows record. A null Cb or Cr row gives grey from the luma row.
 void ConvertYCbCrRows8(uint32_t* dst, const uint8_t* src, int32_t count);
+// The same for studio (limited) range samples: luma 16..235, chroma 16..240 (BT.601), as video
+// stores them; values outside the range clamp.
+void ConvertYCbCrRows8Limited(uint32_t* dst, const uint8_t* src, int32_t count);
+void ConvertGray8Limited(uint32_t* dst, const uint8_t* src, int32_t count);  // grey byte, 16..235
 void ConvertYCbCrRows16(uint32_t* dst, const uint8_t* src, int32_t count);
 void ConvertGrayRow16(uint32_t* dst, const uint8_t* src, int32_t count);  // uses plane[0]
 void ConvertRGBRows16(uint32_t* dst, const uint8_t* src, int32_t count);

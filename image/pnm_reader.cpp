@@ -1,5 +1,7 @@
-// PNM reader (P1 to P6). Samples are taken as stored: maxval only selects 8 or 16 bits.
+// PNM reader (P1 to P6). maxval selects 8 or 16-bit samples; samples of any maxval other than
+// 255 and 65535 are scaled to the full range (maxval itself becomes white).
 #include <algorithm>
+#include <cstdint>
 
 #include "image/image_file_io.h"
 
@@ -110,6 +112,42 @@ const uint8_t* ReadAscii16Row(uint8_t* scratch, ImageFileContext* ctx, int32_t c
   return ReadAsciiDecimalRow(scratch, ctx, count / 2, true);
 }
 
+// maxval of a file whose samples need scaling, kept in decoder_state2.
+int64_t ScaledMaxval(const ImageFileContext* ctx) {
+  return reinterpret_cast<intptr_t>(ctx->decoder_state2);
+}
+
+// Scales a row of 8-bit (count bytes) or 16-bit big-endian samples from 0..maxval to 0..255,
+// rounded; 16-bit samples get the 8-bit value in both bytes, the converters taking the first.
+// Values above maxval count as maxval.
+const uint8_t* ScaleRow(const uint8_t* row, uint8_t* scratch, int32_t count, bool wide,
+                        int64_t maxval) {
+  if (!row) return nullptr;
+  if (wide) {
+    for (int32_t i = 0; i + 1 < count; i += 2) {
+      const int64_t v = std::min<int64_t>(row[i] << 8 | row[i + 1], maxval);
+      scratch[i] = scratch[i + 1] = uint8_t((v * 255 + maxval / 2) / maxval);
+    }
+  } else {
+    for (int32_t i = 0; i < count; ++i) {
+      const int64_t v = std::min<int64_t>(row[i], maxval);
+      scratch[i] = uint8_t((v * 255 + maxval / 2) / maxval);
+    }
+  }
+  return scratch;
+}
+
+const uint8_t* ReadScaledPlainRow(uint8_t* scratch, ImageFileContext* ctx, int32_t count) {
+  return ScaleRow(ReadPlainRow(scratch, ctx, count), scratch, count,
+                  count > ctx->width * int64_t{ctx->channels}, ScaledMaxval(ctx));
+}
+const uint8_t* ReadScaledAscii8Row(uint8_t* scratch, ImageFileContext* ctx, int32_t count) {
+  return ScaleRow(ReadAscii8Row(scratch, ctx, count), scratch, count, false, ScaledMaxval(ctx));
+}
+const uint8_t* ReadScaledAscii16Row(uint8_t* scratch, ImageFileContext* ctx, int32_t count) {
+  return ScaleRow(ReadAscii16Row(scratch, ctx, count), scratch, count, true, ScaledMaxval(ctx));
+}
+
 struct PnmVariant {
   int key;
   char letter;
@@ -176,6 +214,12 @@ int32_t OpenPNM(ImageFileContext* ctx) {
   ctx->row_bytes = int32_t((width * v->bytes_per_pixel_times8 + 7) / 8);
   ctx->row_reader = v->reader;
   ctx->converter = v->converter;
+  if (digit != 1 && digit != 4 && maxval != 255 && maxval != 65535 && maxval > 0) {
+    ctx->decoder_state2 = reinterpret_cast<void*>(intptr_t{maxval});
+    ctx->row_reader = v->raw                       ? ReadScaledPlainRow
+                      : v->reader == ReadAscii8Row ? ReadScaledAscii8Row
+                                                   : ReadScaledAscii16Row;
+  }
   SetDescription(ctx, "P%cM-%d%c", v->letter, v->bits, v->raw ? 'r' : 'a');
   return 0;
 }

@@ -63,8 +63,19 @@ TEST(PnmReader, HeadersVariantsAndPixels) {
        10,
        1,
        {0, 0, 0, 0, 0, 0, 0, 0, 0xFFFFFF, 0}},
-      // maxval does not scale.
-      {"P5 maxval 100", With("P5 2 1 100\n", {0, 100}), 0, "", "PGM-8r", 2, 1, {0, 0x646464}},
+      // Samples scale from 0..maxval to 0..255 (rounded; above maxval counts as maxval).
+      {"P5 maxval 100",
+       With("P5 4 1 100\n", {0, 1, 100, 200}),
+       0,
+       "",
+       "PGM-8r",
+       4,
+       1,
+       {0, 0x030303, 0xFFFFFF, 0xFFFFFF}},
+      {"P2 maxval 1", Bytes("P2 2 1 1\n0 1\n"), 0, "", "PGM-8a", 2, 1, {0, 0xFFFFFF}},
+      {"P6 maxval 15", With("P6 1 1 15\n", {15, 8, 1}), 0, "", "PPM-24r", 1, 1, {0xFF8811}},
+      {"P5 maxval 1000", With("P5 1 1 1000\n", {0x01, 0xF4}), 0, "", "PGM-16r", 1, 1, {0x808080}},
+      {"P3 maxval 4095", Bytes("P3 1 1 4095 4095 0 2048 "), 0, "", "PPM-48a", 1, 1, {0xFF0080}},
       // The last number may end with the input.
       {"P3", Bytes("P3\n2 1\n255\n1 2 3\n4 5 6"), 0, "", "PPM-24a", 2, 1, {0x010203, 0x040506}},
       {"P3 16-bit", Bytes("P3 1 1 65535 4660 22136 39612 "), 0, "", "PPM-48a", 1, 1, {0x12569A}},

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
+#include <utility>
+#include <vector>
 
 #include "foundation/runtime/notify.h"
 #include "image/image_file_io.h"
@@ -46,9 +49,12 @@ struct ReadImage {
 }  // namespace
 
 int DisplayOrientation(int code) {
-  if (code >= 5 && code <= 8) return code - 4;
-  if (code < 1 || code > 8) return 1;
+  if (code < 1 || code > 4) return 1;  // 5 to 8: Read has turned the picture upright already
   return code;
+}
+
+bool OrientationTransposes(int code) {
+  return code >= 5 && code <= 8;
 }
 
 int32_t CountFramesInFile(uint32_t format_id, int64_t file_size, int64_t first_frame_offset,
@@ -69,6 +75,7 @@ int32_t CountFramesInFile(uint32_t format_id, int64_t file_size, int64_t first_f
 
 int SequenceLoader::Open(int32_t* width, int32_t* height, const char* name) {
   ReadImage image(name);
+  if (OrientationTransposes(image.orientation)) std::swap(image.width, image.height);
   if (width) *width = image.width;
   if (height) *height = image.height;
   const int32_t count = (image.width != 0 && image.height != 0) ? image.frames : 0;
@@ -95,7 +102,30 @@ int SequenceLoader::Read(const char* name) {
       return -1;
     }
   }
+  if (OrientationTransposes(file_orientation_)) TurnUpright(file_orientation_);
   return 0;
+}
+
+// Codes 5 to 8 store the picture transposed (EXIF orientation): stored row r and column c are
+// display column and row, counted from the right (6, 7) and from the bottom (7, 8). The line
+// store is rebuilt with the display's lines, its width and height swapped.
+void SequenceLoader::TurnUpright(int code) {
+  const int32_t w = buffer_.width(), h = buffer_.height();
+  std::vector<uint32_t> stored(static_cast<size_t>(w) * static_cast<size_t>(h));
+  for (int32_t y = 0; y < h; ++y) {
+    std::memcpy(stored.data() + static_cast<size_t>(y) * w, buffer_.Row(0, y),
+                static_cast<size_t>(w) * 4);
+  }
+  buffer_.SetFormat(h, w, 15, 2);
+  const bool from_right = code == 6 || code == 7, from_bottom = code == 7 || code == 8;
+  for (int32_t y = 0; y < w; ++y) {
+    auto* out = reinterpret_cast<uint32_t*>(buffer_.Row(0, y));
+    const int32_t column = from_bottom ? w - 1 - y : y;
+    for (int32_t x = 0; x < h; ++x) {
+      const int32_t row = from_right ? h - 1 - x : x;
+      out[x] = stored[static_cast<size_t>(row) * w + column];
+    }
+  }
 }
 
 int SequenceLoader::ReadLine(uint32_t* dst, int32_t line, int32_t count, bool mirror) {

@@ -30,7 +30,8 @@ class SequenceLoader {
   // Opens name, writes the picture size and returns the number of frames in the file (0 when
   // it cannot be opened or the picture has no size). Fills the process-wide SequenceInfo.
   virtual int Open(int32_t* width, int32_t* height, const char* name);
-  // Reads the picture into the line store. 0, or -1 when the name cannot be opened or a row
+  // Reads the picture into the line store; a transposed picture (codes 5 to 8) is stored
+  // upright, its width and height swapped. 0, or -1 when the name cannot be opened or a row
   // cannot be read (the store then holds the rows read so far).
   virtual int Read(const char* name);
 
@@ -61,6 +62,9 @@ class SequenceLoader {
   // Orientation code of the last picture read (1 before the first read).
   int file_orientation() const { return file_orientation_; }
 
+ private:
+  void TurnUpright(int code);
+
  protected:
   // Field reads mark the stored picture as interlaced (chroma of planar layouts is then taken
   // from each line's own field); the marks stay for later reads.
@@ -80,8 +84,15 @@ class DummySequenceLoader : public SequenceLoader {
   int Read(const char* name) override;
 };
 
-// How a stored orientation code is displayed: codes 5-8 act as code - 4, 0 (and anything
-// unknown) as 1. Codes 2 and 3 mirror every line, 3 and 4 flip the picture vertically.
+// Orientation codes (EXIF numbering): 1 as stored, 2 mirrored, 3 half turn, 4 flipped; 5 to 8
+// are transposed layouts (5 transposed, 6 turned a quarter clockwise for display, 7
+// transverse, 8 a quarter anticlockwise), whose display swaps width and height.
+// Read turns transposed pictures upright in the line store itself, and Open reports their
+// display size.
+bool OrientationTransposes(int code);
+// What is left to apply to the stored lines after Read: 1 for codes 5 to 8 (already upright)
+// and for 0 or unknown codes, else the code. Codes 2 and 3 mirror every line, 3 and 4 flip the
+// picture vertically.
 int DisplayOrientation(int code);
 inline bool OrientationMirrors(int code) {
   const int c = DisplayOrientation(code);

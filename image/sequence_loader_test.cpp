@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "image/image_file_io.h"
@@ -104,11 +105,80 @@ TEST(SequenceLoader, MultiFrameFile) {
 }
 
 TEST(SequenceLoader, OrientationCodes) {
-  const int expected[10] = {1, 1, 2, 3, 4, 1, 2, 3, 4, 1};
-  for (int code = 0; code < 10; ++code) EXPECT_EQ(DisplayOrientation(code), expected[code]);
-  EXPECT_TRUE(OrientationMirrors(7) && OrientationFlips(7));  // 7 acts as 3: a half turn
+  // Transposed codes are turned upright by Read, so nothing is left to apply to their lines.
+  const int expected[10] = {1, 1, 2, 3, 4, 1, 1, 1, 1, 1};
+  for (int code = 0; code < 10; ++code) {
+    EXPECT_EQ(DisplayOrientation(code), expected[code]) << code;
+    EXPECT_EQ(OrientationTransposes(code), code >= 5 && code <= 8) << code;
+  }
+  EXPECT_TRUE(OrientationMirrors(3) && OrientationFlips(3));  // a half turn
   EXPECT_FALSE(OrientationMirrors(4));
-  EXPECT_TRUE(OrientationFlips(8));
+  EXPECT_FALSE(OrientationMirrors(7) || OrientationFlips(7));
+}
+
+// A little-endian 8-bit RGB DPX of w x h whose stored row r holds StoredPixel(x, r); its
+// orientation field f gives orientation code f + 1.
+std::vector<uint8_t> MakeDpx(int w, int h, int orientation_field) {
+  std::vector<uint8_t> b(1408, 0);
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+  };
+  std::memcpy(b.data(), "XPDS", 4);
+  put32(4, 1408);
+  b[768] = uint8_t(orientation_field);
+  put32(772, uint32_t(w));
+  put32(776, uint32_t(h));
+  b[800] = 50;  // RGB
+  b[803] = 8;
+  for (int r = 0; r < h; ++r) {
+    for (int x = 0; x < w; ++x) {
+      const uint32_t p = StoredPixel(x, r);
+      b.insert(b.end(), {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p)});  // red first
+    }
+    b.resize(b.size() + (4 - (3 * w) % 4) % 4, 0);
+  }
+  return b;
+}
+
+// Transposed orientations (EXIF 5 to 8) come out upright and never mirrored: the display is
+// h x w, and each code maps display (x, y) to its own stored pixel.
+TEST(SequenceLoader, TransposedOrientationsComeOutUpright) {
+  TempDir dir;
+  const int w = 4, h = 3;  // stored; displayed 3 wide and 4 high
+  struct Case {
+    int code;
+    bool from_right, from_bottom;  // stored rows count from the display's right, columns from
+                                   // its bottom
+  };
+  const Case cases[] = {{5, false, false}, {6, true, false}, {7, true, true}, {8, false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    const std::string path = dir.File("t.dpx");
+    ImageFileIO::testing_util::WriteFile(path, MakeDpx(w, h, c.code - 1));
+    SequenceLoader loader;
+    int32_t dw = 0, dh = 0;
+    ASSERT_EQ(loader.Open(&dw, &dh, path.c_str()), 1);
+    EXPECT_EQ(dw, h);
+    EXPECT_EQ(dh, w);
+    Canvas canvas(h, w);
+    ASSERT_EQ(loader.LoadFrame(canvas.view, path.c_str()), 0);
+    EXPECT_EQ(loader.file_orientation(), c.code);
+    for (int y = 0; y < w; ++y) {
+      for (int x = 0; x < h; ++x) {
+        const int stored_row = c.from_right ? h - 1 - x : x;
+        const int stored_column = c.from_bottom ? w - 1 - y : y;
+        EXPECT_EQ(canvas.At(x, y), StoredPixel(stored_column, stored_row)) << x << "," << y;
+      }
+    }
+  }
+  // Code 6 is a quarter turn clockwise of the stored picture: the stored top-left pixel is
+  // displayed top right, the stored bottom-left top left.
+  ImageFileIO::testing_util::WriteFile(dir.File("six.dpx"), MakeDpx(w, h, 5));
+  SequenceLoader loader;
+  Canvas canvas(h, w);
+  ASSERT_EQ(loader.LoadFrame(canvas.view, dir.File("six.dpx").c_str()), 0);
+  EXPECT_EQ(canvas.At(h - 1, 0), StoredPixel(0, 0));
+  EXPECT_EQ(canvas.At(0, 0), StoredPixel(0, h - 1));
 }
 
 // Every orientation a TGA can state, read into a destination of the same size.

@@ -91,7 +91,7 @@ TEST(TgaReader, VariantsOrientationAndRunLength) {
        {0x030201, 0x060504}},
       {"top-right", Image(top_right, {1, 2, 3, 4, 5, 6}), 0, "TGA-24", 2, {0x030201, 0x060504}},
       {"grey top-left", Image(grey, {0x10, 0xF0}), 0, "TGA-8g", 1, {0x101010, 0xF0F0F0}},
-      {"16-bit bottom-right", Image(rgb16, {0x1F, 0x80}), 0, "TGA-16", 3, {0x0000F8}},
+      {"16-bit bottom-right", Image(rgb16, {0x1F, 0x80}), 0, "TGA-16", 3, {0x0000FF}},
       {"32-bit", Image(rgb32, {1, 2, 3, 4}), 0, "TGA-32", 4, {0x04030201}},
       {"colour map",
        Image(mapped, {1, 2, 3, 4, 5, 6, 10, 11, 0}),

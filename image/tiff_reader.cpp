@@ -34,6 +34,21 @@ int32_t OpenTIFF(ImageFileContext* ctx, const char* file_name) {
   TIFFGetFieldDefaulted(tif, TIFFTAG_IMAGELENGTH, &height);
   TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits_per_sample);
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples_per_pixel);
+  // libtiff's RGBA interface premultiplies unassociated alpha into the colour; the picture's
+  // stored colour is wanted, so such alpha is declared associated (in memory only), which
+  // libtiff passes through unchanged.
+  uint16_t extra_count = 0;
+  uint16_t* extra = nullptr;
+  if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra) && extra_count > 0 &&
+      extra_count <= 8) {
+    uint16_t kinds[8];
+    bool unassociated = false;
+    for (uint16_t i = 0; i < extra_count; ++i) {
+      kinds[i] = extra[i] == EXTRASAMPLE_UNASSALPHA ? uint16_t(EXTRASAMPLE_ASSOCALPHA) : extra[i];
+      unassociated = unassociated || extra[i] == EXTRASAMPLE_UNASSALPHA;
+    }
+    if (unassociated) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, extra_count, kinds);
+  }
   uint32_t* image = nullptr;
   if (ImageSizeFits(width, height, 4)) {
     image = static_cast<uint32_t*>(std::malloc(size_t(width) * height * 4));

@@ -17,7 +17,8 @@ using namespace testing_util;
 struct TiffSpec {
   uint32_t width, height;
   uint16_t bits, samples;
-  uint32_t tile;  // 0: strips of two rows
+  uint32_t tile;       // 0: strips of two rows
+  uint16_t alpha = 0;  // the kind of the fourth sample (EXTRASAMPLE_*), with samples 4
 };
 
 // Sample value of channel c at (x, y), as 8 bits; 16-bit files store it times 257.
@@ -34,6 +35,7 @@ bool WriteTiff(const std::string& path, const TiffSpec& s) {
   TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, s.samples);
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, s.samples == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+  if (s.samples == 4) TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &s.alpha);
   const size_t bytes = s.bits / 8;
   auto put = [&](std::vector<uint8_t>* buf, size_t at, uint32_t v) {
     if (bytes == 2) {
@@ -81,6 +83,10 @@ TEST(TiffReader, StripsTilesAndDepths) {
       {"rgb tiles", {20, 18, 8, 3, 16}, "TIFF-24"},
       {"rgb 16-bit", {4, 3, 16, 3, 0}, "TIFF-48"},
       {"grey", {3, 3, 8, 1, 0}, "TIFF-8"},
+      // Colour comes as stored, with alpha beside it, also where alpha is unassociated.
+      {"rgba unassociated", {5, 7, 8, 4, 0, EXTRASAMPLE_UNASSALPHA}, "TIFF-32"},
+      {"rgba associated", {5, 7, 8, 4, 0, EXTRASAMPLE_ASSOCALPHA}, "TIFF-32"},
+      {"rgba 16-bit unassociated", {4, 3, 16, 4, 0, EXTRASAMPLE_UNASSALPHA}, "TIFF-64"},
   };
   TempDir dir;
   for (const auto& c : cases) {
@@ -97,8 +103,8 @@ TEST(TiffReader, StripsTilesAndDepths) {
         const uint32_t r = Sample(x, y, 0);
         const uint32_t g = c.spec.samples == 1 ? r : Sample(x, y, 1);
         const uint32_t b = c.spec.samples == 1 ? r : Sample(x, y, 2);
-        ASSERT_EQ(d.pixels[y * c.spec.width + x], 0xFF000000u | r << 16 | g << 8 | b)
-            << x << "," << y;
+        const uint32_t a = c.spec.samples == 4 ? Sample(x, y, 3) : 0xFF;
+        ASSERT_EQ(d.pixels[y * c.spec.width + x], a << 24 | r << 16 | g << 8 | b) << x << "," << y;
       }
     }
   }

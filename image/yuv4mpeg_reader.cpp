@@ -105,6 +105,7 @@ int32_t OpenYUV4MPEG2(ImageFileContext* ctx) {
   int64_t header_length = 9;
   int64_t width = -1, height = -1;
   int32_t chroma_format = 2, channels = 3, flags = 0;
+  bool full_range = false;  // without an XCOLORRANGE comment the samples are studio range
 
   // Token by token up to the line feed. A short file is read as far as it goes (a whole frame
   // may be smaller than the token window).
@@ -178,6 +179,13 @@ int32_t OpenYUV4MPEG2(ImageFileContext* ctx) {
         int32_t start = i - 1;
         while (i < available && !IsBlank(p[i]) && p[i] != '\n') ++i;
         if (i - start >= kTokenWindow || i == available) return int32_t(ReportImageError(-107));
+        static constexpr char kRange[] = "XCOLORRANGE=";
+        constexpr int32_t kRangeLength = sizeof kRange - 1;
+        if (i - start > kRangeLength && std::memcmp(p + start, kRange, kRangeLength) == 0) {
+          const int32_t value = start + kRangeLength, length = i - value;
+          if (length == 4 && std::memcmp(p + value, "FULL", 4) == 0) full_range = true;
+          if (length == 7 && std::memcmp(p + value, "LIMITED", 7) == 0) full_range = false;
+        }
         break;
       }
       default:
@@ -237,7 +245,7 @@ int32_t OpenYUV4MPEG2(ImageFileContext* ctx) {
 
   if (chroma_format == 1) {
     ctx->row_reader = ReadPlainRow;
-    ctx->converter = ConvertGray8;
+    ctx->converter = full_range ? ConvertGray8 : ConvertGray8Limited;
     ctx->row_bytes = ctx->width;
     return 0;
   }
@@ -246,7 +254,7 @@ int32_t OpenYUV4MPEG2(ImageFileContext* ctx) {
   ctx->decoder_state = set;
   ctx->close_hook = FreePlaneBufferSet;
   ctx->row_reader = ReadYUV4MPEG2Row;
-  ctx->converter = ConvertYCbCrRows8;
+  ctx->converter = full_range ? ConvertYCbCrRows8 : ConvertYCbCrRows8Limited;
   ctx->row_bytes = int32_t(sizeof(PlanarRows));
   ctx->run_value = 0;
   ctx->run_count = frame_header;

@@ -18,11 +18,11 @@ using testing_util::Bytes;
 using testing_util::TempDir;
 using testing_util::WriteFile;
 
-// The pixel the YCbCr converter makes of one sample triple.
+// The pixel the (studio range) YCbCr converter makes of one sample triple.
 uint32_t Rgb(uint8_t y, uint8_t cb, uint8_t cr) {
   PlanarRows rows{{&y, &cb, &cr}};
   uint32_t pixel;
-  ConvertYCbCrRows8(&pixel, reinterpret_cast<const uint8_t*>(&rows), 1);
+  ConvertYCbCrRows8Limited(&pixel, reinterpret_cast<const uint8_t*>(&rows), 1);
   return pixel;
 }
 
@@ -143,7 +143,7 @@ TEST(Yuv4mpegReader, MonoAndTruncatedFrames) {
   std::vector<uint32_t> row(3);
   ASSERT_EQ(ReadRow(row.data(), o.ctx.get()), 0);
   ASSERT_EQ(ReadRow(row.data(), o.ctx.get()), 0);
-  EXPECT_EQ(row[2], 0x3C3C3Cu);
+  EXPECT_EQ(row[2], 0x333333u);  // studio range: (60 - 16) x 255 / 219 = 51
   Close(o.ctx.get());
 
   std::vector<uint8_t> cut = Bytes("YUV4MPEG2 W8 H8\nFRAME\n");
@@ -153,6 +153,43 @@ TEST(Yuv4mpegReader, MonoAndTruncatedFrames) {
   std::vector<uint32_t> row8(8);
   EXPECT_EQ(ReadRow(row8.data(), t.ctx.get()), -22);
   Close(t.ctx.get());
+}
+
+// XCOLORRANGE=FULL takes samples as full range; LIMITED, or no tag, as studio range (16..235
+// luma, 16..240 chroma), where BT.601 red is 81, 90, 240.
+TEST(Yuv4mpegReader, ColourRange) {
+  struct Case {
+    const char* tag;
+    std::vector<uint32_t> pixels;  // of Y Cb Cr: 16 128 128, 235 128 128, 81 90 240; mono 235
+  };
+  const Case cases[] = {
+      {"", {0x000000, 0xFFFFFF, 0xFF0000, 0xFFFFFF}},
+      {" XCOLORRANGE=LIMITED", {0x000000, 0xFFFFFF, 0xFF0000, 0xFFFFFF}},
+      {" XCOLORRANGE=FULL", {0x101010, 0xEBEBEB, 0xEE0E0E, 0xEBEBEB}},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tag);
+    std::vector<uint8_t> file = Bytes(std::string("YUV4MPEG2 W3 H1 C444") + c.tag + "\nFRAME\n");
+    file.insert(file.end(), {16, 235, 81, 128, 128, 90, 128, 128, 240});
+    Opened o = Open(dir, file);
+    ASSERT_EQ(o.result, 0);
+    std::vector<uint32_t> row(3);
+    ASSERT_EQ(ReadRow(row.data(), o.ctx.get()), 0);
+    for (int x = 0; x < 3; ++x) {
+      for (int shift : {0, 8, 16})
+        EXPECT_NEAR(int(row[x] >> shift & 255), int(c.pixels[x] >> shift & 255), 1) << x;
+    }
+    Close(o.ctx.get());
+    std::vector<uint8_t> mono = Bytes(std::string("YUV4MPEG2 W1 H1 Cmono") + c.tag + "\nFRAME\n");
+    mono.push_back(235);
+    mono.insert(mono.end(), 32, 0);  // the probe reads 32 bytes
+    Opened m = Open(dir, mono);
+    ASSERT_EQ(m.result, 0);
+    ASSERT_EQ(ReadRow(row.data(), m.ctx.get()), 0);
+    EXPECT_EQ(row[0], c.pixels[3]);
+    Close(m.ctx.get());
+  }
 }
 
 // Frame offsets are 64-bit: a frame beyond 2 GiB of a (sparse) file is found.
