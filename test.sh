@@ -4,7 +4,7 @@
 # (the unit tests are skipped when their build failed); the exit status is 1 when
 # any stage failed.
 #   ThreadSanitizer   the image cache and feature-map lock tests under ThreadSanitizer
-#   fuzz              a short libFuzzer run over the project-file reader
+#   fuzz              a libFuzzer run of 10 s over each reader of outside data
 #   sanitizer build   the test configuration (AddressSanitizer and UBSan)
 #   unit tests        every unit test of that build
 #   release build     the optimised program and every benchmark (not run)
