@@ -56,6 +56,13 @@ struct TrackFeatureItem {
 // a coarser failure ends the job. The item's result is that of the last level run.
 void TrackFeatureJob(void* context, void* item);
 
+// Where the search for a feature at (x, y) of the first image starts: moved on by the
+// motion from its predecessor one frame beyond (null: none, the start is (x, y)), unless
+// the quarter-level block would not fit in a frame of width x height there. Smooth
+// camera motion keeps the true position close to this start.
+void HBMPredictedStart(double x, double y, const FeaturePoint2D* predecessor, int32_t width,
+                       int32_t height, double* start_x, double* start_y);
+
 // The cross-check of one feature: `own` is the feature's job, `predecessor` the job
 // built from its predecessor (null: none). Lost (false) when a job failed or the two
 // estimates are more than one pixel apart; otherwise (x, y) is the own estimate, or the
