@@ -101,7 +101,7 @@ bool SameLayout(const ImageCacheEntry& a, const ImageCacheEntry& b) {
 
 FeatureCorrelatorHBM::FeatureCorrelatorHBM() {
   Parameter p = GetParameter();
-  p.m_window_width = p.m_window_height = 9;
+  p.m_window_width = p.m_window_height = 7;
   p.m_search_range = 15;
   SetParameter(p);
 }

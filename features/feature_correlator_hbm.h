@@ -72,10 +72,10 @@ bool HBMCrossCheck(const TrackFeatureItem& own, const TrackFeatureItem* predeces
 
 class FeatureCorrelatorHBM : public FeatureCorrelatorOpticalFlow {
  public:
-  // The optical-flow correlator with its defaults.
-  // The optical-flow set-up, except that corners are selected over 9 × 9 windows (with
+  // The optical-flow set-up, except that corners are selected over 7 × 7 windows (with
   // the search range 15 that keeps their pyramid at two levels of 4): what it follows
-  // must be a corner at the scale of its 8 × 8 blocks, not an edge there.
+  // must be a corner that lies inside its 8 × 8 block, not an edge there; a corner
+  // measured over a larger window may have its structure outside the block.
   FeatureCorrelatorHBM();
   ~FeatureCorrelatorHBM() override = default;
 

@@ -192,8 +192,8 @@ void ExpectShift(const FeatureCorrelator& c, double dx, double dy, bool reverse 
 
 TEST(FeatureCorrelatorHBMTest, SelectsCornersAtTheScaleOfItsBlocks) {
   const FeatureCorrelatorHBM hbm;
-  EXPECT_EQ(hbm.GetParameter().m_window_width, 9u);
-  EXPECT_EQ(hbm.GetParameter().m_window_height, 9u);
+  EXPECT_EQ(hbm.GetParameter().m_window_width, 7u);
+  EXPECT_EQ(hbm.GetParameter().m_window_height, 7u);
   EXPECT_EQ(hbm.GetPyramidLevels(), 2u);
   EXPECT_EQ(hbm.GetSubsampling(), 4u);
 }
