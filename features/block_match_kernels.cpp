@@ -452,19 +452,24 @@ int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint
   const double hw = (bw - 1) * 0.5, hh = (bh - 1) * 0.5;
   const int n = bw * bh;
   const size_t samples = static_cast<size_t>(4) * n;
-  Scratch<int16_t, 4 * 64> S(samples), T(samples), Gx(samples), Gy(samples), tdx(samples),
-      tdy(samples);
+  Scratch<int16_t, 4 * 64> S(samples), sdx(samples), sdy(samples), T(samples), tdx(samples),
+      tdy(samples), Gx(samples), Gy(samples);
   static const double kWeight[4] = {1.0, 2.0, 1.0, 1.0};  // B, G, R, A
   double ox = 0.0, oy = 0.0;
+  double sourceA = 0.0;  // the smoothing the source blocks were sampled with; 0: none yet
   for (int i = 0;; ++i) {
     const double a = i < 7 ? -0.15 - 0.08 * i : -0.8;
-    const double sx0 = pos.source_x - hw, sy0 = pos.source_y - hh;
+    // The source blocks depend only on the smoothing, constant from the eighth step on.
+    if (a != sourceA) {
+      ResampleTriple8(src, stride, width, height, bw, bh, pos.source_x - hw, pos.source_y - hh, a,
+                      S.get(), sdx.get(), sdy.get());
+      sourceA = a;
+    }
     const double tx0 = pos.target_x - hw + ox, ty0 = pos.target_y - hh + oy;
-    ResampleTriple8(src, stride, width, height, bw, bh, sx0, sy0, a, S.get(), Gx.get(), Gy.get());
     ResampleTriple8(tgt, stride, width, height, bw, bh, tx0, ty0, a, T.get(), tdx.get(), tdy.get());
     for (size_t k = 0; k < samples; ++k) {
-      Gx.get()[k] = static_cast<int16_t>((Gx.get()[k] + tdx.get()[k]) >> 1);
-      Gy.get()[k] = static_cast<int16_t>((Gy.get()[k] + tdy.get()[k]) >> 1);
+      Gx.get()[k] = static_cast<int16_t>((sdx.get()[k] + tdx.get()[k]) >> 1);
+      Gy.get()[k] = static_cast<int16_t>((sdy.get()[k] + tdy.get()[k]) >> 1);
     }
     int64_t sums[20];
     BlockCrossSums(S.get(), T.get(), Gx.get(), Gy.get(), n, sums);
