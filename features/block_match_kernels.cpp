@@ -158,19 +158,26 @@ void FilterRows(const uint32_t* src, int stride, int width, int height, int x0, 
   const int span = bw + kTaps - 1;
   Scratch<uint32_t, 64> gathered(span + 1);  // +1: the packed pass reads pixel pairs
   gathered.get()[span] = 0;
+  // Columns inside the image (with the pixel after them) are read in place.
+  const bool inside = x0 >= 0 && static_cast<int64_t>(x0) + span + 1 <= width;
   for (int r = 0; r < bh + kTaps - 1; ++r) {
     const int y = std::clamp(y0 + r, 0, height - 1);
-    GatherRow(src + static_cast<ptrdiff_t>(y) * stride, width, x0, span, gathered.get());
+    const uint32_t* row = src + static_cast<ptrdiff_t>(y) * stride;
+    const uint32_t* px = row + (inside ? x0 : 0);
+    if (!inside) {
+      GatherRow(row, width, x0, span, gathered.get());
+      px = gathered.get();
+    }
     int16_t* out = rows + static_cast<ptrdiff_t>(r) * bw * 4;
 #if KX_BLOCK_SSE2
     if (packed) {
-      FilterRowSSE2<kTaps>(gathered.get(), bw, taps, out);
+      FilterRowSSE2<kTaps>(px, bw, taps, out);
       continue;
     }
 #else
     (void)packed;
 #endif
-    FilterRowScalar<kTaps>(gathered.get(), bw, taps, out);
+    FilterRowScalar<kTaps>(px, bw, taps, out);
   }
 }
 

@@ -69,7 +69,7 @@ class AccuracyTest : public ::testing::TestWithParam<Warp> {};
 TEST_P(AccuracyTest, TrackedFeaturesLandOnTheTruth) {
   const Warp warp = GetParam();
   static const WaveTexture texture;
-  OpticalFlowParameter p;  // defaults: 9 × 9 window, 2 levels at subsampling 4
+  OpticalFlowParameter p;  // the default set-up
   uint32_t levels = 0, subsampling = 0;
   OpticalFlowPyramidDepth(p.m_search_range, p.m_window_width, p.m_window_height, &levels,
                           &subsampling);
