@@ -24,6 +24,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -124,7 +126,7 @@ struct OurPyramids {
 // Tracks pts from frame j to k; ok[i] and out[i] receive the result.
 void TrackStep(const Setup& s, const Rendered& r, OurPyramids* ours, int j, int k,
                const std::vector<cv::Point2f>& pts, std::vector<cv::Point2f>* out,
-               std::vector<uchar>* ok) {
+               std::vector<uchar>* ok, std::map<int, long>* statuses = nullptr) {
   out->assign(pts.size(), cv::Point2f(-1, -1));
   ok->assign(pts.size(), 0);
   if (pts.empty()) return;
@@ -146,6 +148,7 @@ void TrackStep(const Setup& s, const Rendered& r, OurPyramids* ours, int j, int 
     const TrackItem& it = tracker.Items()[i];
     (*ok)[i] = it.status == 0.0f;
     (*out)[i] = cv::Point2f(it.x, it.y);
+    if (statuses != nullptr && it.status != 0.0f) ++(*statuses)[int(it.status)];
   }
 }
 
@@ -164,6 +167,7 @@ void SeededAndChained(int shot, const Setup& s) {
   // Seeded at truth.
   long steps = 0, lost = 0;
   std::vector<double> errors;
+  std::map<int, long> statuses;
   for (int k = 0; k + 1 < kFrames; ++k) {
     std::vector<cv::Point2f> corners, pts, out;
     std::vector<uchar> ok;
@@ -177,7 +181,7 @@ void SeededAndChained(int shot, const Setup& s) {
       pts.push_back(c);
       truth.emplace_back(tx, ty);
     }
-    TrackStep(s, r, ours.get(), k, k + 1, pts, &out, &ok);
+    TrackStep(s, r, ours.get(), k, k + 1, pts, &out, &ok, &statuses);
     for (size_t i = 0; i < pts.size(); ++i) {
       ++steps;
       if (!ok[i]) {
@@ -235,6 +239,13 @@ void SeededAndChained(int shot, const Setup& s) {
       s.name, 100.0 * double(lost) / double(std::max(1L, steps)), steps, Percentile(errors, 0.5),
       Percentile(errors, 0.95), 100.0 * double(lost_in_view) / double(std::max<size_t>(1, tracks)),
       100.0 * double(drifted) / double(std::max<size_t>(1, tracks)), tracks);
+  if (!statuses.empty()) {
+    std::printf("    steps lost by status:");
+    for (const auto& [status, count] : statuses)
+      std::printf(" %s %.1f %%", TrackStatusName(status),
+                  100.0 * double(count) / double(std::max(1L, steps)));
+    std::printf("\n");
+  }
 }
 
 // ---- the correlators the way the program runs them ----
@@ -433,9 +444,17 @@ int main(int argc, char** argv) {
   const Setup setups[] = {{"OpenCV 21x21 L3 30it", true, 21, 3, 2, 30},
                           {"ours 21x21 L3 30it", false, 21, 3, 2, 30},
                           {"ours defaults", false, 0, 0, 0, 0}};
+  // KX_TRACK_SHOTS picks shots by number (e.g. "1" for the pan alone), KX_TRACK_PARTS
+  // the parts: s seeded and chained, c OpenCV and the optical-flow correlator, b the
+  // block-matching correlator.
+  const char* only = std::getenv("KX_TRACK_SHOTS");
+  const char* parts_env = std::getenv("KX_TRACK_PARTS");
+  const std::string parts = parts_env != nullptr ? parts_env : "scb";
   for (int shot = 0; shot < 3; ++shot) {
+    if (only != nullptr && std::strchr(only, '0' + shot) == nullptr) continue;
     std::printf("\n%s, %d frames 1280x720\n", kShots[shot].name, kFrames);
     for (Setup s : setups) {
+      if (parts.find('s') == std::string::npos) break;
       if (s.window == 0) {
         OpticalFlowParameter p;
         uint32_t levels, sub;
@@ -458,10 +477,13 @@ int main(int argc, char** argv) {
     char label[64];
     std::snprintf(label, sizeof label, "OpenCV LK %dx%d L%d + refill", window, window, cv_levels);
     for (int threads : {1, 2}) {
-      PrintRun("OpenCV LK 21x21 L3 + refill", threads, RunOpenCV(shot, threads, 21, 3));
-      PrintRun(label, threads, RunOpenCV(shot, threads, window, cv_levels));
-      PrintRun("optical-flow correlator", threads, RunCorrelator(shot, false, threads));
-      PrintRun("block-matching correlator", threads, RunCorrelator(shot, true, threads));
+      if (parts.find('c') != std::string::npos) {
+        PrintRun("OpenCV LK 21x21 L3 + refill", threads, RunOpenCV(shot, threads, 21, 3));
+        PrintRun(label, threads, RunOpenCV(shot, threads, window, cv_levels));
+        PrintRun("optical-flow correlator", threads, RunCorrelator(shot, false, threads));
+      }
+      if (parts.find('b') != std::string::npos)
+        PrintRun("block-matching correlator", threads, RunCorrelator(shot, true, threads));
     }
   }
   return 0;

@@ -158,19 +158,26 @@ void FilterRows(const uint32_t* src, int stride, int width, int height, int x0, 
   const int span = bw + kTaps - 1;
   Scratch<uint32_t, 64> gathered(span + 1);  // +1: the packed pass reads pixel pairs
   gathered.get()[span] = 0;
+  // Columns inside the image (with the pixel after them) are read in place.
+  const bool inside = x0 >= 0 && static_cast<int64_t>(x0) + span + 1 <= width;
   for (int r = 0; r < bh + kTaps - 1; ++r) {
     const int y = std::clamp(y0 + r, 0, height - 1);
-    GatherRow(src + static_cast<ptrdiff_t>(y) * stride, width, x0, span, gathered.get());
+    const uint32_t* row = src + static_cast<ptrdiff_t>(y) * stride;
+    const uint32_t* px = row + (inside ? x0 : 0);
+    if (!inside) {
+      GatherRow(row, width, x0, span, gathered.get());
+      px = gathered.get();
+    }
     int16_t* out = rows + static_cast<ptrdiff_t>(r) * bw * 4;
 #if KX_BLOCK_SSE2
     if (packed) {
-      FilterRowSSE2<kTaps>(gathered.get(), bw, taps, out);
+      FilterRowSSE2<kTaps>(px, bw, taps, out);
       continue;
     }
 #else
     (void)packed;
 #endif
-    FilterRowScalar<kTaps>(gathered.get(), bw, taps, out);
+    FilterRowScalar<kTaps>(px, bw, taps, out);
   }
 }
 
@@ -452,19 +459,24 @@ int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint
   const double hw = (bw - 1) * 0.5, hh = (bh - 1) * 0.5;
   const int n = bw * bh;
   const size_t samples = static_cast<size_t>(4) * n;
-  Scratch<int16_t, 4 * 64> S(samples), T(samples), Gx(samples), Gy(samples), tdx(samples),
-      tdy(samples);
+  Scratch<int16_t, 4 * 64> S(samples), sdx(samples), sdy(samples), T(samples), tdx(samples),
+      tdy(samples), Gx(samples), Gy(samples);
   static const double kWeight[4] = {1.0, 2.0, 1.0, 1.0};  // B, G, R, A
   double ox = 0.0, oy = 0.0;
+  double sourceA = 0.0;  // the smoothing the source blocks were sampled with; 0: none yet
   for (int i = 0;; ++i) {
     const double a = i < 7 ? -0.15 - 0.08 * i : -0.8;
-    const double sx0 = pos.source_x - hw, sy0 = pos.source_y - hh;
+    // The source blocks depend only on the smoothing, constant from the eighth step on.
+    if (a != sourceA) {
+      ResampleTriple8(src, stride, width, height, bw, bh, pos.source_x - hw, pos.source_y - hh, a,
+                      S.get(), sdx.get(), sdy.get());
+      sourceA = a;
+    }
     const double tx0 = pos.target_x - hw + ox, ty0 = pos.target_y - hh + oy;
-    ResampleTriple8(src, stride, width, height, bw, bh, sx0, sy0, a, S.get(), Gx.get(), Gy.get());
     ResampleTriple8(tgt, stride, width, height, bw, bh, tx0, ty0, a, T.get(), tdx.get(), tdy.get());
     for (size_t k = 0; k < samples; ++k) {
-      Gx.get()[k] = static_cast<int16_t>((Gx.get()[k] + tdx.get()[k]) >> 1);
-      Gy.get()[k] = static_cast<int16_t>((Gy.get()[k] + tdy.get()[k]) >> 1);
+      Gx.get()[k] = static_cast<int16_t>((sdx.get()[k] + tdx.get()[k]) >> 1);
+      Gy.get()[k] = static_cast<int16_t>((sdy.get()[k] + tdy.get()[k]) >> 1);
     }
     int64_t sums[20];
     BlockCrossSums(S.get(), T.get(), Gx.get(), Gy.get(), n, sums);

@@ -1,6 +1,7 @@
 #include "features/feature_correlator_hbm.h"
 
 #include <climits>
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -45,6 +46,22 @@ void TrackFeatureJob(void* /*context*/, void* item) {
   it.result = MatchOnLevel(p, im.level[0], 2, 15);
 }
 
+void HBMPredictedStart(double x, double y, const FeaturePoint2D* predecessor, int32_t width,
+                       int32_t height, double* start_x, double* start_y) {
+  *start_x = x;
+  *start_y = y;
+  if (predecessor == nullptr) return;
+  const double px = 2.0 * x - predecessor->x, py = 2.0 * y - predecessor->y;
+  // The quarter-level block must fit around the start (the rule of MatchBlockSAD).
+  const double bx = std::trunc(0.25 * px) - kBlockSize / 2;
+  const double by = std::trunc(0.25 * py) - kBlockSize / 2;
+  if (!(bx >= 0.0 && by >= 0.0 && bx < (width >> 2) - kBlockSize &&
+        by < (height >> 2) - kBlockSize))
+    return;
+  *start_x = px;
+  *start_y = py;
+}
+
 bool HBMCrossCheck(const TrackFeatureItem& own, const TrackFeatureItem* predecessor, double* x,
                    double* y) {
   if (own.result < 0) return false;
@@ -84,7 +101,7 @@ bool SameLayout(const ImageCacheEntry& a, const ImageCacheEntry& b) {
 
 FeatureCorrelatorHBM::FeatureCorrelatorHBM() {
   Parameter p = GetParameter();
-  p.m_window_width = p.m_window_height = 9;
+  p.m_window_width = p.m_window_height = 7;
   p.m_search_range = 15;
   SetParameter(p);
 }
@@ -215,22 +232,34 @@ int32_t FeatureCorrelatorHBM::Track(bool tagged, bool* frames_ready) {
     levels(from_e, *frame_e, quarter[2], *frame_d, quarter[1]);
   }
 
+  // Each feature's predecessor one frame beyond c, if it has one.
+  std::vector<const FeaturePoint2D*> predecessor(n, nullptr);
+  for (int i = 0; i < n; ++i) {
+    const FeaturePoint2D& f = *to_track[i];
+    const SharedPtr<FeatureCorrespondence>& link = reverse ? f.GetSuccessor() : f.GetPredecessor();
+    if (!link) continue;
+    const SharedPtr<FeaturePoint2D>& p = reverse ? link->GetSecond() : link->GetFirst();
+    if (p && FeatureImageFrameIndex(p->GetImage()) == e) predecessor[i] = p.Get();
+  }
   std::vector<TrackFeatureItem> jobs;
   jobs.reserve(2 * static_cast<size_t>(n));
-  for (const SharedPtr<FeaturePoint2D>& f : to_track) {
-    jobs.push_back({&from_c, {f->x, f->y, f->x, f->y}, -1});
+  std::vector<BlockMatchPosition> start(n);
+  for (int i = 0; i < n; ++i) {
+    const FeaturePoint2D& f = *to_track[i];
+    double x = f.x, y = f.y;
+    HBMPredictedStart(f.x, f.y, predecessor[i], width, height, &x, &y);
+    start[i] = {f.x, f.y, x, y};
+    jobs.push_back({&from_c, start[i], -1});
   }
   std::vector<int> predecessor_job(n, -1);
   if (frame_e) {
     for (int i = 0; i < n; ++i) {
-      const FeaturePoint2D& f = *to_track[i];
-      const SharedPtr<FeatureCorrespondence>& link =
-          reverse ? f.GetSuccessor() : f.GetPredecessor();
-      if (!link) continue;
-      const SharedPtr<FeaturePoint2D>& p = reverse ? link->GetSecond() : link->GetFirst();
-      if (!p || FeatureImageFrameIndex(p->GetImage()) != e) continue;
+      if (predecessor[i] == nullptr) continue;
       predecessor_job[i] = static_cast<int>(jobs.size());
-      jobs.push_back({&from_e, {p->x, p->y, p->x, p->y}, -1});
+      // Two frames of motion: the search starts where the feature's own job starts.
+      jobs.push_back({&from_e,
+                      {predecessor[i]->x, predecessor[i]->y, start[i].target_x, start[i].target_y},
+                      -1});
     }
   }
   WorkerPool::ParallelFor(nullptr, jobs.data(), sizeof(TrackFeatureItem),

@@ -56,6 +56,13 @@ struct TrackFeatureItem {
 // a coarser failure ends the job. The item's result is that of the last level run.
 void TrackFeatureJob(void* context, void* item);
 
+// Where the search for a feature at (x, y) of the first image starts: moved on by the
+// motion from its predecessor one frame beyond (null: none, the start is (x, y)), unless
+// the quarter-level block would not fit in a frame of width x height there. Smooth
+// camera motion keeps the true position close to this start.
+void HBMPredictedStart(double x, double y, const FeaturePoint2D* predecessor, int32_t width,
+                       int32_t height, double* start_x, double* start_y);
+
 // The cross-check of one feature: `own` is the feature's job, `predecessor` the job
 // built from its predecessor (null: none). Lost (false) when a job failed or the two
 // estimates are more than one pixel apart; otherwise (x, y) is the own estimate, or the
@@ -65,10 +72,10 @@ bool HBMCrossCheck(const TrackFeatureItem& own, const TrackFeatureItem* predeces
 
 class FeatureCorrelatorHBM : public FeatureCorrelatorOpticalFlow {
  public:
-  // The optical-flow correlator with its defaults.
-  // The optical-flow set-up, except that corners are selected over 9 × 9 windows (with
+  // The optical-flow set-up, except that corners are selected over 7 × 7 windows (with
   // the search range 15 that keeps their pyramid at two levels of 4): what it follows
-  // must be a corner at the scale of its 8 × 8 blocks, not an edge there.
+  // must be a corner that lies inside its 8 × 8 block, not an edge there; a corner
+  // measured over a larger window may have its structure outside the block.
   FeatureCorrelatorHBM();
   ~FeatureCorrelatorHBM() override = default;
 

@@ -192,8 +192,8 @@ void ExpectShift(const FeatureCorrelator& c, double dx, double dy, bool reverse 
 
 TEST(FeatureCorrelatorHBMTest, SelectsCornersAtTheScaleOfItsBlocks) {
   const FeatureCorrelatorHBM hbm;
-  EXPECT_EQ(hbm.GetParameter().m_window_width, 9u);
-  EXPECT_EQ(hbm.GetParameter().m_window_height, 9u);
+  EXPECT_EQ(hbm.GetParameter().m_window_width, 7u);
+  EXPECT_EQ(hbm.GetParameter().m_window_height, 7u);
   EXPECT_EQ(hbm.GetPyramidLevels(), 2u);
   EXPECT_EQ(hbm.GetSubsampling(), 4u);
 }
@@ -249,6 +249,31 @@ TEST(FeatureCorrelatorHBMTest, TracksShiftedFramesWithCrossCheck) {
       EXPECT_TRUE(f->GetSuccessor()) << f->x << "," << f->y;
     }
   }
+}
+
+TEST(FeatureCorrelatorHBMTest, FastMotionKeepsItsTracksThroughTheCrossCheck) {
+  // 26.0 px per frame: the cross-check covers 52 px from frame 0 to frame 2, beyond the
+  // quarter-level search around the feature; the previous motion brings it back.
+  Sequence seq(3, 26.0, 0.0);
+  FeatureCorrelatorHBM hbm;
+  hbm.SetParameter(SmallParameters());
+  hbm.SetFeatureImages(seq[0], seq[1]);
+  ASSERT_GT(hbm.Compute(), 5);
+  ExpectShift(hbm, 26.0, 0.0);
+  hbm.SetFeatureImages(seq[1], seq[2]);
+  hbm.Compute();
+  ExpectShift(hbm, 26.0, 0.0);
+  int trackable = 0, kept = 0;
+  for (const auto& f : seq[1]->GetFPoints2D()) {
+    // Its block fits at every level in frame 2.
+    if (!f->GetPredecessor() || f->x + 26.0 > Sequence::kW - 24 || f->y < 24 ||
+        f->y > Sequence::kH - 24)
+      continue;
+    ++trackable;
+    if (f->GetSuccessor()) ++kept;
+  }
+  ASSERT_GT(trackable, 3);
+  EXPECT_GE(kept, trackable);
 }
 
 TEST(FeatureCorrelatorHBMTest, ReverseFromTheLastFrameSkipsTheCrossCheck) {

@@ -75,7 +75,7 @@ class AccuracyTest : public ::testing::TestWithParam<Warp> {};
 TEST_P(AccuracyTest, TrackedFeaturesLandOnTheTruth) {
   const Warp warp = GetParam();
   static const WaveTexture texture;
-  OpticalFlowParameter p;  // defaults: 9 × 9 window, 2 levels at subsampling 4
+  OpticalFlowParameter p;  // the default set-up
   uint32_t levels = 0, subsampling = 0;
   OpticalFlowPyramidDepth(p.m_search_range, p.m_window_width, p.m_window_height, &levels,
                           &subsampling);
@@ -162,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Warps, AccuracyTest,
 // correlator builds; every point whose level-0 window fits in both images is kept.
 struct SeededCase {
   const char* name;
-  uint32_t window, levels, subsampling, iterations;
+  uint32_t window, levels, subsampling, iterations;  // window 0: the default set-up
   Warp warp;
   int margin;  // points this far from the border; 0: an interior grid
 };
@@ -170,9 +170,15 @@ struct SeededCase {
 class SeededAtTruthTest : public ::testing::TestWithParam<SeededCase> {};
 
 TEST_P(SeededAtTruthTest, KeepsEveryTrackablePoint) {
-  const SeededCase c = GetParam();
+  SeededCase c = GetParam();
   static const WaveTexture texture;
   OpticalFlowParameter p;
+  if (c.window == 0) {
+    c.window = p.m_window_width;
+    c.iterations = p.m_max_iterations;
+    OpticalFlowPyramidDepth(p.m_search_range, p.m_window_width, p.m_window_height, &c.levels,
+                            &c.subsampling);
+  }
   p.m_window_width = p.m_window_height = c.window;
   p.m_max_iterations = c.iterations;
   FilterKernel smoothing, gradient;
@@ -257,6 +263,15 @@ INSTANTIATE_TEST_SUITE_P(
                    30,
                    {"", {std::cos(kRot), -std::sin(kRot), std::sin(kRot), std::cos(kRot)}, 16, -12},
                    0},
+        // The default set-up follows a fast pan: 31 px per frame with a slight roll.
+        SeededCase{
+            "defaults_fast_pan",
+            0,
+            0,
+            0,
+            0,
+            {"", {std::cos(0.003), -std::sin(0.003), std::sin(0.003), std::cos(0.003)}, 31, 2},
+            0},
         // The coarse levels cannot hold the window near the border; level 0 can.
         SeededCase{"near_border", 21, 3, 2, 30, {"", {1, 0, 0, 1}, 1.3, -0.8}, 12},
         // There the motion comes from the nearest coarse windows that fit.

@@ -66,16 +66,18 @@ FeatureCorrelatorOpticalFlow::Parameter SmallParameters() {
   FeatureCorrelatorOpticalFlow::Parameter p;
   p.m_corner_count = 60;
   p.m_min_dist = 8;
+  // Small frames and motions: a shallower pyramid leaves room inside the border.
+  p.m_search_range = 30;
   return p;
 }
 
 TEST(OpticalFlowCorrelatorTest, SetUp) {
   FeatureCorrelatorOpticalFlow c;
   EXPECT_EQ(c.GetPyramidLevels(), 2u);
-  EXPECT_EQ(c.GetSubsampling(), 4u);
-  // 15 × 15 windows and a search range of 30: (2 + 7) × 4.
-  EXPECT_EQ(c.GetBorderX(), 36);
-  EXPECT_EQ(c.GetBorderY(), 36);
+  EXPECT_EQ(c.GetSubsampling(), 8u);
+  // 15 × 15 windows and a search range of 40: (1 + 7) × 8.
+  EXPECT_EQ(c.GetBorderX(), 64);
+  EXPECT_EQ(c.GetBorderY(), 64);
   EXPECT_EQ(c.TrackerCount(), 1u);
   EXPECT_EQ(c.CornerDetectorCount(), 1u);
   EXPECT_EQ(c.GetLostRatio(), 0.0);

@@ -21,8 +21,10 @@ struct OpticalFlowParameter {
   uint32_t m_corner_count = 1000;  // features a selection fills an image up to
   int32_t m_min_dist = 21;         // half side of the no-new-feature square
   // Tracking window (made odd, at least 3). 15 × 15 with the search range below gives
-  // two levels at subsampling 4: hand-held and panning shots move up to some 30 pixels
-  // per frame at 1280 × 720, more than 9 × 9 windows and a range of 15 follow.
+  // two levels at subsampling 8: hand-held and panning shots move up to some 30 pixels
+  // per frame at 1280 × 720. The coarse level must hold that motion well inside its
+  // half window (4 px at 1/8 scale); at subsampling 4 a fast pan's 31 px come to the
+  // edge of the window and the finer level starts off a local minimum.
   uint32_t m_window_width = 15;
   uint32_t m_window_height = 15;
   float m_min_eigenvalue = 100.0f;        // lowest corner threshold; below 1 is invalid
@@ -39,7 +41,7 @@ struct OpticalFlowParameter {
   float m_affine_min_displacement = 0.02f;      // corner convergence limit of the check
   float m_affine_max_displacement_diff = 1.5f;  // largest shift the check may add
   float m_lost_ratio = 0.0f;                    // fraction of features that may be lost
-  uint32_t m_search_range = 30;                 // largest expected motion; sets the pyramid depth
+  uint32_t m_search_range = 40;                 // largest expected motion; sets the pyramid depth
   double m_psnr = 30.0;                         // assumed peak signal-to-noise ratio
   bool m_subpixel = false;                      // refine selected corners to sub-pixel positions
   int32_t m_corner_measure = 1;                 // 1 minimum eigenvalue, 2 Foerstner roundness
