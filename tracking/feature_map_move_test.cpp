@@ -2,10 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "features/feature_image.h"
+#include "foundation/tracks/feature_correspondence.h"
+#include "foundation/tracks/feature_flags.h"
+#include "geometry/rand_sampling.h"
+#include "geometry/sample_calculator_fmatrix.h"
+#include "geometry/sample_calculator_proj_matrix.h"
+#include "optimise/callback_for_test.h"
 #include "testing/log_capture.h"
+#include "tracking/tracking_fakes_for_test.h"
 
 namespace {
 
@@ -171,3 +179,221 @@ TEST(FeatureMapMoveTest, ParameterDefaults) {
     EXPECT_FALSE(u->m_use_old_update);
   }
 }
+
+namespace {
+
+using Feature = SharedPtr<FeaturePoint2D>;
+using Link = SharedPtr<FeatureCorrespondence>;
+
+// A camera moving 50 mm per frame along x past a 7 x 6 grid of points 2 to 3 m away
+// (about 50 pixels apart in the images). Each point is tracked through every frame; the
+// first frame's features carry the Cartesian 3D points.
+struct MovingScene {
+  explicit MovingScene(int frames) {
+    const double k[4] = {0, 0, 0, 0}, further[2] = {0, 0};
+    for (int a = 0; a < 7; ++a) {
+      for (int b = 0; b < 6; ++b) {
+        points.push_back(Point::Make(-600.0 + 200 * a, -400.0 + 160 * b,
+                                     2000.0 + 300 * ((a * 3 + b * 5) % 4),
+                                     FeaturePoint3D::eCartesian));
+      }
+    }
+    for (int i = 0; i < frames; ++i) {
+      Image image = Image::Make();
+      image->SetAll(vm::Vector3{50.0 * i, 0, 0}, vm::Vector3{0, 0, 1}, vm::Vector3{720, 0, 0},
+                    vm::Vector3{0, 576, 0}, 720, 576, 0.01, 0.02, k, further, Poly3);
+      image->SetImageIndex(10 + i);
+      images.push_back(image);
+      features.emplace_back();
+      for (size_t j = 0; j < points.size(); ++j) {
+        double x, y, depth;
+        EXPECT_TRUE(image->ProjectPoint(*points[j], x, y, depth, true));
+        Feature f = Feature::Make(image.Get(), x, y);
+        if (i == 0) f->SetFPoint3D(points[j]);
+        image->AddFPoint2D(f);
+        features[i].push_back(f);
+        if (i > 0) Connect(features[i - 1][j], f);
+      }
+    }
+  }
+  static Link Connect(const Feature& earlier, const Feature& later) {
+    Link link = Link::Make(earlier, later);
+    earlier->SetSuccessor(link);
+    later->SetPredecessor(link);
+    return link;
+  }
+  // Breaks track j between frame i - 1 and frame i.
+  void Break(int i, size_t j) {
+    features[i - 1][j]->SetSuccessor(nullptr);
+    features[i][j]->SetPredecessor(nullptr);
+  }
+  std::vector<Point> points;
+  std::vector<Image> images;
+  std::vector<std::vector<Feature>> features;  // [frame][point]
+};
+
+// Exposes the map's state for the checks.
+class MapForTest : public FeatureMapMove {
+ public:
+  using FeatureMapMove::adaptiv_skip_frames_counter;
+  using FeatureMapMove::m_bundle_adjuster;
+  using FeatureMapMove::m_first_3d_index;
+  using FeatureMapMove::m_fpoint3d_list;
+  using FeatureMapMove::m_max_std_dev;
+};
+
+// Starts map on the scene's first frame and appends the others.
+void Start(FeatureMapMove& map, MovingScene& scene, SharedPtr<OutlierDetector> detector) {
+  map.SetOutlierDetector(detector);
+  map.SetCameraEstimator(SharedPtr<kxtest::CameraEstimatorForTest>::Make());
+  ASSERT_TRUE(map.Init(scene.images[0]));
+  for (size_t i = 1; i < scene.images.size(); ++i) map.AppendImage(scene.images[i]);
+}
+
+SharedPtr<RandSampling> Sampler(int mode, SharedPtr<SampleCalculator> calculator) {
+  auto sampler = SharedPtr<RandSampling>::Make();
+  RandSampling::Parameter p;
+  p.m_threshold_mode = mode;
+  p.m_sigma = 0.4;
+  sampler->SetParameter(p);
+  sampler->SetSampleCalculator(calculator);
+  return sampler;
+}
+
+TEST(FeatureMapMoveTest, MaxStdDevByDetector) {
+  const struct {
+    const char* name;
+    SharedPtr<OutlierDetector> detector;
+    double expected;
+    bool warns;
+  } cases[] = {
+      {"fake", SharedPtr<kxtest::OutlierDetectorForTest>::Make(), 0.3, true},
+      {"mode 0", Sampler(0, SharedPtr<SampleCalculatorProjMatrix>::Make()), 0.8 / std::sqrt(9.21),
+       false},
+      {"mode 1", Sampler(1, nullptr), 0.4, false},
+      {"mode 2", Sampler(2, nullptr), 0.4, false},
+      {"mode 3", Sampler(3, nullptr), 0.3, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    kxtest::LogCapture log(5);
+    EXPECT_NEAR(FeatureMapMove::GetMaxStdDev(c.detector), c.expected, 1e-12);
+    EXPECT_EQ(log.Has("FeatureMapMove::GetMaxStdDev: unknwon outlier detector"), c.warns);
+  }
+}
+
+TEST(FeatureMapMoveTest, CovarianceOnlyUpToTheFirstSetOne) {
+  for (int frames : {2, 3}) {
+    SCOPED_TRACE(frames);
+    MovingScene scene(frames);
+    scene.features[frames - 1][3]->SetCoVariance(9, 0, 9);
+    FeatureMapMove::SetCovarianceMatrices(scene.images, 0.5);
+    for (int i = 0; i < frames; ++i) {
+      const bool treated = frames == 2 || i == frames - 1;
+      for (size_t j = 0; j < scene.points.size(); ++j) {
+        const float* c = scene.features[i][j]->GetCoVariance();
+        const bool set = treated && (i < frames - 1 || j < 3);
+        if (set) {
+          EXPECT_EQ(c[0], 0.25f) << i << " " << j;
+          EXPECT_EQ(c[2], 0.25f);
+        } else if (!(i == frames - 1 && j == 3)) {
+          EXPECT_NE(c[0], 0.25f) << i << " " << j;
+        }
+      }
+    }
+  }
+  // A first feature with a covariance: nothing changes, nothing is said.
+  MovingScene scene(1);
+  scene.features[0][0]->SetCoVariance(4, 0, 4);
+  kxtest::LogCapture log(5);
+  FeatureMapMove::SetCovarianceMatrices(scene.images, 0.5);
+  EXPECT_EQ(scene.features[0][1]->GetCoVariance()[0], 1.0f);
+  EXPECT_FALSE(log.Has("SetCovarianceMatrices")) << log.text;
+}
+
+TEST(FeatureMapMoveTest, InitResetsTheReconstruction) {
+  MovingScene scene(2);
+  for (const Feature& f : scene.features[1]) {
+    f->SetFPoint3D(scene.points[0]);
+    f->GetPredecessor()->SetFlags(FCORR_SUPPORT_TRUE | FCORR_SUPPORT_FREEMOVE);
+  }
+  MapForTest map;
+  map.SetIncrementalList(scene.images);
+  std::vector<int> keys = {4, 5, 6};
+  kxtest::LogCapture log(5);
+  Start(map, scene, Sampler(1, nullptr));
+  // The later frame's links were cleared only when it is the first one.
+  ASSERT_TRUE(map.Init(scene.images[1]));
+  EXPECT_TRUE(log.Has("***** FeatureMapMove::Init() set maximal standard deviation=0.400000"));
+  EXPECT_EQ(map.GetMaxStdDev(), 0.4);
+  EXPECT_EQ(map.GetKeyFrameSelect().GetMaxStdDev(), 0.4);
+  EXPECT_TRUE(map.GetIncrementalList().empty());
+  for (size_t j = 0; j < scene.points.size(); ++j) {
+    EXPECT_FALSE(scene.features[1][j]->GetFPoint3D());
+    EXPECT_FALSE(scene.features[0][j]->GetFPoint3D());
+    EXPECT_EQ(scene.features[1][j]->GetPredecessor()->GetFlags(), uint32_t(FCORR_SUPPORT_TRUE));
+  }
+  map.GetKeyFramePair(keys);
+  EXPECT_EQ(keys, (std::vector<int>{0, 0}));
+
+  // Without the components Init's own errors pass.
+  FeatureMapMove bare;
+  EXPECT_THROW(bare.Init(scene.images[0]), const char*);
+}
+
+TEST(FeatureMapMoveTest, OutlierEliminationNeedsSevenLinks) {
+  for (int linked : {6, 7}) {
+    SCOPED_TRACE(linked);
+    MovingScene scene(2);
+    for (size_t j = linked; j < scene.points.size(); ++j) scene.Break(1, j);
+    FeatureMapMove map;
+    auto detector = SharedPtr<kxtest::OutlierDetectorForTest>::Make();
+    Start(map, scene, detector);
+    kxtest::LogCapture log(5);
+    EXPECT_EQ(map.OutlierElimination(), linked == 7);
+    EXPECT_EQ(detector->runs, linked == 7 ? 1 : 0);
+    EXPECT_EQ(log.Has("FeatureMapMove::OutlierElimination: image 11: no. of correspondences 6 < 7"),
+              linked == 6);
+  }
+  FeatureMapMove map;
+  kxtest::LogCapture log(5);
+  EXPECT_FALSE(map.OutlierElimination());
+  EXPECT_TRUE(log.Has("FeatureMapMove::OutlierElimination: outlier detector not set"));
+}
+
+TEST(FeatureMapMoveTest, OutlierEliminationMarksPlantedOutliers) {
+  MovingScene scene(2);
+  const size_t planted[] = {2, 9, 17, 30};
+  for (size_t j : planted) scene.features[1][j]->y += 25.0;  // across the epipolar lines
+  scene.features[1][9]->SetFlags(FP2D_FLAG_MANUAL);          // the user's feature stays
+  MapForTest map;
+  Start(map, scene, Sampler(1, SharedPtr<SampleCalculatorFMatrix>::Make()));
+  kxtest::CallbackForTest observer;
+  map.SetObserver(&observer);
+  kxtest::LogCapture log(5);
+  ASSERT_TRUE(map.OutlierElimination());
+  for (size_t j = 0; j < scene.points.size(); ++j) {
+    const bool outlier = j == 2 || j == 17 || j == 30;
+    EXPECT_EQ(scene.features[1][j]->GetPredecessor()->GetFlags() & FCORR_SUPPORT_TRUE,
+              outlier ? 0u : 1u)
+        << j;
+  }
+  EXPECT_EQ(scene.images[1]->GetStatistic(0), 38);
+  EXPECT_EQ(scene.images[1]->GetStatistic(1), 4);
+  EXPECT_TRUE(log.Has("overwrite support (FCORR_SUPPORT_TRUE) for 1 of 1 manual feature points"));
+  EXPECT_TRUE(log.Has("FeatureMapMove::OutlierElimination: stores 2 fimages"));
+  EXPECT_EQ(observer.reports, (std::vector<std::pair<int, int>>{{2, 11}}));
+  EXPECT_EQ(scene.features[1][0]->GetCoVariance()[0], 0.16f);
+}
+
+TEST(FeatureMapMoveTest, OutlierEliminationHandsTheDetectorThePreviousCamera) {
+  MovingScene scene(3);
+  MapForTest map;
+  auto detector = SharedPtr<kxtest::OutlierDetectorForTest>::Make();
+  Start(map, scene, detector);
+  ASSERT_TRUE(map.OutlierElimination());
+  EXPECT_EQ(detector->current_camera.GetC(), scene.images[1]->GetC());
+  EXPECT_EQ(detector->runs, 1);
+}
+
+}  // namespace
