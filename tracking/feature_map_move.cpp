@@ -285,8 +285,27 @@ int FeatureMapMove::ProjectionOutlierDetection(const SharedPtr<FeatureImage>& im
   p.m_sigma = 3.0 * m_max_std_dev;
   sampler.SetParameter(p);
   sampler.SetCurrentCamera(*image);
-  sampler.SetCorrespondences(list);
+  // The calculator measures a link's later feature; walking backwards the image's own
+  // feature is the earlier one, so the sampler gets reversed copies and its marks are
+  // carried back.
+  CorrList sampled;
+  if (direction) {
+    sampled = list;
+  } else {
+    for (const SharedPtr<FeatureCorrespondence>& c : list) {
+      auto copy = SharedPtr<FeatureCorrespondence>::Make(c->GetSecond(), c->GetFirst());
+      copy->SetFlags(c->GetFlags());
+      sampled.push_back(copy);
+    }
+  }
+  sampler.SetCorrespondences(sampled);
   sampler.Run(FCORR_SUPPORT_FREEMOVE);
+  if (!direction) {
+    for (size_t i = 0; i < list.size(); ++i) {
+      const uint32_t mark = sampled[i]->GetFlags() & FCORR_SUPPORT_FREEMOVE;
+      list[i]->SetFlags((list[i]->GetFlags() & ~uint32_t(FCORR_SUPPORT_FREEMOVE)) | mark);
+    }
+  }
   image->SetStatistic(4, sampler.m_num_supported);
   image->SetStatistic(5, sampler.m_num_unsupported);
 

@@ -13,6 +13,7 @@
 #include "geometry/sample_calculator_proj_matrix.h"
 #include "optimise/callback_for_test.h"
 #include "testing/log_capture.h"
+#include "testing/synthetic_scene_for_test.h"
 #include "tracking/tracking_fakes_for_test.h"
 
 namespace {
@@ -186,11 +187,10 @@ using Feature = SharedPtr<FeaturePoint2D>;
 using Link = SharedPtr<FeatureCorrespondence>;
 
 // A camera moving 50 mm per frame along x past a 7 x 6 grid of points 2 to 3 m away
-// (about 50 pixels apart in the images). Each point is tracked through every frame; the
+// (about 70 pixels apart in the images). Each point is tracked through every frame; the
 // first frame's features carry the Cartesian 3D points.
 struct MovingScene {
   explicit MovingScene(int frames) {
-    const double k[4] = {0, 0, 0, 0}, further[2] = {0, 0};
     for (int a = 0; a < 7; ++a) {
       for (int b = 0; b < 6; ++b) {
         points.push_back(Point::Make(-600.0 + 200 * a, -400.0 + 160 * b,
@@ -200,8 +200,9 @@ struct MovingScene {
     }
     for (int i = 0; i < frames; ++i) {
       Image image = Image::Make();
-      image->SetAll(vm::Vector3{50.0 * i, 0, 0}, vm::Vector3{0, 0, 1}, vm::Vector3{720, 0, 0},
-                    vm::Vector3{0, 576, 0}, 720, 576, 0.01, 0.02, k, further, Poly3);
+      image->CopyFrom(kxtest::MakeSyntheticCamera(720, 576, 0.01, vm::Vector3{50.0 * i, 0, 0}, 0.0,
+                                                  0.0, 0.0, 10.0, 0.0, 0.0),
+                      false);
       image->SetImageIndex(10 + i);
       images.push_back(image);
       features.emplace_back();
@@ -394,6 +395,175 @@ TEST(FeatureMapMoveTest, OutlierEliminationHandsTheDetectorThePreviousCamera) {
   ASSERT_TRUE(map.OutlierElimination());
   EXPECT_EQ(detector->current_camera.GetC(), scene.images[1]->GetC());
   EXPECT_EQ(detector->runs, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FeatureMapMoveTest, ResectionRecoversTheCameraDespiteOutliers) {
+  const struct {
+    const char* name;
+    bool projective, forward;
+  } cases[] = {{"pose forward", false, true},
+               {"projective forward", true, true},
+               {"pose reverse", false, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MovingScene scene(2);
+    const int own = c.forward ? 1 : 0;
+    if (!c.forward) {
+      for (size_t j = 0; j < scene.points.size(); ++j) {
+        scene.features[0][j]->SetFPoint3D(nullptr);
+        scene.features[1][j]->SetFPoint3D(scene.points[j]);
+      }
+    }
+    const vm::Vector3 truth = scene.images[own]->GetC();
+    for (size_t j : {3, 11, 25, 40}) scene.features[own][j]->y += 30.0;
+    MapForTest map;
+    Start(map, scene, Sampler(1, nullptr));
+    EXPECT_TRUE(c.forward ? map.ForwardCameraResectioning(1, c.projective)
+                          : map.ReverseCameraResectioning(0, c.projective));
+    const vm::Vector3 centre = scene.images[own]->GetC();
+    EXPECT_NEAR(centre.x, truth.x, 1e-3);
+    EXPECT_NEAR(centre.y, truth.y, 1e-3);
+    EXPECT_NEAR(centre.z, truth.z, 1e-3);
+    EXPECT_EQ(scene.images[own]->GetStatistic(4), 38);
+    EXPECT_EQ(scene.images[own]->GetStatistic(5), 4);
+    for (size_t j = 0; j < scene.points.size(); ++j) {
+      const bool outlier = j == 3 || j == 11 || j == 25 || j == 40;
+      const Link& link =
+          c.forward ? scene.features[1][j]->GetPredecessor() : scene.features[0][j]->GetSuccessor();
+      EXPECT_EQ(link->GetFlags(), outlier ? 0u : 0x41u) << j;
+      EXPECT_EQ(bool(scene.features[own][j]->GetFPoint3D()), !outlier) << j;
+    }
+  }
+}
+
+TEST(FeatureMapMoveTest, ResectionNeedsSixPoints) {
+  for (size_t linked : {5, 6}) {
+    SCOPED_TRACE(linked);
+    MovingScene scene(2);
+    for (size_t j = linked; j < scene.points.size(); ++j) scene.Break(1, j);
+    MapForTest map;
+    Start(map, scene, Sampler(1, nullptr));
+    kxtest::LogCapture log(5);
+    EXPECT_EQ(map.ForwardCameraResectioning(1, false), linked == 6);
+    EXPECT_EQ(log.Has("FeatureMapMove::CameraResectioning: incremental bundle adjustment to "
+                      "increasing frame no. of 3D points 5 < 6"),
+              linked == 5);
+    EXPECT_EQ(log.Has("FeatureMapMove::ProjectionOutlierDetection: RANSAC projection matrix"),
+              linked == 6);
+  }
+}
+
+TEST(FeatureMapMoveTest, NoNeighbourNoResection) {
+  MovingScene scene(2);
+  MapForTest map;
+  Start(map, scene, Sampler(1, nullptr));
+  kxtest::LogCapture log(5);
+  EXPECT_FALSE(map.ForwardCameraResectioning(0, false));
+  EXPECT_FALSE(map.ReverseCameraResectioning(1, false));
+  EXPECT_TRUE(log.Has("FeatureMapMove::ForwardCameraResectioning: try to access image before 10"));
+  EXPECT_TRUE(log.Has("FeatureMapMove::ReverseCameraResectioning: try to access image after 11"));
+  EXPECT_FALSE(log.Has("FeatureMapMove::CameraResectioning: image")) << log.text;
+}
+
+TEST(FeatureMapMoveTest, OnlyCartesianPointsTravelAlongTracks) {
+  MovingScene scene(2);
+  scene.features[0][0]->SetFPoint3D(Point::Make(0.1, 0.2, 1.0, FeaturePoint3D::eSpherical));
+  const Point own = Point::Make(1.0, 2.0, 3000.0, FeaturePoint3D::eCartesian);
+  scene.features[1][1]->SetFPoint3D(own);
+  std::vector<Link> out;
+  generate_fcorr_list_with_3dfp(scene.images[1].Get(), out, true);
+  EXPECT_EQ(out.size(), scene.points.size() - 1);
+  EXPECT_FALSE(scene.features[1][0]->GetFPoint3D());
+  EXPECT_EQ(scene.features[1][1]->GetFPoint3D(), own);
+  EXPECT_EQ(scene.features[1][2]->GetFPoint3D(), scene.points[2]);
+}
+
+TEST(FeatureMapMoveTest, OutlierWithRemovedPointKeepsItsSupport) {
+  MovingScene scene(2);
+  const Point removed = Point::Make(0.0, 0.0, 2500.0, FeaturePoint3D::eCartesian);
+  removed->SetFlags(FP3D_FLAG_REMOVED);
+  scene.features[1][5]->SetFPoint3D(removed);
+  MapForTest map;
+  Start(map, scene, Sampler(1, nullptr));
+  std::vector<Feature> inliers;
+  EXPECT_EQ(map.ProjectionOutlierDetection(scene.images[1], scene.images[0].Get(), &inliers, true),
+            42);
+  EXPECT_EQ(inliers.size(), 41u);
+  EXPECT_EQ(scene.features[1][5]->GetPredecessor()->GetFlags() & FCORR_SUPPORT_TRUE, 1u);
+  EXPECT_FALSE(scene.features[1][5]->GetFPoint3D());
+}
+
+// Frame 2's camera comes from its tracks; tracks broken between frames 1 and 2 are joined
+// when the new feature lies within the limit of the ended track's projected point.
+struct GuidedCase {
+  const char* name;
+  double offset;     // of the started feature from the projection, pixels
+  bool consecutive;  // frame 1's index is one less than frame 2's
+  bool merged;
+};
+
+TEST(FeatureMapMoveTest, GuidedResectioningJoinsBrokenTracks) {
+  const GuidedCase cases[] = {{"4.9 pixels", 4.9, true, true},
+                              {"5.1 pixels", 5.1, true, false},
+                              {"index gap", 0.0, false, false}};
+  for (const GuidedCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    MovingScene scene(3);
+    MapForTest map;
+    FeatureMapMove::Parameter p;
+    p.m_guided_resectioning = true;
+    map.SetParameter(p);
+    Start(map, scene, Sampler(1, nullptr));
+    ASSERT_TRUE(map.ForwardCameraResectioning(1, false));  // frame 1 takes the points
+    scene.Break(2, 20);
+    scene.features[2][20]->x += c.offset;
+    if (!c.consecutive) scene.images[2]->SetImageIndex(30);
+    kxtest::LogCapture log(5);
+    ASSERT_TRUE(map.ForwardCameraResectioning(2, false));
+    const Link& link = scene.features[2][20]->GetPredecessor();
+    EXPECT_EQ(bool(link), c.merged);
+    if (link) {
+      EXPECT_EQ(link->GetFirst(), scene.features[1][20]);
+      EXPECT_EQ(scene.features[1][20]->GetSuccessor(), link);
+      EXPECT_EQ(link->GetFlags(), 0x41u);
+      EXPECT_EQ(scene.features[2][20]->GetFPoint3D(), scene.points[20]);
+    }
+    EXPECT_EQ(log.Has("guided resectioning: frame 12, 1 feature tracks ended, 1 tracks started, " +
+                      std::string(c.merged ? "1" : "0") + " tracks merged"),
+              c.consecutive)
+        << log.text;
+  }
+}
+
+TEST(FeatureMapMoveTest, GuidedResectioningJoinsTheFirstEndedTrack) {
+  MovingScene scene(3);
+  MapForTest map;
+  FeatureMapMove::Parameter p;
+  p.m_guided_resectioning = true;
+  map.SetParameter(p);
+  Start(map, scene, Sampler(1, nullptr));
+  ASSERT_TRUE(map.ForwardCameraResectioning(1, false));
+  // Two ended tracks whose points project within a pixel of each other in frame 2.
+  const Point a = scene.points[7];
+  const Point b = Point::Make(a->x + 2.0, a->y, a->z, FeaturePoint3D::eCartesian);
+  Feature ended[2];
+  for (int k = 0; k < 2; ++k) {
+    ended[k] = Feature::Make(scene.images[1].Get(), 5.0, 5.0);
+    ended[k]->SetFPoint3D(k == 0 ? a : b);
+    scene.images[1]->AddFPoint2D(ended[k]);
+  }
+  const Feature started =
+      Feature::Make(scene.images[2].Get(), scene.features[2][7]->x + 1.0, scene.features[2][7]->y);
+  scene.images[2]->AddFPoint2D(started);
+  ASSERT_TRUE(map.ForwardCameraResectioning(2, false));
+  ASSERT_TRUE(started->GetPredecessor());
+  EXPECT_EQ(started->GetPredecessor()->GetFirst(), ended[0]);
+  EXPECT_EQ(started->GetFPoint3D(), a);
+  EXPECT_FALSE(ended[1]->GetSuccessor());
 }
 
 }  // namespace
