@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -564,6 +565,145 @@ TEST(FeatureMapMoveTest, GuidedResectioningJoinsTheFirstEndedTrack) {
   EXPECT_EQ(started->GetPredecessor()->GetFirst(), ended[0]);
   EXPECT_EQ(started->GetFPoint3D(), a);
   EXPECT_FALSE(ended[1]->GetSuccessor());
+}
+
+}  // namespace
+
+namespace {
+
+// Records each run; throws the iteration number when asked to.
+class AdjusterForTest : public BundleAdjuster {
+ public:
+  void AddFImage(const SharedPtr<FeatureImage>&) override {}
+  void SetFImageList(const ImageList&) override {}
+  bool Optimize(unsigned) override { return true; }
+  bool Run(const ImageList& list, unsigned n) override {
+    runs.push_back({list, n});
+    if (stop_at > 0) throw stop_at;
+    return true;
+  }
+  struct Call {
+    ImageList list;
+    unsigned count;
+  };
+  std::vector<Call> runs;
+  unsigned stop_at = 0;
+};
+
+std::vector<Image> Frames(int n) {
+  std::vector<Image> frames;
+  for (int i = 0; i < n; ++i) {
+    frames.push_back(Image::Make());
+    frames.back()->SetImageIndex(i);
+  }
+  return frames;
+}
+
+TEST(FeatureMapMoveTest, AdaptiveWindowRunsEveryTenthOfItsLength) {
+  const struct {
+    const char* name;
+    int images, first_3d;
+    std::vector<bool> runs;  // over consecutive frames
+    size_t window;
+  } cases[] = {
+      {"25 images", 25, 0, {false, false, true, false, false, true}, 25},
+      {"9 beyond", 14, 5, {true, true, true}, 9},
+      {"1 beyond", 6, 5, {false, false}, 0},
+      {"none beyond", 5, 5, {false}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MapForTest map;
+    FeatureMapMove::Parameter p;
+    p.m_ba_limit = FeatureMapMove::eAdaptivLimit;
+    map.SetParameter(p);
+    AdjusterForTest adjuster;
+    map.m_bundle_adjuster = &adjuster;
+    map.m_first_3d_index = c.first_3d;
+    const std::vector<Image> frames = Frames(c.images);
+    map.SetIncrementalList(frames);
+    for (size_t f = 0; f < c.runs.size(); ++f) {
+      adjuster.runs.clear();
+      EXPECT_TRUE(map.BundleAdjust());
+      ASSERT_EQ(adjuster.runs.size(), c.runs[f] ? 1u : 0u) << f;
+      if (!c.runs[f]) continue;
+      EXPECT_EQ(adjuster.runs[0].list.size(), c.window);
+      EXPECT_EQ(adjuster.runs[0].list.front(), frames[c.images - c.window]);
+      EXPECT_EQ(adjuster.runs[0].count, c.window);
+    }
+  }
+}
+
+TEST(FeatureMapMoveTest, WindowModesHandTheAdjusterTheirCount) {
+  const struct {
+    const char* name;
+    int mode;
+    bool runs;
+    unsigned count;
+  } cases[] = {
+      {"unlimited", FeatureMapMove::eUnlimited, true, 0},
+      {"manual", FeatureMapMove::eManualLimit, true, 10},
+      {"minimal without a new point", FeatureMapMove::eMinimalLimit, false, 0},
+      {"only final", FeatureMapMove::eOnlyFinal, false, 0},
+      {"never", FeatureMapMove::eNever, false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MapForTest map;
+    FeatureMapMove::Parameter p;
+    p.m_ba_limit = c.mode;
+    map.SetParameter(p);
+    AdjusterForTest adjuster;
+    map.m_bundle_adjuster = &adjuster;
+    map.SetIncrementalList(Frames(4));
+    kxtest::LogCapture log(5);
+    EXPECT_TRUE(map.BundleAdjust());
+    ASSERT_EQ(adjuster.runs.size(), c.runs ? 1u : 0u);
+    EXPECT_EQ(log.Has("FeatureMapMove::BundleAdjust: incremental bundle adjust skipped"), !c.runs);
+    if (!c.runs) continue;
+    EXPECT_EQ(adjuster.runs[0].list.size(), 4u);
+    EXPECT_EQ(adjuster.runs[0].count, c.count);
+  }
+}
+
+TEST(FeatureMapMoveTest, StoppedAdjustmentIsLoggedAndTheFrameGoesOn) {
+  MapForTest map;
+  FeatureMapMove::Parameter p;
+  p.m_ba_limit = FeatureMapMove::eUnlimited;
+  map.SetParameter(p);
+  AdjusterForTest adjuster;
+  adjuster.stop_at = 7;
+  map.m_bundle_adjuster = &adjuster;
+  map.SetIncrementalList(Frames(3));
+  kxtest::LogCapture log(5);
+  EXPECT_TRUE(map.BundleAdjust());
+  EXPECT_TRUE(log.Has("FeatureMapMove::BundleAdjust: stopped bundle adjust at iteration 7"));
+  EXPECT_TRUE(log.Has("FeatureMapMove::BundleAdjust: incremental bundle adjust failed"));
+}
+
+TEST(FeatureMapMoveTest, LimitKeepsTheSubsetAndProtectedPoints) {
+  for (int valid : {5000, 5001}) {
+    SCOPED_TRACE(valid);
+    MapForTest map;
+    for (int i = 0; i <= valid; ++i) {
+      Point point = Point::Make(double(i), 0.0, 1000.0, FeaturePoint3D::eCartesian);
+      if (i == 0) point->SetFlags(FP3D_FLAG_REMOVED);
+      map.AddFPoint3D(point);
+    }
+    const Point guarded = map.m_fpoint3d_list.back();
+    guarded->SetFlags(FP3D_FLAG_PROTECTED);
+    FeatureMap::PointList subset;
+    FeatureMap::SelectFPoint3DSubset(map.GetFImageList(), map.m_fpoint3d_list, subset, 4000);
+    map.LimitNumFPoint3D({}, 4000);
+    for (const Point& point : map.m_fpoint3d_list) {
+      const bool chosen = std::find(subset.begin(), subset.end(), point) != subset.end();
+      // A removed point stays removed even when the subset picked it.
+      const bool kept = point->GetId() != 0 && (valid == 5000 || chosen || point == guarded);
+      EXPECT_EQ((point->GetFlags() & FP3D_FLAG_REMOVED) == 0, kept) << point->GetId();
+      EXPECT_EQ(point->GetFlags() & FP3D_FLAG_TEMP_MARK, 0u);
+    }
+    EXPECT_FALSE(guarded->GetFlags() & FP3D_FLAG_REMOVED);
+  }
 }
 
 }  // namespace
