@@ -436,40 +436,51 @@ bool FeatureMapMove::CameraResectioning(const SharedPtr<FeatureImage>& image,
   }
 }
 
+namespace {
+
+// The log texts of one of the two resection entry points.
+struct ResectionTexts {
+  const char* no_image;
+  const char* image;
+  const char* no_neighbour;
+  const char* images;
+};
+
+bool ResectFromNeighbour(FeatureMapMove& map, const FeatureMap::ImageList& list, int p,
+                         bool estimate_projective, bool forward, const ResectionTexts& texts) {
+  if (p < 0 || p >= int(list.size()) || !list[p]) {
+    Notify(2, texts.no_image, p);
+    return false;
+  }
+  const SharedPtr<FeatureImage>& image = list[p];
+  Notify(5, texts.image, long(image->GetImageIndex()));
+  const int q = forward ? p - 1 : p + 1;
+  if (q < 0 || q >= int(list.size()) || !list[q]) {
+    Notify(5, texts.no_neighbour, long(image->GetImageIndex()));
+    return false;
+  }
+  Notify(5, texts.images, long(image->GetImageIndex()), long(list[q]->GetImageIndex()));
+  return map.CameraResectioning(image, list[q].Get(), estimate_projective, forward);
+}
+
+}  // namespace
+
 bool FeatureMapMove::ForwardCameraResectioning(int p, bool estimate_projective) {
-  if (p < 0 || p >= int(m_fimage_list.size()) || !m_fimage_list[p]) {
-    Notify(2, "FeatureMapMove::ForwardCameraResectioning: no image at position %d", p);
-    return false;
-  }
-  const SharedPtr<FeatureImage>& image = m_fimage_list[p];
-  Notify(5, "FeatureMapMove::ForwardCameraResectioning: image %ld", long(image->GetImageIndex()));
-  if (p == 0 || !m_fimage_list[p - 1]) {
-    Notify(5, "FeatureMapMove::ForwardCameraResectioning: try to access image before %ld",
-           long(image->GetImageIndex()));
-    return false;
-  }
-  FeatureImage* before = m_fimage_list[p - 1].Get();
-  Notify(5, "FeatureMapMove::ForwardCameraResectioning: images %ld %ld",
-         long(image->GetImageIndex()), long(before->GetImageIndex()));
-  return CameraResectioning(image, before, estimate_projective, true);
+  static const ResectionTexts kTexts = {
+      "FeatureMapMove::ForwardCameraResectioning: no image at position %d",
+      "FeatureMapMove::ForwardCameraResectioning: image %ld",
+      "FeatureMapMove::ForwardCameraResectioning: try to access image before %ld",
+      "FeatureMapMove::ForwardCameraResectioning: images %ld %ld"};
+  return ResectFromNeighbour(*this, m_fimage_list, p, estimate_projective, true, kTexts);
 }
 
 bool FeatureMapMove::ReverseCameraResectioning(int p, bool estimate_projective) {
-  if (p < 0 || p >= int(m_fimage_list.size()) || !m_fimage_list[p]) {
-    Notify(2, "FeatureMapMove::ReverseCameraResectioning: no image at position %d", p);
-    return false;
-  }
-  const SharedPtr<FeatureImage>& image = m_fimage_list[p];
-  Notify(5, "FeatureMapMove::ReverseCameraResectioning: image %ld", long(image->GetImageIndex()));
-  if (p + 1 == int(m_fimage_list.size()) || !m_fimage_list[p + 1]) {
-    Notify(5, "FeatureMapMove::ReverseCameraResectioning: try to access image after %ld",
-           long(image->GetImageIndex()));
-    return false;
-  }
-  FeatureImage* after = m_fimage_list[p + 1].Get();
-  Notify(5, "FeatureMapMove::ReverseCameraResectioning: images %ld %ld",
-         long(image->GetImageIndex()), long(after->GetImageIndex()));
-  return CameraResectioning(image, after, estimate_projective, false);
+  static const ResectionTexts kTexts = {
+      "FeatureMapMove::ReverseCameraResectioning: no image at position %d",
+      "FeatureMapMove::ReverseCameraResectioning: image %ld",
+      "FeatureMapMove::ReverseCameraResectioning: try to access image after %ld",
+      "FeatureMapMove::ReverseCameraResectioning: images %ld %ld"};
+  return ResectFromNeighbour(*this, m_fimage_list, p, estimate_projective, false, kTexts);
 }
 
 bool FeatureMapMove::BundleAdjust() {

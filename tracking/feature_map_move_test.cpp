@@ -229,6 +229,10 @@ struct MovingScene {
     features[i - 1][j]->SetSuccessor(nullptr);
     features[i][j]->SetPredecessor(nullptr);
   }
+  // Keeps only the first n tracks from frame 0 into frame 1.
+  void KeepTracks(size_t n) {
+    for (size_t j = n; j < points.size(); ++j) Break(1, j);
+  }
   std::vector<Point> points;
   std::vector<Image> images;
   std::vector<std::vector<Feature>> features;  // [frame][point]
@@ -347,7 +351,7 @@ TEST(FeatureMapMoveTest, OutlierEliminationNeedsSevenLinks) {
   for (int linked : {6, 7}) {
     SCOPED_TRACE(linked);
     MovingScene scene(2);
-    for (size_t j = linked; j < scene.points.size(); ++j) scene.Break(1, j);
+    scene.KeepTracks(linked);
     FeatureMapMove map;
     auto detector = SharedPtr<kxtest::OutlierDetectorForTest>::Make();
     Start(map, scene, detector);
@@ -445,7 +449,7 @@ TEST(FeatureMapMoveTest, ResectionNeedsSixPoints) {
   for (size_t linked : {5, 6}) {
     SCOPED_TRACE(linked);
     MovingScene scene(2);
-    for (size_t j = linked; j < scene.points.size(); ++j) scene.Break(1, j);
+    scene.KeepTracks(linked);
     MapForTest map;
     Start(map, scene, Sampler(1, nullptr));
     kxtest::LogCapture log(5);
