@@ -511,6 +511,15 @@ struct GuidedCase {
   bool merged;
 };
 
+// Guided resectioning on; frame 1 resected, so its features carry the points.
+void StartGuided(MapForTest& map, MovingScene& scene) {
+  FeatureMapMove::Parameter p;
+  p.m_guided_resectioning = true;
+  map.SetParameter(p);
+  Start(map, scene, Sampler(1, nullptr));
+  ASSERT_TRUE(map.ForwardCameraResectioning(1, false));
+}
+
 TEST(FeatureMapMoveTest, GuidedResectioningJoinsBrokenTracks) {
   const GuidedCase cases[] = {{"4.9 pixels", 4.9, true, true},
                               {"5.1 pixels", 5.1, true, false},
@@ -519,11 +528,7 @@ TEST(FeatureMapMoveTest, GuidedResectioningJoinsBrokenTracks) {
     SCOPED_TRACE(c.name);
     MovingScene scene(3);
     MapForTest map;
-    FeatureMapMove::Parameter p;
-    p.m_guided_resectioning = true;
-    map.SetParameter(p);
-    Start(map, scene, Sampler(1, nullptr));
-    ASSERT_TRUE(map.ForwardCameraResectioning(1, false));  // frame 1 takes the points
+    StartGuided(map, scene);
     scene.Break(2, 20);
     scene.features[2][20]->x += c.offset;
     if (!c.consecutive) scene.images[2]->SetImageIndex(30);
@@ -537,21 +542,22 @@ TEST(FeatureMapMoveTest, GuidedResectioningJoinsBrokenTracks) {
       EXPECT_EQ(link->GetFlags(), 0x41u);
       EXPECT_EQ(scene.features[2][20]->GetFPoint3D(), scene.points[20]);
     }
-    EXPECT_EQ(log.Has("guided resectioning: frame 12, 1 feature tracks ended, 1 tracks started, " +
-                      std::string(c.merged ? "1" : "0") + " tracks merged"),
-              c.consecutive)
-        << log.text;
+    if (c.consecutive) {
+      EXPECT_TRUE(
+          log.Has("guided resectioning: frame 12, 1 feature tracks ended, 1 tracks "
+                  "started, " +
+                  std::string(c.merged ? "1" : "0") + " tracks merged"))
+          << log.text;
+    } else {
+      EXPECT_FALSE(log.Has("tracks merged")) << log.text;
+    }
   }
 }
 
 TEST(FeatureMapMoveTest, GuidedResectioningJoinsTheFirstEndedTrack) {
   MovingScene scene(3);
   MapForTest map;
-  FeatureMapMove::Parameter p;
-  p.m_guided_resectioning = true;
-  map.SetParameter(p);
-  Start(map, scene, Sampler(1, nullptr));
-  ASSERT_TRUE(map.ForwardCameraResectioning(1, false));
+  StartGuided(map, scene);
   // Two ended tracks whose points project within a pixel of each other in frame 2.
   const Point a = scene.points[7];
   const Point b = Point::Make(a->x + 2.0, a->y, a->z, FeaturePoint3D::eCartesian);
