@@ -717,3 +717,19 @@ TEST(FeatureMapMoveTest, LimitKeepsTheSubsetAndProtectedPoints) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FeatureMapMoveTest, FailedEstimateIsReportedButTheFrameGoesOn) {
+  MovingScene scene(2);
+  // The estimators leave protected points out: nothing is left to fit.
+  for (const Point& point : scene.points) point->SetFlags(FP3D_FLAG_PROTECTED);
+  MapForTest map;
+  Start(map, scene, Sampler(1, nullptr));
+  kxtest::LogCapture log(5);
+  EXPECT_TRUE(map.ForwardCameraResectioning(1, false));
+  EXPECT_TRUE(log.Has("FeatureMapMove::CameraResectioning: resectioning of camera 11 failed"));
+  EXPECT_FALSE(log.Has("succeed")) << log.text;
+}
+
+}  // namespace
