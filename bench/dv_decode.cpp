@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image/dv_decoder.h"
+#include "ratio_reporter.h"
 
 #ifdef KALVEX_HAVE_LIBAVCODEC
 #include "bench/libavcodec_decode.h"
@@ -108,4 +109,11 @@ BENCHMARK(BM_LibavcodecDvPAL)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter("libavcodec", {{"BM_DvDecoderPAL", "BM_LibavcodecDvPAL"}});
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -15,6 +15,7 @@
 
 #include "image/jpeg_reader.h"
 #include "image/pixel_convert.h"
+#include "ratio_reporter.h"
 
 #ifdef KALVEX_HAVE_LIBJPEG
 #include <jpeglib.h>
@@ -146,4 +147,12 @@ BENCHMARK(BM_Peer_Progressive420)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter("libjpeg-turbo", {{"BM_Ours_Baseline420", "BM_Peer_Baseline420"},
+                                           {"BM_Ours_Progressive420", "BM_Peer_Progressive420"}});
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

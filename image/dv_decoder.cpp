@@ -6,6 +6,8 @@
 
 #include "image/dv_tables.h"
 
+#include <immintrin.h>
+
 namespace DvDecoder {
 namespace {
 
@@ -256,7 +258,7 @@ int DecodeVideoSegment(SegmentState& segment, const uint8_t* input) {
   return 0;
 }
 
-void InverseDCT88(int stride, uint8_t* destination, int32_t* coefficients) {
+void InverseDCT88Scalar(int stride, uint8_t* destination, int32_t* coefficients) {
   int32_t x[64];
   std::memcpy(x, coefficients, sizeof(x));
   x[0] = x[0] * 32 + 16;
@@ -267,6 +269,101 @@ void InverseDCT88(int stride, uint8_t* destination, int32_t* coefficients) {
     for (int column = 0; column < 8; ++column) out[column] = ClampToByte(x[row * 8 + column] >> 6);
   }
   std::memset(coefficients, 0, 64 * sizeof(int32_t));
+}
+
+namespace {
+
+// Mul14 on eight lanes: with x = high * 2^15 + low (low in 0..32767) the product
+// low * constant fits 32 bits, and high * constant * 2^15 is a multiple of 2^14, so
+// (x * constant) >> 14 = high * constant * 2 + ((low * constant) >> 14), wrapping
+// like the 64-bit form's conversion to 32 bits.
+__attribute__((target("avx2"))) inline __m256i Mul14x8(__m256i x, int32_t constant) {
+  const __m256i k = _mm256_set1_epi32(constant);
+  const __m256i low = _mm256_and_si256(x, _mm256_set1_epi32(0x7FFF));
+  const __m256i high = _mm256_srai_epi32(x, 15);
+  return _mm256_add_epi32(_mm256_slli_epi32(_mm256_mullo_epi32(high, k), 1),
+                          _mm256_srai_epi32(_mm256_mullo_epi32(low, k), 14));
+}
+
+// InverseAan8 on eight lanes at once, one row per register. The all-zero shortcut of
+// the scalar form gives the same values as the full steps, so it is not needed.
+__attribute__((target("avx2"))) inline void InverseAan8x8(__m256i* d) {
+  const __m256i t10 = _mm256_add_epi32(d[0], d[4]), t11 = _mm256_sub_epi32(d[0], d[4]);
+  const __m256i t13 = _mm256_add_epi32(d[2], d[6]);
+  const __m256i t12 = _mm256_sub_epi32(Mul14x8(_mm256_sub_epi32(d[2], d[6]), kSqrt2), t13);
+  const __m256i e0 = _mm256_add_epi32(t10, t13), e3 = _mm256_sub_epi32(t10, t13);
+  const __m256i e1 = _mm256_add_epi32(t11, t12), e2 = _mm256_sub_epi32(t11, t12);
+  const __m256i z13 = _mm256_add_epi32(d[5], d[3]), z10 = _mm256_sub_epi32(d[5], d[3]);
+  const __m256i z11 = _mm256_add_epi32(d[1], d[7]), z12 = _mm256_sub_epi32(d[1], d[7]);
+  const __m256i o7 = _mm256_add_epi32(z11, z13);
+  const __m256i o11 = Mul14x8(_mm256_sub_epi32(z11, z13), kSqrt2);
+  const __m256i z5 = Mul14x8(_mm256_add_epi32(z10, z12), k1_847);
+  const __m256i o10 = _mm256_sub_epi32(Mul14x8(z12, k1_082), z5);
+  const __m256i o12 = _mm256_add_epi32(Mul14x8(z10, kMinus2_613), z5);
+  const __m256i o6 = _mm256_sub_epi32(o12, o7);
+  const __m256i o5 = _mm256_sub_epi32(o11, o6);
+  const __m256i o4 = _mm256_add_epi32(o10, o5);
+  d[0] = _mm256_add_epi32(e0, o7);
+  d[7] = _mm256_sub_epi32(e0, o7);
+  d[1] = _mm256_add_epi32(e1, o6);
+  d[6] = _mm256_sub_epi32(e1, o6);
+  d[2] = _mm256_add_epi32(e2, o5);
+  d[5] = _mm256_sub_epi32(e2, o5);
+  d[4] = _mm256_add_epi32(e3, o4);
+  d[3] = _mm256_sub_epi32(e3, o4);
+}
+
+__attribute__((target("avx2"))) inline void Transpose8x8(__m256i* r) {
+  const __m256i a0 = _mm256_unpacklo_epi32(r[0], r[1]), a1 = _mm256_unpackhi_epi32(r[0], r[1]);
+  const __m256i a2 = _mm256_unpacklo_epi32(r[2], r[3]), a3 = _mm256_unpackhi_epi32(r[2], r[3]);
+  const __m256i a4 = _mm256_unpacklo_epi32(r[4], r[5]), a5 = _mm256_unpackhi_epi32(r[4], r[5]);
+  const __m256i a6 = _mm256_unpacklo_epi32(r[6], r[7]), a7 = _mm256_unpackhi_epi32(r[6], r[7]);
+  const __m256i b0 = _mm256_unpacklo_epi64(a0, a2), b1 = _mm256_unpackhi_epi64(a0, a2);
+  const __m256i b2 = _mm256_unpacklo_epi64(a1, a3), b3 = _mm256_unpackhi_epi64(a1, a3);
+  const __m256i b4 = _mm256_unpacklo_epi64(a4, a6), b5 = _mm256_unpackhi_epi64(a4, a6);
+  const __m256i b6 = _mm256_unpacklo_epi64(a5, a7), b7 = _mm256_unpackhi_epi64(a5, a7);
+  r[0] = _mm256_permute2x128_si256(b0, b4, 0x20);
+  r[1] = _mm256_permute2x128_si256(b1, b5, 0x20);
+  r[2] = _mm256_permute2x128_si256(b2, b6, 0x20);
+  r[3] = _mm256_permute2x128_si256(b3, b7, 0x20);
+  r[4] = _mm256_permute2x128_si256(b0, b4, 0x31);
+  r[5] = _mm256_permute2x128_si256(b1, b5, 0x31);
+  r[6] = _mm256_permute2x128_si256(b2, b6, 0x31);
+  r[7] = _mm256_permute2x128_si256(b3, b7, 0x31);
+}
+
+__attribute__((target("avx2"))) void InverseDCT88Avx2(int stride, uint8_t* destination,
+                                                      int32_t* coefficients) {
+  __m256i r[8];
+  const __m256i zero = _mm256_setzero_si256();
+  coefficients[0] = coefficients[0] * 32 + 16;
+  for (int i = 0; i < 8; ++i) {
+    __m256i* p = reinterpret_cast<__m256i*>(coefficients + 8 * i);
+    r[i] = _mm256_loadu_si256(p);
+    _mm256_storeu_si256(p, zero);
+  }
+  InverseAan8x8(r);
+  Transpose8x8(r);
+  InverseAan8x8(r);
+  Transpose8x8(r);
+  for (int i = 0; i < 8; ++i) {
+    const __m256i v = _mm256_srai_epi32(r[i], 6);
+    const __m128i words =
+        _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + i * stride),
+                     _mm_packus_epi16(words, words));
+  }
+}
+
+const bool g_has_avx2 = __builtin_cpu_supports("avx2");
+
+}  // namespace
+
+void InverseDCT88(int stride, uint8_t* destination, int32_t* coefficients) {
+  if (g_has_avx2)
+    InverseDCT88Avx2(stride, destination, coefficients);
+  else
+    InverseDCT88Scalar(stride, destination, coefficients);
 }
 
 void InverseDCT248(int32_t* coefficients, uint8_t* destination, int stride) {

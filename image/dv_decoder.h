@@ -71,6 +71,8 @@ int DecodeVideoSegment(SegmentState& segment, const uint8_t* dif_blocks);
 // level-shifted DC (DC + 257); the AC coefficients come from the multiplier tables. Both clear
 // the coefficients.
 void InverseDCT88(int stride, uint8_t* destination, int32_t* coefficients);
+// The same transform one lane at a time, the reference the vector form matches bit for bit.
+void InverseDCT88Scalar(int stride, uint8_t* destination, int32_t* coefficients);
 void InverseDCT248(int32_t* coefficients, uint8_t* destination, int stride);
 
 }  // namespace DvDecoder

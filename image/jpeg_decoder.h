@@ -73,6 +73,9 @@ void ScaleQuantTable(const uint8_t raw[64], int32_t scaled[64], double factor);
 // sample value) is written as 8 rows of 8 with the given row stride (in
 // elements). coef is cleared.
 void InverseDCT8x8(int stride, int16_t* dst, int16_t* coef);
+// The same transform one lane at a time: the reference the vector form must
+// match bit for bit.
+void InverseDCT8x8Scalar(int stride, int16_t* dst, int16_t* coef);
 
 // Horizontal chroma doubling of one row of n >= 1 samples; beyond the row the
 // edge sample repeats. out receives 2n samples.

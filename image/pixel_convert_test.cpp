@@ -113,6 +113,29 @@ TEST(PixelConvert, PlanarYCbCrRules) {
     EXPECT_EQ(out[0], 0x808080u);
     EXPECT_EQ((out[1] >> 16) & 0xFF, 76u);
   }
+  // 16-bit planar, a row at once (eight at a time) against pixel by pixel, over the clamps.
+  {
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> dist(-32768, 32767);
+    std::vector<int16_t> yr(29), cb(29), cr(29);
+    for (int trial = 0; trial < 50; ++trial) {
+      for (int i = 0; i < 29; ++i) {
+        const int scale = trial % 2 ? 1 : 4;  // wide values, then mostly in range
+        yr[i] = int16_t(dist(rng) / scale + (scale == 4 ? 8192 : 0));
+        cb[i] = int16_t(dist(rng) / scale);
+        cr[i] = int16_t(dist(rng) / scale);
+      }
+      PlanarRows rows{{yr.data(), cb.data(), cr.data()}};
+      uint32_t whole[29];
+      ConvertYCbCrRows16(whole, reinterpret_cast<const uint8_t*>(&rows), 29);
+      for (int i = 0; i < 29; ++i) {
+        PlanarRows one{{&yr[i], &cb[i], &cr[i]}};
+        uint32_t single;
+        ConvertYCbCrRows16(&single, reinterpret_cast<const uint8_t*>(&one), 1);
+        ASSERT_EQ(whole[i], single) << "trial " << trial << " pixel " << i;
+      }
+    }
+  }
   // Grey and RGB planar 16-bit, with their clamps.
   {
     int16_t v[6] = {-33, -32, 6400, 16351, 16352, 32767};
