@@ -16,7 +16,7 @@
 //
 // Per-correspondence failures are counted (err1..err18) and reported at the end: at
 // level 5 while a counter is below a quarter of the correspondences, else at level 2.
-// Nothing throws.
+// Nothing throws. Parameter::m_use_old_update is not read: there is one update.
 #pragma once
 
 #include <cstdint>
