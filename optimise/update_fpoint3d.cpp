@@ -300,7 +300,8 @@ void UpdateFPoint3D::ProcessOne(Context& context, WorkRecord& record,
       cur->SetFPoint3D(p);
     } else {
       prev->SetFPoint3D(p);
-      p->SetImageIndex(static_cast<uint32_t>(prev->GetImage()->GetImageIndex()));
+      if (prev->GetImage() != nullptr)
+        p->SetImageIndex(static_cast<uint32_t>(prev->GetImage()->GetImageIndex()));
       p->SetNumMeasurements(n);
     }
     if (p->TestFlags(FP3D_FLAG_REMOVED)) ++counts.err[18];
