@@ -122,7 +122,9 @@ TEST_P(FeatureMapSpherePan, RecoversTheKnownCameras) {
   SphereRun run(c, 8);
   run.Track();
   const bool final_ok = run.map_.FinalEstimation();
-  if (c.estimate_focal) EXPECT_TRUE(final_ok);
+  if (c.estimate_focal) {
+    EXPECT_TRUE(final_ok);
+  }
   double angle, focal;
   run.Errors(angle, focal);
   RecordProperty("max_angle_error_deg", std::to_string(angle));
