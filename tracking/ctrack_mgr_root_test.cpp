@@ -121,8 +121,7 @@ TEST(CTrackMgrRootTest, LinksStoredIndices) {
   const Case cases[] = {
       {"no point", -1, 0x20, false, 0x21, ""},
       {"last point", 1, 0, true, 0, ""},
-      {"index = count", 2, 1, false, 1,
-       "bad 3D point index 2 for 2D feature, valid range [0, 1]"},
+      {"index = count", 2, 1, false, 1, "bad 3D point index 2 for 2D feature, valid range [0, 1]"},
   };
   for (bool binary : {false, true}) {
     for (const Case& c : cases) {

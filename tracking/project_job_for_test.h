@@ -12,10 +12,10 @@
 #include "features/feature_image.h"
 #include "foundation/project/data_base_out.h"
 #include "foundation/project/project_bytes_for_test.h"
+#include "foundation/project/project_root.h"
 #include "foundation/runtime/split_path.h"
 #include "foundation/tracks/feature_correspondence.h"
 #include "foundation/tracks/feature_point.h"
-#include "foundation/project/project_root.h"
 #include "image/image_cache.h"
 #include "tracking/ctrack_mgr_root.h"
 #include "tracking/feature_map.h"
@@ -64,7 +64,7 @@ struct Job {
 };
 
 inline void Link(const SharedPtr<FeaturePoint2D>& earlier, const SharedPtr<FeaturePoint2D>& later,
-          uint32_t flags) {
+                 uint32_t flags) {
   auto link = SharedPtr<FeatureCorrespondence>::Make();
   link->SetFirst(earlier);
   link->SetSecond(later);
@@ -245,7 +245,6 @@ inline std::string Describe(const CTrackMgrContents& job) {
   }
   return s;
 }
-
 
 // The vertex objects as text: every stored member and every key.
 inline std::string DescribeVertexObjects(const VertexObjectPool& pool) {

@@ -21,13 +21,13 @@
 
 namespace {
 
-using kxtest::Job;
-using kxtest::LoadedJob;
-using kxtest::Load;
-using kxtest::Save;
-using kxtest::Describe;
 using kxtest::BuildFixture;
 using kxtest::BuildVertexObjects;
+using kxtest::Describe;
+using kxtest::Job;
+using kxtest::Load;
+using kxtest::LoadedJob;
+using kxtest::Save;
 
 std::string TestData(const char* name) {
   return std::string(KALVEX_SOURCE_DIR) + "/testdata/project/" + name;
