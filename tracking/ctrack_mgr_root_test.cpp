@@ -259,3 +259,33 @@ TEST(CTrackMgrRootTest, DamagedFilesFailCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CTrackMgrRootTest, ClearEmptiesTheJobOnlyWithAMap) {
+  LoadedJob job;
+  job.root.GetImageList().push_back(SharedPtr<FeatureImage>::Make());
+  job.root.SetImagePath("old/path");
+  job.root.SetFrameRange(3, 9, 2);
+  job.root.GetVertexObjectPool().GetLineStrips().emplace_back();
+  {
+    LogCapture log(5);
+    job.root.Clear();
+    EXPECT_NE(log.text.find("1 images removed from memory!"), std::string::npos) << log.text;
+  }
+  EXPECT_TRUE(job.root.GetImageList().empty());
+  EXPECT_TRUE(job.root.GetVertexObjectPool().GetLineStrips().empty());
+  EXPECT_EQ(job.root.GetImagePath(), nullptr);
+  EXPECT_EQ(job.root.GetFrameStep(), 1);
+
+  CTrackMgrRoot unlinked;
+  unlinked.GetImageList().push_back(SharedPtr<FeatureImage>::Make());
+  unlinked.SetImagePath("old/path");
+  LogCapture log;
+  unlinked.Clear();
+  EXPECT_NE(log.text.find("FMap not set !"), std::string::npos) << log.text;
+  EXPECT_EQ(unlinked.GetImageList().size(), 1u);
+  EXPECT_EQ(unlinked.GetImagePath(), nullptr);
+}
+
+}  // namespace
