@@ -343,7 +343,12 @@ std::string ImageObject(bool binary, const PerspectiveCamera& cam) {
     w.Key(PF_KEY_FLGS).Int(p.flags).Eol();
     w.End();
   }
-  w.Key(PF_KEY_MPROP).Int(5).Eol();
+  // A stray field (in binary only an object can be skipped).
+  if (binary) {
+    w.Begin(PF_KEY_MPROP).End();
+  } else {
+    w.Key(PF_KEY_MPROP).Int(5).Eol();
+  }
   w.End();
   return w.bytes();
 }

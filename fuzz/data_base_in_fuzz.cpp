@@ -1,49 +1,30 @@
-// Feeds arbitrary bytes to the project-file reader as a small job: a root object holding
-// cameras, 2D features and 3D points. The reader may throw its constant texts; anything
-// else (another exception, a crash, a sanitizer report) is a fault.
+// Feeds arbitrary bytes to the project-file reader and the tracking job's restore: the root
+// block, then the "CTrackMgr" object with its images, features, map points and vertex
+// objects, linked afterwards. The reader may throw its constant texts; anything else (another
+// exception, a crash, a sanitizer report) is a fault, and so is a job left half-restored by
+// a thrown text.
 
 #include <cstdint>
-#include <vector>
+#include <cstdlib>
 
-#include "foundation/camera/perspective_camera.h"
-#include "foundation/project/data_base.h"
 #include "foundation/project/data_base_in.h"
 #include "foundation/project/project_format.h"
-#include "foundation/tracks/feature_point.h"
+#include "foundation/project/project_root.h"
 #include "fuzz/fuzz_input_file.h"
+#include "image/image_cache.h"
+#include "tracking/ctrack_mgr_root.h"
+#include "tracking/feature_map.h"
 
 namespace {
 
-struct StoredCamera : DataBase, PerspectiveCamera {
-  bool CheckForField(DataBaseIn& in, const char* key) override {
-    return PerspectiveCamera::CheckForField(in, key);
-  }
-};
-
-// Stands in for the tracking manager: what Read needs, and a child list of each kind.
-struct Root : DataBase {
-  std::vector<StoredCamera> cameras;
-  std::vector<FeaturePoint2D> features;
-  std::vector<FeaturePoint3D> points;
-
-  void Clear() {
-    cameras.clear();
-    features.clear();
-    points.clear();
-  }
-  void PostProcessDataBaseIn() {}
-  bool CheckForField(DataBaseIn& in, const char* key) override {
-    if (in.IsField(key, PF_KEY_FIMAGE)) {
-      cameras.emplace_back().RestoreObject(in);
-    } else if (in.IsField(key, PF_KEY_FP2D)) {
-      features.emplace_back().RestoreObject(in);
-    } else if (in.IsField(key, PF_KEY_FP3D)) {
-      points.emplace_back().RestoreObject(in);
-    } else {
-      return false;
-    }
-    return true;
-  }
+// The restore only appends points and hands the map its frames.
+class FuzzMap : public FeatureMap {
+ public:
+  bool OutlierElimination() override { return false; }
+  bool CameraEstimation() override { return false; }
+  bool FinalEstimation() override { return false; }
+  bool Refinement() override { return false; }
+  void GetMSE() override {}
 };
 
 }  // namespace
@@ -55,13 +36,32 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* path = fuzz::WriteInput(data, size);
+  FuzzMap map;
+  ImageCache cache;
+  CTrackMgrRoot root;
+  CTrackMgrRoot::Links links;
+  links.map = &map;
+  links.image_cache = &cache;
+  root.SetLinks(links);
   try {
     DataBaseIn in;
     in.Open(path);
-    Root root;
-    in.Read(root);
+    if (in.GetIdentifier() != (in.IsBinary() ? PF_KEY_KLX.id : uint8_t{'K'})) return 0;
+    if (!in.IsBinary()) {
+      char rest[PF_MAX_KEY + 1];
+      in.GetAToken(rest, sizeof rest);  // "LX" of the root key
+    }
+    in.GetIdentifier();  // the root's opening mark
+    try {
+      root.Read(in);
+    } catch (const char*) {
+      // A format error, reported as the reader's contract says; the job must be empty.
+      if (!root.GetImageList().empty() || !map.GetFPoint3DList().empty()) std::abort();
+      return 0;
+    }
+    AtBlockEnd(in);
   } catch (const char*) {
-    // A format error, reported as the reader's contract says.
+    // A format error before or after the job.
   }
   return 0;
 }

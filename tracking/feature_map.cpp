@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "features/correspondence_dump.h"
+#include "foundation/project/data_base_in.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/tracks/feature_correspondence.h"
 #include "foundation/tracks/feature_flags.h"
@@ -250,4 +251,12 @@ void FeatureMap::SetOutlierDetector(SharedPtr<OutlierDetector> detector) {
 
 void FeatureMap::SetCameraEstimator(SharedPtr<CameraEstimator> estimator) {
   m_estimator = std::move(estimator);
+}
+
+bool FeatureMap::CheckForField(DataBaseIn& in, const char* key) {
+  if (!in.IsField(key, PF_KEY_FP3D)) return false;
+  auto point = SharedPtr<FeaturePoint3D>::Make(FeaturePoint3D::eSpherical);
+  point->RestoreObject(in);
+  AddFPoint3D(point);
+  return true;
 }

@@ -79,6 +79,11 @@ class FeatureMap : public DataBase {
   // Recomputes the map RMSE (pixels) and stores it.
   virtual void GetMSE() = 0;
 
+  // Project field "FP3D": a point (direction point unless its "CS" says otherwise) is
+  // restored and appended with AddFPoint3D, so its index is its list position whatever
+  // "Id" the file holds. Other fields are unknown here.
+  bool CheckForField(DataBaseIn& in, const char* key) override;
+
   // ---- frames
   // Appends a non-null image; returns the list size.
   int AppendImage(SharedPtr<FeatureImage>& image);

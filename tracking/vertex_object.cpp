@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "foundation/project/data_base_in.h"
 #include "foundation/runtime/notify.h"
 
 namespace {
@@ -10,8 +11,87 @@ constexpr double kNoDistance = 1e16;
 
 }  // namespace
 
+bool Vertex::CheckForField(DataBaseIn& in, const char* key) {
+  if (!in.IsField(key, PF_KEY_DATA)) return false;
+  if (in.GetIdentifier() != (in.IsBinary() ? uint8_t{PF_ARRAY_BEGIN} : uint8_t{'['})) {
+    throw "Vertex::CheckForField: can't find vector begin";
+  }
+  if (in.IsBinary()) {
+    for (;;) {
+      const uint8_t mark = in.GetByte();
+      if (mark == PF_ARRAY_END) return true;
+      if (mark != BIN_VECTOR2) throw "Vertex::CheckForField: BIN_VECTOR2 expected";
+      double xy[2];
+      in.GetVec2(xy);
+      const int frame = in.GetInt();
+      SetKey(frame, vm::Vector3{xy[0], xy[1], 0.0});
+    }
+  }
+  for (;;) {
+    double xy[2];
+    in.GetVec2(xy);
+    const int frame = in.GetInt();
+    SetKey(frame, vm::Vector3{xy[0], xy[1], 0.0});
+    const uint8_t separator = in.GetIdentifier();
+    if (separator == ']') return true;
+    if (separator != ',') throw "Vertex::CheckForField:  \",\" expected";
+  }
+}
+
 bool VertexObject::CheckForField(DataBaseIn&, const char*) {
   return false;
+}
+
+bool VertexObject::CheckCommonField(DataBaseIn& in, const char* key) {
+  if (in.IsField(key, PF_KEY_VERT)) {
+    Vertex vertex;
+    vertex.RestoreObject(in);
+    vertices_.push_back(vertex);
+  } else if (in.IsField(key, PF_KEY_NAME)) {
+    char name[PF_MAX_TEXT + 1];
+    in.GetString(name, sizeof name);
+    SetName(name);
+  } else if (in.IsField(key, PF_KEY_FRMS)) {
+    const int start = in.GetInt();
+    const int end = in.GetInt();
+    SetEndIndex(end);
+    SetStartIndex(start);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool VertexObject::CheckColorField(DataBaseIn& in, const char* key, ColorRGBA& color) {
+  if (!in.IsField(key, PF_KEY_COL)) return false;
+  double rgba[4];
+  in.GetVec4(rgba);
+  color = {rgba[0], rgba[1], rgba[2], rgba[3]};
+  SetFlags(VERTEX_OBJECT_HAS_COLOR);
+  return true;
+}
+
+bool PolygonMask::CheckForField(DataBaseIn& in, const char* key) {
+  if (CheckCommonField(in, key) || CheckColorField(in, key, color_)) return true;
+  if (in.IsField(key, PF_KEY_MPROP)) {
+    const int value = in.GetInt();
+    if (value >= 0 && value <= 2) m_prop_ = value;
+    return true;
+  }
+  if (in.IsField(key, PF_KEY_MHTPROP)) {
+    const int value = in.GetInt();
+    if (value == 0 || value == 1) SetMHTProp(value);
+    return true;
+  }
+  return false;
+}
+
+bool LineStrip::CheckForField(DataBaseIn& in, const char* key) {
+  return CheckCommonField(in, key) || CheckColorField(in, key, color_);
+}
+
+bool FocalGizmo::CheckForField(DataBaseIn& in, const char* key) {
+  return CheckCommonField(in, key);
 }
 
 void VertexObject::Clear() {

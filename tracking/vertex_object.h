@@ -33,6 +33,12 @@ class Vertex : public o_Curve<vm::Vector3>, public DataBase, public UIDBase {
   Vertex(const Vertex&) = default;
   Vertex& operator=(const Vertex&) = default;
   ~Vertex() override = default;
+
+  // Project field "Data": the keys, each (x, y, frame) setting the key at frame to
+  // (x, y, 0). Throws "Vertex::CheckForField: can't find vector begin",
+  // "Vertex::CheckForField: BIN_VECTOR2 expected" (binary) or
+  // "Vertex::CheckForField:  \",\" expected" (ascii) on a malformed array.
+  bool CheckForField(DataBaseIn& in, const char* key) override;
 };
 
 // Flag bits of a vertex object's word.
@@ -110,6 +116,14 @@ class VertexObject : public BitMask, public DataBase, public UIDBase {
   const std::list<Vertex>& GetVertices() const { return vertices_; }
   std::list<Vertex>& GetVertices() { return vertices_; }
 
+ protected:
+  // The fields every kind stores: "Vert" (a vertex appended as a copy), "Name" and
+  // "Frms" (the end applied before the start, so a stored range start <= end comes back
+  // exactly).
+  bool CheckCommonField(DataBaseIn& in, const char* key);
+  // "Col": four reals into color, and the colour flag.
+  bool CheckColorField(DataBaseIn& in, const char* key, ColorRGBA& color);
+
  private:
   std::list<Vertex> vertices_;
   int mht_prop_ = 0;
@@ -121,6 +135,9 @@ class VertexObject : public BitMask, public DataBase, public UIDBase {
 // A region that feature detection leaves out.
 class PolygonMask : public VertexObject {
  public:
+  // "Vert", "Name", "Frms", "Col", "MProp" (0 to 2, other values ignored), "MHTProp" (0
+  // or 1, others ignored).
+  bool CheckForField(DataBaseIn& in, const char* key) override;
   int GetMProp() const { return m_prop_; }
   void SetMProp(int value) { m_prop_ = value; }
   const ColorRGBA& GetColor() const { return color_; }
@@ -134,6 +151,8 @@ class PolygonMask : public VertexObject {
 // A reference line drawn on a straight edge.
 class LineStrip : public VertexObject {
  public:
+  // "Vert", "Name", "Frms", "Col".
+  bool CheckForField(DataBaseIn& in, const char* key) override;
   const ColorRGBA& GetColor() const { return color_; }
   void SetColor(const ColorRGBA& color) { color_ = color; }
 
@@ -142,6 +161,10 @@ class LineStrip : public VertexObject {
 };
 
 // The vertex set of the focal-length calibration; it is expected to hold 12 vertices.
-class FocalGizmo : public VertexObject {};
+class FocalGizmo : public VertexObject {
+ public:
+  // "Vert", "Name", "Frms".
+  bool CheckForField(DataBaseIn& in, const char* key) override;
+};
 
 #endif  // KALVEX_TRACKING_VERTEX_OBJECT_H_

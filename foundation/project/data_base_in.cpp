@@ -149,18 +149,72 @@ int DataBaseIn::GetString(char* buffer, int size) {
 }
 
 void DataBaseIn::SkipObject() {
-  const uint8_t open = binary_ ? uint8_t{PF_OBJECT_BEGIN} : uint8_t{'{'};
-  const uint8_t close = binary_ ? uint8_t{PF_OBJECT_END} : uint8_t{'}'};
-  if (!binary_) SkipWhitespace();
+  if (binary_) {
+    // A binary value carries no length: only an object can be stepped over.
+    if (*Peek(1) != PF_OBJECT_BEGIN) {
+      throw "DataBaseIn::SkipObject: unknown binary field is not an object";
+    }
+    long depth = 0;
+    do {
+      const uint8_t c = GetByte();
+      if (c == PF_OBJECT_BEGIN) {
+        ++depth;
+      } else if (c == PF_OBJECT_END) {
+        --depth;
+      }
+    } while (depth > 0);
+    return;
+  }
+  SkipWhitespace();
+  const uint8_t first = *Peek(1);
+  if (first == '"') {
+    SkipQuoted();
+    return;
+  }
+  if (first != '{') {
+    SkipToken();
+    return;
+  }
   long depth = 0;
   do {
-    uint8_t c = GetByte();
-    if (c == open) {
+    const uint8_t c = *Peek(1);
+    if (c == '"') {
+      SkipQuoted();
+      continue;
+    }
+    GetByte();
+    if (c == '{') {
       ++depth;
-    } else if (c == close) {
+    } else if (c == '}') {
       --depth;
-    } else if (c == '\n' && !binary_) {
+    } else if (c == '\n') {
       ++line_;
     }
   } while (depth > 0);
+}
+
+void DataBaseIn::SkipQuoted() {
+  GetByte();
+  for (;;) {
+    const uint8_t c = GetByte();
+    if (c == '\n') ++line_;
+    if (c == '"') return;
+  }
+}
+
+void DataBaseIn::SkipToken() {
+  // A field without a value must not take its object's closing mark.
+  if (*Peek(1) == '}') return;
+  // The bytes a token is made of; any other byte is stepped over alone, so the reader
+  // always moves on.
+  const uint8_t c = GetByte();
+  if (c != '+' && c < 0x2d) {
+    if (c == '\n') ++line_;
+    return;
+  }
+  while (!AtEnd()) {
+    const uint8_t next = *Peek(1);
+    if (next != '+' && next < 0x2d) return;
+    GetByte();
+  }
 }

@@ -63,14 +63,18 @@ class DataBaseIn : public FileScanner {
   // is cut to size - 1 characters; the rest is consumed. Returns the stored length.
   int GetString(char* buffer, int size);
 
-  // Skips the value of a field nobody understood by counting opening and closing marks
-  // (0x10/0x11 binary, "{"/"}" ascii after whitespace) until the count is not positive;
-  // a value that does not start with an opening mark is skipped by one byte. In binary
-  // mode this is exact only when no value byte inside equals 0x10 or 0x11.
+  // Skips the value of a field nobody understood. Binary: the value must be an object
+  // (0x10 ... 0x11, marks counted); any other value has no length to skip by and throws
+  // "DataBaseIn::SkipObject: unknown binary field is not an object". The count is exact
+  // only when no value byte inside the object equals 0x10 or 0x11. Ascii (after
+  // whitespace): a block "{" ... "}" (marks counted, quoted texts inside stepped over), a
+  // quoted text, or else one token (at least one byte; a "}" is left to close its object).
   void SkipObject();
 
  private:
   void ReadRootIdent();
+  void SkipQuoted();
+  void SkipToken();
 
   double version_ = 0;
   uint8_t field_id_ = 0;

@@ -178,6 +178,8 @@ TEST(DataBaseInTest, ObjectErrors) {
       {false, " {\n\tId 12a\n}\n", "FileScanner::GetAInt: invalid format"},
       {false, " {\n\tVeryLongFieldKey 1\n}\n", "FileScanner::GetAToken: buffer overflow"},
       {true, "\x10\x20\xff\xff\xff\xff\xff\x11", "FileScanner::GetBInt: invalid format"},
+      {true, "\x10\x99\x04\x20\x02\x11",
+       "DataBaseIn::SkipObject: unknown binary field is not an object"},
   };
   for (const Case& t : cases) {
     SCOPED_TRACE(t.body);
@@ -196,6 +198,35 @@ TEST(DataBaseInTest, ObjectErrors) {
   DataBase plain;
   EXPECT_EQ(Thrown([&] { plain.RestoreObject(in); }),
             "DataBase::CheckForField: has to be implemented for the derived class");
+}
+
+TEST(DataBaseInTest, AsciiSkipsOneTokenTextOrBlock) {
+  struct Case {
+    const char* body;
+    int32_t id;
+    const char* name;
+  };
+  const Case cases[] = {
+      {" {\n\tFuture 12\n\tId 5\n}\n", 5, ""},
+      {" {\n\tFuture \"a } b {\"\n\tName \"n\"\n}\n", 0, "n"},
+      {" {\n\tFuture { Name \"}\" { } }\n\tId 7\n}\n", 7, ""},
+      {" {\n\tId 9\n\tFuture\n}\n", 9, ""},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.body);
+    ProjectBytes w(false);
+    TempFile file(w.bytes() + t.body);
+    DataBaseIn in;
+    in.Open(file.path());
+    Sample s;
+    LogCapture log;
+    s.RestoreObject(in);
+    EXPECT_EQ(s.id, t.id);
+    EXPECT_EQ(s.name, t.name);
+    EXPECT_NE(log.text.find("skip unknown: field Future"), std::string::npos) << log.text;
+    in.SkipWhitespace();
+    EXPECT_TRUE(in.AtEnd());
+  }
 }
 
 TEST(DataBaseInTest, LongTextsAreCut) {
