@@ -78,6 +78,7 @@ void FeatureMapMove::SetParameter(const Parameter& p) {
   u.m_estimate_focal = p.m_estimate_focal;
   u.m_estimate_principal = p.m_estimate_principal;
   m_update_parameter = u;
+  m_update_fpoint3d.SetParameter(u);
   KeyFrameSelect::Parameter k = p.m_keyframe_parameter;
   k.m_focal_prior = p.m_prior_focal_35mm;
   k.m_update_parameter = u;
@@ -135,6 +136,7 @@ bool FeatureMapMove::Init(SharedPtr<FeatureImage>& first) {
   for (const SharedPtr<FeatureImage>& image : m_fimage_list) clear_freemove_links(image);
   m_max_std_dev = GetMaxStdDev(m_outlier_detector);
   m_keyframe_select.SetMaxStdDev(m_max_std_dev);
+  m_update_fpoint3d.SetMaxStdDev(m_max_std_dev);
   Notify(4, "***** FeatureMapMove::Init() set maximal standard deviation=%f", m_max_std_dev);
   m_incremental_list.clear();
   m_keyframe_select.Reset();
@@ -189,7 +191,12 @@ bool FeatureMapMove::OutlierElimination() {
   RunGuidedMatcher(1);
 
   if (m_parameter.m_point_update_mode == 2) {
-    Notify(2, "FeatureMapMove::OutlierElimination: 3D point update not available");
+    // The points are triangulated from the camera the matcher worked with. An image never
+    // matched has no such camera and keeps its own.
+    if (const PerspectiveCamera* match = cur->GetMatchCamera()) cur->CopyFrom(*match, false);
+    m_update_fpoint3d.Update3DFPMaximumLikelihood(
+        FeatureCorrespondenceIterator(cur.Get(), FCORR_SUPPORT_TRUE, true), m_fimage_list,
+        m_fpoint3d_list, &m_fpoint3d_lock, nullptr, 4, true, true);
   }
 
   // A feature the user placed keeps its track whatever the detector decided.

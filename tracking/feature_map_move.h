@@ -23,6 +23,7 @@
 #include "geometry/update_fpoint3d_parameter.h"
 #include "optimise/bundle_adjuster.h"
 #include "optimise/bundle_adjuster_sparse.h"
+#include "optimise/update_fpoint3d.h"
 #include "tracking/feature_map.h"
 
 class FeatureImage;
@@ -122,8 +123,10 @@ class FeatureMapMove : public FeatureMap {
   // resets the incremental state.
   bool Init(SharedPtr<FeatureImage>& first) override;
   // Marks the newest frame's links to the previous frame by the outlier detector; manual
-  // features keep their links supported. False (level 2) without detector or estimator,
-  // with fewer than 2 frames or fewer than 7 links.
+  // features keep their links supported. In point-update mode 2 the frame then takes its
+  // match camera and the supported tracks into it are triangulated (at least 4
+  // observations, new points appended to the point list). False (level 2) without
+  // detector or estimator, with fewer than 2 frames or fewer than 7 links.
   bool OutlierElimination() override;
   // The incremental and final solves are not part of this map yet: level-2 line, false.
   bool CameraEstimation() override;
@@ -172,12 +175,13 @@ class FeatureMapMove : public FeatureMap {
 
  protected:
   // Observations of the longest track that made a new 3D point in the last point update
-  // (0 when none); the minimal window adjusts that many images. The point update is not
-  // part of this map yet, so no update has made a point.
-  virtual int LastLongestNewChain() const { return 0; }
+  // (0 when none); the minimal window adjusts that many images.
+  virtual int LastLongestNewChain() const { return int(m_update_fpoint3d.GetLongestNewChain()); }
 
   KeyFrameSelect m_keyframe_select;
   UpdateFPoint3DParameter m_update_parameter;
+  // Appends to m_fpoint3d_list under m_fpoint3d_lock.
+  UpdateFPoint3D m_update_fpoint3d;
   Parameter m_parameter;
   BundleAdjusterSparse m_ba_sparse;
   BundleAdjuster* m_bundle_adjuster = nullptr;  // one of the adjusters above; null at first

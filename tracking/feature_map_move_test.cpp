@@ -187,11 +187,11 @@ namespace {
 using Feature = SharedPtr<FeaturePoint2D>;
 using Link = SharedPtr<FeatureCorrespondence>;
 
-// A camera moving 50 mm per frame along x past a 7 x 6 grid of points 2 to 3 m away
-// (about 70 pixels apart in the images). Each point is tracked through every frame; the
-// first frame's features carry the Cartesian 3D points.
+// A camera moving step mm (50 by default) per frame along x past a 7 x 6 grid of points 2
+// to 3 m away (about 70 pixels apart in the images). Each point is tracked through every
+// frame; the first frame's features carry the Cartesian 3D points.
 struct MovingScene {
-  explicit MovingScene(int frames) {
+  explicit MovingScene(int frames, double step = 50.0) {
     for (int a = 0; a < 7; ++a) {
       for (int b = 0; b < 6; ++b) {
         points.push_back(Point::Make(-600.0 + 200 * a, -400.0 + 160 * b,
@@ -201,7 +201,7 @@ struct MovingScene {
     }
     for (int i = 0; i < frames; ++i) {
       Image image = Image::Make();
-      image->CopyFrom(kxtest::MakeSyntheticCamera(720, 576, 0.01, vm::Vector3{50.0 * i, 0, 0}, 0.0,
+      image->CopyFrom(kxtest::MakeSyntheticCamera(720, 576, 0.01, vm::Vector3{step * i, 0, 0}, 0.0,
                                                   0.0, 0.0, 10.0, 0.0, 0.0),
                       false);
       image->SetImageIndex(10 + i);
@@ -242,6 +242,7 @@ struct MovingScene {
 class MapForTest : public FeatureMapMove {
  public:
   using FeatureMapMove::adaptiv_skip_frames_counter;
+  using FeatureMapMove::LastLongestNewChain;
   using FeatureMapMove::m_bundle_adjuster;
   using FeatureMapMove::m_first_3d_index;
   using FeatureMapMove::m_fpoint3d_list;
@@ -400,6 +401,39 @@ TEST(FeatureMapMoveTest, OutlierEliminationHandsTheDetectorThePreviousCamera) {
   ASSERT_TRUE(map.OutlierElimination());
   EXPECT_EQ(detector->current_camera.GetC(), scene.images[1]->GetC());
   EXPECT_EQ(detector->runs, 1);
+}
+
+TEST(FeatureMapMoveTest, PointUpdateModeTriangulatesTheNewestTracks) {
+  MovingScene scene(4, 30.0);  // every point stays in view
+  for (size_t i = 1; i < scene.images.size(); ++i) {
+    for (const Feature& f : scene.features[i]) f->GetPredecessor()->SetFlags(FCORR_SUPPORT_TRUE);
+  }
+  for (const Feature& f : scene.features[0]) f->SetFPoint3D(nullptr);
+  // The newest frame's own camera is off; the point update must use the match camera.
+  const Image& cur = scene.images[3];
+  cur->InitMatchCamera(*cur);
+  const vm::Vector3 centre = cur->GetC();
+  cur->CopyFrom(*scene.images[2], false);
+  MapForTest map;
+  FeatureMapMove::Parameter p;
+  p.m_point_update_mode = 2;
+  map.SetParameter(p);
+  Start(map, scene, SharedPtr<kxtest::OutlierDetectorForTest>::Make());
+  EXPECT_EQ(map.LastLongestNewChain(), 0);
+  kxtest::LogCapture log(5);
+  ASSERT_TRUE(map.OutlierElimination());
+  EXPECT_FALSE(log.Has("3D point update not available")) << log.text;
+  EXPECT_EQ(cur->GetC(), centre);
+  EXPECT_EQ(map.m_fpoint3d_list.size(), scene.points.size());
+  for (size_t j = 0; j < scene.points.size(); ++j) {
+    const Point& made = scene.features[3][j]->GetFPoint3D();
+    ASSERT_TRUE(made) << j;
+    EXPECT_EQ(scene.features[0][j]->GetFPoint3D(), made) << j;
+    EXPECT_NEAR(made->x, scene.points[j]->x, 1e-3) << j;
+    EXPECT_NEAR(made->y, scene.points[j]->y, 1e-3) << j;
+    EXPECT_NEAR(made->z, scene.points[j]->z, 1e-3) << j;
+  }
+  EXPECT_EQ(map.LastLongestNewChain(), 4);
 }
 
 }  // namespace
