@@ -13,7 +13,7 @@
 //   Fields of a missing 3D point or predecessor are 0.
 //
 // Reals are written in general notation with the object's precision in significant digits
-// (trailing zeros dropped), '.' whatever the locale; lines end with LF. The system writes
+// (trailing zeros dropped), '.' whatever the locale; lines end with LF. Kalvex writes
 // these files but never reads them.
 #pragma once
 

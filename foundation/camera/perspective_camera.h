@@ -169,8 +169,8 @@ class PerspectiveCamera : public Meta {
   void Transform(const Matrix4x4& m);
 
   // ---- text output
-  // Writes the CAHV text file; version is major * 10 + minor (the system
-  // uses 11). Returns false (with a warning) when the file cannot be written.
+  // Writes the CAHV text file; version is major * 10 + minor (the camera
+  // exports write 11). Returns false (with a warning) when the file cannot be written.
   bool Describe(const char* path, int version) const;
 
  protected:
