@@ -17,6 +17,21 @@
 #include "geometry/corr_el.h"
 #include "geometry/parameter_set.h"
 
+// The links of the given features towards the previous image (direction true) or the
+// next one, in feature order; features without such a link (or null) are passed over.
+inline std::vector<SharedPtr<FeatureCorrespondence>> CollectFeatureLinks(
+    const std::vector<SharedPtr<FeaturePoint2D>>& features, bool direction) {
+  std::vector<SharedPtr<FeatureCorrespondence>> links;
+  links.reserve(features.size());
+  for (const SharedPtr<FeaturePoint2D>& feature : features) {
+    if (!feature) continue;
+    const SharedPtr<FeatureCorrespondence>& link =
+        direction ? feature->GetPredecessor() : feature->GetSuccessor();
+    if (link) links.push_back(link);
+  }
+  return links;
+}
+
 class OutlierDetector {
  public:
   // Empties the element list.

@@ -22,15 +22,7 @@ void OutlierDetectorKnownCam::SetRefCamera(const PerspectiveCamera& camera) {
 
 void OutlierDetectorKnownCam::SetCorrespondences(
     const std::vector<SharedPtr<FeaturePoint2D>>& features, bool direction) {
-  std::vector<SharedPtr<FeatureCorrespondence>> corrs;
-  corrs.reserve(features.size());
-  for (const SharedPtr<FeaturePoint2D>& feature : features) {
-    if (!feature) continue;
-    const SharedPtr<FeatureCorrespondence>& link =
-        direction ? feature->GetPredecessor() : feature->GetSuccessor();
-    if (link) corrs.push_back(link);
-  }
-  SetCorrespondences(corrs);
+  SetCorrespondences(CollectFeatureLinks(features, direction));
 }
 
 void OutlierDetectorKnownCam::SetCorrespondences(

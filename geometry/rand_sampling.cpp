@@ -69,15 +69,7 @@ void RandSampling::SetCorrespondences(const std::vector<SharedPtr<FeaturePoint2D
                                       bool direction) {
   m_corr_els.clear();
   if (!HasCalculator("RandSampling::SetCorrespondences: (2)missing calculator object")) return;
-  std::vector<SharedPtr<FeatureCorrespondence>> links;
-  links.reserve(features.size());
-  for (const SharedPtr<FeaturePoint2D>& feature : features) {
-    if (!feature) continue;
-    const SharedPtr<FeatureCorrespondence>& link =
-        direction ? feature->GetPredecessor() : feature->GetSuccessor();
-    if (link) links.push_back(link);
-  }
-  MakeCorrEls(links, m_corr_els);
+  MakeCorrEls(CollectFeatureLinks(features, direction), m_corr_els);
 }
 
 void RandSampling::SetCorrespondences(const std::vector<SharedPtr<FeatureCorrespondence>>& corrs) {
