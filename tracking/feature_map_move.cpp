@@ -226,6 +226,16 @@ bool FeatureMapMove::CameraEstimation() {
   return false;
 }
 
+bool FeatureMapMove::IncrementalBundleAdjust(bool /*final*/) {
+  Notify(2, "FeatureMapMove::IncrementalBundleAdjust: not available");
+  return false;
+}
+
+bool FeatureMapMove::IncrementalBA_2DProjState(bool /*final*/) {
+  Notify(2, "FeatureMapMove::IncrementalBA_2DProjState: not available");
+  return false;
+}
+
 bool FeatureMapMove::FinalEstimation() {
   Notify(2, "FeatureMapMove::FinalEstimation: final estimation not available");
   return false;

@@ -22,9 +22,12 @@
 #include "geometry/key_frame_select.h"
 #include "geometry/update_fpoint3d_parameter.h"
 #include "optimise/bundle_adjuster.h"
+#include "optimise/bundle_adjuster_interleave.h"
 #include "optimise/bundle_adjuster_sparse.h"
+#include "optimise/bundle_adjuster_subset.h"
 #include "optimise/update_fpoint3d.h"
 #include "tracking/feature_map.h"
+#include "tracking/feature_map_sphere.h"
 
 class FeatureImage;
 
@@ -135,6 +138,15 @@ class FeatureMapMove : public FeatureMap {
   // Not measured by this map yet: level-2 line, the RMSE unchanged.
   void GetMSE() override;
 
+  // ---- incremental reconstruction
+  // One step of the incremental reconstruction for the newest frame (key-frame search,
+  // two-view start, rotation-only fallback, resection, point update, windowed
+  // adjustment); with final set, the last call before the final estimation.
+  bool IncrementalBundleAdjust(bool final);
+  // The rotation-only state: cameras by the embedded pure-rotation map until a key-frame
+  // pair exists.
+  bool IncrementalBA_2DProjState(bool final);
+
   // ---- key frames and the reconstructed list
   // Replaces keys by {first key frame, second key frame}.
   void GetKeyFramePair(std::vector<int>& keys) const;
@@ -183,7 +195,9 @@ class FeatureMapMove : public FeatureMap {
   // Appends to m_fpoint3d_list under m_fpoint3d_lock.
   UpdateFPoint3D m_update_fpoint3d;
   Parameter m_parameter;
+  BundleAdjusterInterleave m_ba_interleave;
   BundleAdjusterSparse m_ba_sparse;
+  BundleAdjusterSubset m_ba_subset;
   BundleAdjuster* m_bundle_adjuster = nullptr;  // one of the adjusters above; null at first
   double m_max_std_dev = 0.0;
   std::vector<SharedPtr<FeatureImage>> m_incremental_list;
@@ -194,4 +208,7 @@ class FeatureMapMove : public FeatureMap {
   int increm_bun_state = 0;
   int m_first_3d_index = 0;
   int adaptiv_skip_frames_counter = 0;
+  // Carries the cameras while the motion is a pure rotation (m_free_move 0, and the
+  // rotation-only state of the incremental reconstruction).
+  FeatureMapSphere m_fmap_sphere;
 };
