@@ -25,6 +25,22 @@ class CameraTrackingManager : public CTrackMgrRoot,
   // FeatureImageOwner: the job's frame cache.
   ImageCache* GetImageCache() override { return &m_image_cache; }
 
+  // ---- frame processing (tracking thread)
+  // One tracking step for the frame at list position index; stepMask bits 2/4 match, 8
+  // outlier elimination, 16 camera estimation. Failures that end the call are thrown as
+  // texts.
+  bool Compute(unsigned index, int stepMask);
+  // Makes the next frame start a new reconstruction (reason 1 restart requested, 3 more
+  // than 90 % of the features lost, 4 outlier elimination failed, 5 camera estimation
+  // failed).
+  void SwitchToInitialState(int reason);
+  // The current map's final estimation; a thrown text is logged and gives false.
+  bool ComputeFinalCameraEstimation();
+
+  // ---- image access
+  // The handle at a list position; outside the list a level-2 line and a null handle.
+  SharedPtr<FeatureImage>& GetFImage(unsigned position);
+
   // ---- image list, sequence and camera set-up
 
  protected:
