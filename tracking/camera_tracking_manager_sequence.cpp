@@ -80,6 +80,27 @@ void SetFrameSize(PerspectiveCamera& camera, int width, int height) {
                 camera.GetDistortionModel());
 }
 
+// The first image's size for the aspect set-ups (w, h), with the initial camera brought to
+// that size; false, with a level-2 line of `method`, for a zero side or no initial camera.
+bool AspectFrameSize(const char* method, const FeatureImage& first, PerspectiveCamera* init, int* w,
+                     int* h) {
+  *w = int(first.GetWidth());
+  *h = int(first.GetHeight());
+  if (*w == 0 || *h == 0) {
+    Notify(2, "CameraTrackingManager::%s: zero image size (%d x %d)", method, *w, *h);
+    return false;
+  }
+  if (init == nullptr) {
+    Notify(2, "CameraTrackingManager::%s: initial camera not set", method);
+    return false;
+  }
+  if (int(init->GetWidth()) != *w || int(init->GetHeight()) != *h) {
+    Notify(2, "CameraTrackingManager::%s: different images sizes, correcting...", method);
+    SetFrameSize(*init, *w, *h);
+  }
+  return true;
+}
+
 bool PositiveFinite(double v) {
   return v > 0.0 && std::isfinite(v);
 }
@@ -274,19 +295,10 @@ void CameraTrackingManager::InitCameras(const PerspectiveCamera* prior) {
 
 void CameraTrackingManager::SetCameraAspects(double frameAspect, double sensorDiagonal) {
   if (m_image_list.empty() || !m_image_list.front()) return;
-  const int w = int(m_image_list.front()->GetWidth());
-  const int h = int(m_image_list.front()->GetHeight());
-  if (w == 0 || h == 0) {
-    Notify(2, "CameraTrackingManager::SetCameraAspects: zero image size (%d x %d)", w, h);
+  int w = 0;
+  int h = 0;
+  if (!AspectFrameSize("SetCameraAspects", *m_image_list.front(), m_init_camera.get(), &w, &h)) {
     return;
-  }
-  if (!m_init_camera) {
-    Notify(2, "CameraTrackingManager::SetCameraAspects: initial camera not set");
-    return;
-  }
-  if (int(m_init_camera->GetWidth()) != w || int(m_init_camera->GetHeight()) != h) {
-    Notify(2, "CameraTrackingManager::SetCameraAspects: different images sizes, correcting...");
-    SetFrameSize(*m_init_camera, w, h);
   }
   const double r = frameAspect * double(h) / double(w);
   Notify(5, "CameraTrackingManager::SetCameraAspects: psx, psy: %g, %g", r, 1.0);
@@ -314,23 +326,14 @@ void CameraTrackingManager::SetPixelAspects(double pixelAspect, double sensorWid
     Notify(2, "CameraTrackingManager::SetPixelAspects: no images set");
     return;
   }
-  const int w = int(m_image_list.front()->GetWidth());
-  const int h = int(m_image_list.front()->GetHeight());
-  if (w == 0 || h == 0) {
-    Notify(2, "CameraTrackingManager::SetPixelAspects: zero image size (%d x %d)", w, h);
-    return;
-  }
-  if (!m_init_camera) {
-    Notify(2, "CameraTrackingManager::SetPixelAspects: initial camera not set");
-    return;
-  }
   if (!PositiveFinite(pixelAspect)) {
     Notify(2, "CameraTrackingManager::SetPixelAspects: bad pixel aspect %g", pixelAspect);
     return;
   }
-  if (int(m_init_camera->GetWidth()) != w || int(m_init_camera->GetHeight()) != h) {
-    Notify(2, "CameraTrackingManager::SetPixelAspects: different images sizes, correcting...");
-    SetFrameSize(*m_init_camera, w, h);
+  int w = 0;
+  int h = 0;
+  if (!AspectFrameSize("SetPixelAspects", *m_image_list.front(), m_init_camera.get(), &w, &h)) {
+    return;
   }
   const double width = sensorWidth > 0.0 ? sensorWidth : m_init_camera->GetPixelSizeX() * w;
   const double psx = width / double(w);

@@ -28,6 +28,7 @@ constexpr double kHalfFov = 0.34557519189487729;  // half of 39.6 degrees
 // The manager with the members these tests look at.
 class Manager : public CameraTrackingManager {
  public:
+  using CameraTrackingManager::m_new_image_flags;
   using CameraTrackingManager::m_reverse;
   using CameraTrackingManager::m_sequence_template;
   using CameraTrackingManager::m_sequence_text1;
@@ -150,6 +151,7 @@ TEST_F(SequenceDir, JobFromTemplateRangeOrListInEveryFieldMode) {
       SCOPED_TRACE(std::string(c.name) + " field mode " + std::to_string(mode));
       Job job;
       job.mgr.GetImageCache()->SetFieldMode(mode);
+      job.mgr.m_new_image_flags = 0x8000;
       ASSERT_EQ(
           job.mgr.SetSequence(c.templ.c_str(), c.first, c.last, c.step, "t1", nullptr, nullptr), 0);
       EXPECT_EQ(job.mgr.m_reverse, c.reverse);
@@ -173,6 +175,7 @@ TEST_F(SequenceDir, JobFromTemplateRangeOrListInEveryFieldMode) {
         EXPECT_EQ(image.GetFileName(), dir.File(f.name)) << i;
         EXPECT_EQ(image.GetFileIndex(), f.number) << i;
         EXPECT_EQ(image.GetImageIndex(), int32_t(i));
+        EXPECT_EQ(image.GetFlags(), 0x8000u);
         EXPECT_EQ(image.GetWidth(), width);
         EXPECT_EQ(image.GetHeight(), height);
       }
