@@ -129,6 +129,14 @@ void KeyFrameSelect::Reset() {
   m_protocol.clear();
 }
 
+void KeyFrameSelect::AppendToProtocol(const KeyFrame& pair) {
+  m_protocol.push_back(pair);
+}
+
+void KeyFrameSelect::AppendKeyFrame(const KeyFrame& pair) {
+  m_keyframe_list.push_back(pair);
+}
+
 int KeyFrameSelect::ManualKeyFrame(const ImageList& list, int first, int second) {
   const bool unknown = IsCalibrationUnknown();
   const long size = long(list.size());
