@@ -34,6 +34,7 @@
 #include "geometry/update_fpoint3d_parameter.h"
 
 class FeatureImage;
+class FMatrix;
 
 class KeyFrameSelect {
  public:
@@ -102,6 +103,12 @@ class KeyFrameSelect {
     // when the calibration is unknown). Afterwards the support bit of every
     // correspondence marks the inliers. A failed rectification keeps what it left.
     void EstimateCameras(double sigma, bool calibration_unknown, double focal_prior);
+    // The pair's fundamental matrix by MSAC on its correspondences with m_camera1 and
+    // m_camera2 (sigma / 2 as the feature deviation, 20000 / 1000 iterations, not
+    // adaptive). Marks their support bits and returns the inliers; fmatrix takes the best
+    // hypothesis' matrix (when there is one) and the inliers, cost the best MSAC cost.
+    std::vector<SharedPtr<FeatureCorrespondence>> SampleFMatrix(double sigma, FMatrix& fmatrix,
+                                                                double& cost);
 
     SharedPtr<FeatureImage> m_fimage1;
     SharedPtr<FeatureImage> m_fimage2;

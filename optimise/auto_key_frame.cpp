@@ -9,7 +9,6 @@
 #include "foundation/runtime/notify.h"
 #include "geometry/fmatrix.h"
 #include "geometry/rand_sampling.h"
-#include "geometry/sample_calculator_fmatrix.h"
 #include "geometry/sample_calculator_hmatrix.h"
 #include "optimise/bundle_adjuster_sparse.h"
 #include "optimise/model_kfpoint3d_sparse.h"
@@ -32,11 +31,12 @@ bool Verbose() {
   return NotifyContext::GetNotifyLevel() >= 5;
 }
 
-// Runs an MSAC sampler with calculator on corrs (camera1 the initial, camera2 the current
-// camera) and marks the support bits; returns the supported correspondences.
-t_ListFCorr RunSampler(RandSampling& sampler, const SharedPtr<SampleCalculator>& calculator,
-                       const RandSampling::Parameter& parameter, const PerspectiveCamera& camera1,
-                       const PerspectiveCamera& camera2, const t_ListFCorr& corrs) {
+// Runs the homography sampler on the pair's correspondences (camera1 the initial, camera2
+// the current camera) and marks the support bits; returns the supported correspondences.
+t_ListFCorr RunHSampler(RandSampling& sampler, const RandSampling::Parameter& parameter,
+                        const PerspectiveCamera& camera1, const PerspectiveCamera& camera2,
+                        const t_ListFCorr& corrs) {
+  auto calculator = SharedPtr<SampleCalculatorHMatrix>::Make();
   calculator->SetInitCamera(camera1);
   calculator->SetCurrentCamera(camera2);
   sampler.SetParameter(parameter);
@@ -201,9 +201,12 @@ void EvaluatePair(KeyFrame& pair, const KeyFrameSelect& selector, const ImageLis
   const KeyFrameSelect::Parameter& p = selector.GetParameter();
   const double sigma = selector.GetMaxStdDev();
   const int n = int(pair.m_corr_list.size());
+  // The images' cameras as they stand; the pair's cameras start as copies of them.
   PerspectiveCamera camera1, camera2;
   camera1.CopyFrom(*pair.m_fimage1, false);
   camera2.CopyFrom(*pair.m_fimage2, false);
+  pair.m_camera1.CopyFrom(camera1, false);
+  pair.m_camera2.CopyFrom(camera2, false);
 
   // Homography.
   RandSampling::Parameter hp;
@@ -215,8 +218,7 @@ void EvaluatePair(KeyFrame& pair, const KeyFrameSelect& selector, const ImageLis
   hp.m_adaptive_max_searchs = 1000;
   hp.m_ratio = 0.99;
   RandSampling h_sampler;
-  const t_ListFCorr h_inliers = RunSampler(h_sampler, SharedPtr<SampleCalculatorHMatrix>::Make(),
-                                           hp, camera1, camera2, pair.m_corr_list);
+  const t_ListFCorr h_inliers = RunHSampler(h_sampler, hp, camera1, camera2, pair.m_corr_list);
   pair.m_num_inliers_h = int(h_inliers.size());
   pair.m_cost_h = h_sampler.GetBestCost();
   HMatrix2D hmatrix;
@@ -231,27 +233,11 @@ void EvaluatePair(KeyFrame& pair, const KeyFrameSelect& selector, const ImageLis
   }
 
   // Fundamental matrix, at half the deviation.
-  RandSampling::Parameter fp;
-  fp.m_scoring = 1;
-  fp.m_threshold_mode = 1;
-  fp.m_sigma = 0.5 * sigma;
-  fp.m_max_searchs = 20000;
-  fp.m_min_searchs = 1000;
-  fp.m_adaptive = false;
-  fp.m_ratio = 0.8;
-  RandSampling f_sampler;
-  const t_ListFCorr f_inliers = RunSampler(f_sampler, SharedPtr<SampleCalculatorFMatrix>::Make(),
-                                           fp, camera1, camera2, pair.m_corr_list);
+  FMatrix fmatrix;
+  const t_ListFCorr f_inliers = pair.SampleFMatrix(sigma, fmatrix, pair.m_cost_f);
   pair.m_num_inliers_f = int(f_inliers.size());
-  pair.m_cost_f = f_sampler.GetBestCost();
   PrintC(camera1, nullptr, nullptr);
   PrintIntrinsic(camera1, false, nullptr);
-  FMatrix fmatrix;
-  if (const SharedPtr<ParameterSetFMatrix> best =
-          SharedPtrDynamicCast<ParameterSetFMatrix>(f_sampler.GetParameterSet())) {
-    fmatrix.SetMatrix(best->m_fmatrix.m);
-  }
-  fmatrix.SetCorrespondences(f_inliers, camera1, camera2);
   const double rmse_ransac = std::sqrt(fmatrix.GetMSESymmetricEpipolarDistance());
   Notify(4, "KeyFrameSelect::AutoKeyFrame: F-Matrix after RANSAC: %f", rmse_ransac);
 
@@ -286,8 +272,6 @@ void EvaluatePair(KeyFrame& pair, const KeyFrameSelect& selector, const ImageLis
   }
 
   // The pair's cameras.
-  pair.m_camera1.CopyFrom(camera1, false);
-  pair.m_camera2.CopyFrom(camera2, false);
   Notify(5, "KeyFrameSelect::AutoKeyFrame: focal prior %g", p.m_focal_prior);
   const int distance = pair.m_fimage2->GetImageIndex() - pair.m_fimage1->GetImageIndex();
   if (selector.IsCalibrationUnknown()) {
