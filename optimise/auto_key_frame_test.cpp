@@ -9,6 +9,8 @@
 #include "features/feature_image.h"
 #include "foundation/camera/camera_geometry.h"
 #include "geometry/key_frame_select_for_test.h"
+#include "optimise/callback_for_test.h"
+#include "optimise/optimizer_sparse_lm.h"
 #include "optimise/search_key_frame.h"
 #include "testing/log_capture.h"
 
@@ -315,6 +317,24 @@ TEST(AutoKeyFrameTest, GricAcceptsTheFirstPairWithBaseline) {
   }
   ASSERT_EQ(inliers, pair.m_num_inliers_f);
   EXPECT_LT(std::sqrt(sum / inliers), 1.0);
+  for (const SharedPtr<FeatureImage>& image : sequence.images) EXPECT_EQ(CountLinks(*image), 0);
+}
+
+TEST(AutoKeyFrameTest, UserStopOfTheTrialAdjustmentIsCaught) {
+  kxtest::KeyFrameSequence sequence;
+  KeyFrameSelect select(nullptr);
+  select.SetMaxStdDev(0.5);
+  kxtest::CallbackForTest observer;
+  observer.stop = true;
+  SparseObserverScope scope(OptimizerSparseLM_RTKFPoint3D::s_observer, &observer);
+  kxtest::LogCapture log(5);
+  EXPECT_EQ(AutoKeyFrame::Run(select, sequence.First(5), 0, 4, false), 0);
+  EXPECT_TRUE(log.Has("KeyFrameSelect::AutoKeyFrame: stopped at iteration")) << log.text;
+  ASSERT_EQ(select.GetProtocol().size(), 1u);
+  const KeyFrame& record = select.GetProtocol()[0];
+  EXPECT_GE(record.m_num_fpoint3d, 7);
+  EXPECT_EQ(record.exp_est_error, -1.0);
+  EXPECT_EQ(record.m_rtco_measure, -1.0);
   for (const SharedPtr<FeatureImage>& image : sequence.images) EXPECT_EQ(CountLinks(*image), 0);
 }
 
