@@ -56,12 +56,8 @@ unsigned KeyFrameSelect::KeyFrame::SearchCorrespondences() {
   return unsigned(m_corr_list.size());
 }
 
-void KeyFrameSelect::KeyFrame::EstimateCameras(double sigma, bool calibration_unknown,
-                                               double focal_prior) {
-  if (!m_fimage1 || !m_fimage2) {
-    Notify(4, "KeyFrameSelect::KeyFrame::EstimateCameras: key image(s) not set");
-    return;
-  }
+std::vector<SharedPtr<FeatureCorrespondence>> KeyFrameSelect::KeyFrame::SampleFMatrix(
+    double sigma, FMatrix& fmatrix, double& cost) {
   auto calculator = SharedPtr<SampleCalculatorFMatrix>::Make();
   calculator->SetInitCamera(m_camera1);
   calculator->SetCurrentCamera(m_camera2);
@@ -79,16 +75,28 @@ void KeyFrameSelect::KeyFrame::EstimateCameras(double sigma, bool calibration_un
   sampler.SetCurrentCamera(m_camera2);
   sampler.SetCorrespondences(m_corr_list);
   sampler.Run(FCORR_SUPPORT_TRUE);
+  cost = sampler.GetBestCost();
 
   std::vector<SharedPtr<FeatureCorrespondence>> inliers;
   for (const SharedPtr<FeatureCorrespondence>& c : m_corr_list) {
     if ((c->GetFlags() & FCORR_SUPPORT_TRUE)) inliers.push_back(c);
   }
-  FMatrix fmatrix;
   const SharedPtr<ParameterSetFMatrix> best =
       SharedPtrDynamicCast<ParameterSetFMatrix>(sampler.GetParameterSet());
   if (best) fmatrix.SetMatrix(best->m_fmatrix.m);
   fmatrix.SetCorrespondences(inliers, m_camera1, m_camera2);
+  return inliers;
+}
+
+void KeyFrameSelect::KeyFrame::EstimateCameras(double sigma, bool calibration_unknown,
+                                               double focal_prior) {
+  if (!m_fimage1 || !m_fimage2) {
+    Notify(4, "KeyFrameSelect::KeyFrame::EstimateCameras: key image(s) not set");
+    return;
+  }
+  FMatrix fmatrix;
+  double cost = 0.0;
+  const std::vector<SharedPtr<FeatureCorrespondence>> inliers = SampleFMatrix(sigma, fmatrix, cost);
   const bool verbose = NotifyContext::GetNotifyLevel() >= 5;
   if (verbose) {
     Notify(5,
@@ -127,6 +135,14 @@ void KeyFrameSelect::Clear() {
 void KeyFrameSelect::Reset() {
   m_keyframe_list.clear();
   m_protocol.clear();
+}
+
+void KeyFrameSelect::AppendToProtocol(const KeyFrame& pair) {
+  m_protocol.push_back(pair);
+}
+
+void KeyFrameSelect::AppendKeyFrame(const KeyFrame& pair) {
+  m_keyframe_list.push_back(pair);
 }
 
 int KeyFrameSelect::ManualKeyFrame(const ImageList& list, int first, int second) {

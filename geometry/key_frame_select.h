@@ -20,6 +20,10 @@
 //   4  invalid request (positions out of range, too few images, pair not in the list)
 // Nothing throws. Runs on the tracking thread: the samplers draw from the process-wide
 // sampling generator.
+//
+// The automatic methods need a trial reconstruction of each candidate pair (point update
+// and bundle adjustment, a layer above), so they live in optimise/auto_key_frame.h and
+// work on the selector through the protocol and key-frame list accessors below.
 #pragma once
 
 #include <vector>
@@ -30,6 +34,7 @@
 #include "geometry/update_fpoint3d_parameter.h"
 
 class FeatureImage;
+class FMatrix;
 
 class KeyFrameSelect {
  public:
@@ -98,6 +103,12 @@ class KeyFrameSelect {
     // when the calibration is unknown). Afterwards the support bit of every
     // correspondence marks the inliers. A failed rectification keeps what it left.
     void EstimateCameras(double sigma, bool calibration_unknown, double focal_prior);
+    // The pair's fundamental matrix by MSAC on its correspondences with m_camera1 and
+    // m_camera2 (sigma / 2 as the feature deviation, 20000 / 1000 iterations, not
+    // adaptive). Marks their support bits and returns the inliers; fmatrix takes the best
+    // hypothesis' matrix (when there is one) and the inliers, cost the best MSAC cost.
+    std::vector<SharedPtr<FeatureCorrespondence>> SampleFMatrix(double sigma, FMatrix& fmatrix,
+                                                                double& cost);
 
     SharedPtr<FeatureImage> m_fimage1;
     SharedPtr<FeatureImage> m_fimage2;
@@ -142,6 +153,12 @@ class KeyFrameSelect {
 
   const std::vector<KeyFrame>& GetKeyFrameList() const { return m_keyframe_list; }
   const std::vector<KeyFrame>& GetProtocol() const { return m_protocol; }
+  // The owner's reconstructed images (may be null).
+  const ImageList* GetReconstructedList() const { return m_reconstructed_list; }
+  // For the automatic search: records an evaluated pair, and accepts a pair (appended to
+  // the key-frame list; its images' cameras are the caller's business).
+  void AppendToProtocol(const KeyFrame& pair);
+  void AppendKeyFrame(const KeyFrame& pair);
   // Empties the key-frame list and keeps the protocol.
   void Clear();
   // Empties the key-frame list and the protocol.

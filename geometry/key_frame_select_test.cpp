@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "features/feature_image.h"
-#include "geometry/corr_el.h"
-#include "geometry/triangulate_two_view.h"
+#include "geometry/key_frame_select_for_test.h"
 #include "testing/log_capture.h"
 #include "testing/synthetic_scene_for_test.h"
 
@@ -74,26 +73,6 @@ INSTANTIATE_TEST_SUITE_P(
                     "KeyFrameSelect::ManualKeyFrame: feature standard deviation 0 not positive"}),
     [](const testing::TestParamInfo<RequestCase>& info) { return std::string(info.param.name); });
 
-// Pixel error of the correspondence's features against its point triangulated through
-// the two cameras.
-double ReprojectionError(const PerspectiveCamera& c0, const PerspectiveCamera& c1,
-                         const SharedPtr<FeatureCorrespondence>& corr) {
-  const CorrElMapper mapper(c0, c1);
-  CorrEl e;
-  if (!mapper.MapCorrespondence(corr, e)) return 1e9;
-  double x[3];
-  if (!TriangulateTwoViewLinear(x, &c0, &c1, e.x0, e.y0, e.x1, e.y1)) return 1e9;
-  double worst = 0.0;
-  const PerspectiveCamera* cameras[2] = {&c0, &c1};
-  const FeaturePoint2D* features[2] = {corr->GetFirst().Get(), corr->GetSecond().Get()};
-  for (int i = 0; i < 2; ++i) {
-    double u, v, depth;
-    cameras[i]->ProjectPoint(vm::Vector3{x[0], x[1], x[2]}, u, v, depth, false);
-    worst = std::max(worst, std::hypot(u - features[i]->x, v - features[i]->y));
-  }
-  return worst;
-}
-
 TEST(ManualKeyFrameTest, AcceptedPairGivesCamerasThatReprojectTheTracks) {
   Sequence sequence(12, 30);
   const ImageList& all = sequence.scene.images;
@@ -127,7 +106,7 @@ TEST(ManualKeyFrameTest, AcceptedPairGivesCamerasThatReprojectTheTracks) {
     EXPECT_TRUE(corr->GetFlags() & FCORR_SUPPORT_TRUE);
     EXPECT_EQ(corr->GetFirst()->GetImage(), all[0].Get());
     EXPECT_EQ(corr->GetSecond()->GetImage(), all[10].Get());
-    EXPECT_LT(ReprojectionError(pair.m_camera1, pair.m_camera2, corr), 1e-3);
+    EXPECT_LT(kxtest::ReprojectionError(pair.m_camera1, pair.m_camera2, corr), 1e-3);
   }
 
   // A later pair without enough tracks: the search restarts.

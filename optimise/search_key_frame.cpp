@@ -3,11 +3,12 @@
 #include <algorithm>
 
 #include "foundation/runtime/notify.h"
+#include "optimise/auto_key_frame.h"
 
 namespace FMapMove {
 
 int SearchKeyFrame(KeyFrameSelect& selector, const std::vector<SharedPtr<FeatureImage>>& list,
-                   int first, int second, bool /*force*/) {
+                   int first, int second, bool force) {
   const long n = long(list.size());
   if (first < 0 || second < 0 || first >= n || second >= n) {
     Notify(2,
@@ -22,8 +23,7 @@ int SearchKeyFrame(KeyFrameSelect& selector, const std::vector<SharedPtr<Feature
     const int b = std::max(p.m_first_keyframe, p.m_second_keyframe);
     return selector.ManualKeyFrame(list, a, b);
   }
-  // The automatic methods are not part of this build yet.
-  return 1;
+  return AutoKeyFrame::Run(selector, list, first, second, force);
 }
 
 }  // namespace FMapMove
