@@ -478,7 +478,7 @@ TEST(FeatureMapMoveFinalTest, CompletesTheFramesBeforeTheKeyFramesOnce) {
   FinalMap map;
   map.Load(scene.images, keyed, scene.points);
   map.m_key1 = 2;
-  map.m_max_std_dev = 0.5;  // as Init leaves it
+  map.m_max_std_dev = 0.5;                       // as Init leaves it
   map.SetParameters(0, FeatureMapMove::eNever);  // the defaults otherwise
   const PerspectiveCamera reference = kxtest::MakeSyntheticCamera(
       1000, 800, 0.01, vm::Vector3{300, -40, 77}, 0.4, -0.2, 0.1, 25.0, 0, 0);
