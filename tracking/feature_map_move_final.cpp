@@ -63,6 +63,11 @@ bool Debugging() {
   return NotifyContext::GetNotifyLevel() >= 5;
 }
 
+// Logs format at level 5 with the RMSE of images and their number.
+void LogRmse(const char* format, const ImageList& images, bool verbose) {
+  if (Debugging()) Notify(5, format, Rmse(images, verbose), int(images.size()));
+}
+
 // Adjusts every image of the list; a user's stop (the thrown iteration number) is logged
 // with stopped_text and counts as a failed run.
 bool RunAdjuster(BundleAdjuster& adjuster, const ImageList& images, const char* stopped_text) {
@@ -145,10 +150,8 @@ bool FeatureMapMove::FinalEstimation() {
     // The frames hold a finished reconstruction. Started from state 0 or 2 the last
     // incremental pass below would empty the list again and nothing would be refined.
     increm_bun_state = e3DProjectionState;
-    if (Debugging()) {
-      Notify(5, "FeatureMapMove::FinalEstimation: RMSE %f [pel] over %d views",
-             Rmse(m_incremental_list, true), int(m_incremental_list.size()));
-    }
+    LogRmse("FeatureMapMove::FinalEstimation: RMSE %f [pel] over %d views", m_incremental_list,
+            true);
   }
 
   Notify(5, "FeatureMapMove::FinalEstimation: 2D proj. state %s, init state %s",
@@ -207,24 +210,18 @@ bool FeatureMapMove::FinalEstimation() {
     LimitNumFPoint3D(m_incremental_list, 4000);
     Notify(4, adjust() ? "FeatureMapMove::FinalEstimation: final bundle adjust succeed!"
                        : "FeatureMapMove::FinalEstimation: final bundle adjust failed!");
-    if (Debugging()) {
-      Notify(
-          5,
-          "FeatureMapMove::FinalEstimation: after final optimization RMSE %f [pel] over %d views",
-          Rmse(m_incremental_list, true), int(m_incremental_list.size()));
-    }
+    LogRmse("FeatureMapMove::FinalEstimation: after final optimization RMSE %f [pel] over %d views",
+            m_incremental_list, true);
   }
 
   const int focal_mode = m_parameter.m_estimate_focal;
   Notify(4, "FeatureMapMove:FinalEstimation: para. estimate focal %d, principal %d", focal_mode,
          m_parameter.m_estimate_principal);
   if (estimate_projective) {
-    if (Debugging()) {
-      Notify(5,
-             "FeatureMapMove::FinalEstimation: projectiv test before MetricUpgrade: RMSE %f [pel] "
-             "over %d views",
-             Rmse(m_incremental_list, false), int(m_incremental_list.size()));
-    }
+    LogRmse(
+        "FeatureMapMove::FinalEstimation: projectiv test before MetricUpgrade: RMSE %f [pel] "
+        "over %d views",
+        m_incremental_list, false);
     std::fprintf(stderr,
                  "FeatureMapMove::FinalEstimation: MetricUpgrade with prior 35mm equiv. focal "
                  "length %.2f mm\n",
@@ -247,10 +244,8 @@ bool FeatureMapMove::FinalEstimation() {
              "reconstruction is kept");
       return false;
     }
-    if (Debugging()) {
-      Notify(5, "FeatureMapMove::FinalEstimation: projectiv test: RMSE %f [pel] over %d views",
-             Rmse(m_incremental_list, false), int(m_incremental_list.size()));
-    }
+    LogRmse("FeatureMapMove::FinalEstimation: projectiv test: RMSE %f [pel] over %d views",
+            m_incremental_list, false);
     if (focal_mode == 2 && m_parameter.m_estimate_principal == 2) {
       Notify(4, "FeatureMapMove::FinalEstimation: no final metric bundle adjustment performed!");
     } else {
@@ -286,12 +281,10 @@ bool FeatureMapMove::FinalEstimation() {
                  index, message);
         }
       }
-      if (Debugging()) {
-        Notify(5,
-               "FeatureMapMove::FinalEstimation: test after resectioning CenterPoint=0,0: RMSE %f "
-               "[pel] over %d views",
-               Rmse(m_incremental_list, false), int(m_incremental_list.size()));
-      }
+      LogRmse(
+          "FeatureMapMove::FinalEstimation: test after resectioning CenterPoint=0,0: RMSE %f "
+          "[pel] over %d views",
+          m_incremental_list, false);
       if (!m_parameter.m_keep_points_behind) {
         Notify(5, "FeatureMapMove::FinalEstimation: (1) remove %ld 3D points behind the camera",
                RemoveFPoint3DBehindCamera(m_incremental_list));
@@ -299,19 +292,15 @@ bool FeatureMapMove::FinalEstimation() {
       sparse.m_parameter_mask = MetricMask(sparse.m_parameter_mask, focal_mode);
       if (skip_adjustments) {
         Notify(4, "FeatureMapMove::FinalEstimation: final metric bundle adjustment skipped");
-        if (Debugging()) {
-          Notify(5, "FeatureMapMove::FinalEstimation: RMSE %f [pel] over %d views",
-                 Rmse(m_incremental_list, true), int(m_incremental_list.size()));
-        }
+        LogRmse("FeatureMapMove::FinalEstimation: RMSE %f [pel] over %d views", m_incremental_list,
+                true);
       } else {
         Notify(4, adjust() ? "FeatureMapMove::FinalEstimation: final metric bundle adjust succeed!"
                            : "FeatureMapMove::FinalEstimation: final metric bundle adjust failed!");
-        if (Debugging()) {
-          Notify(5,
-                 "FeatureMapMove::FinalEstimation: after final metric optimization RMSE %f [pel] "
-                 "over %d views",
-                 Rmse(m_incremental_list, true), int(m_incremental_list.size()));
-        }
+        LogRmse(
+            "FeatureMapMove::FinalEstimation: after final metric optimization RMSE %f [pel] "
+            "over %d views",
+            m_incremental_list, true);
       }
     }
   }
@@ -375,12 +364,9 @@ bool FeatureMapMove::Refinement() {
     } else {
       Notify(2, "FeatureMapMove::Refinement: final metric bundle adjust failed!");
     }
-    if (Debugging()) {
-      Notify(
-          5,
-          "FeatureMapMove::Refinement: after final metric optimization RMSE %f [pel] over %d views",
-          Rmse(m_incremental_list, true), int(m_incremental_list.size()));
-    }
+    LogRmse(
+        "FeatureMapMove::Refinement: after final metric optimization RMSE %f [pel] over %d views",
+        m_incremental_list, true);
   } catch (unsigned iteration) {
     Notify(5, "FeatureMapMove::Refinement: stopped at iteration %d\n", int(iteration));
     result = false;
