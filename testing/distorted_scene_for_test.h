@@ -1,5 +1,6 @@
 // Test helper: a metric synthetic scene moved into a projective frame by a known 4x4
-// map, for the metric upgrade and the stages that run it.
+// map, for the metric upgrade and the stages that run it. The features are the exact
+// projections, so the projective cameras reproject them exactly.
 //
 //   kxtest::DistortedScene distorted(cameras, scale_of_map);
 //   distorted.scene             the SyntheticScene (features built); its images and
@@ -36,6 +37,14 @@ struct DistortedScene {
     for (size_t c = 0; c < scene.cameras.size(); ++c) {
       SetCameraPTRZ(scene.cameras[c], 0.08 * double(c % 3) - 0.05, 0.06 * double(c % 2) - 0.03, 0.0,
                     1.0);
+    }
+    // The observations follow the turned cameras.
+    for (size_t c = 0; c < scene.cameras.size(); ++c) {
+      for (size_t i = 0; i < scene.points.size(); ++i) {
+        double x = 0.0, y = 0.0, depth = 0.0;
+        scene.cameras[c].ProjectPoint(scene.points[i], x, y, depth, false);
+        scene.exact[c][i] = scene.observed[c][i] = vm::Vector2{x, y};
+      }
     }
     scene.BuildFeatures();
     const double d[16] = {1.1,  0.2, -0.1, 300.0, 0.05, 0.9,   0.3,  -200.0,

@@ -539,27 +539,83 @@ TEST(FeatureMapMoveFinalTest, TooLittleToFinishFails) {
 }
 
 TEST(FeatureMapMoveFinalTest, UpgradesAProjectiveReconstruction) {
-  kxtest::DistortedScene distorted(6, 1.0);
-  kxtest::SyntheticScene& scene = distorted.scene;
-  FinalMap map;
-  map.Load(scene.images, scene.images, scene.points3d);
-  map.m_camera = scene.cameras[0];
-  map.SetParameters(1, FeatureMapMove::eNever);
-  kxtest::LogCapture log(0);  // the prior's line is not the log's
-  testing::internal::CaptureStderr();
-  ASSERT_TRUE(map.FinalEstimation());
-  const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("FeatureMapMove::FinalEstimation: MetricUpgrade with prior 35mm equiv. focal "
-                     "length -1.00 mm\n"),
-            std::string::npos)
-      << err;
-  for (const Image& image : scene.images) {
-    EXPECT_NEAR(image->GetFocalLength(), 10.0, 1e-4);
-    EXPECT_NEAR(image->GetCenterPointX(), 0.0, 1e-9);
+  const struct {
+    const char* name;
+    int focal, principal, ba_limit;
+    int log_level;  // 0: the prior's line still reaches stderr
+    bool resected;  // resection and metric adjustment ran
+    bool adjusted;
+  } cases[] = {
+      {"one focal length, quiet log", 1, 0, FeatureMapMove::eNever, 0, true, false},
+      {"one focal length, adjusted", 1, 0, FeatureMapMove::eUnlimited, 5, true, true},
+      {"focal per frame", 2, 0, FeatureMapMove::eNever, 5, true, false},
+      {"focal and principal per frame: upgrade only", 2, 2, FeatureMapMove::eNever, 5, false,
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    kxtest::DistortedScene distorted(6, 1.0);
+    kxtest::SyntheticScene& scene = distorted.scene;
+    FinalMap map;
+    map.Load(scene.images, scene.images, scene.points3d);
+    map.m_camera = scene.cameras[0];
+    FeatureMapMove::Parameter p = map.GetParameter();
+    p.m_estimate_focal = c.focal;
+    p.m_estimate_principal = c.principal;
+    p.m_ba_limit = c.ba_limit;
+    map.SetParameter(p);
+    // As the incremental stage leaves it: the sparse adjuster on a free projection matrix.
+    map.m_ba_sparse.GetParameter().m_parameter_mask = 0x7E010;
+    map.m_bundle_adjuster = &map.m_ba_sparse;
+
+    kxtest::LogCapture log(c.log_level);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(map.FinalEstimation());
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("FeatureMapMove::FinalEstimation: MetricUpgrade with prior 35mm equiv. "
+                       "focal length -1.00 mm\n"),
+              std::string::npos)
+        << err;
+    if (c.log_level >= 5) {
+      EXPECT_EQ(log.Has("mean_focal_length=10.0000"), c.resected) << log.text;
+      EXPECT_EQ(log.Has("(1) remove 0 3D points"), c.resected);
+      EXPECT_EQ(log.Has("no final metric bundle adjustment performed!"), !c.resected);
+      EXPECT_EQ(log.Has("final metric bundle adjust succeed!"), c.adjusted) << log.text;
+      EXPECT_TRUE(log.Has("(2) remove 0 3D points"));
+    }
+    if (c.resected) {
+      // The metric adjustment frees the focal length only per frame.
+      EXPECT_EQ(map.m_ba_sparse.GetParameter().m_parameter_mask,
+                c.focal == 2 ? 0x7E002u : 0x7E000u);
+    }
+    for (const Image& image : scene.images) {
+      EXPECT_NEAR(image->GetFocalLength(), 10.0, 1e-4);
+      EXPECT_NEAR(image->GetCenterPointX(), 0.0, 1e-2);
+    }
+    EXPECT_LT(ShapeError(distorted.Positions(), distorted.TruePositions()), 1e-5);
+    ExpectSamePose(*scene.images[0], scene.cameras[0], 1e-9);
+    EXPECT_LT(map.GetRMSE(), 1e-3);
   }
-  EXPECT_LT(ShapeError(distorted.Positions(), distorted.TruePositions()), 1e-5);
-  ExpectSamePose(*scene.images[0], scene.cameras[0], 1e-9);
-  EXPECT_LT(map.GetRMSE(), 1e-3);
+}
+
+TEST(FeatureMapMoveFinalTest, StopInTheFinalAdjustmentLetsTheStageFinish) {
+  kxtest::BundleScene scene = kxtest::MakeBundleScene(kxtest::SceneSpec(4, 30, 4));
+  FinalMap map;
+  map.Load(scene.images, scene.images, scene.points);
+  map.SetParameters(0, FeatureMapMove::eUnlimited);
+  kxtest::CallbackForTest observer;
+  map.SetObserver(&observer);
+  ObservingAdjuster adjuster(ObservingAdjuster::kStop);
+  map.m_bundle_adjuster = &adjuster;
+  kxtest::LogCapture log(5);
+  EXPECT_TRUE(map.FinalEstimation());
+  for (const char* line : {"FeatureMapMove::FinalEstimation: stopped bundle adjust at iteration 7",
+                           "FeatureMapMove::FinalEstimation: final bundle adjust failed!",
+                           "(2) remove", "finished with RMSE"}) {
+    EXPECT_TRUE(log.Has(line)) << line << "\n" << log.text;
+  }
+  // The final estimation does not hand its observer to the optimiser.
+  EXPECT_EQ(adjuster.seen, nullptr);
 }
 
 TEST(FeatureMapMoveFinalTest, FailedUpgradeKeepsTheProjectiveResult) {
