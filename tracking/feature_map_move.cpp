@@ -236,20 +236,6 @@ bool FeatureMapMove::IncrementalBA_2DProjState(bool /*final*/) {
   return false;
 }
 
-bool FeatureMapMove::FinalEstimation() {
-  Notify(2, "FeatureMapMove::FinalEstimation: final estimation not available");
-  return false;
-}
-
-bool FeatureMapMove::Refinement() {
-  Notify(2, "FeatureMapMove::Refinement: refinement not available");
-  return false;
-}
-
-void FeatureMapMove::GetMSE() {
-  Notify(2, "FeatureMapMove::GetMSE: map error not available");
-}
-
 void FeatureMapMove::GetKeyFramePair(std::vector<int>& keys) const {
   keys = {m_key1, m_key2};
 }

@@ -133,10 +133,6 @@ class FeatureMapMove : public FeatureMap {
   bool OutlierElimination() override;
   // The incremental and final solves are not part of this map yet: level-2 line, false.
   bool CameraEstimation() override;
-  bool FinalEstimation() override;
-  bool Refinement() override;
-  // Not measured by this map yet: level-2 line, the RMSE unchanged.
-  void GetMSE() override;
 
   // ---- incremental reconstruction
   // One step of the incremental reconstruction for the newest frame (key-frame search,
@@ -185,7 +181,59 @@ class FeatureMapMove : public FeatureMap {
   // every protected point) valid and flags the rest removed. images is not consulted.
   void LimitNumFPoint3D(const std::vector<SharedPtr<FeatureImage>>& images, int n);
 
+  // ---- final estimation, refinement, scale and alignment
+  // Turns the incremental reconstruction into the final metric result: completes the
+  // frames before the first key frame by reverse resection (frames already reconstructed
+  // are kept as they are), takes over the Cartesian points of the embedded pure-rotation
+  // map (each point once; its index becomes its list position), runs the final
+  // adjustment and, when focal length or principal point are estimated, the metric
+  // upgrade, a resection of every camera and the metric adjustment; then removes points
+  // behind the cameras, scales so that typical depths are five focal lengths, aligns the
+  // first reconstructed camera to the map camera and stores the RMSE. With an empty
+  // reconstructed list and two or more frames it refines: every frame is taken as
+  // reconstructed (the state becomes e3DProjectionState so the list stays).
+  // True when a result was produced; states 0 and 2 end after the points were taken
+  // over, with true (the rotation-only result). False (logged) for too few points
+  // (< 7) or frames (< 2), a wrong m_optMethod in refine mode, and a metric upgrade that
+  // failed or threw: the projective result is then left as it was, neither scaled nor
+  // aligned. A user's stop inside an adjustment counts as a failed adjustment and the
+  // stage goes on. m_free_move 0: the pure-rotation map's final estimation (see
+  // AdoptSphereResult).
+  bool FinalEstimation() override;
+  // One more metric adjustment of the reconstructed list (the adjuster by m_optMethod: 0
+  // interleaved, 3 to 5 subset, else sparse), then the alignment to the map camera and
+  // the RMSE. The map's observer is the free-motion sparse optimiser's observer for the
+  // call and is reset on every way out, a thrown error included. False without frames or
+  // points, when the adjustment failed or the user stopped it (the alignment and the
+  // RMSE still follow). m_free_move 0: the pure-rotation map's refinement.
+  bool Refinement() override;
+  // Map RMSE := sqrt(GetMSE(reconstructed list, pixels, quiet)).
+  void GetMSE() override;
+  // Scales the cameras of images (their centres about the first camera's centre C0, as
+  // it was before) and every Cartesian point of points (removed ones too; covariances by
+  // scale^2) by scale. Scale 0.0 asks for the scale that puts the mean of the smaller
+  // half of the observed depths (|depth| of every observation of a valid Cartesian
+  // point) at five focal lengths of the first camera, negated when more observations lie
+  // behind their cameras than in front. Returns the scale applied; 0.0 when nothing was
+  // changed: no observation, or no usable scale (zero, infinite or NaN; level 2).
+  static double SearchAndApplyOptimalScaleFactor(
+      const std::vector<SharedPtr<FeatureImage>>& images,
+      const std::vector<SharedPtr<FeaturePoint3D>>& points, double scale);
+  // Flags removed every valid, unprotected Cartesian point observed by images at a depth
+  // <= 0 in the observing camera; returns how many (each point once).
+  static long RemoveFPoint3DBehindCamera(const std::vector<SharedPtr<FeatureImage>>& images);
+  // Moves the reconstructed cameras and every Cartesian point rigidly so that the first
+  // reconstructed camera takes the reference's centre and axes. Frames outside the
+  // reconstructed list stay. An empty list: level 2, nothing changed.
+  void AlignEstimationToCamera(const PerspectiveCamera& reference);
+
  protected:
+  // The adjuster Refinement runs (not stored in m_bundle_adjuster).
+  virtual BundleAdjuster* RefinementAdjuster();
+  // With m_free_move 0 the embedded pure-rotation map carries the run; after its final
+  // stages the map takes its points and RMSE as its own.
+  void AdoptSphereResult();
+
   // Observations of the longest track that made a new 3D point in the last point update
   // (0 when none); the minimal window adjusts that many images.
   virtual int LastLongestNewChain() const { return int(m_update_fpoint3d.GetLongestNewChain()); }
