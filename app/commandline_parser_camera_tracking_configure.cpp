@@ -219,9 +219,10 @@ bool CommandlineParserCameraTracking::ConfigureCTrackPool(CameraTrackingPool* po
   }
 
   auto* move = As<FeatureMapMove>(pool->m_fmap_move);
-  // The pure-rotation block (o.sphere) equals the one the free-motion map builds for its
-  // embedded rotation map, which offers no setter from outside.
-  if (move != nullptr) move->SetParameter(o.free_move);
+  if (move != nullptr) {
+    move->GetSphereParameter() = o.sphere;
+    move->SetParameter(o.free_move);
+  }
 
   FeatureMap& map = *pool->m_fmap;
   map.SetCorrelatorTemplate(pool->m_correlator);
