@@ -95,6 +95,17 @@ const PerImageTexts kPointTexts = {
     "save 2D feature points bad image index",
 };
 
+// The image at a list position the range visits; a position outside the list is logged
+// and thrown with the texts of the export.
+const SharedPtr<FeatureImage>& ImageAt(const std::vector<SharedPtr<FeatureImage>>& images,
+                                       long long index, const PerImageTexts& texts) {
+  if (index < 0 || index >= static_cast<long long>(images.size())) {
+    Notify(2, texts.bad_index, static_cast<int>(index));
+    throw texts.bad_index_thrown;
+  }
+  return images[size_t(index)];
+}
+
 // One file per image of the range; write returns false when the file could not be
 // written.
 void SavePerImage(CameraTrackingManager* manager, const char* file_template, int first, int last,
@@ -107,11 +118,7 @@ void SavePerImage(CameraTrackingManager* manager, const char* file_template, int
   Notify(5, texts.log_template, file_template);
   const long long size = StepSize(step);
   for (long long index = first; index <= last; index += size) {
-    if (index < 0 || index >= static_cast<long long>(images.size())) {
-      Notify(2, texts.bad_index, static_cast<int>(index));
-      throw texts.bad_index_thrown;
-    }
-    const SharedPtr<FeatureImage>& image = images[size_t(index)];
+    const SharedPtr<FeatureImage>& image = ImageAt(images, index, texts);
     if (!image) continue;
     const std::string name = NumberedFileName(file_template, image->GetFileIndex());
     if (!write(*image, name.c_str())) {
@@ -283,11 +290,7 @@ void SaveFeatureTracksText(CameraTrackingManager* manager, const char* file_name
   const auto& images = manager->GetImageList();
   const long long size = StepSize(step);
   for (long long index = first; index <= last; index += size) {
-    if (index < 0 || index >= static_cast<long long>(images.size())) {
-      Notify(2, kPointTexts.bad_index, static_cast<int>(index));
-      throw kPointTexts.bad_index_thrown;
-    }
-    const SharedPtr<FeatureImage>& image = images[size_t(index)];
+    const SharedPtr<FeatureImage>& image = ImageAt(images, index, kPointTexts);
     if (!image) continue;
     int number = 0;
     for (const SharedPtr<FeaturePoint2D>& feature : image->GetFPoints2D()) {
