@@ -405,8 +405,8 @@ void PerspectiveCamera::Transform(const Matrix4x4& m) {
   TransformRows(m.m);
 }
 
-bool PerspectiveCamera::Describe(const char* path, int version) const {
-  std::FILE* f = path != nullptr ? std::fopen(path, "w") : nullptr;
+bool PerspectiveCamera::Describe(const char* path, int version, bool append) const {
+  std::FILE* f = path != nullptr ? std::fopen(path, append ? "a" : "w") : nullptr;
   if (f == nullptr) {
     Notify(2, "MetaCamera::Describe: error open file \"%s\"", path != nullptr ? path : "(null)");
     return false;

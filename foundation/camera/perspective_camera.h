@@ -170,8 +170,10 @@ class PerspectiveCamera : public Meta {
 
   // ---- text output
   // Writes the CAHV text file; version is major * 10 + minor (the camera
-  // exports write 11). Returns false (with a warning) when the file cannot be written.
-  bool Describe(const char* path, int version) const;
+  // exports write 11). With append the text goes after the file's contents (one file
+  // holding several cameras). Returns false (with a warning) when the file cannot be
+  // written.
+  bool Describe(const char* path, int version, bool append = false) const;
 
  protected:
   uint32_t width_ = 720;
