@@ -17,34 +17,6 @@
 
 namespace {
 
-// The sequence set-up of the manager. Called through these two templates so that this
-// file builds whether or not the manager's set-up section is present yet; without it
-// the request is reported and nothing is set.
-template <class Manager>
-int SetJobSequence(Manager& manager, const char* file_template, int first, int last, int step) {
-  if constexpr (requires {
-                  manager.SetSequence(file_template, first, last, step, nullptr, nullptr, nullptr);
-                }) {
-    return manager.SetSequence(file_template, first, last, step, nullptr, nullptr, nullptr);
-  } else if constexpr (requires {
-                         manager.SetSequence(file_template, first, last, step, nullptr, nullptr);
-                       }) {
-    return manager.SetSequence(file_template, first, last, step, nullptr, nullptr);
-  } else {
-    Notify(2, "CommandlineParserCameraTracking::ConfigureCTrackMgr: sequence set-up not available");
-    return -1;
-  }
-}
-
-template <class Manager>
-void SetJobPixelAspect(Manager& manager, double pixel_aspect) {
-  if constexpr (requires { manager.SetPixelAspects(pixel_aspect, 0.0); }) {
-    manager.SetPixelAspects(pixel_aspect, 0.0);
-  } else {
-    Notify(2, "CommandlineParserCameraTracking::ConfigureCTrackMgr: pixel aspect not available");
-  }
-}
-
 template <class Estimator>
 void SetOptimizerBlock(const SharedPtr<CameraEstimator>& slot,
                        const CameraEstimatorOptimizerBlock& block) {
@@ -72,10 +44,10 @@ bool CommandlineParserCameraTracking::ConfigureCTrackMgr(CameraTrackingManager* 
   }
   if (!ConfigureCTrackPool(manager)) return false;
   if (!m_image_file_template.empty()) {
-    SetJobSequence(*manager, m_image_file_template.c_str(), m_options.first_frame,
-                   m_options.last_frame, m_options.frame_step);
+    manager->SetSequence(m_image_file_template.c_str(), m_options.first_frame,
+                         m_options.last_frame, m_options.frame_step, nullptr, nullptr, nullptr);
   }
-  if (m_options.pixel_aspect > 0.0) SetJobPixelAspect(*manager, m_options.pixel_aspect);
+  if (m_options.pixel_aspect > 0.0) manager->SetPixelAspects(m_options.pixel_aspect, 0.0);
   Notify(5, "CommandlineParserCameraTracking::ConfigureCTrackMgr: finished");
   return true;
 }

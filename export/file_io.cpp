@@ -41,17 +41,6 @@ std::string JoinPath(const char* directory, const char* file_name) {
   return std::string(directory) + "/" + file_name;
 }
 
-// The manager's export point limit, read through its accessor once the manager offers
-// one; until then there is no limit.
-template <class Manager>
-int ExportPointLimit(const Manager& manager) {
-  if constexpr (requires { manager.GetExportPointLimit(); }) {
-    return manager.GetExportPointLimit();
-  } else {
-    return -1;
-  }
-}
-
 void LogSaved(int level, const char* directory, const char* file_name) {
   if (directory != nullptr) {
     Notify(level, "FileIO::SaveCameraTrackingManager: \"%s/%s\" !", directory, file_name);
@@ -189,7 +178,7 @@ bool SaveCameraTrackingManager(CameraTrackingManager* manager, const char* direc
     Notify(2, "FileIO::SaveCameraTrackingManager: feature map not set");
     return false;
   }
-  const int limit = ExportPointLimit(*manager);
+  const int limit = manager->GetExportPointLimit();
   if (limit >= 0) map->MarkFPoint3DExport(limit);
   writer->SetImageCache(manager->GetImageCache());
   writer->SetFramesPerSecond(map->GetFrameRate());

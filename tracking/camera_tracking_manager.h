@@ -25,6 +25,10 @@ class CameraTrackingManager : public CTrackMgrRoot,
   // FeatureImageOwner: the job's frame cache.
   ImageCache* GetImageCache() override { return &m_image_cache; }
 
+  // Maximum number of exported 3D points; -1 no limit.
+  int GetExportPointLimit() const { return m_export_point_limit; }
+  void SetExportPointLimit(int limit) { m_export_point_limit = limit; }
+
   // ---- frame processing (tracking thread)
   // One tracking step for the frame at list position index; stepMask bits 2/4 match, 8
   // outlier elimination, 16 camera estimation. Failures that end the call are thrown as
