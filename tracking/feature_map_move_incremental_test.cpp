@@ -93,9 +93,10 @@ void SetReferenceCamera(PerspectiveCamera& camera) {
 // camera, in every direction), tracked by the synthetic correlator from the true cameras.
 struct SyntheticRun {
   // truth(k, camera): turns the reference camera into frame k's true camera.
-  SyntheticRun(int frames, const std::function<void(int, PerspectiveCamera&)>& truth) {
+  SyntheticRun(int frames, const std::function<void(int, PerspectiveCamera&)>& truth,
+               double noise = 0.0) {
     Syn::Parameter& p = templ.GetParameter();
-    p = Syn::Parameter(4000, 4000.0, 12000.0, 0.0, 0.0, 0.0, 0.0, 0.5, 2.0, 0.0, 0.0, 0.0, 50,
+    p = Syn::Parameter(4000, 4000.0, 12000.0, 0.0, 0.0, 0.0, 0.0, 0.5, 2.0, 0.0, 0.0, noise, 50,
                        nullptr, true, false, false, true, false, false, 0.0, 0.0, 0.0, 0.0, 0.0,
                        15.0, 1937);
     templ.Init3DScene();
@@ -203,6 +204,118 @@ TEST(FeatureMapMoveIncrementalTest, DollyWithManualKeyFramesRecoversThePath) {
     EXPECT_LT(e, 1e-6);
     EXPECT_GT(map.CountValidFPoint3D(), 200u);
   }
+}
+
+// Turns the camera by angle (radians) about its vertical axis, keeping its centre.
+void Pan(PerspectiveCamera& camera, double angle) {
+  const vm::Vector3 c = camera.GetC();
+  Matrix4x4 m;
+  m.SetRotation(camera.V0(), angle);
+  const vm::Vector3 rc{m[0][0] * c.x + m[0][1] * c.y + m[0][2] * c.z,
+                       m[1][0] * c.x + m[1][1] * c.y + m[1][2] * c.z,
+                       m[2][0] * c.x + m[2][1] * c.y + m[2][2] * c.z};
+  m[0][3] = c.x - rc.x;
+  m[1][3] = c.y - rc.y;
+  m[2][3] = c.z - rc.z;
+  camera.Transform(m);
+}
+
+constexpr double kPanStep = 0.5 * M_PI / 180.0;
+
+// Exposes the embedded pure-rotation map.
+class SphereAccess : public FeatureMapMove {
+ public:
+  using FeatureMapMove::m_fmap_sphere;
+};
+
+// With m_free_move 0 the map answers exactly as the pure-rotation map and says nothing
+// of its own.
+TEST(FeatureMapMoveIncrementalTest, WithoutFreeMotionThePureRotationMapSolves) {
+  const auto pan = [](int k, PerspectiveCamera& camera) { Pan(camera, k * kPanStep); };
+  const auto configure = [](FeatureMap& map) {
+    auto sampler = SharedPtr<RandSampling>::Make();
+    sampler->SetSampleCalculator(SharedPtr<SampleCalculatorPTRZ>::Make());
+    map.SetOutlierDetector(sampler);
+    map.SetCameraEstimator(SharedPtr<CameraEstimatorPTRZ<OptimizerLM_PTRZ>>::Make());
+  };
+  std::vector<vm::Vector3> axes;
+  size_t points = 0;
+  {
+    SyntheticRun run(6, pan);
+    FeatureMapSphere sphere;
+    configure(sphere);
+    sphere.GetParameter().m_estimate_focal = false;
+    ASSERT_TRUE(run.Track(sphere));
+    for (const Image& image : run.images) axes.push_back(image->GetA());
+    points = sphere.GetFPoint3DList().size();
+    sphere.Clear();
+  }
+  SyntheticRun run(6, pan);
+  SphereAccess map;
+  map.m_free_move = 0;
+  configure(map);
+  map.m_fmap_sphere.GetParameter().m_estimate_focal = false;
+  kxtest::LogCapture log(5);
+  ASSERT_TRUE(run.Track(map));
+  EXPECT_FALSE(log.Has("FeatureMapMove")) << log.text;
+  EXPECT_GT(points, 100u);
+  EXPECT_EQ(map.GetFPoint3DList().size(), points);
+  for (size_t k = 0; k < axes.size(); ++k) {
+    EXPECT_EQ(run.images[k]->GetA(), axes[k]) << k;
+    const vm::Vector3 d = run.images[k]->GetA() - run.cameras[k].GetA();
+    EXPECT_LT(std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z), 1e-8) << k;
+  }
+  map.m_fmap_sphere.Clear();
+}
+
+// The automatic search refuses the pure rotation of the first frames and accepts a pair
+// ten frames into the motion (the selector's manual pair stands in for its criteria).
+class FallbackMap : public FeatureMapMove {
+ protected:
+  int SearchKeyFramePair(int first, int second, bool) override {
+    if (second <= 9) return 2;
+    if (second < first + 10) return 1;
+    return m_keyframe_select.ManualKeyFrame(m_fimage_list, first, second);
+  }
+};
+
+// 0.1 pixels of noise: noise-free, the pose resection of the first frame after the pair
+// stalls at its exact fit and fails, so that frame would keep its neighbour's camera.
+TEST(FeatureMapMoveIncrementalTest, RotationOnlyStartCarriedUntilAPairExists) {
+  // Frames 0 to 9 pan on the spot, then the camera dollies.
+  SyntheticRun run(
+      40,
+      [](int k, PerspectiveCamera& camera) {
+        Pan(camera, std::min(k, 9) * kPanStep);
+        Dolly(k, camera, 9);
+      },
+      0.1);
+  FallbackMap map;
+  SyntheticRun::Configure(map, 0, 1);
+  FeatureMapMove::Parameter p = map.GetParameter();
+  p.m_keyframe_parameter.m_method = KeyFrameSelect::eGric;
+  map.SetParameter(p);
+  ASSERT_TRUE(run.Track(map));
+  std::vector<int> keys;
+  map.GetKeyFramePair(keys);
+  EXPECT_EQ(keys, (std::vector<int>{9, 19}));
+  ASSERT_EQ(map.GetIncrementalList().size(), 40u);
+  for (size_t k = 0; k < 40; ++k) EXPECT_EQ(map.GetIncrementalList()[k], run.images[k]) << k;
+  // The rotation-only frames keep the first centre and turn as the truth does.
+  double angle = 0.0;
+  for (size_t k = 1; k <= 9; ++k) {
+    double tp, tt, tr, ep, et, er;
+    GetCameraAngles(run.cameras[k], tp, tt, tr, &run.cameras[0]);
+    GetCameraAngles(*run.images[k], ep, et, er, run.images[0].Get());
+    angle = std::max({angle, std::abs(tp - ep), std::abs(tt - et), std::abs(tr - er)});
+  }
+  const double e = run.RelativeCentreError(0);
+  std::printf("rotation-only start: angle error %.3g deg, centre error %.3g of the path\n",
+              angle * 180.0 / M_PI, e);
+  RecordProperty("angle_error_deg", std::to_string(angle * 180.0 / M_PI));
+  RecordProperty("centre_error_rel", std::to_string(e));
+  EXPECT_LT(angle * 180.0 / M_PI, 0.01);
+  EXPECT_LT(e, 1e-3);
 }
 
 // ---- the state machine, its collaborators replaced by recorders
