@@ -185,8 +185,10 @@ TEST(FeatureMapMoveIncrementalTest, DollyWithManualKeyFramesRecoversThePath) {
   const struct {
     const char* name;
     int ba_limit;
-  } cases[] = {{"only the pair adjusted", FeatureMapMove::eNever},
-               {"window of 10", FeatureMapMove::eManualLimit}};
+    bool reverse;  // image indices decrease along the list (tracking backwards)
+  } cases[] = {{"only the pair adjusted", FeatureMapMove::eNever, false},
+               {"window of 10", FeatureMapMove::eManualLimit, false},
+               {"reverse indices", FeatureMapMove::eNever, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SyntheticRun run(60, [](int k, PerspectiveCamera& camera) { Dolly(k, camera); });
@@ -195,6 +197,9 @@ TEST(FeatureMapMoveIncrementalTest, DollyWithManualKeyFramesRecoversThePath) {
     FeatureMapMove::Parameter p = map.GetParameter();
     p.m_ba_limit = c.ba_limit;
     map.SetParameter(p);
+    if (c.reverse) {
+      for (int k = 0; k < 60; ++k) run.images[k]->SetImageIndex(1000 - k);
+    }
     ASSERT_TRUE(run.Track(map));
     EXPECT_EQ(map.GetIncrementalList().size(), 60u);
     for (size_t k = 0; k < 60; ++k) EXPECT_EQ(map.GetIncrementalList()[k], run.images[k]) << k;
