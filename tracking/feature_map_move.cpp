@@ -152,10 +152,7 @@ bool FeatureMapMove::Init(SharedPtr<FeatureImage>& first) {
   if (m_free_move == 0) {
     // This map keeps the frames (its Match appends to them), the embedded one solves.
     FeatureMap::Init(first);
-    LendToSphere();
-    const bool r = m_fmap_sphere.Init(first);
-    TakeSpherePoints();
-    return r;
+    return OnSphere([&](FeatureMapSphere& sphere) { return sphere.Init(first); });
   }
   FeatureMap::Init(first);
   for (const SharedPtr<FeatureImage>& image : m_fimage_list) clear_freemove_links(image);
@@ -174,10 +171,7 @@ bool FeatureMapMove::Init(SharedPtr<FeatureImage>& first) {
 
 bool FeatureMapMove::OutlierElimination() {
   if (m_free_move == 0) {
-    LendToSphere();
-    const bool r = m_fmap_sphere.OutlierElimination();
-    TakeSpherePoints();
-    return r;
+    return OnSphere([](FeatureMapSphere& sphere) { return sphere.OutlierElimination(); });
   }
   if (!m_outlier_detector) {
     Notify(2, "FeatureMapMove::OutlierElimination: outlier detector not set");

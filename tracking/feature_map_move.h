@@ -249,6 +249,14 @@ class FeatureMapMove : public FeatureMap {
   // components, and this map's point list follows its points.
   void LendToSphere();
   void TakeSpherePoints();
+  // stage(m_fmap_sphere) between the two.
+  template <class Stage>
+  bool OnSphere(Stage stage) {
+    LendToSphere();
+    const bool r = stage(m_fmap_sphere);
+    TakeSpherePoints();
+    return r;
+  }
   // The list position of image in m_fimage_list, or -1.
   int PositionOf(const FeatureImage* image) const;
   void LogRMSE(const char* text, const ImageList& images) const;

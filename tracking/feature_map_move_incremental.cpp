@@ -80,10 +80,7 @@ void FeatureMapMove::LogRMSE(const char* text, const ImageList& images) const {
 
 bool FeatureMapMove::CameraEstimation() {
   if (m_free_move == 0) {
-    LendToSphere();
-    const bool r = m_fmap_sphere.CameraEstimation();
-    TakeSpherePoints();
-    return r;
+    return OnSphere([](FeatureMapSphere& sphere) { return sphere.CameraEstimation(); });
   }
   Notify(4, "FeatureMapMove::CameraEstimation:");
   const int n = int(m_fimage_list.size());
@@ -311,9 +308,10 @@ bool FeatureMapMove::IncrementalBA_2DProjState(bool final) {
   Notify(5, "FeatureMapMove::IncrementalBA_2DProjState() latency = %d",
          n - int(m_incremental_list.size()));
 
-  // Rotation-only cameras for the frames not yet in the reconstruction.
+  // Rotation-only cameras for the frames not yet in the reconstruction, the search's new
+  // start included: it may become the first key frame, which must be in the list.
   const int m = int(m_incremental_list.size());
-  if (m < m_rotation_end && m_rotation_end < n) {
+  if (m <= m_rotation_end && m_rotation_end < n) {
     m_fmap_sphere.SetCameraEstimator(m_estimator);
     for (int p = m; p <= m_rotation_end; ++p) {
       SharedPtr<FeatureImage> image = m_fimage_list[p];

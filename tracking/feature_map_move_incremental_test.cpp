@@ -564,6 +564,23 @@ TEST(FeatureMapMoveIncrementalTest, RotationStateUntilAPairThenTheGapIsFilled) {
   EXPECT_EQ(map.calls, (Calls{"resect 16", "update 16", "window"}));
 }
 
+// The search restarts from the newest frame twice in a row and then accepts its pair at
+// once: the restart frame, the first key frame, still gets its rotation-only camera.
+TEST(FeatureMapMoveIncrementalTest, FirstKeyFrameAfterARestartJoinsTheReconstruction) {
+  RecordingMap map;
+  Frames frames(map, 6);
+  map.answer = [](int first, int second) {
+    if (second <= 2) return 2;
+    return first == 2 && second == 3 ? 0 : 1;
+  };
+  frames.GrowTo(4);
+  EXPECT_EQ(map.calls, (Calls{"search 0 1", "search 1 2", "search 2 3", "triangulate 2 3 over 2"}));
+  EXPECT_EQ(map.GetIncrementalList(), (std::vector<Image>{frames.images[0], frames.images[1],
+                                                          frames.images[2], frames.images[3]}));
+  EXPECT_TRUE(frames.Next());
+  EXPECT_EQ(map.calls, (Calls{"resect 4", "update 4", "window"}));
+}
+
 TEST(FeatureMapMoveIncrementalTest, FinalSearchWithoutPairGivesRotationOnlyCameras) {
   for (int answer : {1, 2, 3, 4}) {
     SCOPED_TRACE(answer);
