@@ -7,6 +7,10 @@
 // solver; it is static, so stages outside the map (key-frame selection, point updates)
 // measure any image list with it.
 //
+// With m_free_move 0 the embedded pure-rotation map runs Init, OutlierElimination and
+// CameraEstimation on this map's frames with this map's components, and this map's point
+// list follows the embedded map's points.
+//
 // Frames are addressed by their position in the frame list; image indices appear only in
 // messages, in what the observer is told, and where a neighbour is found by its index.
 //
