@@ -130,8 +130,30 @@ void FeatureMapMove::SetCovarianceMatrices(const std::vector<SharedPtr<FeatureIm
   }
 }
 
+void FeatureMapMove::LendToSphere() {
+  m_fmap_sphere.SetOutlierDetector(m_outlier_detector);
+  m_fmap_sphere.SetCameraEstimator(m_estimator);
+  m_fmap_sphere.SetCorrelatorTemplate(m_correlator_template);
+  m_fmap_sphere.SetGuidedMatcher(m_guided_matcher);
+  m_fmap_sphere.SetObserver(m_observer);
+  m_fmap_sphere.SetManager(m_manager);
+  m_fmap_sphere.SetFrameRate(m_frame_rate);
+  // This map matched the frames; the embedded one works on the same list.
+  m_fmap_sphere.SetImageList(m_fimage_list);
+}
+
+void FeatureMapMove::TakeSpherePoints() {
+  m_fpoint3d_lock.LockWrite();
+  m_fpoint3d_list = m_fmap_sphere.GetFPoint3DList();
+  m_fpoint3d_lock.UnlockWrite();
+}
+
 bool FeatureMapMove::Init(SharedPtr<FeatureImage>& first) {
-  if (m_free_move == 0) return FeatureMap::Init(first);
+  if (m_free_move == 0) {
+    // This map keeps the frames (its Match appends to them), the embedded one solves.
+    FeatureMap::Init(first);
+    return OnSphere([&](FeatureMapSphere& sphere) { return sphere.Init(first); });
+  }
   FeatureMap::Init(first);
   for (const SharedPtr<FeatureImage>& image : m_fimage_list) clear_freemove_links(image);
   m_max_std_dev = GetMaxStdDev(m_outlier_detector);
@@ -149,8 +171,7 @@ bool FeatureMapMove::Init(SharedPtr<FeatureImage>& first) {
 
 bool FeatureMapMove::OutlierElimination() {
   if (m_free_move == 0) {
-    Notify(2, "FeatureMapMove::OutlierElimination: pure rotation not available");
-    return false;
+    return OnSphere([](FeatureMapSphere& sphere) { return sphere.OutlierElimination(); });
   }
   if (!m_outlier_detector) {
     Notify(2, "FeatureMapMove::OutlierElimination: outlier detector not set");
@@ -219,21 +240,6 @@ bool FeatureMapMove::OutlierElimination() {
   Notify(4, "FeatureMapMove::OutlierElimination: stores %d fimages", int(m_fimage_list.size()));
   if (m_observer) m_observer->UpdateVisualisation(2, cur->GetImageIndex());
   return true;
-}
-
-bool FeatureMapMove::CameraEstimation() {
-  Notify(2, "FeatureMapMove::CameraEstimation: incremental reconstruction not available");
-  return false;
-}
-
-bool FeatureMapMove::IncrementalBundleAdjust(bool /*final*/) {
-  Notify(2, "FeatureMapMove::IncrementalBundleAdjust: not available");
-  return false;
-}
-
-bool FeatureMapMove::IncrementalBA_2DProjState(bool /*final*/) {
-  Notify(2, "FeatureMapMove::IncrementalBA_2DProjState: not available");
-  return false;
 }
 
 void FeatureMapMove::GetKeyFramePair(std::vector<int>& keys) const {

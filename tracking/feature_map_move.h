@@ -7,6 +7,10 @@
 // solver; it is static, so stages outside the map (key-frame selection, point updates)
 // measure any image list with it.
 //
+// With m_free_move 0 the embedded pure-rotation map runs Init, OutlierElimination and
+// CameraEstimation on this map's frames with this map's components, and this map's point
+// list follows the embedded map's points.
+//
 // Frames are addressed by their position in the frame list; image indices appear only in
 // messages, in what the observer is told, and where a neighbour is found by its index.
 //
@@ -140,16 +144,28 @@ class FeatureMapMove : public FeatureMap {
   // observations, new points appended to the point list). False (level 2) without
   // detector or estimator, with fewer than 2 frames or fewer than 7 links.
   bool OutlierElimination() override;
-  // The incremental and final solves are not part of this map yet: level-2 line, false.
+  // Extends the reconstruction by the newest frame (IncrementalBundleAdjust); tells the
+  // observer (3, image index). False (level 2) with fewer than 2 frames or when the
+  // incremental step fails.
   bool CameraEstimation() override;
 
   // ---- incremental reconstruction
-  // One step of the incremental reconstruction for the newest frame (key-frame search,
-  // two-view start, rotation-only fallback, resection, point update, windowed
-  // adjustment); with final set, the last call before the final estimation.
+  // One step of the incremental reconstruction for the newest frame. Until a key-frame
+  // pair exists the pair is searched from m_key1 to the newest frame; a found pair is
+  // triangulated (at least 7 points, else false), adjusted with the chosen adjuster, and
+  // the frames after its first key frame are resected one by one, update the points and
+  // are adjusted in the window of m_ba_limit (frames between the key frames are placed
+  // before the second one). A search that gives up on its start frame switches to the
+  // rotation-only state. Afterwards each call treats only the newest frame. The
+  // adjustment never frees the intrinsics; with a focal length or principal point to
+  // estimate the cameras are free projection matrices. With final set, a search that
+  // finds no pair gives the remaining frames rotation-only cameras. False (level 2) with
+  // fewer than 2 frames or an unknown m_optMethod (0 and 2 to 5 are accepted).
   bool IncrementalBundleAdjust(bool final);
-  // The rotation-only state: cameras by the embedded pure-rotation map until a key-frame
-  // pair exists.
+  // The rotation-only state: the frames not yet reconstructed, up to m_rotation_end, get
+  // pan/tilt/roll/zoom cameras from the embedded pure-rotation map (their supported
+  // links gain FCORR_SUPPORT_ROTATION); then, unless final, the pair is searched again
+  // and a found pair is triangulated (no adjustment) and ends the state.
   bool IncrementalBA_2DProjState(bool final);
 
   // ---- key frames and the reconstructed list
@@ -243,6 +259,25 @@ class FeatureMapMove : public FeatureMap {
   // stages the map takes its points and RMSE as its own.
   void AdoptSphereResult();
 
+  // ---- collaborators of the incremental reconstruction (tests replace them)
+  // The key-frame search over the frame list (FMapMove::SearchKeyFrame).
+  virtual int SearchKeyFramePair(int first, int second, bool force);
+  // The first accepted key-frame pair, or null.
+  virtual const KeyFrameSelect::KeyFrame* AcceptedKeyFrame() const;
+  // Triangulates the pair's correspondences over images (at least 2 observations).
+  virtual void TriangulateKeyFrame(const KeyFrameSelect::KeyFrame& key, const ImageList& images,
+                                   bool unlimited_chain);
+  // Updates the points from the supported tracks entering image (m_min_views
+  // observations, the key-frame partners added while before_keyframe).
+  virtual void UpdateFramePoints(const SharedPtr<FeatureImage>& image, bool before_keyframe);
+  // Resects the frame at list position p (ForwardCameraResectioning).
+  virtual bool ResectFrame(int p, bool estimate_projective);
+  // Adjusts the key-frame pair: m_bundle_adjuster over m_incremental_list, all images.
+  // A user's stop passes as the thrown iteration number.
+  virtual bool AdjustKeyFramePair();
+  // The windowed adjustment after a frame (BundleAdjust).
+  virtual bool AdjustWindow();
+
   // Observations of the longest track that made a new 3D point in the last point update
   // (0 when none); the minimal window adjusts that many images.
   virtual int LastLongestNewChain() const { return int(m_update_fpoint3d.GetLongestNewChain()); }
@@ -268,4 +303,21 @@ class FeatureMapMove : public FeatureMap {
   // Carries the cameras while the motion is a pure rotation (m_free_move 0, and the
   // rotation-only state of the incremental reconstruction).
   FeatureMapSphere m_fmap_sphere;
+
+ private:
+  // m_free_move 0: the embedded map runs the stages on this map's frames with this map's
+  // components, and this map's point list follows its points.
+  void LendToSphere();
+  void TakeSpherePoints();
+  // stage(m_fmap_sphere) between the two.
+  template <class Stage>
+  bool OnSphere(Stage stage) {
+    LendToSphere();
+    const bool r = stage(m_fmap_sphere);
+    TakeSpherePoints();
+    return r;
+  }
+  // The list position of image in m_fimage_list, or -1.
+  int PositionOf(const FeatureImage* image) const;
+  void LogRMSE(const char* text, const ImageList& images) const;
 };

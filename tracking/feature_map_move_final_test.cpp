@@ -466,7 +466,7 @@ TEST(FeatureMapMoveFinalTest, RotationOnlyResultTakesTheSpherePointsOnce) {
     }
     EXPECT_TRUE(log.Has(run == 0 ? "12 of 12 FP3Ds copied" : "0 of 12 FP3Ds copied")) << log.text;
     // No adjustment, scale or alignment.
-    EXPECT_FALSE(log.Has("*****")) << log.text;
+    EXPECT_FALSE(log.Has("***** FeatureMapMove::FinalEstimation")) << log.text;
     EXPECT_EQ(scene.images[2]->GetC(), centre);
     EXPECT_EQ(map.GetIncrementalList().size(), scene.images.size());
   }
