@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -15,6 +19,7 @@
 #include "foundation/tracks/feature_flags.h"
 #include "geometry/rand_sampling.h"
 #include "geometry/sample_calculator_ptrz.h"
+#include "image/packed_string_list.h"
 #include "optimise/camera_estimator_ptrz.h"
 #include "testing/log_capture.h"
 #include "testing/thrown.h"
@@ -513,6 +518,135 @@ TEST(CameraTrackingManagerTest, NewManagerSetsUpItsCacheAndMap) {
   EXPECT_EQ(manager.m_fmap->GetManager(), &manager);
   EXPECT_EQ(manager.GetLinks().map, manager.m_fmap_move.Get());
   EXPECT_EQ(manager.GetLinks().image_owner, static_cast<FeatureImageOwner*>(&manager));
+}
+
+}  // namespace
+
+namespace {
+
+constexpr double kDeg = 180.0 / M_PI;
+
+void SetReferenceCamera(PerspectiveCamera& camera) {
+  Matrix3x3 r;
+  r.SetRotationXYZ(0.05, -0.2, 0.02);
+  const vm::Vector3 h0{r[0][0], r[0][1], r[0][2]};
+  const vm::Vector3 v0{r[1][0], r[1][1], r[1][2]};
+  const vm::Vector3 a{r[2][0], r[2][1], r[2][2]};
+  const double none[4] = {0, 0, 0, 0};
+  camera.SetAll({100.0, -200.0, 50.0}, a, h0 * 1000.0, v0 * 1000.0, 1280, 720, 0.02, 0.02, none,
+                none, Poly3);
+}
+
+// A tripod pan tracked frame by frame through the manager with the pool's synthetic
+// correlator, sampler and estimator on a pure-rotation map.
+TEST(CameraTrackingManagerTest, SyntheticPanSolvesThroughTheManager) {
+  constexpr int kFrames = 8;
+  TestManager manager;
+  manager.AddImages(kFrames);
+  for (const SharedPtr<FeatureImage>& image : manager.GetImageList()) SetReferenceCamera(*image);
+  auto& syn = dynamic_cast<FeatureCorrelatorSyn&>(*manager.m_correlator_syn);
+  syn.GetParameter() = FeatureCorrelatorSyn::Parameter(
+      20000, 50000.0, 150000.0, 1.0, 0.3, 0.2, 0.0, 0.5, 2.0, 0.0, 0.0, 0.0, 50, nullptr, false,
+      false, false, true, false, false, 0.0, 0.0, 0.0, 0.0, 0.0, 15.0, 1937);
+  auto sphere = SharedPtr<FeatureMapSphere>::Make();
+  sphere->GetParameter().m_estimate_focal = false;
+  auto* sampler = dynamic_cast<RandSampling*>(manager.m_rand_sampling.Get());
+  sampler->SetSampleCalculator(manager.m_sample_calculator_ptrz);
+  sphere->SetOutlierDetector(manager.m_rand_sampling);
+  sphere->SetCameraEstimator(manager.m_camera_estimator_ptrz);
+  sphere->SetCorrelatorTemplate(manager.m_correlator_syn);
+  manager.m_fmap = sphere;
+  manager.ClearAllFPointsAndResetFMap(63);  // a new synthetic scene, numbered from 0
+
+  for (int k = 0; k < kFrames; ++k) ASSERT_TRUE(manager.Compute(unsigned(k), 2 | 8 | 16));
+  ASSERT_EQ(sphere->GetFImageList().size(), size_t(kFrames));
+
+  PerspectiveCamera first;
+  syn.GetCamera(0, first);
+  double worst = 0.0;
+  for (int n = 1; n < kFrames; ++n) {
+    PerspectiveCamera truth;
+    syn.GetCamera(n, truth);
+    double tp, tt, tr, ep, et, er;
+    GetCameraAngles(truth, tp, tt, tr, &first);
+    GetCameraAngles(manager.Image(n), ep, et, er, &manager.Image(0));
+    worst = std::max({worst, std::abs(tp - ep), std::abs(tt - et), std::abs(tr - er)});
+  }
+  EXPECT_LT(worst * kDeg, 1e-6);
+
+  // Every frame's links live on: some track runs from the first frame to the last.
+  int full_tracks = 0;
+  for (const FeaturePtr& f : manager.Image(0).GetFPoints2D()) {
+    FeaturePtr end = f;
+    while (end->GetSuccessor()) end = end->GetSuccessor()->GetSecond();
+    if (end->GetImage() == &manager.Image(kFrames - 1)) ++full_tracks;
+  }
+  EXPECT_GT(full_tracks, 100);
+  EXPECT_TRUE(manager.HasCameraTrackingResult());
+}
+
+constexpr int kWidth = 200, kHeight = 150;
+
+double Texture(double x, double y) {
+  return 128.0 + 35.0 * std::sin(0.23 * x + 0.12 * y + 0.3) +
+         25.0 * std::sin(-0.09 * x + 0.26 * y + 1.1) + 30.0 * std::cos(0.045 * x - 0.038 * y) +
+         20.0 * std::sin(0.41 * x - 0.33 * y + 0.7);
+}
+
+// The optical-flow correlator finds the job's polygon masks through the image's owner.
+TEST(CameraTrackingManagerTest, OpticalFlowSelectsNoFeatureInsideAPolygonMask) {
+  TestManager manager;
+  PackedStringListPtr list;
+  list.Allocate();
+  std::vector<std::string> paths;
+  for (int k = 0; k < 2; ++k) {
+    paths.push_back(::testing::TempDir() + "kx_mgr_mask_" + std::to_string(getpid()) + "_" +
+                    std::to_string(k) + ".pgm");
+    std::ofstream out(paths.back(), std::ios::binary);
+    out << "P5\n" << kWidth << " " << kHeight << "\n255\n";
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x)
+        out.put(static_cast<char>(std::lround(Texture(x - k * 1.5, y - k * 0.5))));
+    list->Append(paths.back().c_str(), k);
+  }
+  ASSERT_EQ(manager.GetImageCache()->SetImageList(list, -1, -1), 0);
+  manager.AddImages(2);
+  for (int k = 0; k < 2; ++k) {
+    FeatureImage& image = manager.Image(k);
+    image.Set(image.GetC(), image.GetA(), image.GetH(), image.GetV(), kWidth, kHeight, 0.0,
+              image.GetPixelSizeX(), image.GetPixelSizeY(), 0.0, 0, image.GetDistortionModel());
+  }
+  // A triangle over the left part of the frame, keyed at frame 0.
+  std::vector<Vertex> corners(3);
+  corners[0].SetKey(0, vm::Vector3{-5.0, -5.0, 0.0});
+  corners[1].SetKey(0, vm::Vector3{150.0, -5.0, 0.0});
+  corners[2].SetKey(0, vm::Vector3{-5.0, 200.0, 0.0});
+  PolygonMask* mask = manager.GetVertexObjectPool().AddPolygonMask(2, corners, 0);
+  ASSERT_NE(mask, nullptr);
+
+  FeatureCorrelatorOpticalFlow flow;
+  FeatureCorrelatorOpticalFlow::Parameter p;
+  p.m_corner_count = 60;
+  p.m_min_dist = 8;
+  p.m_search_range = 30;
+  flow.SetParameter(p);
+  flow.SetFeatureImages(&manager.Image(0), &manager.Image(1));
+  flow.Compute();
+  int outside = 0;
+  for (int k = 0; k < 2; ++k) {
+    for (const FeaturePtr& f : manager.Image(k).GetFPoints2D()) {
+      // Corners are refined below a pixel after the masked selection: allow that much
+      // beyond the hypotenuse (the only edge inside the frame).
+      const double depth = ((150.0 + 5.0) * (f->y + 5.0) + (200.0 + 5.0) * (f->x - 150.0)) /
+                           std::hypot(155.0, 205.0);
+      EXPECT_FALSE(mask->IsInside(f->x, f->y, k) && depth < -1.0)
+          << k << ": " << f->x << "," << f->y << " depth " << depth;
+      ++outside;
+    }
+  }
+  EXPECT_GT(outside, 10);
+  manager.ClearAllFPointsAndResetFMap(63);
+  for (const std::string& path : paths) std::remove(path.c_str());
 }
 
 }  // namespace
