@@ -25,6 +25,7 @@
 #include "testing/thrown.h"
 #include "tracking/feature_map_move.h"
 #include "tracking/feature_map_sphere.h"
+#include "tracking/project_job_for_test.h"
 
 namespace {
 
@@ -647,6 +648,37 @@ TEST(CameraTrackingManagerTest, OpticalFlowSelectsNoFeatureInsideAPolygonMask) {
   EXPECT_GT(outside, 10);
   manager.ClearAllFPointsAndResetFMap(63);
   for (const std::string& path : paths) std::remove(path.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// A load sets the free-motion map's pure-rotation switch from the stored map object and
+// hands the map the restored frames.
+TEST(CameraTrackingManagerTest, ReadSetsThePureRotationSwitchFromTheStoredMap) {
+  for (ProjectMapKind kind : {ProjectMapKind::kPureRotation, ProjectMapKind::kFreeMotion}) {
+    SCOPED_TRACE(int(kind));
+    kxtest::Job saved;
+    kxtest::BuildFixture(saved);
+    saved.map_kind = kind;
+    kxtest::TempFile file(kxtest::Save(saved.Contents(), false));
+    TestManager manager;
+    auto* move = dynamic_cast<FeatureMapMove*>(manager.m_fmap_move.Get());
+    move->m_free_move = kind == ProjectMapKind::kPureRotation ? 1 : 0;
+    DataBaseIn in;
+    in.Open(file.path());
+    ASSERT_TRUE(kxtest::ReadObjectKey(in, PF_KEY_KLX));
+    in.GetIdentifier();
+    LogCapture log;
+    manager.Read(in);
+    EXPECT_EQ(manager.GetMapKind(), kind);
+    EXPECT_EQ(move->m_free_move, kind == ProjectMapKind::kPureRotation ? 0 : 1);
+    ASSERT_GE(manager.GetImageList().size(), 2u);
+    EXPECT_EQ(manager.GetImageList()[0]->GetOwner(), static_cast<FeatureImageOwner*>(&manager));
+    EXPECT_FALSE(move->GetFPoint3DList().empty());
+    EXPECT_EQ(move->GetIncrementalList().size(), move->GetFImageList().size());
+  }
 }
 
 }  // namespace
