@@ -5,7 +5,6 @@
 
 #include "features/feature_correlator_syn.h"
 #include "foundation/numeric/fixed_matrix.h"
-#include "foundation/project/data_base_in.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/random_generator.h"
 #include "foundation/tracks/feature_correspondence.h"
@@ -508,15 +507,6 @@ void CameraTrackingManager::PostProcessDataBaseIn() {
     if (GetMapKind() == ProjectMapKind::kFreeMotion) move->m_free_move = 1;
   }
   CTrackMgrRoot::PostProcessDataBaseIn();
-}
-
-void CameraTrackingManager::Read(DataBaseIn& in) {
-  try {
-    in.Read(*this);
-  } catch (const char*) {
-    Clear();
-    throw;
-  }
 }
 
 // ---- polygon masks for the correlators ----------------------------------------------

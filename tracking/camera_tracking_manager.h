@@ -15,8 +15,8 @@
 // them: the maps match with the pool's correlator itself (never a clone), and the pool
 // keeps it for the manager's lifetime.
 //
-// Restore: Read (or DataBaseIn::Read on the manager) runs the manager's Clear, the
-// restore and PostProcessDataBaseIn, which sets the free-motion map's pure-rotation
+// Restore: Read (CTrackMgrRoot) runs the manager's Clear, the restore and
+// PostProcessDataBaseIn, which sets the free-motion map's pure-rotation
 // switch from the stored map kind before the map measures its error.
 #pragma once
 
@@ -29,8 +29,6 @@
 #include "image/image_cache.h"
 #include "tracking/camera_tracking_pool.h"
 #include "tracking/ctrack_mgr_root.h"
-
-class DataBaseIn;
 
 // Span statistics of feature tracks (spans in frames: the image index of a track's last
 // feature minus that of its first).
@@ -127,12 +125,10 @@ class CameraTrackingManager : public CTrackMgrRoot,
   // ---- restore and clear
   // Empties the sequence template and second text, the frame range, then (with a current
   // map) the map, the images, the vertex objects and the initial camera.
-  void Clear();
+  void Clear() override;
   // The restore's last step: the pure-rotation switch from the stored map kind, then the
   // links (see CTrackMgrRoot).
-  void PostProcessDataBaseIn();
-  // Clear, RestoreObject, PostProcessDataBaseIn; a thrown text clears the job and passes.
-  void Read(DataBaseIn& in);
+  void PostProcessDataBaseIn() override;
 
   // ---- image list, sequence and camera set-up
 
