@@ -5,21 +5,57 @@
 // tracking component including the current feature map.
 //
 // Compute runs one tracking step per frame on the tracking thread; the set-up operations
-// (sequence, file lists, camera aspects, focal length, distortion) run between runs.
+// (sequence, file lists, camera aspects, focal length, distortion) and the bulk edits run
+// between runs, on one thread at a time. TransformScene and FindMaskKeyFrame take no lock.
+//
+// Engine services the feature layer reaches through interfaces: the job's frame cache
+// (FeatureImageOwner), its polygon masks (the TrackingMaskList lookup, installed by the
+// first manager), and the shared work buffer the pool hands to the optical-flow
+// correlator. The synthetic correlator's links live as long as the correlator that made
+// them: the maps match with the pool's correlator itself (never a clone), and the pool
+// keeps it for the manager's lifetime.
+//
+// Restore: Read (CTrackMgrRoot) runs the manager's Clear, the restore and
+// PostProcessDataBaseIn, which sets the free-motion map's pure-rotation
+// switch from the stored map kind before the map measures its error.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "features/feature_image.h"
+#include "features/tracking_masks.h"
 #include "image/image_cache.h"
 #include "tracking/camera_tracking_pool.h"
 #include "tracking/ctrack_mgr_root.h"
+
+// Span statistics of feature tracks (spans in frames: the image index of a track's last
+// feature minus that of its first).
+struct FeatureTrackLengthStats {
+  double sum = 0.0;
+  double sum_of_squares = 0.0;
+  uint32_t count = 0;
+  double min = 0.0;
+  double max = 0.0;
+};
+
+// A stretch of one feature track, from first along the forward links to last.
+struct FeatureTrackSegment {
+  FeaturePoint2D* first = nullptr;
+  FeaturePoint2D* last = nullptr;
+};
 
 class CameraTrackingManager : public CTrackMgrRoot,
                               public CameraTrackingPool,
                               public FeatureImageOwner {
  public:
+  // Modes of GetFeatureTrackLengthStats.
+  enum TrackLengthMode { eAll2DFeatures = 0, eWith3DPoints = 1 };
+
   CameraTrackingManager();
+  // Clears every feature, link and point (63), then the job (Clear), so the reference
+  // cycles between features and links are broken before the images go.
   ~CameraTrackingManager() override;
 
   // FeatureImageOwner: the job's frame cache.
@@ -30,20 +66,73 @@ class CameraTrackingManager : public CTrackMgrRoot,
   void SetExportPointLimit(int limit) { m_export_point_limit = limit; }
 
   // ---- frame processing (tracking thread)
-  // One tracking step for the frame at list position index; stepMask bits 2/4 match, 8
-  // outlier elimination, 16 camera estimation. Failures that end the call are thrown as
-  // texts.
+  // One tracking step for the frame at list position index (from the end when the
+  // sequence is reversed); stepMask bits 2/4 match, 8 outlier elimination, 16 camera
+  // estimation. An uninitialised map only starts with the frame. More than 90 % lost
+  // features or a failed stage restart the reconstruction (the call still succeeds).
+  // Returns true; throws "bad index" (index -1 or past the end), "FMap not set",
+  // "no. of images < 2", "init camera not set", "FMap init failed",
+  // "correspondences analysis failed"; texts thrown by the stages pass through.
   bool Compute(unsigned index, int stepMask);
-  // Makes the next frame start a new reconstruction (reason 1 restart requested, 3 more
-  // than 90 % of the features lost, 4 outlier elimination failed, 5 camera estimation
-  // failed).
+  // Makes the next frame start a new reconstruction (reason 1 restart requested, 2 the
+  // same, 3 more than 90 % of the features lost, 4 outlier elimination failed, 5 camera
+  // estimation failed).
   void SwitchToInitialState(int reason);
-  // The current map's final estimation; a thrown text is logged and gives false.
+  // The current map's final estimation; a thrown text is logged and gives false, as does
+  // a missing map.
   bool ComputeFinalCameraEstimation();
+  // The next Compute first restarts the reconstruction for this reason (0 means 1).
+  void ForceInit(int reason) {
+    m_force_init = true;
+    m_force_init_reason = reason;
+  }
 
   // ---- image access
-  // The handle at a list position; outside the list a level-2 line and a null handle.
-  SharedPtr<FeatureImage>& GetFImage(unsigned position);
+  // The handle at a list position; outside the list a level-2 line and a shared null
+  // handle (const: nobody can assign into it).
+  const SharedPtr<FeatureImage>& GetFImage(unsigned position);
+  // The handle of an image index (position = index - first image index); outside the
+  // list a level-2 line and the shared null handle.
+  const SharedPtr<FeatureImage>& GetFeatureImageFromImageIndex(int imageIndex);
+
+  // ---- bulk edits and queries (between runs; all walk every image in list order and
+  // every 2D feature of its feature list; anchors are never touched)
+  // Bits: 0x01 reset the current map; 0x02 unlink every feature's 3D point (and reset
+  // the map); 0x04 / 0x08 drop both links of every automatic / manual feature; 0x10 /
+  // 0x20 remove the automatic / manual features; 0x40 zero the flags of every link.
+  // Always re-initialises a synthetic correlator template and reseeds the sampling
+  // generator.
+  void ClearAllFPointsAndResetFMap(int flags);
+  // Sets (or clears) mask in the flags of the features chosen by type (0 having any bit
+  // of mask, 1 track starts, 2 track ends); returns their count. Another type chooses
+  // nothing and logs once per feature.
+  int SetFPoint2DBitMask(int type, int mask, bool set);
+  // An estimated image (flag 8 clear) has a feature with a valid 3D point.
+  bool HasCameraTrackingResult();
+  bool HasManualFPoints();
+  bool HasFPoints2D();
+  // Fills out (zeroed first) with the spans of the tracks (mode eWith3DPoints: only those
+  // whose start has a valid 3D point); returns the count, 0 for a bad mode or null out.
+  int GetFeatureTrackLengthStats(FeatureTrackLengthStats* out, int mode);
+  // Removes the features of the segment from their images (their 3D points are flagged
+  // removed); nothing when an end is null.
+  void RemoveFeatureTrack(const FeatureTrackSegment& segment);
+  void RemoveFeatureTracks(const std::vector<FeatureTrackSegment>& segments);
+  // Applies the row-major 4x4 matrix m to every image camera ([R|t], its top three rows)
+  // and to every 3D point of the current map (homogeneous; w' = 0 gives the origin).
+  void TransformScene(const double m[16]);
+  // The next list position after position (before it when backward) where a polygon
+  // mask named maskName (null: any; a mask without a name matches any) has a key; -1
+  // when there is none or position is not in the list.
+  int FindMaskKeyFrame(unsigned position, const char* maskName, bool backward);
+
+  // ---- restore and clear
+  // Empties the sequence template and second text, the frame range, then (with a current
+  // map) the map, the images, the vertex objects and the initial camera.
+  void Clear() override;
+  // The restore's last step: the pure-rotation switch from the stored map kind, then the
+  // links (see CTrackMgrRoot).
+  void PostProcessDataBaseIn() override;
 
   // ---- image list, sequence and camera set-up
   // GUI thread or start-up, between runs (RecycleImages: the tracking thread between frames
@@ -126,4 +215,31 @@ class CameraTrackingManager : public CTrackMgrRoot,
   // The next Compute first switches to the initial state, for this reason (0 means 1).
   bool m_force_init = false;
   int m_force_init_reason = 0;
+
+ private:
+  // The polygon masks of m_vertex_object_pool as the correlators see them.
+  class MaskList : public TrackingMaskList {
+   public:
+    explicit MaskList(const VertexObjectPool& pool) : pool_(pool) {}
+    int GetMaskCount() const override;
+    int GetMaskProperty(int mask) const override;
+    bool IsMaskActiveAt(int mask, int32_t frame) const override;
+    bool IsInsideMask(int mask, double x, double y, int32_t frame) const override;
+    void GetMaskPolygon(int mask, int32_t frame,
+                        std::vector<std::pair<double, double>>* vertices) const override;
+
+   private:
+    const PolygonMask* Mask(int mask) const;
+    const VertexObjectPool& pool_;
+  };
+  static const TrackingMaskList* FindMasks(const FeatureImageOwner* owner);
+
+  MaskList m_mask_list{m_vertex_object_pool};
+  // One synthetic-correlator clone per matched frame (clone k makes frame k + 1); a clone
+  // unlinks its frame's links when destroyed, so it is kept until the job is cleared.
+  std::vector<SharedPtr<FeatureCorrelator>> m_syn_clones;
+  // Match, through a fresh clone when the template is a synthetic correlator.
+  bool MatchFrame(FeatureMap& map, SharedPtr<FeatureImage>& image);
+  // Drops the clones without touching the links they made.
+  void ReleaseSynClones();
 };

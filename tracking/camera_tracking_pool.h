@@ -83,7 +83,8 @@ class CameraTrackingPool {
   SharedPtr<CameraEstimator> m_camera_estimator_rt;
   SharedPtr<FeatureMap> m_fmap;  // current
   SharedPtr<FeatureMap> m_fmap_move;
-  SharedPtr<FeatureMap> m_fmap_move_live;  // stays empty: no configuration makes it current
+  // Empty until the live free-motion map exists; no configuration makes it current.
+  SharedPtr<FeatureMap> m_fmap_move_live;
   SharedPtr<SharedWorkBuffer> m_shared_work_buffer;
   // Exports requested on the command line, run at the end of a batch run.
   std::vector<ExportRequest> m_export_list;

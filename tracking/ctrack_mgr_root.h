@@ -5,10 +5,10 @@
 //
 // The tracking manager holds this state (it derives from this class, or keeps one and
 // forwards to it) and restores a project with Read, which runs Clear, RestoreObject and
-// PostProcessDataBaseIn. Both map objects ("FMapFreeMove", "FMapSphere") restore into the
-// linked map; GetMapKind tells which one was read, so the manager can set its switch for
-// pure rotation and a second save writes the same name. Contents() is what WriteCTrackMgr
-// takes.
+// PostProcessDataBaseIn (the first and the last may be extended by the deriving class). Both map
+// objects ("FMapFreeMove", "FMapSphere") restore into the linked map; GetMapKind tells which one
+// was read, so the manager can set its switch for pure rotation and a second save writes the same
+// name. Contents() is what WriteCTrackMgr takes.
 //
 // Errors: format errors are thrown as constant texts; Read then empties the job (Clear)
 // before passing the text on, so a failed load leaves nothing half-restored. Bad stored
@@ -68,7 +68,7 @@ class CTrackMgrRoot : public DataBase {
   // "CameraTrackingManager::Clear: FMap not set !" and nothing else. Otherwise the map is
   // reset, level 4 "CameraTrackingManager::Clear: %d images removed from memory!", the
   // images, the vertex objects and the initial camera are dropped.
-  void Clear();
+  virtual void Clear();
   // "FImage", "FMapFreeMove", "FMapSphere", "PMask", "LineStrip", "FocalGizmo",
   // "TopFieldFirst", "DeintMethod", "Frms" (start and end kept when >= 0, step always),
   // "Path".
@@ -79,7 +79,7 @@ class CTrackMgrRoot : public DataBase {
   // positions (score 1, flags the stored ones with bit 0 added, 0 when stored 0; a
   // successor that already has a predecessor is left alone), then the map takes the
   // images of the frame range and measures its error.
-  void PostProcessDataBaseIn();
+  virtual void PostProcessDataBaseIn();
 
   // ---- the job
   ImageList& GetImageList() { return m_image_list; }
