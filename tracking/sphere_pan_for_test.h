@@ -117,6 +117,7 @@ struct SyntheticPanOptions {
   double zoom_step = 0.0;  // the focal length grows by this share per frame
   double noise = 0.0;      // pixels
   double outliers = 0.0;   // share
+  double k3 = 0.0;         // radial distortion of every camera (mm^-2)
   uint32_t points = 20000;
   uint32_t seed = 1937;
 };
@@ -126,7 +127,7 @@ class SyntheticCorrelatorPan {
   SyntheticCorrelatorPan(const SyntheticPanOptions& p, const SphereSolveOptions& o) : options_(o) {
     templ_.GetParameter() = FeatureCorrelatorSyn::Parameter(
         p.points, 50000.0, 150000.0, p.pan_deg, p.tilt_deg, p.roll_deg, p.zoom_step, 0.5, 2.0, 0.0,
-        0.0, p.noise, 50, nullptr, false, false, false, true, false, false, 0.0, 0.0, 0.0, 0.0,
+        0.0, p.noise, 50, nullptr, false, false, false, true, false, false, p.k3, 0.0, 0.0, 0.0,
         p.outliers, 15.0, p.seed);
     templ_.Init3DScene();
     for (int i = 0; i < p.frames; ++i) {
