@@ -45,53 +45,19 @@ void SetCounters(benchmark::State& state, const PanErrors& final_e, const PanErr
   state.counters["pan_deg"] = pan_deg;
 }
 
-// Tracks, runs the final estimation and the refinement, and records both stages.
-template <class Run>
-void TrackAndSolve(benchmark::State& state, Run& run, double pan_deg) {
-  if (!run.Track()) state.SkipWithError("tracking failed");
-  run.map_.FinalEstimation();
-  const PanErrors final_e = run.Errors();
-  run.map_.Refinement();
-  SetCounters(state, final_e, run.Errors(), pan_deg);
-}
-
-struct SyntheticCase {
-  std::string name;
-  int frames;
-  double pan_deg;  // per frame
-  SphereSolveOptions solve;
-};
-
-void BM_SyntheticPan(benchmark::State& state, SyntheticCase c) {
+// Tracks, runs the final estimation and the refinement, and records both stages; the
+// pan is made (or rendered) untimed.
+template <class Run, class PanOptions>
+void BM_Pan(benchmark::State& state, PanOptions pan, SphereSolveOptions solve) {
   for (auto _ : state) {
     state.PauseTiming();
-    kxtest::SyntheticPanOptions p;
-    p.frames = c.frames;
-    p.pan_deg = c.pan_deg;
-    p.zoom_step = 0.01;
-    p.noise = 0.5;
-    p.outliers = 0.05;
-    kxtest::SyntheticCorrelatorPan run(p, c.solve);
+    Run run(pan, solve);
     state.ResumeTiming();
-    TrackAndSolve(state, run, c.pan_deg * (c.frames - 1));
-  }
-}
-
-struct RenderedCase {
-  std::string name;
-  int frames;
-  SphereSolveOptions solve;
-};
-
-void BM_RenderedPan(benchmark::State& state, RenderedCase c) {
-  for (auto _ : state) {
-    state.PauseTiming();
-    kxtest::RenderedPanOptions p;
-    p.frames = c.frames;
-    p.start_focal = c.solve.estimate_focal ? 800.0 : 0.0;
-    kxtest::RenderedPan run(p, c.solve);
-    state.ResumeTiming();
-    TrackAndSolve(state, run, run.PanDegrees());
+    if (!run.Track()) state.SkipWithError("tracking failed");
+    run.map_.FinalEstimation();
+    const PanErrors final_e = run.Errors();
+    run.map_.Refinement();
+    SetCounters(state, final_e, run.Errors(), run.PanDegrees());
   }
 }
 
@@ -100,7 +66,13 @@ void BM_RenderedPan(benchmark::State& state, RenderedCase c) {
 int main(int argc, char** argv) {
   const char* level = std::getenv("KX_SOLVE_LOG");
   NotifyContext::SetNotifyLevel(level ? std::atoi(level) : 2);
-  const SyntheticCase synthetic[] = {
+  struct Case {
+    std::string name;
+    int frames;
+    double pan_deg;  // per frame (synthetic pans)
+    SphereSolveOptions solve;
+  };
+  const Case synthetic[] = {
       {"ptrz, known focal", 8, 1.0, Solve(false, false, 2.15)},
       {"ptrz, focal searched", 8, 1.0, Solve(false, true, 2.15)},
       {"ptrz, focal searched, default threshold", 8, 1.0, Solve(false, true, 0.8)},
@@ -110,20 +82,33 @@ int main(int argc, char** argv) {
       {"homography, focal searched, 60 frames", 60, 0.5, Solve(true, true, 2.15)},
       {"homography, focal searched, 90 frames", 90, 0.67, Solve(true, true, 2.15)},
   };
-  for (const SyntheticCase& c : synthetic) {
-    benchmark::RegisterBenchmark(("SyntheticPan/" + c.name).c_str(), BM_SyntheticPan, c)
+  for (const Case& c : synthetic) {
+    kxtest::SyntheticPanOptions p;
+    p.frames = c.frames;
+    p.pan_deg = c.pan_deg;
+    p.zoom_step = 0.01;
+    p.noise = 0.5;
+    p.outliers = 0.05;
+    benchmark::RegisterBenchmark(
+        ("SyntheticPan/" + c.name).c_str(),
+        BM_Pan<kxtest::SyntheticCorrelatorPan, kxtest::SyntheticPanOptions>, p, c.solve)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
   }
-  const RenderedCase rendered[] = {
-      {"homography, known focal, 60 frames", 60, Solve(true, false, 0.8)},
-      {"ptrz, known focal, 60 frames", 60, Solve(false, false, 0.8)},
-      {"homography, focal searched, 60 frames", 60, Solve(true, true, 0.8)},
-      {"ptrz, focal searched, 60 frames", 60, Solve(false, true, 0.8)},
-      {"homography, focal searched, 90 frames", 90, Solve(true, true, 0.8)},
+  const Case rendered[] = {
+      {"homography, known focal, 60 frames", 60, 0.0, Solve(true, false, 0.8)},
+      {"ptrz, known focal, 60 frames", 60, 0.0, Solve(false, false, 0.8)},
+      {"homography, focal searched, 60 frames", 60, 0.0, Solve(true, true, 0.8)},
+      {"ptrz, focal searched, 60 frames", 60, 0.0, Solve(false, true, 0.8)},
+      {"homography, focal searched, 90 frames", 90, 0.0, Solve(true, true, 0.8)},
   };
-  for (const RenderedCase& c : rendered) {
-    benchmark::RegisterBenchmark(("RenderedPan/" + c.name).c_str(), BM_RenderedPan, c)
+  for (const Case& c : rendered) {
+    kxtest::RenderedPanOptions p;
+    p.frames = c.frames;
+    p.start_focal = c.solve.estimate_focal ? 800.0 : 0.0;
+    benchmark::RegisterBenchmark(("RenderedPan/" + c.name).c_str(),
+                                 BM_Pan<kxtest::RenderedPan, kxtest::RenderedPanOptions>, p,
+                                 c.solve)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
   }

@@ -72,6 +72,13 @@ inline PanErrors CompareWithTruth(const std::vector<SharedPtr<FeatureImage>>& im
   return e;
 }
 
+// The pan from camera a to camera b, degrees.
+inline double PanBetween(const PerspectiveCamera& a, const PerspectiveCamera& b) {
+  double p, t, r;
+  GetCameraAngles(b, p, t, r, &a);
+  return std::abs(p) * 180.0 / M_PI;
+}
+
 // The sampler and the per-frame estimator the tracking driver installs.
 inline void SetUpSphereMap(FeatureMapSphere& map, const SphereSolveOptions& o) {
   auto sampler = SharedPtr<RandSampling>::Make();
@@ -163,6 +170,12 @@ class SyntheticCorrelatorPan {
     PanErrors e = CompareWithTruth(images_, truth);
     e.rmse = map_.GetRMSE();
     return e;
+  }
+  double PanDegrees() const {
+    PerspectiveCamera first, last;
+    templ_.GetCamera(0, first);
+    templ_.GetCamera(int(images_.size()) - 1, last);
+    return PanBetween(first, last);
   }
 
   FeatureCorrelatorSyn templ_;
@@ -265,11 +278,7 @@ class RenderedPan {
     return e;
   }
   // The pan from the first to the last frame, degrees.
-  double PanDegrees() const {
-    double p, t, r;
-    GetCameraAngles(truth_.back(), p, t, r, &truth_.front());
-    return std::abs(p) * 180.0 / M_PI;
-  }
+  double PanDegrees() const { return PanBetween(truth_.front(), truth_.back()); }
 
   Owner owner_;
   std::unique_ptr<synthetic::Sequence> sequence_;
