@@ -172,7 +172,12 @@ int CameraTrackingManager::SetImageFileList(SharedPtr<PackedStringList> list) {
     if (m_init_camera) prior.CopyFrom(*m_init_camera, false);
   }
 
+  // Clearing the old job must not drop the template and texts SetSequence just stored.
+  const std::string sequence_template = m_sequence_template;
+  const std::string sequence_text2 = m_sequence_text2;
   Clear();
+  m_sequence_template = sequence_template;
+  m_sequence_text2 = sequence_text2;
 
   const int32_t frames = int32_t(m_image_cache.GetNumFrames());
   const bool two_per_file = TwoFramesPerFile(m_image_cache.GetFieldMode());
