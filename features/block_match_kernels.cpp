@@ -512,6 +512,52 @@ void BlockCrossSums(const int16_t* s, const int16_t* t, const int16_t* gx, const
   }
 }
 
+namespace {
+
+// BlockCrossSums for the refinement's own blocks, whose samples are bounded: plain
+// samples lie in 6 .. 8168 (positive Gaussian kernels of an 8-bit image), so e fits 16
+// bits, and derivative samples within +-4500 (the derivative kernels of the smoothing
+// steps in use). Two pixels' channels are paired for one multiply-add each; 32-bit
+// partial sums over at most 16 pixels (below 2^30) are widened before they could
+// overflow, so the sums are exactly BlockCrossSums'.
+void RefineCrossSums(const int16_t* s, const int16_t* t, const int16_t* gx, const int16_t* gy,
+                     int n, int64_t sums[20]) {
+#if KX_BLOCK_SSE2
+  for (int i = 0; i < 20; ++i) sums[i] = 0;
+  // Lanes B0 G0 R0 A0 B1 G1 R1 A1 -> B0 B1 G0 G1 R0 R1 A0 A1.
+  auto pairUp = [](__m128i v) { return _mm_unpacklo_epi16(v, _mm_unpackhi_epi64(v, v)); };
+  auto load = [](const int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  int p = 0;
+  while (p + 2 <= n) {
+    __m128i acc[5];
+    for (__m128i& a : acc) a = _mm_setzero_si128();
+    for (int k = 0; k < 8 && p + 2 <= n; ++k, p += 2) {
+      const __m128i e = pairUp(_mm_sub_epi16(load(s + 4 * p), load(t + 4 * p)));
+      const __m128i x = pairUp(load(gx + 4 * p)), y = pairUp(load(gy + 4 * p));
+      acc[kSumEGx] = _mm_add_epi32(acc[kSumEGx], _mm_madd_epi16(e, x));
+      acc[kSumEGy] = _mm_add_epi32(acc[kSumEGy], _mm_madd_epi16(e, y));
+      acc[kSumGxGx] = _mm_add_epi32(acc[kSumGxGx], _mm_madd_epi16(x, x));
+      acc[kSumGxGy] = _mm_add_epi32(acc[kSumGxGy], _mm_madd_epi16(x, y));
+      acc[kSumGyGy] = _mm_add_epi32(acc[kSumGyGy], _mm_madd_epi16(y, y));
+    }
+    for (int kind = 0; kind < 5; ++kind) {
+      alignas(16) int32_t part[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(part), acc[kind]);
+      for (int c = 0; c < 4; ++c) sums[4 * kind + c] += part[c];
+    }
+  }
+  if (p < n) {
+    int64_t tail[20];
+    BlockCrossSums(s + 4 * p, t + 4 * p, gx + 4 * p, gy + 4 * p, n - p, tail);
+    for (int i = 0; i < 20; ++i) sums[i] += tail[i];
+  }
+#else
+  BlockCrossSums(s, t, gx, gy, n, sums);
+#endif
+}
+
+}  // namespace
+
 int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt,
                         int stride, int width, int height, int bw, int bh, int iterations) {
   if (bw < 1 || bh < 1) return kBlockMatchBadSize;
@@ -539,7 +585,7 @@ int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint
       Gy.get()[k] = static_cast<int16_t>((sdy.get()[k] + tdy.get()[k]) >> 1);
     }
     int64_t sums[20];
-    BlockCrossSums(S.get(), T.get(), Gx.get(), Gy.get(), n, sums);
+    RefineCrossSums(S.get(), T.get(), Gx.get(), Gy.get(), n, sums);
     double b1 = 0.0, b2 = 0.0, gxx = 0.0, gxy = 0.0, gyy = 0.0;
     for (int c = 0; c < 4; ++c) {
       b1 += kWeight[c] * static_cast<double>(sums[4 * kSumEGx + c]);
