@@ -264,32 +264,48 @@ struct Run {
   size_t tracks = 0;
 };
 
+// The frames of a shot as the program reads them: written as files, listed in an image
+// cache, one feature image per frame (cleared and removed again at the end).
+struct Rig {
+  std::string dir;
+  CacheOwner owner;
+  std::vector<SharedPtr<FeatureImage>> images;
+  Rig(const Rendered& r, const char* name) {
+    const synthetic::Sequence& seq = *r.sequence;
+    dir = std::string("/tmp/kx_bench_") + name + "_" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    PackedStringListPtr list;
+    list.Allocate();
+    for (int k = 0; k < kFrames; ++k) {
+      const std::string path = dir + "/f" + std::to_string(k) + ".pgm";
+      std::ofstream out(path, std::ios::binary);
+      out << "P5\n" << seq.Width() << " " << seq.Height() << "\n255\n";
+      for (int y = 0; y < seq.Height(); ++y)
+        out.write(reinterpret_cast<const char*>(r.frames[k].ptr<uint8_t>(y)), seq.Width());
+      list->Append(path.c_str(), 0);
+    }
+    owner.cache.SetImageList(list, -1, -1);
+    for (int k = 0; k < kFrames; ++k) {
+      images.push_back(SharedPtr<FeatureImage>::Make(&owner));
+      FeatureImage& image = *images.back();
+      image.SetImageIndex(k);
+      image.Set(image.GetC(), image.GetA(), image.GetH(), image.GetV(), seq.Width(), seq.Height(),
+                0.0, image.GetPixelSizeX(), image.GetPixelSizeY(), 0.0, 0,
+                image.GetDistortionModel());
+    }
+  }
+  ~Rig() {
+    for (auto& image : images) image->ClearFPoints2D();
+    std::filesystem::remove_all(dir);
+  }
+};
+
 Run RunCorrelator(int shot, bool hbm, int threads) {
   const Rendered& r = Frames(shot);
   const synthetic::Sequence& seq = *r.sequence;
-  const std::string dir = "/tmp/kx_bench_tracks_" + std::to_string(getpid());
-  std::filesystem::create_directories(dir);
-  CacheOwner owner;
-  PackedStringListPtr list;
-  list.Allocate();
-  for (int k = 0; k < kFrames; ++k) {
-    const std::string path = dir + "/f" + std::to_string(k) + ".pgm";
-    std::ofstream out(path, std::ios::binary);
-    out << "P5\n" << seq.Width() << " " << seq.Height() << "\n255\n";
-    for (int y = 0; y < seq.Height(); ++y)
-      out.write(reinterpret_cast<const char*>(r.frames[k].ptr<uint8_t>(y)), seq.Width());
-    list->Append(path.c_str(), 0);
-  }
-  owner.cache.SetImageList(list, -1, -1);
-  std::vector<SharedPtr<FeatureImage>> images;
-  for (int k = 0; k < kFrames; ++k) {
-    images.push_back(SharedPtr<FeatureImage>::Make(&owner));
-    FeatureImage& image = *images.back();
-    image.SetImageIndex(k);
-    image.Set(image.GetC(), image.GetA(), image.GetH(), image.GetV(), seq.Width(), seq.Height(),
-              0.0, image.GetPixelSizeX(), image.GetPixelSizeY(), 0.0, 0,
-              image.GetDistortionModel());
-  }
+  Rig rig(r, "tracks");
+  CacheOwner& owner = rig.owner;
+  std::vector<SharedPtr<FeatureImage>>& images = rig.images;
   WorkerPool::SetNumberOfThreads(threads);
   std::unique_ptr<FeatureCorrelatorOpticalFlow> c(hbm ? new FeatureCorrelatorHBM
                                                       : new FeatureCorrelatorOpticalFlow);
@@ -339,8 +355,6 @@ Run RunCorrelator(int shot, bool hbm, int threads) {
   run.median_length = Percentile(lengths, 0.5);
   run.drift = Percentile(drift, 0.5);
   run.step_ms = Percentile(times, 0.5);
-  for (auto& image : images) image->ClearFPoints2D();
-  std::filesystem::remove_all(dir);
   return run;
 }
 
@@ -426,29 +440,9 @@ Run RunOpenCV(int shot, int threads, int window, int levels) {
 void DiagnoseHBM(int shot) {
   const Rendered& r = Frames(shot);
   const synthetic::Sequence& seq = *r.sequence;
-  const std::string dir = "/tmp/kx_bench_diag_" + std::to_string(getpid());
-  std::filesystem::create_directories(dir);
-  CacheOwner owner;
-  PackedStringListPtr list;
-  list.Allocate();
-  for (int k = 0; k < kFrames; ++k) {
-    const std::string path = dir + "/f" + std::to_string(k) + ".pgm";
-    std::ofstream out(path, std::ios::binary);
-    out << "P5\n" << seq.Width() << " " << seq.Height() << "\n255\n";
-    for (int y = 0; y < seq.Height(); ++y)
-      out.write(reinterpret_cast<const char*>(r.frames[k].ptr<uint8_t>(y)), seq.Width());
-    list->Append(path.c_str(), 0);
-  }
-  owner.cache.SetImageList(list, -1, -1);
-  std::vector<SharedPtr<FeatureImage>> images;
-  for (int k = 0; k < kFrames; ++k) {
-    images.push_back(SharedPtr<FeatureImage>::Make(&owner));
-    FeatureImage& image = *images.back();
-    image.SetImageIndex(k);
-    image.Set(image.GetC(), image.GetA(), image.GetH(), image.GetV(), seq.Width(), seq.Height(),
-              0.0, image.GetPixelSizeX(), image.GetPixelSizeY(), 0.0, 0,
-              image.GetDistortionModel());
-  }
+  Rig rig(r, "diag");
+  CacheOwner& owner = rig.owner;
+  std::vector<SharedPtr<FeatureImage>>& images = rig.images;
   WorkerPool::SetNumberOfThreads(1);
   FeatureCorrelatorHBM c;
   FeatureCorrelatorOpticalFlow::Parameter p = c.GetParameter();
@@ -581,8 +575,6 @@ void DiagnoseHBM(int shot) {
         100.0 * double(lostn[kind]) / double(std::max(1L, tracked[kind])),
         Percentile(err_q[kind], 0.5), Percentile(err_h[kind], 0.5), Percentile(err_f[kind], 0.5));
   for (const auto& [cause, n] : causes) std::printf("    %-50s %ld\n", cause.c_str(), n);
-  for (auto& image : images) image->ClearFPoints2D();
-  std::filesystem::remove_all(dir);
 }
 
 void PrintRun(const char* who, int threads, const Run& r) {

@@ -124,6 +124,17 @@ void FilterRowScalar(const uint32_t* px, int count, const int16_t* taps, int16_t
 }
 
 #if KX_BLOCK_SSE2
+// Taps 2k and 2k + 1 side by side in every 32-bit lane of pairs[k], the operand of
+// one multiply-add over interleaved samples.
+template <int kTaps>
+void TapPairs(const int16_t* taps, __m128i* pairs) {
+  for (int k = 0; k < kTaps / 2; ++k) {
+    const uint32_t pair = static_cast<uint16_t>(taps[2 * k]) |
+                          (static_cast<uint32_t>(static_cast<uint16_t>(taps[2 * k + 1])) << 16);
+    pairs[k] = _mm_set1_epi32(static_cast<int>(pair));
+  }
+}
+
 // The same pass two taps at a time: the channels of pixels k and k + 1 are
 // interleaved so that one multiply-add gives four exact 32-bit channel sums.
 // With a second tap set (taps2, out2) both passes share the unpacked pixels.
@@ -132,16 +143,9 @@ void FilterRowSSE2(const uint32_t* px, int count, const int16_t* taps, int16_t* 
                    const int16_t* taps2 = nullptr, int16_t* out2 = nullptr) {
   const __m128i zero = _mm_setzero_si128();
   __m128i tapPairs[kTaps / 2], tapPairs2[kTaps / 2];
-  auto pairs = [](const int16_t* t, __m128i* p) {
-    for (int k = 0; k < kTaps / 2; ++k) {
-      const uint32_t pair = static_cast<uint16_t>(t[2 * k]) |
-                            (static_cast<uint32_t>(static_cast<uint16_t>(t[2 * k + 1])) << 16);
-      p[k] = _mm_set1_epi32(static_cast<int>(pair));
-    }
-  };
-  pairs(taps, tapPairs);
+  TapPairs<kTaps>(taps, tapPairs);
   const bool two = taps2 != nullptr;
-  if (two) pairs(taps2, tapPairs2);
+  if (two) TapPairs<kTaps>(taps2, tapPairs2);
   auto onePixel = [&](int i, __m128i* second) {
     __m128i acc = zero, acc2 = zero;
     for (int k = 0; k < kTaps / 2; ++k) {
@@ -216,16 +220,9 @@ void VerticalSums(const int16_t* rows, int rowSamples, int j, const int16_t* tap
 #if KX_BLOCK_SSE2
   if (packed) {
     __m128i tapPairs[kTaps / 2], tapPairs2[kTaps / 2];
-    auto pairs = [](const int16_t* t, __m128i* p) {
-      for (int k = 0; k < kTaps / 2; ++k) {
-        const uint32_t pair = static_cast<uint16_t>(t[2 * k]) |
-                              (static_cast<uint32_t>(static_cast<uint16_t>(t[2 * k + 1])) << 16);
-        p[k] = _mm_set1_epi32(static_cast<int>(pair));
-      }
-    };
-    pairs(taps, tapPairs);
+    TapPairs<kTaps>(taps, tapPairs);
     const bool two = taps2 != nullptr;
-    if (two) pairs(taps2, tapPairs2);
+    if (two) TapPairs<kTaps>(taps2, tapPairs2);
     // Rows k and k + 1 interleaved sample by sample: one multiply-add per pair.
     for (; s + 4 <= rowSamples; s += 4) {
       __m128i acc = _mm_setzero_si128(), acc2 = _mm_setzero_si128();
