@@ -111,8 +111,8 @@ bool HBMMotionField::Predict(double x, double y, double* dx, double* dy) const {
     rows_ = static_cast<int>(std::min((max_y - min_y_) / kRadius, 4096.0)) + 1;
     cells_.assign(static_cast<size_t>(columns_) * rows_, {});
     for (int i = 0; i < static_cast<int>(samples_.size()); ++i) {
-      const int cx = std::min(static_cast<int>((samples_[i].x - min_x_) / kRadius), columns_ - 1);
-      const int cy = std::min(static_cast<int>((samples_[i].y - min_y_) / kRadius), rows_ - 1);
+      const int cx = static_cast<int>(std::min((samples_[i].x - min_x_) / kRadius, columns_ - 1.0));
+      const int cy = static_cast<int>(std::min((samples_[i].y - min_y_) / kRadius, rows_ - 1.0));
       cells_[static_cast<size_t>(cy) * columns_ + cx].push_back(i);
     }
   }

@@ -158,6 +158,17 @@ TEST(HBMMotionFieldTest, MedianOfTheNearestWithinTheRadius) {
     EXPECT_DOUBLE_EQ(dx, c.dx);
     EXPECT_DOUBLE_EQ(dy, c.dy);
   }
+  // Samples far apart (not image positions) bin without overflow; whatever is
+  // predicted then is one of the samples' motions.
+  HBMMotionField far;
+  far.Add(0, 0, 1.0, 1.0);
+  far.Add(1e300, -1e300, 5.0, 5.0);
+  dx = 1.0;
+  for (double x : {10.0, 1e300, -1e300}) {
+    if (far.Predict(x, 10, &dx, &dy)) {
+      EXPECT_TRUE(dx == 1.0 || dx == 5.0);
+    }
+  }
   // Two samples: the mean of both.
   HBMMotionField two;
   two.Add(0, 0, 1.0, 2.0);
