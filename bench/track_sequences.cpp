@@ -264,32 +264,48 @@ struct Run {
   size_t tracks = 0;
 };
 
+// The frames of a shot as the program reads them: written as files, listed in an image
+// cache, one feature image per frame (cleared and removed again at the end).
+struct Rig {
+  std::string dir;
+  CacheOwner owner;
+  std::vector<SharedPtr<FeatureImage>> images;
+  Rig(const Rendered& r, const char* name) {
+    const synthetic::Sequence& seq = *r.sequence;
+    dir = std::string("/tmp/kx_bench_") + name + "_" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    PackedStringListPtr list;
+    list.Allocate();
+    for (int k = 0; k < kFrames; ++k) {
+      const std::string path = dir + "/f" + std::to_string(k) + ".pgm";
+      std::ofstream out(path, std::ios::binary);
+      out << "P5\n" << seq.Width() << " " << seq.Height() << "\n255\n";
+      for (int y = 0; y < seq.Height(); ++y)
+        out.write(reinterpret_cast<const char*>(r.frames[k].ptr<uint8_t>(y)), seq.Width());
+      list->Append(path.c_str(), 0);
+    }
+    owner.cache.SetImageList(list, -1, -1);
+    for (int k = 0; k < kFrames; ++k) {
+      images.push_back(SharedPtr<FeatureImage>::Make(&owner));
+      FeatureImage& image = *images.back();
+      image.SetImageIndex(k);
+      image.Set(image.GetC(), image.GetA(), image.GetH(), image.GetV(), seq.Width(), seq.Height(),
+                0.0, image.GetPixelSizeX(), image.GetPixelSizeY(), 0.0, 0,
+                image.GetDistortionModel());
+    }
+  }
+  ~Rig() {
+    for (auto& image : images) image->ClearFPoints2D();
+    std::filesystem::remove_all(dir);
+  }
+};
+
 Run RunCorrelator(int shot, bool hbm, int threads) {
   const Rendered& r = Frames(shot);
   const synthetic::Sequence& seq = *r.sequence;
-  const std::string dir = "/tmp/kx_bench_tracks_" + std::to_string(getpid());
-  std::filesystem::create_directories(dir);
-  CacheOwner owner;
-  PackedStringListPtr list;
-  list.Allocate();
-  for (int k = 0; k < kFrames; ++k) {
-    const std::string path = dir + "/f" + std::to_string(k) + ".pgm";
-    std::ofstream out(path, std::ios::binary);
-    out << "P5\n" << seq.Width() << " " << seq.Height() << "\n255\n";
-    for (int y = 0; y < seq.Height(); ++y)
-      out.write(reinterpret_cast<const char*>(r.frames[k].ptr<uint8_t>(y)), seq.Width());
-    list->Append(path.c_str(), 0);
-  }
-  owner.cache.SetImageList(list, -1, -1);
-  std::vector<SharedPtr<FeatureImage>> images;
-  for (int k = 0; k < kFrames; ++k) {
-    images.push_back(SharedPtr<FeatureImage>::Make(&owner));
-    FeatureImage& image = *images.back();
-    image.SetImageIndex(k);
-    image.Set(image.GetC(), image.GetA(), image.GetH(), image.GetV(), seq.Width(), seq.Height(),
-              0.0, image.GetPixelSizeX(), image.GetPixelSizeY(), 0.0, 0,
-              image.GetDistortionModel());
-  }
+  Rig rig(r, "tracks");
+  CacheOwner& owner = rig.owner;
+  std::vector<SharedPtr<FeatureImage>>& images = rig.images;
   WorkerPool::SetNumberOfThreads(threads);
   std::unique_ptr<FeatureCorrelatorOpticalFlow> c(hbm ? new FeatureCorrelatorHBM
                                                       : new FeatureCorrelatorOpticalFlow);
@@ -339,8 +355,6 @@ Run RunCorrelator(int shot, bool hbm, int threads) {
   run.median_length = Percentile(lengths, 0.5);
   run.drift = Percentile(drift, 0.5);
   run.step_ms = Percentile(times, 0.5);
-  for (auto& image : images) image->ClearFPoints2D();
-  std::filesystem::remove_all(dir);
   return run;
 }
 
@@ -419,6 +433,150 @@ Run RunOpenCV(int shot, int threads, int window, int levels) {
   return run;
 }
 
+// Why the block matcher loses features that stay in view (part d): the first pass of
+// each lost feature's job (quarter, half, full level from the correlator's start) is run
+// again level by level, with its distance to the truth after each level, whether the
+// refinement also fails from the truth's own block, and the quarter-level costs there.
+void DiagnoseHBM(int shot) {
+  const Rendered& r = Frames(shot);
+  const synthetic::Sequence& seq = *r.sequence;
+  Rig rig(r, "diag");
+  CacheOwner& owner = rig.owner;
+  std::vector<SharedPtr<FeatureImage>>& images = rig.images;
+  WorkerPool::SetNumberOfThreads(1);
+  FeatureCorrelatorHBM c;
+  FeatureCorrelatorOpticalFlow::Parameter p = c.GetParameter();
+  p.m_corner_count = kCorners;
+  c.SetParameter(p);
+  c.SetSharedBuffer(SharedPtr<SharedWorkBuffer>::Make(3));
+  std::map<std::string, long> causes;
+  long tracked[2] = {0, 0}, lostn[2] = {0, 0};
+  std::vector<double> err_q[2], err_h[2], err_f[2];
+  const int w = seq.Width(), h = seq.Height();
+  for (int k = 0; k + 1 < kFrames; ++k) {
+    ImageCacheEntryPtr ec = owner.cache.GetImage(k), ed = owner.cache.GetImage(k + 1);
+    std::vector<SharedPtr<FeaturePoint2D>> before = images[k]->GetFPoints2D();
+    c.SetFeatureImages(images[k].Get(), images[k + 1].Get());
+    c.Compute();
+    const size_t qs = ec->bgra.stride / 4;
+    std::vector<uint32_t> qc(qs * (h / 4) + 1), qd(qs * (h / 4) + 1);
+    HalveImageRGBA(qc.data(), int(qs), ec->half_bgra.data, int(ec->half_bgra.stride), w / 2, h / 2);
+    HalveImageRGBA(qd.data(), int(qs), ed->half_bgra.data, int(ed->half_bgra.stride), w / 2, h / 2);
+    HBMLevelImages li;
+    li.level[0] = {ec->bgra.data, ed->bgra.data, w, h, int32_t(ec->bgra.stride)};
+    li.level[1] = {ec->half_bgra.data, ed->half_bgra.data, w / 2, h / 2,
+                   int32_t(ec->half_bgra.stride)};
+    li.level[2] = {qc.data(), qd.data(), w / 4, h / 4, int32_t(qs)};
+    HBMMotionField field;
+    for (const SharedPtr<FeaturePoint2D>& f : before)
+      if (f->GetPredecessor())
+        field.Add(f->x, f->y, f->x - f->GetPredecessor()->GetFirst()->x,
+                  f->y - f->GetPredecessor()->GetFirst()->y);
+    for (const SharedPtr<FeaturePoint2D>& f : before) {
+      synthetic::Vec3 X;
+      double tx, ty;
+      if (!seq.Backproject(k, f->x, f->y, &X) || !seq.Truth(k + 1, X, &tx, &ty) || tx < 12 ||
+          ty < 12 || tx > w - 13 || ty > h - 13)
+        continue;
+      const FeaturePoint2D* pred = nullptr;
+      if (f->GetPredecessor()) pred = f->GetPredecessor()->GetFirst().Get();
+      const int kind = pred != nullptr ? 1 : 0;
+      ++tracked[kind];
+      // Own job, level by level.
+      double sx, sy;
+      double mdx = 0.0, mdy = 0.0;
+      HBMPredictedStart(f->x, f->y, pred, w, h, &sx, &sy);
+      if (pred == nullptr && field.Predict(f->x, f->y, &mdx, &mdy))
+        HBMMovedStart(f->x, f->y, mdx, mdy, w, h, &sx, &sy);
+      BlockMatchPosition pos{f->x, f->y, sx, sy};
+      auto lvl = [&](int l, int range, int it) {
+        const double s = 1.0 / (1 << l);
+        pos.source_x *= s;
+        pos.source_y *= s;
+        pos.target_x *= s;
+        pos.target_y *= s;
+        const HBMLevelImages::Level& L = li.level[l];
+        const int res = MatchBlockSAD(pos, L.source, L.target, L.stride, L.width, L.height, 8, 8,
+                                      range, range, it);
+        pos.source_x /= s;
+        pos.source_y /= s;
+        pos.target_x /= s;
+        pos.target_y /= s;
+        return res;
+      };
+      int res = lvl(2, 8, 0);
+      auto qcost = [&](double cx,
+                       double cy) {  // quarter-level SAD of the block centred near (cx, cy) full px
+        const HBMLevelImages::Level& L = li.level[2];
+        uint32_t tpl[64], blk[64];
+        ResampleBlock6(L.source, L.stride, L.width, L.height, tpl, 8, 8, 8, f->x / 4 - 3.5,
+                       f->y / 4 - 3.5, 1.0);
+        const int bx = int(std::floor(cx / 4 - 3.5 + 0.5)),
+                  by = int(std::floor(cy / 4 - 3.5 + 0.5));
+        CopyBlockWindow(L.target, L.stride, L.width, L.height, bx, by, 8, 8, blk);
+        return int(SumAbsDiffBGRA(tpl, blk, 64));
+      };
+      const int cost_found = qcost(pos.target_x, pos.target_y), cost_truth = qcost(tx, ty);
+      const double eq = std::hypot(pos.target_x - tx, pos.target_y - ty);
+      double eh = -1, ef = -1;
+      std::string cause;
+      if (res < 0) {
+        cause = "quarter outside";
+      } else {
+        res = lvl(1, 2, 0);
+        eh = std::hypot(pos.target_x - tx, pos.target_y - ty);
+        if (res < 0) {
+          cause = "half outside";
+        } else {
+          res = lvl(0, 2, 0);
+          ef = std::hypot(pos.target_x - tx, pos.target_y - ty);
+          if (res < 0) {
+            cause = "full outside";
+          } else {
+            BlockMatchPosition q = pos;
+            res = RefineBlockSubPixel(q, li.level[0].source, li.level[0].target, li.level[0].stride,
+                                      w, h, 8, 8, 15);
+            if (res < 0) cause = res == -3 ? "refine >2px" : "refine singular";
+            // From the truth's integer block: does refinement itself fail?
+            BlockMatchPosition t{f->x, f->y, std::floor(tx) + 0.5, std::floor(ty) + 0.5};
+            const int rt = RefineBlockSubPixel(t, li.level[0].source, li.level[0].target,
+                                               li.level[0].stride, w, h, 8, 8, 15);
+            if (res < 0) cause += rt < 0 ? " (also from truth)" : " (ok from truth)";
+          }
+        }
+      }
+      const bool lost = !f->GetSuccessor();
+      if (!lost) continue;
+      ++lostn[kind];
+      if (cause.empty()) cause = "cross-check";
+      if (ef > 1.5 && cause.rfind("refine", 0) == 0) {
+        cause += eq > 3 ? " [quarter off]" : eh > 2 ? " [half off]" : " [full off]";
+      }
+      ++causes[std::string(kind ? "pred: " : "new:  ") + cause];
+      static int shown = 0;
+      if (std::getenv("KX_DIAG_SHOW") && shown < 40 &&
+          cause.find("quarter off") != std::string::npos) {
+        ++shown;
+        std::printf(
+            "      k %d f (%.1f %.1f) truth (%.2f %.2f) start (%.2f %.2f) eq %.2f eh %.2f ef %.2f  "
+            "quarter SAD found %d truth %d\n",
+            k, f->x, f->y, tx, ty, sx, sy, eq, eh, ef, cost_found, cost_truth);
+      }
+      err_q[kind].push_back(eq);
+      if (eh >= 0) err_h[kind].push_back(eh);
+      if (ef >= 0) err_f[kind].push_back(ef);
+    }
+  }
+  for (int kind : {0, 1})
+    std::printf(
+        "  %s: %ld tracked, %.1f %% lost; lost ones off the truth after quarter %.2f, half %.2f, "
+        "full %.2f px (medians)\n",
+        kind ? "with predecessor" : "new", tracked[kind],
+        100.0 * double(lostn[kind]) / double(std::max(1L, tracked[kind])),
+        Percentile(err_q[kind], 0.5), Percentile(err_h[kind], 0.5), Percentile(err_f[kind], 0.5));
+  for (const auto& [cause, n] : causes) std::printf("    %-50s %ld\n", cause.c_str(), n);
+}
+
 void PrintRun(const char* who, int threads, const Run& r) {
   std::printf(
       "  %-26s %d thread%s: tracks %5zu, lost in view %5.1f %%, median length %4.1f, "
@@ -446,7 +604,8 @@ int main(int argc, char** argv) {
                           {"ours defaults", false, 0, 0, 0, 0}};
   // KX_TRACK_SHOTS picks shots by number (e.g. "1" for the pan alone), KX_TRACK_PARTS
   // the parts: s seeded and chained, c OpenCV and the optical-flow correlator, b the
-  // block-matching correlator.
+  // block-matching correlator, d the block matcher's losses by cause (KX_DIAG_SHOW=1
+  // prints some of them).
   const char* only = std::getenv("KX_TRACK_SHOTS");
   const char* parts_env = std::getenv("KX_TRACK_PARTS");
   const std::string parts = parts_env != nullptr ? parts_env : "scb";
@@ -485,6 +644,7 @@ int main(int argc, char** argv) {
       if (parts.find('b') != std::string::npos)
         PrintRun("block-matching correlator", threads, RunCorrelator(shot, true, threads));
     }
+    if (parts.find('d') != std::string::npos) DiagnoseHBM(shot);
   }
   return 0;
 }

@@ -67,15 +67,10 @@ int16_t Saturate16(int32_t v) {
 }
 
 // Plain kernel of n taps for offsets -(n/2 - 1) .. n/2.
-void MakePlainKernel(double f, double a, int n, int16_t* taps) {
+// Scales the n weights w (their sum given) to a plain kernel: sum 32768, the centre
+// excess rule, rounded.
+void ScalePlainKernel(double* w, int n, double sum, int16_t* taps) {
   const int first = -(n / 2 - 1);
-  const double radius = n / 2;
-  double w[8];
-  double sum = 0.0;
-  for (int i = 0; i < n; ++i) {
-    w[i] = Weight(f - (first + i), a, radius);
-    sum += w[i];
-  }
   const double scale = 32768.0 / sum;
   for (int i = 0; i < n; ++i) w[i] *= scale;
   const int c = -first;  // index of offset 0
@@ -92,6 +87,18 @@ void MakePlainKernel(double f, double a, int n, int16_t* taps) {
     w[c + 2] += excess * 0.5;
   }
   for (int i = 0; i < n; ++i) taps[i] = RoundSaturate(w[i]);
+}
+
+void MakePlainKernel(double f, double a, int n, int16_t* taps) {
+  const int first = -(n / 2 - 1);
+  const double radius = n / 2;
+  double w[8];
+  double sum = 0.0;
+  for (int i = 0; i < n; ++i) {
+    w[i] = Weight(f - (first + i), a, radius);
+    sum += w[i];
+  }
+  ScalePlainKernel(w, n, sum, taps);
 }
 
 // Gathers the source pixels one filtered row needs, edge pixels repeated:
@@ -117,44 +124,62 @@ void FilterRowScalar(const uint32_t* px, int count, const int16_t* taps, int16_t
 }
 
 #if KX_BLOCK_SSE2
-// The same pass two taps at a time: the channels of pixels k and k + 1 are
-// interleaved so that one multiply-add gives four exact 32-bit channel sums.
+// Taps 2k and 2k + 1 side by side in every 32-bit lane of pairs[k], the operand of
+// one multiply-add over interleaved samples.
 template <int kTaps>
-void FilterRowSSE2(const uint32_t* px, int count, const int16_t* taps, int16_t* out) {
-  const __m128i zero = _mm_setzero_si128();
-  __m128i tapPairs[kTaps / 2];
+void TapPairs(const int16_t* taps, __m128i* pairs) {
   for (int k = 0; k < kTaps / 2; ++k) {
     const uint32_t pair = static_cast<uint16_t>(taps[2 * k]) |
                           (static_cast<uint32_t>(static_cast<uint16_t>(taps[2 * k + 1])) << 16);
-    tapPairs[k] = _mm_set1_epi32(static_cast<int>(pair));
+    pairs[k] = _mm_set1_epi32(static_cast<int>(pair));
   }
-  auto onePixel = [&](int i) {
-    __m128i acc = zero;
+}
+
+// The same pass two taps at a time: the channels of pixels k and k + 1 are
+// interleaved so that one multiply-add gives four exact 32-bit channel sums.
+// With a second tap set (taps2, out2) both passes share the unpacked pixels.
+template <int kTaps>
+void FilterRowSSE2(const uint32_t* px, int count, const int16_t* taps, int16_t* out,
+                   const int16_t* taps2 = nullptr, int16_t* out2 = nullptr) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i tapPairs[kTaps / 2], tapPairs2[kTaps / 2];
+  TapPairs<kTaps>(taps, tapPairs);
+  const bool two = taps2 != nullptr;
+  if (two) TapPairs<kTaps>(taps2, tapPairs2);
+  auto onePixel = [&](int i, __m128i* second) {
+    __m128i acc = zero, acc2 = zero;
     for (int k = 0; k < kTaps / 2; ++k) {
-      const __m128i two = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(px + i + 2 * k));
-      const __m128i w = _mm_unpacklo_epi8(two, zero);  // pixel k lanes 0-3, k + 1 lanes 4-7
+      const __m128i p = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(px + i + 2 * k));
+      const __m128i w = _mm_unpacklo_epi8(p, zero);  // pixel k lanes 0-3, k + 1 lanes 4-7
       const __m128i inter = _mm_unpacklo_epi16(w, _mm_unpackhi_epi64(w, w));
       acc = _mm_add_epi32(acc, _mm_madd_epi16(inter, tapPairs[k]));
+      if (two) acc2 = _mm_add_epi32(acc2, _mm_madd_epi16(inter, tapPairs2[k]));
     }
+    *second = _mm_srai_epi32(acc2, 9);
     return _mm_srai_epi32(acc, 9);
   };
   int i = 0;
+  __m128i b0, b1;
   for (; i + 1 < count; i += 2) {
-    const __m128i r = _mm_packs_epi32(onePixel(i), onePixel(i + 1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), r);
+    const __m128i a0 = onePixel(i, &b0), a1 = onePixel(i + 1, &b1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), _mm_packs_epi32(a0, a1));
+    if (two) _mm_storeu_si128(reinterpret_cast<__m128i*>(out2 + 4 * i), _mm_packs_epi32(b0, b1));
   }
   if (i < count) {
-    const __m128i r = _mm_packs_epi32(onePixel(i), zero);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * i), r);
+    const __m128i a0 = onePixel(i, &b0);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * i), _mm_packs_epi32(a0, zero));
+    if (two) _mm_storel_epi64(reinterpret_cast<__m128i*>(out2 + 4 * i), _mm_packs_epi32(b0, zero));
   }
 }
 #endif
 
 // Filters the bh + kTaps - 1 source rows a block needs. Row r of `rows`
 // (4 * bw samples) is source row clamp(y0 + r) filtered from column x0.
+// A second tap set (taps2, rows2) filters the same source rows in the same pass.
 template <int kTaps>
 void FilterRows(const uint32_t* src, int stride, int width, int height, int x0, int y0, int bw,
-                int bh, const int16_t* taps, int16_t* rows, bool packed) {
+                int bh, const int16_t* taps, int16_t* rows, bool packed,
+                const int16_t* taps2 = nullptr, int16_t* rows2 = nullptr) {
   const int span = bw + kTaps - 1;
   Scratch<uint32_t, 64> gathered(span + 1);  // +1: the packed pass reads pixel pairs
   gathered.get()[span] = 0;
@@ -169,56 +194,64 @@ void FilterRows(const uint32_t* src, int stride, int width, int height, int x0, 
       px = gathered.get();
     }
     int16_t* out = rows + static_cast<ptrdiff_t>(r) * bw * 4;
+    int16_t* out2 = taps2 != nullptr ? rows2 + static_cast<ptrdiff_t>(r) * bw * 4 : nullptr;
 #if KX_BLOCK_SSE2
     if (packed) {
-      FilterRowSSE2<kTaps>(px, bw, taps, out);
+      FilterRowSSE2<kTaps>(px, bw, taps, out, taps2, out2);
       continue;
     }
 #else
     (void)packed;
 #endif
     FilterRowScalar<kTaps>(px, bw, taps, out);
+    if (taps2 != nullptr) FilterRowScalar<kTaps>(px, bw, taps2, out2);
   }
 }
 
 // Vertical pass of output row j: sums[s] = Σk rows[j + k][s] · taps[k] for the
 // rowSamples samples, in wrapping 32-bit arithmetic like the packed form (no
-// kernel in use comes near the limit).
+// kernel in use comes near the limit). A second tap set (taps2, sums2) is summed
+// from the same loaded rows.
 template <int kTaps>
 void VerticalSums(const int16_t* rows, int rowSamples, int j, const int16_t* taps, int32_t* sums,
-                  bool packed) {
+                  bool packed, const int16_t* taps2 = nullptr, int32_t* sums2 = nullptr) {
   const int16_t* base = rows + static_cast<ptrdiff_t>(j) * rowSamples;
   int s = 0;
 #if KX_BLOCK_SSE2
   if (packed) {
-    __m128i tapPairs[kTaps / 2];
-    for (int k = 0; k < kTaps / 2; ++k) {
-      const uint32_t pair = static_cast<uint16_t>(taps[2 * k]) |
-                            (static_cast<uint32_t>(static_cast<uint16_t>(taps[2 * k + 1])) << 16);
-      tapPairs[k] = _mm_set1_epi32(static_cast<int>(pair));
-    }
+    __m128i tapPairs[kTaps / 2], tapPairs2[kTaps / 2];
+    TapPairs<kTaps>(taps, tapPairs);
+    const bool two = taps2 != nullptr;
+    if (two) TapPairs<kTaps>(taps2, tapPairs2);
     // Rows k and k + 1 interleaved sample by sample: one multiply-add per pair.
     for (; s + 4 <= rowSamples; s += 4) {
-      __m128i acc = _mm_setzero_si128();
+      __m128i acc = _mm_setzero_si128(), acc2 = _mm_setzero_si128();
       for (int k = 0; k < kTaps / 2; ++k) {
         const int16_t* r0 = base + static_cast<ptrdiff_t>(2 * k) * rowSamples + s;
         const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0));
         const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0 + rowSamples));
-        acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), tapPairs[k]));
+        const __m128i ab = _mm_unpacklo_epi16(a, b);
+        acc = _mm_add_epi32(acc, _mm_madd_epi16(ab, tapPairs[k]));
+        if (two) acc2 = _mm_add_epi32(acc2, _mm_madd_epi16(ab, tapPairs2[k]));
       }
       _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + s), acc);
+      if (two) _mm_storeu_si128(reinterpret_cast<__m128i*>(sums2 + s), acc2);
     }
   }
 #else
   (void)packed;
 #endif
-  for (; s < rowSamples; ++s) {
-    uint32_t sum = 0;
-    for (int k = 0; k < kTaps; ++k) {
-      sum += static_cast<uint32_t>(
-          static_cast<int32_t>(base[static_cast<ptrdiff_t>(k) * rowSamples + s]) * taps[k]);
+  for (int set = 0; set < (taps2 != nullptr ? 2 : 1); ++set) {
+    const int16_t* t = set == 0 ? taps : taps2;
+    int32_t* out = set == 0 ? sums : sums2;
+    for (int q = s; q < rowSamples; ++q) {
+      uint32_t sum = 0;
+      for (int k = 0; k < kTaps; ++k) {
+        sum += static_cast<uint32_t>(
+            static_cast<int32_t>(base[static_cast<ptrdiff_t>(k) * rowSamples + q]) * t[k]);
+      }
+      out[q] = static_cast<int32_t>(sum);
     }
-    sums[s] = static_cast<int32_t>(sum);
   }
 }
 
@@ -242,14 +275,19 @@ void Resample6(const uint32_t* src, int stride, int width, int height, uint32_t*
   }
 }
 
-// Vertical pass into a 16-bit block: ((sum) >> 16) + 6 per sample.
+// Vertical pass into a 16-bit block: ((sum) >> 16) + 6 per sample; a second tap
+// set (vTaps2, dst2) is filtered from the same rows in the same pass.
 void VerticalTo16(const int16_t* rows, int bw, int bh, const int16_t* vTaps, int16_t* dst,
-                  int dstStride, bool packed) {
-  Scratch<int32_t, 4 * 16> sums(static_cast<size_t>(4) * bw);
+                  int dstStride, bool packed, const int16_t* vTaps2 = nullptr,
+                  int16_t* dst2 = nullptr) {
+  Scratch<int32_t, 4 * 16> sums(static_cast<size_t>(4) * bw), sums2(static_cast<size_t>(4) * bw);
   for (int j = 0; j < bh; ++j) {
-    VerticalSums<8>(rows, 4 * bw, j, vTaps, sums.get(), packed);
+    VerticalSums<8>(rows, 4 * bw, j, vTaps, sums.get(), packed, vTaps2, sums2.get());
     int16_t* out = dst + static_cast<ptrdiff_t>(j) * dstStride;
     for (int s = 0; s < 4 * bw; ++s) out[s] = Saturate16((sums.get()[s] >> 16) + 6);
+    if (vTaps2 == nullptr) continue;
+    int16_t* out2 = dst2 + static_cast<ptrdiff_t>(j) * dstStride;
+    for (int s = 0; s < 4 * bw; ++s) out2[s] = Saturate16((sums2.get()[s] >> 16) + 6);
   }
 }
 
@@ -275,6 +313,27 @@ void Resample8(const uint32_t* src, int stride, int width, int height, int16_t* 
   VerticalTo16(rows.get(), bw, bh, vTaps, dst, dstStride, packed);
 }
 
+// MakeKernel8 and MakeDerivativeKernel8 for the same fraction and a <= 0, the
+// Gaussian weights evaluated once for both (the same values, so the same taps).
+void MakeKernelPair8(double f, double a, int16_t plain[8], int16_t derivative[8]) {
+  if (a > 0.0) {
+    MakeKernel8(f, a, plain);
+    MakeDerivativeKernel8(f, a, derivative);
+    return;
+  }
+  double w[8], d[8];
+  double sum = 0.0;
+  for (int i = 0; i < 8; ++i) {
+    const double t = f - (i - 3);
+    w[i] = std::exp(a * t * t);
+    d[i] = 2.0 * a * t * w[i];
+    sum += w[i];
+  }
+  ScalePlainKernel(w, 8, sum, plain);
+  const double scale = 16384.0 / sum;
+  for (int i = 0; i < 8; ++i) derivative[i] = RoundSaturate(d[i] * scale);
+}
+
 // The plain, x-derivative and y-derivative blocks at one position (rows
 // contiguous, 4 * bw samples each): the same samples as three ResampleBlock8
 // calls, with the kernels and the plain horizontal pass computed once.
@@ -283,16 +342,14 @@ void ResampleTriple8(const uint32_t* src, int stride, int width, int height, int
   const int ix = TruncPos(x), iy = TruncPos(y);
   const double fx = x - std::trunc(x), fy = y - std::trunc(y);
   int16_t px[8], dxTaps[8], py[8], dyTaps[8];
-  MakeKernel8(fx, a, px);
-  MakeDerivativeKernel8(fx, a, dxTaps);
-  MakeKernel8(fy, a, py);
-  MakeDerivativeKernel8(fy, a, dyTaps);
-  Scratch<int16_t, 4 * 16 * 23> rows(static_cast<size_t>(4) * bw * (bh + 7));
-  FilterRows<8>(src, stride, width, height, ix - 3, iy - 3, bw, bh, px, rows.get(), true);
-  VerticalTo16(rows.get(), bw, bh, py, plain, 4 * bw, true);
-  VerticalTo16(rows.get(), bw, bh, dyTaps, dy, 4 * bw, true);
-  FilterRows<8>(src, stride, width, height, ix - 3, iy - 3, bw, bh, dxTaps, rows.get(), true);
-  VerticalTo16(rows.get(), bw, bh, py, dx, 4 * bw, true);
+  MakeKernelPair8(fx, a, px, dxTaps);
+  MakeKernelPair8(fy, a, py, dyTaps);
+  const size_t rowSamples = static_cast<size_t>(4) * bw * (bh + 7);
+  Scratch<int16_t, 4 * 16 * 23> rows(rowSamples), rowsDx(rowSamples);
+  FilterRows<8>(src, stride, width, height, ix - 3, iy - 3, bw, bh, px, rows.get(), true, dxTaps,
+                rowsDx.get());
+  VerticalTo16(rows.get(), bw, bh, py, plain, 4 * bw, true, dyTaps, dy);
+  VerticalTo16(rowsDx.get(), bw, bh, py, dx, 4 * bw, true);
 }
 
 uint32_t SumAbsDiffScalar(const uint32_t* a, const uint32_t* b, int n) {
@@ -452,6 +509,52 @@ void BlockCrossSums(const int16_t* s, const int16_t* t, const int16_t* gx, const
   }
 }
 
+namespace {
+
+// BlockCrossSums for the refinement's own blocks, whose samples are bounded: plain
+// samples lie in 6 .. 8168 (positive Gaussian kernels of an 8-bit image), so e fits 16
+// bits, and derivative samples within +-4500 (the derivative kernels of the smoothing
+// steps in use). Two pixels' channels are paired for one multiply-add each; 32-bit
+// partial sums over at most 16 pixels (below 2^30) are widened before they could
+// overflow, so the sums are exactly BlockCrossSums'.
+void RefineCrossSums(const int16_t* s, const int16_t* t, const int16_t* gx, const int16_t* gy,
+                     int n, int64_t sums[20]) {
+#if KX_BLOCK_SSE2
+  for (int i = 0; i < 20; ++i) sums[i] = 0;
+  // Lanes B0 G0 R0 A0 B1 G1 R1 A1 -> B0 B1 G0 G1 R0 R1 A0 A1.
+  auto pairUp = [](__m128i v) { return _mm_unpacklo_epi16(v, _mm_unpackhi_epi64(v, v)); };
+  auto load = [](const int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+  int p = 0;
+  while (p + 2 <= n) {
+    __m128i acc[5];
+    for (__m128i& a : acc) a = _mm_setzero_si128();
+    for (int k = 0; k < 8 && p + 2 <= n; ++k, p += 2) {
+      const __m128i e = pairUp(_mm_sub_epi16(load(s + 4 * p), load(t + 4 * p)));
+      const __m128i x = pairUp(load(gx + 4 * p)), y = pairUp(load(gy + 4 * p));
+      acc[kSumEGx] = _mm_add_epi32(acc[kSumEGx], _mm_madd_epi16(e, x));
+      acc[kSumEGy] = _mm_add_epi32(acc[kSumEGy], _mm_madd_epi16(e, y));
+      acc[kSumGxGx] = _mm_add_epi32(acc[kSumGxGx], _mm_madd_epi16(x, x));
+      acc[kSumGxGy] = _mm_add_epi32(acc[kSumGxGy], _mm_madd_epi16(x, y));
+      acc[kSumGyGy] = _mm_add_epi32(acc[kSumGyGy], _mm_madd_epi16(y, y));
+    }
+    for (int kind = 0; kind < 5; ++kind) {
+      alignas(16) int32_t part[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(part), acc[kind]);
+      for (int c = 0; c < 4; ++c) sums[4 * kind + c] += part[c];
+    }
+  }
+  if (p < n) {
+    int64_t tail[20];
+    BlockCrossSums(s + 4 * p, t + 4 * p, gx + 4 * p, gy + 4 * p, n - p, tail);
+    for (int i = 0; i < 20; ++i) sums[i] += tail[i];
+  }
+#else
+  BlockCrossSums(s, t, gx, gy, n, sums);
+#endif
+}
+
+}  // namespace
+
 int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt,
                         int stride, int width, int height, int bw, int bh, int iterations) {
   if (bw < 1 || bh < 1) return kBlockMatchBadSize;
@@ -479,7 +582,7 @@ int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint
       Gy.get()[k] = static_cast<int16_t>((sdy.get()[k] + tdy.get()[k]) >> 1);
     }
     int64_t sums[20];
-    BlockCrossSums(S.get(), T.get(), Gx.get(), Gy.get(), n, sums);
+    RefineCrossSums(S.get(), T.get(), Gx.get(), Gy.get(), n, sums);
     double b1 = 0.0, b2 = 0.0, gxx = 0.0, gxy = 0.0, gyy = 0.0;
     for (int c = 0; c < 4; ++c) {
       b1 += kWeight[c] * static_cast<double>(sums[4 * kSumEGx + c]);

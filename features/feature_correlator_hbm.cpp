@@ -1,8 +1,10 @@
 #include "features/feature_correlator_hbm.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "features/feature_image.h"
@@ -35,23 +37,37 @@ void TrackFeatureJob(void* /*context*/, void* item) {
   TrackFeatureItem& it = *static_cast<TrackFeatureItem*>(item);
   const HBMLevelImages& im = *it.images;
   BlockMatchPosition& p = it.position;
+  const BlockMatchPosition start = p;
+  auto half_and_full = [&] {
+    ScalePosition(p, 0.5);
+    it.result = MatchOnLevel(p, im.level[1], 2, 0);
+    ScalePosition(p, 2.0);
+    if (it.result < 0) return;
+    it.result = MatchOnLevel(p, im.level[0], 2, 15);
+  };
   ScalePosition(p, 0.25);
   it.result = MatchOnLevel(p, im.level[2], 8, 0);
   ScalePosition(p, 4.0);
   if (it.result < 0) return;
-  ScalePosition(p, 0.5);
-  it.result = MatchOnLevel(p, im.level[1], 2, 0);
-  ScalePosition(p, 2.0);
-  if (it.result < 0) return;
+  half_and_full();
+  if (it.result >= 0) return;
+  // The quarter block spans 32 x 32 pixels: where the scene moves unevenly (near depth
+  // edges, on a receding floor) its best match follows the surroundings, further from the
+  // feature than the finer +-2 searches can return. The start is a prediction from the
+  // feature's own or its neighbours' motion: search again from there, with the smaller
+  // blocks first, then the full-resolution one alone.
+  p = start;
+  half_and_full();
+  if (it.result >= 0) return;
+  p = start;
   it.result = MatchOnLevel(p, im.level[0], 2, 15);
 }
 
-void HBMPredictedStart(double x, double y, const FeaturePoint2D* predecessor, int32_t width,
-                       int32_t height, double* start_x, double* start_y) {
+void HBMMovedStart(double x, double y, double dx, double dy, int32_t width, int32_t height,
+                   double* start_x, double* start_y) {
   *start_x = x;
   *start_y = y;
-  if (predecessor == nullptr) return;
-  const double px = 2.0 * x - predecessor->x, py = 2.0 * y - predecessor->y;
+  const double px = x + dx, py = y + dy;
   // The quarter-level block must fit around the start (the rule of MatchBlockSAD).
   const double bx = std::trunc(0.25 * px) - kBlockSize / 2;
   const double by = std::trunc(0.25 * py) - kBlockSize / 2;
@@ -60,6 +76,77 @@ void HBMPredictedStart(double x, double y, const FeaturePoint2D* predecessor, in
     return;
   *start_x = px;
   *start_y = py;
+}
+
+void HBMPredictedStart(double x, double y, const FeaturePoint2D* predecessor, int32_t width,
+                       int32_t height, double* start_x, double* start_y) {
+  if (predecessor == nullptr) {
+    *start_x = x;
+    *start_y = y;
+    return;
+  }
+  HBMMovedStart(x, y, x - predecessor->x, y - predecessor->y, width, height, start_x, start_y);
+}
+
+void HBMMotionField::Add(double x, double y, double dx, double dy) {
+  if (!(std::isfinite(x) && std::isfinite(y) && std::isfinite(dx) && std::isfinite(dy))) return;
+  samples_.push_back({x, y, dx, dy});
+  cells_.clear();
+}
+
+bool HBMMotionField::Predict(double x, double y, double* dx, double* dy) const {
+  if (samples_.empty() || !std::isfinite(x) || !std::isfinite(y)) return false;
+  if (cells_.empty()) {
+    double max_x = samples_[0].x, max_y = samples_[0].y;
+    min_x_ = max_x;
+    min_y_ = max_y;
+    for (const Sample& s : samples_) {
+      min_x_ = std::min(min_x_, s.x);
+      min_y_ = std::min(min_y_, s.y);
+      max_x = std::max(max_x, s.x);
+      max_y = std::max(max_y, s.y);
+    }
+    // Far-flung samples (not image positions) would make a huge grid: cap its size.
+    columns_ = static_cast<int>(std::min((max_x - min_x_) / kRadius, 4096.0)) + 1;
+    rows_ = static_cast<int>(std::min((max_y - min_y_) / kRadius, 4096.0)) + 1;
+    cells_.assign(static_cast<size_t>(columns_) * rows_, {});
+    for (int i = 0; i < static_cast<int>(samples_.size()); ++i) {
+      const int cx = static_cast<int>(std::min((samples_[i].x - min_x_) / kRadius, columns_ - 1.0));
+      const int cy = static_cast<int>(std::min((samples_[i].y - min_y_) / kRadius, rows_ - 1.0));
+      cells_[static_cast<size_t>(cy) * columns_ + cx].push_back(i);
+    }
+  }
+  const double fx = std::floor((x - min_x_) / kRadius), fy = std::floor((y - min_y_) / kRadius);
+  if (fx < -1.0 || fy < -1.0 || fx > columns_ || fy > rows_) return false;
+  const int cx = static_cast<int>(fx), cy = static_cast<int>(fy);
+  // The kNeighbours nearest within the radius, by insertion into a short sorted list.
+  std::pair<double, int> near[kNeighbours];
+  int found = 0;
+  for (int gy = std::max(cy - 1, 0); gy <= std::min(cy + 1, rows_ - 1); ++gy) {
+    for (int gx = std::max(cx - 1, 0); gx <= std::min(cx + 1, columns_ - 1); ++gx) {
+      for (int i : cells_[static_cast<size_t>(gy) * columns_ + gx]) {
+        const double ex = samples_[i].x - x, ey = samples_[i].y - y;
+        const double d2 = ex * ex + ey * ey;
+        if (d2 > kRadius * kRadius) continue;
+        if (found == kNeighbours && d2 >= near[found - 1].first) continue;
+        int k = found < kNeighbours ? found++ : found - 1;
+        for (; k > 0 && near[k - 1].first > d2; --k) near[k] = near[k - 1];
+        near[k] = {d2, i};
+      }
+    }
+  }
+  if (found == 0) return false;
+  double mx[kNeighbours], my[kNeighbours];
+  for (int k = 0; k < found; ++k) {
+    mx[k] = samples_[near[k].second].dx;
+    my[k] = samples_[near[k].second].dy;
+  }
+  std::sort(mx, mx + found);
+  std::sort(my, my + found);
+  // An even count takes the mean of the middle two.
+  *dx = 0.5 * (mx[(found - 1) / 2] + mx[found / 2]);
+  *dy = 0.5 * (my[(found - 1) / 2] + my[found / 2]);
+  return true;
 }
 
 bool HBMCrossCheck(const TrackFeatureItem& own, const TrackFeatureItem* predecessor, double* x,
@@ -243,11 +330,22 @@ int32_t FeatureCorrelatorHBM::Track(bool tagged, bool* frames_ready) {
   }
   std::vector<TrackFeatureItem> jobs;
   jobs.reserve(2 * static_cast<size_t>(n));
+  // Features without a predecessor start where their neighbours with one moved.
+  HBMMotionField motion;
+  for (int i = 0; i < n; ++i) {
+    const FeaturePoint2D* p = predecessor[i];
+    if (p != nullptr)
+      motion.Add(to_track[i]->x, to_track[i]->y, to_track[i]->x - p->x, to_track[i]->y - p->y);
+  }
   std::vector<BlockMatchPosition> start(n);
   for (int i = 0; i < n; ++i) {
     const FeaturePoint2D& f = *to_track[i];
-    double x = f.x, y = f.y;
-    HBMPredictedStart(f.x, f.y, predecessor[i], width, height, &x, &y);
+    double x = f.x, y = f.y, dx = 0.0, dy = 0.0;
+    if (predecessor[i] != nullptr) {
+      HBMPredictedStart(f.x, f.y, predecessor[i], width, height, &x, &y);
+    } else if (motion.Predict(f.x, f.y, &dx, &dy)) {
+      HBMMovedStart(f.x, f.y, dx, dy, width, height, &x, &y);
+    }
     start[i] = {f.x, f.y, x, y};
     jobs.push_back({&from_c, start[i], -1});
   }

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "features/block_match_kernels.h"
 #include "features/optical_flow_correlator.h"
@@ -52,8 +53,10 @@ struct TrackFeatureItem {
 };
 
 // Worker-pool item function (context unused, item a TrackFeatureItem): quarter level
-// with a search of +-8, half level +-2, full level +-2 with up to 15 refinement steps;
-// a coarser failure ends the job. The item's result is that of the last level run.
+// with a search of +-8, half level +-2, full level +-2 with up to 15 refinement steps.
+// A quarter-level failure (block outside) ends the job; when a finer level fails, the
+// half and full levels run again from the item's start, then the full level alone. The
+// item's result is that of the last level run.
 void TrackFeatureJob(void* context, void* item);
 
 // Where the search for a feature at (x, y) of the first image starts: moved on by the
@@ -62,6 +65,36 @@ void TrackFeatureJob(void* context, void* item);
 // camera motion keeps the true position close to this start.
 void HBMPredictedStart(double x, double y, const FeaturePoint2D* predecessor, int32_t width,
                        int32_t height, double* start_x, double* start_y);
+// The same for a predicted motion (dx, dy): the start (x + dx, y + dy) unless the
+// quarter-level block would not fit there, then (x, y).
+void HBMMovedStart(double x, double y, double dx, double dy, int32_t width, int32_t height,
+                   double* start_x, double* start_y);
+
+// The motion of the features that have a predecessor (position minus predecessor), for
+// predicting where a feature without one (a fresh corner) has moved: neighbours on the
+// same surface move alike, so the search can start where they went instead of at the
+// corner itself, which fast image motion leaves beyond the coarse search.
+class HBMMotionField {
+ public:
+  static constexpr double kRadius = 48.0;  // pixels
+  static constexpr int kNeighbours = 5;
+
+  // A feature at (x, y) that moved by (dx, dy) since its predecessor.
+  void Add(double x, double y, double dx, double dy);
+  // The component-wise median motion of the (up to kNeighbours) nearest samples within
+  // kRadius of (x, y); false (and no change) when there is none.
+  bool Predict(double x, double y, double* dx, double* dy) const;
+
+ private:
+  struct Sample {
+    double x, y, dx, dy;
+  };
+  std::vector<Sample> samples_;
+  // Samples binned in square cells of kRadius, built on the first Predict.
+  mutable std::vector<std::vector<int>> cells_;
+  mutable double min_x_ = 0.0, min_y_ = 0.0;
+  mutable int columns_ = 0, rows_ = 0;
+};
 
 // The cross-check of one feature: `own` is the feature's job, `predecessor` the job
 // built from its predecessor (null: none). Lost (false) when a job failed or the two

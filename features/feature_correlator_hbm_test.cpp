@@ -109,6 +109,75 @@ TEST(TrackFeatureJobTest, FeaturesNearTheBorderAreLostAtTheQuarterLevel) {
   }
 }
 
+// Where the scene moves unevenly the quarter block (32 x 32 pixels) follows its
+// surroundings rather than the feature: here the quarter images show a motion of
+// (26, 1) while the half and full ones show the feature's (2, 1). The finer +-2 searches
+// cannot come back from there; from the start the job must still find the feature.
+TEST(TrackFeatureJobTest, MisleadingQuarterLevelIsSearchedAgainFromTheStart) {
+  const Frame src(192, 160, 0, 0);
+  Frame tgt(192, 160, 2, 1);
+  tgt.quarter = Frame(192, 160, 26, 1).quarter;
+  const HBMLevelImages im = Levels(src, tgt);
+  TrackFeatureItem item;
+  item.images = &im;
+  item.position = {96, 80, 98, 81};
+  TrackFeatureJob(nullptr, &item);
+  ASSERT_EQ(item.result, 0);
+  EXPECT_NEAR(item.position.target_x, 98.0, 0.05);
+  EXPECT_NEAR(item.position.target_y, 81.0, 0.05);
+}
+
+TEST(HBMMotionFieldTest, MedianOfTheNearestWithinTheRadius) {
+  HBMMotionField field;
+  double dx = 7.0, dy = 7.0;
+  EXPECT_FALSE(field.Predict(100, 100, &dx, &dy));
+  // Five neighbours around (100, 100), one of them an outlier; a sixth further away and
+  // one beyond the radius.
+  field.Add(110, 100, 3.0, -1.0);
+  field.Add(90, 100, 3.5, -1.5);
+  field.Add(100, 112, 2.5, -1.0);
+  field.Add(100, 88, 40.0, 30.0);
+  field.Add(105, 105, 3.2, -1.2);
+  field.Add(130, 100, -50.0, -50.0);
+  field.Add(300, 300, 9.0, 9.0);
+  struct Case {
+    double x, y;
+    bool found;
+    double dx, dy;
+  };
+  const Case cases[] = {
+      {100, 100, true, 3.2, -1.0},  // median of the five nearest: the outliers drop out
+      {300, 340, true, 9.0, 9.0},   // a single sample within 48 px
+      {300, 349, false, 7.0, 7.0},  // beyond the radius: nothing predicted
+      {-5000, 0, false, 7.0, 7.0},  // far off the grid
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+    dx = dy = 7.0;
+    EXPECT_EQ(field.Predict(c.x, c.y, &dx, &dy), c.found);
+    EXPECT_DOUBLE_EQ(dx, c.dx);
+    EXPECT_DOUBLE_EQ(dy, c.dy);
+  }
+  // Samples far apart (not image positions) bin without overflow; whatever is
+  // predicted then is one of the samples' motions.
+  HBMMotionField far;
+  far.Add(0, 0, 1.0, 1.0);
+  far.Add(1e300, -1e300, 5.0, 5.0);
+  dx = 1.0;
+  for (double x : {10.0, 1e300, -1e300}) {
+    if (far.Predict(x, 10, &dx, &dy)) {
+      EXPECT_TRUE(dx == 1.0 || dx == 5.0);
+    }
+  }
+  // Two samples: the mean of both.
+  HBMMotionField two;
+  two.Add(0, 0, 1.0, 2.0);
+  two.Add(10, 0, 3.0, 4.0);
+  ASSERT_TRUE(two.Predict(5, 0, &dx, &dy));
+  EXPECT_DOUBLE_EQ(dx, 2.0);
+  EXPECT_DOUBLE_EQ(dy, 3.0);
+}
+
 TEST(HBMCrossCheckTest, Table) {
   auto item = [](double x, double y, int result) {
     TrackFeatureItem it;
