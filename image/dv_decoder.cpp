@@ -258,112 +258,146 @@ int DecodeVideoSegment(SegmentState& segment, const uint8_t* input) {
   return 0;
 }
 
+namespace {
+
+// The 8-8 transform runs in signed 16-bit arithmetic that wraps, eight samples to a
+// register. Its four multipliers are x + (x k >> 16): 0.765367, 1.082392, 0.613126 and
+// 0.585786; the AAN factors follow from them (sqrt 2 = 2 - 0.585786, 2.613126 = 2 +
+// 0.613126, 1.847759 = 0.765367 + 1.082392). Wrapping sums are exact whenever the
+// result itself fits, so the 2x terms cannot spoil a result in range.
+constexpr int16_t kMul0_765 = -15377;
+constexpr int16_t kMul1_082 = 5400;
+constexpr int16_t kMul0_613 = -25354;
+constexpr int16_t kMul0_586 = -27146;
+
+inline int16_t Wrap16(int32_t v) {
+  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v)));
+}
+inline int16_t MulHigh16(int16_t x, int16_t k) {
+  return static_cast<int16_t>((int32_t{x} * k) >> 16);
+}
+inline int16_t Saturate16(int32_t v) {
+  return static_cast<int16_t>(std::clamp<int32_t>(v, INT16_MIN, INT16_MAX));
+}
+
+// One lane of the vector form below: the same operations in the same order.
+void InverseAan8Lane(int16_t* x, int step) {
+  auto add = [](int32_t a, int32_t b) { return Wrap16(a + b); };
+  auto sub = [](int32_t a, int32_t b) { return Wrap16(a - b); };
+  auto sqrt2 = [&](int16_t v) { return sub(v, MulHigh16(v, kMul0_586)); };
+  const int16_t t10 = add(x[0], x[4 * step]), t11 = sub(x[0], x[4 * step]);
+  const int16_t t13 = add(x[2 * step], x[6 * step]);
+  const int16_t t12 = sub(sqrt2(sub(x[2 * step], x[6 * step])), t13);
+  const int16_t e0 = add(t10, t13), e3 = sub(t10, t13), e1 = add(t11, t12), e2 = sub(t11, t12);
+  const int16_t z13 = add(x[5 * step], x[3 * step]), z10 = sub(x[5 * step], x[3 * step]);
+  const int16_t z11 = add(x[step], x[7 * step]), z12 = sub(x[step], x[7 * step]);
+  const int16_t o7 = add(z11, z13);
+  const int16_t o11 = sqrt2(sub(z11, z13));
+  const int16_t d = sub(z12, z10);
+  const int16_t w = add(d, MulHigh16(d, kMul0_765));
+  const int16_t o12 = add(w, add(z12, MulHigh16(z12, kMul1_082)));
+  const int16_t z10x3 = add(add(z10, z10), z10);
+  const int16_t o10 = sub(sub(0, w), add(z10x3, MulHigh16(z10, kMul0_613)));
+  const int16_t o6 = sub(o12, o7);
+  const int16_t o5 = sub(o11, o6);
+  const int16_t o4 = add(o10, o5);
+  x[0] = add(e0, o7);
+  x[7 * step] = sub(e0, o7);
+  x[step] = add(e1, o6);
+  x[6 * step] = sub(e1, o6);
+  x[2 * step] = add(e2, o5);
+  x[5 * step] = sub(e2, o5);
+  x[4 * step] = add(e3, o4);
+  x[3 * step] = sub(e3, o4);
+}
+
+inline __m128i MulHigh16x8(__m128i x, int16_t k) {
+  return _mm_mulhi_epi16(x, _mm_set1_epi16(k));
+}
+
+inline void InverseAan8x8(__m128i* d) {
+  const __m128i t10 = _mm_add_epi16(d[0], d[4]), t11 = _mm_sub_epi16(d[0], d[4]);
+  const __m128i t13 = _mm_add_epi16(d[2], d[6]);
+  const __m128i d26 = _mm_sub_epi16(d[2], d[6]);
+  const __m128i t12 = _mm_sub_epi16(_mm_sub_epi16(d26, MulHigh16x8(d26, kMul0_586)), t13);
+  const __m128i e0 = _mm_add_epi16(t10, t13), e3 = _mm_sub_epi16(t10, t13);
+  const __m128i e1 = _mm_add_epi16(t11, t12), e2 = _mm_sub_epi16(t11, t12);
+  const __m128i z13 = _mm_add_epi16(d[5], d[3]), z10 = _mm_sub_epi16(d[5], d[3]);
+  const __m128i z11 = _mm_add_epi16(d[1], d[7]), z12 = _mm_sub_epi16(d[1], d[7]);
+  const __m128i o7 = _mm_add_epi16(z11, z13);
+  const __m128i d1113 = _mm_sub_epi16(z11, z13);
+  const __m128i o11 = _mm_sub_epi16(d1113, MulHigh16x8(d1113, kMul0_586));
+  const __m128i dz = _mm_sub_epi16(z12, z10);
+  const __m128i w = _mm_add_epi16(dz, MulHigh16x8(dz, kMul0_765));
+  const __m128i o12 = _mm_add_epi16(w, _mm_add_epi16(z12, MulHigh16x8(z12, kMul1_082)));
+  const __m128i z10x3 = _mm_add_epi16(_mm_add_epi16(z10, z10), z10);
+  const __m128i o10 = _mm_sub_epi16(_mm_sub_epi16(_mm_setzero_si128(), w),
+                                    _mm_add_epi16(z10x3, MulHigh16x8(z10, kMul0_613)));
+  const __m128i o6 = _mm_sub_epi16(o12, o7);
+  const __m128i o5 = _mm_sub_epi16(o11, o6);
+  const __m128i o4 = _mm_add_epi16(o10, o5);
+  d[0] = _mm_add_epi16(e0, o7);
+  d[7] = _mm_sub_epi16(e0, o7);
+  d[1] = _mm_add_epi16(e1, o6);
+  d[6] = _mm_sub_epi16(e1, o6);
+  d[2] = _mm_add_epi16(e2, o5);
+  d[5] = _mm_sub_epi16(e2, o5);
+  d[4] = _mm_add_epi16(e3, o4);
+  d[3] = _mm_sub_epi16(e3, o4);
+}
+
+inline void Transpose8x8(__m128i* r) {
+  const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+  const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+  const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+  const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+  const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+  const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+  const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+  const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+  r[0] = _mm_unpacklo_epi64(b0, b4);
+  r[1] = _mm_unpackhi_epi64(b0, b4);
+  r[2] = _mm_unpacklo_epi64(b1, b5);
+  r[3] = _mm_unpackhi_epi64(b1, b5);
+  r[4] = _mm_unpacklo_epi64(b2, b6);
+  r[5] = _mm_unpackhi_epi64(b2, b6);
+  r[6] = _mm_unpacklo_epi64(b3, b7);
+  r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+}  // namespace
+
 void InverseDCT88Scalar(int stride, uint8_t* destination, int32_t* coefficients) {
-  int32_t x[64];
-  std::memcpy(x, coefficients, sizeof(x));
-  x[0] = x[0] * 32 + 16;
-  for (int column = 0; column < 8; ++column) InverseAan8(x + column, 8);
+  int16_t x[64];
+  for (int i = 0; i < 64; ++i) x[i] = Saturate16(coefficients[i]);
+  x[0] = Saturate16(coefficients[0] * 32 + 16);
+  for (int column = 0; column < 8; ++column) InverseAan8Lane(x + column, 8);
   for (int row = 0; row < 8; ++row) {
-    InverseAan8(x + row * 8, 1);
+    InverseAan8Lane(x + row * 8, 1);
     uint8_t* out = destination + row * stride;
     for (int column = 0; column < 8; ++column) out[column] = ClampToByte(x[row * 8 + column] >> 6);
   }
   std::memset(coefficients, 0, 64 * sizeof(int32_t));
 }
 
-namespace {
-
-// Mul14 on eight lanes: with x = high * 2^15 + low (low in 0..32767) the product
-// low * constant fits 32 bits, and high * constant * 2^15 is a multiple of 2^14, so
-// (x * constant) >> 14 = high * constant * 2 + ((low * constant) >> 14), wrapping
-// like the 64-bit form's conversion to 32 bits.
-__attribute__((target("avx2"))) inline __m256i Mul14x8(__m256i x, int32_t constant) {
-  const __m256i k = _mm256_set1_epi32(constant);
-  const __m256i low = _mm256_and_si256(x, _mm256_set1_epi32(0x7FFF));
-  const __m256i high = _mm256_srai_epi32(x, 15);
-  return _mm256_add_epi32(_mm256_slli_epi32(_mm256_mullo_epi32(high, k), 1),
-                          _mm256_srai_epi32(_mm256_mullo_epi32(low, k), 14));
-}
-
-// InverseAan8 on eight lanes at once, one row per register. The all-zero shortcut of
-// the scalar form gives the same values as the full steps, so it is not needed.
-__attribute__((target("avx2"))) inline void InverseAan8x8(__m256i* d) {
-  const __m256i t10 = _mm256_add_epi32(d[0], d[4]), t11 = _mm256_sub_epi32(d[0], d[4]);
-  const __m256i t13 = _mm256_add_epi32(d[2], d[6]);
-  const __m256i t12 = _mm256_sub_epi32(Mul14x8(_mm256_sub_epi32(d[2], d[6]), kSqrt2), t13);
-  const __m256i e0 = _mm256_add_epi32(t10, t13), e3 = _mm256_sub_epi32(t10, t13);
-  const __m256i e1 = _mm256_add_epi32(t11, t12), e2 = _mm256_sub_epi32(t11, t12);
-  const __m256i z13 = _mm256_add_epi32(d[5], d[3]), z10 = _mm256_sub_epi32(d[5], d[3]);
-  const __m256i z11 = _mm256_add_epi32(d[1], d[7]), z12 = _mm256_sub_epi32(d[1], d[7]);
-  const __m256i o7 = _mm256_add_epi32(z11, z13);
-  const __m256i o11 = Mul14x8(_mm256_sub_epi32(z11, z13), kSqrt2);
-  const __m256i z5 = Mul14x8(_mm256_add_epi32(z10, z12), k1_847);
-  const __m256i o10 = _mm256_sub_epi32(Mul14x8(z12, k1_082), z5);
-  const __m256i o12 = _mm256_add_epi32(Mul14x8(z10, kMinus2_613), z5);
-  const __m256i o6 = _mm256_sub_epi32(o12, o7);
-  const __m256i o5 = _mm256_sub_epi32(o11, o6);
-  const __m256i o4 = _mm256_add_epi32(o10, o5);
-  d[0] = _mm256_add_epi32(e0, o7);
-  d[7] = _mm256_sub_epi32(e0, o7);
-  d[1] = _mm256_add_epi32(e1, o6);
-  d[6] = _mm256_sub_epi32(e1, o6);
-  d[2] = _mm256_add_epi32(e2, o5);
-  d[5] = _mm256_sub_epi32(e2, o5);
-  d[4] = _mm256_add_epi32(e3, o4);
-  d[3] = _mm256_sub_epi32(e3, o4);
-}
-
-__attribute__((target("avx2"))) inline void Transpose8x8(__m256i* r) {
-  const __m256i a0 = _mm256_unpacklo_epi32(r[0], r[1]), a1 = _mm256_unpackhi_epi32(r[0], r[1]);
-  const __m256i a2 = _mm256_unpacklo_epi32(r[2], r[3]), a3 = _mm256_unpackhi_epi32(r[2], r[3]);
-  const __m256i a4 = _mm256_unpacklo_epi32(r[4], r[5]), a5 = _mm256_unpackhi_epi32(r[4], r[5]);
-  const __m256i a6 = _mm256_unpacklo_epi32(r[6], r[7]), a7 = _mm256_unpackhi_epi32(r[6], r[7]);
-  const __m256i b0 = _mm256_unpacklo_epi64(a0, a2), b1 = _mm256_unpackhi_epi64(a0, a2);
-  const __m256i b2 = _mm256_unpacklo_epi64(a1, a3), b3 = _mm256_unpackhi_epi64(a1, a3);
-  const __m256i b4 = _mm256_unpacklo_epi64(a4, a6), b5 = _mm256_unpackhi_epi64(a4, a6);
-  const __m256i b6 = _mm256_unpacklo_epi64(a5, a7), b7 = _mm256_unpackhi_epi64(a5, a7);
-  r[0] = _mm256_permute2x128_si256(b0, b4, 0x20);
-  r[1] = _mm256_permute2x128_si256(b1, b5, 0x20);
-  r[2] = _mm256_permute2x128_si256(b2, b6, 0x20);
-  r[3] = _mm256_permute2x128_si256(b3, b7, 0x20);
-  r[4] = _mm256_permute2x128_si256(b0, b4, 0x31);
-  r[5] = _mm256_permute2x128_si256(b1, b5, 0x31);
-  r[6] = _mm256_permute2x128_si256(b2, b6, 0x31);
-  r[7] = _mm256_permute2x128_si256(b3, b7, 0x31);
-}
-
-__attribute__((target("avx2"))) void InverseDCT88Avx2(int stride, uint8_t* destination,
-                                                      int32_t* coefficients) {
-  __m256i r[8];
-  const __m256i zero = _mm256_setzero_si256();
+void InverseDCT88(int stride, uint8_t* destination, int32_t* coefficients) {
+  __m128i r[8];
+  const __m128i zero = _mm_setzero_si128();
   coefficients[0] = coefficients[0] * 32 + 16;
   for (int i = 0; i < 8; ++i) {
-    __m256i* p = reinterpret_cast<__m256i*>(coefficients + 8 * i);
-    r[i] = _mm256_loadu_si256(p);
-    _mm256_storeu_si256(p, zero);
+    __m128i* p = reinterpret_cast<__m128i*>(coefficients + 8 * i);
+    r[i] = _mm_packs_epi32(_mm_loadu_si128(p), _mm_loadu_si128(p + 1));
+    _mm_storeu_si128(p, zero);
+    _mm_storeu_si128(p + 1, zero);
   }
   InverseAan8x8(r);
   Transpose8x8(r);
   InverseAan8x8(r);
   Transpose8x8(r);
   for (int i = 0; i < 8; ++i) {
-    const __m256i v = _mm256_srai_epi32(r[i], 6);
-    const __m128i words =
-        _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + i * stride),
-                     _mm_packus_epi16(words, words));
+    const __m128i v = _mm_srai_epi16(r[i], 6);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + i * stride), _mm_packus_epi16(v, v));
   }
-}
-
-const bool g_has_avx2 = __builtin_cpu_supports("avx2");
-
-}  // namespace
-
-void InverseDCT88(int stride, uint8_t* destination, int32_t* coefficients) {
-  if (g_has_avx2)
-    InverseDCT88Avx2(stride, destination, coefficients);
-  else
-    InverseDCT88Scalar(stride, destination, coefficients);
 }
 
 void InverseDCT248(int32_t* coefficients, uint8_t* destination, int stride) {

@@ -69,7 +69,8 @@ int DecodeVideoSegment(SegmentState& segment, const uint8_t* dif_blocks);
 
 // Inverse transforms of one block to 8-bit samples clamped to 0..255. coefficients[0] is the
 // level-shifted DC (DC + 257); the AC coefficients come from the multiplier tables. Both clear
-// the coefficients.
+// the coefficients. The 8-8 transform works in wrapping 16-bit arithmetic (coefficients and the
+// scaled DC saturate to 16 bits first): within 1 of the exact transform on picture data.
 void InverseDCT88(int stride, uint8_t* destination, int32_t* coefficients);
 // The same transform one lane at a time, the reference the vector form matches bit for bit.
 void InverseDCT88Scalar(int stride, uint8_t* destination, int32_t* coefficients);

@@ -277,7 +277,7 @@ TEST(DvDecoder, InverseTransformsMatchTheirDefinition) {
 }
 
 // The 8-8 transform against its one-lane twin, bit for bit, from picture-like
-// blocks up to the coefficient limit, where the 32-bit sums wrap.
+// blocks up to the coefficient limit, where the coefficients saturate and the 16-bit sums wrap.
 TEST(DvDecoder, InverseTransformMatchesScalarTwin) {
   std::mt19937 random(17);
   for (int trial = 0; trial < 400; ++trial) {
