@@ -161,17 +161,16 @@ int DecodeSequence(const uint8_t* sequence, Place place) {
 
 int DecodeDVBlockAC(BlockState& block, const uint8_t* data) {
   const DvTables::VlcTable& vlc = DvTables::Vlc();
-  for (;;) {
+  // An unfinished code from the block's previous area first, one symbol at a time.
+  while (block.pending_bits > 0) {
     int from_data = block.bit_end - block.bit_position;
     int available = block.pending_bits + std::max(from_data, 0);
-    if (available <= 0) return kBlockBitsExhausted;
     uint32_t bits = PeekBits(data, block.bit_position, block.bit_end);
-    if (block.pending_bits > 0)
-      bits = (block.pending << (32 - block.pending_bits)) | (bits >> block.pending_bits);
+    bits = (block.pending << (32 - block.pending_bits)) | (bits >> block.pending_bits);
     const DvTables::VlcEntry& symbol = DvTables::VlcLookup(vlc, bits >> 16);
     if (symbol.length > available) {
       // The code goes on beyond these bits: keep them for the continuation.
-      block.pending = available == 0 ? 0 : bits >> (32 - available);
+      block.pending = bits >> (32 - available);
       block.pending_bits = available;
       block.bit_position = block.bit_end;
       return kBlockBitsExhausted;
@@ -190,6 +189,64 @@ int DecodeDVBlockAC(BlockState& block, const uint8_t* data) {
     value = std::clamp<int64_t>(value, -kCoefficientLimit, kCoefficientLimit);
     block.coefficients[block.scan[block.scan_index]] = static_cast<int32_t>(value);
   }
+
+  // Then straight from the data: one 8-byte load serves symbols while 16 of its at least 57
+  // valid bits remain unread, and the block's state lives in registers until the end.
+  const int end = block.bit_end;
+  const int32_t* multipliers = block.multipliers;
+  const uint8_t* scan = block.scan;
+  int32_t* coefficients = block.coefficients;
+  int position = block.bit_position;
+  int scan_index = block.scan_index;
+  int result;
+  for (;;) {
+    if (position >= end) {
+      result = kBlockBitsExhausted;
+      break;
+    }
+    uint64_t window;
+    std::memcpy(&window, data + (position >> 3), 8);
+    window = __builtin_bswap64(window) << (position & 7);
+    const int window_end = std::min(position + (64 - 7 - 16), end);
+    do {
+      const int available = end - position;
+      uint32_t bits16 = static_cast<uint32_t>(window >> 48);
+      if (available < 16) bits16 &= ~(0xFFFFu >> available);  // zeros past the area
+      const uint32_t prefix = bits16 >> DvTables::kVlcSecondBits;
+      const DvTables::VlcEntry* symbol = &vlc.first[prefix];
+      if (symbol->length == 0)
+        symbol = &vlc.second[(vlc.second_index[prefix] << DvTables::kVlcSecondBits) |
+                             (bits16 & ((1u << DvTables::kVlcSecondBits) - 1))];
+      const int length = symbol->length;
+      if (length > available) {
+        // The code goes on beyond the area: keep its bits for the continuation.
+        block.pending = bits16 >> (16 - available);
+        block.pending_bits = available;
+        position = end;
+        result = kBlockBitsExhausted;
+        goto done;
+      }
+      position += length;
+      window <<= length;
+      if (symbol->end_of_block) {
+        block.finished = true;
+        result = kBlockEnded;
+        goto done;
+      }
+      scan_index += symbol->run + 1;
+      if (scan_index > 63) {
+        result = kBlockInvalid;
+        goto done;
+      }
+      int64_t value = (int64_t{symbol->amplitude} * multipliers[scan_index]) >> 10;
+      value = std::clamp<int64_t>(value, -kCoefficientLimit, kCoefficientLimit);
+      coefficients[scan[scan_index]] = static_cast<int32_t>(value);
+    } while (position <= window_end && position < end);
+  }
+done:
+  block.bit_position = position;
+  block.scan_index = scan_index;
+  return result;
 }
 
 int DecodeVideoSegment(SegmentState& segment, const uint8_t* input) {
