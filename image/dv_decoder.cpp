@@ -73,10 +73,6 @@ inline int32_t Mul14(int32_t x, int32_t constant) {
   return static_cast<int32_t>((int64_t{x} * constant) >> 14);
 }
 
-// Coefficients are kept within this magnitude, far above what a picture produces, so that the
-// transforms' 32-bit sums cannot overflow on damaged data.
-constexpr int32_t kCoefficientLimit = 1 << 20;
-
 constexpr int32_t K14(double v) {
   return static_cast<int32_t>(v * 16384.0 + (v < 0 ? -0.5 : 0.5));
 }
@@ -147,7 +143,7 @@ void PlaceBlock(BlockState& block, uint8_t* destination, int stride) {
 // Sequence walk shared by both systems: decode each segment, then place its macroblocks.
 template <typename Place>
 int DecodeSequence(const uint8_t* sequence, Place place) {
-  SegmentState segment;
+  SegmentState segment;  // zero coefficients; placing a block clears its coefficients again
   for (int k = 0; k < 27; ++k) {
     const uint8_t* dif =
         sequence + kFirstVideoByte + (k / 3) * kGroupBytes + (k % 3) * kSegmentBytes;
@@ -185,9 +181,8 @@ int DecodeDVBlockAC(BlockState& block, const uint8_t* data) {
     }
     block.scan_index += symbol.run + 1;
     if (block.scan_index > 63) return kBlockInvalid;
-    int64_t value = (int64_t{symbol.amplitude} * block.multipliers[block.scan_index]) >> 10;
-    value = std::clamp<int64_t>(value, -kCoefficientLimit, kCoefficientLimit);
-    block.coefficients[block.scan[block.scan_index]] = static_cast<int32_t>(value);
+    block.coefficients[block.scan[block.scan_index]] =
+        (symbol.amplitude * block.multipliers[block.scan_index]) >> 10;
   }
 
   // Then straight from the data: one 8-byte load serves symbols while 16 of its at least 57
@@ -213,10 +208,12 @@ int DecodeDVBlockAC(BlockState& block, const uint8_t* data) {
       uint32_t bits16 = static_cast<uint32_t>(window >> 48);
       if (available < 16) bits16 &= ~(0xFFFFu >> available);  // zeros past the area
       const uint32_t prefix = bits16 >> DvTables::kVlcSecondBits;
-      const DvTables::VlcEntry* symbol = &vlc.first[prefix];
-      if (symbol->length == 0)
-        symbol = &vlc.second[(vlc.second_index[prefix] << DvTables::kVlcSecondBits) |
-                             (bits16 & ((1u << DvTables::kVlcSecondBits) - 1))];
+      // Both levels are addressed before the choice, which is then a select, not a branch.
+      const DvTables::VlcEntry* first = &vlc.first[prefix];
+      const DvTables::VlcEntry* second =
+          vlc.second + ((vlc.second_index[prefix] << DvTables::kVlcSecondBits) |
+                        (bits16 & ((1u << DvTables::kVlcSecondBits) - 1)));
+      const DvTables::VlcEntry* symbol = first->length != 0 ? first : second;
       const int length = symbol->length;
       if (length > available) {
         // The code goes on beyond the area: keep its bits for the continuation.
@@ -238,9 +235,7 @@ int DecodeDVBlockAC(BlockState& block, const uint8_t* data) {
         result = kBlockInvalid;
         goto done;
       }
-      int64_t value = (int64_t{symbol->amplitude} * multipliers[scan_index]) >> 10;
-      value = std::clamp<int64_t>(value, -kCoefficientLimit, kCoefficientLimit);
-      coefficients[scan[scan_index]] = static_cast<int32_t>(value);
+      coefficients[scan[scan_index]] = (symbol->amplitude * multipliers[scan_index]) >> 10;
     } while (position <= window_end && position < end);
   }
 done:
@@ -263,7 +258,6 @@ int DecodeVideoSegment(SegmentState& segment, const uint8_t* input) {
       const uint8_t* p = dif + kBlockOffset[b];
       int dc = (p[0] << 1) | (p[1] >> 7);
       if (dc >= 256) dc -= 512;
-      std::memset(block.coefficients, 0, sizeof(block.coefficients));
       block.coefficients[0] = dc + 257;
       block.dct_mode = (p[1] >> 6) & 1;
       block.multipliers = DvTables::Multipliers((((p[1] >> 4) & 7) << 4) | qno);
