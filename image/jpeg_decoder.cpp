@@ -473,7 +473,7 @@ inline uint32_t JpegDecoder::GetBits(int n) {
 
 // Returns the symbol and consumes its code; -1 for a code no table entry has
 // (one bit is consumed so that decoding moves on).
-int JpegDecoder::DecodeSymbol(const JpegHuffmanLookup& t) {
+inline int JpegDecoder::DecodeSymbol(const JpegHuffmanLookup& t) {
   if (bit_count_ < 16) Refill();
   const uint32_t e = t.entries[bit_buffer_ >> 56];
   const uint32_t kind = (e >> 13) & 3;
@@ -484,6 +484,11 @@ int JpegDecoder::DecodeSymbol(const JpegHuffmanLookup& t) {
     bit_count_ -= code_len;
     return int(e & 0xFF);
   }
+  return DecodeLongSymbol(t, kind);
+}
+
+// The rare codes of more than 8 bits (and codes no entry has), out of the common path.
+int JpegDecoder::DecodeLongSymbol(const JpegHuffmanLookup& t, uint32_t kind) {
   if (kind == JpegHuffmanLookup::kLong) {
     const uint16_t peek = uint16_t(bit_buffer_ >> 48);
     int lo = 0, hi = t.long_count - 1, found = -1;
@@ -578,23 +583,64 @@ bool JpegDecoder::JpegRestart() {
 // ---------------------------------------------------------------- blocks
 
 void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
+  // The bit buffer lives in locals while codes resolve in the lookup tables; the members are
+  // brought up to date around every call that reads or moves them.
+  uint64_t bits = bit_buffer_;
+  int count = bit_count_;
+  const auto store = [&] {
+    bit_buffer_ = bits;
+    bit_count_ = count;
+  };
+  const auto load = [&] {
+    bits = bit_buffer_;
+    count = bit_count_;
+  };
+  const auto refill = [&] {
+    if (count < 32) {
+      store();
+      Refill();
+      load();
+    }
+  };
+  // With at least 32 bits buffered, a code of up to 8 bits and its up to 15 value bits are
+  // there without another refill.
+  const auto take = [&](int n) {
+    const uint32_t v = n == 0 ? 0 : uint32_t(bits >> (64 - n));
+    bits <<= n;
+    count -= n;
+    return v;
+  };
   for (int b = 0; b < blocks_per_mcu; ++b) {
     Component& comp = component[block_component[b]];
     const int32_t* q = quant_scaled[comp.quant];
     int16_t* blk = blocks[b];
-    if (bit_count_ < 32) Refill();
-    const int s = DecodeSymbol(huffman[comp.dc_slot]);
-    const int size = s < 0 ? 0 : std::min(s & 15, 16);
-    comp.dc_pred = AddWrapping(comp.dc_pred, Extend(GetBits(size), size));
+    refill();
+    int32_t difference;
+    const uint32_t d = huffman[comp.dc_slot].entries[bits >> 56];
+    const uint32_t dc_kind = (d >> 13) & 3;
+    if (dc_kind == JpegHuffmanLookup::kValue) {
+      take((d >> 8) & 31);
+      difference = int16_t(d >> 16);
+    } else if (dc_kind == JpegHuffmanLookup::kSymbol) {
+      take((d >> 8) & 31);
+      const int size = d & 15;
+      difference = Extend(take(size), size);
+    } else {
+      store();
+      const int s = DecodeSymbol(huffman[comp.dc_slot]);
+      const int size = s < 0 ? 0 : std::min(s & 15, 16);
+      difference = Extend(GetBits(size), size);
+      load();
+    }
+    comp.dc_pred = AddWrapping(comp.dc_pred, difference);
     blk[0] = int16_t((int64_t(comp.dc_pred) * q[0]) >> 16);
     const JpegHuffmanLookup& ac = huffman[comp.ac_slot];
     for (int k = 1; k < 64;) {
-      if (bit_count_ < 32) Refill();
-      const uint32_t e = ac.entries[bit_buffer_ >> 56];
-      if (((e >> 13) & 3) == JpegHuffmanLookup::kValue) {
-        const int len = (e >> 8) & 31;
-        bit_buffer_ <<= len;
-        bit_count_ -= len;
+      refill();
+      const uint32_t e = ac.entries[bits >> 56];
+      const uint32_t kind = (e >> 13) & 3;
+      if (kind == JpegHuffmanLookup::kValue) {
+        take((e >> 8) & 31);
         k += (e >> 4) & 15;
         if (k > 63) break;
         const int32_t value = int16_t(e >> 16);
@@ -602,7 +648,15 @@ void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
         ++k;
         continue;
       }
-      const int sym = DecodeSymbol(ac);
+      int sym;
+      if (kind == JpegHuffmanLookup::kSymbol) {
+        take((e >> 8) & 31);
+        sym = int(e & 0xFF);
+      } else {
+        store();
+        sym = DecodeLongSymbol(ac, kind);
+        load();
+      }
       if (sym <= 0) break;  // end of block (or an undefined code)
       const int run = sym >> 4, sz = sym & 15;
       if (sz == 0) {
@@ -611,11 +665,19 @@ void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
       }
       k += run;
       if (k > 63) break;
-      const int32_t value = Extend(GetBits(sz), sz);
+      int32_t value;
+      if (count >= sz) {
+        value = Extend(take(sz), sz);
+      } else {  // after a long code
+        store();
+        value = Extend(GetBits(sz), sz);
+        load();
+      }
       blk[kJpegZigZag[k]] = int16_t((int64_t(value) * q[k] + 32768) >> 16);
       ++k;
     }
   }
+  store();
 }
 
 void JpegDecoder::DequantizeStoredBlocks(size_t mcu, int16_t (*blocks)[64]) {

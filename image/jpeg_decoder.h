@@ -181,6 +181,7 @@ class JpegDecoder {
   void Refill();
   uint32_t GetBits(int n);
   int DecodeSymbol(const JpegHuffmanLookup& table);
+  int DecodeLongSymbol(const JpegHuffmanLookup& table, uint32_t kind);
   bool EnsureWindow(int need);
   void GiveBackWholeBytes();
   void ResetBits();
