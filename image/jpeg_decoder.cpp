@@ -79,8 +79,14 @@ int BuildHuffmanLookup(JpegHuffmanLookup* t, const uint8_t counts[16], const uin
           t->entries[idx] = e;
         }
       } else {
-        t->entries[code >> (len - 8)] = JpegHuffmanLookup::kLong << 13;
+        // The list is in code order, so the codes of one prefix are neighbours: the entry
+        // holds where they start and how many there are (less one).
         const int n = t->long_count++;
+        uint32_t& e = t->entries[code >> (len - 8)];
+        if (e == 0)
+          e = JpegHuffmanLookup::kLong << 13 | uint32_t(n) << 16;
+        else
+          e += 1u << 24;
         t->long_code[n] = uint16_t(code << (16 - len));
         t->long_symbol[n] = sym;
         t->long_length[n] = uint8_t(len);
@@ -484,14 +490,14 @@ inline int JpegDecoder::DecodeSymbol(const JpegHuffmanLookup& t) {
     bit_count_ -= code_len;
     return int(e & 0xFF);
   }
-  return DecodeLongSymbol(t, kind);
+  return DecodeLongSymbol(t, e);
 }
 
 // The rare codes of more than 8 bits (and codes no entry has), out of the common path.
-int JpegDecoder::DecodeLongSymbol(const JpegHuffmanLookup& t, uint32_t kind) {
-  if (kind == JpegHuffmanLookup::kLong) {
+int JpegDecoder::DecodeLongSymbol(const JpegHuffmanLookup& t, uint32_t entry) {
+  if (((entry >> 13) & 3) == JpegHuffmanLookup::kLong) {
     const uint16_t peek = uint16_t(bit_buffer_ >> 48);
-    int lo = 0, hi = t.long_count - 1, found = -1;
+    int lo = (entry >> 16) & 0xFF, hi = lo + int(entry >> 24), found = -1;
     while (lo <= hi) {
       const int mid = (lo + hi) >> 1;
       if (t.long_code[mid] <= peek) {
@@ -654,7 +660,7 @@ void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
         sym = int(e & 0xFF);
       } else {
         store();
-        sym = DecodeLongSymbol(ac, kind);
+        sym = DecodeLongSymbol(ac, e);
         load();
       }
       if (sym <= 0) break;  // end of block (or an undefined code)
