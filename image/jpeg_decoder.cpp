@@ -468,32 +468,9 @@ void JpegDecoder::Refill() {
   }
 }
 
-inline uint32_t JpegDecoder::GetBits(int n) {
-  if (n == 0) return 0;
-  if (bit_count_ < n) Refill();
-  const uint32_t v = uint32_t(bit_buffer_ >> (64 - n));
-  bit_buffer_ <<= n;
-  bit_count_ -= n;
-  return v;
-}
-
-// Returns the symbol and consumes its code; -1 for a code no table entry has
-// (one bit is consumed so that decoding moves on).
-inline int JpegDecoder::DecodeSymbol(const JpegHuffmanLookup& t) {
-  if (bit_count_ < 16) Refill();
-  const uint32_t e = t.entries[bit_buffer_ >> 56];
-  const uint32_t kind = (e >> 13) & 3;
-  if (kind == JpegHuffmanLookup::kSymbol || kind == JpegHuffmanLookup::kValue) {
-    const int len = (e >> 8) & 31;
-    const int code_len = kind == JpegHuffmanLookup::kValue ? len - (e & 15) : len;
-    bit_buffer_ <<= code_len;
-    bit_count_ -= code_len;
-    return int(e & 0xFF);
-  }
-  return DecodeLongSymbol(t, e);
-}
-
-// The rare codes of more than 8 bits (and codes no entry has), out of the common path.
+// The rare codes of more than 8 bits, out of the common path. Returns the symbol and
+// consumes its code; -1 for a code no table entry has (one bit is consumed so that
+// decoding moves on).
 int JpegDecoder::DecodeLongSymbol(const JpegHuffmanLookup& t, uint32_t entry) {
   if (((entry >> 13) & 3) == JpegHuffmanLookup::kLong) {
     const uint16_t peek = uint16_t(bit_buffer_ >> 48);
@@ -520,6 +497,72 @@ int JpegDecoder::DecodeLongSymbol(const JpegHuffmanLookup& t, uint32_t entry) {
   bit_count_ -= 1;
   return -1;
 }
+
+// The bit reader for the decoding loops: the bit buffer and its count in locals, so that
+// they stay in registers through a block; the members are brought up to date around every
+// call that reads or moves them, and when the copy goes out of scope.
+class JpegDecoder::LocalBits {
+ public:
+  explicit LocalBits(JpegDecoder& d) : d_(d), bits_(d.bit_buffer_), count_(d.bit_count_) {}
+  ~LocalBits() { Store(); }
+  LocalBits(const LocalBits&) = delete;
+  LocalBits& operator=(const LocalBits&) = delete;
+
+  int count() const { return count_; }
+  uint32_t Peek8() const { return uint32_t(bits_ >> 56); }
+  void RefillBelow(int n) {
+    if (count_ < n) {
+      Store();
+      d_.Refill();
+      Load();
+    }
+  }
+  // n bits that are known to be buffered.
+  uint32_t Take(int n) {
+    const uint32_t v = n == 0 ? 0 : uint32_t(bits_ >> (64 - n));
+    bits_ <<= n;
+    count_ -= n;
+    return v;
+  }
+  // n bits (0 to 16), refilling first when fewer are buffered.
+  uint32_t Get(int n) {
+    if (n == 0) return 0;
+    RefillBelow(n);
+    return Take(n);
+  }
+  // Returns the symbol and consumes its code (refilling below 16 bits); -1 for a code no
+  // table entry has.
+  int Symbol(const JpegHuffmanLookup& t) {
+    RefillBelow(16);
+    const uint32_t e = t.entries[Peek8()];
+    const uint32_t kind = (e >> 13) & 3;
+    if (kind == JpegHuffmanLookup::kSymbol || kind == JpegHuffmanLookup::kValue) {
+      const int len = (e >> 8) & 31;
+      Take(kind == JpegHuffmanLookup::kValue ? len - (e & 15) : len);
+      return int(e & 0xFF);
+    }
+    return LongSymbol(t, e);
+  }
+  int LongSymbol(const JpegHuffmanLookup& t, uint32_t e) {
+    Store();
+    const int sym = d_.DecodeLongSymbol(t, e);
+    Load();
+    return sym;
+  }
+
+ private:
+  void Store() {
+    d_.bit_buffer_ = bits_;
+    d_.bit_count_ = count_;
+  }
+  void Load() {
+    bits_ = d_.bit_buffer_;
+    count_ = d_.bit_count_;
+  }
+  JpegDecoder& d_;
+  uint64_t bits_;
+  int count_;
+};
 
 void JpegDecoder::GiveBackWholeBytes() {
   const int whole = bit_count_ / 8;
@@ -589,64 +632,38 @@ bool JpegDecoder::JpegRestart() {
 // ---------------------------------------------------------------- blocks
 
 void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
-  // The bit buffer lives in locals while codes resolve in the lookup tables; the members are
-  // brought up to date around every call that reads or moves them.
-  uint64_t bits = bit_buffer_;
-  int count = bit_count_;
-  const auto store = [&] {
-    bit_buffer_ = bits;
-    bit_count_ = count;
-  };
-  const auto load = [&] {
-    bits = bit_buffer_;
-    count = bit_count_;
-  };
-  const auto refill = [&] {
-    if (count < 32) {
-      store();
-      Refill();
-      load();
-    }
-  };
-  // With at least 32 bits buffered, a code of up to 8 bits and its up to 15 value bits are
-  // there without another refill.
-  const auto take = [&](int n) {
-    const uint32_t v = n == 0 ? 0 : uint32_t(bits >> (64 - n));
-    bits <<= n;
-    count -= n;
-    return v;
-  };
+  LocalBits in(*this);
   for (int b = 0; b < blocks_per_mcu; ++b) {
     Component& comp = component[block_component[b]];
     const int32_t* q = quant_scaled[comp.quant];
     int16_t* blk = blocks[b];
-    refill();
+    // With at least 32 bits buffered, a code of up to 8 bits and its up to 15 value bits are
+    // there without another refill.
+    in.RefillBelow(32);
     int32_t difference;
-    const uint32_t d = huffman[comp.dc_slot].entries[bits >> 56];
+    const uint32_t d = huffman[comp.dc_slot].entries[in.Peek8()];
     const uint32_t dc_kind = (d >> 13) & 3;
     if (dc_kind == JpegHuffmanLookup::kValue) {
-      take((d >> 8) & 31);
+      in.Take((d >> 8) & 31);
       difference = int16_t(d >> 16);
     } else if (dc_kind == JpegHuffmanLookup::kSymbol) {
-      take((d >> 8) & 31);
+      in.Take((d >> 8) & 31);
       const int size = d & 15;
-      difference = Extend(take(size), size);
+      difference = Extend(in.Take(size), size);
     } else {
-      store();
-      const int s = DecodeSymbol(huffman[comp.dc_slot]);
+      const int s = in.LongSymbol(huffman[comp.dc_slot], d);
       const int size = s < 0 ? 0 : std::min(s & 15, 16);
-      difference = Extend(GetBits(size), size);
-      load();
+      difference = Extend(in.Get(size), size);
     }
     comp.dc_pred = AddWrapping(comp.dc_pred, difference);
     blk[0] = int16_t((int64_t(comp.dc_pred) * q[0]) >> 16);
     const JpegHuffmanLookup& ac = huffman[comp.ac_slot];
     for (int k = 1; k < 64;) {
-      refill();
-      const uint32_t e = ac.entries[bits >> 56];
+      in.RefillBelow(32);
+      const uint32_t e = ac.entries[in.Peek8()];
       const uint32_t kind = (e >> 13) & 3;
       if (kind == JpegHuffmanLookup::kValue) {
-        take((e >> 8) & 31);
+        in.Take((e >> 8) & 31);
         k += (e >> 4) & 15;
         if (k > 63) break;
         const int32_t value = int16_t(e >> 16);
@@ -656,12 +673,10 @@ void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
       }
       int sym;
       if (kind == JpegHuffmanLookup::kSymbol) {
-        take((e >> 8) & 31);
+        in.Take((e >> 8) & 31);
         sym = int(e & 0xFF);
       } else {
-        store();
-        sym = DecodeLongSymbol(ac, e);
-        load();
+        sym = in.LongSymbol(ac, e);
       }
       if (sym <= 0) break;  // end of block (or an undefined code)
       const int run = sym >> 4, sz = sym & 15;
@@ -671,19 +686,11 @@ void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
       }
       k += run;
       if (k > 63) break;
-      int32_t value;
-      if (count >= sz) {
-        value = Extend(take(sz), sz);
-      } else {  // after a long code
-        store();
-        value = Extend(GetBits(sz), sz);
-        load();
-      }
+      const int32_t value = Extend(in.Get(sz), sz);
       blk[kJpegZigZag[k]] = int16_t((int64_t(value) * q[k] + 32768) >> 16);
       ++k;
     }
   }
-  store();
 }
 
 void JpegDecoder::DequantizeStoredBlocks(size_t mcu, int16_t (*blocks)[64]) {
@@ -881,13 +888,14 @@ int JpegDecoder::DecodeProgressiveDC(const JpegScan& scan) {
   for (auto& c : component) c.dc_pred = 0;
   const bool refine = scan.ah != 0;
   return ForEachScanBlock(scan, kDcRestartFailed, kDcInputEnded, [&](int c, int16_t* coef) {
+    LocalBits in(*this);
     if (refine) {
-      coef[0] = int16_t(coef[0] * 2 + int(GetBits(1)));
+      coef[0] = int16_t(coef[0] * 2 + int(in.Get(1)));
     } else {
       Component& comp = component[c];
-      const int s = DecodeSymbol(huffman[comp.dc_slot]);
+      const int s = in.Symbol(huffman[comp.dc_slot]);
       const int size = s < 0 ? 0 : std::min(s & 15, 16);
-      comp.dc_pred = AddWrapping(comp.dc_pred, Extend(GetBits(size), size));
+      comp.dc_pred = AddWrapping(comp.dc_pred, Extend(in.Get(size), size));
       coef[0] = int16_t(comp.dc_pred);
     }
     return 0;
@@ -899,14 +907,15 @@ int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
   eob_run_ = 0;
   const int ss = scan.ss, se = std::min(scan.se, 63);
   const bool refine = scan.ah != 0;
-  auto correct = [&](int16_t* c) {
-    const int bit = int(GetBits(1));
-    if (bit)
-      *c = int16_t(*c * 2 + (*c > 0 ? 1 : -1));
-    else
-      *c = int16_t(*c * 2);
-  };
   return ForEachScanBlock(scan, kAcRestartFailed, kAcInputEnded, [&](int c, int16_t* coef) {
+    LocalBits in(*this);
+    auto correct = [&](int16_t* c) {
+      const int bit = int(in.Get(1));
+      if (bit)
+        *c = int16_t(*c * 2 + (*c > 0 ? 1 : -1));
+      else
+        *c = int16_t(*c * 2);
+    };
     const JpegHuffmanLookup& ac = huffman[component[c].ac_slot];
     int k = ss;
     if (!refine) {
@@ -915,8 +924,8 @@ int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
         return 0;
       }
       for (; k <= se; ++k) {
-        if (bit_count_ < 32) Refill();
-        const int sym = DecodeSymbol(ac);
+        in.RefillBelow(32);
+        const int sym = in.Symbol(ac);
         if (sym < 0) {
           std::fprintf(stderr, "\nUndefined code occured\n");
           return kUndefinedCode;
@@ -925,9 +934,9 @@ int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
         if (s) {
           k += r;
           if (k > se) break;
-          coef[k] = int16_t(Extend(GetBits(s), s));
+          coef[k] = int16_t(Extend(in.Get(s), s));
         } else if (r < 15) {
-          eob_run_ = (1 << r) + int(GetBits(r)) - 1;
+          eob_run_ = (1 << r) + int(in.Get(r)) - 1;
           break;
         } else {
           k += 15;
@@ -937,8 +946,8 @@ int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
     }
     if (eob_run_ == 0) {
       for (; k <= se; ++k) {
-        if (bit_count_ < 32) Refill();
-        const int sym = DecodeSymbol(ac);
+        in.RefillBelow(32);
+        const int sym = in.Symbol(ac);
         if (sym < 0) {
           std::fprintf(stderr, "\nUndefined code occured\n");
           return kUndefinedCode;
@@ -947,9 +956,9 @@ int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
         const int s = sym & 15;
         int value = 0;
         if (s) {
-          value = GetBits(1) ? 1 : -1;
+          value = in.Get(1) ? 1 : -1;
         } else if (r < 15) {
-          eob_run_ = (1 << r) + int(GetBits(r));
+          eob_run_ = (1 << r) + int(in.Get(r));
           break;
         }
         // Skip r zero-history coefficients, correcting the others on the way.

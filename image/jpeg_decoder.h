@@ -181,9 +181,9 @@ class JpegDecoder {
  private:
   // Bit reader.
   void Refill();
-  uint32_t GetBits(int n);
-  int DecodeSymbol(const JpegHuffmanLookup& table);
   int DecodeLongSymbol(const JpegHuffmanLookup& table, uint32_t entry);
+  // A copy of the bit buffer in locals for the decoding loops (see the source).
+  class LocalBits;
   bool EnsureWindow(int need);
   void GiveBackWholeBytes();
   void ResetBits();
