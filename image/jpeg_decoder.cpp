@@ -24,6 +24,24 @@ inline int32_t AddWrapping(int32_t a, int32_t b) {
   return int32_t(uint32_t(a) + uint32_t(b));
 }
 
+// The refill's fast path: when the eight bytes at cur hold no 0xFF (so no marker and no
+// stuffed zero), as many whole bytes as fit enter the left-aligned buffer at once. False
+// when the byte-by-byte path must run.
+inline bool RefillWithoutMarkers(uint64_t& bits, int& count, const uint8_t*& cur,
+                                 const uint8_t* end) {
+  if (end - cur < 8) return false;
+  uint64_t word;
+  std::memcpy(&word, cur, 8);
+  const uint64_t inv = ~word;
+  if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) != 0) return false;
+  const int take = (64 - count) >> 3;
+  const uint64_t be = __builtin_bswap64(word);
+  bits |= (take == 8 ? be : (be >> (64 - 8 * take)) << (64 - 8 * take)) >> count;
+  count += 8 * take;
+  cur += take;
+  return true;
+}
+
 inline int32_t Extend(uint32_t v, int s) {
   return (s == 0) ? 0 : (v < (1u << (s - 1)) ? int32_t(v) - (1 << s) + 1 : int32_t(v));
 }
@@ -430,21 +448,7 @@ void JpegDecoder::BeginEntropy(JpegInput* input) {
 }
 
 void JpegDecoder::Refill() {
-  // Fast path: eight bytes without 0xFF among them enter at once.
-  if (phantom_bytes_ == 0 && end_ - cur_ >= 8) {
-    uint64_t word;
-    std::memcpy(&word, cur_, 8);
-    // Any byte equal to 0xFF?
-    const uint64_t inv = ~word;
-    if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0) {
-      const int take = (64 - bit_count_) >> 3;
-      const uint64_t be = __builtin_bswap64(word);
-      bit_buffer_ |= (take == 8 ? be : (be >> (64 - 8 * take)) << (64 - 8 * take)) >> bit_count_;
-      bit_count_ += 8 * take;
-      cur_ += take;
-      return;
-    }
-  }
+  if (phantom_bytes_ == 0 && RefillWithoutMarkers(bit_buffer_, bit_count_, cur_, end_)) return;
   while (bit_count_ <= 56) {
     uint32_t b = 0;
     if (phantom_bytes_ == 0 && cur_ < end_) {
@@ -511,11 +515,11 @@ class JpegDecoder::LocalBits {
   int count() const { return count_; }
   uint32_t Peek8() const { return uint32_t(bits_ >> 56); }
   void RefillBelow(int n) {
-    if (count_ < n) {
-      Store();
-      d_.Refill();
-      Load();
-    }
+    if (count_ >= n) return;
+    if (d_.phantom_bytes_ == 0 && RefillWithoutMarkers(bits_, count_, d_.cur_, d_.end_)) return;
+    Store();
+    d_.Refill();
+    Load();
   }
   // n bits that are known to be buffered.
   uint32_t Take(int n) {
