@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "image/aan_idct16.h"
 #include "image/dv_tables.h"
 
 #include <immintrin.h>
@@ -311,109 +312,24 @@ int DecodeVideoSegment(SegmentState& segment, const uint8_t* input) {
 
 namespace {
 
-// The 8-8 transform runs in signed 16-bit arithmetic that wraps, eight samples to a
-// register. Its four multipliers are x + (x k >> 16): 0.765367, 1.082392, 0.613126 and
-// 0.585786; the AAN factors follow from them (sqrt 2 = 2 - 0.585786, 2.613126 = 2 +
-// 0.613126, 1.847759 = 0.765367 + 1.082392). Wrapping sums are exact whenever the
-// result itself fits, so the 2x terms cannot spoil a result in range.
-constexpr int16_t kMul0_765 = -15377;
-constexpr int16_t kMul1_082 = 5400;
-constexpr int16_t kMul0_613 = -25354;
-constexpr int16_t kMul0_586 = -27146;
+// The 8-8 transform runs in wrapping 16-bit arithmetic, eight samples to a register. Its
+// multipliers are x + (x k >> 16) with k = -15377, 5400, -25354 and -27146 (0.765367,
+// 1.082392, 0.613126, 0.585786): sqrt 2 = 2 - 0.585786 and 2.613126 = 2 + 0.613126.
+struct DvMultipliers {
+  static __m128i Sqrt2(__m128i x) {
+    return _mm_sub_epi16(_mm_add_epi16(x, x), AanIdct16::MulFraction(x, -27146));
+  }
+  static __m128i Times2_613(__m128i x) {
+    return _mm_add_epi16(_mm_add_epi16(x, x), AanIdct16::MulFraction(x, -25354));
+  }
+  static int16_t Sqrt2(int16_t x) { return int16_t(2 * x - AanIdct16::MulFraction(x, -27146)); }
+  static int16_t Times2_613(int16_t x) {
+    return int16_t(2 * x + AanIdct16::MulFraction(x, -25354));
+  }
+};
 
-inline int16_t Wrap16(int32_t v) {
-  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v)));
-}
-inline int16_t MulHigh16(int16_t x, int16_t k) {
-  return static_cast<int16_t>((int32_t{x} * k) >> 16);
-}
 inline int16_t Saturate16(int32_t v) {
   return static_cast<int16_t>(std::clamp<int32_t>(v, INT16_MIN, INT16_MAX));
-}
-
-// One lane of the vector form below: the same operations in the same order.
-void InverseAan8Lane(int16_t* x, int step) {
-  auto add = [](int32_t a, int32_t b) { return Wrap16(a + b); };
-  auto sub = [](int32_t a, int32_t b) { return Wrap16(a - b); };
-  auto sqrt2 = [&](int16_t v) { return sub(v, MulHigh16(v, kMul0_586)); };
-  const int16_t t10 = add(x[0], x[4 * step]), t11 = sub(x[0], x[4 * step]);
-  const int16_t t13 = add(x[2 * step], x[6 * step]);
-  const int16_t t12 = sub(sqrt2(sub(x[2 * step], x[6 * step])), t13);
-  const int16_t e0 = add(t10, t13), e3 = sub(t10, t13), e1 = add(t11, t12), e2 = sub(t11, t12);
-  const int16_t z13 = add(x[5 * step], x[3 * step]), z10 = sub(x[5 * step], x[3 * step]);
-  const int16_t z11 = add(x[step], x[7 * step]), z12 = sub(x[step], x[7 * step]);
-  const int16_t o7 = add(z11, z13);
-  const int16_t o11 = sqrt2(sub(z11, z13));
-  const int16_t d = sub(z12, z10);
-  const int16_t w = add(d, MulHigh16(d, kMul0_765));
-  const int16_t o12 = add(w, add(z12, MulHigh16(z12, kMul1_082)));
-  const int16_t z10x3 = add(add(z10, z10), z10);
-  const int16_t o10 = sub(sub(0, w), add(z10x3, MulHigh16(z10, kMul0_613)));
-  const int16_t o6 = sub(o12, o7);
-  const int16_t o5 = sub(o11, o6);
-  const int16_t o4 = add(o10, o5);
-  x[0] = add(e0, o7);
-  x[7 * step] = sub(e0, o7);
-  x[step] = add(e1, o6);
-  x[6 * step] = sub(e1, o6);
-  x[2 * step] = add(e2, o5);
-  x[5 * step] = sub(e2, o5);
-  x[4 * step] = add(e3, o4);
-  x[3 * step] = sub(e3, o4);
-}
-
-inline __m128i MulHigh16x8(__m128i x, int16_t k) {
-  return _mm_mulhi_epi16(x, _mm_set1_epi16(k));
-}
-
-inline void InverseAan8x8(__m128i* d) {
-  const __m128i t10 = _mm_add_epi16(d[0], d[4]), t11 = _mm_sub_epi16(d[0], d[4]);
-  const __m128i t13 = _mm_add_epi16(d[2], d[6]);
-  const __m128i d26 = _mm_sub_epi16(d[2], d[6]);
-  const __m128i t12 = _mm_sub_epi16(_mm_sub_epi16(d26, MulHigh16x8(d26, kMul0_586)), t13);
-  const __m128i e0 = _mm_add_epi16(t10, t13), e3 = _mm_sub_epi16(t10, t13);
-  const __m128i e1 = _mm_add_epi16(t11, t12), e2 = _mm_sub_epi16(t11, t12);
-  const __m128i z13 = _mm_add_epi16(d[5], d[3]), z10 = _mm_sub_epi16(d[5], d[3]);
-  const __m128i z11 = _mm_add_epi16(d[1], d[7]), z12 = _mm_sub_epi16(d[1], d[7]);
-  const __m128i o7 = _mm_add_epi16(z11, z13);
-  const __m128i d1113 = _mm_sub_epi16(z11, z13);
-  const __m128i o11 = _mm_sub_epi16(d1113, MulHigh16x8(d1113, kMul0_586));
-  const __m128i dz = _mm_sub_epi16(z12, z10);
-  const __m128i w = _mm_add_epi16(dz, MulHigh16x8(dz, kMul0_765));
-  const __m128i o12 = _mm_add_epi16(w, _mm_add_epi16(z12, MulHigh16x8(z12, kMul1_082)));
-  const __m128i z10x3 = _mm_add_epi16(_mm_add_epi16(z10, z10), z10);
-  const __m128i o10 = _mm_sub_epi16(_mm_sub_epi16(_mm_setzero_si128(), w),
-                                    _mm_add_epi16(z10x3, MulHigh16x8(z10, kMul0_613)));
-  const __m128i o6 = _mm_sub_epi16(o12, o7);
-  const __m128i o5 = _mm_sub_epi16(o11, o6);
-  const __m128i o4 = _mm_add_epi16(o10, o5);
-  d[0] = _mm_add_epi16(e0, o7);
-  d[7] = _mm_sub_epi16(e0, o7);
-  d[1] = _mm_add_epi16(e1, o6);
-  d[6] = _mm_sub_epi16(e1, o6);
-  d[2] = _mm_add_epi16(e2, o5);
-  d[5] = _mm_sub_epi16(e2, o5);
-  d[4] = _mm_add_epi16(e3, o4);
-  d[3] = _mm_sub_epi16(e3, o4);
-}
-
-inline void Transpose8x8(__m128i* r) {
-  const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
-  const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
-  const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
-  const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
-  const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-  const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-  const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-  const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-  r[0] = _mm_unpacklo_epi64(b0, b4);
-  r[1] = _mm_unpackhi_epi64(b0, b4);
-  r[2] = _mm_unpacklo_epi64(b1, b5);
-  r[3] = _mm_unpackhi_epi64(b1, b5);
-  r[4] = _mm_unpacklo_epi64(b2, b6);
-  r[5] = _mm_unpackhi_epi64(b2, b6);
-  r[6] = _mm_unpacklo_epi64(b3, b7);
-  r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
 }  // namespace
@@ -422,9 +338,8 @@ void InverseDCT88Scalar(int stride, uint8_t* destination, int32_t* coefficients)
   int16_t x[64];
   for (int i = 0; i < 64; ++i) x[i] = Saturate16(coefficients[i]);
   x[0] = Saturate16(coefficients[0] * 32 + 16);
-  for (int column = 0; column < 8; ++column) InverseAan8Lane(x + column, 8);
+  AanIdct16::Transform8x8Lanes<DvMultipliers>(x);
   for (int row = 0; row < 8; ++row) {
-    InverseAan8Lane(x + row * 8, 1);
     uint8_t* out = destination + row * stride;
     for (int column = 0; column < 8; ++column) out[column] = ClampToByte(x[row * 8 + column] >> 6);
   }
@@ -441,10 +356,7 @@ void InverseDCT88(int stride, uint8_t* destination, int32_t* coefficients) {
     _mm_storeu_si128(p, zero);
     _mm_storeu_si128(p + 1, zero);
   }
-  InverseAan8x8(r);
-  Transpose8x8(r);
-  InverseAan8x8(r);
-  Transpose8x8(r);
+  AanIdct16::Transform8x8<DvMultipliers>(r);
   for (int i = 0; i < 8; ++i) {
     const __m128i v = _mm_srai_epi16(r[i], 6);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + i * stride), _mm_packus_epi16(v, v));

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image/aan_idct16.h"
 #include "image/jpeg_tables.h"
 
 #include <emmintrin.h>
@@ -130,128 +131,25 @@ void ScaleQuantTable(const uint8_t raw[64], int32_t scaled[64], double factor) {
 
 namespace {
 
-// x + (x * k >> 16) in 16-bit arithmetic.
-inline int16_t Mul(int16_t x, int k) {
-  return int16_t(x + ((int32_t(x) * k) >> 16));
-}
-inline int16_t Add(int16_t a, int16_t b) {
-  return int16_t(a + b);
-}
-inline int16_t Sub(int16_t a, int16_t b) {
-  return int16_t(a - b);
-}
-
-// One-dimensional transform down the 8 columns of d (in place), eight lanes.
-inline void Idct8Columns(int16_t* d) {
-  for (int j = 0; j < 8; ++j) {
-    const int16_t t10 = Add(d[0 * 8 + j], d[4 * 8 + j]);
-    const int16_t t11 = Sub(d[0 * 8 + j], d[4 * 8 + j]);
-    const int16_t t13 = Add(d[2 * 8 + j], d[6 * 8 + j]);
-    const int16_t t12 = Sub(Mul(Sub(d[2 * 8 + j], d[6 * 8 + j]), 27146), t13);
-    const int16_t e0 = Add(t10, t13), e3 = Sub(t10, t13);
-    const int16_t e1 = Add(t11, t12), e2 = Sub(t11, t12);
-
-    const int16_t z13 = Add(d[5 * 8 + j], d[3 * 8 + j]);
-    const int16_t z10 = Sub(d[5 * 8 + j], d[3 * 8 + j]);
-    const int16_t z11 = Add(d[1 * 8 + j], d[7 * 8 + j]);
-    const int16_t z12 = Sub(d[1 * 8 + j], d[7 * 8 + j]);
-    const int16_t o7 = Add(z11, z13);
-    const int16_t o11 = Mul(Sub(z11, z13), 27146);
-    const int16_t z5 = Mul(Sub(z12, z10), -15377);                        // 0.765367
-    const int16_t o10 = Sub(int16_t(-z5), Mul(int16_t(2 * z10), 20091));  // 2.613126
-    const int16_t o12 = Add(Mul(z12, 5400), z5);                          // 1.082392
-    const int16_t o6 = Sub(o12, o7);
-    const int16_t o5 = Sub(o11, o6);
-    const int16_t o4 = Add(o10, o5);
-
-    d[0 * 8 + j] = Add(e0, o7);
-    d[7 * 8 + j] = Sub(e0, o7);
-    d[1 * 8 + j] = Add(e1, o6);
-    d[6 * 8 + j] = Sub(e1, o6);
-    d[2 * 8 + j] = Add(e2, o5);
-    d[5 * 8 + j] = Sub(e2, o5);
-    d[4 * 8 + j] = Add(e3, o4);
-    d[3 * 8 + j] = Sub(e3, o4);
+// sqrt 2 = 1 + 0.414214 and 2.613126 = 2 x 1.306563, each as x + (x k >> 16).
+struct JpegMultipliers {
+  static __m128i Sqrt2(__m128i x) { return AanIdct16::MulFraction(x, 27146); }
+  static __m128i Times2_613(__m128i x) {
+    return AanIdct16::MulFraction(_mm_add_epi16(x, x), 20091);
   }
-}
-
-inline void Transpose8x8(const int16_t* in, int16_t* out) {
-  for (int r = 0; r < 8; ++r)
-    for (int c = 0; c < 8; ++c) out[c * 8 + r] = in[r * 8 + c];
-}
+  static int16_t Sqrt2(int16_t x) { return AanIdct16::MulFraction(x, 27146); }
+  static int16_t Times2_613(int16_t x) { return AanIdct16::MulFraction(int16_t(2 * x), 20091); }
+};
 
 }  // namespace
 
 void InverseDCT8x8Scalar(int stride, int16_t* dst, int16_t* coef) {
-  alignas(16) int16_t a[64], b[64];
+  alignas(16) int16_t a[64];
   std::memcpy(a, coef, sizeof a);
   std::memset(coef, 0, 64 * sizeof(int16_t));
-  Idct8Columns(a);
-  Transpose8x8(a, b);
-  Idct8Columns(b);
-  Transpose8x8(b, a);
+  AanIdct16::Transform8x8Lanes<JpegMultipliers>(a);
   for (int r = 0; r < 8; ++r) std::memcpy(dst + r * stride, a + r * 8, 8 * sizeof(int16_t));
 }
-
-namespace {
-
-// The same steps as Idct8Columns, one row per register: lane j is column j.
-inline __m128i VMul(__m128i x, int16_t k) {
-  return _mm_add_epi16(x, _mm_mulhi_epi16(x, _mm_set1_epi16(k)));
-}
-
-inline void Idct8Vectors(__m128i* d) {
-  const __m128i t10 = _mm_add_epi16(d[0], d[4]);
-  const __m128i t11 = _mm_sub_epi16(d[0], d[4]);
-  const __m128i t13 = _mm_add_epi16(d[2], d[6]);
-  const __m128i t12 = _mm_sub_epi16(VMul(_mm_sub_epi16(d[2], d[6]), 27146), t13);
-  const __m128i e0 = _mm_add_epi16(t10, t13), e3 = _mm_sub_epi16(t10, t13);
-  const __m128i e1 = _mm_add_epi16(t11, t12), e2 = _mm_sub_epi16(t11, t12);
-
-  const __m128i z13 = _mm_add_epi16(d[5], d[3]);
-  const __m128i z10 = _mm_sub_epi16(d[5], d[3]);
-  const __m128i z11 = _mm_add_epi16(d[1], d[7]);
-  const __m128i z12 = _mm_sub_epi16(d[1], d[7]);
-  const __m128i o7 = _mm_add_epi16(z11, z13);
-  const __m128i o11 = VMul(_mm_sub_epi16(z11, z13), 27146);
-  const __m128i z5 = VMul(_mm_sub_epi16(z12, z10), -15377);
-  const __m128i o10 =
-      _mm_sub_epi16(_mm_sub_epi16(_mm_setzero_si128(), z5), VMul(_mm_add_epi16(z10, z10), 20091));
-  const __m128i o12 = _mm_add_epi16(VMul(z12, 5400), z5);
-  const __m128i o6 = _mm_sub_epi16(o12, o7);
-  const __m128i o5 = _mm_sub_epi16(o11, o6);
-  const __m128i o4 = _mm_add_epi16(o10, o5);
-
-  d[0] = _mm_add_epi16(e0, o7);
-  d[7] = _mm_sub_epi16(e0, o7);
-  d[1] = _mm_add_epi16(e1, o6);
-  d[6] = _mm_sub_epi16(e1, o6);
-  d[2] = _mm_add_epi16(e2, o5);
-  d[5] = _mm_sub_epi16(e2, o5);
-  d[4] = _mm_add_epi16(e3, o4);
-  d[3] = _mm_sub_epi16(e3, o4);
-}
-
-inline void TransposeVectors(__m128i* r) {
-  const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
-  const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
-  const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
-  const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
-  const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-  const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-  const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-  const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-  r[0] = _mm_unpacklo_epi64(b0, b4);
-  r[1] = _mm_unpackhi_epi64(b0, b4);
-  r[2] = _mm_unpacklo_epi64(b1, b5);
-  r[3] = _mm_unpackhi_epi64(b1, b5);
-  r[4] = _mm_unpacklo_epi64(b2, b6);
-  r[5] = _mm_unpackhi_epi64(b2, b6);
-  r[6] = _mm_unpacklo_epi64(b3, b7);
-  r[7] = _mm_unpackhi_epi64(b3, b7);
-}
-
-}  // namespace
 
 void InverseDCT8x8(int stride, int16_t* dst, int16_t* coef) {
   __m128i r[8];
@@ -260,10 +158,7 @@ void InverseDCT8x8(int stride, int16_t* dst, int16_t* coef) {
     r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 8 * i));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(coef + 8 * i), zero);
   }
-  Idct8Vectors(r);
-  TransposeVectors(r);
-  Idct8Vectors(r);
-  TransposeVectors(r);
+  AanIdct16::Transform8x8<JpegMultipliers>(r);
   for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i * stride), r[i]);
 }
 
