@@ -209,12 +209,10 @@ int DecodeDVBlockAC(BlockState& block, const uint8_t* data) {
       uint32_t bits16 = static_cast<uint32_t>(window >> 48);
       if (available < 16) bits16 &= ~(0xFFFFu >> available);  // zeros past the area
       const uint32_t prefix = bits16 >> DvTables::kVlcSecondBits;
-      // Both levels are addressed before the choice, which is then a select, not a branch.
-      const DvTables::VlcEntry* first = &vlc.first[prefix];
-      const DvTables::VlcEntry* second =
-          vlc.second + ((vlc.second_index[prefix] << DvTables::kVlcSecondBits) |
-                        (bits16 & ((1u << DvTables::kVlcSecondBits) - 1)));
-      const DvTables::VlcEntry* symbol = first->length != 0 ? first : second;
+      const DvTables::VlcEntry* symbol = &vlc.first[prefix];
+      if (symbol->length == 0)
+        symbol = &vlc.second[(vlc.second_index[prefix] << DvTables::kVlcSecondBits) |
+                             (bits16 & ((1u << DvTables::kVlcSecondBits) - 1))];
       const int length = symbol->length;
       if (length > available) {
         // The code goes on beyond the area: keep its bits for the continuation.

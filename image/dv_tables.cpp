@@ -1,6 +1,5 @@
 #include "image/dv_tables.h"
 
-#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -239,7 +238,7 @@ const VlcTable& Vlc() {
     VlcTable t{};
     for (int i = 0; i < (1 << kFirstBits); ++i) {
       t.first[i] = builder.first[i];
-      t.second_index[i] = std::max<int16_t>(builder.second_index[i], 0);
+      t.second_index[i] = builder.second_index[i];
     }
     t.second = builder.second.data();
     return t;

@@ -21,7 +21,7 @@ constexpr int kVlcFirstBits = 7;
 constexpr int kVlcSecondBits = 16 - kVlcFirstBits;
 struct VlcTable {
   VlcEntry first[1 << kVlcFirstBits];
-  int16_t second_index[1 << kVlcFirstBits];  // 0 for prefixes the first level resolves
+  int16_t second_index[1 << kVlcFirstBits];
   const VlcEntry*
       second;  // second_index[prefix] << kVlcSecondBits is where a prefix's table starts
 };
