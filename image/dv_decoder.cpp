@@ -186,16 +186,34 @@ int DecodeDVBlockAC(BlockState& block, const uint8_t* data) {
         (symbol.amplitude * block.multipliers[block.scan_index]) >> 10;
   }
 
-  // Then straight from the data: one 8-byte load serves symbols while 16 of its at least 57
-  // valid bits remain unread, and the block's state lives in registers until the end.
+  // Then straight from the data, the block's state in registers until the end.
   const int end = block.bit_end;
   const int32_t* multipliers = block.multipliers;
   const uint8_t* scan = block.scan;
   int32_t* coefficients = block.coefficients;
   int position = block.bit_position;
   int scan_index = block.scan_index;
-  int result;
-  for (;;) {
+  const auto lookup = [&vlc](uint32_t bits16) {
+    const uint32_t prefix = bits16 >> DvTables::kVlcSecondBits;
+    const DvTables::VlcEntry* symbol = &vlc.first[prefix];
+    if (symbol->length == 0)
+      symbol = &vlc.second[(vlc.second_index[prefix] << DvTables::kVlcSecondBits) |
+                           (bits16 & ((1u << DvTables::kVlcSecondBits) - 1))];
+    return symbol;
+  };
+  // Places the symbol's coefficient; a result when the block ends here, else 0.
+  const auto apply = [&](const DvTables::VlcEntry* symbol) {
+    if (symbol->end_of_block) {
+      block.finished = true;
+      return kBlockEnded;
+    }
+    scan_index += symbol->run + 1;
+    if (scan_index > 63) return kBlockInvalid;
+    coefficients[scan[scan_index]] = (symbol->amplitude * multipliers[scan_index]) >> 10;
+    return 0;
+  };
+  int result = 0;
+  while (result == 0) {
     if (position >= end) {
       result = kBlockBitsExhausted;
       break;
@@ -203,41 +221,33 @@ int DecodeDVBlockAC(BlockState& block, const uint8_t* data) {
     uint64_t window;
     std::memcpy(&window, data + (position >> 3), 8);
     window = __builtin_bswap64(window) << (position & 7);
-    const int window_end = std::min(position + (64 - 7 - 16), end);
-    do {
-      const int available = end - position;
-      uint32_t bits16 = static_cast<uint32_t>(window >> 48);
-      if (available < 16) bits16 &= ~(0xFFFFu >> available);  // zeros past the area
-      const uint32_t prefix = bits16 >> DvTables::kVlcSecondBits;
-      const DvTables::VlcEntry* symbol = &vlc.first[prefix];
-      if (symbol->length == 0)
-        symbol = &vlc.second[(vlc.second_index[prefix] << DvTables::kVlcSecondBits) |
-                             (bits16 & ((1u << DvTables::kVlcSecondBits) - 1))];
-      const int length = symbol->length;
-      if (length > available) {
-        // The code goes on beyond the area: keep its bits for the continuation.
-        block.pending = bits16 >> (16 - available);
-        block.pending_bits = available;
-        position = end;
-        result = kBlockBitsExhausted;
-        goto done;
-      }
-      position += length;
-      window <<= length;
-      if (symbol->end_of_block) {
-        block.finished = true;
-        result = kBlockEnded;
-        goto done;
-      }
-      scan_index += symbol->run + 1;
-      if (scan_index > 63) {
-        result = kBlockInvalid;
-        goto done;
-      }
-      coefficients[scan[scan_index]] = (symbol->amplitude * multipliers[scan_index]) >> 10;
-    } while (position <= window_end && position < end);
+    if (end - position >= 16) {
+      // One load serves the codes that start within its first 41 of at least 57 valid bits;
+      // those that start 16 bits or more before the end lie wholly within the area.
+      const int stop = std::min(position + (64 - 7 - 16), end - 16);
+      do {
+        const DvTables::VlcEntry* symbol = lookup(static_cast<uint32_t>(window >> 48));
+        position += symbol->length;
+        window <<= symbol->length;
+        result = apply(symbol);
+      } while (result == 0 && position <= stop);
+      continue;
+    }
+    // The area's last bits, with zeros past its end.
+    const int available = end - position;
+    const uint32_t bits16 = static_cast<uint32_t>(window >> 48) & ~(0xFFFFu >> available);
+    const DvTables::VlcEntry* symbol = lookup(bits16);
+    if (symbol->length > available) {
+      // The code goes on beyond the area: keep its bits for the continuation.
+      block.pending = bits16 >> (16 - available);
+      block.pending_bits = available;
+      position = end;
+      result = kBlockBitsExhausted;
+      break;
+    }
+    position += symbol->length;
+    result = apply(symbol);
   }
-done:
   block.bit_position = position;
   block.scan_index = scan_index;
   return result;
