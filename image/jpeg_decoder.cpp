@@ -43,8 +43,12 @@ inline bool RefillWithoutMarkers(uint64_t& bits, int& count, const uint8_t*& cur
   return true;
 }
 
+// The T.81 value of s bits v: below half the range it is v - (2^s - 1). Arithmetic rather than
+// a branch, as a coefficient's sign is a coin toss.
 inline int32_t Extend(uint32_t v, int s) {
-  return (s == 0) ? 0 : (v < (1u << (s - 1)) ? int32_t(v) - (1 << s) + 1 : int32_t(v));
+  if (s == 0) return 0;
+  const int32_t below_half = int32_t(v - (1u << (s - 1))) >> 31;  // -1 or 0
+  return int32_t(v) + (below_half & (1 - (1 << s)));
 }
 
 }  // namespace
