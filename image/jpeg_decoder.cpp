@@ -812,12 +812,12 @@ int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
   const bool refine = scan.ah != 0;
   return ForEachScanBlock(scan, kAcRestartFailed, kAcInputEnded, [&](int c, int16_t* coef) {
     LocalBits in(*this);
+    // A nonzero coefficient's next bit moves it away from zero; arithmetic rather than
+    // branches, as the bits and signs are coin tosses.
     auto correct = [&](int16_t* c) {
       const int bit = int(in.Get(1));
-      if (bit)
-        *c = int16_t(*c * 2 + (*c > 0 ? 1 : -1));
-      else
-        *c = int16_t(*c * 2);
+      const int sign = (*c > 0) - (*c < 0);
+      *c = int16_t(*c * 2 + bit * sign);
     };
     const JpegHuffmanLookup& ac = huffman[component[c].ac_slot];
     int k = ss;
