@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "image/aan_idct16.h"
 #include "image/dv_tables.h"
 
 #include <immintrin.h>
@@ -72,10 +73,6 @@ int ContinueBlocks(BlockState* const* order, int count, const uint8_t* pool, int
 inline int32_t Mul14(int32_t x, int32_t constant) {
   return static_cast<int32_t>((int64_t{x} * constant) >> 14);
 }
-
-// Coefficients are kept within this magnitude, far above what a picture produces, so that the
-// transforms' 32-bit sums cannot overflow on damaged data.
-constexpr int32_t kCoefficientLimit = 1 << 20;
 
 constexpr int32_t K14(double v) {
   return static_cast<int32_t>(v * 16384.0 + (v < 0 ? -0.5 : 0.5));
@@ -147,7 +144,7 @@ void PlaceBlock(BlockState& block, uint8_t* destination, int stride) {
 // Sequence walk shared by both systems: decode each segment, then place its macroblocks.
 template <typename Place>
 int DecodeSequence(const uint8_t* sequence, Place place) {
-  SegmentState segment;
+  SegmentState segment;  // zero coefficients; placing a block clears its coefficients again
   for (int k = 0; k < 27; ++k) {
     const uint8_t* dif =
         sequence + kFirstVideoByte + (k / 3) * kGroupBytes + (k % 3) * kSegmentBytes;
@@ -161,17 +158,16 @@ int DecodeSequence(const uint8_t* sequence, Place place) {
 
 int DecodeDVBlockAC(BlockState& block, const uint8_t* data) {
   const DvTables::VlcTable& vlc = DvTables::Vlc();
-  for (;;) {
+  // An unfinished code from the block's previous area first, one symbol at a time.
+  while (block.pending_bits > 0) {
     int from_data = block.bit_end - block.bit_position;
     int available = block.pending_bits + std::max(from_data, 0);
-    if (available <= 0) return kBlockBitsExhausted;
     uint32_t bits = PeekBits(data, block.bit_position, block.bit_end);
-    if (block.pending_bits > 0)
-      bits = (block.pending << (32 - block.pending_bits)) | (bits >> block.pending_bits);
+    bits = (block.pending << (32 - block.pending_bits)) | (bits >> block.pending_bits);
     const DvTables::VlcEntry& symbol = DvTables::VlcLookup(vlc, bits >> 16);
     if (symbol.length > available) {
       // The code goes on beyond these bits: keep them for the continuation.
-      block.pending = available == 0 ? 0 : bits >> (32 - available);
+      block.pending = bits >> (32 - available);
       block.pending_bits = available;
       block.bit_position = block.bit_end;
       return kBlockBitsExhausted;
@@ -186,10 +182,75 @@ int DecodeDVBlockAC(BlockState& block, const uint8_t* data) {
     }
     block.scan_index += symbol.run + 1;
     if (block.scan_index > 63) return kBlockInvalid;
-    int64_t value = (int64_t{symbol.amplitude} * block.multipliers[block.scan_index]) >> 10;
-    value = std::clamp<int64_t>(value, -kCoefficientLimit, kCoefficientLimit);
-    block.coefficients[block.scan[block.scan_index]] = static_cast<int32_t>(value);
+    block.coefficients[block.scan[block.scan_index]] =
+        (symbol.amplitude * block.multipliers[block.scan_index]) >> 10;
   }
+
+  // Then straight from the data, the block's state in registers until the end.
+  const int end = block.bit_end;
+  const int32_t* multipliers = block.multipliers;
+  const uint8_t* scan = block.scan;
+  int32_t* coefficients = block.coefficients;
+  int position = block.bit_position;
+  int scan_index = block.scan_index;
+  const auto lookup = [&vlc](uint32_t bits16) {
+    const uint32_t prefix = bits16 >> DvTables::kVlcSecondBits;
+    const DvTables::VlcEntry* symbol = &vlc.first[prefix];
+    if (symbol->length == 0)
+      symbol = &vlc.second[(vlc.second_index[prefix] << DvTables::kVlcSecondBits) |
+                           (bits16 & ((1u << DvTables::kVlcSecondBits) - 1))];
+    return symbol;
+  };
+  // Places the symbol's coefficient; a result when the block ends here, else 0.
+  const auto apply = [&](const DvTables::VlcEntry* symbol) {
+    if (symbol->end_of_block) {
+      block.finished = true;
+      return kBlockEnded;
+    }
+    scan_index += symbol->run + 1;
+    if (scan_index > 63) return kBlockInvalid;
+    coefficients[scan[scan_index]] = (symbol->amplitude * multipliers[scan_index]) >> 10;
+    return 0;
+  };
+  int result = 0;
+  while (result == 0) {
+    if (position >= end) {
+      result = kBlockBitsExhausted;
+      break;
+    }
+    uint64_t window;
+    std::memcpy(&window, data + (position >> 3), 8);
+    window = __builtin_bswap64(window) << (position & 7);
+    if (end - position >= 16) {
+      // One load serves the codes that start within its first 41 of at least 57 valid bits;
+      // those that start 16 bits or more before the end lie wholly within the area.
+      const int stop = std::min(position + (64 - 7 - 16), end - 16);
+      do {
+        const DvTables::VlcEntry* symbol = lookup(static_cast<uint32_t>(window >> 48));
+        position += symbol->length;
+        window <<= symbol->length;
+        result = apply(symbol);
+      } while (result == 0 && position <= stop);
+      continue;
+    }
+    // The area's last bits, with zeros past its end.
+    const int available = end - position;
+    const uint32_t bits16 = static_cast<uint32_t>(window >> 48) & ~(0xFFFFu >> available);
+    const DvTables::VlcEntry* symbol = lookup(bits16);
+    if (symbol->length > available) {
+      // The code goes on beyond the area: keep its bits for the continuation.
+      block.pending = bits16 >> (16 - available);
+      block.pending_bits = available;
+      position = end;
+      result = kBlockBitsExhausted;
+      break;
+    }
+    position += symbol->length;
+    result = apply(symbol);
+  }
+  block.bit_position = position;
+  block.scan_index = scan_index;
+  return result;
 }
 
 int DecodeVideoSegment(SegmentState& segment, const uint8_t* input) {
@@ -206,7 +267,6 @@ int DecodeVideoSegment(SegmentState& segment, const uint8_t* input) {
       const uint8_t* p = dif + kBlockOffset[b];
       int dc = (p[0] << 1) | (p[1] >> 7);
       if (dc >= 256) dc -= 512;
-      std::memset(block.coefficients, 0, sizeof(block.coefficients));
       block.coefficients[0] = dc + 257;
       block.dct_mode = (p[1] >> 6) & 1;
       block.multipliers = DvTables::Multipliers((((p[1] >> 4) & 7) << 4) | qno);
@@ -258,112 +318,57 @@ int DecodeVideoSegment(SegmentState& segment, const uint8_t* input) {
   return 0;
 }
 
+namespace {
+
+// The 8-8 transform runs in wrapping 16-bit arithmetic, eight samples to a register. Its
+// multipliers are x + (x k >> 16) with k = -15377, 5400, -25354 and -27146 (0.765367,
+// 1.082392, 0.613126, 0.585786): sqrt 2 = 2 - 0.585786 and 2.613126 = 2 + 0.613126.
+struct DvMultipliers {
+  static __m128i Sqrt2(__m128i x) {
+    return _mm_sub_epi16(_mm_add_epi16(x, x), AanIdct16::MulFraction(x, -27146));
+  }
+  static __m128i Times2_613(__m128i x) {
+    return _mm_add_epi16(_mm_add_epi16(x, x), AanIdct16::MulFraction(x, -25354));
+  }
+  static int16_t Sqrt2(int16_t x) { return int16_t(2 * x - AanIdct16::MulFraction(x, -27146)); }
+  static int16_t Times2_613(int16_t x) {
+    return int16_t(2 * x + AanIdct16::MulFraction(x, -25354));
+  }
+};
+
+inline int16_t Saturate16(int32_t v) {
+  return static_cast<int16_t>(std::clamp<int32_t>(v, INT16_MIN, INT16_MAX));
+}
+
+}  // namespace
+
 void InverseDCT88Scalar(int stride, uint8_t* destination, int32_t* coefficients) {
-  int32_t x[64];
-  std::memcpy(x, coefficients, sizeof(x));
-  x[0] = x[0] * 32 + 16;
-  for (int column = 0; column < 8; ++column) InverseAan8(x + column, 8);
+  int16_t x[64];
+  for (int i = 0; i < 64; ++i) x[i] = Saturate16(coefficients[i]);
+  x[0] = Saturate16(coefficients[0] * 32 + 16);
+  AanIdct16::Transform8x8Lanes<DvMultipliers>(x);
   for (int row = 0; row < 8; ++row) {
-    InverseAan8(x + row * 8, 1);
     uint8_t* out = destination + row * stride;
     for (int column = 0; column < 8; ++column) out[column] = ClampToByte(x[row * 8 + column] >> 6);
   }
   std::memset(coefficients, 0, 64 * sizeof(int32_t));
 }
 
-namespace {
-
-// Mul14 on eight lanes: with x = high * 2^15 + low (low in 0..32767) the product
-// low * constant fits 32 bits, and high * constant * 2^15 is a multiple of 2^14, so
-// (x * constant) >> 14 = high * constant * 2 + ((low * constant) >> 14), wrapping
-// like the 64-bit form's conversion to 32 bits.
-__attribute__((target("avx2"))) inline __m256i Mul14x8(__m256i x, int32_t constant) {
-  const __m256i k = _mm256_set1_epi32(constant);
-  const __m256i low = _mm256_and_si256(x, _mm256_set1_epi32(0x7FFF));
-  const __m256i high = _mm256_srai_epi32(x, 15);
-  return _mm256_add_epi32(_mm256_slli_epi32(_mm256_mullo_epi32(high, k), 1),
-                          _mm256_srai_epi32(_mm256_mullo_epi32(low, k), 14));
-}
-
-// InverseAan8 on eight lanes at once, one row per register. The all-zero shortcut of
-// the scalar form gives the same values as the full steps, so it is not needed.
-__attribute__((target("avx2"))) inline void InverseAan8x8(__m256i* d) {
-  const __m256i t10 = _mm256_add_epi32(d[0], d[4]), t11 = _mm256_sub_epi32(d[0], d[4]);
-  const __m256i t13 = _mm256_add_epi32(d[2], d[6]);
-  const __m256i t12 = _mm256_sub_epi32(Mul14x8(_mm256_sub_epi32(d[2], d[6]), kSqrt2), t13);
-  const __m256i e0 = _mm256_add_epi32(t10, t13), e3 = _mm256_sub_epi32(t10, t13);
-  const __m256i e1 = _mm256_add_epi32(t11, t12), e2 = _mm256_sub_epi32(t11, t12);
-  const __m256i z13 = _mm256_add_epi32(d[5], d[3]), z10 = _mm256_sub_epi32(d[5], d[3]);
-  const __m256i z11 = _mm256_add_epi32(d[1], d[7]), z12 = _mm256_sub_epi32(d[1], d[7]);
-  const __m256i o7 = _mm256_add_epi32(z11, z13);
-  const __m256i o11 = Mul14x8(_mm256_sub_epi32(z11, z13), kSqrt2);
-  const __m256i z5 = Mul14x8(_mm256_add_epi32(z10, z12), k1_847);
-  const __m256i o10 = _mm256_sub_epi32(Mul14x8(z12, k1_082), z5);
-  const __m256i o12 = _mm256_add_epi32(Mul14x8(z10, kMinus2_613), z5);
-  const __m256i o6 = _mm256_sub_epi32(o12, o7);
-  const __m256i o5 = _mm256_sub_epi32(o11, o6);
-  const __m256i o4 = _mm256_add_epi32(o10, o5);
-  d[0] = _mm256_add_epi32(e0, o7);
-  d[7] = _mm256_sub_epi32(e0, o7);
-  d[1] = _mm256_add_epi32(e1, o6);
-  d[6] = _mm256_sub_epi32(e1, o6);
-  d[2] = _mm256_add_epi32(e2, o5);
-  d[5] = _mm256_sub_epi32(e2, o5);
-  d[4] = _mm256_add_epi32(e3, o4);
-  d[3] = _mm256_sub_epi32(e3, o4);
-}
-
-__attribute__((target("avx2"))) inline void Transpose8x8(__m256i* r) {
-  const __m256i a0 = _mm256_unpacklo_epi32(r[0], r[1]), a1 = _mm256_unpackhi_epi32(r[0], r[1]);
-  const __m256i a2 = _mm256_unpacklo_epi32(r[2], r[3]), a3 = _mm256_unpackhi_epi32(r[2], r[3]);
-  const __m256i a4 = _mm256_unpacklo_epi32(r[4], r[5]), a5 = _mm256_unpackhi_epi32(r[4], r[5]);
-  const __m256i a6 = _mm256_unpacklo_epi32(r[6], r[7]), a7 = _mm256_unpackhi_epi32(r[6], r[7]);
-  const __m256i b0 = _mm256_unpacklo_epi64(a0, a2), b1 = _mm256_unpackhi_epi64(a0, a2);
-  const __m256i b2 = _mm256_unpacklo_epi64(a1, a3), b3 = _mm256_unpackhi_epi64(a1, a3);
-  const __m256i b4 = _mm256_unpacklo_epi64(a4, a6), b5 = _mm256_unpackhi_epi64(a4, a6);
-  const __m256i b6 = _mm256_unpacklo_epi64(a5, a7), b7 = _mm256_unpackhi_epi64(a5, a7);
-  r[0] = _mm256_permute2x128_si256(b0, b4, 0x20);
-  r[1] = _mm256_permute2x128_si256(b1, b5, 0x20);
-  r[2] = _mm256_permute2x128_si256(b2, b6, 0x20);
-  r[3] = _mm256_permute2x128_si256(b3, b7, 0x20);
-  r[4] = _mm256_permute2x128_si256(b0, b4, 0x31);
-  r[5] = _mm256_permute2x128_si256(b1, b5, 0x31);
-  r[6] = _mm256_permute2x128_si256(b2, b6, 0x31);
-  r[7] = _mm256_permute2x128_si256(b3, b7, 0x31);
-}
-
-__attribute__((target("avx2"))) void InverseDCT88Avx2(int stride, uint8_t* destination,
-                                                      int32_t* coefficients) {
-  __m256i r[8];
-  const __m256i zero = _mm256_setzero_si256();
+void InverseDCT88(int stride, uint8_t* destination, int32_t* coefficients) {
+  __m128i r[8];
+  const __m128i zero = _mm_setzero_si128();
   coefficients[0] = coefficients[0] * 32 + 16;
   for (int i = 0; i < 8; ++i) {
-    __m256i* p = reinterpret_cast<__m256i*>(coefficients + 8 * i);
-    r[i] = _mm256_loadu_si256(p);
-    _mm256_storeu_si256(p, zero);
+    __m128i* p = reinterpret_cast<__m128i*>(coefficients + 8 * i);
+    r[i] = _mm_packs_epi32(_mm_loadu_si128(p), _mm_loadu_si128(p + 1));
+    _mm_storeu_si128(p, zero);
+    _mm_storeu_si128(p + 1, zero);
   }
-  InverseAan8x8(r);
-  Transpose8x8(r);
-  InverseAan8x8(r);
-  Transpose8x8(r);
+  AanIdct16::Transform8x8<DvMultipliers>(r);
   for (int i = 0; i < 8; ++i) {
-    const __m256i v = _mm256_srai_epi32(r[i], 6);
-    const __m128i words =
-        _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + i * stride),
-                     _mm_packus_epi16(words, words));
+    const __m128i v = _mm_srai_epi16(r[i], 6);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + i * stride), _mm_packus_epi16(v, v));
   }
-}
-
-const bool g_has_avx2 = __builtin_cpu_supports("avx2");
-
-}  // namespace
-
-void InverseDCT88(int stride, uint8_t* destination, int32_t* coefficients) {
-  if (g_has_avx2)
-    InverseDCT88Avx2(stride, destination, coefficients);
-  else
-    InverseDCT88Scalar(stride, destination, coefficients);
 }
 
 void InverseDCT248(int32_t* coefficients, uint8_t* destination, int stride) {

@@ -33,8 +33,10 @@ int DecodeDVSequenceNTSC(const uint8_t* sequence, int index, uint8_t* luma, uint
 
 // State of one 8 x 8 block while its AC coefficients are decoded.
 struct BlockState {
-  int32_t coefficients[64];  // natural order; [0] holds DC + 257 (level-shifted)
-  int dct_mode;              // 0: 8-8, 1: 2-4-8
+  // Natural order; [0] holds DC + 257 (level-shifted). Zero in a new state; the inverse
+  // transforms clear them again after use.
+  int32_t coefficients[64] = {};
+  int dct_mode;  // 0: 8-8, 1: 2-4-8
   const int32_t* multipliers;
   const uint8_t* scan;
   int bit_position;  // next unread bit of the data the block currently reads
@@ -64,12 +66,15 @@ int DecodeDVBlockAC(BlockState& block, const uint8_t* data);
 
 // Decodes the five DIF blocks (400 bytes) of one video segment into `segment` in three passes:
 // each block within its own area, then bits left over within a macroblock, then bits left over
-// within the segment, each time in block order. 0, or -1 on an invalid code.
+// within the segment, each time in block order. 0, or -1 on an invalid code. The blocks'
+// coefficients must be zero on entry: a new state, or one whose blocks all went through the
+// inverse transforms.
 int DecodeVideoSegment(SegmentState& segment, const uint8_t* dif_blocks);
 
 // Inverse transforms of one block to 8-bit samples clamped to 0..255. coefficients[0] is the
 // level-shifted DC (DC + 257); the AC coefficients come from the multiplier tables. Both clear
-// the coefficients.
+// the coefficients. The 8-8 transform works in wrapping 16-bit arithmetic (coefficients and the
+// scaled DC saturate to 16 bits first): within 1 of the exact transform on picture data.
 void InverseDCT88(int stride, uint8_t* destination, int32_t* coefficients);
 // The same transform one lane at a time, the reference the vector form matches bit for bit.
 void InverseDCT88Scalar(int stride, uint8_t* destination, int32_t* coefficients);

@@ -219,6 +219,20 @@ TEST(DvTables, PlacementCoversTheFrameOnce) {
   for (int count : ntsc) EXPECT_EQ(count, 1);
 }
 
+// The bound the decoder relies on to keep coefficients small on any data: amplitudes of at most
+// 255 times multipliers below the limit.
+TEST(DvTables, CoefficientsStayBounded) {
+  for (uint32_t pattern = 0; pattern < 65536; ++pattern) {
+    const DvTables::VlcEntry& e = DvTables::VlcLookup(pattern);
+    ASSERT_GT(e.length, 0) << pattern;
+    ASSERT_LE(std::abs(e.amplitude), 255) << pattern;
+  }
+  for (int table = 0; table < 128; ++table)
+    for (int i = 0; i < 64; ++i)
+      ASSERT_LT(std::abs(DvTables::Multipliers(table)[i]), DvTables::kMultiplierLimit)
+          << table << " " << i;
+}
+
 // The inverse transforms against the transforms' definitions in floating point.
 TEST(DvDecoder, InverseTransformsMatchTheirDefinition) {
   std::mt19937 random(7);
@@ -277,7 +291,7 @@ TEST(DvDecoder, InverseTransformsMatchTheirDefinition) {
 }
 
 // The 8-8 transform against its one-lane twin, bit for bit, from picture-like
-// blocks up to the coefficient limit, where the 32-bit sums wrap.
+// blocks up to the coefficient limit, where the coefficients saturate and the 16-bit sums wrap.
 TEST(DvDecoder, InverseTransformMatchesScalarTwin) {
   std::mt19937 random(17);
   for (int trial = 0; trial < 400; ++trial) {

@@ -48,7 +48,10 @@ extern const uint8_t kScan248[64];
 // Coefficient multipliers with 10 fractional bits, indexed by scan position, for the table
 // index (dct_mode << 6) | (class_number << 4) | qno (128 tables). A coefficient is
 // (amplitude * multiplier) >> 10; the result carries 8 x the scale of the DC path of the inverse
-// transforms (DC coefficient x 32), with the transforms' own scale factors folded in.
+// transforms (DC coefficient x 32), with the transforms' own scale factors folded in. Every
+// multiplier is below kMultiplierLimit in magnitude, so that with amplitudes up to 255 a
+// coefficient stays below 2^18 whatever the data: the transforms' 32-bit sums cannot overflow.
+constexpr int32_t kMultiplierLimit = 1 << 20;
 const int32_t* Multipliers(int table_index);
 
 // The basis weights of the inverse transforms, as the multipliers assume them (for tests):

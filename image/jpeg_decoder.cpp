@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image/aan_idct16.h"
 #include "image/jpeg_tables.h"
 
 #include <emmintrin.h>
@@ -24,8 +25,30 @@ inline int32_t AddWrapping(int32_t a, int32_t b) {
   return int32_t(uint32_t(a) + uint32_t(b));
 }
 
+// The refill's fast path: when the eight bytes at cur hold no 0xFF (so no marker and no
+// stuffed zero), as many whole bytes as fit enter the left-aligned buffer at once. False
+// when the byte-by-byte path must run.
+inline bool RefillWithoutMarkers(uint64_t& bits, int& count, const uint8_t*& cur,
+                                 const uint8_t* end) {
+  if (end - cur < 8) return false;
+  uint64_t word;
+  std::memcpy(&word, cur, 8);
+  const uint64_t inv = ~word;
+  if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) != 0) return false;
+  const int take = (64 - count) >> 3;
+  const uint64_t be = __builtin_bswap64(word);
+  bits |= (take == 8 ? be : (be >> (64 - 8 * take)) << (64 - 8 * take)) >> count;
+  count += 8 * take;
+  cur += take;
+  return true;
+}
+
+// The T.81 value of s bits v: below half the range it is v - (2^s - 1). Arithmetic rather than
+// a branch, as a coefficient's sign is a coin toss.
 inline int32_t Extend(uint32_t v, int s) {
-  return (s == 0) ? 0 : (v < (1u << (s - 1)) ? int32_t(v) - (1 << s) + 1 : int32_t(v));
+  if (s == 0) return 0;
+  const int32_t below_half = int32_t(v - (1u << (s - 1))) >> 31;  // -1 or 0
+  return int32_t(v) + (below_half & (1 - (1 << s)));
 }
 
 }  // namespace
@@ -79,8 +102,14 @@ int BuildHuffmanLookup(JpegHuffmanLookup* t, const uint8_t counts[16], const uin
           t->entries[idx] = e;
         }
       } else {
-        t->entries[code >> (len - 8)] = JpegHuffmanLookup::kLong << 13;
+        // The list is in code order, so the codes of one prefix are neighbours: the entry
+        // holds where they start and how many there are (less one).
         const int n = t->long_count++;
+        uint32_t& e = t->entries[code >> (len - 8)];
+        if (e == 0)
+          e = JpegHuffmanLookup::kLong << 13 | uint32_t(n) << 16;
+        else
+          e += 1u << 24;
         t->long_code[n] = uint16_t(code << (16 - len));
         t->long_symbol[n] = sym;
         t->long_length[n] = uint8_t(len);
@@ -106,128 +135,25 @@ void ScaleQuantTable(const uint8_t raw[64], int32_t scaled[64], double factor) {
 
 namespace {
 
-// x + (x * k >> 16) in 16-bit arithmetic.
-inline int16_t Mul(int16_t x, int k) {
-  return int16_t(x + ((int32_t(x) * k) >> 16));
-}
-inline int16_t Add(int16_t a, int16_t b) {
-  return int16_t(a + b);
-}
-inline int16_t Sub(int16_t a, int16_t b) {
-  return int16_t(a - b);
-}
-
-// One-dimensional transform down the 8 columns of d (in place), eight lanes.
-inline void Idct8Columns(int16_t* d) {
-  for (int j = 0; j < 8; ++j) {
-    const int16_t t10 = Add(d[0 * 8 + j], d[4 * 8 + j]);
-    const int16_t t11 = Sub(d[0 * 8 + j], d[4 * 8 + j]);
-    const int16_t t13 = Add(d[2 * 8 + j], d[6 * 8 + j]);
-    const int16_t t12 = Sub(Mul(Sub(d[2 * 8 + j], d[6 * 8 + j]), 27146), t13);
-    const int16_t e0 = Add(t10, t13), e3 = Sub(t10, t13);
-    const int16_t e1 = Add(t11, t12), e2 = Sub(t11, t12);
-
-    const int16_t z13 = Add(d[5 * 8 + j], d[3 * 8 + j]);
-    const int16_t z10 = Sub(d[5 * 8 + j], d[3 * 8 + j]);
-    const int16_t z11 = Add(d[1 * 8 + j], d[7 * 8 + j]);
-    const int16_t z12 = Sub(d[1 * 8 + j], d[7 * 8 + j]);
-    const int16_t o7 = Add(z11, z13);
-    const int16_t o11 = Mul(Sub(z11, z13), 27146);
-    const int16_t z5 = Mul(Sub(z12, z10), -15377);                        // 0.765367
-    const int16_t o10 = Sub(int16_t(-z5), Mul(int16_t(2 * z10), 20091));  // 2.613126
-    const int16_t o12 = Add(Mul(z12, 5400), z5);                          // 1.082392
-    const int16_t o6 = Sub(o12, o7);
-    const int16_t o5 = Sub(o11, o6);
-    const int16_t o4 = Add(o10, o5);
-
-    d[0 * 8 + j] = Add(e0, o7);
-    d[7 * 8 + j] = Sub(e0, o7);
-    d[1 * 8 + j] = Add(e1, o6);
-    d[6 * 8 + j] = Sub(e1, o6);
-    d[2 * 8 + j] = Add(e2, o5);
-    d[5 * 8 + j] = Sub(e2, o5);
-    d[4 * 8 + j] = Add(e3, o4);
-    d[3 * 8 + j] = Sub(e3, o4);
+// sqrt 2 = 1 + 0.414214 and 2.613126 = 2 x 1.306563, each as x + (x k >> 16).
+struct JpegMultipliers {
+  static __m128i Sqrt2(__m128i x) { return AanIdct16::MulFraction(x, 27146); }
+  static __m128i Times2_613(__m128i x) {
+    return AanIdct16::MulFraction(_mm_add_epi16(x, x), 20091);
   }
-}
-
-inline void Transpose8x8(const int16_t* in, int16_t* out) {
-  for (int r = 0; r < 8; ++r)
-    for (int c = 0; c < 8; ++c) out[c * 8 + r] = in[r * 8 + c];
-}
+  static int16_t Sqrt2(int16_t x) { return AanIdct16::MulFraction(x, 27146); }
+  static int16_t Times2_613(int16_t x) { return AanIdct16::MulFraction(int16_t(2 * x), 20091); }
+};
 
 }  // namespace
 
 void InverseDCT8x8Scalar(int stride, int16_t* dst, int16_t* coef) {
-  alignas(16) int16_t a[64], b[64];
+  alignas(16) int16_t a[64];
   std::memcpy(a, coef, sizeof a);
   std::memset(coef, 0, 64 * sizeof(int16_t));
-  Idct8Columns(a);
-  Transpose8x8(a, b);
-  Idct8Columns(b);
-  Transpose8x8(b, a);
+  AanIdct16::Transform8x8Lanes<JpegMultipliers>(a);
   for (int r = 0; r < 8; ++r) std::memcpy(dst + r * stride, a + r * 8, 8 * sizeof(int16_t));
 }
-
-namespace {
-
-// The same steps as Idct8Columns, one row per register: lane j is column j.
-inline __m128i VMul(__m128i x, int16_t k) {
-  return _mm_add_epi16(x, _mm_mulhi_epi16(x, _mm_set1_epi16(k)));
-}
-
-inline void Idct8Vectors(__m128i* d) {
-  const __m128i t10 = _mm_add_epi16(d[0], d[4]);
-  const __m128i t11 = _mm_sub_epi16(d[0], d[4]);
-  const __m128i t13 = _mm_add_epi16(d[2], d[6]);
-  const __m128i t12 = _mm_sub_epi16(VMul(_mm_sub_epi16(d[2], d[6]), 27146), t13);
-  const __m128i e0 = _mm_add_epi16(t10, t13), e3 = _mm_sub_epi16(t10, t13);
-  const __m128i e1 = _mm_add_epi16(t11, t12), e2 = _mm_sub_epi16(t11, t12);
-
-  const __m128i z13 = _mm_add_epi16(d[5], d[3]);
-  const __m128i z10 = _mm_sub_epi16(d[5], d[3]);
-  const __m128i z11 = _mm_add_epi16(d[1], d[7]);
-  const __m128i z12 = _mm_sub_epi16(d[1], d[7]);
-  const __m128i o7 = _mm_add_epi16(z11, z13);
-  const __m128i o11 = VMul(_mm_sub_epi16(z11, z13), 27146);
-  const __m128i z5 = VMul(_mm_sub_epi16(z12, z10), -15377);
-  const __m128i o10 =
-      _mm_sub_epi16(_mm_sub_epi16(_mm_setzero_si128(), z5), VMul(_mm_add_epi16(z10, z10), 20091));
-  const __m128i o12 = _mm_add_epi16(VMul(z12, 5400), z5);
-  const __m128i o6 = _mm_sub_epi16(o12, o7);
-  const __m128i o5 = _mm_sub_epi16(o11, o6);
-  const __m128i o4 = _mm_add_epi16(o10, o5);
-
-  d[0] = _mm_add_epi16(e0, o7);
-  d[7] = _mm_sub_epi16(e0, o7);
-  d[1] = _mm_add_epi16(e1, o6);
-  d[6] = _mm_sub_epi16(e1, o6);
-  d[2] = _mm_add_epi16(e2, o5);
-  d[5] = _mm_sub_epi16(e2, o5);
-  d[4] = _mm_add_epi16(e3, o4);
-  d[3] = _mm_sub_epi16(e3, o4);
-}
-
-inline void TransposeVectors(__m128i* r) {
-  const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
-  const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
-  const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
-  const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
-  const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-  const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-  const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-  const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-  r[0] = _mm_unpacklo_epi64(b0, b4);
-  r[1] = _mm_unpackhi_epi64(b0, b4);
-  r[2] = _mm_unpacklo_epi64(b1, b5);
-  r[3] = _mm_unpackhi_epi64(b1, b5);
-  r[4] = _mm_unpacklo_epi64(b2, b6);
-  r[5] = _mm_unpackhi_epi64(b2, b6);
-  r[6] = _mm_unpacklo_epi64(b3, b7);
-  r[7] = _mm_unpackhi_epi64(b3, b7);
-}
-
-}  // namespace
 
 void InverseDCT8x8(int stride, int16_t* dst, int16_t* coef) {
   __m128i r[8];
@@ -236,10 +162,7 @@ void InverseDCT8x8(int stride, int16_t* dst, int16_t* coef) {
     r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 8 * i));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(coef + 8 * i), zero);
   }
-  Idct8Vectors(r);
-  TransposeVectors(r);
-  Idct8Vectors(r);
-  TransposeVectors(r);
+  AanIdct16::Transform8x8<JpegMultipliers>(r);
   for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i * stride), r[i]);
 }
 
@@ -424,21 +347,7 @@ void JpegDecoder::BeginEntropy(JpegInput* input) {
 }
 
 void JpegDecoder::Refill() {
-  // Fast path: eight bytes without 0xFF among them enter at once.
-  if (phantom_bytes_ == 0 && end_ - cur_ >= 8) {
-    uint64_t word;
-    std::memcpy(&word, cur_, 8);
-    // Any byte equal to 0xFF?
-    const uint64_t inv = ~word;
-    if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0) {
-      const int take = (64 - bit_count_) >> 3;
-      const uint64_t be = __builtin_bswap64(word);
-      bit_buffer_ |= (take == 8 ? be : (be >> (64 - 8 * take)) << (64 - 8 * take)) >> bit_count_;
-      bit_count_ += 8 * take;
-      cur_ += take;
-      return;
-    }
-  }
+  if (phantom_bytes_ == 0 && RefillWithoutMarkers(bit_buffer_, bit_count_, cur_, end_)) return;
   while (bit_count_ <= 56) {
     uint32_t b = 0;
     if (phantom_bytes_ == 0 && cur_ < end_) {
@@ -462,31 +371,13 @@ void JpegDecoder::Refill() {
   }
 }
 
-inline uint32_t JpegDecoder::GetBits(int n) {
-  if (n == 0) return 0;
-  if (bit_count_ < n) Refill();
-  const uint32_t v = uint32_t(bit_buffer_ >> (64 - n));
-  bit_buffer_ <<= n;
-  bit_count_ -= n;
-  return v;
-}
-
-// Returns the symbol and consumes its code; -1 for a code no table entry has
-// (one bit is consumed so that decoding moves on).
-int JpegDecoder::DecodeSymbol(const JpegHuffmanLookup& t) {
-  if (bit_count_ < 16) Refill();
-  const uint32_t e = t.entries[bit_buffer_ >> 56];
-  const uint32_t kind = (e >> 13) & 3;
-  if (kind == JpegHuffmanLookup::kSymbol || kind == JpegHuffmanLookup::kValue) {
-    const int len = (e >> 8) & 31;
-    const int code_len = kind == JpegHuffmanLookup::kValue ? len - (e & 15) : len;
-    bit_buffer_ <<= code_len;
-    bit_count_ -= code_len;
-    return int(e & 0xFF);
-  }
-  if (kind == JpegHuffmanLookup::kLong) {
+// The rare codes of more than 8 bits, out of the common path. Returns the symbol and
+// consumes its code; -1 for a code no table entry has (one bit is consumed so that
+// decoding moves on).
+int JpegDecoder::DecodeLongSymbol(const JpegHuffmanLookup& t, uint32_t entry) {
+  if (((entry >> 13) & 3) == JpegHuffmanLookup::kLong) {
     const uint16_t peek = uint16_t(bit_buffer_ >> 48);
-    int lo = 0, hi = t.long_count - 1, found = -1;
+    int lo = (entry >> 16) & 0xFF, hi = lo + int(entry >> 24), found = -1;
     while (lo <= hi) {
       const int mid = (lo + hi) >> 1;
       if (t.long_code[mid] <= peek) {
@@ -509,6 +400,72 @@ int JpegDecoder::DecodeSymbol(const JpegHuffmanLookup& t) {
   bit_count_ -= 1;
   return -1;
 }
+
+// The bit reader for the decoding loops: the bit buffer and its count in locals, so that
+// they stay in registers through a block; the members are brought up to date around every
+// call that reads or moves them, and when the copy goes out of scope.
+class JpegDecoder::LocalBits {
+ public:
+  explicit LocalBits(JpegDecoder& d) : d_(d), bits_(d.bit_buffer_), count_(d.bit_count_) {}
+  ~LocalBits() { Store(); }
+  LocalBits(const LocalBits&) = delete;
+  LocalBits& operator=(const LocalBits&) = delete;
+
+  int count() const { return count_; }
+  uint32_t Peek8() const { return uint32_t(bits_ >> 56); }
+  void RefillBelow(int n) {
+    if (count_ >= n) return;
+    if (d_.phantom_bytes_ == 0 && RefillWithoutMarkers(bits_, count_, d_.cur_, d_.end_)) return;
+    Store();
+    d_.Refill();
+    Load();
+  }
+  // n bits that are known to be buffered.
+  uint32_t Take(int n) {
+    const uint32_t v = n == 0 ? 0 : uint32_t(bits_ >> (64 - n));
+    bits_ <<= n;
+    count_ -= n;
+    return v;
+  }
+  // n bits (0 to 16), refilling first when fewer are buffered.
+  uint32_t Get(int n) {
+    if (n == 0) return 0;
+    RefillBelow(n);
+    return Take(n);
+  }
+  // Returns the symbol and consumes its code (refilling below 16 bits); -1 for a code no
+  // table entry has.
+  int Symbol(const JpegHuffmanLookup& t) {
+    RefillBelow(16);
+    const uint32_t e = t.entries[Peek8()];
+    const uint32_t kind = (e >> 13) & 3;
+    if (kind == JpegHuffmanLookup::kSymbol || kind == JpegHuffmanLookup::kValue) {
+      const int len = (e >> 8) & 31;
+      Take(kind == JpegHuffmanLookup::kValue ? len - (e & 15) : len);
+      return int(e & 0xFF);
+    }
+    return LongSymbol(t, e);
+  }
+  int LongSymbol(const JpegHuffmanLookup& t, uint32_t e) {
+    Store();
+    const int sym = d_.DecodeLongSymbol(t, e);
+    Load();
+    return sym;
+  }
+
+ private:
+  void Store() {
+    d_.bit_buffer_ = bits_;
+    d_.bit_count_ = count_;
+  }
+  void Load() {
+    bits_ = d_.bit_buffer_;
+    count_ = d_.bit_count_;
+  }
+  JpegDecoder& d_;
+  uint64_t bits_;
+  int count_;
+};
 
 void JpegDecoder::GiveBackWholeBytes() {
   const int whole = bit_count_ / 8;
@@ -578,23 +535,38 @@ bool JpegDecoder::JpegRestart() {
 // ---------------------------------------------------------------- blocks
 
 void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
+  LocalBits in(*this);
   for (int b = 0; b < blocks_per_mcu; ++b) {
     Component& comp = component[block_component[b]];
     const int32_t* q = quant_scaled[comp.quant];
     int16_t* blk = blocks[b];
-    if (bit_count_ < 32) Refill();
-    const int s = DecodeSymbol(huffman[comp.dc_slot]);
-    const int size = s < 0 ? 0 : std::min(s & 15, 16);
-    comp.dc_pred = AddWrapping(comp.dc_pred, Extend(GetBits(size), size));
+    // With at least 32 bits buffered, a code of up to 8 bits and its up to 15 value bits are
+    // there without another refill.
+    in.RefillBelow(32);
+    int32_t difference;
+    const uint32_t d = huffman[comp.dc_slot].entries[in.Peek8()];
+    const uint32_t dc_kind = (d >> 13) & 3;
+    if (dc_kind == JpegHuffmanLookup::kValue) {
+      in.Take((d >> 8) & 31);
+      difference = int16_t(d >> 16);
+    } else if (dc_kind == JpegHuffmanLookup::kSymbol) {
+      in.Take((d >> 8) & 31);
+      const int size = d & 15;
+      difference = Extend(in.Take(size), size);
+    } else {
+      const int s = in.LongSymbol(huffman[comp.dc_slot], d);
+      const int size = s < 0 ? 0 : std::min(s & 15, 16);
+      difference = Extend(in.Get(size), size);
+    }
+    comp.dc_pred = AddWrapping(comp.dc_pred, difference);
     blk[0] = int16_t((int64_t(comp.dc_pred) * q[0]) >> 16);
     const JpegHuffmanLookup& ac = huffman[comp.ac_slot];
     for (int k = 1; k < 64;) {
-      if (bit_count_ < 32) Refill();
-      const uint32_t e = ac.entries[bit_buffer_ >> 56];
-      if (((e >> 13) & 3) == JpegHuffmanLookup::kValue) {
-        const int len = (e >> 8) & 31;
-        bit_buffer_ <<= len;
-        bit_count_ -= len;
+      in.RefillBelow(32);
+      const uint32_t e = ac.entries[in.Peek8()];
+      const uint32_t kind = (e >> 13) & 3;
+      if (kind == JpegHuffmanLookup::kValue) {
+        in.Take((e >> 8) & 31);
         k += (e >> 4) & 15;
         if (k > 63) break;
         const int32_t value = int16_t(e >> 16);
@@ -602,7 +574,13 @@ void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
         ++k;
         continue;
       }
-      const int sym = DecodeSymbol(ac);
+      int sym;
+      if (kind == JpegHuffmanLookup::kSymbol) {
+        in.Take((e >> 8) & 31);
+        sym = int(e & 0xFF);
+      } else {
+        sym = in.LongSymbol(ac, e);
+      }
       if (sym <= 0) break;  // end of block (or an undefined code)
       const int run = sym >> 4, sz = sym & 15;
       if (sz == 0) {
@@ -611,7 +589,7 @@ void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
       }
       k += run;
       if (k > 63) break;
-      const int32_t value = Extend(GetBits(sz), sz);
+      const int32_t value = Extend(in.Get(sz), sz);
       blk[kJpegZigZag[k]] = int16_t((int64_t(value) * q[k] + 32768) >> 16);
       ++k;
     }
@@ -813,13 +791,14 @@ int JpegDecoder::DecodeProgressiveDC(const JpegScan& scan) {
   for (auto& c : component) c.dc_pred = 0;
   const bool refine = scan.ah != 0;
   return ForEachScanBlock(scan, kDcRestartFailed, kDcInputEnded, [&](int c, int16_t* coef) {
+    LocalBits in(*this);
     if (refine) {
-      coef[0] = int16_t(coef[0] * 2 + int(GetBits(1)));
+      coef[0] = int16_t(coef[0] * 2 + int(in.Get(1)));
     } else {
       Component& comp = component[c];
-      const int s = DecodeSymbol(huffman[comp.dc_slot]);
+      const int s = in.Symbol(huffman[comp.dc_slot]);
       const int size = s < 0 ? 0 : std::min(s & 15, 16);
-      comp.dc_pred = AddWrapping(comp.dc_pred, Extend(GetBits(size), size));
+      comp.dc_pred = AddWrapping(comp.dc_pred, Extend(in.Get(size), size));
       coef[0] = int16_t(comp.dc_pred);
     }
     return 0;
@@ -831,14 +810,15 @@ int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
   eob_run_ = 0;
   const int ss = scan.ss, se = std::min(scan.se, 63);
   const bool refine = scan.ah != 0;
-  auto correct = [&](int16_t* c) {
-    const int bit = int(GetBits(1));
-    if (bit)
-      *c = int16_t(*c * 2 + (*c > 0 ? 1 : -1));
-    else
-      *c = int16_t(*c * 2);
-  };
   return ForEachScanBlock(scan, kAcRestartFailed, kAcInputEnded, [&](int c, int16_t* coef) {
+    LocalBits in(*this);
+    // A nonzero coefficient's next bit moves it away from zero; arithmetic rather than
+    // branches, as the bits and signs are coin tosses.
+    auto correct = [&](int16_t* c) {
+      const int bit = int(in.Get(1));
+      const int sign = (*c > 0) - (*c < 0);
+      *c = int16_t(*c * 2 + bit * sign);
+    };
     const JpegHuffmanLookup& ac = huffman[component[c].ac_slot];
     int k = ss;
     if (!refine) {
@@ -847,8 +827,8 @@ int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
         return 0;
       }
       for (; k <= se; ++k) {
-        if (bit_count_ < 32) Refill();
-        const int sym = DecodeSymbol(ac);
+        in.RefillBelow(32);
+        const int sym = in.Symbol(ac);
         if (sym < 0) {
           std::fprintf(stderr, "\nUndefined code occured\n");
           return kUndefinedCode;
@@ -857,9 +837,9 @@ int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
         if (s) {
           k += r;
           if (k > se) break;
-          coef[k] = int16_t(Extend(GetBits(s), s));
+          coef[k] = int16_t(Extend(in.Get(s), s));
         } else if (r < 15) {
-          eob_run_ = (1 << r) + int(GetBits(r)) - 1;
+          eob_run_ = (1 << r) + int(in.Get(r)) - 1;
           break;
         } else {
           k += 15;
@@ -869,8 +849,8 @@ int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
     }
     if (eob_run_ == 0) {
       for (; k <= se; ++k) {
-        if (bit_count_ < 32) Refill();
-        const int sym = DecodeSymbol(ac);
+        in.RefillBelow(32);
+        const int sym = in.Symbol(ac);
         if (sym < 0) {
           std::fprintf(stderr, "\nUndefined code occured\n");
           return kUndefinedCode;
@@ -879,9 +859,9 @@ int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
         const int s = sym & 15;
         int value = 0;
         if (s) {
-          value = GetBits(1) ? 1 : -1;
+          value = in.Get(1) ? 1 : -1;
         } else if (r < 15) {
-          eob_run_ = (1 << r) + int(GetBits(r));
+          eob_run_ = (1 << r) + int(in.Get(r));
           break;
         }
         // Skip r zero-history coefficients, correcting the others on the way.

@@ -45,12 +45,14 @@ class JpegMemoryInput : public JpegInput {
 
 // Huffman lookup table. entries[] is indexed by the next 8 bits of the stream;
 // see BuildHuffmanLookup for the packing. Codes of 9 to 16 bits are in the
-// sorted long-code list (left-aligned 16-bit codes), searched by bisection.
+// sorted long-code list (left-aligned 16-bit codes); the entry of their 8-bit
+// prefix points to its part of the list, which is searched by bisection.
 struct JpegHuffmanLookup {
   enum Kind : uint32_t { kNone = 0, kSymbol = 1, kValue = 2, kLong = 3 };
   // bits 0-7 symbol (run << 4 | size), bits 8-12 bits to consume (the code
   // length, or code plus value bits for kValue), bits 13-14 kind,
-  // bits 16-31 the sign-extended value (kValue only).
+  // bits 16-31 the sign-extended value (kValue only); for kLong bits 16-23
+  // the first list index of the prefix and bits 24-31 its code count less one.
   uint32_t entries[256];
   uint16_t long_code[256];
   uint8_t long_symbol[256];
@@ -179,8 +181,9 @@ class JpegDecoder {
  private:
   // Bit reader.
   void Refill();
-  uint32_t GetBits(int n);
-  int DecodeSymbol(const JpegHuffmanLookup& table);
+  int DecodeLongSymbol(const JpegHuffmanLookup& table, uint32_t entry);
+  // A copy of the bit buffer in locals for the decoding loops (see the source).
+  class LocalBits;
   bool EnsureWindow(int need);
   void GiveBackWholeBytes();
   void ResetBits();
