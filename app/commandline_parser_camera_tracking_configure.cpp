@@ -44,8 +44,8 @@ bool CommandlineParserCameraTracking::ConfigureCTrackMgr(CameraTrackingManager* 
   }
   if (!ConfigureCTrackPool(manager)) return false;
   if (!m_image_file_template.empty()) {
-    manager->SetSequence(m_image_file_template.c_str(), m_options.first_frame,
-                         m_options.last_frame, m_options.frame_step, nullptr, nullptr, nullptr);
+    manager->SetSequence(m_image_file_template.c_str(), m_options.first_frame, m_options.last_frame,
+                         m_options.frame_step, nullptr, nullptr, nullptr);
   }
   if (m_options.pixel_aspect > 0.0) manager->SetPixelAspects(m_options.pixel_aspect, 0.0);
   Notify(5, "CommandlineParserCameraTracking::ConfigureCTrackMgr: finished");
@@ -190,7 +190,8 @@ bool CommandlineParserCameraTracking::ConfigureCTrackPool(CameraTrackingPool* po
     return true;
   }
 
-  auto* move = As<FeatureMapMove>(pool->m_fmap_move);
+  // Not the live map, which keeps its own settings.
+  FeatureMapMove* move = pool->GetFreeMotionMap();
   if (move != nullptr) {
     move->GetSphereParameter() = o.sphere;
     move->SetParameter(o.free_move);

@@ -66,7 +66,7 @@ CameraTrackingManager::CameraTrackingManager() {
   links.map = m_fmap_move.Get();
   links.image_cache = &m_image_cache;
   links.image_owner = this;
-  FeatureMapMove* move = dynamic_cast<FeatureMapMove*>(m_fmap_move.Get());
+  FeatureMapMove* move = GetFreeMotionMap();
   links.set_incremental_list = [move](const ImageList& images) {
     if (move) move->SetIncrementalList(images);
   };
@@ -175,7 +175,8 @@ bool CameraTrackingManager::Compute(unsigned index, int stepMask) {
 
 void CameraTrackingManager::SwitchToInitialState(int reason) {
   SharedPtr<FeatureMap> map = GetFeatureMap();
-  if (map && map == m_fmap_move_live) {
+  // The live map first: it is a free-motion map too.
+  if (IsLiveMap(map.Get())) {
     const FeatureMap::ImageList& frames = map->GetFImageList();
     const int k = frames.empty() || !frames.back()
                       ? 0
@@ -193,7 +194,7 @@ void CameraTrackingManager::SwitchToInitialState(int reason) {
     if (m_correlator) m_correlator->Reset();
     if (map) map->ClearInitialised();
     // The free-motion map restarts even when it is not the current map.
-    if (auto* move = dynamic_cast<FeatureMapMove*>(m_fmap_move.Get())) move->RestartIncremental();
+    if (FeatureMapMove* move = GetFreeMotionMap()) move->RestartIncremental();
   }
   Notify(5, "CameraTrackingManager::SwitchToInitialState: done.");
 }
@@ -502,7 +503,7 @@ void CameraTrackingManager::Clear() {
 void CameraTrackingManager::PostProcessDataBaseIn() {
   // Before the map measures the restored frames: the pure-rotation stages measure
   // differently.
-  if (auto* move = dynamic_cast<FeatureMapMove*>(m_fmap_move.Get())) {
+  if (FeatureMapMove* move = GetFreeMotionMap()) {
     if (GetMapKind() == ProjectMapKind::kPureRotation) move->m_free_move = 0;
     if (GetMapKind() == ProjectMapKind::kFreeMotion) move->m_free_move = 1;
   }

@@ -6,6 +6,7 @@
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/worker_pool.h"
 #include "tracking/feature_map_move.h"
+#include "tracking/feature_map_move_live.h"
 
 namespace {
 
@@ -48,9 +49,17 @@ CameraTrackingPool::CameraTrackingPool() {
   m_camera_estimator_ptrz = SharedPtr<CameraEstimatorPTRZ<OptimizerLM_PTRZ>>::Make();
   m_camera_estimator_rt = SharedPtr<CameraEstimatorRT<OptimizerLM_RT>>::Make();
   m_fmap_move = SharedPtr<FeatureMapMove>::Make();
-  // m_fmap_move_live stays empty until the live free-motion map exists; nothing makes it
-  // current.
+  m_fmap_move_live = SharedPtr<FeatureMapMoveLive>::Make();
   m_fmap = m_fmap_move;
+}
+
+FeatureMapMove* CameraTrackingPool::GetFreeMotionMap() const {
+  FeatureMapMove* move = As<FeatureMapMove>(m_fmap_move);
+  return move && !IsLiveMap(move) ? move : nullptr;
+}
+
+bool CameraTrackingPool::IsLiveMap(const FeatureMap* map) const {
+  return map && (map == m_fmap_move_live.Get() || dynamic_cast<const FeatureMapMoveLive*>(map));
 }
 
 CameraTrackingPool::~CameraTrackingPool() {
@@ -127,8 +136,9 @@ void CameraTrackingPool::CopyParameter(const CameraTrackingPool& other) {
       CopyIterationSettings(to->m_optimizer, from->m_optimizer);
     }
   }
-  if (auto* to = As<FeatureMapMove>(m_fmap_move)) {
-    if (auto* from = As<FeatureMapMove>(other.m_fmap_move)) {
+  // The live map keeps its own settings.
+  if (FeatureMapMove* to = GetFreeMotionMap()) {
+    if (FeatureMapMove* from = other.GetFreeMotionMap()) {
       to->GetSphereParameter() = from->GetSphereParameter();
       to->SetParameter(from->GetParameter());
     }

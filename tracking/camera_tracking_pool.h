@@ -58,6 +58,11 @@ class CameraTrackingPool {
 
   // A counted copy of the current feature map (null when empty).
   SharedPtr<FeatureMap> GetFeatureMap() const { return m_fmap; }
+  // The free-motion map of slot m_fmap_move; null when the slot is empty or holds
+  // another kind of map (the live map too, which shares the free-motion engine).
+  FeatureMapMove* GetFreeMotionMap() const;
+  // Whether map is the live free-motion map: the live slot's, or any of its kind.
+  bool IsLiveMap(const FeatureMap* map) const;
 
   // ---- the slots (direct access is part of the interface)
   SharedPtr<MetaDetector> m_harris;
@@ -83,7 +88,7 @@ class CameraTrackingPool {
   SharedPtr<CameraEstimator> m_camera_estimator_rt;
   SharedPtr<FeatureMap> m_fmap;  // current
   SharedPtr<FeatureMap> m_fmap_move;
-  // Empty until the live free-motion map exists; no configuration makes it current.
+  // The live free-motion map; no configuration makes it current.
   SharedPtr<FeatureMap> m_fmap_move_live;
   SharedPtr<SharedWorkBuffer> m_shared_work_buffer;
   // Exports requested on the command line, run at the end of a batch run.

@@ -5,6 +5,7 @@
 #include "testing/log_capture.h"
 #include "testing/pool_threads.h"
 #include "tracking/feature_map_move.h"
+#include "tracking/feature_map_move_live.h"
 
 namespace {
 
@@ -32,6 +33,8 @@ TEST(CameraTrackingPoolTest, NewPoolHoldsEveryComponentAndItsCurrentChoices) {
   EXPECT_NE((As<CameraEstimatorPTRZ<OptimizerLM_PTRZ>>(pool.m_camera_estimator_ptrz)), nullptr);
   EXPECT_NE((As<CameraEstimatorRT<OptimizerLM_RT>>(pool.m_camera_estimator_rt)), nullptr);
   EXPECT_NE(As<FeatureMapMove>(pool.m_fmap_move), nullptr);
+  EXPECT_EQ(As<FeatureMapMoveLive>(pool.m_fmap_move), nullptr);
+  EXPECT_NE(As<FeatureMapMoveLive>(pool.m_fmap_move_live), nullptr);
 
   EXPECT_EQ(pool.m_detector, pool.m_harris);
   EXPECT_EQ(pool.m_correlator, pool.m_correlator_optical_flow);
@@ -40,7 +43,6 @@ TEST(CameraTrackingPoolTest, NewPoolHoldsEveryComponentAndItsCurrentChoices) {
   EXPECT_EQ(pool.GetFeatureMap(), pool.m_fmap_move);
   EXPECT_FALSE(pool.m_guided_matching);
   EXPECT_FALSE(pool.m_outlier_detector);
-  EXPECT_FALSE(pool.m_fmap_move_live);
   EXPECT_FALSE(pool.m_shared_work_buffer);
   EXPECT_TRUE(pool.m_export_list.empty());
   EXPECT_FALSE(pool.m_batch_mode);
@@ -48,6 +50,20 @@ TEST(CameraTrackingPoolTest, NewPoolHoldsEveryComponentAndItsCurrentChoices) {
 
   pool.m_fmap = nullptr;
   EXPECT_FALSE(pool.GetFeatureMap());
+}
+
+// The live map is a free-motion map by its class; the pool tells them apart.
+TEST(CameraTrackingPoolTest, LiveMapIsNeverTakenForTheFreeMotionMap) {
+  CameraTrackingPool pool;
+  EXPECT_EQ(pool.GetFreeMotionMap(), pool.m_fmap_move.Get());
+  EXPECT_TRUE(pool.IsLiveMap(pool.m_fmap_move_live.Get()));
+  EXPECT_FALSE(pool.IsLiveMap(pool.m_fmap_move.Get()));
+  EXPECT_FALSE(pool.IsLiveMap(nullptr));
+
+  // A live map in the free-motion slot is found by its kind and is no free-motion map.
+  pool.m_fmap_move = SharedPtr<FeatureMapMoveLive>::Make();
+  EXPECT_TRUE(pool.IsLiveMap(pool.m_fmap_move.Get()));
+  EXPECT_EQ(pool.GetFreeMotionMap(), nullptr);
 }
 
 TEST(CameraTrackingPoolTest, CopyParameterTakesEveryBlockButNoHandles) {
@@ -76,6 +92,10 @@ TEST(CameraTrackingPoolTest, CopyParameterTakesEveryBlockButNoHandles) {
   copy.m_correlator = copy.m_correlator_syn;
   copy.m_detector = copy.m_foerstner;
 
+  // The live map keeps its own settings even where the free-motion map's block sits.
+  const SharedPtr<FeatureMap> move_slot = copy.m_fmap_move;
+  copy.m_fmap_move = SharedPtr<FeatureMapMoveLive>::Make();
+
   kxtest::PoolThreads threads(1);
   copy.CopyParameter(source);
 
@@ -93,6 +113,11 @@ TEST(CameraTrackingPoolTest, CopyParameterTakesEveryBlockButNoHandles) {
   // The block-matching correlator takes the optical-flow block of its own slot.
   EXPECT_NE(As<FeatureCorrelatorOpticalFlow>(copy.m_correlator_hbm)->GetParameter().m_corner_count,
             321u);
+  const auto* copy_live = As<FeatureMapMoveLive>(copy.m_fmap_move);
+  EXPECT_EQ(copy_live->GetParameter().m_ba_window, FeatureMapMove::Parameter().m_ba_window);
+  EXPECT_EQ(copy_live->GetParameter().m_estimate_focal, 0);
+  copy.m_fmap_move = move_slot;
+  copy.CopyParameter(source);
   auto* copy_move = As<FeatureMapMove>(copy.m_fmap_move);
   EXPECT_EQ(copy_move->GetParameter().m_ba_window, 17);
   EXPECT_EQ(copy_move->GetSphereParameter().m_direction_distance, 1234.0);

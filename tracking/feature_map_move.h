@@ -278,6 +278,10 @@ class FeatureMapMove : public FeatureMap {
   // The windowed adjustment after a frame (BundleAdjust).
   virtual bool AdjustWindow();
 
+  // Whether the rotation-only state gives the frames not yet reconstructed pan/tilt/roll/
+  // zoom cameras; without it they get no camera and stay out of the reconstructed list.
+  virtual bool RotationOnlyCameras() const { return true; }
+
   // Observations of the longest track that made a new 3D point in the last point update
   // (0 when none); the minimal window adjusts that many images.
   virtual int LastLongestNewChain() const { return int(m_update_fpoint3d.GetLongestNewChain()); }

@@ -311,7 +311,7 @@ bool FeatureMapMove::IncrementalBA_2DProjState(bool final) {
   // Rotation-only cameras for the frames not yet in the reconstruction, the search's new
   // start included: it may become the first key frame, which must be in the list.
   const int m = int(m_incremental_list.size());
-  if (m <= m_rotation_end && m_rotation_end < n) {
+  if (RotationOnlyCameras() && m <= m_rotation_end && m_rotation_end < n) {
     m_fmap_sphere.SetCameraEstimator(m_estimator);
     for (int p = m; p <= m_rotation_end; ++p) {
       SharedPtr<FeatureImage> image = m_fimage_list[p];

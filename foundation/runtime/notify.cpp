@@ -32,6 +32,8 @@ bool IsBlankOrControl(char c) {
   return static_cast<unsigned char>(c) <= 32;
 }
 
+thread_local NotifyFormatFilter t_format_filter = nullptr;
+
 // Built before main so that NFY_LEVEL is read at start-up.
 [[maybe_unused]] NotifyContext& g_process_context = NotifyContext::Instance();
 
@@ -123,6 +125,8 @@ const char* NotifyContext::StripClassAndMethod(const char* format) {
 void NotifyContext::Log(int level, const char* format, va_list args) {
   const int current = level_.load(std::memory_order_relaxed);
   if (level > current) return;
+  char filtered[kLineBytes];
+  if (t_format_filter) format = t_format_filter(format, filtered, sizeof filtered);
   if (current < 5) format = StripClassAndMethod(format);
 
   char line[kLineBytes];
@@ -186,4 +190,12 @@ int Notify(int level, const char* format, ...) {
   NotifyContext::Instance().Log(level, format, args);
   va_end(args);
   return 0;
+}
+
+NotifyFormatScope::NotifyFormatScope(NotifyFormatFilter filter) : previous_(t_format_filter) {
+  t_format_filter = filter;
+}
+
+NotifyFormatScope::~NotifyFormatScope() {
+  t_format_filter = previous_;
 }

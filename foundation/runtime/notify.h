@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 
 #include "foundation/runtime/shared_ptr.h"
@@ -104,6 +105,25 @@ class NotifyContext : public NotifyOutputFunction {
   std::atomic<int> level_{kInitialLevel};
   int repeat_count_ = 0;
   bool level_fixed_ = false;
+};
+
+// Rewrites a message's format before it is formatted, so that a class running code it
+// shares with another reports under its own name. It gets the format and a buffer of
+// size bytes and returns the format to use: format itself or a text in buffer. The
+// result must hold the same conversions as format, in the same order.
+using NotifyFormatFilter = const char* (*)(const char* format, char* buffer, size_t size);
+
+// While it lives, the messages logged on its thread go through filter (only the
+// innermost scope's filter applies). Scopes end in the reverse order of their start.
+class NotifyFormatScope {
+ public:
+  explicit NotifyFormatScope(NotifyFormatFilter filter);
+  ~NotifyFormatScope();
+  NotifyFormatScope(const NotifyFormatScope&) = delete;
+  NotifyFormatScope& operator=(const NotifyFormatScope&) = delete;
+
+ private:
+  NotifyFormatFilter previous_;
 };
 
 // Logs one line on the process-wide context. The result carries no meaning.

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -68,6 +69,44 @@ TEST_F(NotifyTest, StripsClassAndMethodOnlyBelowDebugLevel) {
               ::testing::ElementsAre(
                   "Warning: str==NULL !", "Warning: FeatureImage::SetFileName: str==NULL !",
                   "Info: CameraEstimatorPTRZ::Run failed after 3 of 10 steps", "bad lev.: odd"));
+}
+
+// Puts "Own" in front of the class name of a "Shared::" message.
+const char* RenameShared(const char* format, char* buffer, size_t size) {
+  const std::string in(format);
+  if (in.rfind("Shared::", 0) != 0 || in.size() + 4 > size) return format;
+  const std::string out = "OwnShared::" + in.substr(8);
+  out.copy(buffer, out.size());
+  buffer[out.size()] = '\0';
+  return buffer;
+}
+
+const char* Upper(const char*, char*, size_t) {
+  return "UPPER %d";
+}
+
+// A filter rewrites the format before it is formatted and stripped, on its own thread
+// only, and an inner scope's filter replaces the outer one until it ends.
+TEST_F(NotifyTest, FormatScopeRewritesTheMessagesOfItsThread) {
+  context_->SetLevel(5);
+  {
+    NotifyFormatScope scope(&RenameShared);
+    LogTo(*context_, 2, "Shared::Run: step %d", 1);
+    {
+      NotifyFormatScope inner(&Upper);
+      LogTo(*context_, 2, "Shared::Run: step %d", 2);
+    }
+    LogTo(*context_, 2, "Other::Run: step %d", 3);
+    std::thread([&] { LogTo(*context_, 2, "Shared::Run: step %d", 4); }).join();
+    context_->SetLevel(4);
+    LogTo(*context_, 2, "Shared::Run: step %d", 5);
+    context_->SetLevel(5);
+  }
+  LogTo(*context_, 2, "Shared::Run: step %d", 6);
+  EXPECT_THAT(capture_.lines,
+              ::testing::ElementsAre("Warning: OwnShared::Run: step 1", "Warning: UPPER 2",
+                                     "Warning: Other::Run: step 3", "Warning: Shared::Run: step 4",
+                                     "Warning: step 5", "Warning: Shared::Run: step 6"));
 }
 
 TEST_F(NotifyTest, RepeatsCollapseIntoACountBeforeTheNextDifferentLine) {
