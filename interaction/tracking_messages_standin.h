@@ -59,3 +59,8 @@ class TrackingMessageRing {
 };
 
 }  // namespace uic
+
+namespace uic {
+// 1 / (rmse + 1), 0.0001 for a negative rmse (no result).
+inline double GetTrackQuality(double rmse) { return rmse < 0.0 ? 0.0001 : 1.0 / (rmse + 1.0); }
+}  // namespace uic
