@@ -76,6 +76,8 @@ class FeatureMap : public DataBase {
   virtual bool FinalEstimation() = 0;
   virtual bool Refinement() = 0;
   virtual bool IsInitialised() { return m_initialised; }
+  // The next frame starts a new reconstruction (Init); frames and points stay until then.
+  void ClearInitialised() { m_initialised = false; }
   // Recomputes the map RMSE (pixels) and stores it.
   virtual void GetMSE() = 0;
 

@@ -120,6 +120,15 @@ class FeatureMapMove : public FeatureMap {
   // the covariance (sigma^2, 0, sigma^2), up to the first feature that already has one.
   static void SetCovarianceMatrices(const std::vector<SharedPtr<FeatureImage>>& images,
                                     double sigma);
+  // The settings of the embedded pure-rotation map (copied whole between pools).
+  FeatureMapSphere::Parameter& GetSphereParameter() { return m_fmap_sphere.GetParameter(); }
+  // Makes the next reconstruction start from scratch: key frames cleared (the protocol
+  // kept), first key 0, incremental state eInitialisation.
+  void RestartIncremental() {
+    m_keyframe_select.Clear();
+    m_key1 = 0;
+    increm_bun_state = eInitialisation;
+  }
 
   // ---- stages
   // Starts a reconstruction with first (see FeatureMap::Init, whose errors pass) and
