@@ -180,7 +180,7 @@ void MetaCTracker::ConfigureTracking(const TrackingSettings& settings) {
   }
 
   if (pure_rotation) {
-    EngineSetSphereBundleMaxIter(settings.m_bundle_max_iter);
+    if (move) move->GetSphereParameter().m_ba_max_iterations = settings.m_bundle_max_iter;
   } else if (move) {
     FeatureMapMove::Parameter parameter = move->GetParameter();
     const int constraint = settings.m_focal_length_constraint;

@@ -166,7 +166,6 @@ class MetaCTracker : public CameraTrackingManager, public HasSlots, public Seque
   void EngineSetInitFocalLength(double focal35);
   long EngineSetFPoint2DBitMask(int selector, uint32_t bits, bool set);
   void EngineRecycleImages(unsigned n);
-  void EngineSetSphereBundleMaxIter(int iterations);
   void EngineClearUndoStack();
 
   TrackingCallback m_tracking_callback;

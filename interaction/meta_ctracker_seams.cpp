@@ -1,6 +1,6 @@
 // STAND-IN, replaced at merge: the tracking driver's calls into manager operations that
 // are being completed in parallel (clearing features and points, initial cameras, the
-// focal length, feature tags, recycled frames, the pure-rotation block, the undo stack).
+// focal length, feature tags, recycled frames, the undo stack).
 // Each body is the smallest behaviour the driver relies on, written against what the
 // manager offers today.
 #include "foundation/tracks/feature_point.h"
@@ -29,8 +29,6 @@ long MetaCTracker::EngineSetFPoint2DBitMask(int /*selector*/, uint32_t /*bits*/,
 }
 
 void MetaCTracker::EngineRecycleImages(unsigned /*n*/) {}
-
-void MetaCTracker::EngineSetSphereBundleMaxIter(int /*iterations*/) {}
 
 void MetaCTracker::EngineClearUndoStack() {}
 

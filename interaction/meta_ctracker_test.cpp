@@ -353,3 +353,58 @@ TEST(TrackingThreadTest, StartWhileRunningIsRefusedAndDestructionStopsTheRun) {
 
 }  // namespace
 }  // namespace uic
+
+namespace uic {
+namespace {
+
+TEST(ConfigureTrackingTest, WiresTheComponentsTheSettingsAskFor) {
+  struct Case {
+    const char* name;
+    int motion;
+    int focal_constraint;
+    bool pure_rotation;
+    int estimate_focal;
+  };
+  const Case cases[] = {
+      {"pure_rotation", 1, 1, true, -1},
+      {"free_one_focal", 0, 1, false, 1},
+      {"free_fixed_focal", 0, 4, false, 0},
+      {"free_focal_per_frame", 0, 2, false, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeTracker tracker(5);
+    // The pool's own map, as a real job has it.
+    tracker.m_fmap = tracker.m_fmap_move;
+    TrackingSettings settings;
+    settings.m_camera_motion_constraint = c.motion;
+    settings.m_focal_length_constraint = c.focal_constraint;
+    settings.m_bundle_max_iter = 17;
+    tracker.m_outlier_detector = tracker.m_outlier_detector_known_cam;
+    tracker.ConfigureTracking(settings);
+
+    auto* move = dynamic_cast<FeatureMapMove*>(tracker.m_fmap_move.Get());
+    ASSERT_NE(move, nullptr);
+    EXPECT_EQ(move->m_free_move, c.pure_rotation ? 0 : 1);
+    EXPECT_EQ(tracker.m_sample_calculator, c.pure_rotation ? tracker.m_sample_calculator_hmatrix
+                                                           : tracker.m_sample_calculator_fmatrix);
+    EXPECT_EQ(tracker.m_guided_matching, c.pure_rotation ? tracker.m_guided_matching_hmatrix
+                                                         : tracker.m_guided_matching_fmatrix);
+    // Every configuration makes random sampling current, with the chosen calculator.
+    EXPECT_EQ(tracker.m_outlier_detector, tracker.m_rand_sampling);
+    EXPECT_EQ(dynamic_cast<RandSampling*>(tracker.m_rand_sampling.Get())->GetSampleCalculator(),
+              tracker.m_sample_calculator);
+    EXPECT_EQ(move->GetOutlierDetector(), tracker.m_rand_sampling);
+    EXPECT_EQ(move->GetCorrelatorTemplate(), tracker.m_correlator);
+    EXPECT_EQ(move->GetObserver(), &tracker.GetTrackingCallback());
+    if (c.pure_rotation) {
+      EXPECT_EQ(move->GetSphereParameter().m_ba_max_iterations, 17);
+    } else {
+      EXPECT_EQ(move->GetParameter().m_estimate_focal, c.estimate_focal);
+      EXPECT_EQ(move->GetParameter().m_ba_max_iter, 17);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace uic

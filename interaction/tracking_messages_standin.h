@@ -62,5 +62,7 @@ class TrackingMessageRing {
 
 namespace uic {
 // 1 / (rmse + 1), 0.0001 for a negative rmse (no result).
-inline double GetTrackQuality(double rmse) { return rmse < 0.0 ? 0.0001 : 1.0 / (rmse + 1.0); }
+inline double GetTrackQuality(double rmse) {
+  return rmse < 0.0 ? 0.0001 : 1.0 / (rmse + 1.0);
+}
 }  // namespace uic
