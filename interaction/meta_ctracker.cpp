@@ -275,17 +275,21 @@ bool CatchAll(Call&& call, const char** message) {
 
 }  // namespace
 
-void MetaCTracker::UnlockRemainingFrames(int f, int start, int end, int step, bool reverse) {
+void MetaCTracker::MarkFrames(int f, int start, int end, int step, bool reverse, bool lock) {
   for (; f <= end; f += step) {
     const int index = reverse ? end - f + start : f;
     if (index < start || index > end) break;
     SharedPtr<FeatureImage>& image = GetFImage(unsigned(index));
     if (!image) {
-      Notify(2, "MetaCTracker::TrackingThread: unlocking, bad image list access index %ld",
-             long(index));
+      Notify(2, "MetaCTracker::TrackingThread: %s, bad image list access index %ld",
+             lock ? "locking" : "unlocking", long(index));
       continue;
     }
-    image->ClearFlags(kImageNotProcessed);
+    if (lock) {
+      image->SetFlags(kImageNotProcessed);
+    } else {
+      image->ClearFlags(kImageNotProcessed);
+    }
   }
 }
 
@@ -337,12 +341,7 @@ void MetaCTracker::RunTrackingThread() {
 
     if (s.mask & eStepPerFrame) {
       m_first_image_index = 0;
-      for (int f = start; f <= end; f += step) {
-        const int index = s.reverse ? end - f + start : f;
-        if (index < start || index > end) break;
-        SharedPtr<FeatureImage>& image = GetFImage(unsigned(index));
-        if (image) image->SetFlags(kImageNotProcessed);
-      }
+      MarkFrames(start, start, end, step, s.reverse, true);
       for (int f = start; f <= end;) {
         int index = s.reverse ? end - f + start : f;
         if (index < start || index > end) break;
@@ -353,7 +352,7 @@ void MetaCTracker::RunTrackingThread() {
         if (!m_running.load()) {
           stopped = true;
           // Unprocessed frames would otherwise stay hidden until the next run.
-          UnlockRemainingFrames(f, start, end, step, s.reverse);
+          MarkFrames(f, start, end, step, s.reverse, false);
           break;
         }
         const char* message = nullptr;
@@ -362,7 +361,7 @@ void MetaCTracker::RunTrackingThread() {
                  "MetaCTracker::TrackingThread: tracking steps (mask) %d failed for image %d with "
                  "message \"%s\"",
                  s.mask, index, message);
-          UnlockRemainingFrames(f, start, end, step, s.reverse);
+          MarkFrames(f, start, end, step, s.reverse, false);
           break;
         }
         if (!files && index + 1 > end) {
@@ -370,15 +369,7 @@ void MetaCTracker::RunTrackingThread() {
           f -= 10;
           index -= 10;
           const int count = int(GetImageList().size());
-          for (int i = count - 10; i < count; ++i) {
-            SharedPtr<FeatureImage>& recycled = GetFImage(unsigned(i));
-            if (!recycled) {
-              Notify(2, "MetaCTracker::TrackingThread: locking, bad image list access index %ld",
-                     long(i));
-              continue;
-            }
-            recycled->SetFlags(kImageNotProcessed);
-          }
+          MarkFrames(count - 10, count - 10, count - 1, 1, false, true);
         }
         SharedPtr<FeatureImage>& done = GetFImage(unsigned(index));
         if (done) done->ClearFlags(kImageNotProcessed);

@@ -156,8 +156,9 @@ class MetaCTracker : public CameraTrackingManager, public HasSlots, public Seque
  private:
   void Start(Program program, const TrackingSettings& settings);
   void RunTrackingThread();
-  // Clears flag 8 on the images of the frame loop from frame f on.
-  void UnlockRemainingFrames(int f, int start, int end, int step, bool reverse);
+  // Sets (lock) or clears flag 8 on the images of a frame loop over [start, end] from
+  // frame f on; a missing image is a warning.
+  void MarkFrames(int f, int start, int end, int step, bool reverse, bool lock);
   void EndRunAtOnce();
 
   // Calls into manager operations being completed in parallel (one place to adapt).
