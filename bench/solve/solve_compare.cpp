@@ -129,9 +129,10 @@ Eigen::Matrix3d FitRotation(const std::vector<const Cam*>& truth,
   return svd.matrixU() * D * svd.matrixV().transpose();
 }
 
+// The rotation angle of R; atan2 of sine and cosine stays exact for small angles.
 double AngleDeg(const Eigen::Matrix3d& R) {
-  const double c = std::clamp((R.trace() - 1.0) / 2.0, -1.0, 1.0);
-  return std::acos(c) * 180.0 / M_PI;
+  const Eigen::Vector3d axis(R(2, 1) - R(1, 2), R(0, 2) - R(2, 0), R(1, 0) - R(0, 1));
+  return std::atan2(0.5 * axis.norm(), 0.5 * (R.trace() - 1.0)) * 180.0 / M_PI;
 }
 
 }  // namespace
