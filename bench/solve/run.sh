@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The solve benchmark: renders image sequences of a textured scene with exactly known
+# cameras (a free-motion dolly of 120 frames and a tripod pan of 90 frames at 1280x720),
+# solves each with `kalvex --batch-mode` on 2 threads and, when Debian's colmap is
+# installed, with COLMAP (feature extraction, sequential matching, mapper) on the same
+# frames, aligns the solved cameras to the truth and prints one row per solver and shot:
+# camera-centre error in % of the path length, rotation error in degrees, focal-length
+# error in %, frames solved, wall time in seconds.
+#
+#   bench/solve/run.sh [dolly] [pan]      (default: both)
+#   SOLVE_FRAMES=30 bench/solve/run.sh    (shorter shots for a quick look)
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+source scripts/deps.sh
+KALVEX_PACKAGES+=(colmap)
+kalvex_install_deps || echo "colmap could not be installed; its rows are left out"
+cmake --preset release >/dev/null || exit 1
+cmake --build --preset release --target kalvex kx_render_sequence solve_compare || exit 1
+
+bin=build/release
+work=build/solve_bench
+shots=("$@")
+[ ${#shots[@]} -gt 0 ] || shots=(dolly pan)
+export NUMBER_OF_PROCESSORS=2
+
+now() { date +%s.%N; }
+seconds_since() { awk -v a="$(now)" -v b="$1" 'BEGIN { printf "%.1f", a - b }'; }
+
+rows=()
+for shot in "${shots[@]}"; do
+  case "$shot" in
+    dolly) kind=free frames=${SOLVE_FRAMES:-120} ;;
+    pan) kind=pan frames=${SOLVE_FRAMES:-90} ;;
+    *) echo "unknown shot $shot (dolly or pan)"; exit 2 ;;
+  esac
+  dir="$work/$shot"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  "$bin/testing/kx_render_sequence" --out="$dir/frames" --shot=$kind --frames="$frames" \
+    --width=1280 --height=720 --focal=1000 || exit 1
+
+  echo "== kalvex, $shot"
+  start=$(now)
+  "$bin/app/kalvex" --batch-mode --export-text="$dir/kalvex.txt" "$dir/frames/img####.png" \
+    </dev/null 2>"$dir/kalvex.log"
+  status=$?
+  took=$(seconds_since "$start")
+  grep "^kalvex:" "$dir/kalvex.log" | grep -v "kalvex: tracking [0-9]" | tail -4
+  echo "exit code $status, $took s (log: $dir/kalvex.log)"
+  rows+=("$("$bin/bench/solve/solve_compare" --truth="$dir/frames/cameras.txt" \
+    --kalvex="$dir/kalvex.txt" --label="kalvex $shot" --seconds="$took")")
+
+  if command -v colmap >/dev/null; then
+    echo "== COLMAP, $shot"
+    export QT_QPA_PLATFORM=offscreen
+    start=$(now)
+    mkdir -p "$dir/colmap/sparse" "$dir/colmap/txt"
+    {
+      colmap feature_extractor --database_path "$dir/colmap/db.db" --image_path "$dir/frames" \
+        --ImageReader.single_camera 1 --ImageReader.camera_model SIMPLE_RADIAL \
+        --SiftExtraction.use_gpu 0 --SiftExtraction.num_threads 2 &&
+        colmap sequential_matcher --database_path "$dir/colmap/db.db" \
+          --SiftMatching.use_gpu 0 --SiftMatching.num_threads 2 &&
+        colmap mapper --database_path "$dir/colmap/db.db" --image_path "$dir/frames" \
+          --output_path "$dir/colmap/sparse" --Mapper.num_threads 2
+    } >"$dir/colmap.log" 2>&1
+    took=$(seconds_since "$start")
+    # The model with the most images.
+    best=$(for m in "$dir"/colmap/sparse/*/; do
+      [ -f "$m/images.bin" ] && echo "$(stat -c %s "$m/images.bin") $m"
+    done | sort -n | tail -1 | cut -d' ' -f2)
+    if [ -n "$best" ] && colmap model_converter --input_path "$best" \
+      --output_path "$dir/colmap/txt" --output_type TXT >>"$dir/colmap.log" 2>&1; then
+      rows+=("$("$bin/bench/solve/solve_compare" --truth="$dir/frames/cameras.txt" \
+        --colmap="$dir/colmap/txt" --label="COLMAP $shot" --seconds="$took")")
+    else
+      rows+=("$(printf '%-14s | no model (log: %s)' "COLMAP $shot" "$dir/colmap.log")")
+    fi
+  fi
+done
+
+echo
+echo "solver shot    | frames    | centre % path rms/max | rotation deg rms/max | focal % mean/max | seconds"
+printf '%s\n' "${rows[@]}"
