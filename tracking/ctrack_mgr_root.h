@@ -7,8 +7,9 @@
 // forwards to it) and restores a project with Read, which runs Clear, RestoreObject and
 // PostProcessDataBaseIn (the first and the last may be extended by the deriving class). Both map
 // objects ("FMapFreeMove", "FMapSphere") restore into the linked map; GetMapKind tells which one
-// was read, so the manager can set its switch for pure rotation and a second save writes the same
-// name. Contents() is what WriteCTrackMgr takes.
+// was read, so the manager can set its switch for pure rotation, from which its save names the
+// map again. Contents() is what WriteCTrackMgr takes (the manager overrides it to name its
+// current map).
 //
 // Errors: format errors are thrown as constant texts; Read then empties the job (Clear) and
 // puts the cache's settings back before passing the text on, so a failed load leaves nothing
