@@ -510,6 +510,25 @@ void CameraTrackingManager::PostProcessDataBaseIn() {
   CTrackMgrRoot::PostProcessDataBaseIn();
 }
 
+CTrackMgrContents CameraTrackingManager::Contents() const {
+  CTrackMgrContents c = CTrackMgrRoot::Contents();
+  c.map_kind = ProjectMapKind::kNone;
+  c.points = nullptr;
+  // The pool keeps the map alive as long as the manager.
+  const SharedPtr<FeatureMap> map = GetFeatureMap();
+  if (!map) return c;
+  const auto* move = dynamic_cast<const FeatureMapMove*>(map.Get());
+  c.map_kind = move != nullptr && move->m_free_move != 0 ? ProjectMapKind::kFreeMotion
+                                                         : ProjectMapKind::kPureRotation;
+  c.points = &map->GetFPoint3DList();
+  return c;
+}
+
+void CameraTrackingManager::ReadCTrackMgr(DataBaseIn& in) {
+  Read(in);
+  if (RestoreImageList() != 0) throw "unable to load image(s)";
+}
+
 // ---- polygon masks for the correlators ----------------------------------------------
 
 const TrackingMaskList* CameraTrackingManager::FindMasks(const FeatureImageOwner* owner) {

@@ -17,7 +17,8 @@
 //
 // Restore: Read (CTrackMgrRoot) runs the manager's Clear, the restore and
 // PostProcessDataBaseIn, which sets the free-motion map's pure-rotation
-// switch from the stored map kind before the map measures its error.
+// switch from the stored map kind before the map measures its error; ReadCTrackMgr adds the
+// frame cache's file list. Save: WriteCTrackMgr(out, manager) writes Contents().
 #pragma once
 
 #include <cstdint>
@@ -133,6 +134,14 @@ class CameraTrackingManager : public CTrackMgrRoot,
   // The restore's last step: the pure-rotation switch from the stored map kind, then the
   // links (see CTrackMgrRoot).
   void PostProcessDataBaseIn() override;
+  // What a save writes: the job with the current map, named by its kind (a free-motion map
+  // with its pure-rotation switch on, or any other map, is a pure-rotation map).
+  CTrackMgrContents Contents() const override;
+  // Loads the "CTrackMgr" object at the reader's position: Read (a thrown text leaves the
+  // job empty), then RestoreImageList; throws "unable to load image(s)" when the frame
+  // cache refuses the restored names, with the job kept as read so its files can be
+  // relocated (ChangeFilePath).
+  void ReadCTrackMgr(DataBaseIn& in);
 
   // ---- image list, sequence and camera set-up
   // GUI thread or start-up, between runs (RecycleImages: the tracking thread between frames

@@ -16,10 +16,19 @@ std::string JoinImagePath(const std::string& path, const char* name) {
 }
 
 void CTrackMgrRoot::Read(DataBaseIn& in) {
+  // A failed load must not leave the frame cache in the damaged file's field mode: the
+  // next image list would be split into fields it does not have.
+  ImageCache* cache = links_.image_cache;
+  const bool top_field_first = cache != nullptr && cache->TopFieldFirst();
+  const int field_mode = cache != nullptr ? cache->GetFieldMode() : 0;
   try {
     in.Read(*this);
   } catch (const char*) {
     Clear();
+    if (cache != nullptr) {
+      cache->SetTopFieldFirst(top_field_first);
+      cache->SetFieldMode(field_mode);
+    }
     throw;
   }
 }

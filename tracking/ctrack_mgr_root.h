@@ -7,12 +7,13 @@
 // forwards to it) and restores a project with Read, which runs Clear, RestoreObject and
 // PostProcessDataBaseIn (the first and the last may be extended by the deriving class). Both map
 // objects ("FMapFreeMove", "FMapSphere") restore into the linked map; GetMapKind tells which one
-// was read, so the manager can set its switch for pure rotation and a second save writes the same
-// name. Contents() is what WriteCTrackMgr takes.
+// was read, so the manager can set its switch for pure rotation, from which its save names the
+// map again. Contents() is what WriteCTrackMgr takes (the manager overrides it to name its
+// current map).
 //
-// Errors: format errors are thrown as constant texts; Read then empties the job (Clear)
-// before passing the text on, so a failed load leaves nothing half-restored. Bad stored
-// indices are logged at level 2 and leave the feature unlinked.
+// Errors: format errors are thrown as constant texts; Read then empties the job (Clear) and
+// puts the cache's settings back before passing the text on, so a failed load leaves nothing
+// half-restored. Bad stored indices are logged at level 2 and leave the feature unlinked.
 #pragma once
 
 #include <cstdint>
@@ -62,7 +63,8 @@ class CTrackMgrRoot : public DataBase {
 
   // ---- restore
   // Clear, RestoreObject, PostProcessDataBaseIn (DataBaseIn::Read). On a thrown text the
-  // job is cleared again and the text passed on.
+  // job is cleared again, the frame cache gets its field order and mode back, and the text
+  // is passed on.
   void Read(DataBaseIn& in);
   // Frame range 0, 0, step 1, no map kind, empty image path. Without a map: level 2
   // "CameraTrackingManager::Clear: FMap not set !" and nothing else. Otherwise the map is
@@ -104,8 +106,9 @@ class CTrackMgrRoot : public DataBase {
   void SetMapKind(ProjectMapKind kind) { map_kind_ = kind; }
 
   // The job as WriteCTrackMgr takes it (the map's points when a map is linked and the
-  // kind is not kNone; the cache's settings when a cache is linked).
-  CTrackMgrContents Contents() const;
+  // kind is not kNone; the cache's settings when a cache is linked). The manager names its
+  // current map instead.
+  virtual CTrackMgrContents Contents() const;
 
  protected:
   ImageList m_image_list;

@@ -7,6 +7,7 @@
 #include "foundation/project/position_table.h"
 #include "foundation/runtime/split_path.h"
 #include "foundation/tracks/feature_point.h"
+#include "tracking/ctrack_mgr_root.h"
 #include "tracking/vertex_object.h"
 #include "tracking/vertex_object_pool.h"
 
@@ -154,4 +155,8 @@ bool WriteCTrackMgr(DataBaseOut& out, const CTrackMgrContents& job) {
 
   out.EndObject();
   return out.Good();
+}
+
+bool WriteCTrackMgr(DataBaseOut& out, const CTrackMgrRoot& job) {
+  return WriteCTrackMgr(out, job.Contents());
 }

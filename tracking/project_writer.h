@@ -13,6 +13,7 @@
 
 #include "foundation/runtime/shared_ptr.h"
 
+class CTrackMgrRoot;
 class DataBaseOut;
 class FeatureImage;
 class FeaturePoint3D;
@@ -48,6 +49,8 @@ struct CTrackMgrContents {
 // per non-null point, then every polygon mask, line strip and focal gizmo. Returns
 // out.Good(): false once any write failed.
 bool WriteCTrackMgr(DataBaseOut& out, const CTrackMgrContents& job);
+// The save of a tracking job (the manager, or any root): its Contents() written as above.
+bool WriteCTrackMgr(DataBaseOut& out, const CTrackMgrRoot& job);
 
 // "Vert": the vertex's keys as the "Data" array (x, y, frame per key; only when it has
 // keys).
