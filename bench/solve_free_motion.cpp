@@ -44,6 +44,10 @@ void BM_FreeMotion(benchmark::State& state, FreeMotionOptions options) {
     state.counters["frames"] = e.frames_solved;
     state.counters["outliers_flagged"] = e.outliers_flagged;
     state.counters["rmse_px"] = e.rmse;
+    map.Refinement();
+    const kxtest::SolveErrors r = run.Compare(map, map.GetMapCamera());
+    state.counters["refined_centre_pct_path"] = 100.0 * r.centre_rel;
+    state.counters["refined_focal_pct"] = 100.0 * r.focal_rel;
     state.ResumeTiming();
   }
 }
@@ -85,7 +89,7 @@ int main(int argc, char** argv) {
     }
     o.ba_limit = c.ba_limit;
     o.estimate_focal = c.estimate_focal;
-    o.points = 20000;
+    o.points = std::getenv("KX_POINTS") ? std::atoi(std::getenv("KX_POINTS")) : 20000;
     if (c.noise == 0.0) o.second_key = 10;  // the automatic search needs noise
     benchmark::RegisterBenchmark(("FreeMotion120/" + c.name).c_str(), BM_FreeMotion, o)
         ->Unit(benchmark::kMillisecond)

@@ -51,11 +51,13 @@ TEST_P(FreeMotionSolveTest, SolvesTheCameraPath) {
   if (const char* v = std::getenv("KX_BA_LIMIT")) o.ba_limit = std::atoi(v);
   if (const char* v = std::getenv("KX_FOCAL")) o.estimate_focal = std::atoi(v);
   if (const char* v = std::getenv("KX_FRAMES")) o.frames = std::atoi(v);
+  if (const char* v = std::getenv("KX_FSTART")) o.focal_start = std::atof(v);
   FreeMotionRun run(o);
   FeatureMapMove map;
   run.Configure(map);
   ASSERT_TRUE(run.Track(map)) << run.failure << "\n" << log.text;
   const SolveErrors e = run.Compare(map, map.GetMapCamera());
+  if (std::getenv("KX_DUMP")) std::printf("%s\n", log.text.c_str());
   std::printf("%s: centre %.3g of the path, focal %.3g, axes %.3g deg, rmse %.3g px, %d frames\n",
               c.name, e.centre_rel, e.focal_rel, e.angle_deg, e.rmse, e.frames_solved);
   EXPECT_EQ(e.frames_solved, c.options.frames);

@@ -303,7 +303,12 @@ struct FreeMotionRun {
       for (const auto& feature : image->GetFPoints2D()) {
         if (!(feature->GetFlags() & 0x1) || !feature->GetPredecessor()) continue;
         ++planted;
-        if (!(feature->GetPredecessor()->GetFlags() & FCORR_SUPPORT_TRUE)) ++flagged;
+        // Displacements along the epipolar line pass the F test; the resection's projection
+        // test then takes the feature's 3D point.
+        if (!(feature->GetPredecessor()->GetFlags() & FCORR_SUPPORT_TRUE) ||
+            !feature->GetFPoint3D()) {
+          ++flagged;
+        }
       }
     }
     e.outliers_flagged = planted ? double(flagged) / planted : 1.0;
