@@ -26,11 +26,11 @@ namespace kxtest {
 
 struct FreeMotionOptions {
   int frames = 120;
-  int points = 4000;             // scene points (about 6 % in view)
-  double noise = 0.0;            // standard deviation of a feature position (pixels)
-  double outliers = 0.0;         // share of displaced features (up to 15 px) in half the frames
-  double focal_start = 1.3;      // the cameras' focal length before the solve, relative to truth
-  bool reverse = false;          // image indices decrease along the frame list
+  int points = 4000;         // scene points (about 6 % in view)
+  double noise = 0.0;        // standard deviation of a feature position (pixels)
+  double outliers = 0.0;     // share of displaced features (up to 15 px) in half the frames
+  double focal_start = 1.3;  // the cameras' focal length before the solve, relative to truth
+  bool reverse = false;      // image indices decrease along the frame list
   // The sampler's threshold mode and inlier distance or sigma, as a user sets them: mode 0
   // with 0.8 px is the default configuration (meant for about 0.26 px of noise).
   int threshold_mode = 0;
@@ -46,14 +46,14 @@ struct FreeMotionOptions {
 };
 
 struct SolveErrors {
-  bool solved = false;        // every stage succeeded
-  int frames_solved = 0;      // frames in the reconstructed list
-  double centre_rel = 0.0;    // largest aligned centre error relative to the path length
-  double angle_deg = 0.0;     // largest aligned camera-axis error (degrees)
-  double focal_rel = 0.0;     // largest relative focal-length error of any camera
-  double first_pose = 0.0;    // first camera against the map camera: centre (mm) + axes
-  double depth_in_focal = 0;  // mean of the smaller half of the depths, in focal lengths
-  double rmse = 0.0;          // the map's RMSE (pixels)
+  bool solved = false;            // every stage succeeded
+  int frames_solved = 0;          // frames in the reconstructed list
+  double centre_rel = 0.0;        // largest aligned centre error relative to the path length
+  double angle_deg = 0.0;         // largest aligned camera-axis error (degrees)
+  double focal_rel = 0.0;         // largest relative focal-length error of any camera
+  double first_pose = 0.0;        // first camera against the map camera: centre (mm) + axes
+  double depth_in_focal = 0;      // mean of the smaller half of the depths, in focal lengths
+  double rmse = 0.0;              // the map's RMSE (pixels)
   double outliers_flagged = 0.0;  // share of the planted outliers left without support
 };
 
@@ -94,8 +94,8 @@ inline void FreeMotionCamera(int k, int n, PerspectiveCamera& camera) {
   SetFreeMotionReference(camera);
   const double t = n > 1 ? double(k) / double(n - 1) : 0.0;
   const vm::Vector3 h0 = Unit(camera.H0()), v0 = Unit(camera.V0()), a0 = camera.GetA();
-  const vm::Vector3 c = camera.GetC() + h0 * (40.0 * k) + a0 * (15.0 * k) +
-                        v0 * (300.0 * std::sin(2.0 * M_PI * t));
+  const vm::Vector3 c =
+      camera.GetC() + h0 * (40.0 * k) + a0 * (15.0 * k) + v0 * (300.0 * std::sin(2.0 * M_PI * t));
   constexpr double kDeg = M_PI / 180.0;
   RotateAboutCentre(camera, v0, 20.0 * kDeg * std::sin(M_PI * t));
   RotateAboutCentre(camera, camera.H0(), 8.0 * kDeg * std::sin(2.0 * M_PI * t));
@@ -179,9 +179,10 @@ inline double AlignSimilarity(const std::vector<vm::Vector3>& solved,
 struct FreeMotionRun {
   explicit FreeMotionRun(const FreeMotionOptions& o) : options(o) {
     FeatureCorrelatorSyn::Parameter& p = templ.GetParameter();
-    p = FeatureCorrelatorSyn::Parameter(uint32_t(o.points), 4000.0, 12000.0, 0.0, 0.0, 0.0, 0.0, 0.5, 2.0, 0.0,
-                                        0.0, o.noise, 50, nullptr, true, false, false, true,
-                                        false, false, 0.0, 0.0, 0.0, 0.0, o.outliers, 15.0, 1937);
+    p = FeatureCorrelatorSyn::Parameter(uint32_t(o.points), 4000.0, 12000.0, 0.0, 0.0, 0.0, 0.0,
+                                        0.5, 2.0, 0.0, 0.0, o.noise, 50, nullptr, true, false,
+                                        false, true, false, false, 0.0, 0.0, 0.0, 0.0, o.outliers,
+                                        15.0, 1937);
     templ.Init3DScene();
     for (int k = 0; k < o.frames; ++k) {
       PerspectiveCamera camera;
@@ -266,7 +267,8 @@ struct FreeMotionRun {
       e.focal_rel = std::max(
           e.focal_rel, std::fabs(images[k]->GetFocalLength() / cameras[k].GetFocalLength() - 1.0));
     }
-    for (size_t i = 1; i < truth.size(); ++i) length += std::sqrt((truth[i] - truth[i - 1]).Dot(truth[i] - truth[i - 1]));
+    for (size_t i = 1; i < truth.size(); ++i)
+      length += std::sqrt((truth[i] - truth[i - 1]).Dot(truth[i] - truth[i - 1]));
     if (truth.size() < 3) return e;
     Matrix3x3 r;
     e.centre_rel = AlignSimilarity(solved, truth, r) / length;
