@@ -21,6 +21,7 @@
 #include "geometry/sample_calculator_fmatrix.h"
 #include "optimise/camera_estimator_ptrz.h"
 #include "tracking/feature_map_move.h"
+#include "tracking/sphere_pan_for_test.h"
 
 namespace kxtest {
 
@@ -57,18 +58,6 @@ struct SolveErrors {
   double outliers_flagged = 0.0;  // share of the planted outliers left without support
 };
 
-// 1280 x 720 pixels of 0.02 mm with a 20 mm lens (1000 pixels), no distortion.
-inline void SetFreeMotionReference(PerspectiveCamera& camera) {
-  Matrix3x3 r;
-  r.SetRotationXYZ(0.05, -0.2, 0.02);
-  const vm::Vector3 h0{r[0][0], r[0][1], r[0][2]};
-  const vm::Vector3 v0{r[1][0], r[1][1], r[1][2]};
-  const vm::Vector3 a{r[2][0], r[2][1], r[2][2]};
-  const double none[4] = {0, 0, 0, 0};
-  camera.SetAll({100.0, -200.0, 50.0}, a, h0 * 1000.0, v0 * 1000.0, 1280, 720, 0.02, 0.02, none,
-                none, Poly3);
-}
-
 inline vm::Vector3 Unit(const vm::Vector3& v) {
   return v * (1.0 / std::sqrt(v.Dot(v)));
 }
@@ -87,11 +76,11 @@ inline void RotateAboutCentre(PerspectiveCamera& camera, const vm::Vector3& axis
   camera.Transform(m);
 }
 
-// Frame k of n: a handheld walk sideways and forward (about 43 mm per frame) with a bob,
-// panning up to 20 degrees, tilting up to 8 and rolling up to 3, so that the rotation
-// axes vary as self-calibration needs.
+// Frame k of n, from the synthetic reference camera: a handheld walk sideways and forward (about 43
+// mm per frame) with a bob, panning up to 20 degrees, tilting up to 8 and rolling up to 3, so that
+// the rotation axes vary as self-calibration needs.
 inline void FreeMotionCamera(int k, int n, PerspectiveCamera& camera) {
-  SetFreeMotionReference(camera);
+  SetSyntheticReferenceCamera(camera);
   const double t = n > 1 ? double(k) / double(n - 1) : 0.0;
   const vm::Vector3 h0 = Unit(camera.H0()), v0 = Unit(camera.V0()), a0 = camera.GetA();
   const vm::Vector3 c =
