@@ -74,6 +74,7 @@ class OptimizerLM {
   using Input = typename ModelT::InputType;
   static constexpr int k = ModelT::kNumMeasurements;
   static constexpr double MAX_LAMBDA = 1000.0;
+  static constexpr const char* kDampingOverflow = "OptimizerLM::LMMin: m_alambda>MAX_LAMBDA";
 
   OptimizerLM() = default;
   virtual ~OptimizerLM() = default;
@@ -94,7 +95,8 @@ class OptimizerLM {
   // Fits the model from the data's start vector. True when the iteration converged
   // (chi2 < 1e-30 or at the rounding level of the measurements (IsExactFit),
   // m_nMaxIterWithinTolerance small steps, m_nMaxBadIterations steps
-  // without improvement, or a callback ended it) and the final pass ran; false after
+  // without improvement, a step rejected at the largest damping after the fit improved on
+  // its start, or a callback ended it) and the final pass ran; false after
   // m_nMaxIterations iterations without convergence (m_param_vector then holds the
   // last accepted parameters) or when the last callback refused. Every const char*
   // failure inside a step is thrown as "OptimizerLM::Optimize: numerical problems"
@@ -110,7 +112,11 @@ class OptimizerLM {
     const double measured_squares = SumOfSquaredMeasurements();
     bool converged = false;
     for (; static_cast<int>(i) < m_nMaxIterations; ++i) {
-      StepOrThrow(kProblems);
+      if (StepOrThrow(kProblems) == kStalled) {
+        Notify(5, "OptimizerLM::Optimize: no step improves the fit further, converged");
+        converged = true;
+        break;
+      }
       if (!IterationCallback(i, m_param_vector, m_chisq, m_num_samples) || m_chisq < 1e-30 ||
           IsExactFit(m_chisq, measured_squares) || stop_rule.Update(m_chisq) != LMStopRule::kGoOn) {
         converged = true;
@@ -142,6 +148,7 @@ class OptimizerLM {
         throw "OptimizerLM::LMMin: Coef failed";
       }
       m_best_chisq = m_chisq;
+      m_start_chisq = m_chisq;
       IterationCallback(888, m_param_vector, m_chisq, m_num_samples);
     }
 
@@ -179,7 +186,7 @@ class OptimizerLM {
     }
     if (m_alambda > MAX_LAMBDA) {
       Notify(2, "OptimizerLM::LMMin: m_alambda  > MAX_LAMBDA, %g > %g", m_alambda, MAX_LAMBDA);
-      throw "OptimizerLM::LMMin: m_alambda>MAX_LAMBDA";
+      throw kDampingOverflow;
     }
     return true;
   }
@@ -238,11 +245,12 @@ class OptimizerLM {
   // The damped J^T J and its inverse during a step; after the final pass the inverse of
   // J^T J (J^T J itself when that is singular).
   Matrix m_covariance;
-  Vector m_beta;              // J^T r at the current parameters
-  Vector m_delta;             // the step
-  double m_alambda = -1.0;    // damping: -1 before a run, 0 in the final pass
-  double m_best_chisq = 0.0;  // chi2 of the current parameters
-  double m_chisq = 0.0;       // chi2 of the last evaluation (best after a rejected step)
+  Vector m_beta;               // J^T r at the current parameters
+  Vector m_delta;              // the step
+  double m_alambda = -1.0;     // damping: -1 before a run, 0 in the final pass
+  double m_best_chisq = 0.0;   // chi2 of the current parameters
+  double m_start_chisq = 0.0;  // chi2 of the start vector
+  double m_chisq = 0.0;        // chi2 of the last evaluation (best after a rejected step)
   unsigned m_num_parameters = 0;
   unsigned m_num_samples = 0;
   double m_tolerance = 0.001;         // relative improvement that counts as a small step
@@ -263,16 +271,22 @@ class OptimizerLM {
     return sum;
   }
 
+  enum StepResult { kStepped, kStalled };
   // One LMMin step; a refused step and every const char* failure inside it are thrown as
-  // problem.
-  void StepOrThrow(const char* problem) {
+  // problem. A step rejected at the largest damping after the fit had already improved on
+  // its start is kStalled: no step of any length lowers chi2 any more, so the fit sits at
+  // its minimum (exact data reach it in one step, sooner than the bad-iteration rule can
+  // count its rejections) and is converged, not failed.
+  StepResult StepOrThrow(const char* problem) {
     bool ok = false;
     try {
       ok = LMMin();
-    } catch (const char*) {
+    } catch (const char* text) {
+      if (text == kDampingOverflow && m_best_chisq < m_start_chisq) return kStalled;
       throw problem;
     }
     if (!ok) throw problem;
+    return kStepped;
   }
 
   std::array<ModelOutput, k> m_outputs;

@@ -285,6 +285,15 @@ INSTANTIATE_TEST_SUITE_P(
                 8,
                 "OptimizerLM::LMMin: m_alambda  > MAX_LAMBDA, 10000 > 1000",
                 8},
+        // One step reaches the minimum: the damping passes its limit before eight rejections
+        // count as bad iterations. The fit improved, so it is converged.
+        RunCase{"DampingAboveLimitAfterAnImprovement",
+                {2.0, 1.0},
+                "true",
+                {888, 0, 1, 2, 3, 4, 5, 6, 7, 8},
+                10,
+                "OptimizerLM::Optimize: no step improves the fit further, converged",
+                8},
         RunCase{"CallbackEndsAfterIterationZero", {1.0}, "true", {888, 0, 0}, 2, "", 4, 1},
         RunCase{"CallbackRefusesFinalCall", {1.0, 1e-31}, "false", {888, 0, 0}, 2, "", 4, 2},
         RunCase{"NoSamples",

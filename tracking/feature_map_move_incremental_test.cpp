@@ -19,6 +19,7 @@
 #include "optimise/camera_estimator_ptrz.h"
 #include "testing/log_capture.h"
 #include "tracking/feature_map_move.h"
+#include "tracking/free_motion_run_for_test.h"
 #include "tracking/tracking_fakes_for_test.h"
 
 namespace {
@@ -30,64 +31,11 @@ using Syn = FeatureCorrelatorSyn;
 // transform (rotation, translation, scale) that fits them best in least squares.
 double AlignedCentreError(const std::vector<vm::Vector3>& solved,
                           const std::vector<vm::Vector3>& truth) {
-  const size_t n = solved.size();
-  vm::Vector3 ms{0, 0, 0}, mt{0, 0, 0};
-  for (size_t i = 0; i < n; ++i) {
-    ms = ms + solved[i];
-    mt = mt + truth[i];
-  }
-  ms = ms * (1.0 / n);
-  mt = mt * (1.0 / n);
-  Matrix3x3 cov;
-  for (double& v : cov.m) v = 0.0;
-  double var = 0.0;
-  for (size_t i = 0; i < n; ++i) {
-    const vm::Vector3 a = solved[i] - ms, b = truth[i] - mt;
-    const double av[3] = {a.x, a.y, a.z}, bv[3] = {b.x, b.y, b.z};
-    for (int r = 0; r < 3; ++r) {
-      for (int c = 0; c < 3; ++c) cov[r][c] += bv[r] * av[c];
-    }
-    var += a.x * a.x + a.y * a.y + a.z * a.z;
-  }
-  Matrix3x3 u, v;
-  double s[3];
-  u.SVD(s, v, cov);
-  const auto det = [](const Matrix3x3& m) {
-    return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
-           m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-  };
-  const double d = det(u) * det(v) < 0 ? -1.0 : 1.0;
   Matrix3x3 r;
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) {
-      r[i][j] = u[i][0] * v[j][0] * 1.0 + u[i][1] * v[j][1] * 1.0 + u[i][2] * v[j][2] * d;
-    }
-  }
-  const double scale = (s[0] + s[1] + s[2] * d) / var;
-  double worst = 0.0;
-  for (size_t i = 0; i < n; ++i) {
-    const vm::Vector3 a = solved[i] - ms;
-    const vm::Vector3 m{r[0][0] * a.x + r[0][1] * a.y + r[0][2] * a.z,
-                        r[1][0] * a.x + r[1][1] * a.y + r[1][2] * a.z,
-                        r[2][0] * a.x + r[2][1] * a.y + r[2][2] * a.z};
-    const vm::Vector3 e = m * scale + mt - truth[i];
-    worst = std::max(worst, std::sqrt(e.x * e.x + e.y * e.y + e.z * e.z));
-  }
-  return worst;
+  return kxtest::AlignSimilarity(solved, truth, r);
 }
 
-// 1280 x 720 pixels of 0.02 mm with a 20 mm lens (1000 pixels), no distortion.
-void SetReferenceCamera(PerspectiveCamera& camera) {
-  Matrix3x3 r;
-  r.SetRotationXYZ(0.05, -0.2, 0.02);
-  const vm::Vector3 h0{r[0][0], r[0][1], r[0][2]};
-  const vm::Vector3 v0{r[1][0], r[1][1], r[1][2]};
-  const vm::Vector3 a{r[2][0], r[2][1], r[2][2]};
-  const double none[4] = {0, 0, 0, 0};
-  camera.SetAll({100.0, -200.0, 50.0}, a, h0 * 1000.0, v0 * 1000.0, 1280, 720, 0.02, 0.02, none,
-                none, Poly3);
-}
+using kxtest::SetSyntheticReferenceCamera;
 
 // A camera path through a synthetic point cloud (points 4 to 12 m about the first
 // camera, in every direction), tracked by the synthetic correlator from the true cameras.
@@ -102,12 +50,12 @@ struct SyntheticRun {
     templ.Init3DScene();
     for (int k = 0; k < frames; ++k) {
       PerspectiveCamera camera;
-      SetReferenceCamera(camera);
+      SetSyntheticReferenceCamera(camera);
       truth(k, camera);
       cameras.push_back(camera);
       auto image = Image::Make();
       image->SetImageIndex(k);
-      SetReferenceCamera(*image);
+      SetSyntheticReferenceCamera(*image);
       images.push_back(image);
     }
   }
@@ -213,16 +161,7 @@ TEST(FeatureMapMoveIncrementalTest, DollyWithManualKeyFramesRecoversThePath) {
 
 // Turns the camera by angle (radians) about its vertical axis, keeping its centre.
 void Pan(PerspectiveCamera& camera, double angle) {
-  const vm::Vector3 c = camera.GetC();
-  Matrix4x4 m;
-  m.SetRotation(camera.V0(), angle);
-  const vm::Vector3 rc{m[0][0] * c.x + m[0][1] * c.y + m[0][2] * c.z,
-                       m[1][0] * c.x + m[1][1] * c.y + m[1][2] * c.z,
-                       m[2][0] * c.x + m[2][1] * c.y + m[2][2] * c.z};
-  m[0][3] = c.x - rc.x;
-  m[1][3] = c.y - rc.y;
-  m[2][3] = c.z - rc.z;
-  camera.Transform(m);
+  kxtest::RotateAboutCentre(camera, camera.V0(), angle);
 }
 
 constexpr double kPanStep = 0.5 * M_PI / 180.0;
