@@ -183,18 +183,48 @@ inline int16_t UpSecond(int16_t sm2, int16_t sm1, int16_t s, int16_t sp1, int16_
 
 // One row pair of the vertical doubling from rows a..e (i-2 .. i+2), in
 // 16-bit arithmetic so that it runs eight or sixteen samples at a time.
-void UpsampleRowPair(const int16_t* __restrict a, const int16_t* __restrict b,
-                     const int16_t* __restrict c, const int16_t* __restrict d,
-                     const int16_t* __restrict e, int n, int16_t* __restrict o1,
-                     int16_t* __restrict o2) {
+inline void UpsampleRowPairBody(const int16_t* __restrict a, const int16_t* __restrict b,
+                                const int16_t* __restrict c, const int16_t* __restrict d,
+                                const int16_t* __restrict e, int n, int16_t* __restrict o1,
+                                int16_t* __restrict o2) {
   for (int x = 0; x < n; ++x) {
     const int16_t sm2 = a[x], sm1 = b[x], s = c[x], sp1 = d[x], sp2 = e[x];
-    o1[x] = int16_t(s + int16_t(int16_t(sp2 - sp1) >> 5) - int16_t(int16_t(s + sm2) >> 4) -
-                    int16_t(sp1 >> 3) + int16_t(sm1 >> 2));
-    o2[x] = int16_t(s + int16_t(int16_t(sm2 - sm1) >> 5) - int16_t(int16_t(s + sp2) >> 4) -
-                    int16_t(sm1 >> 3) + int16_t(sp1 >> 2));
+    o1[x] = UpFirst(sm2, sm1, s, sp1, sp2);
+    o2[x] = UpSecond(sm2, sm1, s, sp1, sp2);
   }
 }
+
+// The same loop compiled for SSE2 and for AVX2 (sixteen samples to a register); integer
+// arithmetic, so both give the same samples.
+void UpsampleRowPairSse2(const int16_t* a, const int16_t* b, const int16_t* c, const int16_t* d,
+                         const int16_t* e, int n, int16_t* o1, int16_t* o2) {
+  UpsampleRowPairBody(a, b, c, d, e, n, o1, o2);
+}
+__attribute__((target("avx2"))) void UpsampleRowPairAvx2(const int16_t* a, const int16_t* b,
+                                                         const int16_t* c, const int16_t* d,
+                                                         const int16_t* e, int n, int16_t* o1,
+                                                         int16_t* o2) {
+  UpsampleRowPairBody(a, b, c, d, e, n, o1, o2);
+}
+
+// The inner samples of the horizontal doubling, i in [begin, end) with two neighbours each side.
+inline void UpsampleInnerBody(const int16_t* __restrict in, int begin, int end,
+                              int16_t* __restrict out) {
+  for (int i = begin; i < end; ++i) {
+    const int16_t sm2 = in[i - 2], sm1 = in[i - 1], s = in[i], sp1 = in[i + 1], sp2 = in[i + 2];
+    out[2 * i] = UpFirst(sm2, sm1, s, sp1, sp2);
+    out[2 * i + 1] = UpSecond(sm2, sm1, s, sp1, sp2);
+  }
+}
+void UpsampleInnerSse2(const int16_t* in, int begin, int end, int16_t* out) {
+  UpsampleInnerBody(in, begin, end, out);
+}
+__attribute__((target("avx2"))) void UpsampleInnerAvx2(const int16_t* in, int begin, int end,
+                                                       int16_t* out) {
+  UpsampleInnerBody(in, begin, end, out);
+}
+
+const bool g_has_avx2 = __builtin_cpu_supports("avx2");
 
 }  // namespace
 
@@ -207,11 +237,7 @@ void UpsampleJpegChromaH(const int16_t* in, int n, int16_t* out) {
   };
   const int inner_end = std::max(2, n - 2);
   for (int i = 0; i < std::min(2, n); ++i) edge(i);
-  for (int i = 2; i < inner_end; ++i) {
-    const int16_t sm2 = in[i - 2], sm1 = in[i - 1], s = in[i], sp1 = in[i + 1], sp2 = in[i + 2];
-    out[2 * i] = UpFirst(sm2, sm1, s, sp1, sp2);
-    out[2 * i + 1] = UpSecond(sm2, sm1, s, sp1, sp2);
-  }
+  (g_has_avx2 ? UpsampleInnerAvx2 : UpsampleInnerSse2)(in, 2, inner_end, out);
   for (int i = std::max(inner_end, 2); i < n; ++i) edge(i);
 }
 
@@ -226,7 +252,8 @@ void UpsampleJpegChromaV(const int16_t* const rows[12], int n, int16_t* out, int
   for (int i = 0; i < 8; ++i) {
     // Rows i-2 .. i+2 of the doubled rows (the array starts two rows above).
     int16_t* o1 = out + (2 * i) * stride;
-    UpsampleRowPair(r[i], r[i + 1], r[i + 2], r[i + 3], r[i + 4], n, o1, o1 + stride);
+    (g_has_avx2 ? UpsampleRowPairAvx2 : UpsampleRowPairSse2)(r[i], r[i + 1], r[i + 2], r[i + 3],
+                                                             r[i + 4], n, o1, o1 + stride);
   }
 }
 

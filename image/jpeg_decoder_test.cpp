@@ -182,6 +182,43 @@ TEST(JpegUpsample, FlatAreaStaysFlatAtTheEdges) {
   EXPECT_NEAR(doubled[15], 448, 16);
 }
 
+// The doubling loops run many samples to a register (AVX2 or SSE2, chosen at run time); one
+// sample at a time (a single column) they take the plain path. Wide random samples make the
+// 16-bit wrapping show if a vector form widened or reordered anything.
+TEST(JpegUpsample, WideRowsMatchOneSampleAtATime) {
+  constexpr int kWidth = 53;
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> dist(-32768, 32767);
+  std::vector<std::vector<int16_t>> plane(12, std::vector<int16_t>(kWidth));
+  for (auto& row : plane)
+    for (auto& v : row) v = int16_t(dist(rng));
+  const int16_t* rows[12];
+  for (int k = 0; k < 12; ++k) rows[k] = plane[size_t(k)].data();
+  std::vector<int16_t> wide(size_t(kWidth) * 16);
+  UpsampleJpegChromaV(rows, kWidth, wide.data(), kWidth);
+  for (int x = 0; x < kWidth; ++x) {
+    const int16_t* column[12];
+    for (int k = 0; k < 12; ++k) column[k] = rows[k] + x;
+    int16_t single[16];
+    UpsampleJpegChromaV(column, 1, single, 1);
+    for (int r = 0; r < 16; ++r)
+      ASSERT_EQ(wide[size_t(r) * kWidth + x], single[r]) << "column " << x << " row " << r;
+  }
+  // The horizontal doubling is the same filter: its inner outputs against the vertical one on
+  // a run of twelve samples (two of context each side of eight).
+  const std::vector<int16_t>& in = plane[0];
+  std::vector<int16_t> doubled(2 * size_t(kWidth));
+  UpsampleJpegChromaH(in.data(), kWidth, doubled.data());
+  for (int j0 = 2; j0 + 10 <= kWidth; j0 += 8) {
+    const int16_t* run[12];
+    for (int k = 0; k < 12; ++k) run[k] = &in[size_t(j0 - 2 + k)];
+    int16_t single[16];
+    UpsampleJpegChromaV(run, 1, single, 1);
+    for (int r = 0; r < 16; ++r)
+      ASSERT_EQ(doubled[size_t(2 * j0 + r)], single[r]) << "sample " << j0 << " output " << r;
+  }
+}
+
 // A 17x9 4:2:0 picture of flat chroma keeps it in every pixel, edges included:
 // beyond the picture's 9x5 chroma samples the edge repeats.
 TEST(JpegDecoder, ChromaEdgesRepeatTheEdgeSample) {
