@@ -166,6 +166,20 @@ void InverseDCT8x8(int stride, int16_t* dst, int16_t* coef) {
   for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i * stride), r[i]);
 }
 
+namespace {
+const bool g_has_avx2 = __builtin_cpu_supports("avx2");
+}  // namespace
+
+void InverseDCT8x8Pair(int stride_a, int16_t* dst_a, int16_t* coef_a, int stride_b, int16_t* dst_b,
+                       int16_t* coef_b) {
+  if (g_has_avx2) {
+    InverseDCT8x8PairAvx2(stride_a, dst_a, coef_a, stride_b, dst_b, coef_b);
+    return;
+  }
+  InverseDCT8x8(stride_a, dst_a, coef_a);
+  InverseDCT8x8(stride_b, dst_b, coef_b);
+}
+
 // ---------------------------------------------------------------- upsampling
 
 namespace {
@@ -223,8 +237,6 @@ __attribute__((target("avx2"))) void UpsampleInnerAvx2(const int16_t* in, int be
                                                        int16_t* out) {
   UpsampleInnerBody(in, begin, end, out);
 }
-
-const bool g_has_avx2 = __builtin_cpu_supports("avx2");
 
 }  // namespace
 
@@ -639,18 +651,28 @@ void JpegDecoder::PlaceBlocks(int16_t (*blocks)[64], int mcu_x, int slot) {
   const int pw = plane_width_;
   int16_t* luma = luma_[slot].data() + mcu_x * mcu_width;
   const int lh = component[0].h;
+  int stride[6];
+  int16_t* dst[6];
   for (int b = 0; b < blocks_per_mcu; ++b) {
     const int c = block_component[b];
     if (c == 0) {
       blocks[b][0] = int16_t(blocks[b][0] + 8192);  // level shift of the first component
       const int i = b, bx = i % lh, by = i / lh;
-      InverseDCT8x8(pw, luma + by * 8 * pw + bx * 8, blocks[b]);
+      stride[b] = pw;
+      dst[b] = luma + by * 8 * pw + bx * 8;
     } else if (lh == 2) {
-      InverseDCT8x8(mcus_per_row * 8, chroma_pre_[c - 1].data() + mcu_x * 8, blocks[b]);
+      stride[b] = mcus_per_row * 8;
+      dst[b] = chroma_pre_[c - 1].data() + mcu_x * 8;
     } else {
-      InverseDCT8x8(pw, chroma_[slot][c - 1].data() + mcu_x * 8, blocks[b]);
+      stride[b] = pw;
+      dst[b] = chroma_[slot][c - 1].data() + mcu_x * 8;
     }
   }
+  // Two blocks at a time where the processor allows.
+  int b = 0;
+  for (; b + 2 <= blocks_per_mcu; b += 2)
+    InverseDCT8x8Pair(stride[b], dst[b], blocks[b], stride[b + 1], dst[b + 1], blocks[b + 1]);
+  if (b < blocks_per_mcu) InverseDCT8x8(stride[b], dst[b], blocks[b]);
 }
 
 bool JpegDecoder::DecodeMcuRow(int slot) {

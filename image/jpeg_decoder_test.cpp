@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
-
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <ostream>
 #include <random>
+#include <vector>
 
 #include "image/jpeg_tables.h"
 #include "image/jpeg_test_util.h"
@@ -150,12 +152,36 @@ TEST(JpegTransform, VectorFormMatchesScalarTwin) {
     std::uniform_int_distribution<int> dist(-range, range);
     int16_t a[64], b[64];
     for (int i = 0; i < 64; ++i) a[i] = b[i] = int16_t((trial % 3 == 0 && i > 9) ? 0 : dist(rng));
+    int16_t original[64];
+    std::copy(std::begin(a), std::end(a), std::begin(original));
     int16_t out_vector[8 * 9], out_scalar[8 * 9];
     InverseDCT8x8(9, out_vector, a);
     InverseDCT8x8Scalar(9, out_scalar, b);
     for (int y = 0; y < 8; ++y)
       for (int x = 0; x < 8; ++x) ASSERT_EQ(out_vector[y * 9 + x], out_scalar[y * 9 + x]);
     for (int i = 0; i < 64; ++i) ASSERT_EQ(a[i], 0);
+    // Two blocks at once (the AVX2 form where present, and the AVX2 form itself when the
+    // processor has it), with different strides: each must match its own scalar result.
+    int16_t c[64], d[64], e[64];
+    for (int i = 0; i < 64; ++i) c[i] = e[i] = int16_t(dist(rng));
+    int16_t second_scalar[8 * 11];
+    InverseDCT8x8Scalar(11, second_scalar, e);
+    using PairFn = void (*)(int, int16_t*, int16_t*, int, int16_t*, int16_t*);
+    std::vector<PairFn> forms = {InverseDCT8x8Pair};
+    if (__builtin_cpu_supports("avx2")) forms.push_back(InverseDCT8x8PairAvx2);
+    for (PairFn form : forms) {
+      std::copy(std::begin(c), std::end(c), std::begin(d));
+      int16_t first_copy[64];
+      std::copy(std::begin(original), std::end(original), std::begin(first_copy));
+      int16_t first[8 * 9], second[8 * 11];
+      form(9, first, first_copy, 11, second, d);
+      for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+          ASSERT_EQ(first[y * 9 + x], out_scalar[y * 9 + x]);
+          ASSERT_EQ(second[y * 11 + x], second_scalar[y * 11 + x]);
+        }
+      for (int i = 0; i < 64; ++i) ASSERT_EQ(first_copy[i] | d[i], 0);
+    }
   }
 }
 
