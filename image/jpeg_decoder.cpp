@@ -166,6 +166,20 @@ void InverseDCT8x8(int stride, int16_t* dst, int16_t* coef) {
   for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i * stride), r[i]);
 }
 
+namespace {
+const bool g_has_avx2 = __builtin_cpu_supports("avx2");
+}  // namespace
+
+void InverseDCT8x8Pair(int stride_a, int16_t* dst_a, int16_t* coef_a, int stride_b, int16_t* dst_b,
+                       int16_t* coef_b) {
+  if (g_has_avx2) {
+    InverseDCT8x8PairAvx2(stride_a, dst_a, coef_a, stride_b, dst_b, coef_b);
+    return;
+  }
+  InverseDCT8x8(stride_a, dst_a, coef_a);
+  InverseDCT8x8(stride_b, dst_b, coef_b);
+}
+
 // ---------------------------------------------------------------- upsampling
 
 namespace {
@@ -183,17 +197,45 @@ inline int16_t UpSecond(int16_t sm2, int16_t sm1, int16_t s, int16_t sp1, int16_
 
 // One row pair of the vertical doubling from rows a..e (i-2 .. i+2), in
 // 16-bit arithmetic so that it runs eight or sixteen samples at a time.
-void UpsampleRowPair(const int16_t* __restrict a, const int16_t* __restrict b,
-                     const int16_t* __restrict c, const int16_t* __restrict d,
-                     const int16_t* __restrict e, int n, int16_t* __restrict o1,
-                     int16_t* __restrict o2) {
+inline void UpsampleRowPairBody(const int16_t* __restrict a, const int16_t* __restrict b,
+                                const int16_t* __restrict c, const int16_t* __restrict d,
+                                const int16_t* __restrict e, int n, int16_t* __restrict o1,
+                                int16_t* __restrict o2) {
   for (int x = 0; x < n; ++x) {
     const int16_t sm2 = a[x], sm1 = b[x], s = c[x], sp1 = d[x], sp2 = e[x];
-    o1[x] = int16_t(s + int16_t(int16_t(sp2 - sp1) >> 5) - int16_t(int16_t(s + sm2) >> 4) -
-                    int16_t(sp1 >> 3) + int16_t(sm1 >> 2));
-    o2[x] = int16_t(s + int16_t(int16_t(sm2 - sm1) >> 5) - int16_t(int16_t(s + sp2) >> 4) -
-                    int16_t(sm1 >> 3) + int16_t(sp1 >> 2));
+    o1[x] = UpFirst(sm2, sm1, s, sp1, sp2);
+    o2[x] = UpSecond(sm2, sm1, s, sp1, sp2);
   }
+}
+
+// The same loop compiled for SSE2 and for AVX2 (sixteen samples to a register); integer
+// arithmetic, so both give the same samples.
+void UpsampleRowPairSse2(const int16_t* a, const int16_t* b, const int16_t* c, const int16_t* d,
+                         const int16_t* e, int n, int16_t* o1, int16_t* o2) {
+  UpsampleRowPairBody(a, b, c, d, e, n, o1, o2);
+}
+__attribute__((target("avx2"))) void UpsampleRowPairAvx2(const int16_t* a, const int16_t* b,
+                                                         const int16_t* c, const int16_t* d,
+                                                         const int16_t* e, int n, int16_t* o1,
+                                                         int16_t* o2) {
+  UpsampleRowPairBody(a, b, c, d, e, n, o1, o2);
+}
+
+// The inner samples of the horizontal doubling, i in [begin, end) with two neighbours each side.
+inline void UpsampleInnerBody(const int16_t* __restrict in, int begin, int end,
+                              int16_t* __restrict out) {
+  for (int i = begin; i < end; ++i) {
+    const int16_t sm2 = in[i - 2], sm1 = in[i - 1], s = in[i], sp1 = in[i + 1], sp2 = in[i + 2];
+    out[2 * i] = UpFirst(sm2, sm1, s, sp1, sp2);
+    out[2 * i + 1] = UpSecond(sm2, sm1, s, sp1, sp2);
+  }
+}
+void UpsampleInnerSse2(const int16_t* in, int begin, int end, int16_t* out) {
+  UpsampleInnerBody(in, begin, end, out);
+}
+__attribute__((target("avx2"))) void UpsampleInnerAvx2(const int16_t* in, int begin, int end,
+                                                       int16_t* out) {
+  UpsampleInnerBody(in, begin, end, out);
 }
 
 }  // namespace
@@ -207,11 +249,7 @@ void UpsampleJpegChromaH(const int16_t* in, int n, int16_t* out) {
   };
   const int inner_end = std::max(2, n - 2);
   for (int i = 0; i < std::min(2, n); ++i) edge(i);
-  for (int i = 2; i < inner_end; ++i) {
-    const int16_t sm2 = in[i - 2], sm1 = in[i - 1], s = in[i], sp1 = in[i + 1], sp2 = in[i + 2];
-    out[2 * i] = UpFirst(sm2, sm1, s, sp1, sp2);
-    out[2 * i + 1] = UpSecond(sm2, sm1, s, sp1, sp2);
-  }
+  (g_has_avx2 ? UpsampleInnerAvx2 : UpsampleInnerSse2)(in, 2, inner_end, out);
   for (int i = std::max(inner_end, 2); i < n; ++i) edge(i);
 }
 
@@ -226,7 +264,8 @@ void UpsampleJpegChromaV(const int16_t* const rows[12], int n, int16_t* out, int
   for (int i = 0; i < 8; ++i) {
     // Rows i-2 .. i+2 of the doubled rows (the array starts two rows above).
     int16_t* o1 = out + (2 * i) * stride;
-    UpsampleRowPair(r[i], r[i + 1], r[i + 2], r[i + 3], r[i + 4], n, o1, o1 + stride);
+    (g_has_avx2 ? UpsampleRowPairAvx2 : UpsampleRowPairSse2)(r[i], r[i + 1], r[i + 2], r[i + 3],
+                                                             r[i + 4], n, o1, o1 + stride);
   }
 }
 
@@ -612,18 +651,28 @@ void JpegDecoder::PlaceBlocks(int16_t (*blocks)[64], int mcu_x, int slot) {
   const int pw = plane_width_;
   int16_t* luma = luma_[slot].data() + mcu_x * mcu_width;
   const int lh = component[0].h;
+  int stride[6];
+  int16_t* dst[6];
   for (int b = 0; b < blocks_per_mcu; ++b) {
     const int c = block_component[b];
     if (c == 0) {
       blocks[b][0] = int16_t(blocks[b][0] + 8192);  // level shift of the first component
       const int i = b, bx = i % lh, by = i / lh;
-      InverseDCT8x8(pw, luma + by * 8 * pw + bx * 8, blocks[b]);
+      stride[b] = pw;
+      dst[b] = luma + by * 8 * pw + bx * 8;
     } else if (lh == 2) {
-      InverseDCT8x8(mcus_per_row * 8, chroma_pre_[c - 1].data() + mcu_x * 8, blocks[b]);
+      stride[b] = mcus_per_row * 8;
+      dst[b] = chroma_pre_[c - 1].data() + mcu_x * 8;
     } else {
-      InverseDCT8x8(pw, chroma_[slot][c - 1].data() + mcu_x * 8, blocks[b]);
+      stride[b] = pw;
+      dst[b] = chroma_[slot][c - 1].data() + mcu_x * 8;
     }
   }
+  // Two blocks at a time where the processor allows.
+  int b = 0;
+  for (; b + 2 <= blocks_per_mcu; b += 2)
+    InverseDCT8x8Pair(stride[b], dst[b], blocks[b], stride[b + 1], dst[b + 1], blocks[b + 1]);
+  if (b < blocks_per_mcu) InverseDCT8x8(stride[b], dst[b], blocks[b]);
 }
 
 bool JpegDecoder::DecodeMcuRow(int slot) {

@@ -78,6 +78,13 @@ void InverseDCT8x8(int stride, int16_t* dst, int16_t* coef);
 // The same transform one lane at a time: the reference the vector form must
 // match bit for bit.
 void InverseDCT8x8Scalar(int stride, int16_t* dst, int16_t* coef);
+// Two blocks, a and b, each as InverseDCT8x8 (same output): together in AVX2
+// registers where the processor has them, else one after the other.
+void InverseDCT8x8Pair(int stride_a, int16_t* dst_a, int16_t* coef_a, int stride_b, int16_t* dst_b,
+                       int16_t* coef_b);
+// The AVX2 form; only for a processor that has AVX2.
+void InverseDCT8x8PairAvx2(int stride_a, int16_t* dst_a, int16_t* coef_a, int stride_b,
+                           int16_t* dst_b, int16_t* coef_b);
 
 // Horizontal chroma doubling of one row of n >= 1 samples; beyond the row the
 // edge sample repeats. out receives 2n samples.

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
-
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <ostream>
 #include <random>
+#include <vector>
 
 #include "image/jpeg_tables.h"
 #include "image/jpeg_test_util.h"
@@ -150,12 +152,36 @@ TEST(JpegTransform, VectorFormMatchesScalarTwin) {
     std::uniform_int_distribution<int> dist(-range, range);
     int16_t a[64], b[64];
     for (int i = 0; i < 64; ++i) a[i] = b[i] = int16_t((trial % 3 == 0 && i > 9) ? 0 : dist(rng));
+    int16_t original[64];
+    std::copy(std::begin(a), std::end(a), std::begin(original));
     int16_t out_vector[8 * 9], out_scalar[8 * 9];
     InverseDCT8x8(9, out_vector, a);
     InverseDCT8x8Scalar(9, out_scalar, b);
     for (int y = 0; y < 8; ++y)
       for (int x = 0; x < 8; ++x) ASSERT_EQ(out_vector[y * 9 + x], out_scalar[y * 9 + x]);
     for (int i = 0; i < 64; ++i) ASSERT_EQ(a[i], 0);
+    // Two blocks at once (the AVX2 form where present, and the AVX2 form itself when the
+    // processor has it), with different strides: each must match its own scalar result.
+    int16_t c[64], d[64], e[64];
+    for (int i = 0; i < 64; ++i) c[i] = e[i] = int16_t(dist(rng));
+    int16_t second_scalar[8 * 11];
+    InverseDCT8x8Scalar(11, second_scalar, e);
+    using PairFn = void (*)(int, int16_t*, int16_t*, int, int16_t*, int16_t*);
+    std::vector<PairFn> forms = {InverseDCT8x8Pair};
+    if (__builtin_cpu_supports("avx2")) forms.push_back(InverseDCT8x8PairAvx2);
+    for (PairFn form : forms) {
+      std::copy(std::begin(c), std::end(c), std::begin(d));
+      int16_t first_copy[64];
+      std::copy(std::begin(original), std::end(original), std::begin(first_copy));
+      int16_t first[8 * 9], second[8 * 11];
+      form(9, first, first_copy, 11, second, d);
+      for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+          ASSERT_EQ(first[y * 9 + x], out_scalar[y * 9 + x]);
+          ASSERT_EQ(second[y * 11 + x], second_scalar[y * 11 + x]);
+        }
+      for (int i = 0; i < 64; ++i) ASSERT_EQ(first_copy[i] | d[i], 0);
+    }
   }
 }
 
@@ -180,6 +206,43 @@ TEST(JpegUpsample, FlatAreaStaysFlatAtTheEdges) {
   UpsampleJpegChromaH(ramp.data(), 8, doubled.data());
   EXPECT_NEAR(doubled[0], 0, 16);
   EXPECT_NEAR(doubled[15], 448, 16);
+}
+
+// The doubling loops run many samples to a register (AVX2 or SSE2, chosen at run time); one
+// sample at a time (a single column) they take the plain path. Wide random samples make the
+// 16-bit wrapping show if a vector form widened or reordered anything.
+TEST(JpegUpsample, WideRowsMatchOneSampleAtATime) {
+  constexpr int kWidth = 53;
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> dist(-32768, 32767);
+  std::vector<std::vector<int16_t>> plane(12, std::vector<int16_t>(kWidth));
+  for (auto& row : plane)
+    for (auto& v : row) v = int16_t(dist(rng));
+  const int16_t* rows[12];
+  for (int k = 0; k < 12; ++k) rows[k] = plane[size_t(k)].data();
+  std::vector<int16_t> wide(size_t(kWidth) * 16);
+  UpsampleJpegChromaV(rows, kWidth, wide.data(), kWidth);
+  for (int x = 0; x < kWidth; ++x) {
+    const int16_t* column[12];
+    for (int k = 0; k < 12; ++k) column[k] = rows[k] + x;
+    int16_t single[16];
+    UpsampleJpegChromaV(column, 1, single, 1);
+    for (int r = 0; r < 16; ++r)
+      ASSERT_EQ(wide[size_t(r) * kWidth + x], single[r]) << "column " << x << " row " << r;
+  }
+  // The horizontal doubling is the same filter: its inner outputs against the vertical one on
+  // a run of twelve samples (two of context each side of eight).
+  const std::vector<int16_t>& in = plane[0];
+  std::vector<int16_t> doubled(2 * size_t(kWidth));
+  UpsampleJpegChromaH(in.data(), kWidth, doubled.data());
+  for (int j0 = 2; j0 + 10 <= kWidth; j0 += 8) {
+    const int16_t* run[12];
+    for (int k = 0; k < 12; ++k) run[k] = &in[size_t(j0 - 2 + k)];
+    int16_t single[16];
+    UpsampleJpegChromaV(run, 1, single, 1);
+    for (int r = 0; r < 16; ++r)
+      ASSERT_EQ(doubled[size_t(2 * j0 + r)], single[r]) << "sample " << j0 << " output " << r;
+  }
 }
 
 // A 17x9 4:2:0 picture of flat chroma keeps it in every pixel, edges included:

@@ -57,6 +57,10 @@ void ConvertYCbCrRows8(uint32_t* dst, const uint8_t* src, int32_t count);
 void ConvertYCbCrRows8Limited(uint32_t* dst, const uint8_t* src, int32_t count);
 void ConvertGray8Limited(uint32_t* dst, const uint8_t* src, int32_t count);  // grey byte, 16..235
 void ConvertYCbCrRows16(uint32_t* dst, const uint8_t* src, int32_t count);
+// ConvertYCbCrRows16 by one code path, so that tests can hold the vector forms to the scalar one
+// (every path gives the same pixels). A path the processor lacks falls back to a narrower one.
+enum class YCbCr16Path { kScalar, kSse2, kAvx2 };
+void ConvertYCbCrRows16By(YCbCr16Path path, uint32_t* dst, const uint8_t* src, int32_t count);
 void ConvertGrayRow16(uint32_t* dst, const uint8_t* src, int32_t count);  // uses plane[0]
 void ConvertRGBRows16(uint32_t* dst, const uint8_t* src, int32_t count);
 

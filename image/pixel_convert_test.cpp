@@ -113,27 +113,34 @@ TEST(PixelConvert, PlanarYCbCrRules) {
     EXPECT_EQ(out[0], 0x808080u);
     EXPECT_EQ((out[1] >> 16) & 0xFF, 76u);
   }
-  // 16-bit planar, a row at once (eight at a time) against pixel by pixel, over the clamps.
+  // 16-bit planar: each vector path (16 and 8 at a time, then a tail) against the scalar one,
+  // over the clamps; 45 pixels leave a tail behind both vector widths.
   {
+    constexpr int kCount = 45;
     std::mt19937 rng(5);
     std::uniform_int_distribution<int> dist(-32768, 32767);
-    std::vector<int16_t> yr(29), cb(29), cr(29);
+    std::vector<int16_t> yr(kCount), cb(kCount), cr(kCount);
     for (int trial = 0; trial < 50; ++trial) {
-      for (int i = 0; i < 29; ++i) {
+      for (int i = 0; i < kCount; ++i) {
         const int scale = trial % 2 ? 1 : 4;  // wide values, then mostly in range
         yr[i] = int16_t(dist(rng) / scale + (scale == 4 ? 8192 : 0));
         cb[i] = int16_t(dist(rng) / scale);
         cr[i] = int16_t(dist(rng) / scale);
       }
       PlanarRows rows{{yr.data(), cb.data(), cr.data()}};
-      uint32_t whole[29];
-      ConvertYCbCrRows16(whole, reinterpret_cast<const uint8_t*>(&rows), 29);
-      for (int i = 0; i < 29; ++i) {
-        PlanarRows one{{&yr[i], &cb[i], &cr[i]}};
-        uint32_t single;
-        ConvertYCbCrRows16(&single, reinterpret_cast<const uint8_t*>(&one), 1);
-        ASSERT_EQ(whole[i], single) << "trial " << trial << " pixel " << i;
+      const uint8_t* record = reinterpret_cast<const uint8_t*>(&rows);
+      uint32_t scalar[kCount];
+      ConvertYCbCrRows16By(YCbCr16Path::kScalar, scalar, record, kCount);
+      for (YCbCr16Path path : {YCbCr16Path::kSse2, YCbCr16Path::kAvx2}) {
+        uint32_t vector[kCount];
+        ConvertYCbCrRows16By(path, vector, record, kCount);
+        for (int i = 0; i < kCount; ++i)
+          ASSERT_EQ(vector[i], scalar[i])
+              << "trial " << trial << " path " << int(path) << " pixel " << i;
       }
+      uint32_t best[kCount];
+      ConvertYCbCrRows16(best, record, kCount);
+      ASSERT_EQ(0, std::memcmp(best, scalar, sizeof best)) << "trial " << trial;
     }
   }
   // Grey and RGB planar 16-bit, with their clamps.
