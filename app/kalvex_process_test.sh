@@ -21,7 +21,7 @@ grep -q "usage:" "$tmp/out" || { echo "FAIL help: no usage on stdout"; fail=1; }
 expect bad_option 2 $?
 grep -q "usage:" "$tmp/err" || { echo "FAIL bad_option: no usage on stderr"; fail=1; }
 
-"$kalvex" --batch-mode --first-frame=-7 "$tmp/img####.png" >"$tmp/out" 2>"$tmp/err" </dev/null
+"$kalvex" --batch-mode --ft-corner-count=-5 "$tmp/img####.png" >"$tmp/out" 2>"$tmp/err" </dev/null
 expect bad_value 2 $?
 
 "$kalvex" --batch-mode --export-text="$tmp/cams.txt" "$tmp/missing/img####.png" \

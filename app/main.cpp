@@ -10,11 +10,12 @@
 
 #include "app/batch_progress.h"
 #include "app/batch_run.h"
-#include "app/batch_standins.h"
+#include "app/commandline_parser_camera_tracking.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/product_info.h"
 #include "foundation/runtime/worker_pool.h"
 #include "image/packed_string_list.h"
+#include "interaction/controller.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
   }
 
   // The Track button's copy: the refinement check box is on by default.
-  TrackingSettings settings = CurrentTrackingSettings();
+  TrackingSettings settings = *uic::Controller::Instance()->GetTrackingSettings();
   settings.m_perform_final_refinement = true;
   Notify(5, "qMainWin::startTracking: tracking STARTED");
   tracker.StartAutomaticTracking(settings);
