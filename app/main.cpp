@@ -86,6 +86,9 @@ int main(int argc, char** argv) {
   // The Track button's copy: the refinement check box is on by default.
   TrackingSettings settings = *uic::Controller::Instance()->GetTrackingSettings();
   settings.m_perform_final_refinement = true;
+  // The run chooses its map from the settings, not from the pool: without this a tripod
+  // shot asked for with --est-method=pan would be solved as free motion.
+  settings.m_camera_motion_constraint = parser.Options().estimation_method == 7 ? 1 : 0;
   Notify(5, "qMainWin::startTracking: tracking STARTED");
   tracker.StartAutomaticTracking(settings);
   tracker.WaitForEnd();
