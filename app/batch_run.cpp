@@ -3,8 +3,9 @@
 #include <exception>
 #include <string>
 
-#include "app/batch_standins.h"
+#include "export/file_io.h"
 #include "foundation/runtime/split_path.h"
+#include "interaction/tracking_quality.h"
 
 void BatchTracker::SendProgressMsg(double fraction) {
   if (progress_) progress_->Update(fraction);
@@ -42,7 +43,7 @@ BatchSummary SummariseRun(uic::MetaCTracker& tracker) {
   if (step == 0) step = 1;
   if (step < 0) step = -step;
   for (int i = start; i <= end; i += step) {
-    SharedPtr<FeatureImage>& image = tracker.GetFImage(unsigned(i));
+    const SharedPtr<FeatureImage>& image = tracker.GetFImage(unsigned(i));
     if (!image) continue;
     ++summary.frames;
     if (image->GetMeanSquaredError() >= 0.0) ++summary.solved;
@@ -80,8 +81,11 @@ int FinishBatchRun(uic::MetaCTracker& tracker, std::FILE* err) {
     const char* failure = nullptr;
     std::string what;
     try {
-      FileIO::SaveCameraTrackingManager(&tracker, directory.empty() ? nullptr : directory.c_str(),
-                                        file.empty() ? nullptr : file.c_str(), request.type);
+      if (!FileIO::SaveCameraTrackingManager(&tracker,
+                                             directory.empty() ? nullptr : directory.c_str(),
+                                             file.empty() ? nullptr : file.c_str(), request.type)) {
+        failure = "nothing written (see the log)";
+      }
     } catch (const char* text) {
       failure = text ? text : "unknown failure";
     } catch (const std::exception& error) {

@@ -63,8 +63,6 @@ TEST(BatchProgressTest, WithoutTerminalOneLinePerTenth) {
 class FinishedJob : public uic::MetaCTracker {
  public:
   FinishedJob(int frames, int solved, int points) {
-    m_fmap_move = SharedPtr<FeatureMapMove>::Make();
-    m_fmap = m_fmap_move;
     for (int i = 0; i < frames; ++i) {
       auto image = SharedPtr<FeatureImage>::Make(this);
       image->SetImageIndex(i);

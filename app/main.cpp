@@ -10,11 +10,12 @@
 
 #include "app/batch_progress.h"
 #include "app/batch_run.h"
-#include "app/batch_standins.h"
+#include "app/commandline_parser_camera_tracking.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/product_info.h"
 #include "foundation/runtime/worker_pool.h"
 #include "image/packed_string_list.h"
+#include "interaction/controller.h"
 
 namespace {
 
@@ -83,8 +84,11 @@ int main(int argc, char** argv) {
   }
 
   // The Track button's copy: the refinement check box is on by default.
-  TrackingSettings settings = CurrentTrackingSettings();
+  TrackingSettings settings = *uic::Controller::Instance()->GetTrackingSettings();
   settings.m_perform_final_refinement = true;
+  // The run chooses its map from the settings, not from the pool: without this a tripod
+  // shot asked for with --est-method=pan would be solved as free motion.
+  settings.m_camera_motion_constraint = parser.Options().estimation_method == 7 ? 1 : 0;
   Notify(5, "qMainWin::startTracking: tracking STARTED");
   tracker.StartAutomaticTracking(settings);
   tracker.WaitForEnd();

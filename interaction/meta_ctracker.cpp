@@ -279,7 +279,7 @@ void MetaCTracker::MarkFrames(int f, int start, int end, int step, bool reverse,
   for (; f <= end; f += step) {
     const int index = reverse ? end - f + start : f;
     if (index < start || index > end) break;
-    SharedPtr<FeatureImage>& image = GetFImage(unsigned(index));
+    const SharedPtr<FeatureImage>& image = GetFImage(unsigned(index));
     if (!image) {
       Notify(2, "MetaCTracker::TrackingThread: %s, bad image list access index %ld",
              lock ? "locking" : "unlocking", long(index));
@@ -327,7 +327,7 @@ void MetaCTracker::RunTrackingThread() {
   const int frames = FramesInRange(start, end, step);
   m_tracking_callback.Reset(frames);
   for (const TrackingStep& s : m_step_list) {
-    m_tracking_callback.AddExpectedWork(s.mask, unsigned(frames), 20);
+    m_tracking_callback.AddExpectedWork(s.mask, frames, 20);
   }
   const bool files = m_image_cache.GetSourceKind() < 3;
   const bool prefetch = files && WorkerPool::GetNumberOfThreads() > 1;
@@ -371,7 +371,7 @@ void MetaCTracker::RunTrackingThread() {
           const int count = int(GetImageList().size());
           MarkFrames(count - 10, count - 10, count - 1, 1, false, true);
         }
-        SharedPtr<FeatureImage>& done = GetFImage(unsigned(index));
+        const SharedPtr<FeatureImage>& done = GetFImage(unsigned(index));
         if (done) done->ClearFlags(kImageNotProcessed);
         f += step;
       }
@@ -406,6 +406,40 @@ void MetaCTracker::RunTrackingThread() {
     PostTrackingMsg(eMsgDataChanged);
   }
   SendTrackingMsgItems();
+}
+
+// ---- messages
+
+void MetaCTracker::PostTrackingMsg(int32_t code) {
+  m_ring.Post(code);
+}
+
+int MetaCTracker::TrackingMsgHandler(MetaCTracker* tracker) {
+  return HandleTrackingMessages(tracker->m_ring, *tracker);
+}
+
+void MetaCTracker::EmitProgress() {
+  m_progress_signal.Emit(m_progress_value);
+}
+
+void MetaCTracker::ResetCorrelator() {
+  ResetCurrentCorrelator(*this);
+}
+
+void MetaCTracker::EmitTrackingMessage(int code) {
+  m_message_signal.Emit(*this, MessageType(code));
+}
+
+void MetaCTracker::SetSceneData() {
+  m_scene.SetData(this);
+}
+
+void MetaCTracker::TrackingFinished() {
+  m_scene.SetData(this);
+  if (m_thread) {
+    m_thread->Join();
+    m_thread.reset();
+  }
 }
 
 // ---- step actions

@@ -31,7 +31,8 @@
 
 #include "foundation/runtime/signal.h"
 #include "interaction/sequence_property.h"
-#include "interaction/tracking_messages_standin.h"
+#include "interaction/tracking_callback.h"
+#include "interaction/tracking_message_ring.h"
 #include "interaction/tracking_settings.h"
 #include "platform/thread.h"
 #include "scene/scene.h"
@@ -64,16 +65,13 @@ struct TrackingStep {
   int32_t display_kind = 0;
 };
 
-class MetaCTracker : public CameraTrackingManager, public HasSlots, public SequenceProperty {
+class MetaCTracker : public CameraTrackingManager,
+                     public HasSlots,
+                     public SequenceProperty,
+                     public TrackingCallbackOwner,
+                     public TrackingMessageTarget {
  public:
-  enum MessageType {
-    eMsgProgress = 1,
-    eMsgTrackingFinished = 2,
-    eMsgCorrelatorReset = 3,
-    eMsgUpdate = 4,
-    eMsgDataChanged = 5,
-    eMsgSceneChanged = 7,
-  };
+  using MessageType = TrackingMessageType;
   enum Program { eAutomatic, eManual, eRefinementOnly };
 
   MetaCTracker();
@@ -82,13 +80,13 @@ class MetaCTracker : public CameraTrackingManager, public HasSlots, public Seque
   ~MetaCTracker() override;
 
   // ---- hooks (empty here; the interface's bridge overrides the first four)
-  virtual void SetDesiredFrame(int frame);
-  virtual void SendProgressMsg(double fraction);
+  void SetDesiredFrame(int frame) override;
+  void SendProgressMsg(double fraction) override;
   virtual void GetFrameRange(int* start, int* end, int* step);
   virtual void SendTrackingMsgItems();
   // Closes a run on the interface thread: fills the scene from the result and joins the
   // thread.
-  virtual void TrackingFinished();
+  void TrackingFinished() override;
   virtual void OnConfigured();
   virtual void OnStartTracking();
   virtual void OnStopTracking();
@@ -129,6 +127,12 @@ class MetaCTracker : public CameraTrackingManager, public HasSlots, public Seque
   void PostTrackingMsg(int32_t code);
   // Drains the ring oldest first and handles every code (interface thread); returns 0.
   static int TrackingMsgHandler(MetaCTracker* tracker);
+
+  // ---- what the message codes do (interface thread)
+  void EmitProgress() override;
+  void ResetCorrelator() override;
+  void EmitTrackingMessage(int code) override;
+  void SetSceneData() override;
 
   Scene& GetScene() { return m_scene; }
   const std::vector<TrackingStep>& GetStepList() const { return m_step_list; }

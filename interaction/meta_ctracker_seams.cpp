@@ -1,35 +1,29 @@
-// STAND-IN, replaced at merge: the tracking driver's calls into manager operations that
-// are being completed in parallel (clearing features and points, initial cameras, the
-// focal length, feature tags, recycled frames, the undo stack).
-// Each body is the smallest behaviour the driver relies on, written against what the
-// manager offers today.
-#include "foundation/tracks/feature_point.h"
+// The tracking driver's calls into the manager's bulk operations, in one place.
 #include "interaction/meta_ctracker.h"
 
 namespace uic {
 
 void MetaCTracker::EngineClearAllFPointsAndResetFMap(int bits) {
-  SharedPtr<FeatureMap> map = GetFeatureMap();
-  if ((bits & 3) && map) map->ClearImages();
-  if ((bits & 2) && map) map->ClearFPoint3D();
+  ClearAllFPointsAndResetFMap(bits);
 }
 
 void MetaCTracker::EngineInitCameras() {
-  PerspectiveCamera* camera = GetInitCamera();
-  if (camera == nullptr) return;
-  for (SharedPtr<FeatureImage>& image : m_image_list) {
-    if (image) static_cast<PerspectiveCamera&>(*image) = *camera;
-  }
+  InitCameras(nullptr);
 }
 
-void MetaCTracker::EngineSetInitFocalLength(double /*focal35*/) {}
-
-long MetaCTracker::EngineSetFPoint2DBitMask(int /*selector*/, uint32_t /*bits*/, bool /*set*/) {
-  return 0;
+void MetaCTracker::EngineSetInitFocalLength(double focal35) {
+  SetInitFocalLength(focal35);
 }
 
-void MetaCTracker::EngineRecycleImages(unsigned /*n*/) {}
+long MetaCTracker::EngineSetFPoint2DBitMask(int selector, uint32_t bits, bool set) {
+  return SetFPoint2DBitMask(selector, int(bits), set);
+}
 
+void MetaCTracker::EngineRecycleImages(unsigned n) {
+  RecycleImages(n);
+}
+
+// No undo stack exists yet; the interface's commands will own one.
 void MetaCTracker::EngineClearUndoStack() {}
 
 }  // namespace uic

@@ -29,8 +29,8 @@ seconds_since() { awk -v a="$(now)" -v b="$1" 'BEGIN { printf "%.1f", a - b }'; 
 rows=()
 for shot in "${shots[@]}"; do
   case "$shot" in
-    dolly) kind=free frames=${SOLVE_FRAMES:-120} ;;
-    pan) kind=pan frames=${SOLVE_FRAMES:-90} ;;
+    dolly) kind=free method=free frames=${SOLVE_FRAMES:-120} ;;
+    pan) kind=pan method=pan frames=${SOLVE_FRAMES:-90} ;;
     *) echo "unknown shot $shot (dolly or pan)"; exit 2 ;;
   esac
   dir="$work/$shot"
@@ -41,8 +41,8 @@ for shot in "${shots[@]}"; do
 
   echo "== kalvex, $shot"
   start=$(now)
-  "$bin/app/kalvex" --batch-mode --export-text="$dir/kalvex.txt" "$dir/frames/img####.png" \
-    </dev/null 2>"$dir/kalvex.log"
+  "$bin/app/kalvex" --batch-mode --est-method=$method --export-text="$dir/kalvex.txt" \
+    "$dir/frames/img####.png" </dev/null 2>"$dir/kalvex.log"
   status=$?
   took=$(seconds_since "$start")
   grep "^kalvex:" "$dir/kalvex.log" | grep -v "kalvex: tracking [0-9]" | tail -4
