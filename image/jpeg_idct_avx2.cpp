@@ -1,7 +1,7 @@
 // The JPEG inverse transform two blocks at a time, one block in each 128-bit half of an AVX2
-// register. The whole file is compiled for AVX2 so that the shared pass template instantiates for
-// the wide type here; callers reach it only after checking the processor (InverseDCT8x8Pair).
-#pragma GCC target("avx2")
+// register. The whole file is compiled for AVX2 (image/CMakeLists.txt) so that the shared pass
+// template instantiates for the wide type here; callers reach it only after checking the
+// processor (InverseDCT8x8Pair).
 
 #include "image/aan_idct16.h"
 #include "image/jpeg_decoder.h"

@@ -15,7 +15,7 @@
 // picks one; its helpers are inlined into each so that the wider build
 // vectorises them. Both builds perform the same operations element by
 // element (no reassociation, no fused multiply-add), so the same bits.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define KX_SVD_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define KX_SVD_CLONES
