@@ -51,9 +51,12 @@ KX_SVD_INLINE void ColumnUpdates(double* a, size_t stride, int col, int k0, int 
 
 // Each row j = first .. m-1 gets a[j][k] += (Σk' a[j][k']·a[i][k'])·r[k] for
 // k = first .. n-1. Four rows at a time keep four sums in flight; each sum
-// still runs in ascending k.
+// still runs in ascending k. With f, each row first gets the column update
+// a[j][k] += f[k]·a[j][i] still pending from the left-hand step, so that both
+// updates share one pass over the trailing matrix (the row sees the same
+// operations in the same order as two separate passes).
 KX_SVD_INLINE void RowUpdates(double* a, size_t stride, int i, int first, int m, int n,
-                              const double* r) {
+                              const double* r, const double* f) {
   const double* ai = a + i * stride;
   int j = first;
   for (; j + 4 <= m; j += 4) {
@@ -61,6 +64,12 @@ KX_SVD_INLINE void RowUpdates(double* a, size_t stride, int i, int first, int m,
     double* r1 = r0 + stride;
     double* r2 = r1 + stride;
     double* r3 = r2 + stride;
+    if (f) {
+      for (double* row : {r0, r1, r2, r3}) {
+        const double aji = row[i];
+        for (int k = first; k < n; ++k) row[k] += f[k] * aji;
+      }
+    }
     double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
     for (int k = first; k < n; ++k) {
       s0 += r0[k] * ai[k];
@@ -77,6 +86,10 @@ KX_SVD_INLINE void RowUpdates(double* a, size_t stride, int i, int first, int m,
   }
   for (; j < m; ++j) {
     double* row = a + j * stride;
+    if (f) {
+      const double aji = row[i];
+      for (int k = first; k < n; ++k) row[k] += f[k] * aji;
+    }
     double s = 0.0;
     for (int k = first; k < n; ++k) s += row[k] * ai[k];
     for (int k = first; k < n; ++k) row[k] += s * r[k];
@@ -184,6 +197,7 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
     l = i + 1;
     rv1[i] = scale * g;
     g = s = scale = 0.0;
+    double pending = 0.0;  // scale of a left-hand update not yet applied below row i
     if (i < m) {
       for (int k = i; k < m; ++k) scale += std::fabs(A(k, i));
       if (scale != 0.0) {
@@ -199,8 +213,10 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
         // same operations in the same order as column by column).
         ColumnSums(a, aStride, i, i, m, l, n, sums);
         for (int j = l; j < n; ++j) sums[j] = sums[j] / h;
-        ColumnUpdates(a, aStride, i, i, m, l, n, sums);
-        for (int k = i; k < m; ++k) A(k, i) *= scale;
+        // Row i now; rows below wait for the right-hand step to share its
+        // pass (column i, which the updates read, is scaled after them).
+        ColumnUpdates(a, aStride, i, i, i + 1, l, n, sums);
+        pending = scale;
       }
     }
     w[i] = scale * g;
@@ -217,9 +233,18 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
         h = f * g - s;
         A(i, l) = f - g;
         for (int k = l; k < n; ++k) rv1[k] = A(i, k) / h;
-        RowUpdates(a, aStride, i, l, m, n, rv1);
+        RowUpdates(a, aStride, i, l, m, n, rv1, pending != 0.0 ? sums : nullptr);
+        if (pending != 0.0) {
+          for (int k = i; k < m; ++k) A(k, i) *= pending;
+          pending = 0.0;
+        }
         for (int k = l; k < n; ++k) A(i, k) *= scale;
       }
+    }
+    if (pending != 0.0) {
+      ColumnUpdates(a, aStride, i, l, m, l, n, sums);
+      for (int k = i; k < m; ++k) A(k, i) *= pending;
+      pending = 0.0;
     }
     anorm = std::max(anorm, std::fabs(w[i]) + std::fabs(rv1[i]));
   }
