@@ -273,21 +273,40 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
     g = rv1[i];
     l = i;
   }
-  // Accumulation of the left-hand transformations.
+  // Accumulation of the left-hand transformations. The pass that updates
+  // rows i .. m-1 for step i also gathers the column sums of step i-1 over
+  // the same rows, each row once it is final (ascending rows, as a separate
+  // pass would add them).
+  double* next = cv;  // free until the diagonalisation
+  bool haveSums = false;
   for (int i = std::min(m, n) - 1; i >= 0; --i) {
     l = i + 1;
     g = w[i];
     for (int j = l; j < n; ++j) A(i, j) = 0.0;
     if (g != 0.0) {
       g = 1.0 / g;
-      ColumnSums(a, aStride, i, l, m, l, n, sums);
+      if (!haveSums) ColumnSums(a, aStride, i, l, m, l, n, sums);
       for (int j = l; j < n; ++j) sums[j] = (sums[j] / A(i, i)) * g;
-      ColumnUpdates(a, aStride, i, i, m, l, n, sums);
-      for (int j = i; j < m; ++j) A(j, i) *= g;
+      haveSums = i > 0 && w[i - 1] != 0.0;
+      if (haveSums)
+        for (int j = i; j < n; ++j) next[j] = 0.0;
+      for (int k = i; k < m; ++k) {
+        double* row = &A(k, 0);
+        const double aki = row[i];
+        for (int j = l; j < n; ++j) row[j] += sums[j] * aki;
+        row[i] *= g;
+        if (k == i) row[i] += 1.0;
+        if (haveSums) {
+          const double akp = row[i - 1];
+          for (int j = i; j < n; ++j) next[j] += akp * row[j];
+        }
+      }
+      std::swap(sums, next);
     } else {
+      haveSums = false;
       for (int j = i; j < m; ++j) A(j, i) = 0.0;
+      A(i, i) += 1.0;
     }
-    A(i, i) += 1.0;
   }
   // Diagonalisation of the bidiagonal form, on Uᵀ (n × m) and Vᵀ (n × n).
   double* ut = work.data + 7 * static_cast<size_t>(n);
