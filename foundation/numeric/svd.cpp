@@ -249,34 +249,64 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
     anorm = std::max(anorm, std::fabs(w[i]) + std::fabs(rv1[i]));
   }
   // Accumulation of the right-hand transformations.
+  // As on the left, the update pass of step i gathers the cur of step i-1
+  // (rows i .. n-1 in ascending order, each once it is final).
   l = n;
-  for (int i = n - 1; i >= 0; --i) {
-    if (i < n - 1) {
-      if (g != 0.0) {
-        // Double division against underflow.
-        for (int j = l; j < n; ++j) V(j, i) = (A(i, j) / A(i, l)) / g;
-        for (int j = l; j < n; ++j) sums[j] = 0.0;
-        for (int k = l; k < n; ++k) {
-          double aik = A(i, k);
-          const double* vk = &V(k, 0);
-          for (int j = l; j < n; ++j) sums[j] += aik * vk[j];
+  {
+    double* cur = sums;
+    double* next = cv;  // free until the diagonalisation
+    bool haveSums = false;
+    for (int i = n - 1; i >= 0; --i) {
+      const bool nextNeeds = i > 0 && rv1[i] != 0.0;
+      if (i < n - 1) {
+        if (g != 0.0) {
+          // Double division against underflow.
+          for (int j = l; j < n; ++j) V(j, i) = (A(i, j) / A(i, l)) / g;
+          if (!haveSums) {
+            for (int j = l; j < n; ++j) cur[j] = 0.0;
+            for (int k = l; k < n; ++k) {
+              double aik = A(i, k);
+              const double* vk = &V(k, 0);
+              for (int j = l; j < n; ++j) cur[j] += aik * vk[j];
+            }
+          }
+          for (int j = l; j < n; ++j) V(i, j) = 0.0;
+          V(i, i) = 1.0;
+          if (nextNeeds) {
+            const double ap = A(i - 1, i);
+            const double* vi = &V(i, 0);
+            for (int j = i; j < n; ++j) next[j] = 0.0;
+            for (int j = i; j < n; ++j) next[j] += ap * vi[j];
+          }
+          for (int k = l; k < n; ++k) {
+            double* vk = &V(k, 0);
+            double vki = vk[i];
+            for (int j = l; j < n; ++j) vk[j] += cur[j] * vki;
+            vk[i] = 0.0;
+            if (nextNeeds) {
+              const double ap = A(i - 1, k);
+              for (int j = i; j < n; ++j) next[j] += ap * vk[j];
+            }
+          }
+          std::swap(cur, next);
+          haveSums = nextNeeds;
+          g = rv1[i];
+          l = i;
+          continue;
         }
-        for (int k = l; k < n; ++k) {
-          double* vk = &V(k, 0);
-          double vki = vk[i];
-          for (int j = l; j < n; ++j) vk[j] += sums[j] * vki;
-        }
+        for (int j = l; j < n; ++j) V(i, j) = V(j, i) = 0.0;
       }
-      for (int j = l; j < n; ++j) V(i, j) = V(j, i) = 0.0;
+      haveSums = false;
+      V(i, i) = 1.0;
+      g = rv1[i];
+      l = i;
     }
-    V(i, i) = 1.0;
-    g = rv1[i];
-    l = i;
   }
   // Accumulation of the left-hand transformations. The pass that updates
   // rows i .. m-1 for step i also gathers the column sums of step i-1 over
   // the same rows, each row once it is final (ascending rows, as a separate
   // pass would add them).
+  double* cur = sums;
   double* next = cv;  // free until the diagonalisation
   bool haveSums = false;
   for (int i = std::min(m, n) - 1; i >= 0; --i) {
@@ -285,15 +315,15 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
     for (int j = l; j < n; ++j) A(i, j) = 0.0;
     if (g != 0.0) {
       g = 1.0 / g;
-      if (!haveSums) ColumnSums(a, aStride, i, l, m, l, n, sums);
-      for (int j = l; j < n; ++j) sums[j] = (sums[j] / A(i, i)) * g;
+      if (!haveSums) ColumnSums(a, aStride, i, l, m, l, n, cur);
+      for (int j = l; j < n; ++j) cur[j] = (cur[j] / A(i, i)) * g;
       haveSums = i > 0 && w[i - 1] != 0.0;
       if (haveSums)
         for (int j = i; j < n; ++j) next[j] = 0.0;
       for (int k = i; k < m; ++k) {
         double* row = &A(k, 0);
         const double aki = row[i];
-        for (int j = l; j < n; ++j) row[j] += sums[j] * aki;
+        for (int j = l; j < n; ++j) row[j] += cur[j] * aki;
         row[i] *= g;
         if (k == i) row[i] += 1.0;
         if (haveSums) {
@@ -301,7 +331,7 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
           for (int j = i; j < n; ++j) next[j] += akp * row[j];
         }
       }
-      std::swap(sums, next);
+      std::swap(cur, next);
     } else {
       haveSums = false;
       for (int j = i; j < m; ++j) A(j, i) = 0.0;
