@@ -335,12 +335,36 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
       haveSums = i > 0 && w[i - 1] != 0.0;
       if (haveSums)
         for (int j = i; j < n; ++j) next[j] = 0.0;
-      for (int k = i; k < m; ++k) {
-        double* row = &A(k, 0);
+      auto update = [&](double* row, int k) {
         const double aki = row[i];
         for (int j = l; j < n; ++j) row[j] += cur[j] * aki;
         row[i] *= g;
         if (k == i) row[i] += 1.0;
+      };
+      int k = i;
+      // Four rows per pass over the sums, added one after the other.
+      for (; k + 4 <= m; k += 4) {
+        double* r0 = &A(k, 0);
+        double* r1 = r0 + aStride;
+        double* r2 = r1 + aStride;
+        double* r3 = r2 + aStride;
+        update(r0, k);
+        update(r1, k + 1);
+        update(r2, k + 2);
+        update(r3, k + 3);
+        if (haveSums) {
+          const double p0 = r0[i - 1], p1 = r1[i - 1], p2 = r2[i - 1], p3 = r3[i - 1];
+          for (int j = i; j < n; ++j) {
+            double t = next[j] + p0 * r0[j];
+            t = t + p1 * r1[j];
+            t = t + p2 * r2[j];
+            next[j] = t + p3 * r3[j];
+          }
+        }
+      }
+      for (; k < m; ++k) {
+        double* row = &A(k, 0);
+        update(row, k);
         if (haveSums) {
           const double akp = row[i - 1];
           for (int j = i; j < n; ++j) next[j] += akp * row[j];
