@@ -293,15 +293,38 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
             for (int j = i; j < n; ++j) next[j] = 0.0;
             for (int j = i; j < n; ++j) next[j] += ap * vi[j];
           }
-          for (int k = l; k < n; ++k) {
-            double* vk = &V(k, 0);
+          auto update = [&](double* vk) {
             double vki = vk[i];
             for (int j = l; j < n; ++j) vk[j] += cur[j] * vki;
             vk[i] = 0.0;
+          };
+          const double* ap = &A(i - 1, 0);
+          int k = l;
+          // Four rows per pass over the sums, added one after the other.
+          for (; k + 4 <= n; k += 4) {
+            double* v0 = &V(k, 0);
+            double* v1 = v0 + vStride;
+            double* v2 = v1 + vStride;
+            double* v3 = v2 + vStride;
+            update(v0);
+            update(v1);
+            update(v2);
+            update(v3);
             if (nextNeeds) {
-              const double ap = A(i - 1, k);
-              for (int j = i; j < n; ++j) next[j] += ap * vk[j];
+              const double p0 = ap[k], p1 = ap[k + 1], p2 = ap[k + 2], p3 = ap[k + 3];
+              for (int j = i; j < n; ++j) {
+                double t = next[j] + p0 * v0[j];
+                t = t + p1 * v1[j];
+                t = t + p2 * v2[j];
+                next[j] = t + p3 * v3[j];
+              }
             }
+          }
+          for (; k < n; ++k) {
+            double* vk = &V(k, 0);
+            update(vk);
+            if (nextNeeds)
+              for (int j = i; j < n; ++j) next[j] += ap[k] * vk[j];
           }
           std::swap(cur, next);
           haveSums = nextNeeds;
