@@ -27,25 +27,31 @@ namespace {
 using numeric::Pythag;
 using numeric::Sign;
 
+// sums[j] += p0·r0[j], then p1·r1[j], p2·r2[j] and p3·r3[j], for j = j0 ..
+// n-1: one pass over sums for four rows, the same bits as one row at a time.
+KX_SVD_INLINE void AddFourRows(double* sums, int j0, int n, double p0, const double* r0, double p1,
+                               const double* r1, double p2, const double* r2, double p3,
+                               const double* r3) {
+  for (int j = j0; j < n; ++j) {
+    double t = sums[j] + p0 * r0[j];
+    t = t + p1 * r1[j];
+    t = t + p2 * r2[j];
+    sums[j] = t + p3 * r3[j];
+  }
+}
+
 // sums[j] = Σ a[k][col]·a[k][j] over k = k0 .. m-1, for j = j0 .. n-1,
 // accumulated in ascending k as a column-by-column loop would.
 KX_SVD_INLINE void ColumnSums(const double* a, size_t stride, int col, int k0, int m, int j0, int n,
                               double* sums) {
   for (int j = j0; j < n; ++j) sums[j] = 0.0;
   int k = k0;
-  // Four rows per pass over sums, added one after the other as before.
   for (; k + 4 <= m; k += 4) {
     const double* r0 = a + k * stride;
     const double* r1 = r0 + stride;
     const double* r2 = r1 + stride;
     const double* r3 = r2 + stride;
-    const double a0 = r0[col], a1 = r1[col], a2 = r2[col], a3 = r3[col];
-    for (int j = j0; j < n; ++j) {
-      double t = sums[j] + a0 * r0[j];
-      t = t + a1 * r1[j];
-      t = t + a2 * r2[j];
-      sums[j] = t + a3 * r3[j];
-    }
+    AddFourRows(sums, j0, n, r0[col], r0, r1[col], r1, r2[col], r2, r3[col], r3);
   }
   for (; k < m; ++k) {
     const double* row = a + k * stride;
@@ -311,13 +317,7 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
             update(v2);
             update(v3);
             if (nextNeeds) {
-              const double p0 = ap[k], p1 = ap[k + 1], p2 = ap[k + 2], p3 = ap[k + 3];
-              for (int j = i; j < n; ++j) {
-                double t = next[j] + p0 * v0[j];
-                t = t + p1 * v1[j];
-                t = t + p2 * v2[j];
-                next[j] = t + p3 * v3[j];
-              }
+              AddFourRows(next, i, n, ap[k], v0, ap[k + 1], v1, ap[k + 2], v2, ap[k + 3], v3);
             }
           }
           for (; k < n; ++k) {
@@ -376,13 +376,7 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
         update(r2, k + 2);
         update(r3, k + 3);
         if (haveSums) {
-          const double p0 = r0[i - 1], p1 = r1[i - 1], p2 = r2[i - 1], p3 = r3[i - 1];
-          for (int j = i; j < n; ++j) {
-            double t = next[j] + p0 * r0[j];
-            t = t + p1 * r1[j];
-            t = t + p2 * r2[j];
-            next[j] = t + p3 * r3[j];
-          }
+          AddFourRows(next, i, n, r0[i - 1], r0, r1[i - 1], r1, r2[i - 1], r2, r3[i - 1], r3);
         }
       }
       for (; k < m; ++k) {
