@@ -27,12 +27,33 @@ namespace {
 using numeric::Pythag;
 using numeric::Sign;
 
+// sums[j] += p0·r0[j], then p1·r1[j], p2·r2[j] and p3·r3[j], for j = j0 ..
+// n-1: one pass over sums for four rows, the same bits as one row at a time.
+KX_SVD_INLINE void AddFourRows(double* sums, int j0, int n, double p0, const double* r0, double p1,
+                               const double* r1, double p2, const double* r2, double p3,
+                               const double* r3) {
+  for (int j = j0; j < n; ++j) {
+    double t = sums[j] + p0 * r0[j];
+    t = t + p1 * r1[j];
+    t = t + p2 * r2[j];
+    sums[j] = t + p3 * r3[j];
+  }
+}
+
 // sums[j] = Σ a[k][col]·a[k][j] over k = k0 .. m-1, for j = j0 .. n-1,
 // accumulated in ascending k as a column-by-column loop would.
 KX_SVD_INLINE void ColumnSums(const double* a, size_t stride, int col, int k0, int m, int j0, int n,
                               double* sums) {
   for (int j = j0; j < n; ++j) sums[j] = 0.0;
-  for (int k = k0; k < m; ++k) {
+  int k = k0;
+  for (; k + 4 <= m; k += 4) {
+    const double* r0 = a + k * stride;
+    const double* r1 = r0 + stride;
+    const double* r2 = r1 + stride;
+    const double* r3 = r2 + stride;
+    AddFourRows(sums, j0, n, r0[col], r0, r1[col], r1, r2[col], r2, r3[col], r3);
+  }
+  for (; k < m; ++k) {
     const double* row = a + k * stride;
     double akc = row[col];
     for (int j = j0; j < n; ++j) sums[j] += akc * row[j];
@@ -51,9 +72,12 @@ KX_SVD_INLINE void ColumnUpdates(double* a, size_t stride, int col, int k0, int 
 
 // Each row j = first .. m-1 gets a[j][k] += (Σk' a[j][k']·a[i][k'])·r[k] for
 // k = first .. n-1. Four rows at a time keep four sums in flight; each sum
-// still runs in ascending k.
+// still runs in ascending k. With f, each row first gets the column update
+// a[j][k] += f[k]·a[j][i] still pending from the left-hand step, so that both
+// updates share one pass over the trailing matrix (the row sees the same
+// operations in the same order as two separate passes).
 KX_SVD_INLINE void RowUpdates(double* a, size_t stride, int i, int first, int m, int n,
-                              const double* r) {
+                              const double* r, const double* f) {
   const double* ai = a + i * stride;
   int j = first;
   for (; j + 4 <= m; j += 4) {
@@ -61,6 +85,12 @@ KX_SVD_INLINE void RowUpdates(double* a, size_t stride, int i, int first, int m,
     double* r1 = r0 + stride;
     double* r2 = r1 + stride;
     double* r3 = r2 + stride;
+    if (f) {
+      for (double* row : {r0, r1, r2, r3}) {
+        const double aji = row[i];
+        for (int k = first; k < n; ++k) row[k] += f[k] * aji;
+      }
+    }
     double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
     for (int k = first; k < n; ++k) {
       s0 += r0[k] * ai[k];
@@ -77,6 +107,10 @@ KX_SVD_INLINE void RowUpdates(double* a, size_t stride, int i, int first, int m,
   }
   for (; j < m; ++j) {
     double* row = a + j * stride;
+    if (f) {
+      const double aji = row[i];
+      for (int k = first; k < n; ++k) row[k] += f[k] * aji;
+    }
     double s = 0.0;
     for (int k = first; k < n; ++k) s += row[k] * ai[k];
     for (int k = first; k < n; ++k) row[k] += s * r[k];
@@ -184,6 +218,7 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
     l = i + 1;
     rv1[i] = scale * g;
     g = s = scale = 0.0;
+    double pending = 0.0;  // scale of a left-hand update not yet applied below row i
     if (i < m) {
       for (int k = i; k < m; ++k) scale += std::fabs(A(k, i));
       if (scale != 0.0) {
@@ -199,8 +234,10 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
         // same operations in the same order as column by column).
         ColumnSums(a, aStride, i, i, m, l, n, sums);
         for (int j = l; j < n; ++j) sums[j] = sums[j] / h;
-        ColumnUpdates(a, aStride, i, i, m, l, n, sums);
-        for (int k = i; k < m; ++k) A(k, i) *= scale;
+        // Row i now; rows below wait for the right-hand step to share its
+        // pass (column i, which the updates read, is scaled after them).
+        ColumnUpdates(a, aStride, i, i, i + 1, l, n, sums);
+        pending = scale;
       }
     }
     w[i] = scale * g;
@@ -217,52 +254,145 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
         h = f * g - s;
         A(i, l) = f - g;
         for (int k = l; k < n; ++k) rv1[k] = A(i, k) / h;
-        RowUpdates(a, aStride, i, l, m, n, rv1);
+        RowUpdates(a, aStride, i, l, m, n, rv1, pending != 0.0 ? sums : nullptr);
+        if (pending != 0.0) {
+          for (int k = i; k < m; ++k) A(k, i) *= pending;
+          pending = 0.0;
+        }
         for (int k = l; k < n; ++k) A(i, k) *= scale;
       }
+    }
+    if (pending != 0.0) {
+      ColumnUpdates(a, aStride, i, l, m, l, n, sums);
+      for (int k = i; k < m; ++k) A(k, i) *= pending;
+      pending = 0.0;
     }
     anorm = std::max(anorm, std::fabs(w[i]) + std::fabs(rv1[i]));
   }
   // Accumulation of the right-hand transformations.
+  // As on the left, the update pass of step i gathers the cur of step i-1
+  // (rows i .. n-1 in ascending order, each once it is final).
   l = n;
-  for (int i = n - 1; i >= 0; --i) {
-    if (i < n - 1) {
-      if (g != 0.0) {
-        // Double division against underflow.
-        for (int j = l; j < n; ++j) V(j, i) = (A(i, j) / A(i, l)) / g;
-        for (int j = l; j < n; ++j) sums[j] = 0.0;
-        for (int k = l; k < n; ++k) {
-          double aik = A(i, k);
-          const double* vk = &V(k, 0);
-          for (int j = l; j < n; ++j) sums[j] += aik * vk[j];
+  {
+    double* cur = sums;
+    double* next = cv;  // free until the diagonalisation
+    bool haveSums = false;
+    for (int i = n - 1; i >= 0; --i) {
+      const bool nextNeeds = i > 0 && rv1[i] != 0.0;
+      if (i < n - 1) {
+        if (g != 0.0) {
+          // Double division against underflow.
+          for (int j = l; j < n; ++j) V(j, i) = (A(i, j) / A(i, l)) / g;
+          if (!haveSums) {
+            for (int j = l; j < n; ++j) cur[j] = 0.0;
+            for (int k = l; k < n; ++k) {
+              double aik = A(i, k);
+              const double* vk = &V(k, 0);
+              for (int j = l; j < n; ++j) cur[j] += aik * vk[j];
+            }
+          }
+          for (int j = l; j < n; ++j) V(i, j) = 0.0;
+          V(i, i) = 1.0;
+          if (nextNeeds) {
+            const double ap = A(i - 1, i);
+            const double* vi = &V(i, 0);
+            for (int j = i; j < n; ++j) next[j] = 0.0;
+            for (int j = i; j < n; ++j) next[j] += ap * vi[j];
+          }
+          auto update = [&](double* vk) {
+            double vki = vk[i];
+            for (int j = l; j < n; ++j) vk[j] += cur[j] * vki;
+            vk[i] = 0.0;
+          };
+          const double* ap = &A(i - 1, 0);
+          int k = l;
+          // Four rows per pass over the sums, added one after the other.
+          for (; k + 4 <= n; k += 4) {
+            double* v0 = &V(k, 0);
+            double* v1 = v0 + vStride;
+            double* v2 = v1 + vStride;
+            double* v3 = v2 + vStride;
+            update(v0);
+            update(v1);
+            update(v2);
+            update(v3);
+            if (nextNeeds) {
+              AddFourRows(next, i, n, ap[k], v0, ap[k + 1], v1, ap[k + 2], v2, ap[k + 3], v3);
+            }
+          }
+          for (; k < n; ++k) {
+            double* vk = &V(k, 0);
+            update(vk);
+            if (nextNeeds)
+              for (int j = i; j < n; ++j) next[j] += ap[k] * vk[j];
+          }
+          std::swap(cur, next);
+          haveSums = nextNeeds;
+          g = rv1[i];
+          l = i;
+          continue;
         }
-        for (int k = l; k < n; ++k) {
-          double* vk = &V(k, 0);
-          double vki = vk[i];
-          for (int j = l; j < n; ++j) vk[j] += sums[j] * vki;
-        }
+        for (int j = l; j < n; ++j) V(i, j) = V(j, i) = 0.0;
       }
-      for (int j = l; j < n; ++j) V(i, j) = V(j, i) = 0.0;
+      haveSums = false;
+      V(i, i) = 1.0;
+      g = rv1[i];
+      l = i;
     }
-    V(i, i) = 1.0;
-    g = rv1[i];
-    l = i;
   }
-  // Accumulation of the left-hand transformations.
+  // Accumulation of the left-hand transformations. The pass that updates
+  // rows i .. m-1 for step i also gathers the column sums of step i-1 over
+  // the same rows, each row once it is final (ascending rows, as a separate
+  // pass would add them).
+  double* cur = sums;
+  double* next = cv;  // free until the diagonalisation
+  bool haveSums = false;
   for (int i = std::min(m, n) - 1; i >= 0; --i) {
     l = i + 1;
     g = w[i];
     for (int j = l; j < n; ++j) A(i, j) = 0.0;
     if (g != 0.0) {
       g = 1.0 / g;
-      ColumnSums(a, aStride, i, l, m, l, n, sums);
-      for (int j = l; j < n; ++j) sums[j] = (sums[j] / A(i, i)) * g;
-      ColumnUpdates(a, aStride, i, i, m, l, n, sums);
-      for (int j = i; j < m; ++j) A(j, i) *= g;
+      if (!haveSums) ColumnSums(a, aStride, i, l, m, l, n, cur);
+      for (int j = l; j < n; ++j) cur[j] = (cur[j] / A(i, i)) * g;
+      haveSums = i > 0 && w[i - 1] != 0.0;
+      if (haveSums)
+        for (int j = i; j < n; ++j) next[j] = 0.0;
+      auto update = [&](double* row, int k) {
+        const double aki = row[i];
+        for (int j = l; j < n; ++j) row[j] += cur[j] * aki;
+        row[i] *= g;
+        if (k == i) row[i] += 1.0;
+      };
+      int k = i;
+      // Four rows per pass over the sums, added one after the other.
+      for (; k + 4 <= m; k += 4) {
+        double* r0 = &A(k, 0);
+        double* r1 = r0 + aStride;
+        double* r2 = r1 + aStride;
+        double* r3 = r2 + aStride;
+        update(r0, k);
+        update(r1, k + 1);
+        update(r2, k + 2);
+        update(r3, k + 3);
+        if (haveSums) {
+          AddFourRows(next, i, n, r0[i - 1], r0, r1[i - 1], r1, r2[i - 1], r2, r3[i - 1], r3);
+        }
+      }
+      for (; k < m; ++k) {
+        double* row = &A(k, 0);
+        update(row, k);
+        if (haveSums) {
+          const double akp = row[i - 1];
+          for (int j = i; j < n; ++j) next[j] += akp * row[j];
+        }
+      }
+      std::swap(cur, next);
     } else {
+      haveSums = false;
       for (int j = i; j < m; ++j) A(j, i) = 0.0;
+      A(i, i) += 1.0;
     }
-    A(i, i) += 1.0;
   }
   // Diagonalisation of the bidiagonal form, on Uᵀ (n × m) and Vᵀ (n × n).
   double* ut = work.data + 7 * static_cast<size_t>(n);
