@@ -20,6 +20,7 @@
 #include "testing/log_capture.h"
 #include "tracking/feature_map_move.h"
 #include "tracking/free_motion_run_for_test.h"
+#include "tracking/key_frame_search_recorder_for_test.h"
 #include "tracking/tracking_fakes_for_test.h"
 
 namespace {
@@ -266,7 +267,7 @@ TEST(FeatureMapMoveIncrementalTest, RotationOnlyStartCarriedUntilAPairExists) {
 
 // Records every collaborator call as a line ("search 0 10", "resect 3", ...); positions,
 // not image indices, so a frame step other than 1 shows in the indices only.
-class RecordingMap : public FeatureMapMove {
+class RecordingMap : public kxtest::KeyFrameSearchRecorder<FeatureMapMove> {
  public:
   using FeatureMapMove::increm_bun_state;
   using FeatureMapMove::m_ba_interleave;
@@ -276,30 +277,10 @@ class RecordingMap : public FeatureMapMove {
   using FeatureMapMove::m_first_3d_index;
   using FeatureMapMove::m_fmap_sphere;
 
-  // The search's answer for (first, second); a 0 answer accepts pair (first, second).
-  std::function<int(int, int)> answer = [](int, int) { return 1; };
   int points_per_pair = 10;
   unsigned stop_at = 0;  // the pair adjustment throws this iteration number when > 0
-  std::vector<std::string> calls;
-
-  int Position(const FeatureImage* image) const {
-    for (size_t i = 0; i < m_fimage_list.size(); ++i) {
-      if (m_fimage_list[i].Get() == image) return int(i);
-    }
-    return -1;
-  }
 
  protected:
-  int SearchKeyFramePair(int first, int second, bool force) override {
-    calls.push_back("search " + std::to_string(first) + " " + std::to_string(second) +
-                    (force ? " forced" : ""));
-    const int r = answer(first, second);
-    if (r == 0) key_.emplace_back(m_fimage_list[first], m_fimage_list[second]);
-    return r;
-  }
-  const KeyFrameSelect::KeyFrame* AcceptedKeyFrame() const override {
-    return key_.empty() ? nullptr : &key_.front();
-  }
   void TriangulateKeyFrame(const KeyFrameSelect::KeyFrame& key, const ImageList& images,
                            bool) override {
     calls.push_back("triangulate " + std::to_string(Position(key.m_fimage1.Get())) + " " +
@@ -327,9 +308,6 @@ class RecordingMap : public FeatureMapMove {
     calls.push_back("window");
     return true;
   }
-
- private:
-  std::vector<KeyFrameSelect::KeyFrame> key_;
 };
 
 // Frames without features whose indices step by 2 (100, 102, ...), and a map started on

@@ -10,6 +10,7 @@
 #include "features/feature_image.h"
 #include "optimise/bundle_scene_for_test.h"
 #include "testing/log_capture.h"
+#include "tracking/key_frame_search_recorder_for_test.h"
 #include "tracking/tracking_fakes_for_test.h"
 
 namespace {
@@ -58,17 +59,13 @@ TEST(FeatureMapMoveLiveTest, EndOfRunStagesChangeNothing) {
 
 // The live map with its collaborators replaced by recorders ("search 0 1", "resect 3",
 // ...; list positions).
-class RecordingLive : public FeatureMapMoveLive {
+class RecordingLive : public kxtest::KeyFrameSearchRecorder<FeatureMapMoveLive> {
  public:
   using FeatureMapMove::increm_bun_state;
   using FeatureMapMove::m_ba_sparse;
   using FeatureMapMove::m_bundle_adjuster;
   using FeatureMapMove::m_fmap_sphere;
   using FeatureMapMove::m_incremental_list;
-
-  // The search's answer for (first, second); 0 accepts the pair (first, second).
-  std::function<int(int, int)> answer = [](int, int) { return 1; };
-  Calls calls;
 
   // Frames with indices 100, 101, ...; the map started on the first.
   explicit RecordingLive(int count) {
@@ -101,22 +98,6 @@ class RecordingLive : public FeatureMapMoveLive {
   Images images;
 
  protected:
-  int Position(const FeatureImage* image) const {
-    for (size_t i = 0; i < m_fimage_list.size(); ++i) {
-      if (m_fimage_list[i].Get() == image) return int(i);
-    }
-    return -1;
-  }
-  int SearchKeyFramePair(int first, int second, bool force) override {
-    calls.push_back("search " + std::to_string(first) + " " + std::to_string(second) +
-                    (force ? " forced" : ""));
-    const int r = answer(first, second);
-    if (r == 0) key_.emplace_back(m_fimage_list[first], m_fimage_list[second]);
-    return r;
-  }
-  const KeyFrameSelect::KeyFrame* AcceptedKeyFrame() const override {
-    return key_.empty() ? nullptr : &key_.front();
-  }
   void TriangulateKeyFrame(const KeyFrameSelect::KeyFrame& key, const ImageList&, bool) override {
     calls.push_back("triangulate " + std::to_string(Position(key.m_fimage1.Get())) + " " +
                     std::to_string(Position(key.m_fimage2.Get())));
@@ -134,9 +115,6 @@ class RecordingLive : public FeatureMapMoveLive {
   }
   bool AdjustKeyFramePair() override { return true; }
   bool AdjustWindow() override { return true; }
-
- private:
-  std::vector<KeyFrameSelect::KeyFrame> key_;
 };
 
 // The shared engine speaks with the live map's name; m_free_move set through a
