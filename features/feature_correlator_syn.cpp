@@ -203,7 +203,10 @@ void FeatureCorrelatorSyn::Init3DScene() {
            static_cast<int>(p.m_seed));
     shared.random.Seed(p.m_seed);
   }
-  if (PointParametersDiffer(p, shared.built_with)) {
+  // A seeded scene is drawn again even when the points would be the same: reusing it
+  // would leave the generator where the seeding put it, so the noise of a run would
+  // depend on whether an earlier run in the process had built the scene.
+  if (p.m_seed != 0 || PointParametersDiffer(p, shared.built_with)) {
     shared.built_with = p;
     shared.scene.clear();
   }

@@ -89,8 +89,10 @@ class FeatureCorrelatorSyn : public FeatureCorrelator {
   // Clears the earlier feature's successor and the later feature's predecessor of every
   // correspondence of the list; the list stays.
   void UnlinkCorrespondences();
-  // Reseeds the generator (seed not 0), rebuilds the scene when the point parameters
-  // changed (or there is none), and sets the clone counter and this clone index to 0.
+  // Reseeds the generator and rebuilds the scene (seed not 0: a seeded run draws the same
+  // scene and noise whatever ran before it in the process); with seed 0 the scene is
+  // rebuilt only when the point parameters changed (or there is none). Sets the clone
+  // counter and this clone index to 0.
   void Init3DScene();
   // The generated camera of image n.
   void GetCamera(int n, PerspectiveCamera& camera) const;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "foundation/tracks/feature_flags.h"
 #include "geometry/rand_sampling.h"
 #include "geometry/sample_calculator_fmatrix.h"
+#include "optimise/bundle_adjuster_sparse.h"
 #include "optimise/camera_estimator_ptrz.h"
 #include "tracking/feature_map_move.h"
 #include "tracking/sphere_pan_for_test.h"
@@ -37,6 +39,9 @@ struct FreeMotionOptions {
   int threshold_mode = 0;
   double threshold = 0.8;
   double sigma = 0.3;
+  // The point update's largest reprojection error (pixels): the default 1 px suits about
+  // 0.26 px of noise, like the sampler's default.
+  double max_map_error = 1.0;
   int ba_limit = FeatureMapMove::eNever;
   int estimate_focal = 1;
   // The key-frame pair: manual (first, second) when second > 0, else the automatic search.
@@ -202,6 +207,7 @@ struct FreeMotionRun {
     map.SetOutlierDetector(sampler);
     map.SetCameraEstimator(SharedPtr<CameraEstimatorPTRZ<OptimizerLM_PTRZ>>::Make());
     FeatureMapMove::Parameter p = map.GetParameter();
+    p.m_update_parameter.m_max_map_error = options.max_map_error;
     p.m_ba_limit = options.ba_limit;
     p.m_estimate_focal = options.estimate_focal;
     if (options.second_key > 0) {
@@ -240,8 +246,13 @@ struct FreeMotionRun {
 
   // Errors of the solved cameras of map against the truth.
   SolveErrors Compare(const FeatureMapMove& map, const PerspectiveCamera& reference) const {
+    return Compare(map.GetIncrementalList(), reference, map.GetRMSE());
+  }
+
+  // Errors of the cameras of the images in solved_list against the truth.
+  SolveErrors Compare(const std::vector<SharedPtr<FeatureImage>>& solved_list,
+                      const PerspectiveCamera& reference, double rmse) const {
     SolveErrors e;
-    const auto& solved_list = map.GetIncrementalList();
     e.frames_solved = int(solved_list.size());
     std::vector<vm::Vector3> solved, truth;
     std::vector<size_t> index;
@@ -303,9 +314,36 @@ struct FreeMotionRun {
       }
     }
     e.outliers_flagged = planted ? double(flagged) / planted : 1.0;
-    e.rmse = map.GetRMSE();
+    e.rmse = rmse;
     e.solved = true;
     return e;
+  }
+
+  // The features of every frame without a map, as Track makes them, each track linked to
+  // a 3D point at its true scene position; the images keep their true cameras. Planted
+  // outliers lose their point, and a point left with one observation loses it too.
+  void MakeTrueTracks() {
+    templ.GetParameter().m_s3d = true;  // draws nothing: the same features as Track's
+    for (size_t k = 1; k < images.size(); ++k) {
+      correlators.push_back(templ.Clone());
+      FeatureCorrelator& c = *correlators.back();
+      c.SetCamera(*images[k]);
+      c.SetFeatureImages(images[k - 1].Get(), images[k].Get());
+      c.Compute();
+    }
+    std::map<const FeaturePoint3D*, int> seen;
+    for (const auto& image : images) {
+      for (const auto& feature : image->GetFPoints2D()) {
+        if (feature->GetFlags() & 0x1) feature->SetFPoint3D(SharedPtr<FeaturePoint3D>());
+        if (feature->GetFPoint3D()) ++seen[feature->GetFPoint3D().Get()];
+      }
+    }
+    for (const auto& image : images) {
+      for (const auto& feature : image->GetFPoints2D()) {
+        const FeaturePoint3D* point = feature->GetFPoint3D().Get();
+        if (point && seen[point] < 2) feature->SetFPoint3D(SharedPtr<FeaturePoint3D>());
+      }
+    }
   }
 
   FreeMotionOptions options;
@@ -315,5 +353,64 @@ struct FreeMotionRun {
   std::vector<SharedPtr<FeatureImage>> images;
   std::vector<SharedPtr<FeatureCorrelator>> correlators;
 };
+
+// The maximum-likelihood estimate for the observations a run with options o makes: the
+// sparse adjuster over every observation but the planted outliers, started from the true
+// cameras and points, with no outlier removal. The focal length stays at the truth (focal
+// mode 0), is one value for all frames (1: the adjustment with the focal length held,
+// searched over the focal length for the least error) or is free per frame (2).
+inline SolveErrors MaximumLikelihoodReference(const FreeMotionOptions& o, int focal_mode) {
+  FreeMotionRun run(o);
+  run.MakeTrueTracks();
+  std::vector<std::pair<FeaturePoint3D*, vm::Vector3>> truth;
+  {
+    std::map<FeaturePoint3D*, bool> listed;
+    for (const auto& image : run.images) {
+      for (const auto& feature : image->GetFPoints2D()) {
+        FeaturePoint3D* point = feature->GetFPoint3D().Get();
+        if (point && listed.emplace(point, true).second) truth.emplace_back(point, *point);
+      }
+    }
+  }
+  BundleAdjusterSparse adjuster;
+  adjuster.GetParameter().m_parameter_mask = focal_mode == 2 ? 0x7E002u : 0x7E000u;
+  adjuster.GetParameter().m_max_iterations = 50;
+  // The error of an adjustment with every focal length at factor times the truth.
+  const auto adjust = [&](double factor) {
+    for (size_t k = 0; k < run.images.size(); ++k) {
+      run.images[k]->CopyFrom(run.cameras[k], false);
+      run.images[k]->SetFocalLength(run.cameras[k].GetFocalLength() * factor);
+    }
+    for (auto& [point, x] : truth) static_cast<vm::Vector3&>(*point) = x;
+    adjuster.Run(run.images, 0);
+    return adjuster.m_final_rmse;
+  };
+  if (focal_mode == 1) {
+    // Golden-section search: the error is smooth and has one minimum near the truth.
+    const double g = (std::sqrt(5.0) - 1.0) / 2.0;
+    double a = 0.99, b = 1.01;
+    double c = b - g * (b - a), d = a + g * (b - a);
+    double fc = adjust(c), fd = adjust(d);
+    while (b - a > 1e-6) {
+      if (fc < fd) {
+        b = d;
+        d = c;
+        fd = fc;
+        c = b - g * (b - a);
+        fc = adjust(c);
+      } else {
+        a = c;
+        c = d;
+        fc = fd;
+        d = a + g * (b - a);
+        fd = adjust(d);
+      }
+    }
+    adjust((a + b) / 2.0);
+  } else {
+    adjust(1.0);
+  }
+  return run.Compare(run.images, run.cameras.front(), adjuster.m_final_rmse);
+}
 
 }  // namespace kxtest
