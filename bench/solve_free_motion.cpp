@@ -14,12 +14,13 @@
 // "onlyfinal") 0.025 % / 0.025 %, with the point update set for the noise too (map error
 // 2 px) 0.023 % / 0.016 % (0.021 % refined), with outliers 0.030 % / 0.002 %, 96 % of them
 // flagged; with the sampler's sigma a fifth above the noise (0.6) 0.019 % / 0.012 %, with
-// outliers 0.025 % / 0.007 %; the default window mode (no final adjustment) 0.08-0.19 % / 0.35-0.55
-// %; the default threshold 2.1 % / 1.8 %. The maximum-likelihood reference on the same
-// observations: 0.015 % with the focal length known or one focal length (0.008 %), 0.032 % / 0.045
-// % with a focal length per frame. What keeps the map above it is the observations its thresholds
-// drop (the sampler's at 2.57 sigma about its best sample, the point update's): given back
-// to the same adjustment they bring it to the reference.
+// outliers 0.025 % / 0.007 %; the default window mode (no final adjustment)
+// 0.08-0.19 % / 0.35-0.55 %; the default threshold 2.1 % / 1.8 %.
+// The maximum-likelihood reference on the same observations: 0.015 % with the focal
+// length known or one focal length (0.008 %), 0.032 % / 0.045 % with a focal length per
+// frame. What keeps the map above it is the observations its thresholds drop (the
+// sampler's at 2.57 sigma about its best sample, the point update's): given back to the
+// same adjustment they bring it to the reference.
 //
 // The sampler is set as a user sets it for the noise ("sigma 0.5": threshold mode 1 with
 // the noise's standard deviation) or left at the default configuration ("default
