@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "foundation/numeric/aligned_buffer.h"
 #include "foundation/numeric/dense_matrix.h"
@@ -146,26 +147,106 @@ class RotationLog {
     ops_[count_++] = Rotation{y, z, c, s};
   }
 
-  // Applies every logged rotation, in order.
+  // Applies every logged rotation, in order. A sweep rotates rows (j, j+1),
+  // then (j+1, j+2) ...; a cancellation rotates one row against several. The
+  // row the next rotation shares stays in registers instead of going back to
+  // memory and coming in again, which halves the traffic of a strip.
   KX_SVD_INLINE void Flush() {
-    constexpr int kStrip = 64;
-    for (int x0 = 0; x0 < cols_; x0 += kStrip) {
-      const int w = std::min(kStrip, cols_ - x0);
-      for (uint32_t o = 0; o < count_; ++o) {
-        const Rotation& r = ops_[o];
-        double* y = t_ + r.y * stride_ + x0;
-        double* z = t_ + r.z * stride_ + x0;
-        for (int x = 0; x < w; ++x) {
-          const double yx = y[x], zx = z[x];
-          y[x] = yx * r.c + zx * r.s;
-          z[x] = zx * r.c - yx * r.s;
-        }
-      }
-    }
+    int x0 = 0;
+    for (; x0 + kLanes <= cols_; x0 += kLanes) FlushStrip(x0);
+    if (x0 < cols_) FlushTail(x0);
     count_ = 0;
   }
 
  private:
+  static constexpr int kLanes = 16;
+  typedef double Quad __attribute__((vector_size(32)));
+  // kLanes doubles of one row, held in registers.
+  struct Strip {
+    Quad a, b, c, d;
+  };
+
+  KX_SVD_INLINE static Quad LoadQuad(const double* p) {
+    Quad r;
+    __builtin_memcpy(&r, p, sizeof r);
+    return r;
+  }
+  KX_SVD_INLINE static void StoreQuad(double* p, Quad v) { __builtin_memcpy(p, &v, sizeof v); }
+  KX_SVD_INLINE Strip Load(int row, int x0) const {
+    const double* p = t_ + row * stride_ + x0;
+    return Strip{LoadQuad(p), LoadQuad(p + 4), LoadQuad(p + 8), LoadQuad(p + 12)};
+  }
+  KX_SVD_INLINE void Store(int row, int x0, const Strip& r) const {
+    double* p = t_ + row * stride_ + x0;
+    StoreQuad(p, r.a);
+    StoreQuad(p + 4, r.b);
+    StoreQuad(p + 8, r.c);
+    StoreQuad(p + 12, r.d);
+  }
+
+  KX_SVD_INLINE static void Rotate(Quad& y, Quad& z, Quad c, Quad s) {
+    const Quad yq = y, zq = z;
+    y = yq * c + zq * s;
+    z = zq * c - yq * s;
+  }
+  KX_SVD_INLINE static void Rotate(Strip& y, Strip& z, double cs, double sn) {
+    const Quad c = {cs, cs, cs, cs}, s = {sn, sn, sn, sn};
+    Rotate(y.a, z.a, c, s);
+    Rotate(y.b, z.b, c, s);
+    Rotate(y.c, z.c, c, s);
+    Rotate(y.d, z.d, c, s);
+  }
+
+  KX_SVD_INLINE void FlushStrip(int x0) {
+    uint32_t o = 0;
+    while (o < count_) {
+      uint32_t e = o + 1;
+      if (e < count_ && ops_[e].y == ops_[o].z) {
+        // A sweep: each rotation's second row is the next one's first.
+        while (e < count_ && ops_[e].y == ops_[e - 1].z) ++e;
+        Strip y = Load(ops_[o].y, x0);
+        for (uint32_t k = o; k < e; ++k) {
+          Strip z = Load(ops_[k].z, x0);
+          Rotate(y, z, ops_[k].c, ops_[k].s);
+          Store(ops_[k].y, x0, y);
+          y = z;
+        }
+        Store(ops_[e - 1].z, x0, y);
+      } else if (e < count_ && ops_[e].y == ops_[o].y) {
+        // A cancellation: one row against each of several.
+        while (e < count_ && ops_[e].y == ops_[o].y) ++e;
+        Strip y = Load(ops_[o].y, x0);
+        for (uint32_t k = o; k < e; ++k) {
+          Strip z = Load(ops_[k].z, x0);
+          Rotate(y, z, ops_[k].c, ops_[k].s);
+          Store(ops_[k].z, x0, z);
+        }
+        Store(ops_[o].y, x0, y);
+      } else {
+        Strip y = Load(ops_[o].y, x0), z = Load(ops_[o].z, x0);
+        Rotate(y, z, ops_[o].c, ops_[o].s);
+        Store(ops_[o].y, x0, y);
+        Store(ops_[o].z, x0, z);
+      }
+      o = e;
+    }
+  }
+
+  // The last columns of fewer than kLanes, one rotation at a time.
+  KX_SVD_INLINE void FlushTail(int x0) {
+    const int w = cols_ - x0;
+    for (uint32_t o = 0; o < count_; ++o) {
+      const Rotation& r = ops_[o];
+      double* y = t_ + r.y * stride_ + x0;
+      double* z = t_ + r.z * stride_ + x0;
+      for (int x = 0; x < w; ++x) {
+        const double yx = y[x], zx = z[x];
+        y[x] = yx * r.c + zx * r.s;
+        z[x] = zx * r.c - yx * r.s;
+      }
+    }
+  }
+
   static constexpr uint32_t kMaxCapacity = 1u << 15;
   uint32_t capacity_;
   Rotation* ops_;
@@ -186,6 +267,16 @@ KX_SVD_INLINE void Transpose(const double* src, size_t srcStride, int rows, int 
           dst[c * dstStride + r] = src[r * srcStride + c];
 }
 
+// Row stride of a transposed factor with `cols` columns: whole cache lines,
+// an odd number of them, so that a strip of columns down all rows spreads over
+// every cache set (a power-of-two stride would put every row in the same few
+// sets).
+size_t TransposeStride(int cols) {
+  size_t lines = (static_cast<size_t>(cols) + 7) / 8;
+  if (lines % 2 == 0) ++lines;
+  return 8 * lines;
+}
+
 }  // namespace
 
 KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w, double* v,
@@ -198,8 +289,8 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
   // to negate (7n in all), the transposes of U and V for the diagonalisation
   // and the two rotation logs (3 doubles a rotation).
   AlignedBuffer<double> work;
-  const size_t ts = (static_cast<size_t>(m) + 3) & ~size_t{3};
-  const size_t vts = (static_cast<size_t>(n) + 3) & ~size_t{3};
+  const size_t ts = TransposeStride(m);
+  const size_t vts = TransposeStride(n);
   const uint64_t logWords = 3 * static_cast<uint64_t>(RotationLog::CapacityFor(n));
   static_assert(sizeof(Rotation) == 3 * sizeof(double));
   work.Allocate(7 * static_cast<uint64_t>(n) + static_cast<uint64_t>(n) * (ts + vts) +
