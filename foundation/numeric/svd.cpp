@@ -124,6 +124,9 @@ KX_SVD_INLINE void RowUpdates(double* a, size_t stride, int i, int first, int m,
 // columns, so that a batch passes over the factor once while it stays in the
 // cache. Each element still sees the same rotations, in the same order, with
 // the same operations as in a column-by-column loop: the same bits.
+// Columns of a transposed factor rotated together, in registers.
+constexpr int kLanes = 24;
+
 struct Rotation {
   int y, z;  // rows (y, z) ← (y·c + z·s, z·c − y·s)
   double c, s;
@@ -137,7 +140,8 @@ class RotationLog {
         std::min<uint64_t>(kMaxCapacity, 2 * static_cast<uint64_t>(n) * n + 16));
   }
 
-  // t: the transposed factor, rows of `cols` elements `stride` apart; ops:
+  // t: the transposed factor, rows `stride` apart of which `cols` columns
+  // are rotated (RotatedWidth); ops:
   // room for CapacityFor(n) rotations, owned by the caller.
   RotationLog(double* t, size_t stride, int cols, int n, Rotation* ops)
       : capacity_(CapacityFor(n)), ops_(ops), t_(t), stride_(stride), cols_(cols) {}
@@ -159,11 +163,10 @@ class RotationLog {
   }
 
  private:
-  static constexpr int kLanes = 16;
   typedef double Quad __attribute__((vector_size(32)));
   // kLanes doubles of one row, held in registers.
   struct Strip {
-    Quad a, b, c, d;
+    Quad a, b, c, d, e, f;
   };
 
   KX_SVD_INLINE static Quad LoadQuad(const double* p) {
@@ -174,7 +177,8 @@ class RotationLog {
   KX_SVD_INLINE static void StoreQuad(double* p, Quad v) { __builtin_memcpy(p, &v, sizeof v); }
   KX_SVD_INLINE Strip Load(int row, int x0) const {
     const double* p = t_ + row * stride_ + x0;
-    return Strip{LoadQuad(p), LoadQuad(p + 4), LoadQuad(p + 8), LoadQuad(p + 12)};
+    return Strip{LoadQuad(p),      LoadQuad(p + 4),  LoadQuad(p + 8),
+                 LoadQuad(p + 12), LoadQuad(p + 16), LoadQuad(p + 20)};
   }
   KX_SVD_INLINE void Store(int row, int x0, const Strip& r) const {
     double* p = t_ + row * stride_ + x0;
@@ -182,6 +186,8 @@ class RotationLog {
     StoreQuad(p + 4, r.b);
     StoreQuad(p + 8, r.c);
     StoreQuad(p + 12, r.d);
+    StoreQuad(p + 16, r.e);
+    StoreQuad(p + 20, r.f);
   }
 
   KX_SVD_INLINE static void Rotate(Quad& y, Quad& z, Quad c, Quad s) {
@@ -195,6 +201,8 @@ class RotationLog {
     Rotate(y.b, z.b, c, s);
     Rotate(y.c, z.c, c, s);
     Rotate(y.d, z.d, c, s);
+    Rotate(y.e, z.e, c, s);
+    Rotate(y.f, z.f, c, s);
   }
 
   KX_SVD_INLINE void FlushStrip(int x0) {
@@ -267,14 +275,36 @@ KX_SVD_INLINE void Transpose(const double* src, size_t srcStride, int rows, int 
           dst[c * dstStride + r] = src[r * srcStride + c];
 }
 
-// Row stride of a transposed factor with `cols` columns: whole cache lines,
-// an odd number of them, so that a strip of columns down all rows spreads over
+// Columns the rotations run over in a transposed factor with `cols` columns:
+// whole strips once there is one (the padding columns are zero and never read
+// back), else just the columns.
+int RotatedWidth(int cols) {
+  return cols < kLanes ? cols : (cols + kLanes - 1) / kLanes * kLanes;
+}
+
+// Row stride of a transposed factor: room for RotatedWidth(cols) in an odd
+// number of cache lines, so that a strip of columns down all rows spreads over
 // every cache set (a power-of-two stride would put every row in the same few
-// sets).
+// sets). kLanes doubles are 3 lines.
 size_t TransposeStride(int cols) {
+  static_assert(kLanes == 24);
+  if (cols >= kLanes) {
+    size_t strips = static_cast<size_t>(RotatedWidth(cols)) / kLanes;
+    if (strips % 2 == 0) ++strips;
+    return strips * kLanes;
+  }
   size_t lines = (static_cast<size_t>(cols) + 7) / 8;
   if (lines % 2 == 0) ++lines;
   return 8 * lines;
+}
+
+// Transpose() into a factor's rotation layout: the padding columns zeroed.
+KX_SVD_INLINE void TransposeForRotations(const double* src, size_t srcStride, int rows, int cols,
+                                         double* dst, size_t dstStride) {
+  Transpose(src, srcStride, rows, cols, dst, dstStride);
+  const int width = RotatedWidth(rows);
+  for (int c = 0; c < cols && width > rows; ++c)
+    std::fill(dst + c * dstStride + rows, dst + c * dstStride + width, 0.0);
 }
 
 }  // namespace
@@ -489,9 +519,10 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
   double* ut = work.data + 7 * static_cast<size_t>(n);
   double* vt = ut + static_cast<size_t>(n) * ts;
   auto* logs = reinterpret_cast<Rotation*>(vt + static_cast<size_t>(n) * vts);
-  Transpose(a, aStride, m, n, ut, ts);
-  Transpose(v, vStride, n, n, vt, vts);
-  RotationLog uLog(ut, ts, m, n, logs), vLog(vt, vts, n, n, logs + logWords / 3);
+  TransposeForRotations(a, aStride, m, n, ut, ts);
+  TransposeForRotations(v, vStride, n, n, vt, vts);
+  RotationLog uLog(ut, ts, RotatedWidth(m), n, logs),
+      vLog(vt, vts, RotatedWidth(n), n, logs + logWords / 3);
   // Columns of V to negate at the end: no rotation touches column k once
   // value k has converged.
   double* negate = sa + n;  // n flags
