@@ -169,16 +169,22 @@ class RotationLog {
     Quad a, b, c, d, e, f;
   };
 
-  KX_SVD_INLINE static Quad LoadQuad(const double* p) {
-    Quad r;
+  // Vectors go by reference only: by value they would warn that the default
+  // build passes them differently (everything here is inlined anyway).
+  KX_SVD_INLINE static void LoadQuad(const double* p, Quad& r) {
     __builtin_memcpy(&r, p, sizeof r);
-    return r;
   }
-  KX_SVD_INLINE static void StoreQuad(double* p, Quad v) { __builtin_memcpy(p, &v, sizeof v); }
-  KX_SVD_INLINE Strip Load(int row, int x0) const {
+  KX_SVD_INLINE static void StoreQuad(double* p, const Quad& v) {
+    __builtin_memcpy(p, &v, sizeof v);
+  }
+  KX_SVD_INLINE void Load(int row, int x0, Strip& r) const {
     const double* p = t_ + row * stride_ + x0;
-    return Strip{LoadQuad(p),      LoadQuad(p + 4),  LoadQuad(p + 8),
-                 LoadQuad(p + 12), LoadQuad(p + 16), LoadQuad(p + 20)};
+    LoadQuad(p, r.a);
+    LoadQuad(p + 4, r.b);
+    LoadQuad(p + 8, r.c);
+    LoadQuad(p + 12, r.d);
+    LoadQuad(p + 16, r.e);
+    LoadQuad(p + 20, r.f);
   }
   KX_SVD_INLINE void Store(int row, int x0, const Strip& r) const {
     double* p = t_ + row * stride_ + x0;
@@ -190,7 +196,7 @@ class RotationLog {
     StoreQuad(p + 20, r.f);
   }
 
-  KX_SVD_INLINE static void Rotate(Quad& y, Quad& z, Quad c, Quad s) {
+  KX_SVD_INLINE static void Rotate(Quad& y, Quad& z, const Quad& c, const Quad& s) {
     const Quad yq = y, zq = z;
     y = yq * c + zq * s;
     z = zq * c - yq * s;
@@ -212,9 +218,10 @@ class RotationLog {
       if (e < count_ && ops_[e].y == ops_[o].z) {
         // A sweep: each rotation's second row is the next one's first.
         while (e < count_ && ops_[e].y == ops_[e - 1].z) ++e;
-        Strip y = Load(ops_[o].y, x0);
+        Strip y, z;
+        Load(ops_[o].y, x0, y);
         for (uint32_t k = o; k < e; ++k) {
-          Strip z = Load(ops_[k].z, x0);
+          Load(ops_[k].z, x0, z);
           Rotate(y, z, ops_[k].c, ops_[k].s);
           Store(ops_[k].y, x0, y);
           y = z;
@@ -223,15 +230,18 @@ class RotationLog {
       } else if (e < count_ && ops_[e].y == ops_[o].y) {
         // A cancellation: one row against each of several.
         while (e < count_ && ops_[e].y == ops_[o].y) ++e;
-        Strip y = Load(ops_[o].y, x0);
+        Strip y, z;
+        Load(ops_[o].y, x0, y);
         for (uint32_t k = o; k < e; ++k) {
-          Strip z = Load(ops_[k].z, x0);
+          Load(ops_[k].z, x0, z);
           Rotate(y, z, ops_[k].c, ops_[k].s);
           Store(ops_[k].z, x0, z);
         }
         Store(ops_[o].y, x0, y);
       } else {
-        Strip y = Load(ops_[o].y, x0), z = Load(ops_[o].z, x0);
+        Strip y, z;
+        Load(ops_[o].y, x0, y);
+        Load(ops_[o].z, x0, z);
         Rotate(y, z, ops_[o].c, ops_[o].s);
         Store(ops_[o].y, x0, y);
         Store(ops_[o].z, x0, z);
