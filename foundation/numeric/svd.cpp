@@ -128,6 +128,35 @@ KX_SVD_INLINE void RowUpdates(double* a, size_t stride, int i, int first, int m,
 // Columns of a transposed factor rotated together, in registers.
 constexpr int kLanes = 24;
 
+// Columns the rotations run over in a transposed factor with `cols` columns:
+// whole strips once there is one (the padding columns are zero and never read
+// back), else just the columns.
+int RotatedWidth(int cols) {
+  return cols < kLanes ? cols : (cols + kLanes - 1) / kLanes * kLanes;
+}
+
+// Where a transposed factor (a row per column of U or V) keeps its elements
+// while it is rotated: strips of kLanes columns, each strip one block with
+// its rows one after the other. A strip that the rotations stream through
+// again and again then spans a few pages and cache sets instead of one of
+// each per row. A factor narrower than a strip is one block of plain rows.
+struct FactorLayout {
+  FactorLayout(int rows, int cols)
+      : cols(cols),
+        width(RotatedWidth(cols)),
+        pitch(static_cast<size_t>(std::min(width, kLanes))),
+        strip(static_cast<size_t>(rows) * pitch) {}
+  // Doubles the factor takes.
+  size_t Size() const { return strip * static_cast<size_t>((width + kLanes - 1) / kLanes); }
+  // The element (row, col); x0 of a strip's first column gives the strip's
+  // row start.
+  KX_SVD_INLINE double* At(double* t, int row, int col) const {
+    return t + static_cast<size_t>(col / kLanes) * strip + row * pitch + col % kLanes;
+  }
+  int cols, width;
+  size_t pitch, strip;
+};
+
 struct Rotation {
   int y, z;  // rows (y, z) ← (y·c + z·s, z·c − y·s)
   double c, s;
@@ -141,11 +170,10 @@ class RotationLog {
         std::min<uint64_t>(kMaxCapacity, 2 * static_cast<uint64_t>(n) * n + 16));
   }
 
-  // t: the transposed factor, rows `stride` apart of which `cols` columns
-  // are rotated (RotatedWidth); ops:
-  // room for CapacityFor(n) rotations, owned by the caller.
-  RotationLog(double* t, size_t stride, int cols, int n, Rotation* ops)
-      : capacity_(CapacityFor(n)), ops_(ops), t_(t), stride_(stride), cols_(cols) {}
+  // t: the transposed factor laid out by `layout`; ops: room for
+  // CapacityFor(n) rotations, owned by the caller.
+  RotationLog(double* t, const FactorLayout& layout, int n, Rotation* ops)
+      : capacity_(CapacityFor(n)), ops_(ops), t_(t), layout_(layout) {}
 
   KX_SVD_INLINE void Add(int y, int z, double c, double s) {
     if (count_ == capacity_) Flush();
@@ -157,9 +185,11 @@ class RotationLog {
   // row the next rotation shares stays in registers instead of going back to
   // memory and coming in again, which halves the traffic of a strip.
   KX_SVD_INLINE void Flush() {
-    int x0 = 0;
-    for (; x0 + kLanes <= cols_; x0 += kLanes) FlushStrip(x0);
-    if (x0 < cols_) FlushTail(x0);
+    if (layout_.width < kLanes) {
+      FlushNarrow();
+    } else {
+      for (int x0 = 0; x0 < layout_.width; x0 += kLanes) FlushStrip(layout_.At(t_, 0, x0));
+    }
     count_ = 0;
   }
 
@@ -178,8 +208,7 @@ class RotationLog {
   KX_SVD_INLINE static void StoreQuad(double* p, const Quad& v) {
     __builtin_memcpy(p, &v, sizeof v);
   }
-  KX_SVD_INLINE void Load(int row, int x0, Strip& r) const {
-    const double* p = t_ + row * stride_ + x0;
+  KX_SVD_INLINE static void Load(const double* p, Strip& r) {
     LoadQuad(p, r.a);
     LoadQuad(p + 4, r.b);
     LoadQuad(p + 8, r.c);
@@ -187,8 +216,7 @@ class RotationLog {
     LoadQuad(p + 16, r.e);
     LoadQuad(p + 20, r.f);
   }
-  KX_SVD_INLINE void Store(int row, int x0, const Strip& r) const {
-    double* p = t_ + row * stride_ + x0;
+  KX_SVD_INLINE static void Store(double* p, const Strip& r) {
     StoreQuad(p, r.a);
     StoreQuad(p + 4, r.b);
     StoreQuad(p + 8, r.c);
@@ -212,7 +240,9 @@ class RotationLog {
     Rotate(y.f, z.f, c, s);
   }
 
-  KX_SVD_INLINE void FlushStrip(int x0) {
+  // The strip whose row 0 starts at `base` (rows kLanes apart).
+  KX_SVD_INLINE void FlushStrip(double* base) {
+    auto row = [base](int r) { return base + r * kLanes; };
     uint32_t o = 0;
     while (o < count_) {
       uint32_t e = o + 1;
@@ -220,44 +250,44 @@ class RotationLog {
         // A sweep: each rotation's second row is the next one's first.
         while (e < count_ && ops_[e].y == ops_[e - 1].z) ++e;
         Strip y, z;
-        Load(ops_[o].y, x0, y);
+        Load(row(ops_[o].y), y);
         for (uint32_t k = o; k < e; ++k) {
-          Load(ops_[k].z, x0, z);
+          Load(row(ops_[k].z), z);
           Rotate(y, z, ops_[k].c, ops_[k].s);
-          Store(ops_[k].y, x0, y);
+          Store(row(ops_[k].y), y);
           y = z;
         }
-        Store(ops_[e - 1].z, x0, y);
+        Store(row(ops_[e - 1].z), y);
       } else if (e < count_ && ops_[e].y == ops_[o].y) {
         // A cancellation: one row against each of several.
         while (e < count_ && ops_[e].y == ops_[o].y) ++e;
         Strip y, z;
-        Load(ops_[o].y, x0, y);
+        Load(row(ops_[o].y), y);
         for (uint32_t k = o; k < e; ++k) {
-          Load(ops_[k].z, x0, z);
+          Load(row(ops_[k].z), z);
           Rotate(y, z, ops_[k].c, ops_[k].s);
-          Store(ops_[k].z, x0, z);
+          Store(row(ops_[k].z), z);
         }
-        Store(ops_[o].y, x0, y);
+        Store(row(ops_[o].y), y);
       } else {
         Strip y, z;
-        Load(ops_[o].y, x0, y);
-        Load(ops_[o].z, x0, z);
+        Load(row(ops_[o].y), y);
+        Load(row(ops_[o].z), z);
         Rotate(y, z, ops_[o].c, ops_[o].s);
-        Store(ops_[o].y, x0, y);
-        Store(ops_[o].z, x0, z);
+        Store(row(ops_[o].y), y);
+        Store(row(ops_[o].z), z);
       }
       o = e;
     }
   }
 
-  // The last columns of fewer than kLanes, one rotation at a time.
-  KX_SVD_INLINE void FlushTail(int x0) {
-    const int w = cols_ - x0;
+  // A factor narrower than a strip, one rotation at a time.
+  KX_SVD_INLINE void FlushNarrow() {
+    const int w = layout_.width;
     for (uint32_t o = 0; o < count_; ++o) {
       const Rotation& r = ops_[o];
-      double* y = t_ + r.y * stride_ + x0;
-      double* z = t_ + r.z * stride_ + x0;
+      double* y = layout_.At(t_, r.y, 0);
+      double* z = layout_.At(t_, r.z, 0);
       for (int x = 0; x < w; ++x) {
         const double yx = y[x], zx = z[x];
         y[x] = yx * r.c + zx * r.s;
@@ -271,51 +301,44 @@ class RotationLog {
   Rotation* ops_;
   uint32_t count_ = 0;
   double* t_;
-  size_t stride_;
-  int cols_;
+  FactorLayout layout_;
 };
 
-// dst (cols × rows, row stride dstStride) = srcᵀ (rows × cols, srcStride).
-KX_SVD_INLINE void Transpose(const double* src, size_t srcStride, int rows, int cols, double* dst,
-                             size_t dstStride) {
-  constexpr int kBlock = 32;
-  for (int r0 = 0; r0 < rows; r0 += kBlock)
-    for (int c0 = 0; c0 < cols; c0 += kBlock)
-      for (int r = r0; r < std::min(rows, r0 + kBlock); ++r)
-        for (int c = c0; c < std::min(cols, c0 + kBlock); ++c)
-          dst[c * dstStride + r] = src[r * srcStride + c];
-}
-
-// Columns the rotations run over in a transposed factor with `cols` columns:
-// whole strips once there is one (the padding columns are zero and never read
-// back), else just the columns.
-int RotatedWidth(int cols) {
-  return cols < kLanes ? cols : (cols + kLanes - 1) / kLanes * kLanes;
-}
-
-// Row stride of a transposed factor: room for RotatedWidth(cols) in an odd
-// number of cache lines, so that a strip of columns down all rows spreads over
-// every cache set (a power-of-two stride would put every row in the same few
-// sets). kLanes doubles are 3 lines.
-size_t TransposeStride(int cols) {
-  static_assert(kLanes == 24);
-  if (cols >= kLanes) {
-    size_t strips = static_cast<size_t>(RotatedWidth(cols)) / kLanes;
-    if (strips % 2 == 0) ++strips;
-    return strips * kLanes;
+// The transpose of src (rows × cols, row stride srcStride) into t laid out by
+// `layout` (cols rows of `rows` columns), padding columns zeroed.
+KX_SVD_INLINE void TransposeToLayout(const double* src, size_t srcStride, int rows, int cols,
+                                     const FactorLayout& layout, double* t) {
+  for (int r0 = 0; r0 < layout.width; r0 += kLanes) {
+    const int r1 = std::min(rows, r0 + kLanes), w = std::min(layout.width - r0, kLanes);
+    for (int c = 0; c < cols; ++c) {
+      double* out = layout.At(t, c, r0);
+      for (int r = r0; r < r1; ++r) out[r - r0] = src[r * srcStride + c];
+      for (int r = r1 - r0; r < w; ++r) out[r] = 0.0;
+    }
   }
-  size_t lines = (static_cast<size_t>(cols) + 7) / 8;
-  if (lines % 2 == 0) ++lines;
-  return 8 * lines;
 }
 
-// Transpose() into a factor's rotation layout: the padding columns zeroed.
-KX_SVD_INLINE void TransposeForRotations(const double* src, size_t srcStride, int rows, int cols,
-                                         double* dst, size_t dstStride) {
-  Transpose(src, srcStride, rows, cols, dst, dstStride);
-  const int width = RotatedWidth(rows);
-  for (int c = 0; c < cols && width > rows; ++c)
-    std::fill(dst + c * dstStride + rows, dst + c * dstStride + width, 0.0);
+// The inverse: dst (rows × cols, row stride dstStride) from t.
+KX_SVD_INLINE void TransposeFromLayout(const FactorLayout& layout, double* t, int rows, int cols,
+                                       double* dst, size_t dstStride) {
+  for (int r0 = 0; r0 < rows; r0 += kLanes) {
+    const int r1 = std::min(rows, r0 + kLanes);
+    for (int c = 0; c < cols; ++c) {
+      const double* in = layout.At(t, c, r0);
+      for (int r = r0; r < r1; ++r) dst[r * dstStride + c] = in[r - r0];
+    }
+  }
+}
+
+// Rows `rows` of row-major f (row stride fs, width ≥ layout.width with
+// zero padding) into t laid out by `layout`.
+KX_SVD_INLINE void CopyToLayout(const double* f, size_t fs, int rows, const FactorLayout& layout,
+                                double* t) {
+  for (int x0 = 0; x0 < layout.width; x0 += kLanes) {
+    const int w = std::min(layout.width - x0, kLanes);
+    for (int r = 0; r < rows; ++r)
+      std::copy(f + r * fs + x0, f + r * fs + x0 + w, layout.At(t, r, x0));
+  }
 }
 
 // From this order on the orthogonal factors are built from their reflectors
@@ -485,12 +508,12 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
   // to negate (7n in all, rounded up to whole vectors), the transposes of U and V for the
   // diagonalisation and the two rotation logs (3 doubles a rotation).
   AlignedBuffer<double> work;
-  const size_t ts = TransposeStride(m);
-  const size_t vts = TransposeStride(n);
+  const FactorLayout uLayout(n, m), vLayout(n, n);
+  const size_t uSize = (uLayout.Size() + 3) & ~size_t{3}, vSize = (vLayout.Size() + 3) & ~size_t{3};
   const uint64_t logWords = 3 * static_cast<uint64_t>(RotationLog::CapacityFor(n));
   static_assert(sizeof(Rotation) == 3 * sizeof(double));
   const size_t front = (7 * static_cast<size_t>(n) + 3) & ~size_t{3};  // keeps ut 32-byte aligned
-  work.Allocate(front + static_cast<uint64_t>(n) * (ts + vts) + 2 * logWords);
+  work.Allocate(front + static_cast<uint64_t>(uSize) + vSize + 2 * logWords);
   double* rv1 = work.data;
   double* sums = rv1 + n;
   double* cv = sums + n;
@@ -557,19 +580,23 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
     anorm = std::max(anorm, std::fabs(w[i]) + std::fabs(rv1[i]));
   }
   double* ut = work.data + front;
-  double* vt = ut + static_cast<size_t>(n) * ts;
+  double* vt = ut + uSize;
   if (std::min(m, n) >= kBlockedFrom) {
-    // Vᵀ and Uᵀ built directly in the layout the diagonalisation rotates.
-    std::fill(ut, vt + static_cast<size_t>(n) * vts, 0.0);
+    // Vᵀ and Uᵀ built as plain rows, then laid out for the diagonalisation.
     AlignedBuffer<double> blockWork;
-    const size_t fs = std::max(ts, vts);
-    blockWork.Allocate(2 * kReflectors * static_cast<uint64_t>(fs) + kReflectors * kReflectors +
-                       static_cast<uint64_t>(n) * kReflectors);
+    const size_t fs =
+        (static_cast<size_t>(std::max(uLayout.width, vLayout.width)) + 3) & ~size_t{3};
+    const size_t rowsSize = static_cast<size_t>(n) * fs;
+    blockWork.Allocate(rowsSize + 2 * kReflectors * static_cast<uint64_t>(fs) +
+                       kReflectors * kReflectors + static_cast<uint64_t>(n) * kReflectors);
+    double* rows = blockWork.data;
+    double* reflectorWork = rows + rowsSize;
+    std::fill(rows, rows + rowsSize, 0.0);
     // Step i < n-1 of V reflects with y = row i of a right of the diagonal
     // and x = y/(a[i][i+1]·g), g the superdiagonal element; row i of Vᵀ
     // leaves its step as eᵢ.
     BuildFactorBlocked(
-        vt, vts, n, n, blockWork.data,
+        rows, fs, n, n, reflectorWork,
         [&](int i, double* x, double* y) {
           std::fill(x, x + n, 0.0);
           std::fill(y, y + n, 0.0);
@@ -586,10 +613,12 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
           std::fill(row, row + n, 0.0);
           row[j] = 1.0;
         });
+    CopyToLayout(rows, fs, n, vLayout, vt);
+    std::fill(rows, rows + rowsSize, 0.0);
     // Step i of U reflects with y = column i of a from the diagonal down and
     // x = y/(a[i][i]·w[i]); row j of Uᵀ leaves its step as eⱼ + y/w[j].
     BuildFactorBlocked(
-        ut, ts, m, std::min(m, n), blockWork.data,
+        rows, fs, m, std::min(m, n), reflectorWork,
         [&](int i, double* x, double* y) {
           std::fill(x, x + m, 0.0);
           std::fill(y, y + m, 0.0);
@@ -610,6 +639,7 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
           }
           row[j] += 1.0;
         });
+    CopyToLayout(rows, fs, n, uLayout, ut);
   } else {
     // Accumulation of the right-hand transformations.
     // As on the left, the update pass of step i gathers the cur of step i-1
@@ -736,13 +766,12 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
         A(i, i) += 1.0;
       }
     }
-    TransposeForRotations(a, aStride, m, n, ut, ts);
-    TransposeForRotations(v, vStride, n, n, vt, vts);
+    TransposeToLayout(a, aStride, m, n, uLayout, ut);
+    TransposeToLayout(v, vStride, n, n, vLayout, vt);
   }
   // Diagonalisation of the bidiagonal form, on Uᵀ (n × m) and Vᵀ (n × n).
-  auto* logs = reinterpret_cast<Rotation*>(vt + static_cast<size_t>(n) * vts);
-  RotationLog uLog(ut, ts, RotatedWidth(m), n, logs),
-      vLog(vt, vts, RotatedWidth(n), n, logs + logWords / 3);
+  auto* logs = reinterpret_cast<Rotation*>(vt + vSize);
+  RotationLog uLog(ut, uLayout, n, logs), vLog(vt, vLayout, n, logs + logWords / 3);
   // Columns of V to negate at the end: no rotation touches column k once
   // value k has converged.
   double* negate = sa + n;  // n flags
@@ -847,11 +876,13 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
   vLog.Flush();
   for (int k = 0; k < n; ++k) {
     if (negate[k] == 0.0) continue;
-    double* vk = vt + k * vts;
-    for (int j = 0; j < n; ++j) vk[j] = -vk[j];
+    for (int j = 0; j < n; ++j) {
+      double* x = vLayout.At(vt, k, j);
+      *x = -*x;
+    }
   }
-  Transpose(ut, ts, n, m, a, aStride);
-  Transpose(vt, vts, n, n, v, vStride);
+  TransposeFromLayout(uLayout, ut, m, n, a, aStride);
+  TransposeFromLayout(vLayout, vt, n, n, v, vStride);
   return converged;
 }
 
