@@ -600,7 +600,7 @@ KX_SVD_CLONES bool nr_svdcmp(double* a, int m, int n, size_t aStride, double* w,
         [&](int i, double* x, double* y) {
           std::fill(x, x + n, 0.0);
           std::fill(y, y + n, 0.0);
-          if (i >= n - 1 || rv1[i + 1] == 0.0) return false;
+          if (i >= n - 1 || i >= m || rv1[i + 1] == 0.0) return false;
           const double gi = rv1[i + 1];
           const double* ai = &A(i, 0);
           for (int k = i + 1; k < n; ++k) {
