@@ -346,7 +346,7 @@ KX_SVD_INLINE void CopyToLayout(const double* f, size_t fs, int rows, const Fact
 // (fewer operations on small matrices, whose bits callers have seen).
 constexpr int kBlockedFrom = 128;
 // Reflectors per block.
-constexpr int kReflectors = 32;
+constexpr int kReflectors = 16;
 
 // rows[j·rowStride + r] += Σp c[j·kReflectors + p]·xt[p·xStride + r] for
 // j < count, p < b, r in [r0, r1): four rows and eight positions at a time in
