@@ -341,9 +341,11 @@ KX_SVD_INLINE void CopyToLayout(const double* f, size_t fs, int rows, const Fact
   }
 }
 
-// From this order on the orthogonal factors are built from their reflectors
-// a block at a time with matrix products; below it one reflector at a time
-// (fewer operations on small matrices, whose bits callers have seen).
+// From this order on (the smaller of m and n) the orthogonal factors are
+// built from their reflectors a block at a time with matrix products, which
+// rounds differently; below it one reflector at a time, as fast there and
+// with the bits the solver's small systems have always had. The bidiagonal
+// form, and so every singular value and its place, is the same either way.
 constexpr int kBlockedFrom = 128;
 // Reflectors per block.
 constexpr int kReflectors = 16;
