@@ -106,6 +106,31 @@ TEST(SvdTest, DecomposesTableOfMatrices) {
     for (uint32_t c = 0; c < 20; ++c) R(r, c) = u(rng), W(c, r) = u(rng);
   cases.push_back({"random 30x20", R, {}});
   cases.push_back({"random 20x30", W, {}});
+  // Large enough that the factors are rotated in strips of columns and the
+  // rotations are applied in several batches; rank deficiency adds the
+  // cancelling rotations.
+  std::vector<double> spread(40);
+  for (size_t i = 0; i < spread.size(); ++i) spread[i] = std::pow(0.8, static_cast<double>(i));
+  cases.push_back({"rank 40 190x170", WithSingularValues(190, 170, spread, rng), spread});
+  Matrix big(170, 190);
+  for (uint32_t r = 0; r < 170; ++r)
+    for (uint32_t c = 0; c < 190; ++c) big(r, c) = u(rng);
+  cases.push_back({"random 170x190", big, {}});
+  // Exact zeros of a bidiagonal input stay exact zeros of the bidiagonal
+  // form: on the diagonal each forces a chain of cancelling rotations, and
+  // either kind leaves a step without a reflection.
+  auto bidiagonal = [&](uint32_t m, uint32_t n, uint32_t zeroDiagonalEvery,
+                        uint32_t zeroSuperdiagonalEvery) {
+    Matrix B(m, n);
+    B.SetZero();
+    for (uint32_t i = 0; i < n; ++i) {
+      B(i, i) = i % zeroDiagonalEvery == 7 ? 0.0 : u(rng);
+      if (i + 1 < n) B(i, i + 1) = i % zeroSuperdiagonalEvery == 11 ? 0.0 : u(rng);
+    }
+    return B;
+  };
+  cases.push_back({"bidiagonal with zeros 60x50", bidiagonal(60, 50, 20, 1000), {}});
+  cases.push_back({"bidiagonal with zeros 150x140", bidiagonal(150, 140, 20, 25), {}});
   for (const Case& c : cases) CheckDecomposition(c);
 }
 
