@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <Eigen/Dense>
 
+#include <cstdio>
 #include <map>
 #include <random>
 
@@ -97,6 +98,12 @@ BENCHMARK(OursSVD)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMillise
 BENCHMARK(EigenSVD)->RangeMultiplier(2)->Range(8, 1024)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
+#ifdef KX_PEER_AVX2
+  if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma")) {
+    std::fprintf(stderr, "this comparison needs a processor with AVX2 and FMA\n");
+    return 0;
+  }
+#endif
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter(
