@@ -491,8 +491,7 @@ class JpegDecoder::LocalBits {
     Load();
     return sym;
   }
-
- private:
+  // Brings the members up to date, and back.
   void Store() {
     d_.bit_buffer_ = bits_;
     d_.bit_count_ = count_;
@@ -501,6 +500,8 @@ class JpegDecoder::LocalBits {
     bits_ = d_.bit_buffer_;
     count_ = d_.bit_count_;
   }
+
+ private:
   JpegDecoder& d_;
   uint64_t bits_;
   int count_;
@@ -771,36 +772,62 @@ bool JpegDecoder::ReadRows(const int16_t* rows[3]) {
 
 // ---------------------------------------------------------------- progressive
 
-// Maps block (bx, by) of a component's block grid to its place in the store.
-bool JpegDecoder::BlockOfScan(const JpegScan&, int c, int bx, int by, size_t* index) const {
-  const Component& comp = component[c];
-  const int mx = bx / comp.h, my = by / comp.v;
-  if (mx >= mcus_per_row || my >= mcu_rows) return false;
-  const size_t mcu = size_t(my) * mcus_per_row + mx;
-  const int b = comp.block_offset + (by % comp.v) * comp.h + bx % comp.h;
-  *index = (mcu * blocks_per_mcu + b) * 64;
-  return true;
+namespace {
+
+// Bit k set when coefficient k of the block is nonzero.
+inline uint64_t NonzeroMask(const int16_t* coef) {
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t zeros = 0;
+  for (int i = 0; i < 64; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i + 8));
+    const __m128i eq = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    zeros |= uint64_t(uint32_t(_mm_movemask_epi8(eq))) << i;
+  }
+  return ~zeros;
 }
+
+// Bits lo..63 (lo <= 63) and bits 0..hi - 1 (hi <= 64).
+inline uint64_t BitsFrom(int lo) {
+  return ~uint64_t(0) << lo;
+}
+inline uint64_t BitsBelow(int hi) {
+  return hi >= 64 ? ~uint64_t(0) : (uint64_t(1) << hi) - 1;
+}
+
+}  // namespace
 
 template <typename BlockFn>
 int JpegDecoder::ForEachScanBlock(const JpegScan& scan, int restart_error, int input_error,
                                   BlockFn fn) {
   int since_restart = 0;
+  LocalBits in(*this);
+  // The bit buffer lives in `in` through the scan; the restart and the window renewal work on
+  // the members, so they are brought up to date around those two.
   auto step = [&]() -> int {
     if (scan.restart_interval > 0 && since_restart == scan.restart_interval) {
-      if (!JpegRestart()) {
+      in.Store();
+      const bool found = JpegRestart();
+      in.Load();
+      if (!found) {
         std::fprintf(stderr, "Error %li\n", long(restart_error));
         return restart_error;
       }
       since_restart = 0;
     }
-    if (!EnsureWindow(kScanWindow)) {
-      std::fprintf(stderr, "Error %li\n", long(input_error));
-      return input_error;
+    if (end_ - cur_ < kScanWindow) {
+      in.Store();
+      const bool more = EnsureWindow(kScanWindow);
+      in.Load();
+      if (!more) {
+        std::fprintf(stderr, "Error %li\n", long(input_error));
+        return input_error;
+      }
     }
     ++since_restart;
     return 0;
   };
+  int16_t* const store = coefficients_.get();
   if (scan.num_components == 1) {
     const int c = scan.component[0];
     const Component& comp = component[c];
@@ -808,12 +835,19 @@ int JpegDecoder::ForEachScanBlock(const JpegScan& scan, int restart_error, int i
     // Blocks that hold image samples of this component.
     const int cw = (width * comp.h + hmax - 1) / hmax, ch = (height * comp.v + vmax - 1) / vmax;
     const int bw = (cw + 7) / 8, bh = (ch + 7) / 8;
+    // Sampling factors are 1 or 2, so the block's MCU and place in it come from shifts.
+    const int hs = comp.h == 2, vs = comp.v == 2;
+    const size_t mcu_size = size_t(blocks_per_mcu) * 64;
     for (int by = 0; by < bh; ++by) {
+      const int my = by >> vs;
+      const bool row_inside = my < mcu_rows;
+      int16_t* const row = store + size_t(my) * mcus_per_row * mcu_size +
+                           size_t(comp.block_offset + (by & vs) * comp.h) * 64;
       for (int bx = 0; bx < bw; ++bx) {
         if (int rc = step()) return rc;
-        size_t index;
-        if (!BlockOfScan(scan, c, bx, by, &index)) continue;
-        if (int rc = fn(c, coefficients_.get() + index)) return rc;
+        const int mx = bx >> hs;
+        if (!row_inside || mx >= mcus_per_row) continue;
+        if (int rc = fn(in, c, row + size_t(mx) * mcu_size + size_t(bx & hs) * 64)) return rc;
       }
     }
     return 0;
@@ -827,7 +861,7 @@ int JpegDecoder::ForEachScanBlock(const JpegScan& scan, int restart_error, int i
         const Component& comp = component[c];
         for (int b = 0; b < comp.h * comp.v; ++b) {
           const size_t index = (mcu * blocks_per_mcu + comp.block_offset + b) * 64;
-          if (int rc = fn(c, coefficients_.get() + index)) return rc;
+          if (int rc = fn(in, c, store + index)) return rc;
         }
       }
     }
@@ -839,97 +873,135 @@ int JpegDecoder::DecodeProgressiveDC(const JpegScan& scan) {
   if (!coefficients_) return kDcInputEnded;
   for (auto& c : component) c.dc_pred = 0;
   const bool refine = scan.ah != 0;
-  return ForEachScanBlock(scan, kDcRestartFailed, kDcInputEnded, [&](int c, int16_t* coef) {
-    LocalBits in(*this);
-    if (refine) {
-      coef[0] = int16_t(coef[0] * 2 + int(in.Get(1)));
-    } else {
-      Component& comp = component[c];
-      const int s = in.Symbol(huffman[comp.dc_slot]);
-      const int size = s < 0 ? 0 : std::min(s & 15, 16);
-      comp.dc_pred = AddWrapping(comp.dc_pred, Extend(in.Get(size), size));
-      coef[0] = int16_t(comp.dc_pred);
-    }
-    return 0;
-  });
+  return ForEachScanBlock(scan, kDcRestartFailed, kDcInputEnded,
+                          [&](LocalBits& in, int c, int16_t* coef) {
+                            if (refine) {
+                              coef[0] = int16_t(coef[0] * 2 + int(in.Get(1)));
+                            } else {
+                              Component& comp = component[c];
+                              const int s = in.Symbol(huffman[comp.dc_slot]);
+                              const int size = s < 0 ? 0 : std::min(s & 15, 16);
+                              comp.dc_pred = AddWrapping(comp.dc_pred, Extend(in.Get(size), size));
+                              coef[0] = int16_t(comp.dc_pred);
+                            }
+                            return 0;
+                          });
 }
 
 int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
   if (!coefficients_) return kAcInputEnded;
   eob_run_ = 0;
   const int ss = scan.ss, se = std::min(scan.se, 63);
-  const bool refine = scan.ah != 0;
-  return ForEachScanBlock(scan, kAcRestartFailed, kAcInputEnded, [&](int c, int16_t* coef) {
-    LocalBits in(*this);
-    // A nonzero coefficient's next bit moves it away from zero; arithmetic rather than
-    // branches, as the bits and signs are coin tosses.
-    auto correct = [&](int16_t* c) {
+  if (scan.ah == 0) {
+    return ForEachScanBlock(scan, kAcRestartFailed, kAcInputEnded,
+                            [&](LocalBits& in, int c, int16_t* coef) {
+                              if (eob_run_ > 0) {
+                                --eob_run_;
+                                return 0;
+                              }
+                              return DecodeAcFirst(in, huffman[component[c].ac_slot], ss, se, coef);
+                            });
+  }
+  const uint64_t band = BitsFrom(ss) & BitsBelow(se + 1);
+  return ForEachScanBlock(
+      scan, kAcRestartFailed, kAcInputEnded, [&](LocalBits& in, int c, int16_t* coef) {
+        return DecodeAcRefine(in, huffman[component[c].ac_slot], ss, se, band, coef);
+      });
+}
+
+// The first scan of a band in one block (not inside an end-of-band run). Codes whose value bits
+// fit the lookup are decoded with their value in one step.
+int JpegDecoder::DecodeAcFirst(LocalBits& in, const JpegHuffmanLookup& ac, int ss, int se,
+                               int16_t* coef) {
+  for (int k = ss; k <= se;) {
+    in.RefillBelow(32);
+    const uint32_t e = ac.entries[in.Peek8()];
+    const uint32_t kind = (e >> 13) & 3;
+    if (kind == JpegHuffmanLookup::kValue) {
+      const int len = (e >> 8) & 31;
+      k += (e >> 4) & 15;
+      if (k > se) {
+        in.Take(len - int(e & 15));  // the code only: its value has no place in the band
+        break;
+      }
+      in.Take(len);
+      coef[k++] = int16_t(e >> 16);
+      continue;
+    }
+    int sym;
+    if (kind == JpegHuffmanLookup::kSymbol) {
+      in.Take((e >> 8) & 31);
+      sym = int(e & 0xFF);
+    } else {
+      sym = in.LongSymbol(ac, e);
+      if (sym < 0) {
+        std::fprintf(stderr, "\nUndefined code occured\n");
+        return kUndefinedCode;
+      }
+    }
+    const int r = sym >> 4, s = sym & 15;
+    if (s) {
+      k += r;
+      if (k > se) break;
+      coef[k++] = int16_t(Extend(in.Get(s), s));
+    } else if (r < 15) {
+      eob_run_ = (1 << r) + int(in.Get(r)) - 1;
+      break;
+    } else {
+      k += 16;
+    }
+  }
+  return 0;
+}
+
+// A refinement scan of a band in one block. The nonzero coefficients of the band are found once
+// from the block (a coefficient's place is visited once per scan, and only the new values are
+// written behind the walk), so the walk jumps from one to the next instead of testing each.
+int JpegDecoder::DecodeAcRefine(LocalBits& in, const JpegHuffmanLookup& ac, int ss, int se,
+                                uint64_t band, int16_t* coef) {
+  const uint64_t nonzero = NonzeroMask(coef) & band;
+  // A nonzero coefficient's next bit moves it away from zero; arithmetic rather than
+  // branches, as the bits and signs are coin tosses.
+  auto correct = [&](uint64_t which) {
+    while (which) {
+      int16_t* c = coef + __builtin_ctzll(which);
+      which &= which - 1;
       const int bit = int(in.Get(1));
       const int sign = (*c > 0) - (*c < 0);
       *c = int16_t(*c * 2 + bit * sign);
-    };
-    const JpegHuffmanLookup& ac = huffman[component[c].ac_slot];
-    int k = ss;
-    if (!refine) {
-      if (eob_run_ > 0) {
-        --eob_run_;
-        return 0;
-      }
-      for (; k <= se; ++k) {
-        in.RefillBelow(32);
-        const int sym = in.Symbol(ac);
-        if (sym < 0) {
-          std::fprintf(stderr, "\nUndefined code occured\n");
-          return kUndefinedCode;
-        }
-        const int r = sym >> 4, s = sym & 15;
-        if (s) {
-          k += r;
-          if (k > se) break;
-          coef[k] = int16_t(Extend(in.Get(s), s));
-        } else if (r < 15) {
-          eob_run_ = (1 << r) + int(in.Get(r)) - 1;
-          break;
-        } else {
-          k += 15;
-        }
-      }
-      return 0;
     }
-    if (eob_run_ == 0) {
-      for (; k <= se; ++k) {
-        in.RefillBelow(32);
-        const int sym = in.Symbol(ac);
-        if (sym < 0) {
-          std::fprintf(stderr, "\nUndefined code occured\n");
-          return kUndefinedCode;
-        }
-        int r = sym >> 4;
-        const int s = sym & 15;
-        int value = 0;
-        if (s) {
-          value = in.Get(1) ? 1 : -1;
-        } else if (r < 15) {
-          eob_run_ = (1 << r) + int(in.Get(r));
-          break;
-        }
-        // Skip r zero-history coefficients, correcting the others on the way.
-        for (; k <= se; ++k) {
-          if (coef[k] != 0) {
-            correct(&coef[k]);
-          } else {
-            if (r == 0) break;
-            --r;
-          }
-        }
-        if (value && k <= se) coef[k] = int16_t(value);
+  };
+  int k = ss;
+  if (eob_run_ == 0) {
+    for (; k <= se; ++k) {
+      in.RefillBelow(32);
+      const int sym = in.Symbol(ac);
+      if (sym < 0) {
+        std::fprintf(stderr, "\nUndefined code occured\n");
+        return kUndefinedCode;
       }
+      int r = sym >> 4;
+      const int s = sym & 15;
+      int value = 0;
+      if (s) {
+        value = in.Get(1) ? 1 : -1;
+      } else if (r < 15) {
+        eob_run_ = (1 << r) + int(in.Get(r));
+        break;
+      }
+      // The new value goes to the (r + 1)-th zero-history place from k; the nonzero ones
+      // passed on the way take a correction bit each. Past the band k ends at se + 1.
+      uint64_t zeros = ~nonzero & band & BitsFrom(k);
+      for (; r > 0 && zeros; --r) zeros &= zeros - 1;
+      const int p = zeros ? __builtin_ctzll(zeros) : se + 1;
+      correct(nonzero & BitsFrom(k) & BitsBelow(p));
+      k = p;
+      if (value && k <= se) coef[k] = int16_t(value);
     }
-    if (eob_run_ > 0) {
-      for (; k <= se; ++k)
-        if (coef[k] != 0) correct(&coef[k]);
-      --eob_run_;
-    }
-    return 0;
-  });
+  }
+  if (eob_run_ > 0) {
+    if (k <= se) correct(nonzero & BitsFrom(k));
+    --eob_run_;
+  }
+  return 0;
 }

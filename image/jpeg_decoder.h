@@ -201,9 +201,11 @@ class JpegDecoder {
   void DecodeHuffmanBlocks(int16_t (*blocks)[64]);
   void DequantizeStoredBlocks(size_t mcu, int16_t (*blocks)[64]);
   void PlaceBlocks(int16_t (*blocks)[64], int mcu_x, int slot);
-  bool BlockOfScan(const JpegScan& scan, int comp, int bx, int by, size_t* index) const;
   template <typename BlockFn>
   int ForEachScanBlock(const JpegScan& scan, int restart_error, int input_error, BlockFn fn);
+  int DecodeAcFirst(LocalBits& in, const JpegHuffmanLookup& ac, int ss, int se, int16_t* coef);
+  int DecodeAcRefine(LocalBits& in, const JpegHuffmanLookup& ac, int ss, int se, uint64_t band,
+                     int16_t* coef);
 
   JpegInput* input_ = nullptr;
   const uint8_t* base_ = nullptr;  // window start (input's read position)
