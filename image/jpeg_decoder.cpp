@@ -787,6 +787,37 @@ inline uint64_t NonzeroMask(const int16_t* coef) {
   return ~zeros;
 }
 
+// kSelectInByte[b][n]: the place of the (n + 1)-th set bit of byte b (8 when it has fewer).
+struct SelectInByte {
+  uint8_t at[256][8];
+  constexpr SelectInByte() : at() {
+    for (int b = 0; b < 256; ++b) {
+      int n = 0;
+      for (int i = 0; i < 8; ++i) at[b][i] = 8;
+      for (int i = 0; i < 8; ++i)
+        if (b >> i & 1) at[b][n++] = uint8_t(i);
+    }
+  }
+};
+constexpr SelectInByte kSelectInByte;
+
+// The place of the (n + 1)-th set bit of x (n <= 15), or 64 when x has fewer. Without branches
+// on the count: the bytes' running bit counts pick the byte, a table the bit in it.
+inline int SelectBit(uint64_t x, int n) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  uint64_t s = x - ((x >> 1) & 0x5555555555555555ull);
+  s = (s & 0x3333333333333333ull) + ((s >> 2) & 0x3333333333333333ull);
+  s = (s + (s >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  const uint64_t running = s * kOnes;  // byte i: set bits in bytes 0..i (at most 64)
+  // Flags the bytes whose running count is at most n: they come first, and count the bytes
+  // wholly before the one that holds the bit.
+  const uint64_t at_most = ((uint64_t(n) * kOnes | kHigh) - running) & kHigh;
+  const int byte = int(((at_most >> 7) * kOnes) >> 56);
+  if (byte == 8) return 64;
+  const int before = int(((running << 8) >> (8 * byte)) & 0xFF);
+  return 8 * byte + kSelectInByte.at[(x >> (8 * byte)) & 0xFF][n - before];
+}
+
 // Bits lo..63 (lo <= 63) and bits 0..hi - 1 (hi <= 64).
 inline uint64_t BitsFrom(int lo) {
   return ~uint64_t(0) << lo;
@@ -980,8 +1011,7 @@ int JpegDecoder::DecodeAcRefine(LocalBits& in, const JpegHuffmanLookup& ac, int 
         std::fprintf(stderr, "\nUndefined code occured\n");
         return kUndefinedCode;
       }
-      int r = sym >> 4;
-      const int s = sym & 15;
+      const int r = sym >> 4, s = sym & 15;
       int value = 0;
       if (s) {
         value = in.Get(1) ? 1 : -1;
@@ -991,9 +1021,7 @@ int JpegDecoder::DecodeAcRefine(LocalBits& in, const JpegHuffmanLookup& ac, int 
       }
       // The new value goes to the (r + 1)-th zero-history place from k; the nonzero ones
       // passed on the way take a correction bit each. Past the band k ends at se + 1.
-      uint64_t zeros = ~nonzero & band & BitsFrom(k);
-      for (; r > 0 && zeros; --r) zeros &= zeros - 1;
-      const int p = zeros ? __builtin_ctzll(zeros) : se + 1;
+      const int p = std::min(SelectBit(~nonzero & band & BitsFrom(k), r), se + 1);
       correct(nonzero & BitsFrom(k) & BitsBelow(p));
       k = p;
       if (value && k <= se) coef[k] = int16_t(value);
