@@ -572,6 +572,62 @@ bool JpegDecoder::JpegRestart() {
   }
 }
 
+namespace {
+
+// Bit k set when coefficient k of the block is nonzero.
+inline uint64_t NonzeroMask(const int16_t* coef) {
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t zeros = 0;
+  for (int i = 0; i < 64; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i + 8));
+    const __m128i eq = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    zeros |= uint64_t(uint32_t(_mm_movemask_epi8(eq))) << i;
+  }
+  return ~zeros;
+}
+
+// kSelectInByte[b][n]: the place of the (n + 1)-th set bit of byte b (8 when it has fewer).
+struct SelectInByte {
+  uint8_t at[256][8];
+  constexpr SelectInByte() : at() {
+    for (int b = 0; b < 256; ++b) {
+      int n = 0;
+      for (int i = 0; i < 8; ++i) at[b][i] = 8;
+      for (int i = 0; i < 8; ++i)
+        if (b >> i & 1) at[b][n++] = uint8_t(i);
+    }
+  }
+};
+constexpr SelectInByte kSelectInByte;
+
+// The place of the (n + 1)-th set bit of x (n <= 15), or 64 when x has fewer. Without branches
+// on the count: the bytes' running bit counts pick the byte, a table the bit in it.
+inline int SelectBit(uint64_t x, int n) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  uint64_t s = x - ((x >> 1) & 0x5555555555555555ull);
+  s = (s & 0x3333333333333333ull) + ((s >> 2) & 0x3333333333333333ull);
+  s = (s + (s >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  const uint64_t running = s * kOnes;  // byte i: set bits in bytes 0..i (at most 64)
+  // Flags the bytes whose running count is at most n: they come first, and count the bytes
+  // wholly before the one that holds the bit.
+  const uint64_t at_most = ((uint64_t(n) * kOnes | kHigh) - running) & kHigh;
+  const int byte = int(((at_most >> 7) * kOnes) >> 56);
+  if (byte == 8) return 64;
+  const int before = int(((running << 8) >> (8 * byte)) & 0xFF);
+  return 8 * byte + kSelectInByte.at[(x >> (8 * byte)) & 0xFF][n - before];
+}
+
+// Bits lo..63 (lo <= 63) and bits 0..hi - 1 (hi <= 64).
+inline uint64_t BitsFrom(int lo) {
+  return ~uint64_t(0) << lo;
+}
+inline uint64_t BitsBelow(int hi) {
+  return hi >= 64 ? ~uint64_t(0) : (uint64_t(1) << hi) - 1;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- blocks
 
 void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
@@ -642,9 +698,12 @@ void JpegDecoder::DequantizeStoredBlocks(size_t mcu, int16_t (*blocks)[64]) {
     const int32_t* q = quant_scaled[component[block_component[b]].quant];
     int16_t* blk = blocks[b];
     blk[0] = int16_t((int64_t(src[0]) * q[0]) >> 16);
-    // A zero coefficient gives (0 + 32768) >> 16 = 0, so no test is needed.
-    for (int k = 1; k < 64; ++k)
+    // A zero coefficient gives (0 + 32768) >> 16 = 0, which the cleared block already holds,
+    // so only the nonzero ones are visited.
+    for (uint64_t nonzero = NonzeroMask(src) & ~uint64_t(1); nonzero; nonzero &= nonzero - 1) {
+      const int k = __builtin_ctzll(nonzero);
       blk[kJpegZigZag[k]] = int16_t((int64_t(src[k]) * q[k] + 32768) >> 16);
+    }
   }
 }
 
@@ -771,62 +830,6 @@ bool JpegDecoder::ReadRows(const int16_t* rows[3]) {
 }
 
 // ---------------------------------------------------------------- progressive
-
-namespace {
-
-// Bit k set when coefficient k of the block is nonzero.
-inline uint64_t NonzeroMask(const int16_t* coef) {
-  const __m128i zero = _mm_setzero_si128();
-  uint64_t zeros = 0;
-  for (int i = 0; i < 64; i += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i + 8));
-    const __m128i eq = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
-    zeros |= uint64_t(uint32_t(_mm_movemask_epi8(eq))) << i;
-  }
-  return ~zeros;
-}
-
-// kSelectInByte[b][n]: the place of the (n + 1)-th set bit of byte b (8 when it has fewer).
-struct SelectInByte {
-  uint8_t at[256][8];
-  constexpr SelectInByte() : at() {
-    for (int b = 0; b < 256; ++b) {
-      int n = 0;
-      for (int i = 0; i < 8; ++i) at[b][i] = 8;
-      for (int i = 0; i < 8; ++i)
-        if (b >> i & 1) at[b][n++] = uint8_t(i);
-    }
-  }
-};
-constexpr SelectInByte kSelectInByte;
-
-// The place of the (n + 1)-th set bit of x (n <= 15), or 64 when x has fewer. Without branches
-// on the count: the bytes' running bit counts pick the byte, a table the bit in it.
-inline int SelectBit(uint64_t x, int n) {
-  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
-  uint64_t s = x - ((x >> 1) & 0x5555555555555555ull);
-  s = (s & 0x3333333333333333ull) + ((s >> 2) & 0x3333333333333333ull);
-  s = (s + (s >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-  const uint64_t running = s * kOnes;  // byte i: set bits in bytes 0..i (at most 64)
-  // Flags the bytes whose running count is at most n: they come first, and count the bytes
-  // wholly before the one that holds the bit.
-  const uint64_t at_most = ((uint64_t(n) * kOnes | kHigh) - running) & kHigh;
-  const int byte = int(((at_most >> 7) * kOnes) >> 56);
-  if (byte == 8) return 64;
-  const int before = int(((running << 8) >> (8 * byte)) & 0xFF);
-  return 8 * byte + kSelectInByte.at[(x >> (8 * byte)) & 0xFF][n - before];
-}
-
-// Bits lo..63 (lo <= 63) and bits 0..hi - 1 (hi <= 64).
-inline uint64_t BitsFrom(int lo) {
-  return ~uint64_t(0) << lo;
-}
-inline uint64_t BitsBelow(int hi) {
-  return hi >= 64 ? ~uint64_t(0) : (uint64_t(1) << hi) - 1;
-}
-
-}  // namespace
 
 template <typename BlockFn>
 int JpegDecoder::ForEachScanBlock(const JpegScan& scan, int restart_error, int input_error,
