@@ -998,33 +998,51 @@ int JpegDecoder::DecodeAcRefine(LocalBits& in, const JpegHuffmanLookup& ac, int 
   // branches, as the bits and signs are coin tosses.
   auto correct = [&](uint64_t which) {
     while (which) {
-      int16_t* c = coef + __builtin_ctzll(which);
-      which &= which - 1;
-      const int bit = int(in.Get(1));
-      const int sign = (*c > 0) - (*c < 0);
-      *c = int16_t(*c * 2 + bit * sign);
+      // One refill for up to 48 bits.
+      in.RefillBelow(48);
+      for (int n = 0; n < 48 && which; ++n) {
+        int16_t* c = coef + __builtin_ctzll(which);
+        which &= which - 1;
+        const int bit = int(in.Take(1));
+        const int sign = (*c > 0) - (*c < 0);
+        *c = int16_t(*c * 2 + bit * sign);
+      }
     }
   };
   int k = ss;
   if (eob_run_ == 0) {
     for (; k <= se; ++k) {
       in.RefillBelow(32);
-      const int sym = in.Symbol(ac);
-      if (sym < 0) {
-        std::fprintf(stderr, "\nUndefined code occured\n");
-        return kUndefinedCode;
-      }
-      const int r = sym >> 4, s = sym & 15;
-      int value = 0;
-      if (s) {
-        value = in.Get(1) ? 1 : -1;
-      } else if (r < 15) {
-        eob_run_ = (1 << r) + int(in.Get(r));
-        break;
+      const uint32_t e = ac.entries[in.Peek8()];
+      const uint32_t kind = (e >> 13) & 3;
+      int sym, value = 0;
+      if (kind == JpegHuffmanLookup::kValue && (e & 15) == 1) {
+        // The usual symbol, size 1: its sign bit came with the code.
+        in.Take((e >> 8) & 31);
+        sym = int(e & 0xFF);
+        value = int16_t(e >> 16);
+      } else {
+        if (kind == JpegHuffmanLookup::kNone || kind == JpegHuffmanLookup::kLong) {
+          sym = in.LongSymbol(ac, e);
+          if (sym < 0) {
+            std::fprintf(stderr, "\nUndefined code occured\n");
+            return kUndefinedCode;
+          }
+        } else {
+          const int len = (e >> 8) & 31;
+          in.Take(kind == JpegHuffmanLookup::kValue ? len - int(e & 15) : len);
+          sym = int(e & 0xFF);
+        }
+        if (sym & 15) {
+          value = in.Get(1) ? 1 : -1;
+        } else if ((sym >> 4) < 15) {
+          eob_run_ = (1 << (sym >> 4)) + int(in.Get(sym >> 4));
+          break;
+        }
       }
       // The new value goes to the (r + 1)-th zero-history place from k; the nonzero ones
       // passed on the way take a correction bit each. Past the band k ends at se + 1.
-      const int p = std::min(SelectBit(~nonzero & band & BitsFrom(k), r), se + 1);
+      const int p = std::min(SelectBit(~nonzero & band & BitsFrom(k), sym >> 4), se + 1);
       correct(nonzero & BitsFrom(k) & BitsBelow(p));
       k = p;
       if (value && k <= se) coef[k] = int16_t(value);
