@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "image/aan_idct16.h"
 #include "image/jpeg_tables.h"
@@ -587,37 +588,6 @@ inline uint64_t NonzeroMask(const int16_t* coef) {
   return ~zeros;
 }
 
-// kSelectInByte[b][n]: the place of the (n + 1)-th set bit of byte b (8 when it has fewer).
-struct SelectInByte {
-  uint8_t at[256][8];
-  constexpr SelectInByte() : at() {
-    for (int b = 0; b < 256; ++b) {
-      int n = 0;
-      for (int i = 0; i < 8; ++i) at[b][i] = 8;
-      for (int i = 0; i < 8; ++i)
-        if (b >> i & 1) at[b][n++] = uint8_t(i);
-    }
-  }
-};
-constexpr SelectInByte kSelectInByte;
-
-// The place of the (n + 1)-th set bit of x (n <= 15), or 64 when x has fewer. Without branches
-// on the count: the bytes' running bit counts pick the byte, a table the bit in it.
-inline int SelectBit(uint64_t x, int n) {
-  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
-  uint64_t s = x - ((x >> 1) & 0x5555555555555555ull);
-  s = (s & 0x3333333333333333ull) + ((s >> 2) & 0x3333333333333333ull);
-  s = (s + (s >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-  const uint64_t running = s * kOnes;  // byte i: set bits in bytes 0..i (at most 64)
-  // Flags the bytes whose running count is at most n: they come first, and count the bytes
-  // wholly before the one that holds the bit.
-  const uint64_t at_most = ((uint64_t(n) * kOnes | kHigh) - running) & kHigh;
-  const int byte = int(((at_most >> 7) * kOnes) >> 56);
-  if (byte == 8) return 64;
-  const int before = int(((running << 8) >> (8 * byte)) & 0xFF);
-  return 8 * byte + kSelectInByte.at[(x >> (8 * byte)) & 0xFF][n - before];
-}
-
 // Bits lo..63 (lo <= 63) and bits 0..hi - 1 (hi <= 64).
 inline uint64_t BitsFrom(int lo) {
   return ~uint64_t(0) << lo;
@@ -831,6 +801,52 @@ bool JpegDecoder::ReadRows(const int16_t* rows[3]) {
 
 // ---------------------------------------------------------------- progressive
 
+namespace {
+
+// kSelectInByte[b][n]: the place of the (n + 1)-th set bit of byte b (8 when it has fewer).
+struct SelectInByte {
+  uint8_t at[256][8];
+  constexpr SelectInByte() : at() {
+    for (int b = 0; b < 256; ++b) {
+      int n = 0;
+      for (int i = 0; i < 8; ++i) at[b][i] = 8;
+      for (int i = 0; i < 8; ++i)
+        if (b >> i & 1) at[b][n++] = uint8_t(i);
+    }
+  }
+};
+constexpr SelectInByte kSelectInByte;
+
+}  // namespace
+
+int JpegSelectBit(uint64_t x, int n) {
+  // Without branches on the count: the bytes' running bit counts pick the byte, a table the bit
+  // in it.
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  uint64_t s = x - ((x >> 1) & 0x5555555555555555ull);
+  s = (s & 0x3333333333333333ull) + ((s >> 2) & 0x3333333333333333ull);
+  s = (s + (s >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  const uint64_t running = s * kOnes;  // byte i: set bits in bytes 0..i (at most 64)
+  // Flags the bytes whose running count is at most n: they come first, and count the bytes
+  // wholly before the one that holds the bit.
+  const uint64_t at_most = ((uint64_t(n) * kOnes | kHigh) - running) & kHigh;
+  const int byte = int(((at_most >> 7) * kOnes) >> 56);
+  if (byte == 8) return 64;
+  const int before = int(((running << 8) >> (8 * byte)) & 0xFF);
+  return 8 * byte + kSelectInByte.at[(x >> (8 * byte)) & 0xFF][n - before];
+}
+
+namespace {
+// Where the processor has a quick bit deposit (not the early AMD cores that microcode it).
+const bool g_fast_pdep =
+    __builtin_cpu_supports("bmi2") && !__builtin_cpu_is("znver1") && !__builtin_cpu_is("znver2");
+}  // namespace
+
+__attribute__((target("bmi,bmi2"))) int JpegSelectBitBmi2(uint64_t x, int n) {
+  const uint64_t bit = _pdep_u64(uint64_t(1) << n, x);
+  return bit ? int(_tzcnt_u64(bit)) : 64;
+}
+
 template <typename BlockFn>
 int JpegDecoder::ForEachScanBlock(const JpegScan& scan, int restart_error, int input_error,
                                   BlockFn fn) {
@@ -937,10 +953,16 @@ int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
                             });
   }
   const uint64_t band = BitsFrom(ss) & BitsBelow(se + 1);
-  return ForEachScanBlock(
-      scan, kAcRestartFailed, kAcInputEnded, [&](LocalBits& in, int c, int16_t* coef) {
-        return DecodeAcRefine(in, huffman[component[c].ac_slot], ss, se, band, coef);
-      });
+  auto refine = [&](auto select) {
+    return ForEachScanBlock(scan, kAcRestartFailed, kAcInputEnded,
+                            [&](LocalBits& in, int c, int16_t* coef) {
+                              return DecodeAcRefine<decltype(select)::value>(
+                                  in, huffman[component[c].ac_slot], ss, se, band, coef);
+                            });
+  };
+  if (g_fast_pdep)
+    return refine(std::integral_constant<int (*)(uint64_t, int), JpegSelectBitBmi2>());
+  return refine(std::integral_constant<int (*)(uint64_t, int), JpegSelectBit>());
 }
 
 // The first scan of a band in one block (not inside an end-of-band run). Codes whose value bits
@@ -991,6 +1013,7 @@ int JpegDecoder::DecodeAcFirst(LocalBits& in, const JpegHuffmanLookup& ac, int s
 // A refinement scan of a band in one block. The nonzero coefficients of the band are found once
 // from the block (a coefficient's place is visited once per scan, and only the new values are
 // written behind the walk), so the walk jumps from one to the next instead of testing each.
+template <int (*Select)(uint64_t, int)>
 int JpegDecoder::DecodeAcRefine(LocalBits& in, const JpegHuffmanLookup& ac, int ss, int se,
                                 uint64_t band, int16_t* coef) {
   const uint64_t nonzero = NonzeroMask(coef) & band;
@@ -1042,7 +1065,7 @@ int JpegDecoder::DecodeAcRefine(LocalBits& in, const JpegHuffmanLookup& ac, int 
       }
       // The new value goes to the (r + 1)-th zero-history place from k; the nonzero ones
       // passed on the way take a correction bit each. Past the band k ends at se + 1.
-      const int p = std::min(SelectBit(~nonzero & band & BitsFrom(k), sym >> 4), se + 1);
+      const int p = std::min(Select(~nonzero & band & BitsFrom(k), sym >> 4), se + 1);
       correct(nonzero & BitsFrom(k) & BitsBelow(p));
       k = p;
       if (value && k <= se) coef[k] = int16_t(value);

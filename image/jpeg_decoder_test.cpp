@@ -401,6 +401,38 @@ TEST(JpegDecoder, VariantsDecodeIdentically) {
   }
 }
 
+// Finding the n-th set bit: both forms against a walk over the bits, for sparse, dense and
+// random words, n up to 15, including words with too few bits set.
+TEST(JpegSelectBit, BothFormsMatchABitWalk) {
+  std::mt19937_64 rng(3);
+  std::vector<uint64_t> words = {0,
+                                 1,
+                                 uint64_t(1) << 63,
+                                 ~uint64_t(0),
+                                 0x8000000000000001ull,
+                                 0x00FF00000000FF00ull,
+                                 0xAAAAAAAAAAAAAAAAull};
+  for (int i = 0; i < 300; ++i) {
+    const uint64_t a = rng(), b = rng(), c = rng();
+    words.push_back(i % 3 == 0 ? a & b & c : i % 3 == 1 ? a | b : a);
+  }
+  const bool bmi2 = __builtin_cpu_supports("bmi2");
+  for (const uint64_t x : words) {
+    for (int n = 0; n <= 15; ++n) {
+      int expected = 64;
+      for (int i = 0, seen = 0; i < 64; ++i)
+        if ((x >> i & 1) && seen++ == n) {
+          expected = i;
+          break;
+        }
+      ASSERT_EQ(JpegSelectBit(x, n), expected) << std::hex << x << " n " << std::dec << n;
+      if (bmi2) {
+        ASSERT_EQ(JpegSelectBitBmi2(x, n), expected) << std::hex << x << " n " << std::dec << n;
+      }
+    }
+  }
+}
+
 // Damaged copies of every progressive and restart fixture decode to exactly the samples they
 // gave when these figures were taken: the decoding loops may be rewritten for speed, but not
 // what they make of a bit stream, broken ones included. Each figure folds the open's code, the
