@@ -411,12 +411,15 @@ void JpegDecoder::Refill() {
   }
 }
 
-// The rare codes of more than 8 bits, out of the common path. Returns the symbol and
-// consumes its code; -1 for a code no table entry has (one bit is consumed so that
-// decoding moves on).
-int JpegDecoder::DecodeLongSymbol(const JpegHuffmanLookup& t, uint32_t entry) {
+namespace {
+
+// The codes of more than 8 bits, by bisection in the list of their prefix. Returns the symbol
+// and consumes its code from the left-aligned bits; -1 for a code no table entry has (one bit is
+// consumed so that decoding moves on).
+inline int DecodeLongSymbol(const JpegHuffmanLookup& t, uint32_t entry, uint64_t& bits,
+                            int& count) {
   if (((entry >> 13) & 3) == JpegHuffmanLookup::kLong) {
-    const uint16_t peek = uint16_t(bit_buffer_ >> 48);
+    const uint16_t peek = uint16_t(bits >> 48);
     int lo = (entry >> 16) & 0xFF, hi = lo + int(entry >> 24), found = -1;
     while (lo <= hi) {
       const int mid = (lo + hi) >> 1;
@@ -430,16 +433,18 @@ int JpegDecoder::DecodeLongSymbol(const JpegHuffmanLookup& t, uint32_t entry) {
     if (found >= 0) {
       const int len = t.long_length[found];
       if (((peek ^ t.long_code[found]) >> (16 - len)) == 0) {
-        bit_buffer_ <<= len;
-        bit_count_ -= len;
+        bits <<= len;
+        count -= len;
         return t.long_symbol[found];
       }
     }
   }
-  bit_buffer_ <<= 1;
-  bit_count_ -= 1;
+  bits <<= 1;
+  count -= 1;
   return -1;
 }
+
+}  // namespace
 
 // The bit reader for the decoding loops: the bit buffer and its count in locals, so that
 // they stay in registers through a block; the members are brought up to date around every
@@ -487,10 +492,7 @@ class JpegDecoder::LocalBits {
     return LongSymbol(t, e);
   }
   int LongSymbol(const JpegHuffmanLookup& t, uint32_t e) {
-    Store();
-    const int sym = d_.DecodeLongSymbol(t, e);
-    Load();
-    return sym;
+    return DecodeLongSymbol(t, e, bits_, count_);
   }
   // Brings the members up to date, and back.
   void Store() {

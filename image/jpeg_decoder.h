@@ -193,7 +193,6 @@ class JpegDecoder {
  private:
   // Bit reader.
   void Refill();
-  int DecodeLongSymbol(const JpegHuffmanLookup& table, uint32_t entry);
   // A copy of the bit buffer in locals for the decoding loops (see the source).
   class LocalBits;
   bool EnsureWindow(int need);
