@@ -975,8 +975,10 @@ int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
 
 // The first scan of a band in one block (not inside an end-of-band run). Codes whose value bits
 // fit the lookup are decoded with their value in one step.
-int JpegDecoder::DecodeAcFirst(LocalBits& in, const JpegHuffmanLookup& ac, int ss, int se,
-                               int16_t* coef) {
+__attribute__((always_inline)) inline int JpegDecoder::DecodeAcFirst(LocalBits& in,
+                                                                     const JpegHuffmanLookup& ac,
+                                                                     int ss, int se,
+                                                                     int16_t* coef) {
   for (int k = ss; k <= se;) {
     in.RefillBelow(32);
     const uint32_t e = ac.entries[in.Peek8()];
@@ -1022,8 +1024,10 @@ int JpegDecoder::DecodeAcFirst(LocalBits& in, const JpegHuffmanLookup& ac, int s
 // from the block (a coefficient's place is visited once per scan, and only the new values are
 // written behind the walk), so the walk jumps from one to the next instead of testing each.
 template <int (*Select)(uint64_t, int)>
-int JpegDecoder::DecodeAcRefine(LocalBits& in, const JpegHuffmanLookup& ac, int ss, int se,
-                                uint64_t band, int16_t* coef) {
+__attribute__((always_inline)) inline int JpegDecoder::DecodeAcRefine(LocalBits& in,
+                                                                      const JpegHuffmanLookup& ac,
+                                                                      int ss, int se, uint64_t band,
+                                                                      int16_t* coef) {
   const uint64_t nonzero = NonzeroMask(coef) & band;
   // A nonzero coefficient's next bit moves it away from zero; arithmetic rather than
   // branches, as the bits and signs are coin tosses.
