@@ -482,7 +482,11 @@ class JpegDecoder::LocalBits {
   // table entry has.
   int Symbol(const JpegHuffmanLookup& t) {
     RefillBelow(16);
-    const uint32_t e = t.entries[Peek8()];
+    return SymbolOf(t, t.entries[Peek8()]);
+  }
+  // The symbol of entry e of t, looked up on the buffered bits: consumes its code only (the
+  // value bits of a kValue entry stay); -1 for a code no table entry has.
+  int SymbolOf(const JpegHuffmanLookup& t, uint32_t e) {
     const uint32_t kind = (e >> 13) & 3;
     if (kind == JpegHuffmanLookup::kSymbol || kind == JpegHuffmanLookup::kValue) {
       const int len = (e >> 8) & 31;
@@ -642,13 +646,7 @@ void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
         ++k;
         continue;
       }
-      int sym;
-      if (kind == JpegHuffmanLookup::kSymbol) {
-        in.Take((e >> 8) & 31);
-        sym = int(e & 0xFF);
-      } else {
-        sym = in.LongSymbol(ac, e);
-      }
+      const int sym = in.SymbolOf(ac, e);
       if (sym <= 0) break;  // end of block (or an undefined code)
       const int run = sym >> 4, sz = sym & 15;
       if (sz == 0) {
@@ -994,16 +992,10 @@ __attribute__((always_inline)) inline int JpegDecoder::DecodeAcFirst(LocalBits& 
       coef[k++] = int16_t(e >> 16);
       continue;
     }
-    int sym;
-    if (kind == JpegHuffmanLookup::kSymbol) {
-      in.Take((e >> 8) & 31);
-      sym = int(e & 0xFF);
-    } else {
-      sym = in.LongSymbol(ac, e);
-      if (sym < 0) {
-        std::fprintf(stderr, "\nUndefined code occured\n");
-        return kUndefinedCode;
-      }
+    const int sym = in.SymbolOf(ac, e);
+    if (sym < 0) {
+      std::fprintf(stderr, "\nUndefined code occured\n");
+      return kUndefinedCode;
     }
     const int r = sym >> 4, s = sym & 15;
     if (s) {
@@ -1057,16 +1049,10 @@ __attribute__((always_inline)) inline int JpegDecoder::DecodeAcRefine(LocalBits&
         sym = int(e & 0xFF);
         value = int16_t(e >> 16);
       } else {
-        if (kind == JpegHuffmanLookup::kNone || kind == JpegHuffmanLookup::kLong) {
-          sym = in.LongSymbol(ac, e);
-          if (sym < 0) {
-            std::fprintf(stderr, "\nUndefined code occured\n");
-            return kUndefinedCode;
-          }
-        } else {
-          const int len = (e >> 8) & 31;
-          in.Take(kind == JpegHuffmanLookup::kValue ? len - int(e & 15) : len);
-          sym = int(e & 0xFF);
+        sym = in.SymbolOf(ac, e);
+        if (sym < 0) {
+          std::fprintf(stderr, "\nUndefined code occured\n");
+          return kUndefinedCode;
         }
         if (sym & 15) {
           value = in.Get(1) ? 1 : -1;
