@@ -646,7 +646,9 @@ void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
         ++k;
         continue;
       }
-      const int sym = in.SymbolOf(ac, e);
+      // Not a kValue entry here, so a kSymbol entry's length is its code's.
+      const int sym = kind == JpegHuffmanLookup::kSymbol ? (in.Take((e >> 8) & 31), int(e & 0xFF))
+                                                         : in.LongSymbol(ac, e);
       if (sym <= 0) break;  // end of block (or an undefined code)
       const int run = sym >> 4, sz = sym & 15;
       if (sz == 0) {
