@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "image/aan_idct16.h"
 #include "image/jpeg_tables.h"
@@ -410,12 +411,15 @@ void JpegDecoder::Refill() {
   }
 }
 
-// The rare codes of more than 8 bits, out of the common path. Returns the symbol and
-// consumes its code; -1 for a code no table entry has (one bit is consumed so that
-// decoding moves on).
-int JpegDecoder::DecodeLongSymbol(const JpegHuffmanLookup& t, uint32_t entry) {
+namespace {
+
+// The codes of more than 8 bits, by bisection in the list of their prefix. Returns the symbol
+// and consumes its code from the left-aligned bits; -1 for a code no table entry has (one bit is
+// consumed so that decoding moves on).
+inline int DecodeLongSymbol(const JpegHuffmanLookup& t, uint32_t entry, uint64_t& bits,
+                            int& count) {
   if (((entry >> 13) & 3) == JpegHuffmanLookup::kLong) {
-    const uint16_t peek = uint16_t(bit_buffer_ >> 48);
+    const uint16_t peek = uint16_t(bits >> 48);
     int lo = (entry >> 16) & 0xFF, hi = lo + int(entry >> 24), found = -1;
     while (lo <= hi) {
       const int mid = (lo + hi) >> 1;
@@ -429,16 +433,18 @@ int JpegDecoder::DecodeLongSymbol(const JpegHuffmanLookup& t, uint32_t entry) {
     if (found >= 0) {
       const int len = t.long_length[found];
       if (((peek ^ t.long_code[found]) >> (16 - len)) == 0) {
-        bit_buffer_ <<= len;
-        bit_count_ -= len;
+        bits <<= len;
+        count -= len;
         return t.long_symbol[found];
       }
     }
   }
-  bit_buffer_ <<= 1;
-  bit_count_ -= 1;
+  bits <<= 1;
+  count -= 1;
   return -1;
 }
+
+}  // namespace
 
 // The bit reader for the decoding loops: the bit buffer and its count in locals, so that
 // they stay in registers through a block; the members are brought up to date around every
@@ -476,7 +482,11 @@ class JpegDecoder::LocalBits {
   // table entry has.
   int Symbol(const JpegHuffmanLookup& t) {
     RefillBelow(16);
-    const uint32_t e = t.entries[Peek8()];
+    return SymbolOf(t, t.entries[Peek8()]);
+  }
+  // The symbol of entry e of t, looked up on the buffered bits: consumes its code only (the
+  // value bits of a kValue entry stay); -1 for a code no table entry has.
+  int SymbolOf(const JpegHuffmanLookup& t, uint32_t e) {
     const uint32_t kind = (e >> 13) & 3;
     if (kind == JpegHuffmanLookup::kSymbol || kind == JpegHuffmanLookup::kValue) {
       const int len = (e >> 8) & 31;
@@ -486,13 +496,9 @@ class JpegDecoder::LocalBits {
     return LongSymbol(t, e);
   }
   int LongSymbol(const JpegHuffmanLookup& t, uint32_t e) {
-    Store();
-    const int sym = d_.DecodeLongSymbol(t, e);
-    Load();
-    return sym;
+    return DecodeLongSymbol(t, e, bits_, count_);
   }
-
- private:
+  // Brings the members up to date, and back.
   void Store() {
     d_.bit_buffer_ = bits_;
     d_.bit_count_ = count_;
@@ -501,6 +507,8 @@ class JpegDecoder::LocalBits {
     bits_ = d_.bit_buffer_;
     count_ = d_.bit_count_;
   }
+
+ private:
   JpegDecoder& d_;
   uint64_t bits_;
   int count_;
@@ -571,6 +579,31 @@ bool JpegDecoder::JpegRestart() {
   }
 }
 
+namespace {
+
+// Bit k set when coefficient k of the block is nonzero.
+inline uint64_t NonzeroMask(const int16_t* coef) {
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t zeros = 0;
+  for (int i = 0; i < 64; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + i + 8));
+    const __m128i eq = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    zeros |= uint64_t(uint32_t(_mm_movemask_epi8(eq))) << i;
+  }
+  return ~zeros;
+}
+
+// Bits lo..63 (lo <= 63) and bits 0..hi - 1 (hi <= 64).
+inline uint64_t BitsFrom(int lo) {
+  return ~uint64_t(0) << lo;
+}
+inline uint64_t BitsBelow(int hi) {
+  return hi >= 64 ? ~uint64_t(0) : (uint64_t(1) << hi) - 1;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- blocks
 
 void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
@@ -613,13 +646,9 @@ void JpegDecoder::DecodeHuffmanBlocks(int16_t (*blocks)[64]) {
         ++k;
         continue;
       }
-      int sym;
-      if (kind == JpegHuffmanLookup::kSymbol) {
-        in.Take((e >> 8) & 31);
-        sym = int(e & 0xFF);
-      } else {
-        sym = in.LongSymbol(ac, e);
-      }
+      // Not a kValue entry here, so a kSymbol entry's length is its code's.
+      const int sym = kind == JpegHuffmanLookup::kSymbol ? (in.Take((e >> 8) & 31), int(e & 0xFF))
+                                                         : in.LongSymbol(ac, e);
       if (sym <= 0) break;  // end of block (or an undefined code)
       const int run = sym >> 4, sz = sym & 15;
       if (sz == 0) {
@@ -641,9 +670,12 @@ void JpegDecoder::DequantizeStoredBlocks(size_t mcu, int16_t (*blocks)[64]) {
     const int32_t* q = quant_scaled[component[block_component[b]].quant];
     int16_t* blk = blocks[b];
     blk[0] = int16_t((int64_t(src[0]) * q[0]) >> 16);
-    // A zero coefficient gives (0 + 32768) >> 16 = 0, so no test is needed.
-    for (int k = 1; k < 64; ++k)
+    // A zero coefficient gives (0 + 32768) >> 16 = 0, which the cleared block already holds,
+    // so only the nonzero ones are visited.
+    for (uint64_t nonzero = NonzeroMask(src) & ~uint64_t(1); nonzero; nonzero &= nonzero - 1) {
+      const int k = __builtin_ctzll(nonzero);
       blk[kJpegZigZag[k]] = int16_t((int64_t(src[k]) * q[k] + 32768) >> 16);
+    }
   }
 }
 
@@ -771,36 +803,83 @@ bool JpegDecoder::ReadRows(const int16_t* rows[3]) {
 
 // ---------------------------------------------------------------- progressive
 
-// Maps block (bx, by) of a component's block grid to its place in the store.
-bool JpegDecoder::BlockOfScan(const JpegScan&, int c, int bx, int by, size_t* index) const {
-  const Component& comp = component[c];
-  const int mx = bx / comp.h, my = by / comp.v;
-  if (mx >= mcus_per_row || my >= mcu_rows) return false;
-  const size_t mcu = size_t(my) * mcus_per_row + mx;
-  const int b = comp.block_offset + (by % comp.v) * comp.h + bx % comp.h;
-  *index = (mcu * blocks_per_mcu + b) * 64;
-  return true;
+namespace {
+
+// kSelectInByte[b][n]: the place of the (n + 1)-th set bit of byte b (8 when it has fewer).
+struct SelectInByte {
+  uint8_t at[256][8];
+  constexpr SelectInByte() : at() {
+    for (int b = 0; b < 256; ++b) {
+      int n = 0;
+      for (int i = 0; i < 8; ++i) at[b][i] = 8;
+      for (int i = 0; i < 8; ++i)
+        if (b >> i & 1) at[b][n++] = uint8_t(i);
+    }
+  }
+};
+constexpr SelectInByte kSelectInByte;
+
+}  // namespace
+
+int JpegSelectBit(uint64_t x, int n) {
+  // Without branches on the count: the bytes' running bit counts pick the byte, a table the bit
+  // in it.
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+  uint64_t s = x - ((x >> 1) & 0x5555555555555555ull);
+  s = (s & 0x3333333333333333ull) + ((s >> 2) & 0x3333333333333333ull);
+  s = (s + (s >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  const uint64_t running = s * kOnes;  // byte i: set bits in bytes 0..i (at most 64)
+  // Flags the bytes whose running count is at most n: they come first, and count the bytes
+  // wholly before the one that holds the bit.
+  const uint64_t at_most = ((uint64_t(n) * kOnes | kHigh) - running) & kHigh;
+  const int byte = int(((at_most >> 7) * kOnes) >> 56);
+  if (byte == 8) return 64;
+  const int before = int(((running << 8) >> (8 * byte)) & 0xFF);
+  return 8 * byte + kSelectInByte.at[(x >> (8 * byte)) & 0xFF][n - before];
+}
+
+namespace {
+// Where the processor has a quick bit deposit (not the early AMD cores that microcode it).
+const bool g_fast_pdep =
+    __builtin_cpu_supports("bmi2") && !__builtin_cpu_is("znver1") && !__builtin_cpu_is("znver2");
+}  // namespace
+
+__attribute__((target("bmi,bmi2"))) int JpegSelectBitBmi2(uint64_t x, int n) {
+  const uint64_t bit = _pdep_u64(uint64_t(1) << n, x);
+  return bit ? int(_tzcnt_u64(bit)) : 64;
 }
 
 template <typename BlockFn>
 int JpegDecoder::ForEachScanBlock(const JpegScan& scan, int restart_error, int input_error,
                                   BlockFn fn) {
   int since_restart = 0;
+  LocalBits in(*this);
+  // The bit buffer lives in `in` through the scan; the restart and the window renewal work on
+  // the members, so they are brought up to date around those two.
   auto step = [&]() -> int {
     if (scan.restart_interval > 0 && since_restart == scan.restart_interval) {
-      if (!JpegRestart()) {
+      in.Store();
+      const bool found = JpegRestart();
+      in.Load();
+      if (!found) {
         std::fprintf(stderr, "Error %li\n", long(restart_error));
         return restart_error;
       }
       since_restart = 0;
     }
-    if (!EnsureWindow(kScanWindow)) {
-      std::fprintf(stderr, "Error %li\n", long(input_error));
-      return input_error;
+    if (end_ - cur_ < kScanWindow) {
+      in.Store();
+      const bool more = EnsureWindow(kScanWindow);
+      in.Load();
+      if (!more) {
+        std::fprintf(stderr, "Error %li\n", long(input_error));
+        return input_error;
+      }
     }
     ++since_restart;
     return 0;
   };
+  int16_t* const store = coefficients_.get();
   if (scan.num_components == 1) {
     const int c = scan.component[0];
     const Component& comp = component[c];
@@ -808,12 +887,25 @@ int JpegDecoder::ForEachScanBlock(const JpegScan& scan, int restart_error, int i
     // Blocks that hold image samples of this component.
     const int cw = (width * comp.h + hmax - 1) / hmax, ch = (height * comp.v + vmax - 1) / vmax;
     const int bw = (cw + 7) / 8, bh = (ch + 7) / 8;
+    // Sampling factors are 1 or 2, so the block's MCU and place in it come from shifts.
+    const int hs = comp.h == 2, vs = comp.v == 2;
+    const size_t mcu_size = size_t(blocks_per_mcu) * 64;
     for (int by = 0; by < bh; ++by) {
+      const int my = by >> vs;
+      const bool row_inside = my < mcu_rows;
+      int16_t* const row = store + size_t(my) * mcus_per_row * mcu_size +
+                           size_t(comp.block_offset + (by & vs) * comp.h) * 64;
       for (int bx = 0; bx < bw; ++bx) {
         if (int rc = step()) return rc;
-        size_t index;
-        if (!BlockOfScan(scan, c, bx, by, &index)) continue;
-        if (int rc = fn(c, coefficients_.get() + index)) return rc;
+        const int mx = bx >> hs;
+        if (!row_inside || mx >= mcus_per_row) continue;
+        int16_t* const coef = row + size_t(mx) * mcu_size + size_t(bx & hs) * 64;
+        // The blocks of one component lie an MCU apart: ask for the one four MCUs on (an
+        // address only, which may lie past the store's end; a prefetch never faults).
+        const uintptr_t ahead = reinterpret_cast<uintptr_t>(coef) + 4 * mcu_size * sizeof(int16_t);
+        __builtin_prefetch(reinterpret_cast<const void*>(ahead), 1);
+        __builtin_prefetch(reinterpret_cast<const void*>(ahead + 64), 1);
+        if (int rc = fn(in, c, coef)) return rc;
       }
     }
     return 0;
@@ -827,7 +919,7 @@ int JpegDecoder::ForEachScanBlock(const JpegScan& scan, int restart_error, int i
         const Component& comp = component[c];
         for (int b = 0; b < comp.h * comp.v; ++b) {
           const size_t index = (mcu * blocks_per_mcu + comp.block_offset + b) * 64;
-          if (int rc = fn(c, coefficients_.get() + index)) return rc;
+          if (int rc = fn(in, c, store + index)) return rc;
         }
       }
     }
@@ -839,97 +931,149 @@ int JpegDecoder::DecodeProgressiveDC(const JpegScan& scan) {
   if (!coefficients_) return kDcInputEnded;
   for (auto& c : component) c.dc_pred = 0;
   const bool refine = scan.ah != 0;
-  return ForEachScanBlock(scan, kDcRestartFailed, kDcInputEnded, [&](int c, int16_t* coef) {
-    LocalBits in(*this);
-    if (refine) {
-      coef[0] = int16_t(coef[0] * 2 + int(in.Get(1)));
-    } else {
-      Component& comp = component[c];
-      const int s = in.Symbol(huffman[comp.dc_slot]);
-      const int size = s < 0 ? 0 : std::min(s & 15, 16);
-      comp.dc_pred = AddWrapping(comp.dc_pred, Extend(in.Get(size), size));
-      coef[0] = int16_t(comp.dc_pred);
-    }
-    return 0;
-  });
+  return ForEachScanBlock(scan, kDcRestartFailed, kDcInputEnded,
+                          [&](LocalBits& in, int c, int16_t* coef) {
+                            if (refine) {
+                              coef[0] = int16_t(coef[0] * 2 + int(in.Get(1)));
+                            } else {
+                              Component& comp = component[c];
+                              const int s = in.Symbol(huffman[comp.dc_slot]);
+                              const int size = s < 0 ? 0 : std::min(s & 15, 16);
+                              comp.dc_pred = AddWrapping(comp.dc_pred, Extend(in.Get(size), size));
+                              coef[0] = int16_t(comp.dc_pred);
+                            }
+                            return 0;
+                          });
 }
 
 int JpegDecoder::DecodeProgressiveAC(const JpegScan& scan) {
   if (!coefficients_) return kAcInputEnded;
   eob_run_ = 0;
   const int ss = scan.ss, se = std::min(scan.se, 63);
-  const bool refine = scan.ah != 0;
-  return ForEachScanBlock(scan, kAcRestartFailed, kAcInputEnded, [&](int c, int16_t* coef) {
-    LocalBits in(*this);
-    // A nonzero coefficient's next bit moves it away from zero; arithmetic rather than
-    // branches, as the bits and signs are coin tosses.
-    auto correct = [&](int16_t* c) {
-      const int bit = int(in.Get(1));
-      const int sign = (*c > 0) - (*c < 0);
-      *c = int16_t(*c * 2 + bit * sign);
-    };
-    const JpegHuffmanLookup& ac = huffman[component[c].ac_slot];
-    int k = ss;
-    if (!refine) {
-      if (eob_run_ > 0) {
-        --eob_run_;
-        return 0;
+  if (scan.ah == 0) {
+    return ForEachScanBlock(scan, kAcRestartFailed, kAcInputEnded,
+                            [&](LocalBits& in, int c, int16_t* coef) {
+                              if (eob_run_ > 0) {
+                                --eob_run_;
+                                return 0;
+                              }
+                              return DecodeAcFirst(in, huffman[component[c].ac_slot], ss, se, coef);
+                            });
+  }
+  const uint64_t band = BitsFrom(ss) & BitsBelow(se + 1);
+  auto refine = [&](auto select) {
+    return ForEachScanBlock(scan, kAcRestartFailed, kAcInputEnded,
+                            [&](LocalBits& in, int c, int16_t* coef) {
+                              return DecodeAcRefine<decltype(select)::value>(
+                                  in, huffman[component[c].ac_slot], ss, se, band, coef);
+                            });
+  };
+  if (g_fast_pdep)
+    return refine(std::integral_constant<int (*)(uint64_t, int), JpegSelectBitBmi2>());
+  return refine(std::integral_constant<int (*)(uint64_t, int), JpegSelectBit>());
+}
+
+// The first scan of a band in one block (not inside an end-of-band run). Codes whose value bits
+// fit the lookup are decoded with their value in one step.
+__attribute__((always_inline)) inline int JpegDecoder::DecodeAcFirst(LocalBits& in,
+                                                                     const JpegHuffmanLookup& ac,
+                                                                     int ss, int se,
+                                                                     int16_t* coef) {
+  for (int k = ss; k <= se;) {
+    in.RefillBelow(32);
+    const uint32_t e = ac.entries[in.Peek8()];
+    const uint32_t kind = (e >> 13) & 3;
+    if (kind == JpegHuffmanLookup::kValue) {
+      const int len = (e >> 8) & 31;
+      k += (e >> 4) & 15;
+      if (k > se) {
+        in.Take(len - int(e & 15));  // the code only: its value has no place in the band
+        break;
       }
-      for (; k <= se; ++k) {
-        in.RefillBelow(32);
-        const int sym = in.Symbol(ac);
-        if (sym < 0) {
-          std::fprintf(stderr, "\nUndefined code occured\n");
-          return kUndefinedCode;
-        }
-        const int r = sym >> 4, s = sym & 15;
-        if (s) {
-          k += r;
-          if (k > se) break;
-          coef[k] = int16_t(Extend(in.Get(s), s));
-        } else if (r < 15) {
-          eob_run_ = (1 << r) + int(in.Get(r)) - 1;
-          break;
-        } else {
-          k += 15;
-        }
-      }
-      return 0;
+      in.Take(len);
+      coef[k++] = int16_t(e >> 16);
+      continue;
     }
-    if (eob_run_ == 0) {
-      for (; k <= se; ++k) {
-        in.RefillBelow(32);
-        const int sym = in.Symbol(ac);
+    const int sym = in.SymbolOf(ac, e);
+    if (sym < 0) {
+      std::fprintf(stderr, "\nUndefined code occured\n");
+      return kUndefinedCode;
+    }
+    const int r = sym >> 4, s = sym & 15;
+    if (s) {
+      k += r;
+      if (k > se) break;
+      coef[k++] = int16_t(Extend(in.Get(s), s));
+    } else if (r < 15) {
+      eob_run_ = (1 << r) + int(in.Get(r)) - 1;
+      break;
+    } else {
+      k += 16;
+    }
+  }
+  return 0;
+}
+
+// A refinement scan of a band in one block. The nonzero coefficients of the band are found once
+// from the block (a coefficient's place is visited once per scan, and only the new values are
+// written behind the walk), so the walk jumps from one to the next instead of testing each.
+template <int (*Select)(uint64_t, int)>
+__attribute__((always_inline)) inline int JpegDecoder::DecodeAcRefine(LocalBits& in,
+                                                                      const JpegHuffmanLookup& ac,
+                                                                      int ss, int se, uint64_t band,
+                                                                      int16_t* coef) {
+  const uint64_t nonzero = NonzeroMask(coef) & band;
+  // A nonzero coefficient's next bit moves it away from zero; arithmetic rather than
+  // branches, as the bits and signs are coin tosses.
+  auto correct = [&](uint64_t which) {
+    while (which) {
+      // One refill for up to 48 bits.
+      in.RefillBelow(48);
+      for (int n = 0; n < 48 && which; ++n) {
+        int16_t* c = coef + __builtin_ctzll(which);
+        which &= which - 1;
+        const int bit = int(in.Take(1));
+        const int sign = (*c > 0) - (*c < 0);
+        *c = int16_t(*c * 2 + bit * sign);
+      }
+    }
+  };
+  int k = ss;
+  if (eob_run_ == 0) {
+    for (; k <= se; ++k) {
+      in.RefillBelow(32);
+      const uint32_t e = ac.entries[in.Peek8()];
+      const uint32_t kind = (e >> 13) & 3;
+      int sym, value = 0;
+      if (kind == JpegHuffmanLookup::kValue && (e & 15) == 1) {
+        // The usual symbol, size 1: its sign bit came with the code.
+        in.Take((e >> 8) & 31);
+        sym = int(e & 0xFF);
+        value = int16_t(e >> 16);
+      } else {
+        sym = in.SymbolOf(ac, e);
         if (sym < 0) {
           std::fprintf(stderr, "\nUndefined code occured\n");
           return kUndefinedCode;
         }
-        int r = sym >> 4;
-        const int s = sym & 15;
-        int value = 0;
-        if (s) {
+        if (sym & 15) {
           value = in.Get(1) ? 1 : -1;
-        } else if (r < 15) {
-          eob_run_ = (1 << r) + int(in.Get(r));
+        } else if ((sym >> 4) < 15) {
+          eob_run_ = (1 << (sym >> 4)) + int(in.Get(sym >> 4));
           break;
         }
-        // Skip r zero-history coefficients, correcting the others on the way.
-        for (; k <= se; ++k) {
-          if (coef[k] != 0) {
-            correct(&coef[k]);
-          } else {
-            if (r == 0) break;
-            --r;
-          }
-        }
-        if (value && k <= se) coef[k] = int16_t(value);
       }
+      // The new value goes to the (r + 1)-th zero-history place from k; the nonzero ones
+      // passed on the way take a correction bit each. Past the band k ends at se + 1.
+      const int p = std::min(Select(~nonzero & band & BitsFrom(k), sym >> 4), se + 1);
+      correct(nonzero & BitsFrom(k) & BitsBelow(p));
+      k = p;
+      if (value && k <= se) coef[k] = int16_t(value);
     }
-    if (eob_run_ > 0) {
-      for (; k <= se; ++k)
-        if (coef[k] != 0) correct(&coef[k]);
-      --eob_run_;
-    }
-    return 0;
-  });
+  }
+  if (eob_run_ > 0) {
+    if (k <= se) correct(nonzero & BitsFrom(k));
+    --eob_run_;
+  }
+  return 0;
 }

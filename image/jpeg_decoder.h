@@ -86,6 +86,11 @@ void InverseDCT8x8Pair(int stride_a, int16_t* dst_a, int16_t* coef_a, int stride
 void InverseDCT8x8PairAvx2(int stride_a, int16_t* dst_a, int16_t* coef_a, int stride_b,
                            int16_t* dst_b, int16_t* coef_b);
 
+// The place (0 to 63) of the (n + 1)-th set bit of x, n <= 15; 64 when x has fewer set bits.
+int JpegSelectBit(uint64_t x, int n);
+// The same by the processor's bit deposit; only for a processor that has BMI2.
+int JpegSelectBitBmi2(uint64_t x, int n);
+
 // Horizontal chroma doubling of one row of n >= 1 samples; beyond the row the
 // edge sample repeats. out receives 2n samples.
 void UpsampleJpegChromaH(const int16_t* in, int n, int16_t* out);
@@ -188,7 +193,6 @@ class JpegDecoder {
  private:
   // Bit reader.
   void Refill();
-  int DecodeLongSymbol(const JpegHuffmanLookup& table, uint32_t entry);
   // A copy of the bit buffer in locals for the decoding loops (see the source).
   class LocalBits;
   bool EnsureWindow(int need);
@@ -201,9 +205,12 @@ class JpegDecoder {
   void DecodeHuffmanBlocks(int16_t (*blocks)[64]);
   void DequantizeStoredBlocks(size_t mcu, int16_t (*blocks)[64]);
   void PlaceBlocks(int16_t (*blocks)[64], int mcu_x, int slot);
-  bool BlockOfScan(const JpegScan& scan, int comp, int bx, int by, size_t* index) const;
   template <typename BlockFn>
   int ForEachScanBlock(const JpegScan& scan, int restart_error, int input_error, BlockFn fn);
+  int DecodeAcFirst(LocalBits& in, const JpegHuffmanLookup& ac, int ss, int se, int16_t* coef);
+  template <int (*Select)(uint64_t, int)>
+  int DecodeAcRefine(LocalBits& in, const JpegHuffmanLookup& ac, int ss, int se, uint64_t band,
+                     int16_t* coef);
 
   JpegInput* input_ = nullptr;
   const uint8_t* base_ = nullptr;  // window start (input's read position)
