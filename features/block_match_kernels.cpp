@@ -606,59 +606,155 @@ int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint
   }
 }
 
+namespace {
+
+// The integer search's costs, SAD + 4 (|dx| + |dy|), for every offset of +-rangeX, +-rangeY
+// around the target's block origin (bx, by): cost[(dx + rangeX) * (2 rangeY + 1) + dy +
+// rangeY]. The caller has checked the block size, the origin and the ranges (> 0 in one).
+void SearchCosts(const BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt,
+                 int stride, int width, int height, int bw, int bh, int bx, int by, int rangeX,
+                 int rangeY, int* cost) {
+  const int ww = bw + 2 * rangeX + 4, wh = bh + 2 * rangeY + 4;
+  Scratch<uint32_t, 28 * 28> window(static_cast<size_t>(ww) * wh);
+  CopyBlockWindow(tgt, stride, width, height, bx - rangeX - 2, by - rangeY - 2, ww, wh,
+                  window.get());
+  const int n = bw * bh;
+  Scratch<uint32_t, 64> tpl(n);
+  ResampleBlock6(src, stride, width, height, tpl.get(), bw, bw, bh, pos.source_x - (bw - 1) * 0.5,
+                 pos.source_y - (bh - 1) * 0.5, 1.0);
+  const int stripRows = 2 * rangeY + bh;
+  Scratch<uint32_t, 24 * 8> strip(static_cast<size_t>(stripRows) * bw);
+  for (int dx = -rangeX; dx <= rangeX; ++dx) {
+    for (int r = 0; r < stripRows; ++r) {
+      std::memcpy(strip.get() + static_cast<ptrdiff_t>(r) * bw,
+                  window.get() + static_cast<ptrdiff_t>(r + 2) * ww + dx + rangeX + 2,
+                  sizeof(uint32_t) * bw);
+    }
+    int* column = cost + static_cast<ptrdiff_t>(dx + rangeX) * (2 * rangeY + 1);
+    for (int dy = -rangeY; dy <= rangeY; ++dy) {
+      const uint32_t* block = strip.get() + static_cast<ptrdiff_t>(dy + rangeY) * bw;
+      column[dy + rangeY] =
+          static_cast<int>(SumAbsDiffBGRA(tpl.get(), block, n)) + 4 * (std::abs(dx) + std::abs(dy));
+    }
+  }
+}
+
+// The first minimum in the search's visiting order: dx-major; for an odd block width
+// every second dy first, then the ones between.
+int BestOffset(const int* cost, int bw, int rangeX, int rangeY, int* bestDx, int* bestDy) {
+  int best = INT_MAX;
+  *bestDx = *bestDy = 0;
+  const int column = 2 * rangeY + 1;
+  auto visit = [&](int dx, int dy) {
+    const int c = cost[(dx + rangeX) * column + dy + rangeY];
+    if (c < best) {
+      best = c;
+      *bestDx = dx;
+      *bestDy = dy;
+    }
+  };
+  for (int dx = -rangeX; dx <= rangeX; ++dx) {
+    if (bw % 2 == 0) {
+      for (int dy = -rangeY; dy <= rangeY; ++dy) visit(dx, dy);
+    } else {
+      for (int dy = -rangeY; dy <= rangeY; dy += 2) visit(dx, dy);
+      for (int dy = -rangeY + 1; dy <= rangeY; dy += 2) visit(dx, dy);
+    }
+  }
+  return best;
+}
+
+// The origin of the block centred on the target; false when it leaves the image (the
+// block may not reach the last column or row).
+bool BlockOrigin(const BlockMatchPosition& pos, int width, int height, int bw, int bh, int* bx,
+                 int* by) {
+  *bx = TruncPos(pos.target_x) - bw / 2;
+  *by = TruncPos(pos.target_y) - bh / 2;
+  return !(*bx < 0 || *by < 0 || *bx >= width - bw || *by >= height - bh);
+}
+
+}  // namespace
+
 int MatchBlockSAD(BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt, int stride,
                   int width, int height, int bw, int bh, int rangeX, int rangeY, int iterations) {
   if (bw < 1 || bh < 1) return kBlockMatchBadSize;
-  const int bx = TruncPos(pos.target_x) - bw / 2;
-  const int by = TruncPos(pos.target_y) - bh / 2;
-  if (bx < 0 || by < 0 || bx >= width - bw || by >= height - bh) return kBlockMatchOutside;
+  int bx = 0, by = 0;
+  if (!BlockOrigin(pos, width, height, bw, bh, &bx, &by)) return kBlockMatchOutside;
   rangeX = std::max(rangeX, 0);
   rangeY = std::max(rangeY, 0);
   int result = INT_MAX;
   if (rangeX > 0 || rangeY > 0) {
-    const int ww = bw + 2 * rangeX + 4, wh = bh + 2 * rangeY + 4;
-    Scratch<uint32_t, 28 * 28> window(static_cast<size_t>(ww) * wh);
-    CopyBlockWindow(tgt, stride, width, height, bx - rangeX - 2, by - rangeY - 2, ww, wh,
-                    window.get());
-    const int n = bw * bh;
-    Scratch<uint32_t, 64> tpl(n);
-    ResampleBlock6(src, stride, width, height, tpl.get(), bw, bw, bh, pos.source_x - (bw - 1) * 0.5,
-                   pos.source_y - (bh - 1) * 0.5, 1.0);
-    const int stripRows = 2 * rangeY + bh;
-    Scratch<uint32_t, 24 * 8> strip(static_cast<size_t>(stripRows) * bw);
-    int best = INT_MAX, bestDx = 0, bestDy = 0;
-    auto visit = [&](int dx, int dy) {
-      const uint32_t* block = strip.get() + static_cast<ptrdiff_t>(dy + rangeY) * bw;
-      const int cost =
-          static_cast<int>(SumAbsDiffBGRA(tpl.get(), block, n)) + 4 * (std::abs(dx) + std::abs(dy));
-      if (cost < best) {
-        best = cost;
-        bestDx = dx;
-        bestDy = dy;
-      }
-    };
-    for (int dx = -rangeX; dx <= rangeX; ++dx) {
-      for (int r = 0; r < stripRows; ++r) {
-        std::memcpy(strip.get() + static_cast<ptrdiff_t>(r) * bw,
-                    window.get() + static_cast<ptrdiff_t>(r + 2) * ww + dx + rangeX + 2,
-                    sizeof(uint32_t) * bw);
-      }
-      if (bw % 2 == 0) {
-        for (int dy = -rangeY; dy <= rangeY; ++dy) visit(dx, dy);
-      } else {
-        // Odd widths visit every second offset first, then the ones between.
-        for (int dy = -rangeY; dy <= rangeY; dy += 2) visit(dx, dy);
-        for (int dy = -rangeY + 1; dy <= rangeY; dy += 2) visit(dx, dy);
-      }
-    }
+    Scratch<int, 17 * 17> cost(static_cast<size_t>(2 * rangeX + 1) * (2 * rangeY + 1));
+    SearchCosts(pos, src, tgt, stride, width, height, bw, bh, bx, by, rangeX, rangeY, cost.get());
+    int bestDx = 0, bestDy = 0;
+    result = BestOffset(cost.get(), bw, rangeX, rangeY, &bestDx, &bestDy);
     pos.target_x = bx + bestDx + (bw - 1) * 0.5;
     pos.target_y = by + bestDy + (bh - 1) * 0.5;
-    result = best;
   }
   if (iterations >= 1) {
     result = RefineBlockSubPixel(pos, src, tgt, stride, width, height, bw, bh, iterations);
   }
   return result;
+}
+
+int SearchBlockCandidates(const BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt,
+                          int stride, int width, int height, int bw, int bh, int rangeX, int rangeY,
+                          BlockMatchCandidate* out, int count) {
+  if (bw < 1 || bh < 1) return kBlockMatchBadSize;
+  int bx = 0, by = 0;
+  if (!BlockOrigin(pos, width, height, bw, bh, &bx, &by)) return kBlockMatchOutside;
+  rangeX = std::max(rangeX, 0);
+  rangeY = std::max(rangeY, 0);
+  if (count < 1) return 0;
+  const int columns = 2 * rangeX + 1, column = 2 * rangeY + 1;
+  Scratch<int, 17 * 17> cost(static_cast<size_t>(columns) * column);
+  int kept = 0;
+  auto keep = [&](int dx, int dy, int c) {
+    out[kept++] = {bx + dx + (bw - 1) * 0.5, by + dy + (bh - 1) * 0.5, c};
+  };
+  if (rangeX == 0 && rangeY == 0) {
+    out[0] = {pos.target_x, pos.target_y, INT_MAX};
+    return 1;
+  }
+  SearchCosts(pos, src, tgt, stride, width, height, bw, bh, bx, by, rangeX, rangeY, cost.get());
+  int bestDx = 0, bestDy = 0;
+  const int bestCost = BestOffset(cost.get(), bw, rangeX, rangeY, &bestDx, &bestDy);
+  keep(bestDx, bestDy, bestCost);
+  int keptDx[64], keptDy[64];
+  keptDx[0] = bestDx;
+  keptDy[0] = bestDy;
+  count = std::min(count, 64);
+  auto at = [&](int dx, int dy) { return cost.get()[(dx + rangeX) * column + dy + rangeY]; };
+  while (kept < count) {
+    // The cheapest strict local minimum not next to one kept (ties: dx-major order).
+    int best = INT_MAX, candDx = 0, candDy = 0;
+    for (int dx = -rangeX; dx <= rangeX; ++dx) {
+      for (int dy = -rangeY; dy <= rangeY; ++dy) {
+        const int c = at(dx, dy);
+        if (c >= best) continue;
+        bool near = false;
+        for (int k = 0; k < kept && !near; ++k)
+          near = std::abs(dx - keptDx[k]) <= 1 && std::abs(dy - keptDy[k]) <= 1;
+        if (near) continue;
+        bool minimum = true;
+        for (int ny = std::max(dy - 1, -rangeY); ny <= std::min(dy + 1, rangeY) && minimum; ++ny)
+          for (int nx = std::max(dx - 1, -rangeX); nx <= std::min(dx + 1, rangeX); ++nx)
+            if ((nx != dx || ny != dy) && at(nx, ny) <= c) {
+              minimum = false;
+              break;
+            }
+        if (!minimum) continue;
+        best = c;
+        candDx = dx;
+        candDy = dy;
+      }
+    }
+    if (best == INT_MAX) break;
+    keptDx[kept] = candDx;
+    keptDy[kept] = candDy;
+    keep(candDx, candDy, best);
+  }
+  return kept;
 }
 
 namespace scalar_kernels {

@@ -102,6 +102,24 @@ int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint
 int MatchBlockSAD(BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt, int stride,
                   int width, int height, int bw, int bh, int rangeX, int rangeY, int iterations);
 
+// A candidate of the integer search: the target it gives and its cost.
+struct BlockMatchCandidate {
+  double target_x = 0.0;
+  double target_y = 0.0;
+  int cost = 0;
+};
+
+// MatchBlockSAD's integer search (no refinement, pos unchanged) keeping up to `count`
+// candidates in out: first MatchBlockSAD's own choice, then further strict local
+// minima of the cost by increasing cost, none next to (within one offset of) one kept
+// before, so each lies in a basin of its own. Returns how many were kept (1 when both
+// ranges are 0: the target itself, cost 2147483647), or -1 / -2 as MatchBlockSAD.
+// A block whose best match lies in the wrong basin (a coarse block that follows its
+// surroundings) often has the right one among the next.
+int SearchBlockCandidates(const BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt,
+                          int stride, int width, int height, int bw, int bh, int rangeX, int rangeY,
+                          BlockMatchCandidate* out, int count);
+
 // The portable forms of the kernels that have a packed form.
 namespace scalar_kernels {
 uint32_t SumAbsDiffBGRA(const uint32_t* a, const uint32_t* b, int n);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -18,6 +19,9 @@
 namespace {
 
 constexpr int kBlockSize = 8;
+constexpr int kIterations = 15;
+constexpr int kQuarterCandidates = 3;
+constexpr int kWideHalfRange = 4;
 
 void ScalePosition(BlockMatchPosition& p, double s) {
   p.source_x *= s;
@@ -36,31 +40,54 @@ int MatchOnLevel(BlockMatchPosition& p, const HBMLevelImages::Level& l, int rang
 void TrackFeatureJob(void* /*context*/, void* item) {
   TrackFeatureItem& it = *static_cast<TrackFeatureItem*>(item);
   const HBMLevelImages& im = *it.images;
+  const BlockMatchPosition start = it.position;
   BlockMatchPosition& p = it.position;
-  const BlockMatchPosition start = p;
-  auto half_and_full = [&] {
+  auto half_and_full = [&](int half_range) {
     ScalePosition(p, 0.5);
-    it.result = MatchOnLevel(p, im.level[1], 2, 0);
+    it.result = MatchOnLevel(p, im.level[1], half_range, 0);
     ScalePosition(p, 2.0);
     if (it.result < 0) return;
-    it.result = MatchOnLevel(p, im.level[0], 2, 15);
+    it.result = MatchOnLevel(p, im.level[0], 2, kIterations);
   };
-  ScalePosition(p, 0.25);
-  it.result = MatchOnLevel(p, im.level[2], 8, 0);
-  ScalePosition(p, 4.0);
-  if (it.result < 0) return;
-  half_and_full();
-  if (it.result >= 0) return;
+  BlockMatchPosition quarter = start;
+  ScalePosition(quarter, 0.25);
+  const HBMLevelImages::Level& l2 = im.level[2];
+  BlockMatchCandidate candidates[kQuarterCandidates];
+  const int found =
+      SearchBlockCandidates(quarter, l2.source, l2.target, l2.stride, l2.width, l2.height,
+                            kBlockSize, kBlockSize, 8, 8, candidates, kQuarterCandidates);
+  if (found < 0) {
+    it.result = found;
+    return;
+  }
+  auto from_candidate = [&](int k) {
+    p = start;
+    p.target_x = 4.0 * candidates[k].target_x;
+    p.target_y = 4.0 * candidates[k].target_y;
+  };
   // The quarter block spans 32 x 32 pixels: where the scene moves unevenly (near depth
-  // edges, on a receding floor) its best match follows the surroundings, further from the
-  // feature than the finer +-2 searches can return. The start is a prediction from the
-  // feature's own or its neighbours' motion: search again from there, with the smaller
-  // blocks first, then the full-resolution one alone.
+  // edges, on a receding floor) its best match may follow the surroundings, further from
+  // the feature than the finer +-2 searches can return. When the finer levels fail from
+  // there, the next quarter-level minima are followed down, then the predicted start with
+  // the smaller blocks first, then the full-resolution block alone, and last the start and
+  // the minima again with a wider half-level search.
+  for (int k = 0; k < found; ++k) {
+    from_candidate(k);
+    half_and_full(2);
+    if (it.result >= 0) return;
+  }
   p = start;
-  half_and_full();
+  half_and_full(2);
   if (it.result >= 0) return;
   p = start;
-  it.result = MatchOnLevel(p, im.level[0], 2, 15);
+  it.result = MatchOnLevel(p, im.level[0], 2, kIterations);
+  if (it.result >= 0) return;
+  p = start;
+  half_and_full(kWideHalfRange);
+  for (int k = 0; k < found && it.result < 0; ++k) {
+    from_candidate(k);
+    half_and_full(kWideHalfRange);
+  }
 }
 
 void HBMMovedStart(double x, double y, double dx, double dy, int32_t width, int32_t height,
@@ -149,19 +176,39 @@ bool HBMMotionField::Predict(double x, double y, double* dx, double* dy) const {
   return true;
 }
 
+int HBMMatchCost(const HBMLevelImages::Level& level, double source_x, double source_y,
+                 double target_x, double target_y) {
+  uint32_t tpl[kBlockSize * kBlockSize], block[kBlockSize * kBlockSize];
+  const double h = (kBlockSize - 1) * 0.5;
+  ResampleBlock6(level.source, level.stride, level.width, level.height, tpl, kBlockSize, kBlockSize,
+                 kBlockSize, source_x - h, source_y - h, 1.0);
+  ResampleBlock6(level.target, level.stride, level.width, level.height, block, kBlockSize,
+                 kBlockSize, kBlockSize, target_x - h, target_y - h, 1.0);
+  return static_cast<int>(SumAbsDiffBGRA(tpl, block, kBlockSize * kBlockSize));
+}
+
 bool HBMCrossCheck(const TrackFeatureItem& own, const TrackFeatureItem* predecessor, double* x,
                    double* y) {
   if (own.result < 0) return false;
   const BlockMatchPosition& a = own.position;
-  if (predecessor == nullptr) {
-    *x = a.target_x;
-    *y = a.target_y;
-    return true;
-  }
-  if (predecessor->result < 0) return false;
+  *x = a.target_x;
+  *y = a.target_y;
+  // A predecessor that cannot be followed says nothing against the feature.
+  if (predecessor == nullptr || predecessor->result < 0) return true;
   const BlockMatchPosition& b = predecessor->position;
   const double dx = a.target_x - b.target_x, dy = a.target_y - b.target_y;
-  if (dx * dx + dy * dy > 1.0) return false;
+  if (dx * dx + dy * dy > 1.0) {
+    // Apart, the feature's own estimate is mostly the right one, but not always: keep the
+    // one where the feature's own block matches better.
+    if (own.images == nullptr) return false;
+    const HBMLevelImages::Level& full = own.images->level[0];
+    if (HBMMatchCost(full, a.source_x, a.source_y, b.target_x, b.target_y) <
+        HBMMatchCost(full, a.source_x, a.source_y, a.target_x, a.target_y)) {
+      *x = b.target_x;
+      *y = b.target_y;
+    }
+    return true;
+  }
   *x = (a.target_x + b.target_x) * 0.5;
   *y = (a.target_y + b.target_y) * 0.5;
   return true;

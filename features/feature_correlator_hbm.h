@@ -4,8 +4,9 @@
 // features. Tracking matches 8x8 blocks of the decoded colour frames of the image cache
 // at quarter, half and full resolution, refines the last match to sub-pixel accuracy and
 // cross-checks every feature that has a predecessor one frame beyond the first image by
-// tracking that predecessor too: both estimates must lie within one pixel, and their
-// midpoint is kept. No cost threshold applies.
+// tracking that predecessor too: estimates within one pixel give their midpoint; further
+// apart, the one where the feature's block matches better is kept (see HBMCrossCheck).
+// No cost threshold applies.
 //
 // Tagged mode (mode bit 2) tracks only the features and anchors tagged with 0x20 and
 // leaves the automatic tracks and the second image's features as they are; the
@@ -54,9 +55,11 @@ struct TrackFeatureItem {
 
 // Worker-pool item function (context unused, item a TrackFeatureItem): quarter level
 // with a search of +-8, half level +-2, full level +-2 with up to 15 refinement steps.
-// A quarter-level failure (block outside) ends the job; when a finer level fails, the
-// half and full levels run again from the item's start, then the full level alone. The
-// item's result is that of the last level run.
+// A quarter-level failure (block outside) ends the job. When a finer level fails, the
+// next two quarter-level minima are followed down, then the half and full levels run
+// from the item's start, then the full level alone, and last the start and the
+// quarter-level minima again with a half-level search of +-4. The item's result is that
+// of the last level run.
 void TrackFeatureJob(void* context, void* item);
 
 // Where the search for a feature at (x, y) of the first image starts: moved on by the
@@ -97,11 +100,19 @@ class HBMMotionField {
 };
 
 // The cross-check of one feature: `own` is the feature's job, `predecessor` the job
-// built from its predecessor (null: none). Lost (false) when a job failed or the two
-// estimates are more than one pixel apart; otherwise (x, y) is the own estimate, or the
-// midpoint of both.
+// built from its predecessor (null: none). Lost (false) only when the own job failed.
+// Otherwise (x, y) is the own estimate, or the midpoint of both when they lie within one
+// pixel; a failed predecessor job keeps the own estimate. Estimates further apart keep
+// the one where the feature's own block matches better (HBMMatchCost on the full level
+// of `own`'s images; without images the feature is lost).
 bool HBMCrossCheck(const TrackFeatureItem& own, const TrackFeatureItem* predecessor, double* x,
                    double* y);
+
+// Sum of absolute differences between 8 x 8 blocks centred on the source position in
+// the level's source and on the target position in its target, both interpolated with
+// the matcher's six-tap kernel.
+int HBMMatchCost(const HBMLevelImages::Level& level, double source_x, double source_y,
+                 double target_x, double target_y);
 
 class FeatureCorrelatorHBM : public FeatureCorrelatorOpticalFlow {
  public:
