@@ -53,9 +53,11 @@ void TrackFeatureJob(void* /*context*/, void* item) {
   ScalePosition(quarter, 0.25);
   const HBMLevelImages::Level& l2 = im.level[2];
   BlockMatchCandidate candidates[kQuarterCandidates];
-  const int found =
-      SearchBlockCandidates(quarter, l2.source, l2.target, l2.stride, l2.width, l2.height,
-                            kBlockSize, kBlockSize, 8, 8, candidates, kQuarterCandidates);
+  auto search_quarter = [&](int count) {
+    return SearchBlockCandidates(quarter, l2.source, l2.target, l2.stride, l2.width, l2.height,
+                                 kBlockSize, kBlockSize, 8, 8, candidates, count);
+  };
+  int found = search_quarter(1);
   if (found < 0) {
     it.result = found;
     return;
@@ -65,13 +67,18 @@ void TrackFeatureJob(void* /*context*/, void* item) {
     p.target_x = 4.0 * candidates[k].target_x;
     p.target_y = 4.0 * candidates[k].target_y;
   };
+  from_candidate(0);
+  half_and_full(2);
+  if (it.result >= 0) return;
   // The quarter block spans 32 x 32 pixels: where the scene moves unevenly (near depth
   // edges, on a receding floor) its best match may follow the surroundings, further from
   // the feature than the finer +-2 searches can return. When the finer levels fail from
   // there, the next quarter-level minima are followed down, then the predicted start with
   // the smaller blocks first, then the full-resolution block alone, and last the start and
-  // the minima again with a wider half-level search.
-  for (int k = 0; k < found; ++k) {
+  // the minima again with a wider half-level search. Only the few jobs that get here
+  // search the quarter level again for its further minima.
+  found = search_quarter(kQuarterCandidates);
+  for (int k = 1; k < found; ++k) {
     from_candidate(k);
     half_and_full(2);
     if (it.result >= 0) return;
