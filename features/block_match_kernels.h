@@ -11,8 +11,9 @@
 // block samples carry pixel value x 32 (plus the constant 6 of the vertical
 // pass); derivative kernels are scaled by 16384 over the plain weight sum.
 //
-// Where a packed (SSE2) form exists it gives bit-identical results to the
-// portable scalar form in namespace scalar_kernels, which tests compare.
+// Where a packed (SSE2, and for the horizontal passes AVX2 chosen at run time)
+// form exists it gives bit-identical results to the portable scalar form in
+// namespace scalar_kernels, which tests compare.
 #pragma once
 
 #include <cstdint>
@@ -119,6 +120,16 @@ struct BlockMatchCandidate {
 int SearchBlockCandidates(const BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt,
                           int stride, int width, int height, int bw, int bh, int rangeX, int rangeY,
                           BlockMatchCandidate* out, int count);
+
+// The SSE2 forms of the resamplers, where the default ones take AVX2 when the
+// processor has it; for comparing the forms.
+namespace sse2_kernels {
+void ResampleBlock6(const uint32_t* src, int stride, int width, int height, uint32_t* dst,
+                    int dstStride, int bw, int bh, double x, double y, double a);
+void ResampleBlock8(const uint32_t* src, int stride, int width, int height, int16_t* dst,
+                    int dstStride, int bw, int bh, double x, double y, bool derivX, bool derivY,
+                    double a);
+}  // namespace sse2_kernels
 
 // The portable forms of the kernels that have a packed form.
 namespace scalar_kernels {

@@ -163,12 +163,15 @@ TEST(BlockMatchKernelsTest, PackedAndScalarKernelsAgree) {
   std::uniform_real_distribution<double> pos(-6.0, 28.0);
   for (int trial = 0; trial < 200; ++trial) {
     const double x = pos(rng), y = pos(rng);
-    const int bw = 1 + int(rng() % 9), bh = 1 + int(rng() % 9);
+    const int bw = 1 + int(rng() % 13), bh = 1 + int(rng() % 9);
     std::vector<uint32_t> a(bw * bh), b(bw * bh);
     ResampleBlock6(im.px.data(), im.stride, im.width, im.height, a.data(), bw, bw, bh, x, y, 1.0);
     scalar_kernels::ResampleBlock6(im.px.data(), im.stride, im.width, im.height, b.data(), bw, bw,
                                    bh, x, y, 1.0);
     ASSERT_EQ(a, b) << x << "," << y;
+    sse2_kernels::ResampleBlock6(im.px.data(), im.stride, im.width, im.height, a.data(), bw, bw, bh,
+                                 x, y, 1.0);
+    ASSERT_EQ(a, b) << "SSE2 " << x << "," << y;
     for (int mode = 0; mode < 3; ++mode) {
       std::vector<int16_t> p(4 * bw * bh), q(4 * bw * bh);
       const double as = -0.15 - 0.1 * (trial % 7);
@@ -177,6 +180,9 @@ TEST(BlockMatchKernelsTest, PackedAndScalarKernelsAgree) {
       scalar_kernels::ResampleBlock8(im.px.data(), im.stride, im.width, im.height, q.data(), 4 * bw,
                                      bw, bh, x, y, mode == 1, mode == 2, as);
       ASSERT_EQ(p, q) << x << "," << y << " mode " << mode;
+      sse2_kernels::ResampleBlock8(im.px.data(), im.stride, im.width, im.height, p.data(), 4 * bw,
+                                   bw, bh, x, y, mode == 1, mode == 2, as);
+      ASSERT_EQ(p, q) << "SSE2 " << x << "," << y << " mode " << mode;
     }
   }
   for (int n = 0; n < 14; ++n) {
