@@ -111,9 +111,9 @@ struct BlockMatchCandidate {
 };
 
 // MatchBlockSAD's integer search (no refinement, pos unchanged) keeping up to `count`
-// candidates in out: first MatchBlockSAD's own choice, then further strict local
-// minima of the cost by increasing cost, none next to (within one offset of) one kept
-// before, so each lies in a basin of its own. Returns how many were kept (1 when both
+// (at most 64; below 1 keeps none) candidates in out: first MatchBlockSAD's own choice, then
+// further strict local minima of the cost by increasing cost, none next to (within one offset of)
+// one kept before, so each lies in a basin of its own. Returns how many were kept (1 when both
 // ranges are 0: the target itself, cost 2147483647), or -1 / -2 as MatchBlockSAD.
 // A block whose best match lies in the wrong basin (a coarse block that follows its
 // surroundings) often has the right one among the next.
