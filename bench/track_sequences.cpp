@@ -488,6 +488,12 @@ void DiagnoseHBM(int shot) {
   std::vector<double> err_ok[2], err_apart_own, err_apart_pred, err_apart_cost;
   long apart = 0, apart_own_closer = 0, pred_failed = 0;
   std::vector<double> err_pred_failed_own;
+  struct Guarded {
+    double error, ratio;
+    bool retried;
+    double distinct = 0.0;  // apart: kept cost over the other estimate's
+  };
+  std::vector<Guarded> guards[4];
   const int w = seq.Width(), h = seq.Height();
   for (int k = 0; k + 1 < kFrames; ++k) {
     ImageCacheEntryPtr ec = owner.cache.GetImage(k), ed = owner.cache.GetImage(k + 1);
@@ -542,12 +548,21 @@ void DiagnoseHBM(int shot) {
         TrackFeatureJob(nullptr, &own);
         const double eo = std::hypot(own.position.target_x - tx, own.position.target_y - ty);
         if (own.result >= 0) err_ok[kind].push_back(eo);
+        // The kept estimate's cost over its block's texture, by cross-check outcome.
+        auto guard = [&](int outcome, double gx, double gy, double err, bool retried) {
+          const int tex = HBMBlockTexture(li.level[0], f->x, f->y);
+          const int cost = HBMMatchCost(li.level[0], f->x, f->y, gx, gy);
+          guards[outcome].push_back({err, double(cost) / double(std::max(1, tex)), retried});
+        };
+        if (own.result >= 0 && (pred == nullptr || k == 0))
+          guard(0, own.position.target_x, own.position.target_y, eo, own.retried);
         if (pred != nullptr && k > 0 && own.result >= 0) {
           TrackFeatureItem pj{&le, {pred->x, pred->y, sx, sy}, -1};
           TrackFeatureJob(nullptr, &pj);
           if (pj.result < 0) {
             ++pred_failed;
             err_pred_failed_own.push_back(eo);
+            guard(2, own.position.target_x, own.position.target_y, eo, own.retried);
           } else {
             const double ep = std::hypot(pj.position.target_x - tx, pj.position.target_y - ty);
             const double dd = std::hypot(pj.position.target_x - own.position.target_x,
@@ -557,9 +572,26 @@ void DiagnoseHBM(int shot) {
               if (eo < ep) ++apart_own_closer;
               err_apart_own.push_back(eo);
               err_apart_pred.push_back(ep);
-              double cx, cy;
-              HBMCrossCheck(own, &pj, &cx, &cy);
+              // The estimate where the feature's block matches better.
+              const bool pred_better = HBMMatchCost(li.level[0], f->x, f->y, pj.position.target_x,
+                                                    pj.position.target_y) <
+                                       HBMMatchCost(li.level[0], f->x, f->y, own.position.target_x,
+                                                    own.position.target_y);
+              const double cx = pred_better ? pj.position.target_x : own.position.target_x;
+              const double cy = pred_better ? pj.position.target_y : own.position.target_y;
               err_apart_cost.push_back(std::hypot(cx - tx, cy - ty));
+              const bool own_kept = cx == own.position.target_x && cy == own.position.target_y;
+              guard(3, cx, cy, std::hypot(cx - tx, cy - ty), own_kept ? own.retried : pj.retried);
+              // The other estimate's cost: how distinct the choice was.
+              const double ox = own_kept ? pj.position.target_x : own.position.target_x;
+              const double oy = own_kept ? pj.position.target_y : own.position.target_y;
+              const int other = HBMMatchCost(li.level[0], f->x, f->y, ox, oy);
+              const int kept_cost = HBMMatchCost(li.level[0], f->x, f->y, cx, cy);
+              guards[3].back().distinct = double(kept_cost) / double(std::max(1, other));
+            } else {
+              const double mx = 0.5 * (own.position.target_x + pj.position.target_x);
+              const double my = 0.5 * (own.position.target_y + pj.position.target_y);
+              guard(1, mx, my, std::hypot(mx - tx, my - ty), own.retried || pj.retried);
             }
           }
         }
@@ -662,6 +694,58 @@ void DiagnoseHBM(int shot) {
       apart, apart_own_closer, Percentile(err_apart_own, 0.5), Percentile(err_apart_own, 0.95),
       Percentile(err_apart_pred, 0.5), Percentile(err_apart_pred, 0.95),
       Percentile(err_apart_cost, 0.5), Percentile(err_apart_cost, 0.95));
+  // What a guard on the kept estimate's cost over its block's texture (or on the job's
+  // first pass) would keep of each cross-check outcome.
+  const char* outcome[4] = {"no predecessor", "confirmed", "predecessor failed", "apart"};
+  for (int o = 0; o < 4; ++o) {
+    std::vector<double> ratios;
+    for (const Guarded& g : guards[o]) ratios.push_back(g.ratio);
+    std::printf("  %-18s %5zu kept, cost/texture median %.2f 95th %.2f;", outcome[o],
+                guards[o].size(), Percentile(ratios, 0.5), Percentile(ratios, 0.95));
+    for (double t : {0.25, 0.5, 0.75, 1.0, 1.5, 2.0, 1e9}) {
+      long n = 0, gross = 0;
+      for (const Guarded& g : guards[o])
+        if (g.ratio <= t) {
+          ++n;
+          gross += g.error > 2.0;
+        }
+      std::printf(" <=%g: %ld/%ld", t < 1e8 ? t : 0.0, gross, n);
+    }
+    long n = 0, gross = 0;
+    for (const Guarded& g : guards[o])
+      if (!g.retried) {
+        ++n;
+        gross += g.error > 2.0;
+      }
+    std::printf("; first pass: %ld/%ld (gross/kept)\n", gross, n);
+    std::printf("    retried:");
+    for (double t : {0.25, 0.5, 0.75, 1.0, 1.5, 2.0, 1e9}) {
+      long m = 0, mg = 0;
+      for (const Guarded& g : guards[o])
+        if (g.retried && g.ratio <= t) {
+          ++m;
+          mg += g.error > 2.0;
+        }
+      std::printf(" <=%g: %ld/%ld", t < 1e8 ? t : 0.0, mg, m);
+    }
+    std::printf("\n");
+    if (o != 3) continue;
+    std::printf("    apart, kept cost over the other's and cost/texture <= 1:");
+    for (double t : {0.25, 0.5, 0.75, 1.0}) {
+      long m = 0, mg = 0, m1 = 0, mg1 = 0;
+      for (const Guarded& g : guards[o]) {
+        if (g.distinct > t) continue;
+        ++m;
+        mg += g.error > 2.0;
+        if (g.ratio <= 1.0) {
+          ++m1;
+          mg1 += g.error > 2.0;
+        }
+      }
+      std::printf(" <=%g: %ld/%ld, %ld/%ld", t, mg, m, mg1, m1);
+    }
+    std::printf("\n");
+  }
 }
 
 void PrintRun(const char* who, int threads, const Run& r) {
@@ -670,9 +754,15 @@ void PrintRun(const char* who, int threads, const Run& r) {
       "step %6.2f ms",
       who, threads, threads == 1 ? " " : "s", r.tracks, 100.0 * r.lost_in_view, r.median_length,
       r.step_ms);
-  std::printf(", steps lost %5.2f %%, step error median %.3f 95th %.3f px",
-              100.0 * double(r.steps_lost) / double(std::max(1L, r.steps)),
-              Percentile(r.step_errors, 0.5), Percentile(r.step_errors, 0.95));
+  // A few steps far off hurt a camera solve more than many lost ones.
+  const long gross =
+      std::count_if(r.step_errors.begin(), r.step_errors.end(), [](double e) { return e > 2.0; });
+  std::printf(
+      ", steps lost %5.2f %%, gross (> 2 px) %5.2f %% (%ld), step error median %.3f 95th "
+      "%.3f px",
+      100.0 * double(r.steps_lost) / double(std::max(1L, r.steps)),
+      100.0 * double(gross) / double(std::max<size_t>(1, r.step_errors.size())), gross,
+      Percentile(r.step_errors, 0.5), Percentile(r.step_errors, 0.95));
   if (r.drift > 0.0) std::printf(", track end off the truth: median %.2f px", r.drift);
   std::printf("\n");
 }

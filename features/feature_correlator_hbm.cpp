@@ -70,6 +70,7 @@ void TrackFeatureJob(void* /*context*/, void* item) {
   from_candidate(0);
   half_and_full(2);
   if (it.result >= 0) return;
+  it.retried = true;
   // The quarter block spans 32 x 32 pixels: where the scene moves unevenly (near depth
   // edges, on a receding floor) its best match may follow the surroundings, further from
   // the feature than the finer +-2 searches can return. When the finer levels fail from
@@ -183,6 +184,12 @@ bool HBMMotionField::Predict(double x, double y, double* dx, double* dy) const {
   return true;
 }
 
+int HBMBlockTexture(const HBMLevelImages::Level& level, double x, double y) {
+  HBMLevelImages::Level self = level;
+  self.target = level.source;
+  return std::min(HBMMatchCost(self, x, y, x + 1.0, y), HBMMatchCost(self, x, y, x, y + 1.0));
+}
+
 int HBMMatchCost(const HBMLevelImages::Level& level, double source_x, double source_y,
                  double target_x, double target_y) {
   uint32_t tpl[kBlockSize * kBlockSize], block[kBlockSize * kBlockSize];
@@ -198,27 +205,45 @@ bool HBMCrossCheck(const TrackFeatureItem& own, const TrackFeatureItem* predeces
                    double* y) {
   if (own.result < 0) return false;
   const BlockMatchPosition& a = own.position;
-  *x = a.target_x;
-  *y = a.target_y;
-  // A predecessor that cannot be followed says nothing against the feature.
-  if (predecessor == nullptr || predecessor->result < 0) return true;
+  // An estimate nothing confirms stands on its own match: kept only when its cost is no
+  // more than the feature's block differs from itself one pixel off. Estimates found by
+  // a second search (the first pass failed) are kept only with the predecessor's
+  // confirmation: on their own they are grossly wrong too often, and a gross error hurts
+  // a camera solve far more than a lost track.
+  auto plausible = [&](double tx, double ty) {
+    if (own.images == nullptr) return false;
+    const HBMLevelImages::Level& full = own.images->level[0];
+    return HBMMatchCost(full, a.source_x, a.source_y, tx, ty) <=
+           HBMBlockTexture(full, a.source_x, a.source_y);
+  };
+  auto keep = [&](double tx, double ty) {
+    *x = tx;
+    *y = ty;
+    return true;
+  };
+  if (predecessor == nullptr) return !own.retried && keep(a.target_x, a.target_y);
+  if (predecessor->result < 0)
+    return !own.retried && plausible(a.target_x, a.target_y) && keep(a.target_x, a.target_y);
   const BlockMatchPosition& b = predecessor->position;
   const double dx = a.target_x - b.target_x, dy = a.target_y - b.target_y;
   if (dx * dx + dy * dy > 1.0) {
-    // Apart, the feature's own estimate is mostly the right one, but not always: keep the
-    // one where the feature's own block matches better.
+    // Apart: the estimate where the feature's block matches clearly better (at most half
+    // the other's cost), if its job found it at the first pass.
     if (own.images == nullptr) return false;
     const HBMLevelImages::Level& full = own.images->level[0];
-    if (HBMMatchCost(full, a.source_x, a.source_y, b.target_x, b.target_y) <
-        HBMMatchCost(full, a.source_x, a.source_y, a.target_x, a.target_y)) {
-      *x = b.target_x;
-      *y = b.target_y;
-    }
-    return true;
+    const int own_cost = HBMMatchCost(full, a.source_x, a.source_y, a.target_x, a.target_y);
+    const int other_cost = HBMMatchCost(full, a.source_x, a.source_y, b.target_x, b.target_y);
+    const bool other_better = other_cost < own_cost;
+    const BlockMatchPosition& best = other_better ? b : a;
+    if ((other_better ? predecessor->retried : own.retried) ||
+        2 * std::min(own_cost, other_cost) > std::max(own_cost, other_cost) ||
+        !plausible(best.target_x, best.target_y))
+      return false;
+    return keep(best.target_x, best.target_y);
   }
-  *x = (a.target_x + b.target_x) * 0.5;
-  *y = (a.target_y + b.target_y) * 0.5;
-  return true;
+  const double mx = (a.target_x + b.target_x) * 0.5, my = (a.target_y + b.target_y) * 0.5;
+  if ((own.retried || predecessor->retried) && !plausible(mx, my)) return false;
+  return keep(mx, my);
 }
 
 namespace {

@@ -86,6 +86,7 @@ TEST(TrackFeatureJobTest, RecoversKnownTranslations) {
       EXPECT_NEAR(item.position.target_y, y + s.dy, s.tol) << s.dx << "," << s.dy;
       EXPECT_EQ(item.position.source_x, x);
       EXPECT_EQ(item.position.source_y, y);
+      EXPECT_FALSE(item.retried);
     }
   }
 }
@@ -153,6 +154,7 @@ TEST(TrackFeatureJobTest, FindsTheFeatureWhereTheQuarterLevelMisleads) {
     ASSERT_EQ(item.result, 0);
     EXPECT_NEAR(item.position.target_x, c.x + c.dx, 0.05) << item.position.target_y;
     EXPECT_NEAR(item.position.target_y, c.y + c.dy, 0.05);
+    EXPECT_TRUE(item.retried);
   }
 }
 
@@ -226,10 +228,10 @@ TEST(HBMCrossCheckTest, Table) {
       {item(10, 20, -2), false, {}, false, 0, 0},
       {item(10, 20, 0), true, item(11, 20, 0), true, 10.5, 20},  // exactly one pixel
       {item(10, 20, 0), true, item(10.4, 20.6, 0), true, 10.2, 20.3},
-      // 1.13 px apart: choosing needs the images, which these items lack.
+      // 1.13 px apart, or a predecessor that cannot be followed: keeping the own
+      // estimate needs its cost, and these items lack the images.
       {item(10, 20, 0), true, item(10.8, 20.7, 0), false, 0, 0},
-      // A predecessor that cannot be followed keeps the feature's own estimate.
-      {item(10, 20, 0), true, item(10, 20, -3), true, 10, 20},
+      {item(10, 20, 0), true, item(10, 20, -3), false, 0, 0},
       {item(10, 20, -1), true, item(10, 20, 0), false, 0, 0},
   };
   for (const Case& c : cases) {
@@ -243,26 +245,62 @@ TEST(HBMCrossCheckTest, Table) {
   }
 }
 
-// Estimates more than a pixel apart: the one where the feature's own block matches
-// better is kept, whichever job found it.
-TEST(HBMCrossCheckTest, ApartKeepsTheBetterMatch) {
+// What the cross-check keeps when the predecessor does not confirm the feature, or a
+// job needed a second search: on a texture moved by (3, 2), (99, 82) is the feature's
+// true match, (101.5, 82.5) a wrong one costing far more than the block's one-pixel
+// self-difference, (99.4, 82) close enough to be plausible.
+TEST(HBMCrossCheckTest, UnconfirmedEstimatesNeedAPlausibleCost) {
   const Frame src(192, 160, 0, 0), tgt(192, 160, 3, 2);
   const HBMLevelImages im = Levels(src, tgt);
-  auto item = [&](double x, double y) {
+  const HBMLevelImages::Level& full = im.level[0];
+  const int texture = HBMBlockTexture(full, 96, 80);
+  ASSERT_GT(texture, 0);
+  EXPECT_LE(HBMMatchCost(full, 96, 80, 99, 82), texture / 4);
+  EXPECT_LE(HBMMatchCost(full, 96, 80, 99.4, 82), texture);
+  EXPECT_GT(HBMMatchCost(full, 96, 80, 101.5, 82.5), 2 * texture);
+  auto item = [&](double x, double y, int result, bool retried) {
     TrackFeatureItem it;
     it.images = &im;
     it.position = {96, 80, x, y};
-    it.result = 0;
+    it.result = result;
+    it.retried = retried;
     return it;
   };
-  const TrackFeatureItem right = item(99, 82), wrong = item(101.5, 82.5);
-  EXPECT_LT(HBMMatchCost(im.level[0], 96, 80, 99, 82),
-            HBMMatchCost(im.level[0], 96, 80, 101.5, 82.5));
-  for (bool own_right : {true, false}) {
+  enum Pred { kNone, kFailed, kAt };
+  struct Case {
+    const char* name;
+    double x, y;
+    bool retried;
+    Pred pred;
+    double px, py;
+    bool pred_retried;
+    bool kept;
+    double kx, ky;
+  };
+  const Case cases[] = {
+      {"failed predecessor, good own estimate", 99, 82, false, kFailed, 0, 0, false, true, 99, 82},
+      {"failed predecessor, wrong own estimate", 101.5, 82.5, false, kFailed, 0, 0, false, false, 0,
+       0},
+      {"failed predecessor, own job retried", 99, 82, true, kFailed, 0, 0, false, false, 0, 0},
+      {"no predecessor, first pass", 101.5, 82.5, false, kNone, 0, 0, false, true, 101.5, 82.5},
+      {"no predecessor, own job retried", 99, 82, true, kNone, 0, 0, false, false, 0, 0},
+      {"apart, own estimate right", 99, 82, false, kAt, 101.5, 82.5, false, true, 99, 82},
+      {"apart, predecessor's right", 101.5, 82.5, false, kAt, 99, 82, false, true, 99, 82},
+      {"apart, the better one retried", 101.5, 82.5, false, kAt, 99, 82, true, false, 0, 0},
+      {"apart, neither clearly better", 101.5, 82.5, false, kAt, 96.5, 81.5, false, false, 0, 0},
+      {"within a pixel, retried, plausible", 99, 82, true, kAt, 99.8, 82, false, true, 99.4, 82},
+      {"within a pixel, retried, wrong", 101.5, 82.5, false, kAt, 101.5, 83.2, true, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TrackFeatureItem own = item(c.x, c.y, 0, c.retried);
+    const TrackFeatureItem pred = item(c.px, c.py, c.pred == kFailed ? -3 : 0, c.pred_retried);
     double x = 0, y = 0;
-    ASSERT_TRUE(HBMCrossCheck(own_right ? right : wrong, own_right ? &wrong : &right, &x, &y));
-    EXPECT_EQ(x, 99.0) << own_right;
-    EXPECT_EQ(y, 82.0) << own_right;
+    ASSERT_EQ(HBMCrossCheck(own, c.pred == kNone ? nullptr : &pred, &x, &y), c.kept);
+    if (c.kept) {
+      EXPECT_DOUBLE_EQ(x, c.kx);
+      EXPECT_DOUBLE_EQ(y, c.ky);
+    }
   }
 }
 
