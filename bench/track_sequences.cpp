@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -262,6 +263,24 @@ struct Run {
   double drift = 0.0;    // median distance of a track's last feature to the truth
   double step_ms = 0.0;  // median frame step
   size_t tracks = 0;
+  // Single steps of features whose point stays in view: lost share and the distance of
+  // the kept ones to where the feature's own point went.
+  long steps = 0, steps_lost = 0;
+  std::vector<double> step_errors;
+  void AddStep(const synthetic::Sequence& seq, int k, double x, double y, bool kept, double nx,
+               double ny) {
+    synthetic::Vec3 X;
+    double tx, ty;
+    if (!seq.Backproject(k, x, y, &X) || !seq.Truth(k + 1, X, &tx, &ty) || tx < 12 || ty < 12 ||
+        tx > seq.Width() - 13 || ty > seq.Height() - 13)
+      return;
+    ++steps;
+    if (!kept) {
+      ++steps_lost;
+      return;
+    }
+    step_errors.push_back(std::hypot(nx - tx, ny - ty));
+  }
 };
 
 // The frames of a shot as the program reads them: written as files, listed in an image
@@ -351,6 +370,12 @@ Run RunCorrelator(int shot, bool hbm, int threads) {
           tx <= seq.Width() - 13 && ty <= seq.Height() - 13)
         ++lost;
     }
+  for (int k = 0; k + 1 < kFrames; ++k)
+    for (const SharedPtr<FeaturePoint2D>& f : images[k]->GetFPoints2D()) {
+      const FeaturePoint2D* next =
+          f->GetSuccessor() ? f->GetSuccessor()->GetSecond().Get() : nullptr;
+      run.AddStep(seq, k, f->x, f->y, next != nullptr, next ? next->x : 0.0, next ? next->y : 0.0);
+    }
   run.lost_in_view = double(lost) / double(std::max<size_t>(1, run.tracks));
   run.median_length = Percentile(lengths, 0.5);
   run.drift = Percentile(drift, 0.5);
@@ -371,6 +396,7 @@ Run RunOpenCV(int shot, int threads, int window, int levels) {
   Run run;
   size_t lost = 0;
   std::vector<cv::Mat> previous;
+  std::vector<std::array<double, 6>> pending;
   cv::buildOpticalFlowPyramid(r.frames[0], previous, cv::Size(window, window), levels - 1);
   auto refill = [&](int k, const cv::Mat& frame) {
     if (int(pts.size()) >= kCorners) return;
@@ -402,6 +428,11 @@ Run RunOpenCV(int shot, int threads, int window, int levels) {
     std::vector<synthetic::Vec3> kept_points;
     std::vector<int> kept_born;
     for (size_t i = 0; i < pts.size(); ++i) {
+      const bool kept_i = !pts.empty() && ok[i] && out[i].x >= 0 && out[i].y >= 0 &&
+                          out[i].x < seq.Width() && out[i].y < seq.Height();
+      // Scored after the loop: the ray casting is not part of the step.
+      pending.push_back({double(k), pts[i].x, pts[i].y, kept_i ? 1.0 : 0.0, kept_i ? out[i].x : 0.0,
+                         kept_i ? out[i].y : 0.0});
       if (ok[i] && out[i].x >= 0 && out[i].y >= 0 && out[i].x < seq.Width() &&
           out[i].y < seq.Height()) {
         kept.push_back(out[i]);
@@ -425,6 +456,7 @@ Run RunOpenCV(int shot, int threads, int window, int levels) {
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
             .count());
   }
+  for (const auto& q : pending) run.AddStep(seq, int(q[0]), q[1], q[2], q[3] != 0.0, q[4], q[5]);
   for (int b : born) lengths.push_back(kFrames - b);
   run.tracks += pts.size();
   run.lost_in_view = double(lost) / double(std::max<size_t>(1, run.tracks));
@@ -452,6 +484,16 @@ void DiagnoseHBM(int shot) {
   std::map<std::string, long> causes;
   long tracked[2] = {0, 0}, lostn[2] = {0, 0};
   std::vector<double> err_q[2], err_h[2], err_f[2];
+  // Jobs as the correlator runs them: their errors, the cross-check's disagreements.
+  std::vector<double> err_ok[2], err_apart_own, err_apart_pred, err_apart_cost;
+  long apart = 0, apart_own_closer = 0, pred_failed = 0;
+  std::vector<double> err_pred_failed_own;
+  struct Guarded {
+    double error, ratio;
+    bool retried;
+    double distinct = 0.0;  // apart: kept cost over the other estimate's
+  };
+  std::vector<Guarded> guards[4];
   const int w = seq.Width(), h = seq.Height();
   for (int k = 0; k + 1 < kFrames; ++k) {
     ImageCacheEntryPtr ec = owner.cache.GetImage(k), ed = owner.cache.GetImage(k + 1);
@@ -467,6 +509,18 @@ void DiagnoseHBM(int shot) {
     li.level[1] = {ec->half_bgra.data, ed->half_bgra.data, w / 2, h / 2,
                    int32_t(ec->half_bgra.stride)};
     li.level[2] = {qc.data(), qd.data(), w / 4, h / 4, int32_t(qs)};
+    HBMLevelImages le;
+    ImageCacheEntryPtr ee;
+    std::vector<uint32_t> qe(qs * (h / 4) + 1);
+    if (k > 0) {
+      ee = owner.cache.GetImage(k - 1);
+      HalveImageRGBA(qe.data(), int(qs), ee->half_bgra.data, int(ee->half_bgra.stride), w / 2,
+                     h / 2);
+      le.level[0] = {ee->bgra.data, ed->bgra.data, w, h, int32_t(ec->bgra.stride)};
+      le.level[1] = {ee->half_bgra.data, ed->half_bgra.data, w / 2, h / 2,
+                     int32_t(ec->half_bgra.stride)};
+      le.level[2] = {qe.data(), qd.data(), w / 4, h / 4, int32_t(qs)};
+    }
     HBMMotionField field;
     for (const SharedPtr<FeaturePoint2D>& f : before)
       if (f->GetPredecessor())
@@ -489,6 +543,59 @@ void DiagnoseHBM(int shot) {
       if (pred == nullptr && field.Predict(f->x, f->y, &mdx, &mdy))
         HBMMovedStart(f->x, f->y, mdx, mdy, w, h, &sx, &sy);
       BlockMatchPosition pos{f->x, f->y, sx, sy};
+      {
+        TrackFeatureItem own{&li, pos, -1};
+        TrackFeatureJob(nullptr, &own);
+        const double eo = std::hypot(own.position.target_x - tx, own.position.target_y - ty);
+        if (own.result >= 0) err_ok[kind].push_back(eo);
+        // The kept estimate's cost over its block's texture, by cross-check outcome.
+        auto guard = [&](int outcome, double gx, double gy, double err, bool retried) {
+          const int tex = HBMBlockTexture(li.level[0], f->x, f->y);
+          const int cost = HBMMatchCost(li.level[0], f->x, f->y, gx, gy);
+          guards[outcome].push_back({err, double(cost) / double(std::max(1, tex)), retried});
+        };
+        if (own.result >= 0 && (pred == nullptr || k == 0))
+          guard(0, own.position.target_x, own.position.target_y, eo, own.retried);
+        if (pred != nullptr && k > 0 && own.result >= 0) {
+          TrackFeatureItem pj{&le, {pred->x, pred->y, sx, sy}, -1};
+          TrackFeatureJob(nullptr, &pj);
+          if (pj.result < 0) {
+            ++pred_failed;
+            err_pred_failed_own.push_back(eo);
+            guard(2, own.position.target_x, own.position.target_y, eo, own.retried);
+          } else {
+            const double ep = std::hypot(pj.position.target_x - tx, pj.position.target_y - ty);
+            const double dd = std::hypot(pj.position.target_x - own.position.target_x,
+                                         pj.position.target_y - own.position.target_y);
+            if (dd > 1.0) {
+              ++apart;
+              if (eo < ep) ++apart_own_closer;
+              err_apart_own.push_back(eo);
+              err_apart_pred.push_back(ep);
+              // The estimate where the feature's block matches better.
+              const bool pred_better = HBMMatchCost(li.level[0], f->x, f->y, pj.position.target_x,
+                                                    pj.position.target_y) <
+                                       HBMMatchCost(li.level[0], f->x, f->y, own.position.target_x,
+                                                    own.position.target_y);
+              const double cx = pred_better ? pj.position.target_x : own.position.target_x;
+              const double cy = pred_better ? pj.position.target_y : own.position.target_y;
+              err_apart_cost.push_back(std::hypot(cx - tx, cy - ty));
+              const bool own_kept = cx == own.position.target_x && cy == own.position.target_y;
+              guard(3, cx, cy, std::hypot(cx - tx, cy - ty), own_kept ? own.retried : pj.retried);
+              // The other estimate's cost: how distinct the choice was.
+              const double ox = own_kept ? pj.position.target_x : own.position.target_x;
+              const double oy = own_kept ? pj.position.target_y : own.position.target_y;
+              const int other = HBMMatchCost(li.level[0], f->x, f->y, ox, oy);
+              const int kept_cost = HBMMatchCost(li.level[0], f->x, f->y, cx, cy);
+              guards[3].back().distinct = double(kept_cost) / double(std::max(1, other));
+            } else {
+              const double mx = 0.5 * (own.position.target_x + pj.position.target_x);
+              const double my = 0.5 * (own.position.target_y + pj.position.target_y);
+              guard(1, mx, my, std::hypot(mx - tx, my - ty), own.retried || pj.retried);
+            }
+          }
+        }
+      }
       auto lvl = [&](int l, int range, int it) {
         const double s = 1.0 / (1 << l);
         pos.source_x *= s;
@@ -575,6 +682,70 @@ void DiagnoseHBM(int shot) {
         100.0 * double(lostn[kind]) / double(std::max(1L, tracked[kind])),
         Percentile(err_q[kind], 0.5), Percentile(err_h[kind], 0.5), Percentile(err_f[kind], 0.5));
   for (const auto& [cause, n] : causes) std::printf("    %-50s %ld\n", cause.c_str(), n);
+  for (int kind : {0, 1})
+    std::printf("  %s jobs: %zu tracked, error median %.3f 95th %.3f px\n",
+                kind ? "with predecessor" : "new", err_ok[kind].size(),
+                Percentile(err_ok[kind], 0.5), Percentile(err_ok[kind], 0.95));
+  std::printf("  predecessor job failed %ld: own error median %.3f 95th %.3f\n", pred_failed,
+              Percentile(err_pred_failed_own, 0.5), Percentile(err_pred_failed_own, 0.95));
+  std::printf(
+      "  estimates apart > 1 px %ld, own closer %ld; error median/95th own %.3f/%.3f, "
+      "predecessor %.3f/%.3f, kept (lower cost) %.3f/%.3f\n",
+      apart, apart_own_closer, Percentile(err_apart_own, 0.5), Percentile(err_apart_own, 0.95),
+      Percentile(err_apart_pred, 0.5), Percentile(err_apart_pred, 0.95),
+      Percentile(err_apart_cost, 0.5), Percentile(err_apart_cost, 0.95));
+  // What a guard on the kept estimate's cost over its block's texture (or on the job's
+  // first pass) would keep of each cross-check outcome.
+  const char* outcome[4] = {"no predecessor", "confirmed", "predecessor failed", "apart"};
+  for (int o = 0; o < 4; ++o) {
+    std::vector<double> ratios;
+    for (const Guarded& g : guards[o]) ratios.push_back(g.ratio);
+    std::printf("  %-18s %5zu kept, cost/texture median %.2f 95th %.2f;", outcome[o],
+                guards[o].size(), Percentile(ratios, 0.5), Percentile(ratios, 0.95));
+    for (double t : {0.25, 0.5, 0.75, 1.0, 1.5, 2.0, 1e9}) {
+      long n = 0, gross = 0;
+      for (const Guarded& g : guards[o])
+        if (g.ratio <= t) {
+          ++n;
+          gross += g.error > 2.0;
+        }
+      std::printf(" <=%g: %ld/%ld", t < 1e8 ? t : 0.0, gross, n);
+    }
+    long n = 0, gross = 0;
+    for (const Guarded& g : guards[o])
+      if (!g.retried) {
+        ++n;
+        gross += g.error > 2.0;
+      }
+    std::printf("; first pass: %ld/%ld (gross/kept)\n", gross, n);
+    std::printf("    retried:");
+    for (double t : {0.25, 0.5, 0.75, 1.0, 1.5, 2.0, 1e9}) {
+      long m = 0, mg = 0;
+      for (const Guarded& g : guards[o])
+        if (g.retried && g.ratio <= t) {
+          ++m;
+          mg += g.error > 2.0;
+        }
+      std::printf(" <=%g: %ld/%ld", t < 1e8 ? t : 0.0, mg, m);
+    }
+    std::printf("\n");
+    if (o != 3) continue;
+    std::printf("    apart, kept cost over the other's and cost/texture <= 1:");
+    for (double t : {0.25, 0.5, 0.75, 1.0}) {
+      long m = 0, mg = 0, m1 = 0, mg1 = 0;
+      for (const Guarded& g : guards[o]) {
+        if (g.distinct > t) continue;
+        ++m;
+        mg += g.error > 2.0;
+        if (g.ratio <= 1.0) {
+          ++m1;
+          mg1 += g.error > 2.0;
+        }
+      }
+      std::printf(" <=%g: %ld/%ld, %ld/%ld", t, mg, m, mg1, m1);
+    }
+    std::printf("\n");
+  }
 }
 
 void PrintRun(const char* who, int threads, const Run& r) {
@@ -583,6 +754,15 @@ void PrintRun(const char* who, int threads, const Run& r) {
       "step %6.2f ms",
       who, threads, threads == 1 ? " " : "s", r.tracks, 100.0 * r.lost_in_view, r.median_length,
       r.step_ms);
+  // A few steps far off hurt a camera solve more than many lost ones.
+  const long gross =
+      std::count_if(r.step_errors.begin(), r.step_errors.end(), [](double e) { return e > 2.0; });
+  std::printf(
+      ", steps lost %5.2f %%, gross (> 2 px) %5.2f %% (%ld), step error median %.3f 95th "
+      "%.3f px",
+      100.0 * double(r.steps_lost) / double(std::max(1L, r.steps)),
+      100.0 * double(gross) / double(std::max<size_t>(1, r.step_errors.size())), gross,
+      Percentile(r.step_errors, 0.5), Percentile(r.step_errors, 0.95));
   if (r.drift > 0.0) std::printf(", track end off the truth: median %.2f px", r.drift);
   std::printf("\n");
 }

@@ -9,11 +9,19 @@
 #include <numbers>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #define KX_BLOCK_SSE2 1
 #endif
 
 namespace {
+
+// Which form of the kernels runs: the portable one, SSE2, or the best the processor
+// offers (AVX2 for the horizontal passes where present); all give the same bits.
+enum class KernelPath { kScalar, kSse2, kBest };
+
+#if KX_BLOCK_SSE2
+const bool g_has_avx2 = __builtin_cpu_supports("avx2");
+#endif
 
 // Scratch memory of a kernel call: on the stack when it fits (the usual 8x8
 // blocks and small ranges), otherwise on the heap.
@@ -124,15 +132,17 @@ void FilterRowScalar(const uint32_t* px, int count, const int16_t* taps, int16_t
 }
 
 #if KX_BLOCK_SSE2
+// Taps 2k and 2k + 1 as one 32-bit word (2k in the low half).
+inline int TapPair(const int16_t* taps, int k) {
+  return static_cast<int>(static_cast<uint16_t>(taps[2 * k]) |
+                          (static_cast<uint32_t>(static_cast<uint16_t>(taps[2 * k + 1])) << 16));
+}
+
 // Taps 2k and 2k + 1 side by side in every 32-bit lane of pairs[k], the operand of
 // one multiply-add over interleaved samples.
 template <int kTaps>
 void TapPairs(const int16_t* taps, __m128i* pairs) {
-  for (int k = 0; k < kTaps / 2; ++k) {
-    const uint32_t pair = static_cast<uint16_t>(taps[2 * k]) |
-                          (static_cast<uint32_t>(static_cast<uint16_t>(taps[2 * k + 1])) << 16);
-    pairs[k] = _mm_set1_epi32(static_cast<int>(pair));
-  }
+  for (int k = 0; k < kTaps / 2; ++k) pairs[k] = _mm_set1_epi32(TapPair(taps, k));
 }
 
 // The same pass two taps at a time: the channels of pixels k and k + 1 are
@@ -173,12 +183,64 @@ void FilterRowSSE2(const uint32_t* px, int count, const int16_t* taps, int16_t* 
 }
 #endif
 
+#if KX_BLOCK_SSE2
+// FilterRowSSE2 two pixels per instruction: pixels i and i + 1 in the two 128-bit lanes,
+// each lane doing exactly what the SSE2 form does for its pixel. Returns the sums >> 9
+// of the first tap set, those of the second in *second.
+template <int kTaps>
+__attribute__((target("avx2"))) inline __m256i TwoPixelsAVX2(const uint32_t* px, int i,
+                                                             const __m256i* tapPairs,
+                                                             const __m256i* tapPairs2,
+                                                             __m256i* second) {
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i acc = zero, acc2 = zero;
+  for (int k = 0; k < kTaps / 2; ++k) {
+    const __m128i lo = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(px + i + 2 * k));
+    const __m128i hi = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(px + i + 1 + 2 * k));
+    const __m256i w =
+        _mm256_unpacklo_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1), zero);
+    const __m256i inter = _mm256_unpacklo_epi16(w, _mm256_unpackhi_epi64(w, w));
+    acc = _mm256_add_epi32(acc, _mm256_madd_epi16(inter, tapPairs[k]));
+    if (tapPairs2 != nullptr) acc2 = _mm256_add_epi32(acc2, _mm256_madd_epi16(inter, tapPairs2[k]));
+  }
+  *second = _mm256_srai_epi32(acc2, 9);
+  return _mm256_srai_epi32(acc, 9);
+}
+
+template <int kTaps>
+__attribute__((target("avx2"))) void FilterRowAVX2(const uint32_t* px, int count,
+                                                   const int16_t* taps, int16_t* out,
+                                                   const int16_t* taps2, int16_t* out2) {
+  const bool two = taps2 != nullptr;
+  __m256i tapPairs[kTaps / 2], tapPairs2[kTaps / 2];
+  for (int k = 0; k < kTaps / 2; ++k) {
+    tapPairs[k] = _mm256_set1_epi32(TapPair(taps, k));
+    tapPairs2[k] = two ? _mm256_set1_epi32(TapPair(taps2, k)) : tapPairs[k];
+  }
+  const __m256i* pairs2 = two ? tapPairs2 : nullptr;
+  int i = 0;
+  for (; i + 4 <= count; i += 4) {
+    __m256i b01, b23;
+    const __m256i a01 = TwoPixelsAVX2<kTaps>(px, i, tapPairs, pairs2, &b01);
+    const __m256i a23 = TwoPixelsAVX2<kTaps>(px, i + 2, tapPairs, pairs2, &b23);
+    // Packing works per lane (pixels i, i + 2 | i + 1, i + 3): put them in order.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i),
+                        _mm256_permute4x64_epi64(_mm256_packs_epi32(a01, a23), 0xD8));
+    if (two)
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out2 + 4 * i),
+                          _mm256_permute4x64_epi64(_mm256_packs_epi32(b01, b23), 0xD8));
+  }
+  if (i < count)
+    FilterRowSSE2<kTaps>(px + i, count - i, taps, out + 4 * i, taps2, two ? out2 + 4 * i : nullptr);
+}
+#endif
+
 // Filters the bh + kTaps - 1 source rows a block needs. Row r of `rows`
 // (4 * bw samples) is source row clamp(y0 + r) filtered from column x0.
 // A second tap set (taps2, rows2) filters the same source rows in the same pass.
 template <int kTaps>
 void FilterRows(const uint32_t* src, int stride, int width, int height, int x0, int y0, int bw,
-                int bh, const int16_t* taps, int16_t* rows, bool packed,
+                int bh, const int16_t* taps, int16_t* rows, KernelPath path,
                 const int16_t* taps2 = nullptr, int16_t* rows2 = nullptr) {
   const int span = bw + kTaps - 1;
   Scratch<uint32_t, 64> gathered(span + 1);  // +1: the packed pass reads pixel pairs
@@ -196,12 +258,16 @@ void FilterRows(const uint32_t* src, int stride, int width, int height, int x0, 
     int16_t* out = rows + static_cast<ptrdiff_t>(r) * bw * 4;
     int16_t* out2 = taps2 != nullptr ? rows2 + static_cast<ptrdiff_t>(r) * bw * 4 : nullptr;
 #if KX_BLOCK_SSE2
-    if (packed) {
+    if (path == KernelPath::kBest && g_has_avx2) {
+      FilterRowAVX2<kTaps>(px, bw, taps, out, taps2, out2);
+      continue;
+    }
+    if (path != KernelPath::kScalar) {
       FilterRowSSE2<kTaps>(px, bw, taps, out, taps2, out2);
       continue;
     }
 #else
-    (void)packed;
+    (void)path;
 #endif
     FilterRowScalar<kTaps>(px, bw, taps, out);
     if (taps2 != nullptr) FilterRowScalar<kTaps>(px, bw, taps2, out2);
@@ -214,11 +280,11 @@ void FilterRows(const uint32_t* src, int stride, int width, int height, int x0, 
 // from the same loaded rows.
 template <int kTaps>
 void VerticalSums(const int16_t* rows, int rowSamples, int j, const int16_t* taps, int32_t* sums,
-                  bool packed, const int16_t* taps2 = nullptr, int32_t* sums2 = nullptr) {
+                  KernelPath path, const int16_t* taps2 = nullptr, int32_t* sums2 = nullptr) {
   const int16_t* base = rows + static_cast<ptrdiff_t>(j) * rowSamples;
   int s = 0;
 #if KX_BLOCK_SSE2
-  if (packed) {
+  if (path != KernelPath::kScalar) {
     __m128i tapPairs[kTaps / 2], tapPairs2[kTaps / 2];
     TapPairs<kTaps>(taps, tapPairs);
     const bool two = taps2 != nullptr;
@@ -239,7 +305,7 @@ void VerticalSums(const int16_t* rows, int rowSamples, int j, const int16_t* tap
     }
   }
 #else
-  (void)packed;
+  (void)path;
 #endif
   for (int set = 0; set < (taps2 != nullptr ? 2 : 1); ++set) {
     const int16_t* t = set == 0 ? taps : taps2;
@@ -256,17 +322,17 @@ void VerticalSums(const int16_t* rows, int rowSamples, int j, const int16_t* tap
 }
 
 void Resample6(const uint32_t* src, int stride, int width, int height, uint32_t* dst, int dstStride,
-               int bw, int bh, double x, double y, double a, bool packed) {
+               int bw, int bh, double x, double y, double a, KernelPath path) {
   if (bw < 1 || bh < 1 || width < 1 || height < 1) return;
   const int ix = TruncPos(x), iy = TruncPos(y);
   int16_t hTaps[6], vTaps[6];
   MakeKernel6(x - std::trunc(x), a, hTaps);
   MakeKernel6(y - std::trunc(y), a, vTaps);
   Scratch<int16_t, 4 * 16 * 21> rows(static_cast<size_t>(4) * bw * (bh + 5));
-  FilterRows<6>(src, stride, width, height, ix - 2, iy - 2, bw, bh, hTaps, rows.get(), packed);
+  FilterRows<6>(src, stride, width, height, ix - 2, iy - 2, bw, bh, hTaps, rows.get(), path);
   Scratch<int32_t, 4 * 16> sums(static_cast<size_t>(4) * bw);
   for (int j = 0; j < bh; ++j) {
-    VerticalSums<6>(rows.get(), 4 * bw, j, vTaps, sums.get(), packed);
+    VerticalSums<6>(rows.get(), 4 * bw, j, vTaps, sums.get(), path);
     uint8_t* out = reinterpret_cast<uint8_t*>(dst + static_cast<ptrdiff_t>(j) * dstStride);
     for (int s = 0; s < 4 * bw; ++s) {
       const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(sums.get()[s]) + 1310720u) >> 21;
@@ -278,11 +344,11 @@ void Resample6(const uint32_t* src, int stride, int width, int height, uint32_t*
 // Vertical pass into a 16-bit block: ((sum) >> 16) + 6 per sample; a second tap
 // set (vTaps2, dst2) is filtered from the same rows in the same pass.
 void VerticalTo16(const int16_t* rows, int bw, int bh, const int16_t* vTaps, int16_t* dst,
-                  int dstStride, bool packed, const int16_t* vTaps2 = nullptr,
+                  int dstStride, KernelPath path, const int16_t* vTaps2 = nullptr,
                   int16_t* dst2 = nullptr) {
   Scratch<int32_t, 4 * 16> sums(static_cast<size_t>(4) * bw), sums2(static_cast<size_t>(4) * bw);
   for (int j = 0; j < bh; ++j) {
-    VerticalSums<8>(rows, 4 * bw, j, vTaps, sums.get(), packed, vTaps2, sums2.get());
+    VerticalSums<8>(rows, 4 * bw, j, vTaps, sums.get(), path, vTaps2, sums2.get());
     int16_t* out = dst + static_cast<ptrdiff_t>(j) * dstStride;
     for (int s = 0; s < 4 * bw; ++s) out[s] = Saturate16((sums.get()[s] >> 16) + 6);
     if (vTaps2 == nullptr) continue;
@@ -293,7 +359,7 @@ void VerticalTo16(const int16_t* rows, int bw, int bh, const int16_t* vTaps, int
 
 void Resample8(const uint32_t* src, int stride, int width, int height, int16_t* dst, int dstStride,
                int bw, int bh, double x, double y, bool derivX, bool derivY, double a,
-               bool packed) {
+               KernelPath path) {
   if (bw < 1 || bh < 1 || width < 1 || height < 1) return;
   const int ix = TruncPos(x), iy = TruncPos(y);
   const double fx = x - std::trunc(x), fy = y - std::trunc(y);
@@ -309,8 +375,8 @@ void Resample8(const uint32_t* src, int stride, int width, int height, int16_t* 
     MakeKernel8(fy, a, vTaps);
   }
   Scratch<int16_t, 4 * 16 * 23> rows(static_cast<size_t>(4) * bw * (bh + 7));
-  FilterRows<8>(src, stride, width, height, ix - 3, iy - 3, bw, bh, hTaps, rows.get(), packed);
-  VerticalTo16(rows.get(), bw, bh, vTaps, dst, dstStride, packed);
+  FilterRows<8>(src, stride, width, height, ix - 3, iy - 3, bw, bh, hTaps, rows.get(), path);
+  VerticalTo16(rows.get(), bw, bh, vTaps, dst, dstStride, path);
 }
 
 // MakeKernel8 and MakeDerivativeKernel8 for the same fraction and a <= 0, the
@@ -346,10 +412,10 @@ void ResampleTriple8(const uint32_t* src, int stride, int width, int height, int
   MakeKernelPair8(fy, a, py, dyTaps);
   const size_t rowSamples = static_cast<size_t>(4) * bw * (bh + 7);
   Scratch<int16_t, 4 * 16 * 23> rows(rowSamples), rowsDx(rowSamples);
-  FilterRows<8>(src, stride, width, height, ix - 3, iy - 3, bw, bh, px, rows.get(), true, dxTaps,
-                rowsDx.get());
-  VerticalTo16(rows.get(), bw, bh, py, plain, 4 * bw, true, dyTaps, dy);
-  VerticalTo16(rowsDx.get(), bw, bh, py, dx, 4 * bw, true);
+  FilterRows<8>(src, stride, width, height, ix - 3, iy - 3, bw, bh, px, rows.get(),
+                KernelPath::kBest, dxTaps, rowsDx.get());
+  VerticalTo16(rows.get(), bw, bh, py, plain, 4 * bw, KernelPath::kBest, dyTaps, dy);
+  VerticalTo16(rowsDx.get(), bw, bh, py, dx, 4 * bw, KernelPath::kBest);
 }
 
 uint32_t SumAbsDiffScalar(const uint32_t* a, const uint32_t* b, int n) {
@@ -446,13 +512,14 @@ void MakeDerivativeKernel8(double f, double a, int16_t taps[8]) {
 
 void ResampleBlock6(const uint32_t* src, int stride, int width, int height, uint32_t* dst,
                     int dstStride, int bw, int bh, double x, double y, double a) {
-  Resample6(src, stride, width, height, dst, dstStride, bw, bh, x, y, a, true);
+  Resample6(src, stride, width, height, dst, dstStride, bw, bh, x, y, a, KernelPath::kBest);
 }
 
 void ResampleBlock8(const uint32_t* src, int stride, int width, int height, int16_t* dst,
                     int dstStride, int bw, int bh, double x, double y, bool derivX, bool derivY,
                     double a) {
-  Resample8(src, stride, width, height, dst, dstStride, bw, bh, x, y, derivX, derivY, a, true);
+  Resample8(src, stride, width, height, dst, dstStride, bw, bh, x, y, derivX, derivY, a,
+            KernelPath::kBest);
 }
 
 uint32_t SumAbsDiffBGRA(const uint32_t* a, const uint32_t* b, int n) {
@@ -606,59 +673,155 @@ int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint
   }
 }
 
+namespace {
+
+// The integer search's costs, SAD + 4 (|dx| + |dy|), for every offset of +-rangeX, +-rangeY
+// around the target's block origin (bx, by): cost[(dx + rangeX) * (2 rangeY + 1) + dy +
+// rangeY]. The caller has checked the block size, the origin and the ranges (> 0 in one).
+void SearchCosts(const BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt,
+                 int stride, int width, int height, int bw, int bh, int bx, int by, int rangeX,
+                 int rangeY, int* cost) {
+  const int ww = bw + 2 * rangeX + 4, wh = bh + 2 * rangeY + 4;
+  Scratch<uint32_t, 28 * 28> window(static_cast<size_t>(ww) * wh);
+  CopyBlockWindow(tgt, stride, width, height, bx - rangeX - 2, by - rangeY - 2, ww, wh,
+                  window.get());
+  const int n = bw * bh;
+  Scratch<uint32_t, 64> tpl(n);
+  ResampleBlock6(src, stride, width, height, tpl.get(), bw, bw, bh, pos.source_x - (bw - 1) * 0.5,
+                 pos.source_y - (bh - 1) * 0.5, 1.0);
+  const int stripRows = 2 * rangeY + bh;
+  Scratch<uint32_t, 24 * 8> strip(static_cast<size_t>(stripRows) * bw);
+  for (int dx = -rangeX; dx <= rangeX; ++dx) {
+    for (int r = 0; r < stripRows; ++r) {
+      std::memcpy(strip.get() + static_cast<ptrdiff_t>(r) * bw,
+                  window.get() + static_cast<ptrdiff_t>(r + 2) * ww + dx + rangeX + 2,
+                  sizeof(uint32_t) * bw);
+    }
+    int* column = cost + static_cast<ptrdiff_t>(dx + rangeX) * (2 * rangeY + 1);
+    for (int dy = -rangeY; dy <= rangeY; ++dy) {
+      const uint32_t* block = strip.get() + static_cast<ptrdiff_t>(dy + rangeY) * bw;
+      column[dy + rangeY] =
+          static_cast<int>(SumAbsDiffBGRA(tpl.get(), block, n)) + 4 * (std::abs(dx) + std::abs(dy));
+    }
+  }
+}
+
+// The first minimum in the search's visiting order: dx-major; for an odd block width
+// every second dy first, then the ones between.
+int BestOffset(const int* cost, int bw, int rangeX, int rangeY, int* bestDx, int* bestDy) {
+  int best = INT_MAX;
+  *bestDx = *bestDy = 0;
+  const int column = 2 * rangeY + 1;
+  auto visit = [&](int dx, int dy) {
+    const int c = cost[(dx + rangeX) * column + dy + rangeY];
+    if (c < best) {
+      best = c;
+      *bestDx = dx;
+      *bestDy = dy;
+    }
+  };
+  for (int dx = -rangeX; dx <= rangeX; ++dx) {
+    if (bw % 2 == 0) {
+      for (int dy = -rangeY; dy <= rangeY; ++dy) visit(dx, dy);
+    } else {
+      for (int dy = -rangeY; dy <= rangeY; dy += 2) visit(dx, dy);
+      for (int dy = -rangeY + 1; dy <= rangeY; dy += 2) visit(dx, dy);
+    }
+  }
+  return best;
+}
+
+// The origin of the block centred on the target; false when it leaves the image (the
+// block may not reach the last column or row).
+bool BlockOrigin(const BlockMatchPosition& pos, int width, int height, int bw, int bh, int* bx,
+                 int* by) {
+  *bx = TruncPos(pos.target_x) - bw / 2;
+  *by = TruncPos(pos.target_y) - bh / 2;
+  return !(*bx < 0 || *by < 0 || *bx >= width - bw || *by >= height - bh);
+}
+
+}  // namespace
+
 int MatchBlockSAD(BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt, int stride,
                   int width, int height, int bw, int bh, int rangeX, int rangeY, int iterations) {
   if (bw < 1 || bh < 1) return kBlockMatchBadSize;
-  const int bx = TruncPos(pos.target_x) - bw / 2;
-  const int by = TruncPos(pos.target_y) - bh / 2;
-  if (bx < 0 || by < 0 || bx >= width - bw || by >= height - bh) return kBlockMatchOutside;
+  int bx = 0, by = 0;
+  if (!BlockOrigin(pos, width, height, bw, bh, &bx, &by)) return kBlockMatchOutside;
   rangeX = std::max(rangeX, 0);
   rangeY = std::max(rangeY, 0);
   int result = INT_MAX;
   if (rangeX > 0 || rangeY > 0) {
-    const int ww = bw + 2 * rangeX + 4, wh = bh + 2 * rangeY + 4;
-    Scratch<uint32_t, 28 * 28> window(static_cast<size_t>(ww) * wh);
-    CopyBlockWindow(tgt, stride, width, height, bx - rangeX - 2, by - rangeY - 2, ww, wh,
-                    window.get());
-    const int n = bw * bh;
-    Scratch<uint32_t, 64> tpl(n);
-    ResampleBlock6(src, stride, width, height, tpl.get(), bw, bw, bh, pos.source_x - (bw - 1) * 0.5,
-                   pos.source_y - (bh - 1) * 0.5, 1.0);
-    const int stripRows = 2 * rangeY + bh;
-    Scratch<uint32_t, 24 * 8> strip(static_cast<size_t>(stripRows) * bw);
-    int best = INT_MAX, bestDx = 0, bestDy = 0;
-    auto visit = [&](int dx, int dy) {
-      const uint32_t* block = strip.get() + static_cast<ptrdiff_t>(dy + rangeY) * bw;
-      const int cost =
-          static_cast<int>(SumAbsDiffBGRA(tpl.get(), block, n)) + 4 * (std::abs(dx) + std::abs(dy));
-      if (cost < best) {
-        best = cost;
-        bestDx = dx;
-        bestDy = dy;
-      }
-    };
-    for (int dx = -rangeX; dx <= rangeX; ++dx) {
-      for (int r = 0; r < stripRows; ++r) {
-        std::memcpy(strip.get() + static_cast<ptrdiff_t>(r) * bw,
-                    window.get() + static_cast<ptrdiff_t>(r + 2) * ww + dx + rangeX + 2,
-                    sizeof(uint32_t) * bw);
-      }
-      if (bw % 2 == 0) {
-        for (int dy = -rangeY; dy <= rangeY; ++dy) visit(dx, dy);
-      } else {
-        // Odd widths visit every second offset first, then the ones between.
-        for (int dy = -rangeY; dy <= rangeY; dy += 2) visit(dx, dy);
-        for (int dy = -rangeY + 1; dy <= rangeY; dy += 2) visit(dx, dy);
-      }
-    }
+    Scratch<int, 17 * 17> cost(static_cast<size_t>(2 * rangeX + 1) * (2 * rangeY + 1));
+    SearchCosts(pos, src, tgt, stride, width, height, bw, bh, bx, by, rangeX, rangeY, cost.get());
+    int bestDx = 0, bestDy = 0;
+    result = BestOffset(cost.get(), bw, rangeX, rangeY, &bestDx, &bestDy);
     pos.target_x = bx + bestDx + (bw - 1) * 0.5;
     pos.target_y = by + bestDy + (bh - 1) * 0.5;
-    result = best;
   }
   if (iterations >= 1) {
     result = RefineBlockSubPixel(pos, src, tgt, stride, width, height, bw, bh, iterations);
   }
   return result;
+}
+
+int SearchBlockCandidates(const BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt,
+                          int stride, int width, int height, int bw, int bh, int rangeX, int rangeY,
+                          BlockMatchCandidate* out, int count) {
+  if (bw < 1 || bh < 1) return kBlockMatchBadSize;
+  int bx = 0, by = 0;
+  if (!BlockOrigin(pos, width, height, bw, bh, &bx, &by)) return kBlockMatchOutside;
+  rangeX = std::max(rangeX, 0);
+  rangeY = std::max(rangeY, 0);
+  if (count < 1) return 0;
+  const int columns = 2 * rangeX + 1, column = 2 * rangeY + 1;
+  Scratch<int, 17 * 17> cost(static_cast<size_t>(columns) * column);
+  int kept = 0;
+  auto keep = [&](int dx, int dy, int c) {
+    out[kept++] = {bx + dx + (bw - 1) * 0.5, by + dy + (bh - 1) * 0.5, c};
+  };
+  if (rangeX == 0 && rangeY == 0) {
+    out[0] = {pos.target_x, pos.target_y, INT_MAX};
+    return 1;
+  }
+  SearchCosts(pos, src, tgt, stride, width, height, bw, bh, bx, by, rangeX, rangeY, cost.get());
+  int bestDx = 0, bestDy = 0;
+  const int bestCost = BestOffset(cost.get(), bw, rangeX, rangeY, &bestDx, &bestDy);
+  keep(bestDx, bestDy, bestCost);
+  int keptDx[64], keptDy[64];
+  keptDx[0] = bestDx;
+  keptDy[0] = bestDy;
+  count = std::min(count, 64);
+  auto at = [&](int dx, int dy) { return cost.get()[(dx + rangeX) * column + dy + rangeY]; };
+  while (kept < count) {
+    // The cheapest strict local minimum not next to one kept (ties: dx-major order).
+    int best = INT_MAX, candDx = 0, candDy = 0;
+    for (int dx = -rangeX; dx <= rangeX; ++dx) {
+      for (int dy = -rangeY; dy <= rangeY; ++dy) {
+        const int c = at(dx, dy);
+        if (c >= best) continue;
+        bool near = false;
+        for (int k = 0; k < kept && !near; ++k)
+          near = std::abs(dx - keptDx[k]) <= 1 && std::abs(dy - keptDy[k]) <= 1;
+        if (near) continue;
+        bool minimum = true;
+        for (int ny = std::max(dy - 1, -rangeY); ny <= std::min(dy + 1, rangeY) && minimum; ++ny)
+          for (int nx = std::max(dx - 1, -rangeX); nx <= std::min(dx + 1, rangeX); ++nx)
+            if ((nx != dx || ny != dy) && at(nx, ny) <= c) {
+              minimum = false;
+              break;
+            }
+        if (!minimum) continue;
+        best = c;
+        candDx = dx;
+        candDy = dy;
+      }
+    }
+    if (best == INT_MAX) break;
+    keptDx[kept] = candDx;
+    keptDy[kept] = candDy;
+    keep(candDx, candDy, best);
+  }
+  return kept;
 }
 
 namespace scalar_kernels {
@@ -669,13 +832,30 @@ uint32_t SumAbsDiffBGRA(const uint32_t* a, const uint32_t* b, int n) {
 
 void ResampleBlock6(const uint32_t* src, int stride, int width, int height, uint32_t* dst,
                     int dstStride, int bw, int bh, double x, double y, double a) {
-  Resample6(src, stride, width, height, dst, dstStride, bw, bh, x, y, a, false);
+  Resample6(src, stride, width, height, dst, dstStride, bw, bh, x, y, a, KernelPath::kScalar);
 }
 
 void ResampleBlock8(const uint32_t* src, int stride, int width, int height, int16_t* dst,
                     int dstStride, int bw, int bh, double x, double y, bool derivX, bool derivY,
                     double a) {
-  Resample8(src, stride, width, height, dst, dstStride, bw, bh, x, y, derivX, derivY, a, false);
+  Resample8(src, stride, width, height, dst, dstStride, bw, bh, x, y, derivX, derivY, a,
+            KernelPath::kScalar);
 }
 
 }  // namespace scalar_kernels
+
+namespace sse2_kernels {
+
+void ResampleBlock6(const uint32_t* src, int stride, int width, int height, uint32_t* dst,
+                    int dstStride, int bw, int bh, double x, double y, double a) {
+  Resample6(src, stride, width, height, dst, dstStride, bw, bh, x, y, a, KernelPath::kSse2);
+}
+
+void ResampleBlock8(const uint32_t* src, int stride, int width, int height, int16_t* dst,
+                    int dstStride, int bw, int bh, double x, double y, bool derivX, bool derivY,
+                    double a) {
+  Resample8(src, stride, width, height, dst, dstStride, bw, bh, x, y, derivX, derivY, a,
+            KernelPath::kSse2);
+}
+
+}  // namespace sse2_kernels

@@ -11,8 +11,9 @@
 // block samples carry pixel value x 32 (plus the constant 6 of the vertical
 // pass); derivative kernels are scaled by 16384 over the plain weight sum.
 //
-// Where a packed (SSE2) form exists it gives bit-identical results to the
-// portable scalar form in namespace scalar_kernels, which tests compare.
+// Where a packed (SSE2, and for the horizontal passes AVX2 chosen at run time)
+// form exists it gives bit-identical results to the portable scalar form in
+// namespace scalar_kernels, which tests compare.
 #pragma once
 
 #include <cstdint>
@@ -101,6 +102,34 @@ int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint
 // best cost (2147483647 when both ranges are 0), or the refinement's result.
 int MatchBlockSAD(BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt, int stride,
                   int width, int height, int bw, int bh, int rangeX, int rangeY, int iterations);
+
+// A candidate of the integer search: the target it gives and its cost.
+struct BlockMatchCandidate {
+  double target_x = 0.0;
+  double target_y = 0.0;
+  int cost = 0;
+};
+
+// MatchBlockSAD's integer search (no refinement, pos unchanged) keeping up to `count`
+// (at most 64; below 1 keeps none) candidates in out: first MatchBlockSAD's own choice, then
+// further strict local minima of the cost by increasing cost, none next to (within one offset of)
+// one kept before, so each lies in a basin of its own. Returns how many were kept (1 when both
+// ranges are 0: the target itself, cost 2147483647), or -1 / -2 as MatchBlockSAD.
+// A block whose best match lies in the wrong basin (a coarse block that follows its
+// surroundings) often has the right one among the next.
+int SearchBlockCandidates(const BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt,
+                          int stride, int width, int height, int bw, int bh, int rangeX, int rangeY,
+                          BlockMatchCandidate* out, int count);
+
+// The SSE2 forms of the resamplers, where the default ones take AVX2 when the
+// processor has it; for comparing the forms.
+namespace sse2_kernels {
+void ResampleBlock6(const uint32_t* src, int stride, int width, int height, uint32_t* dst,
+                    int dstStride, int bw, int bh, double x, double y, double a);
+void ResampleBlock8(const uint32_t* src, int stride, int width, int height, int16_t* dst,
+                    int dstStride, int bw, int bh, double x, double y, bool derivX, bool derivY,
+                    double a);
+}  // namespace sse2_kernels
 
 // The portable forms of the kernels that have a packed form.
 namespace scalar_kernels {

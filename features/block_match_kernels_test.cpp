@@ -163,12 +163,15 @@ TEST(BlockMatchKernelsTest, PackedAndScalarKernelsAgree) {
   std::uniform_real_distribution<double> pos(-6.0, 28.0);
   for (int trial = 0; trial < 200; ++trial) {
     const double x = pos(rng), y = pos(rng);
-    const int bw = 1 + int(rng() % 9), bh = 1 + int(rng() % 9);
+    const int bw = 1 + int(rng() % 13), bh = 1 + int(rng() % 9);
     std::vector<uint32_t> a(bw * bh), b(bw * bh);
     ResampleBlock6(im.px.data(), im.stride, im.width, im.height, a.data(), bw, bw, bh, x, y, 1.0);
     scalar_kernels::ResampleBlock6(im.px.data(), im.stride, im.width, im.height, b.data(), bw, bw,
                                    bh, x, y, 1.0);
     ASSERT_EQ(a, b) << x << "," << y;
+    sse2_kernels::ResampleBlock6(im.px.data(), im.stride, im.width, im.height, a.data(), bw, bw, bh,
+                                 x, y, 1.0);
+    ASSERT_EQ(a, b) << "SSE2 " << x << "," << y;
     for (int mode = 0; mode < 3; ++mode) {
       std::vector<int16_t> p(4 * bw * bh), q(4 * bw * bh);
       const double as = -0.15 - 0.1 * (trial % 7);
@@ -177,6 +180,9 @@ TEST(BlockMatchKernelsTest, PackedAndScalarKernelsAgree) {
       scalar_kernels::ResampleBlock8(im.px.data(), im.stride, im.width, im.height, q.data(), 4 * bw,
                                      bw, bh, x, y, mode == 1, mode == 2, as);
       ASSERT_EQ(p, q) << x << "," << y << " mode " << mode;
+      sse2_kernels::ResampleBlock8(im.px.data(), im.stride, im.width, im.height, p.data(), 4 * bw,
+                                   bw, bh, x, y, mode == 1, mode == 2, as);
+      ASSERT_EQ(p, q) << "SSE2 " << x << "," << y << " mode " << mode;
     }
   }
   for (int n = 0; n < 14; ++n) {
@@ -244,8 +250,10 @@ TEST(BlockMatchKernelsTest, CopyBlockWindowZeroesOutside) {
 struct Best {
   int cost, dx, dy;
 };
+// grid (optional) receives every offset's cost at [(dx + rx) * (2 ry + 1) + dy + ry].
 Best BruteSearch(const Image& src, const Image& tgt, const BlockMatchPosition& p, int bw, int bh,
-                 int rx, int ry) {
+                 int rx, int ry, std::vector<int>* grid = nullptr) {
+  if (grid != nullptr) grid->assign(size_t(2 * rx + 1) * (2 * ry + 1), 0);
   std::vector<uint32_t> tpl(bw * bh);
   scalar_kernels::ResampleBlock6(src.px.data(), src.stride, src.width, src.height, tpl.data(), bw,
                                  bw, bh, p.source_x - (bw - 1) * 0.5, p.source_y - (bh - 1) * 0.5,
@@ -268,6 +276,7 @@ Best BruteSearch(const Image& src, const Image& tgt, const BlockMatchPosition& p
             cost += std::abs(int(reinterpret_cast<const uint8_t*>(&tpl[y * bw + x])[c]) - t);
           }
         }
+      if (grid != nullptr) (*grid)[size_t(dx + rx) * (2 * ry + 1) + dy + ry] = cost;
       if (cost < best.cost) best = {cost, dx, dy};
     }
   }
@@ -281,12 +290,38 @@ TEST(BlockMatchKernelsTest, SearchMatchesBruteForceIncludingTieOrder) {
     for (unsigned seed = 0; seed < 6; ++seed) {
       const Image src = Random(24, 22, 2, seed), tgt = Random(24, 22, 2, seed + 100);
       BlockMatchPosition p{11.0 + seed % 3, 10.5, 9.7 + seed % 4, 12.2};
-      const Best want = BruteSearch(src, tgt, p, bw, bh, rx, ry);
+      std::vector<int> grid;
+      const Best want = BruteSearch(src, tgt, p, bw, bh, rx, ry, &grid);
       const int bx = int(p.target_x) - bw / 2, by = int(p.target_y) - bh / 2;
+      // The candidates: the matcher's own choice first, then strict local minima of the
+      // cost, by increasing cost, none next to one before.
+      BlockMatchCandidate cand[4];
+      const int kept = SearchBlockCandidates(p, src.px.data(), tgt.px.data(), 24, 24, 22, bw, bh,
+                                             rx, ry, cand, 4);
       const int got = MatchBlockSAD(p, src.px.data(), tgt.px.data(), 24, 24, 22, bw, bh, rx, ry, 0);
       ASSERT_EQ(got, want.cost) << bw << "x" << bh << " seed " << seed;
       EXPECT_EQ(p.target_x, bx + want.dx + (bw - 1) * 0.5);
       EXPECT_EQ(p.target_y, by + want.dy + (bh - 1) * 0.5);
+      ASSERT_GE(kept, 1);
+      EXPECT_EQ(cand[0].cost, got);
+      EXPECT_EQ(cand[0].target_x, p.target_x);
+      EXPECT_EQ(cand[0].target_y, p.target_y);
+      for (int k = 1; k < kept; ++k) {
+        SCOPED_TRACE(::testing::Message() << bw << "x" << bh << " seed " << seed << " cand " << k);
+        const int dx = int(cand[k].target_x - bx - (bw - 1) * 0.5);
+        const int dy = int(cand[k].target_y - by - (bh - 1) * 0.5);
+        auto at = [&](int x, int y) { return grid[size_t(x + rx) * (2 * ry + 1) + y + ry]; };
+        EXPECT_EQ(cand[k].cost, at(dx, dy));
+        EXPECT_GE(cand[k].cost, cand[k - 1].cost);
+        for (int ny = std::max(dy - 1, -ry); ny <= std::min(dy + 1, ry); ++ny)
+          for (int nx = std::max(dx - 1, -rx); nx <= std::min(dx + 1, rx); ++nx)
+            if (nx != dx || ny != dy) {
+              EXPECT_LT(at(dx, dy), at(nx, ny));
+            }
+        for (int j = 0; j < k; ++j)
+          EXPECT_TRUE(std::abs(cand[j].target_x - cand[k].target_x) > 1.0 ||
+                      std::abs(cand[j].target_y - cand[k].target_y) > 1.0);
+      }
     }
   }
 }
@@ -330,6 +365,45 @@ TEST(BlockMatchKernelsTest, SearchBoundsAndNoSearch) {
   EXPECT_EQ(MatchBlockSAD(h, im.px.data(), im.px.data(), 40, 40, 30, 8, 8, 3, 3, 0), 8);
   EXPECT_EQ(h.target_x, 20.5);
   EXPECT_EQ(h.target_y, 15.5);
+}
+
+// A target showing the source block twice: both places are candidates, the nearer
+// (smaller offset penalty) first; the search's bounds are MatchBlockSAD's.
+TEST(BlockMatchKernelsTest, CandidatesFindEveryCopyOfTheBlock) {
+  const Image src = Random(48, 40, 256, 7);
+  Image tgt = Random(48, 40, 256, 8);
+  const int sx = 20, sy = 18;  // block top-left in the source (source position + 3.5)
+  for (auto [ox, oy] : {std::pair{3, -2}, std::pair{-5, 4}})
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 8; ++x)
+        tgt.px[size_t(sy + oy + y) * 48 + sx + ox + x] = src.px[size_t(sy + y) * 48 + sx + x];
+  const BlockMatchPosition p{sx + 3.5, sy + 3.5, sx + 3.5, sy + 3.5};
+  BlockMatchCandidate cand[3];
+  ASSERT_EQ(SearchBlockCandidates(p, src.px.data(), tgt.px.data(), 48, 48, 40, 8, 8, 6, 6, cand, 3),
+            3);
+  // The zero offset's block starts a pixel up and left of the template: the copies lie
+  // at offsets (4, -1) and (-4, 5), costs 4 (|dx| + |dy|).
+  EXPECT_EQ(cand[0].cost, 20);
+  EXPECT_EQ(cand[0].target_x, p.target_x + 3);
+  EXPECT_EQ(cand[0].target_y, p.target_y - 2);
+  EXPECT_EQ(cand[1].cost, 36);
+  EXPECT_EQ(cand[1].target_x, p.target_x - 5);
+  EXPECT_EQ(cand[1].target_y, p.target_y + 4);
+  EXPECT_GT(cand[2].cost, 1000);  // noise
+  BlockMatchCandidate one[1];
+  EXPECT_EQ(SearchBlockCandidates(p, src.px.data(), tgt.px.data(), 48, 48, 40, 8, 8, 6, 6, one, 1),
+            1);
+  EXPECT_EQ(one[0].cost, 20);
+  EXPECT_EQ(SearchBlockCandidates(p, src.px.data(), tgt.px.data(), 48, 48, 40, 0, 8, 6, 6, one, 1),
+            -1);
+  const BlockMatchPosition edge{sx + 3.5, sy + 3.5, 3.9, 20};
+  EXPECT_EQ(
+      SearchBlockCandidates(edge, src.px.data(), tgt.px.data(), 48, 48, 40, 8, 8, 6, 6, one, 1),
+      -2);
+  EXPECT_EQ(SearchBlockCandidates(p, src.px.data(), tgt.px.data(), 48, 48, 40, 8, 8, 0, 0, one, 1),
+            1);
+  EXPECT_EQ(one[0].cost, INT_MAX);
+  EXPECT_EQ(one[0].target_x, p.target_x);
 }
 
 TEST(BlockMatchKernelsTest, KnownTranslationsAreRecovered) {

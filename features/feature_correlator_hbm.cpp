@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -18,6 +19,9 @@
 namespace {
 
 constexpr int kBlockSize = 8;
+constexpr int kIterations = 15;
+constexpr int kQuarterCandidates = 3;
+constexpr int kWideHalfRange = 4;
 
 void ScalePosition(BlockMatchPosition& p, double s) {
   p.source_x *= s;
@@ -36,31 +40,62 @@ int MatchOnLevel(BlockMatchPosition& p, const HBMLevelImages::Level& l, int rang
 void TrackFeatureJob(void* /*context*/, void* item) {
   TrackFeatureItem& it = *static_cast<TrackFeatureItem*>(item);
   const HBMLevelImages& im = *it.images;
+  const BlockMatchPosition start = it.position;
   BlockMatchPosition& p = it.position;
-  const BlockMatchPosition start = p;
-  auto half_and_full = [&] {
+  auto half_and_full = [&](int half_range) {
     ScalePosition(p, 0.5);
-    it.result = MatchOnLevel(p, im.level[1], 2, 0);
+    it.result = MatchOnLevel(p, im.level[1], half_range, 0);
     ScalePosition(p, 2.0);
     if (it.result < 0) return;
-    it.result = MatchOnLevel(p, im.level[0], 2, 15);
+    it.result = MatchOnLevel(p, im.level[0], 2, kIterations);
   };
-  ScalePosition(p, 0.25);
-  it.result = MatchOnLevel(p, im.level[2], 8, 0);
-  ScalePosition(p, 4.0);
-  if (it.result < 0) return;
-  half_and_full();
+  BlockMatchPosition quarter = start;
+  ScalePosition(quarter, 0.25);
+  const HBMLevelImages::Level& l2 = im.level[2];
+  BlockMatchCandidate candidates[kQuarterCandidates];
+  auto search_quarter = [&](int count) {
+    return SearchBlockCandidates(quarter, l2.source, l2.target, l2.stride, l2.width, l2.height,
+                                 kBlockSize, kBlockSize, 8, 8, candidates, count);
+  };
+  int found = search_quarter(1);
+  if (found < 0) {
+    it.result = found;
+    return;
+  }
+  auto from_candidate = [&](int k) {
+    p = start;
+    p.target_x = 4.0 * candidates[k].target_x;
+    p.target_y = 4.0 * candidates[k].target_y;
+  };
+  from_candidate(0);
+  half_and_full(2);
   if (it.result >= 0) return;
+  it.retried = true;
   // The quarter block spans 32 x 32 pixels: where the scene moves unevenly (near depth
-  // edges, on a receding floor) its best match follows the surroundings, further from the
-  // feature than the finer +-2 searches can return. The start is a prediction from the
-  // feature's own or its neighbours' motion: search again from there, with the smaller
-  // blocks first, then the full-resolution one alone.
+  // edges, on a receding floor) its best match may follow the surroundings, further from
+  // the feature than the finer +-2 searches can return. When the finer levels fail from
+  // there, the next quarter-level minima are followed down, then the predicted start with
+  // the smaller blocks first, then the full-resolution block alone, and last the start and
+  // the minima again with a wider half-level search. Only the few jobs that get here
+  // search the quarter level again for its further minima.
+  found = search_quarter(kQuarterCandidates);
+  for (int k = 1; k < found; ++k) {
+    from_candidate(k);
+    half_and_full(2);
+    if (it.result >= 0) return;
+  }
   p = start;
-  half_and_full();
+  half_and_full(2);
   if (it.result >= 0) return;
   p = start;
-  it.result = MatchOnLevel(p, im.level[0], 2, 15);
+  it.result = MatchOnLevel(p, im.level[0], 2, kIterations);
+  if (it.result >= 0) return;
+  p = start;
+  half_and_full(kWideHalfRange);
+  for (int k = 0; k < found && it.result < 0; ++k) {
+    from_candidate(k);
+    half_and_full(kWideHalfRange);
+  }
 }
 
 void HBMMovedStart(double x, double y, double dx, double dy, int32_t width, int32_t height,
@@ -149,22 +184,66 @@ bool HBMMotionField::Predict(double x, double y, double* dx, double* dy) const {
   return true;
 }
 
+int HBMBlockTexture(const HBMLevelImages::Level& level, double x, double y) {
+  HBMLevelImages::Level self = level;
+  self.target = level.source;
+  return std::min(HBMMatchCost(self, x, y, x + 1.0, y), HBMMatchCost(self, x, y, x, y + 1.0));
+}
+
+int HBMMatchCost(const HBMLevelImages::Level& level, double source_x, double source_y,
+                 double target_x, double target_y) {
+  uint32_t tpl[kBlockSize * kBlockSize], block[kBlockSize * kBlockSize];
+  const double h = (kBlockSize - 1) * 0.5;
+  ResampleBlock6(level.source, level.stride, level.width, level.height, tpl, kBlockSize, kBlockSize,
+                 kBlockSize, source_x - h, source_y - h, 1.0);
+  ResampleBlock6(level.target, level.stride, level.width, level.height, block, kBlockSize,
+                 kBlockSize, kBlockSize, target_x - h, target_y - h, 1.0);
+  return static_cast<int>(SumAbsDiffBGRA(tpl, block, kBlockSize * kBlockSize));
+}
+
 bool HBMCrossCheck(const TrackFeatureItem& own, const TrackFeatureItem* predecessor, double* x,
                    double* y) {
   if (own.result < 0) return false;
   const BlockMatchPosition& a = own.position;
-  if (predecessor == nullptr) {
-    *x = a.target_x;
-    *y = a.target_y;
+  // An estimate nothing confirms stands on its own match: kept only when its cost is no
+  // more than the feature's block differs from itself one pixel off. Estimates found by
+  // a second search (the first pass failed) are kept only with the predecessor's
+  // confirmation: on their own they are grossly wrong too often, and a gross error hurts
+  // a camera solve far more than a lost track.
+  auto plausible = [&](double tx, double ty) {
+    if (own.images == nullptr) return false;
+    const HBMLevelImages::Level& full = own.images->level[0];
+    return HBMMatchCost(full, a.source_x, a.source_y, tx, ty) <=
+           HBMBlockTexture(full, a.source_x, a.source_y);
+  };
+  auto keep = [&](double tx, double ty) {
+    *x = tx;
+    *y = ty;
     return true;
-  }
-  if (predecessor->result < 0) return false;
+  };
+  if (predecessor == nullptr) return !own.retried && keep(a.target_x, a.target_y);
+  if (predecessor->result < 0)
+    return !own.retried && plausible(a.target_x, a.target_y) && keep(a.target_x, a.target_y);
   const BlockMatchPosition& b = predecessor->position;
   const double dx = a.target_x - b.target_x, dy = a.target_y - b.target_y;
-  if (dx * dx + dy * dy > 1.0) return false;
-  *x = (a.target_x + b.target_x) * 0.5;
-  *y = (a.target_y + b.target_y) * 0.5;
-  return true;
+  if (dx * dx + dy * dy > 1.0) {
+    // Apart: the estimate where the feature's block matches clearly better (at most half
+    // the other's cost), if its job found it at the first pass.
+    if (own.images == nullptr) return false;
+    const HBMLevelImages::Level& full = own.images->level[0];
+    const int own_cost = HBMMatchCost(full, a.source_x, a.source_y, a.target_x, a.target_y);
+    const int other_cost = HBMMatchCost(full, a.source_x, a.source_y, b.target_x, b.target_y);
+    const bool other_better = other_cost < own_cost;
+    const BlockMatchPosition& best = other_better ? b : a;
+    if ((other_better ? predecessor->retried : own.retried) ||
+        2 * std::min(own_cost, other_cost) > std::max(own_cost, other_cost) ||
+        !plausible(best.target_x, best.target_y))
+      return false;
+    return keep(best.target_x, best.target_y);
+  }
+  const double mx = (a.target_x + b.target_x) * 0.5, my = (a.target_y + b.target_y) * 0.5;
+  if ((own.retried || predecessor->retried) && !plausible(mx, my)) return false;
+  return keep(mx, my);
 }
 
 namespace {

@@ -4,8 +4,9 @@
 // features. Tracking matches 8x8 blocks of the decoded colour frames of the image cache
 // at quarter, half and full resolution, refines the last match to sub-pixel accuracy and
 // cross-checks every feature that has a predecessor one frame beyond the first image by
-// tracking that predecessor too: both estimates must lie within one pixel, and their
-// midpoint is kept. No cost threshold applies.
+// tracking that predecessor too: estimates within one pixel give their midpoint. An
+// estimate the predecessor does not confirm, or one a second search found, is kept only
+// when its match cost is plausible (see HBMCrossCheck).
 //
 // Tagged mode (mode bit 2) tracks only the features and anchors tagged with 0x20 and
 // leaves the automatic tracks and the second image's features as they are; the
@@ -50,13 +51,16 @@ struct TrackFeatureItem {
   const HBMLevelImages* images = nullptr;
   BlockMatchPosition position;
   int32_t result = -1;
+  bool retried = false;  // set by the job when its first pass failed
 };
 
 // Worker-pool item function (context unused, item a TrackFeatureItem): quarter level
 // with a search of +-8, half level +-2, full level +-2 with up to 15 refinement steps.
-// A quarter-level failure (block outside) ends the job; when a finer level fails, the
-// half and full levels run again from the item's start, then the full level alone. The
-// item's result is that of the last level run.
+// A quarter-level failure (block outside) ends the job. When a finer level fails, the
+// next two quarter-level minima are followed down, then the half and full levels run
+// from the item's start, then the full level alone, and last the start and the
+// quarter-level minima again with a half-level search of +-4. The item's result is that
+// of the last level run; `retried` tells whether the first pass failed.
 void TrackFeatureJob(void* context, void* item);
 
 // Where the search for a feature at (x, y) of the first image starts: moved on by the
@@ -97,11 +101,29 @@ class HBMMotionField {
 };
 
 // The cross-check of one feature: `own` is the feature's job, `predecessor` the job
-// built from its predecessor (null: none). Lost (false) when a job failed or the two
-// estimates are more than one pixel apart; otherwise (x, y) is the own estimate, or the
-// midpoint of both.
+// built from its predecessor (null: none). On success (x, y) is the kept estimate.
+// "Plausible" below means an HBMMatchCost (full level of `own`'s images, from the
+// feature's position) no higher than HBMBlockTexture there; without images nothing is
+// plausible. Lost (false) when the own job failed, and else:
+// - no predecessor: the own estimate, unless the own job was retried;
+// - predecessor job failed: the own estimate when the own job was not retried and the
+//   estimate is plausible;
+// - within one pixel (squared distance up to 1.0): the midpoint; when either job was
+//   retried, only if the midpoint is plausible;
+// - further apart: the estimate with the lower cost, when that cost is at most half the
+//   other's, its job was not retried and it is plausible.
 bool HBMCrossCheck(const TrackFeatureItem& own, const TrackFeatureItem* predecessor, double* x,
                    double* y);
+
+// How much the source's 8 x 8 block at (x, y) differs from itself moved by one pixel
+// (HBMMatchCost on the source alone; the smaller of the x and y shifts).
+int HBMBlockTexture(const HBMLevelImages::Level& level, double x, double y);
+
+// Sum of absolute differences between 8 x 8 blocks centred on the source position in
+// the level's source and on the target position in its target, both interpolated with
+// the matcher's six-tap kernel.
+int HBMMatchCost(const HBMLevelImages::Level& level, double source_x, double source_y,
+                 double target_x, double target_y);
 
 class FeatureCorrelatorHBM : public FeatureCorrelatorOpticalFlow {
  public:

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,7 @@ TEST(TrackFeatureJobTest, RecoversKnownTranslations) {
       EXPECT_NEAR(item.position.target_y, y + s.dy, s.tol) << s.dx << "," << s.dy;
       EXPECT_EQ(item.position.source_x, x);
       EXPECT_EQ(item.position.source_y, y);
+      EXPECT_FALSE(item.retried);
     }
   }
 }
@@ -110,21 +112,50 @@ TEST(TrackFeatureJobTest, FeaturesNearTheBorderAreLostAtTheQuarterLevel) {
 }
 
 // Where the scene moves unevenly the quarter block (32 x 32 pixels) follows its
-// surroundings rather than the feature: here the quarter images show a motion of
-// (26, 1) while the half and full ones show the feature's (2, 1). The finer +-2 searches
-// cannot come back from there; from the start the job must still find the feature.
-TEST(TrackFeatureJobTest, MisleadingQuarterLevelIsSearchedAgainFromTheStart) {
+// surroundings rather than the feature, and the finer +-2 searches cannot come back from
+// its best match. Each case gives the feature's true motion (half and full levels), what
+// the quarter level shows instead, the feature and the job's start.
+TEST(TrackFeatureJobTest, FindsTheFeatureWhereTheQuarterLevelMisleads) {
   const Frame src(192, 160, 0, 0);
-  Frame tgt(192, 160, 2, 1);
-  tgt.quarter = Frame(192, 160, 26, 1).quarter;
-  const HBMLevelImages im = Levels(src, tgt);
-  TrackFeatureItem item;
-  item.images = &im;
-  item.position = {96, 80, 98, 81};
-  TrackFeatureJob(nullptr, &item);
-  ASSERT_EQ(item.result, 0);
-  EXPECT_NEAR(item.position.target_x, 98.0, 0.05);
-  EXPECT_NEAR(item.position.target_y, 81.0, 0.05);
+  struct Case {
+    const char* name;
+    double dx, dy;
+    std::function<void(Frame&)> quarter;
+    double x, y, start_x, start_y;
+  };
+  const Case cases[] = {
+      // The quarter level moves by (26, 1): searched again from the start.
+      {"misleading quarter level, predicted start", 2, 1,
+       [](Frame& t) { t.quarter = Frame(192, 160, 26, 1).quarter; }, 96, 80, 98, 81},
+      // A copy of the feature's quarter block (whole quarter pixels, top-left (21, 16)
+      // for a feature at (98, 78)) one quarter pixel left of it is the cheaper minimum;
+      // no start or finer search reaches the 20 px motion, the second minimum does.
+      {"copy beside the block, next quarter minimum", 20, 0,
+       [&](Frame& t) {
+         for (int y = 16; y < 24; ++y)
+           for (int x = 21; x < 29; ++x)
+             t.quarter[size_t(y) * 48 + x - 1] = src.quarter[size_t(y) * 48 + x];
+       },
+       98, 78, 98, 78},
+      // No quarter-level motion where the feature moved 9 px: the +-2 half-level
+      // searches and the refinement reach 8 px, the wider last one finds it.
+      {"still quarter level, wider half search", 9, 0, [&](Frame& t) { t.quarter = src.quarter; },
+       96, 80, 96, 80},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Frame tgt(192, 160, c.dx, c.dy);
+    c.quarter(tgt);
+    const HBMLevelImages im = Levels(src, tgt);
+    TrackFeatureItem item;
+    item.images = &im;
+    item.position = {c.x, c.y, c.start_x, c.start_y};
+    TrackFeatureJob(nullptr, &item);
+    ASSERT_EQ(item.result, 0);
+    EXPECT_NEAR(item.position.target_x, c.x + c.dx, 0.05) << item.position.target_y;
+    EXPECT_NEAR(item.position.target_y, c.y + c.dy, 0.05);
+    EXPECT_TRUE(item.retried);
+  }
 }
 
 TEST(HBMMotionFieldTest, MedianOfTheNearestWithinTheRadius) {
@@ -197,7 +228,9 @@ TEST(HBMCrossCheckTest, Table) {
       {item(10, 20, -2), false, {}, false, 0, 0},
       {item(10, 20, 0), true, item(11, 20, 0), true, 10.5, 20},  // exactly one pixel
       {item(10, 20, 0), true, item(10.4, 20.6, 0), true, 10.2, 20.3},
-      {item(10, 20, 0), true, item(10.8, 20.7, 0), false, 0, 0},  // 1.13 px
+      // 1.13 px apart, or a predecessor that cannot be followed: keeping the own
+      // estimate needs its cost, and these items lack the images.
+      {item(10, 20, 0), true, item(10.8, 20.7, 0), false, 0, 0},
       {item(10, 20, 0), true, item(10, 20, -3), false, 0, 0},
       {item(10, 20, -1), true, item(10, 20, 0), false, 0, 0},
   };
@@ -208,6 +241,65 @@ TEST(HBMCrossCheckTest, Table) {
     if (kept) {
       EXPECT_DOUBLE_EQ(x, c.x);
       EXPECT_DOUBLE_EQ(y, c.y);
+    }
+  }
+}
+
+// What the cross-check keeps when the predecessor does not confirm the feature, or a
+// job needed a second search: on a texture moved by (3, 2), (99, 82) is the feature's
+// true match, (101.5, 82.5) a wrong one costing far more than the block's one-pixel
+// self-difference, (99.4, 82) close enough to be plausible.
+TEST(HBMCrossCheckTest, UnconfirmedEstimatesNeedAPlausibleCost) {
+  const Frame src(192, 160, 0, 0), tgt(192, 160, 3, 2);
+  const HBMLevelImages im = Levels(src, tgt);
+  const HBMLevelImages::Level& full = im.level[0];
+  const int texture = HBMBlockTexture(full, 96, 80);
+  ASSERT_GT(texture, 0);
+  EXPECT_LE(HBMMatchCost(full, 96, 80, 99, 82), texture / 4);
+  EXPECT_LE(HBMMatchCost(full, 96, 80, 99.4, 82), texture);
+  EXPECT_GT(HBMMatchCost(full, 96, 80, 101.5, 82.5), 2 * texture);
+  auto item = [&](double x, double y, int result, bool retried) {
+    TrackFeatureItem it;
+    it.images = &im;
+    it.position = {96, 80, x, y};
+    it.result = result;
+    it.retried = retried;
+    return it;
+  };
+  enum Pred { kNone, kFailed, kAt };
+  struct Case {
+    const char* name;
+    double x, y;
+    bool retried;
+    Pred pred;
+    double px, py;
+    bool pred_retried;
+    bool kept;
+    double kx, ky;
+  };
+  const Case cases[] = {
+      {"failed predecessor, good own estimate", 99, 82, false, kFailed, 0, 0, false, true, 99, 82},
+      {"failed predecessor, wrong own estimate", 101.5, 82.5, false, kFailed, 0, 0, false, false, 0,
+       0},
+      {"failed predecessor, own job retried", 99, 82, true, kFailed, 0, 0, false, false, 0, 0},
+      {"no predecessor, first pass", 101.5, 82.5, false, kNone, 0, 0, false, true, 101.5, 82.5},
+      {"no predecessor, own job retried", 99, 82, true, kNone, 0, 0, false, false, 0, 0},
+      {"apart, own estimate right", 99, 82, false, kAt, 101.5, 82.5, false, true, 99, 82},
+      {"apart, predecessor's right", 101.5, 82.5, false, kAt, 99, 82, false, true, 99, 82},
+      {"apart, the better one retried", 101.5, 82.5, false, kAt, 99, 82, true, false, 0, 0},
+      {"apart, neither clearly better", 101.5, 82.5, false, kAt, 96.5, 81.5, false, false, 0, 0},
+      {"within a pixel, retried, plausible", 99, 82, true, kAt, 99.8, 82, false, true, 99.4, 82},
+      {"within a pixel, retried, wrong", 101.5, 82.5, false, kAt, 101.5, 83.2, true, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TrackFeatureItem own = item(c.x, c.y, 0, c.retried);
+    const TrackFeatureItem pred = item(c.px, c.py, c.pred == kFailed ? -3 : 0, c.pred_retried);
+    double x = 0, y = 0;
+    ASSERT_EQ(HBMCrossCheck(own, c.pred == kNone ? nullptr : &pred, &x, &y), c.kept);
+    if (c.kept) {
+      EXPECT_DOUBLE_EQ(x, c.kx);
+      EXPECT_DOUBLE_EQ(y, c.ky);
     }
   }
 }
@@ -294,7 +386,8 @@ TEST(FeatureCorrelatorHBMTest, TracksShiftedFramesWithCrossCheck) {
   EXPECT_FALSE(next.TestFlags(FP2D_FLAG_MANUAL));
 
   // Second step: frame 0 holds the predecessors. Displace half of them by 3
-  // pixels: their features fail the cross-check, the others stay tracked.
+  // pixels: the cross-check finds their estimates apart and keeps the features' own,
+  // which match better; every feature stays tracked.
   std::vector<const FeaturePoint2D*> displaced;
   int k = 0;
   for (const auto& f : seq[1]->GetFPoints2D()) {
@@ -312,10 +405,8 @@ TEST(FeatureCorrelatorHBMTest, TracksShiftedFramesWithCrossCheck) {
   for (const auto& f : seq[1]->GetFPoints2D()) {
     const bool was_displaced =
         std::find(displaced.begin(), displaced.end(), f.Get()) != displaced.end();
-    if (was_displaced) {
-      EXPECT_FALSE(f->GetSuccessor()) << f->x << "," << f->y;
-    } else if (f->GetPredecessor() && f->x > 30 && f->x < 160 && f->y > 30 && f->y < 130) {
-      EXPECT_TRUE(f->GetSuccessor()) << f->x << "," << f->y;
+    if (f->GetPredecessor() && f->x > 30 && f->x < 160 && f->y > 30 && f->y < 130) {
+      EXPECT_TRUE(f->GetSuccessor()) << f->x << "," << f->y << (was_displaced ? " displaced" : "");
     }
   }
 }
