@@ -435,8 +435,8 @@ int ReferenceRefine(BlockMatchPosition& pos, const Image& src, const Image& tgt,
       gy(4 * n);
   auto sample = [&](const Image& im, double x, double y, bool dx, bool dy, double a,
                     std::vector<int16_t>& out) {
-    ResampleBlock8(im.px.data(), im.stride, im.width, im.height, out.data(), 4 * bw, bw, bh, x, y,
-                   dx, dy, a);
+    scalar_kernels::ResampleBlock8(im.px.data(), im.stride, im.width, im.height, out.data(), 4 * bw,
+                                   bw, bh, x, y, dx, dy, a);
   };
   const double weight[4] = {1, 2, 1, 1};
   double ox = 0, oy = 0;
