@@ -51,6 +51,15 @@ class Scratch {
   T* data_ = local_;
 };
 
+// Asks for the cache line of p ahead of its use (no effect on results).
+inline void Prefetch(const void* p) {
+#if KX_BLOCK_SSE2
+  _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0);
+#else
+  (void)p;
+#endif
+}
+
 // trunc() of a position as an int; far-off or non-finite values are pinned to
 // a range that still lies outside every image, so no conversion overflows.
 int TruncPos(double v) {
@@ -351,6 +360,10 @@ void FilterRows(const uint32_t* src, int stride, int width, int height, int x0, 
     const uint32_t* row = src + static_cast<ptrdiff_t>(y) * stride;
     if (inside) {
       pxRows.get()[r] = row + x0;
+      // A block's rows are usually not cached yet: ask for all of them before the
+      // first is filtered, so their loads overlap.
+      Prefetch(row + x0);
+      Prefetch(row + x0 + span);
       continue;
     }
     uint32_t* g = gathered.get() + static_cast<ptrdiff_t>(r) * (span + 1);
@@ -664,11 +677,28 @@ uint32_t SumAbsDiffBGRA(const uint32_t* a, const uint32_t* b, int n) {
 #endif
 }
 
+// Asks for the cache lines of the window's part inside the image: the rows of a search
+// window are usually not cached yet, and asking for all before copying any lets their
+// fetching overlap.
+static void PrefetchBlockWindow(const uint32_t* image, int stride, int width, int height, int left,
+                                int top, int ww, int wh) {
+  if (ww < 1 || wh < 1) return;
+  const int64_t x0 = std::max<int64_t>(left, 0);
+  const int64_t x1 = std::min<int64_t>(static_cast<int64_t>(left) + ww, width);
+  const int64_t y1 = std::min<int64_t>(static_cast<int64_t>(top) + wh, height);
+  if (x0 >= x1) return;
+  for (int64_t y = std::max(top, 0); y < y1; ++y) {
+    for (int64_t x = x0; x < x1; x += 16) Prefetch(image + y * stride + x);
+    Prefetch(image + y * stride + x1 - 1);
+  }
+}
+
 void CopyBlockWindow(const uint32_t* image, int stride, int width, int height, int left, int top,
                      int ww, int wh, uint32_t* dst) {
   if (ww < 1 || wh < 1) return;
   const int64_t x0 = std::max<int64_t>(left, 0);
   const int64_t x1 = std::min<int64_t>(static_cast<int64_t>(left) + ww, width);
+  PrefetchBlockWindow(image, stride, width, height, left, top, ww, wh);
   for (int r = 0; r < wh; ++r) {
     uint32_t* out = dst + static_cast<ptrdiff_t>(r) * ww;
     const int64_t y = static_cast<int64_t>(top) + r;
