@@ -590,6 +590,13 @@ void HalveImageRGBA(uint32_t* dst, int dstStride, const uint32_t* src, int srcSt
     }
     return;
   }
+#if KX_BLOCK_SSE2
+  // The filter's taps in pairs, (-1, 3), (14, 14), (3, -1), for multiply-adds.
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i pairs[3] = {_mm_set1_epi32(static_cast<int>(0x0003FFFFu)),
+                            _mm_set1_epi32(0x000E000E),
+                            _mm_set1_epi32(static_cast<int>(0xFFFF0003u))};
+#endif
   // Ring of six horizontally filtered rows: filtered row i sits in slot i % 6.
   const int rowSamples = 4 * outW;
   std::unique_ptr<int16_t[]> ring(new int16_t[static_cast<size_t>(6) * rowSamples]);
@@ -602,7 +609,27 @@ void HalveImageRGBA(uint32_t* dst, int dstStride, const uint32_t* src, int srcSt
       const int e = 2 * outW - 2;
       out[4 * (outW - 1) + c] = static_cast<int16_t>(16 * (p[4 * e + c] + p[4 * (e + 1) + c]));
     }
-    for (int k = 1; k < outW - 1; ++k) {
+    int k = 1;
+#if KX_BLOCK_SSE2
+    // Source pixels 2k - 2 .. 2k + 3 as three pairs, each pair's channels interleaved
+    // for one multiply-add with two taps: exact 32-bit sums, which fit 16 bits.
+    const uint32_t* row = src + static_cast<ptrdiff_t>(i) * srcStride;
+    auto one = [&](int col) {
+      __m128i sum = _mm_setzero_si128();
+      for (int t = 0; t < 3; ++t) {
+        const __m128i w = _mm_unpacklo_epi8(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 2 * col - 2 + 2 * t)), zero);
+        sum = _mm_add_epi32(
+            sum, _mm_madd_epi16(_mm_unpacklo_epi16(w, _mm_unpackhi_epi64(w, w)), pairs[t]));
+      }
+      return sum;
+    };
+    for (; k + 2 <= outW - 1; k += 2) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * k),
+                       _mm_packs_epi32(one(k), one(k + 1)));
+    }
+#endif
+    for (; k < outW - 1; ++k) {
       const uint8_t* q = p + 4 * (2 * k - 2);
       for (int c = 0; c < 4; ++c) {
         out[4 * k + c] = static_cast<int16_t>(-q[c] + 3 * q[4 + c] + 14 * q[8 + c] +
@@ -623,7 +650,24 @@ void HalveImageRGBA(uint32_t* dst, int dstStride, const uint32_t* src, int srcSt
       r[t] = ring.get() + static_cast<ptrdiff_t>(i % 6) * rowSamples;
     }
     uint8_t* out = reinterpret_cast<uint8_t*>(dst + static_cast<ptrdiff_t>(k) * dstStride);
-    for (int s = 0; s < rowSamples; ++s) {
+    int s = 0;
+#if KX_BLOCK_SSE2
+    // Rows 0 and 1, 2 and 3, 4 and 5 interleaved sample by sample: one multiply-add per
+    // pair of rows, exact 32-bit sums; the unsigned pack clamps to 0 .. 255.
+    const __m128i bias = _mm_set1_epi32(512);
+    for (; s + 8 <= rowSamples; s += 8) {
+      __m128i lo = bias, hi = bias;
+      for (int t = 0; t < 3; ++t) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r[2 * t] + s));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r[2 * t + 1] + s));
+        lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), pairs[t]));
+        hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), pairs[t]));
+      }
+      const __m128i v = _mm_packs_epi32(_mm_srai_epi32(lo, 10), _mm_srai_epi32(hi, 10));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + s), _mm_packus_epi16(v, v));
+    }
+#endif
+    for (; s < rowSamples; ++s) {
       const int v =
           (-r[0][s] + 3 * r[1][s] + 14 * r[2][s] + 14 * r[3][s] + 3 * r[4][s] - r[5][s] + 512) >>
           10;

@@ -169,7 +169,7 @@ Image HalveReference(const Image& s) {
 }
 
 TEST(BlockMatchKernelsTest, HalveImageMatchesFilterDefinition) {
-  const int sizes[][2] = {{4, 4}, {5, 7}, {6, 3}, {7, 9}, {8, 8}, {13, 11}, {32, 17}};
+  const int sizes[][2] = {{4, 4}, {5, 7}, {6, 3}, {7, 9}, {8, 8}, {13, 11}, {32, 17}, {75, 14}};
   for (auto [w, h] : sizes) {
     const Image src = Random(w, h, 256, unsigned(w * 100 + h));
     Image dst(w / 2, h / 2, w / 2 + 3);
