@@ -837,18 +837,17 @@ __attribute__((target("avx2"))) inline __m256i Mean16(__m256i a, __m256i b) {
 }
 
 // RefineCrossSums with the gradients gx = (sdx + tdx) >> 1, gy = (sdy + tdy) >> 1 formed
-// on the way (Mean16), four pixels at a time. Each 128-bit lane sums two pixels a step
-// as the SSE2 form does, at most 16 pixels before the sums are widened.
+// on the way (Mean16), four pixels at a time (n a multiple of 4). Each 128-bit lane sums
+// two pixels a step as the SSE2 form does, at most 16 pixels before the sums are widened.
 __attribute__((target("avx2"))) void RefineSumsAVX2(const int16_t* s, const int16_t* t,
                                                     const int16_t* sdx, const int16_t* tdx,
                                                     const int16_t* sdy, const int16_t* tdy, int n,
                                                     int64_t sums[20]) {
   for (int i = 0; i < 20; ++i) sums[i] = 0;
-  int p = 0;
-  while (p + 4 <= n) {
+  for (int p = 0; p < n;) {
     __m256i acc[5];
     for (__m256i& a : acc) a = _mm256_setzero_si256();
-    for (int k = 0; k < 8 && p + 4 <= n; ++k, p += 4) {
+    for (int k = 0; k < 8 && p < n; ++k, p += 4) {
       const __m256i e = PairUp(_mm256_sub_epi16(Load16(s + 4 * p), Load16(t + 4 * p)));
       const __m256i x = PairUp(Mean16(Load16(sdx + 4 * p), Load16(tdx + 4 * p)));
       const __m256i y = PairUp(Mean16(Load16(sdy + 4 * p), Load16(tdy + 4 * p)));
@@ -863,17 +862,6 @@ __attribute__((target("avx2"))) void RefineSumsAVX2(const int16_t* s, const int1
       _mm256_store_si256(reinterpret_cast<__m256i*>(part), acc[kind]);
       for (int c = 0; c < 4; ++c) sums[4 * kind + c] += static_cast<int64_t>(part[c]) + part[4 + c];
     }
-  }
-  if (p < n) {
-    int16_t gx[12], gy[12];
-    const int rest = 4 * (n - p);
-    for (int k = 0; k < rest; ++k) {
-      gx[k] = static_cast<int16_t>((sdx[4 * p + k] + tdx[4 * p + k]) >> 1);
-      gy[k] = static_cast<int16_t>((sdy[4 * p + k] + tdy[4 * p + k]) >> 1);
-    }
-    int64_t tail[20];
-    BlockCrossSums(s + 4 * p, t + 4 * p, gx, gy, n - p, tail);
-    for (int i = 0; i < 20; ++i) sums[i] += tail[i];
   }
 }
 #endif
@@ -904,7 +892,7 @@ int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint
     ResampleTriple8(tgt, stride, width, height, bw, bh, tx0, ty0, a, T.get(), tdx.get(), tdy.get());
     int64_t sums[20];
 #if KX_BLOCK_SSE2
-    if (g_has_avx2) {
+    if (g_has_avx2 && n % 4 == 0) {
       RefineSumsAVX2(S.get(), T.get(), sdx.get(), tdx.get(), sdy.get(), tdy.get(), n, sums);
     } else
 #endif
