@@ -263,6 +263,14 @@ struct Run {
   double drift = 0.0;    // median distance of a track's last feature to the truth
   double step_ms = 0.0;  // median frame step
   size_t tracks = 0;
+  // FNV-1a over the bits of every feature position and its link, frame by frame: a
+  // change of any result shows as a different digest.
+  uint64_t digest = 14695981039346656037ull;
+  void Mix(double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    for (int b = 0; b < 8; ++b) digest = (digest ^ ((bits >> (8 * b)) & 0xFF)) * 1099511628211ull;
+  }
   // Single steps of features whose point stays in view: lost share and the distance of
   // the kept ones to where the feature's own point went.
   long steps = 0, steps_lost = 0;
@@ -375,6 +383,16 @@ Run RunCorrelator(int shot, bool hbm, int threads) {
       const FeaturePoint2D* next =
           f->GetSuccessor() ? f->GetSuccessor()->GetSecond().Get() : nullptr;
       run.AddStep(seq, k, f->x, f->y, next != nullptr, next ? next->x : 0.0, next ? next->y : 0.0);
+    }
+  for (int k = 0; k < kFrames; ++k)
+    for (const SharedPtr<FeaturePoint2D>& f : images[k]->GetFPoints2D()) {
+      const FeaturePoint2D* next =
+          f->GetSuccessor() ? f->GetSuccessor()->GetSecond().Get() : nullptr;
+      run.Mix(k);
+      run.Mix(f->x);
+      run.Mix(f->y);
+      run.Mix(next ? next->x : -1.0);
+      run.Mix(next ? next->y : -1.0);
     }
   run.lost_in_view = double(lost) / double(std::max<size_t>(1, run.tracks));
   run.median_length = Percentile(lengths, 0.5);
@@ -764,7 +782,7 @@ void PrintRun(const char* who, int threads, const Run& r) {
       100.0 * double(gross) / double(std::max<size_t>(1, r.step_errors.size())), gross,
       Percentile(r.step_errors, 0.5), Percentile(r.step_errors, 0.95));
   if (r.drift > 0.0) std::printf(", track end off the truth: median %.2f px", r.drift);
-  std::printf("\n");
+  std::printf(", digest %016llx\n", static_cast<unsigned long long>(r.digest));
 }
 
 void BM_OpticalFlowSequence(benchmark::State& state) {

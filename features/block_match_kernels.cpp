@@ -23,6 +23,15 @@ enum class KernelPath { kScalar, kSse2, kBest };
 const bool g_has_avx2 = __builtin_cpu_supports("avx2");
 #endif
 
+bool UseAVX2(KernelPath path) {
+#if KX_BLOCK_SSE2
+  return path == KernelPath::kBest && g_has_avx2;
+#else
+  (void)path;
+  return false;
+#endif
+}
+
 // Scratch memory of a kernel call: on the stack when it fits (the usual 8x8
 // blocks and small ranges), otherwise on the heap.
 template <class T, size_t N>
@@ -41,6 +50,15 @@ class Scratch {
   std::unique_ptr<T[]> heap_;
   T* data_ = local_;
 };
+
+// Asks for the cache line of p ahead of its use (no effect on results).
+inline void Prefetch(const void* p) {
+#if KX_BLOCK_SSE2
+  _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0);
+#else
+  (void)p;
+#endif
+}
 
 // trunc() of a position as an int; far-off or non-finite values are pinned to
 // a range that still lies outside every image, so no conversion overflows.
@@ -64,6 +82,15 @@ double Weight(double t, double a, double radius) {
 }
 
 int16_t RoundSaturate(double v) {
+  // The kernels' taps: std::round's result without its library call. v minus its
+  // truncation is exact, so the comparisons with one half are too.
+  if (v > -40000.0 && v < 40000.0) {
+    int r = static_cast<int>(v);
+    const double f = v - r;
+    if (f >= 0.5) ++r;
+    if (f <= -0.5) --r;
+    return static_cast<int16_t>(std::clamp(r, -32768, 32767));
+  }
   const double r = std::round(v);  // half away from zero
   if (r >= 32767.0) return 32767;
   if (r <= -32768.0) return -32768;
@@ -184,54 +211,137 @@ void FilterRowSSE2(const uint32_t* px, int count, const int16_t* taps, int16_t* 
 #endif
 
 #if KX_BLOCK_SSE2
-// FilterRowSSE2 two pixels per instruction: pixels i and i + 1 in the two 128-bit lanes,
-// each lane doing exactly what the SSE2 form does for its pixel. Returns the sums >> 9
-// of the first tap set, those of the second in *second.
-template <int kTaps>
-__attribute__((target("avx2"))) inline __m256i TwoPixelsAVX2(const uint32_t* px, int i,
-                                                             const __m256i* tapPairs,
-                                                             const __m256i* tapPairs2,
-                                                             __m256i* second) {
-  const __m256i zero = _mm256_setzero_si256();
-  __m256i acc = zero, acc2 = zero;
-  for (int k = 0; k < kTaps / 2; ++k) {
-    const __m128i lo = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(px + i + 2 * k));
-    const __m128i hi = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(px + i + 1 + 2 * k));
-    const __m256i w =
-        _mm256_unpacklo_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1), zero);
-    const __m256i inter = _mm256_unpacklo_epi16(w, _mm256_unpackhi_epi64(w, w));
-    acc = _mm256_add_epi32(acc, _mm256_madd_epi16(inter, tapPairs[k]));
-    if (tapPairs2 != nullptr) acc2 = _mm256_add_epi32(acc2, _mm256_madd_epi16(inter, tapPairs2[k]));
-  }
-  *second = _mm256_srai_epi32(acc2, 9);
-  return _mm256_srai_epi32(acc, 9);
+// 16 samples from p, unaligned.
+__attribute__((target("avx2"))) inline __m256i Load16(const int16_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
+// Pixels p .. p + 3 with their channels widened to 16 bits.
+__attribute__((target("avx2"))) inline __m256i Widen4(const uint32_t* p) {
+  return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+// FilterRowSSE2 four pixels at a time: the channels of the four pixels from k and
+// from k + 1 are widened to 16 bits and interleaved, which leaves pixels i, i + 2 in
+// the two lanes of one register and i + 1, i + 3 in the other; one multiply-add per
+// tap pair and register gives the same exact 32-bit sums, and packing the two
+// registers puts the four pixels back in order.
 template <int kTaps>
-__attribute__((target("avx2"))) void FilterRowAVX2(const uint32_t* px, int count,
-                                                   const int16_t* taps, int16_t* out,
-                                                   const int16_t* taps2, int16_t* out2) {
+__attribute__((target("avx2"), always_inline)) inline void FilterRowAVX2(
+    const uint32_t* px, int count, const int16_t* taps, int16_t* out, const __m256i* tapPairs,
+    const __m256i* tapPairs2, const int16_t* taps2, int16_t* out2) {
+  const bool two = tapPairs2 != nullptr;
+  int i = 0;
+  // The last group reads up to pixel count + kTaps - 2, the last one the row has.
+  for (; i + 4 <= count; i += 4) {
+    __m256i even = _mm256_setzero_si256(), odd = even, even2 = even, odd2 = even;
+    for (int k = 0; k < kTaps / 2; ++k) {
+      const __m256i a = Widen4(px + i + 2 * k), b = Widen4(px + i + 2 * k + 1);
+      const __m256i lo = _mm256_unpacklo_epi16(a, b), hi = _mm256_unpackhi_epi16(a, b);
+      even = _mm256_add_epi32(even, _mm256_madd_epi16(lo, tapPairs[k]));
+      odd = _mm256_add_epi32(odd, _mm256_madd_epi16(hi, tapPairs[k]));
+      if (two) {
+        even2 = _mm256_add_epi32(even2, _mm256_madd_epi16(lo, tapPairs2[k]));
+        odd2 = _mm256_add_epi32(odd2, _mm256_madd_epi16(hi, tapPairs2[k]));
+      }
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i),
+                        _mm256_packs_epi32(_mm256_srai_epi32(even, 9), _mm256_srai_epi32(odd, 9)));
+    if (two)
+      _mm256_storeu_si256(
+          reinterpret_cast<__m256i*>(out2 + 4 * i),
+          _mm256_packs_epi32(_mm256_srai_epi32(even2, 9), _mm256_srai_epi32(odd2, 9)));
+  }
+  if (i < count)
+    FilterRowSSE2<kTaps>(px + i, count - i, taps, out + 4 * i, taps2, two ? out2 + 4 * i : nullptr);
+}
+
+// Rows r = 0 .. n - 1: source pixels pxRows[r], output rows out + r * outStride (and
+// out2 likewise); the taps are set up once for all of them.
+template <int kTaps>
+__attribute__((target("avx2"))) void FilterRowsAVX2(const uint32_t* const* pxRows, int n, int count,
+                                                    const int16_t* taps, int16_t* out,
+                                                    const int16_t* taps2, int16_t* out2,
+                                                    ptrdiff_t outStride) {
   const bool two = taps2 != nullptr;
   __m256i tapPairs[kTaps / 2], tapPairs2[kTaps / 2];
   for (int k = 0; k < kTaps / 2; ++k) {
     tapPairs[k] = _mm256_set1_epi32(TapPair(taps, k));
     tapPairs2[k] = two ? _mm256_set1_epi32(TapPair(taps2, k)) : tapPairs[k];
   }
-  const __m256i* pairs2 = two ? tapPairs2 : nullptr;
-  int i = 0;
-  for (; i + 4 <= count; i += 4) {
-    __m256i b01, b23;
-    const __m256i a01 = TwoPixelsAVX2<kTaps>(px, i, tapPairs, pairs2, &b01);
-    const __m256i a23 = TwoPixelsAVX2<kTaps>(px, i + 2, tapPairs, pairs2, &b23);
-    // Packing works per lane (pixels i, i + 2 | i + 1, i + 3): put them in order.
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i),
-                        _mm256_permute4x64_epi64(_mm256_packs_epi32(a01, a23), 0xD8));
-    if (two)
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out2 + 4 * i),
-                          _mm256_permute4x64_epi64(_mm256_packs_epi32(b01, b23), 0xD8));
+  for (int r = 0; r < n; ++r, out += outStride, out2 += two ? outStride : 0) {
+    FilterRowAVX2<kTaps>(pxRows[r], count, taps, out, tapPairs, two ? tapPairs2 : nullptr, taps2,
+                         out2);
   }
-  if (i < count)
-    FilterRowSSE2<kTaps>(px + i, count - i, taps, out + 4 * i, taps2, two ? out2 + 4 * i : nullptr);
+}
+
+// The 16-bit samples ((sum >> 16) + 6, saturated) of two registers of 32-bit sums,
+// packed per lane.
+__attribute__((target("avx2"))) inline __m256i Finish16(__m256i l, __m256i h) {
+  const __m256i six = _mm256_set1_epi32(6);
+  return _mm256_packs_epi32(_mm256_add_epi32(_mm256_srai_epi32(l, 16), six),
+                            _mm256_add_epi32(_mm256_srai_epi32(h, 16), six));
+}
+
+// The vertical pass of output rows 0 .. bh - 1 over their first `count` samples (a
+// multiple of 16),
+// 16 at a time: rows k and k + 1 interleaved as in the SSE2 form, which leaves samples
+// s .. s + 3 and s + 8 .. s + 11 in one register and the others in a second; packing
+// the two puts them back in order. To16: ((sum >> 16) + 6) saturated to out16, and
+// with a second tap set (taps2) the same from the same loaded rows to out16b. Else
+// 8-bit samples clamp((sum + 1310720) >> 21, 0, 255) to out8.
+template <int kTaps, bool To16>
+__attribute__((target("avx2"))) void VerticalBlockAVX2(const int16_t* rows, int rowSamples, int bh,
+                                                       int count, const int16_t* taps,
+                                                       const int16_t* taps2, int16_t* out16,
+                                                       int16_t* out16b, ptrdiff_t stride16,
+                                                       uint8_t* out8, ptrdiff_t stride8) {
+  const bool two = taps2 != nullptr;
+  __m256i tapPairs[kTaps / 2], tapPairs2[kTaps / 2];
+  for (int k = 0; k < kTaps / 2; ++k) {
+    tapPairs[k] = _mm256_set1_epi32(TapPair(taps, k));
+    tapPairs2[k] = two ? _mm256_set1_epi32(TapPair(taps2, k)) : tapPairs[k];
+  }
+  const __m256i bias = _mm256_set1_epi32(1310720);
+  __m256i pending = _mm256_setzero_si256();  // 8-bit output: the previous 16 samples
+  for (int j = 0; j < bh; ++j, out16 += stride16, out16b += two ? stride16 : 0, out8 += stride8) {
+    const int16_t* base = rows + static_cast<ptrdiff_t>(j) * rowSamples;
+    for (int s = 0; s < count; s += 16) {
+      __m256i lo = _mm256_setzero_si256(), hi = lo, lo2 = lo, hi2 = lo;
+      for (int k = 0; k < kTaps / 2; ++k) {
+        const int16_t* r0 = base + static_cast<ptrdiff_t>(2 * k) * rowSamples + s;
+        const __m256i a = Load16(r0), b = Load16(r0 + rowSamples);
+        const __m256i l = _mm256_unpacklo_epi16(a, b), h = _mm256_unpackhi_epi16(a, b);
+        lo = _mm256_add_epi32(lo, _mm256_madd_epi16(l, tapPairs[k]));
+        hi = _mm256_add_epi32(hi, _mm256_madd_epi16(h, tapPairs[k]));
+        if (two) {
+          lo2 = _mm256_add_epi32(lo2, _mm256_madd_epi16(l, tapPairs2[k]));
+          hi2 = _mm256_add_epi32(hi2, _mm256_madd_epi16(h, tapPairs2[k]));
+        }
+      }
+      if constexpr (To16) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out16 + s), Finish16(lo, hi));
+        if (two) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out16b + s), Finish16(lo2, hi2));
+      } else {
+        // (sum >> 21) fits 16 bits; the unsigned pack clamps to 0 .. 255. Bytes go out 32
+        // at a time; an odd last group of 16 alone.
+        const __m256i v = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(lo, bias), 21),
+                                             _mm256_srai_epi32(_mm256_add_epi32(hi, bias), 21));
+        if ((s & 16) == 0) {
+          pending = v;
+          if (s + 16 >= count) {
+            const __m256i bytes = _mm256_packus_epi16(v, v);  // per lane: s..s+7 twice, s+8..
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out8 + s), _mm256_castsi256_si128(bytes));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out8 + s + 8),
+                             _mm256_extracti128_si256(bytes, 1));
+          }
+        } else {
+          const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(pending, v), 0xD8);
+          _mm256_storeu_si256(reinterpret_cast<__m256i*>(out8 + s - 16), bytes);
+        }
+      }
+    }
+  }
 }
 #endif
 
@@ -243,25 +353,40 @@ void FilterRows(const uint32_t* src, int stride, int width, int height, int x0, 
                 int bh, const int16_t* taps, int16_t* rows, KernelPath path,
                 const int16_t* taps2 = nullptr, int16_t* rows2 = nullptr) {
   const int span = bw + kTaps - 1;
-  Scratch<uint32_t, 64> gathered(span + 1);  // +1: the packed pass reads pixel pairs
-  gathered.get()[span] = 0;
-  // Columns inside the image (with the pixel after them) are read in place.
+  const int n = bh + kTaps - 1;
+  // Columns inside the image (with the pixel after them) are read in place, others
+  // gathered with the edge pixels repeated; +1: the packed pass reads pixel pairs.
   const bool inside = x0 >= 0 && static_cast<int64_t>(x0) + span + 1 <= width;
-  for (int r = 0; r < bh + kTaps - 1; ++r) {
+  Scratch<uint32_t, 64 * 24> gathered(inside ? 0 : static_cast<size_t>(span + 1) * n);
+  Scratch<const uint32_t*, 32> pxRows(n);
+  for (int r = 0; r < n; ++r) {
     const int y = std::clamp(y0 + r, 0, height - 1);
     const uint32_t* row = src + static_cast<ptrdiff_t>(y) * stride;
-    const uint32_t* px = row + (inside ? x0 : 0);
-    if (!inside) {
-      GatherRow(row, width, x0, span, gathered.get());
-      px = gathered.get();
+    if (inside) {
+      pxRows.get()[r] = row + x0;
+      // A block's rows are usually not cached yet: ask for all of them before the
+      // first is filtered, so their loads overlap.
+      Prefetch(row + x0);
+      Prefetch(row + x0 + span);
+      continue;
     }
+    uint32_t* g = gathered.get() + static_cast<ptrdiff_t>(r) * (span + 1);
+    GatherRow(row, width, x0, span, g);
+    g[span] = 0;
+    pxRows.get()[r] = g;
+  }
+#if KX_BLOCK_SSE2
+  if (UseAVX2(path)) {
+    FilterRowsAVX2<kTaps>(pxRows.get(), n, bw, taps, rows, taps2, rows2,
+                          static_cast<ptrdiff_t>(bw) * 4);
+    return;
+  }
+#endif
+  for (int r = 0; r < n; ++r) {
+    const uint32_t* px = pxRows.get()[r];
     int16_t* out = rows + static_cast<ptrdiff_t>(r) * bw * 4;
     int16_t* out2 = taps2 != nullptr ? rows2 + static_cast<ptrdiff_t>(r) * bw * 4 : nullptr;
 #if KX_BLOCK_SSE2
-    if (path == KernelPath::kBest && g_has_avx2) {
-      FilterRowAVX2<kTaps>(px, bw, taps, out, taps2, out2);
-      continue;
-    }
     if (path != KernelPath::kScalar) {
       FilterRowSSE2<kTaps>(px, bw, taps, out, taps2, out2);
       continue;
@@ -274,15 +399,16 @@ void FilterRows(const uint32_t* src, int stride, int width, int height, int x0, 
   }
 }
 
-// Vertical pass of output row j: sums[s] = Σk rows[j + k][s] · taps[k] for the
-// rowSamples samples, in wrapping 32-bit arithmetic like the packed form (no
+// Vertical pass of output row j: sums[s] = Σk rows[j + k][s] · taps[k] for samples
+// first .. rowSamples - 1, in wrapping 32-bit arithmetic like the packed form (no
 // kernel in use comes near the limit). A second tap set (taps2, sums2) is summed
 // from the same loaded rows.
 template <int kTaps>
 void VerticalSums(const int16_t* rows, int rowSamples, int j, const int16_t* taps, int32_t* sums,
-                  KernelPath path, const int16_t* taps2 = nullptr, int32_t* sums2 = nullptr) {
+                  KernelPath path, int first, const int16_t* taps2 = nullptr,
+                  int32_t* sums2 = nullptr) {
   const int16_t* base = rows + static_cast<ptrdiff_t>(j) * rowSamples;
-  int s = 0;
+  int s = first;
 #if KX_BLOCK_SSE2
   if (path != KernelPath::kScalar) {
     __m128i tapPairs[kTaps / 2], tapPairs2[kTaps / 2];
@@ -331,10 +457,19 @@ void Resample6(const uint32_t* src, int stride, int width, int height, uint32_t*
   Scratch<int16_t, 4 * 16 * 21> rows(static_cast<size_t>(4) * bw * (bh + 5));
   FilterRows<6>(src, stride, width, height, ix - 2, iy - 2, bw, bh, hTaps, rows.get(), path);
   Scratch<int32_t, 4 * 16> sums(static_cast<size_t>(4) * bw);
+  // The packed vertical pass takes whole groups of four pixels, the rest below.
+  const int packed = UseAVX2(path) ? 4 * bw - (4 * bw) % 16 : 0;
+#if KX_BLOCK_SSE2
+  if (packed > 0)
+    VerticalBlockAVX2<6, false>(rows.get(), 4 * bw, bh, packed, vTaps, nullptr, nullptr, nullptr, 0,
+                                reinterpret_cast<uint8_t*>(dst),
+                                static_cast<ptrdiff_t>(dstStride) * 4);
+  if (packed == 4 * bw) return;
+#endif
   for (int j = 0; j < bh; ++j) {
-    VerticalSums<6>(rows.get(), 4 * bw, j, vTaps, sums.get(), path);
     uint8_t* out = reinterpret_cast<uint8_t*>(dst + static_cast<ptrdiff_t>(j) * dstStride);
-    for (int s = 0; s < 4 * bw; ++s) {
+    VerticalSums<6>(rows.get(), 4 * bw, j, vTaps, sums.get(), path, packed);
+    for (int s = packed; s < 4 * bw; ++s) {
       const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(sums.get()[s]) + 1310720u) >> 21;
       out[s] = static_cast<uint8_t>(std::clamp(v, 0, 255));
     }
@@ -347,13 +482,20 @@ void VerticalTo16(const int16_t* rows, int bw, int bh, const int16_t* vTaps, int
                   int dstStride, KernelPath path, const int16_t* vTaps2 = nullptr,
                   int16_t* dst2 = nullptr) {
   Scratch<int32_t, 4 * 16> sums(static_cast<size_t>(4) * bw), sums2(static_cast<size_t>(4) * bw);
+  const int packed = UseAVX2(path) ? 4 * bw - (4 * bw) % 16 : 0;
+#if KX_BLOCK_SSE2
+  if (packed > 0)
+    VerticalBlockAVX2<8, true>(rows, 4 * bw, bh, packed, vTaps, vTaps2, dst, dst2, dstStride,
+                               nullptr, 0);
+  if (packed == 4 * bw) return;
+#endif
   for (int j = 0; j < bh; ++j) {
-    VerticalSums<8>(rows, 4 * bw, j, vTaps, sums.get(), path, vTaps2, sums2.get());
     int16_t* out = dst + static_cast<ptrdiff_t>(j) * dstStride;
-    for (int s = 0; s < 4 * bw; ++s) out[s] = Saturate16((sums.get()[s] >> 16) + 6);
+    int16_t* out2 = vTaps2 != nullptr ? dst2 + static_cast<ptrdiff_t>(j) * dstStride : nullptr;
+    VerticalSums<8>(rows, 4 * bw, j, vTaps, sums.get(), path, packed, vTaps2, sums2.get());
+    for (int s = packed; s < 4 * bw; ++s) out[s] = Saturate16((sums.get()[s] >> 16) + 6);
     if (vTaps2 == nullptr) continue;
-    int16_t* out2 = dst2 + static_cast<ptrdiff_t>(j) * dstStride;
-    for (int s = 0; s < 4 * bw; ++s) out2[s] = Saturate16((sums2.get()[s] >> 16) + 6);
+    for (int s = packed; s < 4 * bw; ++s) out2[s] = Saturate16((sums2.get()[s] >> 16) + 6);
   }
 }
 
@@ -448,6 +590,13 @@ void HalveImageRGBA(uint32_t* dst, int dstStride, const uint32_t* src, int srcSt
     }
     return;
   }
+#if KX_BLOCK_SSE2
+  // The filter's taps in pairs, (-1, 3), (14, 14), (3, -1), for multiply-adds.
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i pairs[3] = {_mm_set1_epi32(static_cast<int>(0x0003FFFFu)),
+                            _mm_set1_epi32(0x000E000E),
+                            _mm_set1_epi32(static_cast<int>(0xFFFF0003u))};
+#endif
   // Ring of six horizontally filtered rows: filtered row i sits in slot i % 6.
   const int rowSamples = 4 * outW;
   std::unique_ptr<int16_t[]> ring(new int16_t[static_cast<size_t>(6) * rowSamples]);
@@ -460,7 +609,27 @@ void HalveImageRGBA(uint32_t* dst, int dstStride, const uint32_t* src, int srcSt
       const int e = 2 * outW - 2;
       out[4 * (outW - 1) + c] = static_cast<int16_t>(16 * (p[4 * e + c] + p[4 * (e + 1) + c]));
     }
-    for (int k = 1; k < outW - 1; ++k) {
+    int k = 1;
+#if KX_BLOCK_SSE2
+    // Source pixels 2k - 2 .. 2k + 3 as three pairs, each pair's channels interleaved
+    // for one multiply-add with two taps: exact 32-bit sums, which fit 16 bits.
+    const uint32_t* row = src + static_cast<ptrdiff_t>(i) * srcStride;
+    auto one = [&](int col) {
+      __m128i sum = _mm_setzero_si128();
+      for (int t = 0; t < 3; ++t) {
+        const __m128i w = _mm_unpacklo_epi8(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 2 * col - 2 + 2 * t)), zero);
+        sum = _mm_add_epi32(
+            sum, _mm_madd_epi16(_mm_unpacklo_epi16(w, _mm_unpackhi_epi64(w, w)), pairs[t]));
+      }
+      return sum;
+    };
+    for (; k + 2 <= outW - 1; k += 2) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * k),
+                       _mm_packs_epi32(one(k), one(k + 1)));
+    }
+#endif
+    for (; k < outW - 1; ++k) {
       const uint8_t* q = p + 4 * (2 * k - 2);
       for (int c = 0; c < 4; ++c) {
         out[4 * k + c] = static_cast<int16_t>(-q[c] + 3 * q[4 + c] + 14 * q[8 + c] +
@@ -481,7 +650,24 @@ void HalveImageRGBA(uint32_t* dst, int dstStride, const uint32_t* src, int srcSt
       r[t] = ring.get() + static_cast<ptrdiff_t>(i % 6) * rowSamples;
     }
     uint8_t* out = reinterpret_cast<uint8_t*>(dst + static_cast<ptrdiff_t>(k) * dstStride);
-    for (int s = 0; s < rowSamples; ++s) {
+    int s = 0;
+#if KX_BLOCK_SSE2
+    // Rows 0 and 1, 2 and 3, 4 and 5 interleaved sample by sample: one multiply-add per
+    // pair of rows, exact 32-bit sums; the unsigned pack clamps to 0 .. 255.
+    const __m128i bias = _mm_set1_epi32(512);
+    for (; s + 8 <= rowSamples; s += 8) {
+      __m128i lo = bias, hi = bias;
+      for (int t = 0; t < 3; ++t) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r[2 * t] + s));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r[2 * t + 1] + s));
+        lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), pairs[t]));
+        hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), pairs[t]));
+      }
+      const __m128i v = _mm_packs_epi32(_mm_srai_epi32(lo, 10), _mm_srai_epi32(hi, 10));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + s), _mm_packus_epi16(v, v));
+    }
+#endif
+    for (; s < rowSamples; ++s) {
       const int v =
           (-r[0][s] + 3 * r[1][s] + 14 * r[2][s] + 14 * r[3][s] + 3 * r[4][s] - r[5][s] + 512) >>
           10;
@@ -539,11 +725,28 @@ uint32_t SumAbsDiffBGRA(const uint32_t* a, const uint32_t* b, int n) {
 #endif
 }
 
+// Asks for the cache lines of the window's part inside the image: the rows of a search
+// window are usually not cached yet, and asking for all before copying any lets their
+// fetching overlap.
+static void PrefetchBlockWindow(const uint32_t* image, int stride, int width, int height, int left,
+                                int top, int ww, int wh) {
+  if (ww < 1 || wh < 1) return;
+  const int64_t x0 = std::max<int64_t>(left, 0);
+  const int64_t x1 = std::min<int64_t>(static_cast<int64_t>(left) + ww, width);
+  const int64_t y1 = std::min<int64_t>(static_cast<int64_t>(top) + wh, height);
+  if (x0 >= x1) return;
+  for (int64_t y = std::max(top, 0); y < y1; ++y) {
+    for (int64_t x = x0; x < x1; x += 16) Prefetch(image + y * stride + x);
+    Prefetch(image + y * stride + x1 - 1);
+  }
+}
+
 void CopyBlockWindow(const uint32_t* image, int stride, int width, int height, int left, int top,
                      int ww, int wh, uint32_t* dst) {
   if (ww < 1 || wh < 1) return;
   const int64_t x0 = std::max<int64_t>(left, 0);
   const int64_t x1 = std::min<int64_t>(static_cast<int64_t>(left) + ww, width);
+  PrefetchBlockWindow(image, stride, width, height, left, top, ww, wh);
   for (int r = 0; r < wh; ++r) {
     uint32_t* out = dst + static_cast<ptrdiff_t>(r) * ww;
     const int64_t y = static_cast<int64_t>(top) + r;
@@ -620,6 +823,49 @@ void RefineCrossSums(const int16_t* s, const int16_t* t, const int16_t* gx, cons
 #endif
 }
 
+#if KX_BLOCK_SSE2
+// Per 128-bit lane: B0 G0 R0 A0 B1 G1 R1 A1 -> B0 B1 G0 G1 R0 R1 A0 A1.
+__attribute__((target("avx2"))) inline __m256i PairUp(__m256i v) {
+  return _mm256_unpacklo_epi16(v, _mm256_unpackhi_epi64(v, v));
+}
+
+// (a + b) >> 1 per 16-bit sample, as (a >> 1) + (b >> 1) + (a & b & 1): the same value
+// without a 16-bit overflow.
+__attribute__((target("avx2"))) inline __m256i Mean16(__m256i a, __m256i b) {
+  return _mm256_add_epi16(_mm256_add_epi16(_mm256_srai_epi16(a, 1), _mm256_srai_epi16(b, 1)),
+                          _mm256_and_si256(_mm256_and_si256(a, b), _mm256_set1_epi16(1)));
+}
+
+// RefineCrossSums with the gradients gx = (sdx + tdx) >> 1, gy = (sdy + tdy) >> 1 formed
+// on the way (Mean16), four pixels at a time (n a multiple of 4). Each 128-bit lane sums
+// two pixels a step as the SSE2 form does, at most 16 pixels before the sums are widened.
+__attribute__((target("avx2"))) void RefineSumsAVX2(const int16_t* s, const int16_t* t,
+                                                    const int16_t* sdx, const int16_t* tdx,
+                                                    const int16_t* sdy, const int16_t* tdy, int n,
+                                                    int64_t sums[20]) {
+  for (int i = 0; i < 20; ++i) sums[i] = 0;
+  for (int p = 0; p < n;) {
+    __m256i acc[5];
+    for (__m256i& a : acc) a = _mm256_setzero_si256();
+    for (int k = 0; k < 8 && p < n; ++k, p += 4) {
+      const __m256i e = PairUp(_mm256_sub_epi16(Load16(s + 4 * p), Load16(t + 4 * p)));
+      const __m256i x = PairUp(Mean16(Load16(sdx + 4 * p), Load16(tdx + 4 * p)));
+      const __m256i y = PairUp(Mean16(Load16(sdy + 4 * p), Load16(tdy + 4 * p)));
+      acc[kSumEGx] = _mm256_add_epi32(acc[kSumEGx], _mm256_madd_epi16(e, x));
+      acc[kSumEGy] = _mm256_add_epi32(acc[kSumEGy], _mm256_madd_epi16(e, y));
+      acc[kSumGxGx] = _mm256_add_epi32(acc[kSumGxGx], _mm256_madd_epi16(x, x));
+      acc[kSumGxGy] = _mm256_add_epi32(acc[kSumGxGy], _mm256_madd_epi16(x, y));
+      acc[kSumGyGy] = _mm256_add_epi32(acc[kSumGyGy], _mm256_madd_epi16(y, y));
+    }
+    for (int kind = 0; kind < 5; ++kind) {
+      alignas(32) int32_t part[8];
+      _mm256_store_si256(reinterpret_cast<__m256i*>(part), acc[kind]);
+      for (int c = 0; c < 4; ++c) sums[4 * kind + c] += static_cast<int64_t>(part[c]) + part[4 + c];
+    }
+  }
+}
+#endif
+
 }  // namespace
 
 int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint32_t* tgt,
@@ -644,12 +890,19 @@ int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint
     }
     const double tx0 = pos.target_x - hw + ox, ty0 = pos.target_y - hh + oy;
     ResampleTriple8(tgt, stride, width, height, bw, bh, tx0, ty0, a, T.get(), tdx.get(), tdy.get());
-    for (size_t k = 0; k < samples; ++k) {
-      Gx.get()[k] = static_cast<int16_t>((sdx.get()[k] + tdx.get()[k]) >> 1);
-      Gy.get()[k] = static_cast<int16_t>((sdy.get()[k] + tdy.get()[k]) >> 1);
-    }
     int64_t sums[20];
-    RefineCrossSums(S.get(), T.get(), Gx.get(), Gy.get(), n, sums);
+#if KX_BLOCK_SSE2
+    if (g_has_avx2 && n % 4 == 0) {
+      RefineSumsAVX2(S.get(), T.get(), sdx.get(), tdx.get(), sdy.get(), tdy.get(), n, sums);
+    } else
+#endif
+    {
+      for (size_t k = 0; k < samples; ++k) {
+        Gx.get()[k] = static_cast<int16_t>((sdx.get()[k] + tdx.get()[k]) >> 1);
+        Gy.get()[k] = static_cast<int16_t>((sdy.get()[k] + tdy.get()[k]) >> 1);
+      }
+      RefineCrossSums(S.get(), T.get(), Gx.get(), Gy.get(), n, sums);
+    }
     double b1 = 0.0, b2 = 0.0, gxx = 0.0, gxy = 0.0, gyy = 0.0;
     for (int c = 0; c < 4; ++c) {
       b1 += kWeight[c] * static_cast<double>(sums[4 * kSumEGx + c]);
@@ -675,6 +928,38 @@ int RefineBlockSubPixel(BlockMatchPosition& pos, const uint32_t* src, const uint
 
 namespace {
 
+#if KX_BLOCK_SSE2
+// SearchCosts' sums for blocks 8 pixels wide (bh up to 16): a block row is one 32-byte
+// register, so the template stays in registers and the costs are summed straight from
+// the window's rows, no strips copied. The sums are SumAbsDiffBGRA's.
+__attribute__((target("avx2"))) void SearchCosts8AVX2(const uint32_t* tpl, int bh,
+                                                      const uint32_t* window, int ww, int rangeX,
+                                                      int rangeY, int* cost) {
+  __m256i t[16];
+  for (int r = 0; r < bh; ++r)
+    t[r] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tpl + 8 * r));
+  for (int dx = -rangeX; dx <= rangeX; ++dx) {
+    int* column = cost + static_cast<ptrdiff_t>(dx + rangeX) * (2 * rangeY + 1);
+    // Window row r + 2 + dy + rangeY holds block row r at offset dy.
+    const uint32_t* first = window + 2 * static_cast<ptrdiff_t>(ww) + dx + rangeX + 2;
+    for (int dy = -rangeY; dy <= rangeY; ++dy) {
+      const uint32_t* block = first + static_cast<ptrdiff_t>(dy + rangeY) * ww;
+      __m256i acc = _mm256_setzero_si256();
+      for (int r = 0; r < bh; ++r) {
+        const __m256i b = _mm256_loadu_si256(
+            reinterpret_cast<const __m256i*>(block + static_cast<ptrdiff_t>(r) * ww));
+        acc = _mm256_add_epi64(acc, _mm256_sad_epu8(t[r], b));
+      }
+      const __m128i half =
+          _mm_add_epi64(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+      const uint32_t sad = static_cast<uint32_t>(_mm_cvtsi128_si32(half)) +
+                           static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(half, half)));
+      column[dy + rangeY] = static_cast<int>(sad) + 4 * (std::abs(dx) + std::abs(dy));
+    }
+  }
+}
+#endif
+
 // The integer search's costs, SAD + 4 (|dx| + |dy|), for every offset of +-rangeX, +-rangeY
 // around the target's block origin (bx, by): cost[(dx + rangeX) * (2 rangeY + 1) + dy +
 // rangeY]. The caller has checked the block size, the origin and the ranges (> 0 in one).
@@ -689,6 +974,12 @@ void SearchCosts(const BlockMatchPosition& pos, const uint32_t* src, const uint3
   Scratch<uint32_t, 64> tpl(n);
   ResampleBlock6(src, stride, width, height, tpl.get(), bw, bw, bh, pos.source_x - (bw - 1) * 0.5,
                  pos.source_y - (bh - 1) * 0.5, 1.0);
+#if KX_BLOCK_SSE2
+  if (bw == 8 && bh <= 16 && g_has_avx2) {
+    SearchCosts8AVX2(tpl.get(), bh, window.get(), ww, rangeX, rangeY, cost);
+    return;
+  }
+#endif
   const int stripRows = 2 * rangeY + bh;
   Scratch<uint32_t, 24 * 8> strip(static_cast<size_t>(stripRows) * bw);
   for (int dx = -rangeX; dx <= rangeX; ++dx) {

@@ -91,6 +91,58 @@ TEST(BlockMatchKernelsTest, PlainKernelsSumToScaleAndDerivativeIsOdd) {
   }
 }
 
+// The taps straight from their definition, rounded by std::round: weights at t = f - k
+// (windowed sinc for a > 0, else Gaussian), plain ones scaled to 32768 with the excess
+// over 32767 of the centre taps split between their neighbours.
+void ReferenceTaps(double f, double a, int n, bool derivative, int16_t* taps) {
+  const double pi = 3.14159265358979323846, radius = n / 2;
+  auto sinc = [](double x) {
+    return std::fabs(x) < 0.0001 ? 1.0 - x * x / 6.0 + x * x * x * x / 120.0 : std::sin(x) / x;
+  };
+  double w[8], sum = 0.0;
+  const int first = -(n / 2 - 1), c = -first;
+  for (int i = 0; i < n; ++i) {
+    const double t = f - (first + i);
+    const double g = std::exp(a * t * t);
+    sum += a > 0.0 ? a * sinc(pi * a * t) * sinc(pi * t / radius) : g;
+    w[i] = derivative ? 2.0 * a * t * g
+           : a > 0.0  ? a * sinc(pi * a * t) * sinc(pi * t / radius)
+                      : g;
+  }
+  const double scale = (derivative ? 16384.0 : 32768.0) / sum;
+  for (int i = 0; i < n; ++i) w[i] *= scale;
+  for (int k = c; k <= c + 1 && !derivative; ++k) {
+    if (w[k] <= 32767.0) continue;
+    const double excess = w[k] - 32767.0;
+    w[k] = 32767.0;
+    w[k - 1] += excess * 0.5;
+    w[k + 1] += excess * 0.5;
+  }
+  for (int i = 0; i < n; ++i) taps[i] = int16_t(std::clamp(std::round(w[i]), -32768.0, 32767.0));
+}
+
+TEST(BlockMatchKernelsTest, KernelTapsMatchTheirDefinition) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> fraction(-0.999, 0.999);
+  for (int trial = 0; trial < 3000; ++trial) {
+    // Every tenth fraction a multiple of 1/64, where products land on halves more often.
+    const double f = trial % 10 == 0 ? (trial / 10 % 127 - 63) / 64.0 : fraction(rng);
+    const double a = trial % 2 ? 1.0 + 0.5 * (trial % 3) : -0.15 - 0.08 * (trial % 9);
+    SCOPED_TRACE(::testing::Message() << "f=" << f << " a=" << a);
+    int16_t got[8], want[8];
+    MakeKernel6(f, a, got);
+    ReferenceTaps(f, a, 6, false, want);
+    ASSERT_TRUE(std::equal(got, got + 6, want));
+    MakeKernel8(f, a, got);
+    ReferenceTaps(f, a, 8, false, want);
+    ASSERT_TRUE(std::equal(got, got + 8, want));
+    if (a > 0.0) continue;
+    MakeDerivativeKernel8(f, a, got);
+    ReferenceTaps(f, a, 8, true, want);
+    ASSERT_TRUE(std::equal(got, got + 8, want));
+  }
+}
+
 // Reference halving straight from the filter definition.
 Image HalveReference(const Image& s) {
   Image d(s.width / 2, s.height / 2);
@@ -117,7 +169,7 @@ Image HalveReference(const Image& s) {
 }
 
 TEST(BlockMatchKernelsTest, HalveImageMatchesFilterDefinition) {
-  const int sizes[][2] = {{4, 4}, {5, 7}, {6, 3}, {7, 9}, {8, 8}, {13, 11}, {32, 17}};
+  const int sizes[][2] = {{4, 4}, {5, 7}, {6, 3}, {7, 9}, {8, 8}, {13, 11}, {32, 17}, {75, 14}};
   for (auto [w, h] : sizes) {
     const Image src = Random(w, h, 256, unsigned(w * 100 + h));
     Image dst(w / 2, h / 2, w / 2 + 3);
@@ -435,8 +487,8 @@ int ReferenceRefine(BlockMatchPosition& pos, const Image& src, const Image& tgt,
       gy(4 * n);
   auto sample = [&](const Image& im, double x, double y, bool dx, bool dy, double a,
                     std::vector<int16_t>& out) {
-    ResampleBlock8(im.px.data(), im.stride, im.width, im.height, out.data(), 4 * bw, bw, bh, x, y,
-                   dx, dy, a);
+    scalar_kernels::ResampleBlock8(im.px.data(), im.stride, im.width, im.height, out.data(), 4 * bw,
+                                   bw, bh, x, y, dx, dy, a);
   };
   const double weight[4] = {1, 2, 1, 1};
   double ox = 0, oy = 0;
