@@ -235,9 +235,10 @@ bool HBMCrossCheck(const TrackFeatureItem& own, const TrackFeatureItem* predeces
     const int other_cost = HBMMatchCost(full, a.source_x, a.source_y, b.target_x, b.target_y);
     const bool other_better = other_cost < own_cost;
     const BlockMatchPosition& best = other_better ? b : a;
+    const int best_cost = std::min(own_cost, other_cost);
     if ((other_better ? predecessor->retried : own.retried) ||
-        2 * std::min(own_cost, other_cost) > std::max(own_cost, other_cost) ||
-        !plausible(best.target_x, best.target_y))
+        2 * best_cost > std::max(own_cost, other_cost) ||
+        best_cost > HBMBlockTexture(full, a.source_x, a.source_y))
       return false;
     return keep(best.target_x, best.target_y);
   }
