@@ -275,6 +275,24 @@ struct Run {
   // the kept ones to where the feature's own point went.
   long steps = 0, steps_lost = 0;
   std::vector<double> step_errors;
+  // The same for steps whose neighbourhood does not move as one: some point within
+  // 7.5 px (the block matcher's refinement reads that far) moves more than 1 px unlike
+  // the feature's own point, or is hidden in the next frame (depth edges, steep
+  // surfaces). No single translated block or window follows those exactly.
+  long uneven_steps = 0, uneven_lost = 0, uneven_gross = 0;
+  static bool Uneven(const synthetic::Sequence& seq, int k, double x, double y, double tx,
+                     double ty) {
+    for (int j = -3; j <= 3; ++j) {
+      for (int i = -3; i <= 3; ++i) {
+        synthetic::Vec3 Y;
+        double ux, uy;
+        const double px = x + 2.5 * i, py = y + 2.5 * j;
+        if (!seq.Backproject(k, px, py, &Y) || !seq.Truth(k + 1, Y, &ux, &uy)) return true;
+        if (std::hypot((ux - px) - (tx - x), (uy - py) - (ty - y)) > 1.0) return true;
+      }
+    }
+    return false;
+  }
   void AddStep(const synthetic::Sequence& seq, int k, double x, double y, bool kept, double nx,
                double ny) {
     synthetic::Vec3 X;
@@ -283,11 +301,15 @@ struct Run {
         tx > seq.Width() - 13 || ty > seq.Height() - 13)
       return;
     ++steps;
+    const bool uneven = Uneven(seq, k, x, y, tx, ty);
+    uneven_steps += uneven;
     if (!kept) {
       ++steps_lost;
+      uneven_lost += uneven;
       return;
     }
     step_errors.push_back(std::hypot(nx - tx, ny - ty));
+    uneven_gross += uneven && step_errors.back() > 2.0;
   }
 };
 
@@ -483,6 +505,25 @@ Run RunOpenCV(int shot, int threads, int window, int levels) {
   return run;
 }
 
+// How well an 8 x 8 block at (x, y) of the source pins a translation: the smaller over the
+// larger eigenvalue of its slope products (green channel, the refinement's last
+// smoothing). Near 0 on an edge, where the block may slide along it.
+double BlockShape(const HBMLevelImages::Level& l, double x, double y) {
+  int16_t gx[256], gy[256];
+  ResampleBlock8(l.source, l.stride, l.width, l.height, gx, 32, 8, 8, x - 3.5, y - 3.5, true, false,
+                 -0.8);
+  ResampleBlock8(l.source, l.stride, l.width, l.height, gy, 32, 8, 8, x - 3.5, y - 3.5, false, true,
+                 -0.8);
+  double a = 0.0, b = 0.0, c = 0.0;
+  for (int q = 1; q < 256; q += 4) {
+    a += double(gx[q]) * gx[q];
+    b += double(gx[q]) * gy[q];
+    c += double(gy[q]) * gy[q];
+  }
+  const double m = 0.5 * (a + c), d = std::sqrt(0.25 * (a - c) * (a - c) + b * b);
+  return m + d > 0.0 ? (m - d) / (m + d) : 0.0;
+}
+
 // Why the block matcher loses features that stay in view (part d): the first pass of
 // each lost feature's job (quarter, half, full level from the correlator's start) is run
 // again level by level, with its distance to the truth after each level, whether the
@@ -512,6 +553,7 @@ void DiagnoseHBM(int shot) {
     double distinct = 0.0;  // apart: kept cost over the other estimate's
   };
   std::vector<Guarded> guards[4];
+  std::vector<double> shape[2];  // the 8 x 8 block's BlockShape: kept, lost
   const int w = seq.Width(), h = seq.Height();
   for (int k = 0; k + 1 < kFrames; ++k) {
     ImageCacheEntryPtr ec = owner.cache.GetImage(k), ed = owner.cache.GetImage(k + 1);
@@ -671,6 +713,7 @@ void DiagnoseHBM(int shot) {
         }
       }
       const bool lost = !f->GetSuccessor();
+      shape[lost].push_back(BlockShape(li.level[0], f->x, f->y));
       if (!lost) continue;
       ++lostn[kind];
       if (cause.empty()) cause = "cross-check";
@@ -700,6 +743,18 @@ void DiagnoseHBM(int shot) {
         100.0 * double(lostn[kind]) / double(std::max(1L, tracked[kind])),
         Percentile(err_q[kind], 0.5), Percentile(err_h[kind], 0.5), Percentile(err_f[kind], 0.5));
   for (const auto& [cause, n] : causes) std::printf("    %-50s %ld\n", cause.c_str(), n);
+  for (int l : {0, 1}) {
+    std::printf(
+        "  %s features: block shape (smaller over larger slope energy) 10th %.3f median %.3f;",
+        l ? "lost" : "kept", Percentile(shape[l], 0.1), Percentile(shape[l], 0.5));
+    for (double t : {0.05, 0.1, 0.2}) {
+      const auto n =
+          std::count_if(shape[l].begin(), shape[l].end(), [&](double v) { return v < t; });
+      std::printf(" < %.2f: %.1f %%", t,
+                  100.0 * double(n) / double(std::max<size_t>(1, shape[l].size())));
+    }
+    std::printf("\n");
+  }
   for (int kind : {0, 1})
     std::printf("  %s jobs: %zu tracked, error median %.3f 95th %.3f px\n",
                 kind ? "with predecessor" : "new", err_ok[kind].size(),
@@ -782,6 +837,12 @@ void PrintRun(const char* who, int threads, const Run& r) {
       100.0 * double(gross) / double(std::max<size_t>(1, r.step_errors.size())), gross,
       Percentile(r.step_errors, 0.5), Percentile(r.step_errors, 0.95));
   if (r.drift > 0.0) std::printf(", track end off the truth: median %.2f px", r.drift);
+  const long even = r.steps - r.uneven_steps;
+  std::printf(
+      "; even / uneven neighbourhoods: steps %ld / %ld, lost %.2f / %.2f %%, gross %ld / %ld", even,
+      r.uneven_steps, 100.0 * double(r.steps_lost - r.uneven_lost) / double(std::max(1L, even)),
+      100.0 * double(r.uneven_lost) / double(std::max(1L, r.uneven_steps)), gross - r.uneven_gross,
+      r.uneven_gross);
   std::printf(", digest %016llx\n", static_cast<unsigned long long>(r.digest));
 }
 

@@ -50,9 +50,11 @@ void HalveImageRGBA(uint32_t* dst, int dstStride, const uint32_t* src, int srcSt
 // taps for pixel offsets -2..+3 (six) or -3..+4 (eight) from trunc(x).
 // a > 0: windowed sinc with lobes a and radius 3 (six) or 4 (eight);
 // a <= 0: Gaussian exp(a t^2). Plain kernels are scaled to sum 32768, with the
-// centre excess rule; the derivative kernel (a <= 0) is 2 a t exp(a t^2)
-// scaled by 16384 over the plain weight sum. Taps are rounded half away from
-// zero and saturated to int16.
+// centre excess rule; the derivative kernel (a <= 0) is 2 a t exp(a t^2) less
+// its DC part (the plain weights times its sum over theirs: the derivative of
+// the normalised interpolation), scaled by 16384 over the plain weight sum, so
+// its taps sum to exactly 0. Taps are rounded half away from zero and saturated
+// to int16; a derivative kernel's rounding residue goes to its offset-0 tap.
 void MakeKernel6(double f, double a, int16_t taps[6]);
 void MakeKernel8(double f, double a, int16_t taps[8]);
 void MakeDerivativeKernel8(double f, double a, int16_t taps[8]);

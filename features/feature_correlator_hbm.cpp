@@ -57,7 +57,34 @@ void TrackFeatureJob(void* /*context*/, void* item) {
     return SearchBlockCandidates(quarter, l2.source, l2.target, l2.stride, l2.width, l2.height,
                                  kBlockSize, kBlockSize, 8, 8, candidates, count);
   };
+  // From the start without the quarter level: the smaller blocks, then the
+  // full-resolution block alone, then a wider half-level search.
+  auto from_start = [&]() {
+    p = start;
+    half_and_full(2);
+    if (it.result >= 0) return;
+    p = start;
+    it.result = MatchOnLevel(p, im.level[0], 2, kIterations);
+    if (it.result >= 0) return;
+    p = start;
+    half_and_full(kWideHalfRange);
+  };
   int found = search_quarter(1);
+  if (found == kBlockMatchOutside) {
+    // A start moved on near the border: the quarter level searches around the feature's
+    // own position instead, further inside. Where the quarter block does not fit there
+    // either (within 16 pixels of the border) the finer ones still do, and a point in
+    // view is not given up: searched without the coarse level, the estimate counts as a
+    // second search and needs its predecessor's confirmation.
+    quarter.target_x = quarter.source_x;
+    quarter.target_y = quarter.source_y;
+    found = search_quarter(1);
+    if (found == kBlockMatchOutside) {
+      it.retried = true;
+      from_start();
+      return;
+    }
+  }
   if (found < 0) {
     it.result = found;
     return;
@@ -74,24 +101,16 @@ void TrackFeatureJob(void* /*context*/, void* item) {
   // The quarter block spans 32 x 32 pixels: where the scene moves unevenly (near depth
   // edges, on a receding floor) its best match may follow the surroundings, further from
   // the feature than the finer +-2 searches can return. When the finer levels fail from
-  // there, the next quarter-level minima are followed down, then the predicted start with
-  // the smaller blocks first, then the full-resolution block alone, and last the start and
-  // the minima again with a wider half-level search. Only the few jobs that get here
-  // search the quarter level again for its further minima.
+  // there, the next quarter-level minima are followed down, then the predicted start
+  // without the quarter level, and last the minima again with a wider half-level search.
+  // Only the few jobs that get here search the quarter level again for its further minima.
   found = search_quarter(kQuarterCandidates);
   for (int k = 1; k < found; ++k) {
     from_candidate(k);
     half_and_full(2);
     if (it.result >= 0) return;
   }
-  p = start;
-  half_and_full(2);
-  if (it.result >= 0) return;
-  p = start;
-  it.result = MatchOnLevel(p, im.level[0], 2, kIterations);
-  if (it.result >= 0) return;
-  p = start;
-  half_and_full(kWideHalfRange);
+  from_start();
   for (int k = 0; k < found && it.result < 0; ++k) {
     from_candidate(k);
     half_and_full(kWideHalfRange);
@@ -103,12 +122,11 @@ void HBMMovedStart(double x, double y, double dx, double dy, int32_t width, int3
   *start_x = x;
   *start_y = y;
   const double px = x + dx, py = y + dy;
-  // The quarter-level block must fit around the start (the rule of MatchBlockSAD).
-  const double bx = std::trunc(0.25 * px) - kBlockSize / 2;
-  const double by = std::trunc(0.25 * py) - kBlockSize / 2;
-  if (!(bx >= 0.0 && by >= 0.0 && bx < (width >> 2) - kBlockSize &&
-        by < (height >> 2) - kBlockSize))
-    return;
+  // The full-resolution block must fit around the start (the rule of MatchBlockSAD);
+  // where the coarser ones do not, the job searches without them.
+  const double bx = std::trunc(px) - kBlockSize / 2;
+  const double by = std::trunc(py) - kBlockSize / 2;
+  if (!(bx >= 0.0 && by >= 0.0 && bx < width - kBlockSize && by < height - kBlockSize)) return;
   *start_x = px;
   *start_y = py;
 }

@@ -56,21 +56,22 @@ struct TrackFeatureItem {
 
 // Worker-pool item function (context unused, item a TrackFeatureItem): quarter level
 // with a search of +-8, half level +-2, full level +-2 with up to 15 refinement steps.
-// A quarter-level failure (block outside) ends the job. When a finer level fails, the
-// next two quarter-level minima are followed down, then the half and full levels run
-// from the item's start, then the full level alone, and last the start and the
-// quarter-level minima again with a half-level search of +-4. The item's result is that
-// of the last level run; `retried` tells whether the first pass failed.
+// Where the quarter-level block does not fit around the start (near the border) the
+// job runs the finer levels from the start as below and counts as retried. When a finer
+// level fails, the next two quarter-level minima are followed down, then the half and
+// full levels run from the item's start, then the full level alone, and last the start
+// and the quarter-level minima again with a half-level search of +-4. The item's result
+// is that of the last level run; `retried` tells whether the first pass failed.
 void TrackFeatureJob(void* context, void* item);
 
 // Where the search for a feature at (x, y) of the first image starts: moved on by the
 // motion from its predecessor one frame beyond (null: none, the start is (x, y)), unless
-// the quarter-level block would not fit in a frame of width x height there. Smooth
+// the full-resolution block would not fit in a frame of width x height there. Smooth
 // camera motion keeps the true position close to this start.
 void HBMPredictedStart(double x, double y, const FeaturePoint2D* predecessor, int32_t width,
                        int32_t height, double* start_x, double* start_y);
 // The same for a predicted motion (dx, dy): the start (x + dx, y + dy) unless the
-// quarter-level block would not fit there, then (x, y).
+// full-resolution block would not fit there, then (x, y).
 void HBMMovedStart(double x, double y, double dx, double dy, int32_t width, int32_t height,
                    double* start_x, double* start_y);
 

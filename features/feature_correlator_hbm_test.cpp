@@ -91,23 +91,39 @@ TEST(TrackFeatureJobTest, RecoversKnownTranslations) {
   }
 }
 
-TEST(TrackFeatureJobTest, FeaturesNearTheBorderAreLostAtTheQuarterLevel) {
-  const Frame f(192, 160, 0, 0);
-  const HBMLevelImages im = Levels(f, f);
+TEST(TrackFeatureJobTest, NearTheBorderTheFinerLevelsSearchAlone) {
+  const Frame src(192, 160, 0, 0), tgt(192, 160, 1.5, -1.0);
+  const HBMLevelImages im = Levels(src, tgt);
+  enum Outcome { kFirstPass, kRetried, kLost };
   struct Case {
-    double x, y;
-    bool tracked;
+    double x, y, start_x, start_y;
+    Outcome want;
   };
-  // Quarter block origin trunc(x / 4) - 4 must be >= 0 and below width / 4 - 8.
-  const Case cases[] = {{15.9, 80, false},  {16.0, 80, true},   {80, 15.0, false},
-                        {80, 16.0, true},   {176.0, 80, false}, {175.9, 80, true},
-                        {80, 144.0, false}, {80, 143.9, true}};
+  // Quarter block origin trunc(x / 4) - 4 must be >= 0 and below width / 4 - 8; the
+  // full-resolution one trunc(x) - 4 >= 0 and below width - 8.
+  const Case cases[] = {
+      {16.0, 80, 16.0, 80, kFirstPass},
+      {15.9, 80, 15.9, 80, kRetried},
+      {80, 15.0, 80, 15.0, kRetried},
+      {175.9, 80, 175.9, 80, kFirstPass},
+      {176.0, 80, 176.0, 80, kRetried},
+      {80, 144.0, 80, 144.0, kRetried},
+      {6.0, 80, 6.0, 80, kRetried},
+      {2.0, 80, 3.9, 80, kLost},
+      {188.0, 80, 188.0, 80, kLost},
+      // A start moved on to the border: the quarter level searches around the feature.
+      {20.0, 80, 15.0, 80, kFirstPass},
+      {170.0, 80, 180.0, 80, kFirstPass}};
   for (const Case& c : cases) {
     TrackFeatureItem item;
     item.images = &im;
-    item.position = {c.x, c.y, c.x, c.y};
+    item.position = {c.x, c.y, c.start_x, c.start_y};
     TrackFeatureJob(nullptr, &item);
-    EXPECT_EQ(item.result >= 0, c.tracked) << c.x << "," << c.y << " result " << item.result;
+    const Outcome got = item.result < 0 ? kLost : item.retried ? kRetried : kFirstPass;
+    EXPECT_EQ(got, c.want) << c.x << "," << c.y << " result " << item.result;
+    if (got == kLost) continue;
+    EXPECT_NEAR(item.position.target_x, c.x + 1.5, 0.05) << c.x << "," << c.y;
+    EXPECT_NEAR(item.position.target_y, c.y - 1.0, 0.05) << c.x << "," << c.y;
   }
 }
 
