@@ -18,7 +18,9 @@
 // The path keeps its separators; only a Windows path (a backslash or a drive letter) has
 // every '/' written as '\'. Every path and name taken from the file system is escaped for
 // the Perl string it is written into, so a quote, a backslash or a '$' in a folder or file
-// name reaches Modo as it is and cannot end the string.
+// name reaches Modo as it is and cannot end the string. Modo's own double quotes around
+// the clip path and the map name are not escaped: a double quote in them still splits
+// that command's argument.
 #pragma once
 
 #include <string>
