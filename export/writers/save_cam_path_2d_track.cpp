@@ -1,6 +1,5 @@
 #include "export/writers/save_cam_path_2d_track.h"
 
-#include <cstdint>
 #include <unordered_set>
 
 #include "foundation/runtime/notify.h"
@@ -29,11 +28,9 @@ bool SaveCamPath2DTrack::Export2DTrack(const SharedPtr<FeaturePoint2D>& feature)
     return false;
   }
   const std::vector<const FeaturePoint2D*> track = CollectTrack(*feature);
-  for (const FeaturePoint2D* f : track) {
-    if (f->GetImage() == nullptr) {
-      Notify(2, "%s::Export2DTrack: a feature of the track has no image!", Name());
-      return false;
-    }
+  if (track.front()->GetImage() == nullptr) {
+    Notify(2, "%s::Export2DTrack: the track's first feature has no image!", Name());
+    return false;
   }
   std::ofstream out;
   if (!OpenExport(Name(), out)) return false;

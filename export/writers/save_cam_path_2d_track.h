@@ -23,8 +23,8 @@ class SaveCamPath2DTrack : public SaveCamPath {
   using SaveCamPath::SaveCamPath;
 
   bool Export(const CameraList& cameras, const PointList& points) override;
-  // False with a level-2 log for a null feature, a feature without image, a file that
-  // cannot be created or a write that fails. A track whose links come back to a feature
+  // False with a level-2 log for a null feature, a track whose first feature has no image,
+  // a file that cannot be created or a write that fails. A track whose links come back to a feature
   // already written ends there.
   bool Export2DTrack(const SharedPtr<FeaturePoint2D>& feature) override;
 
@@ -34,7 +34,7 @@ class SaveCamPath2DTrack : public SaveCamPath {
  protected:
   // The writer's class name for its log lines.
   virtual const char* Name() const = 0;
-  // The whole file for a track of at least one feature, each with an image.
+  // The whole file for a track of at least one feature, the first with an image.
   virtual void Write(std::ofstream& out, const std::vector<const FeaturePoint2D*>& track) = 0;
 };
 

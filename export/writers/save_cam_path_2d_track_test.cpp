@@ -108,7 +108,7 @@ TEST_F(TrackExportTest, FailuresAreReported) {
       {"no feature", dir_.path(), SharedPtr<FeaturePoint2D>(),
        "SaveCamPathSilhouette::Export2DTrack: no feature given!"},
       {"no image", dir_.path(), SharedPtr<FeaturePoint2D>::Make(nullptr, 1.0, 2.0),
-       "SaveCamPathSilhouette::Export2DTrack: a feature of the track has no image!"},
+       "SaveCamPathSilhouette::Export2DTrack: the track's first feature has no image!"},
       {"missing directory", dir_.File("missing"), features_[0],
        "SaveCamPathSilhouette::Export: open file \"" + dir_.File("missing") + "/t.sil\" failed !!"},
       {"full device", "/dev", features_[0],
