@@ -2,41 +2,17 @@
 
 #include <cmath>
 #include <cstdint>
-#include <ctime>
 #include <fstream>
 #include <iomanip>
 
-#include "foundation/runtime/notify.h"
-#include "foundation/runtime/product_info.h"
-
-namespace {
-
-// The local time as ctime writes it, 24 characters and a newline.
-const char* CreationTime(char (&buffer)[32]) {
-  const std::time_t now = std::time(nullptr);
-  if (::ctime_r(&now, buffer) == nullptr) return "\n";
-  return buffer;
-}
-
-}  // namespace
-
 bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points) {
-  if (cameras.empty()) {
-    Notify(2, "SaveCamPathText::Export: empty camera list!");
-    return false;
-  }
   std::ofstream out;
-  if (!OpenOutput(out)) {
-    Notify(2, "SaveCamPathText::Export: open file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
+  if (!StartExport("SaveCamPathText", cameras, out)) return false;
   out << std::fixed << std::setprecision(10);
 
-  char time_text[32];
   out << "# Text export \n";
-  out << "# created by " << ProductInfo::GetMakerName() << ' ' << ProductInfo::GetProductName()
-      << ' ' << ProductInfo::GetVersionString() << '\n';
-  out << "# Creation date: " << CreationTime(time_text);
+  out << "# " << GetCreatedBy() << '\n';
+  out << "# Creation date: " << GetCreationDate() << '\n';
   out << "# The camera (one line per frame) \n"
          "#\n"
          "# Descriptions:\n"
@@ -77,9 +53,5 @@ bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points)
   }
   out << '\n';
 
-  if (!CloseOutput(out)) {
-    Notify(2, "SaveCamPathText::Export: write file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
-  return true;
+  return FinishExport("SaveCamPathText", out);
 }
