@@ -9,35 +9,28 @@
 
 #include "foundation/project/data_base_in.h"
 #include "foundation/project/data_base_out.h"
+#include "foundation/project/project_bytes_for_test.h"
 #include "scene/objects/nhs_object_scene.h"
 #include "scene/objects/serializer.h"
 #include "scene/objects/stored_object_for_test.h"
-#include "testing/temp_dir.h"
-#include "testing/thrown.h"
 
 namespace {
 
-using kxtest::TempDir;
 using kxtest::TempFile;
 using kxtest::Thrown;
 
-const char kTextHeader[] = "KLXP\nVersion 1.0\nMode ascii\n";
-const std::string kBinaryHeader = "KLXP\nVersion 1.0\nMode binary\nEndian big\n";
+std::string Header(bool binary) {
+  return kxtest::ProjectBytes(binary).bytes();
+}
 
 // The file body `write` produces, header left out.
 std::string Body(bool binary, const std::function<void(DataBaseOut&)>& write) {
-  TempDir dir;
-  const std::string path = dir.File("p.kpz");
-  DataBaseOut out;
-  EXPECT_TRUE(out.Open(path.c_str(), binary ? 'b' : 'a'));
-  write(out);
-  EXPECT_TRUE(out.Close());
-  return kxtest::ReadText(path).substr(binary ? kBinaryHeader.size() : sizeof kTextHeader - 1);
+  return kxtest::WrittenBytes(binary, write).substr(Header(binary).size());
 }
 
 // Loads the fields of a body until the closing mark; the thrown text or "".
 std::string Load(bool binary, const std::string& body, NHSObject& root) {
-  TempFile file((binary ? kBinaryHeader : kTextHeader) + body);
+  TempFile file(Header(binary) + body);
   return Thrown([&] {
     DataBaseIn in;
     in.Open(file.path());
