@@ -23,19 +23,20 @@ void FillBackground(PainterTarget& t, uint32_t background) {
   if (background != 0 && Drawable(t)) FillBlock(t, 0, 0, t.width, t.height, background & 0xFFFFFF);
 }
 
-// Destination pixels [first, end) of one axis for the image edges lo < hi, and the source
-// position of the first one's centre; the end is pulled in so no pixel samples beyond the source.
+// Destination pixels [first, end) of one axis for the image edges lo < hi: those whose centre
+// lies on the image, so none samples outside the source; the source position of the first
+// one's leading edge.
 struct Axis {
   int first = 0;
   int end = 0;
   double step = 0;
-  double origin = 0;  // source position of the first pixel's leading edge
+  double origin = 0;
 };
 
 Axis MakeAxis(double lo, double hi, int target_size, int source_size) {
   Axis a;
-  a.first = static_cast<int>(std::max(std::floor(lo), 0.0));
-  a.end = static_cast<int>(std::min(std::floor(hi), static_cast<double>(target_size)));
+  a.first = static_cast<int>(std::max(std::floor(lo + 0.5), 0.0));
+  a.end = static_cast<int>(std::min(std::floor(hi + 0.5), static_cast<double>(target_size)));
   a.step = source_size / (hi - lo);
   a.origin = (a.first - lo) * a.step;
   if (a.end > a.first) {
@@ -113,15 +114,16 @@ void DrawCachedImage(PainterTarget& t, ImageCache* cache, int frame, uint32_t ba
     return;
   }
   if (t.scale_x == 0 || t.scale_y == 0) return;
-  // Target pixel x samples caller position (x + 0.5 − offset) / scale, which lies at source
-  // position (that + 0.5) from the picture's corner; the mapper divides by the scale.
+  // Target pixel x samples caller position u = (x + 0.5 − offset) / scale, at source position
+  // u + 0.4999 from the picture's corner, as the straight path does; the mapper divides by the
+  // scale.
   const RadDistMapper mapper(1.0 / t.scale_x, 1.0 / t.scale_y, t);
   const ArrayMap<unsigned int> destination(t.pixels, static_cast<uint32_t>(t.stride),
                                            static_cast<uint32_t>(t.width),
                                            static_cast<uint32_t>(t.height));
-  TransformImage(destination, 0.5 + 0.5 * t.scale_x - t.offset_x,
-                 0.5 + 0.5 * t.scale_y - t.offset_y, picture, mapper, t.image_quality < 2 ? 1 : 2,
-                 background & 0xFFFFFF);
+  TransformImage(destination, 0.5 + 0.4999 * t.scale_x - t.offset_x,
+                 0.5 + 0.4999 * t.scale_y - t.offset_y, picture, mapper,
+                 t.image_quality < 2 ? 1 : 2, background & 0xFFFFFF);
 }
 
 }  // namespace painter_ops
