@@ -312,21 +312,15 @@ bool OverlayPainter::SetupBackend(bool gl) {
 void OverlayPainter::CheckNoGL(int /*width*/, int /*height*/) {}
 
 void OverlayPainter::SetTarget(const ArrayMap<uint32_t>& buffer) {
-  target_.offset_x += origin_x_;
-  target_.offset_y += origin_y_;
-  origin_x_ = origin_y_ = 0;
-  target_.pixels = buffer.data;
-  target_.stride = static_cast<int>(buffer.stride);
-  target_.width = static_cast<int>(buffer.width);
-  target_.height = static_cast<int>(buffer.height);
+  SetTarget(0, 0, static_cast<int>(buffer.width), static_cast<int>(buffer.height), buffer);
 }
 
 void OverlayPainter::SetTarget(int x, int y, int width, int height,
                                const ArrayMap<uint32_t>& buffer) {
   const int bw = static_cast<int>(buffer.width), bh = static_cast<int>(buffer.height);
   const int x0 = std::clamp(x, 0, bw), y0 = std::clamp(y, 0, bh);
-  const int x1 = std::clamp(x + std::max(width, 0), 0, bw);
-  const int y1 = std::clamp(y + std::max(height, 0), 0, bh);
+  const int x1 = static_cast<int>(std::clamp<int64_t>(int64_t{x} + std::max(width, 0), x0, bw));
+  const int y1 = static_cast<int>(std::clamp<int64_t>(int64_t{y} + std::max(height, 0), y0, bh));
   target_.offset_x += origin_x_ - x0;
   target_.offset_y += origin_y_ - y0;
   origin_x_ = x0;
