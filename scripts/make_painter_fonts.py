@@ -16,6 +16,7 @@ Sources (Debian packages; run `apt-get download xfonts-base hershey-fonts-data` 
     MA 01821. Code 127 (not a Hershey glyph) is a small circle of our own.
 
 Usage: make_painter_fonts.py [misc font folder] [hershey folder] > scene/painter/painter_fonts.cpp
+       clang-format -i scene/painter/painter_fonts.cpp
 """
 
 import gzip
