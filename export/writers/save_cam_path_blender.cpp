@@ -60,8 +60,8 @@ double Lens(const FeatureImage& camera) {
 }
 
 // Camera-to-world times diag(1, -1, -1, 1): the camera's y up in the image, z backwards.
-// `rows` writes the rows, otherwise the columns, each as "[a,b,c,d", joined by "], ".
-void WriteCameraMatrix(std::ostream& out, const FeatureImage& camera, bool rows) {
+// Written column by column, each as "[a,b,c,d", joined by "], ".
+void WriteCameraMatrix(std::ostream& out, const FeatureImage& camera) {
   Matrix4x4 flip{};
   flip[0][0] = flip[3][3] = 1.0;
   flip[1][1] = flip[2][2] = -1.0;
@@ -71,7 +71,7 @@ void WriteCameraMatrix(std::ostream& out, const FeatureImage& camera, bool rows)
     out << (i == 0 ? "[" : "], [");
     for (int j = 0; j < 4; ++j) {
       if (j != 0) out << ',';
-      out << (rows ? m[i][j] : m[j][i]);
+      out << m[j][i];
     }
   }
 }
@@ -152,7 +152,7 @@ bool SaveCamPathBlender::Export2Dot4(const CameraList& cameras, const PointList&
     out << on << " = Object.New('Camera')\n";
     out << on << ".name = \"" << cam << n << "\"\n";
     out << on << ".setMatrix(Mathutils.Matrix(";
-    WriteCameraMatrix(out, *camera, false);
+    WriteCameraMatrix(out, *camera);
     out << "])) \n";
     out << on << ".link(" << cn << ")\n";
     out << "scn.link(" << on << ")\n\n";
@@ -240,7 +240,7 @@ bool SaveCamPathBlender::Export2Dot6(const CameraList& cameras, const PointList&
   return ExportBpy(cameras, points, true);
 }
 
-bool SaveCamPathBlender::ExportBpy(const CameraList& cameras, const PointList& points, bool rows) {
+bool SaveCamPathBlender::ExportBpy(const CameraList& cameras, const PointList& points, bool v26) {
   // Both scripts report under the 2.5x name.
   if (cameras.empty()) {
     Notify(2, "SaveCamPathBlender::Export2Dot5: empty camera list!");
@@ -274,7 +274,7 @@ bool SaveCamPathBlender::ExportBpy(const CameraList& cameras, const PointList& p
   out << "vcam.location = (0.0, 0.0, 0.0)\n"
          "vcam.rotation_euler = (0.0, 0.0, 0.0)\n"
          "vcam.scale = (1.0, 1.0, 1.0)\n";
-  if (!rows) out << "data.lens = 35.0\n";
+  if (!v26) out << "data.lens = 35.0\n";
   out << "data.shift_x = 0.0\n"
          "data.shift_y = 0.0\n"
          "data.dof_distance = 0.0\n"
@@ -304,8 +304,10 @@ bool SaveCamPathBlender::ExportBpy(const CameraList& cameras, const PointList& p
   for (const SharedPtr<FeatureImage>& camera : cameras) {
     out << "scene.frame_set(" << camera->GetFileIndex() << ")\n";
     out << "vcam.data.lens = " << Lens(*camera) << '\n';
-    out << (rows ? "vcam.matrix_world = (" : "vcam.matrix_world = mathutils.Matrix(");
-    WriteCameraMatrix(out, *camera, rows);
+    // 2.5x and 2.61 build a Matrix from columns; 2.62 and later read Matrix() by rows but
+    // still take a plain nested sequence given to matrix_world as columns.
+    out << (v26 ? "vcam.matrix_world = (" : "vcam.matrix_world = mathutils.Matrix(");
+    WriteCameraMatrix(out, *camera);
     out << "]) \n";
     out << "vcam.keyframe_insert('location')\n"
            "vcam.keyframe_insert('scale')\n"

@@ -11,9 +11,10 @@
 //                 is 0 (warning);
 //   frame rate    (int)(fps + 0.5);
 //   camera matrix camera-to-world (columns H0, V0, A, C) times diag(1, -1, -1, 1), so the
-//                 camera's y looks up in the image and its z backwards. The 2.4x and 2.5x
-//                 scripts give it as four column groups, the way those releases read nested
-//                 sequences; the 2.6x script gives its rows, as Blender 2.62 and later read.
+//                 camera's y looks up in the image and its z backwards, given as four
+//                 column groups: the 2.4x and 2.5x scripts pass them to Matrix(), the 2.6x
+//                 script assigns them to matrix_world as a plain sequence, which every
+//                 release since reads as columns.
 // Keys: the 2.4x script keys image index + 1, the bpy scripts the file index. Every
 // number is fixed with six decimals, in the classic locale.
 //
@@ -41,9 +42,8 @@ class SaveCamPathBlender : public SaveCamPath {
   bool Export2Dot6(const CameraList& cameras, const PointList& points);
 
  private:
-  // The 2.5x and 2.6x scripts; they differ in the lens default, the matrix constructor and
-  // the matrix order.
-  bool ExportBpy(const CameraList& cameras, const PointList& points, bool rows);
+  // The 2.5x and 2.6x scripts; they differ in the lens default and the matrix constructor.
+  bool ExportBpy(const CameraList& cameras, const PointList& points, bool v26);
 
   float version_ = 2.5f;
 };

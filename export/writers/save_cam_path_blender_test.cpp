@@ -57,7 +57,7 @@ TEST_F(SaveCamPathBlenderTest, GoldenScripts) {
 
 TEST_F(SaveCamPathBlenderTest, VersionChoosesTheScript) {
   // The 2.4x script imports Blender, the 2.5x one sets the default lens, the 2.6x one
-  // gives the matrix as rows without a Matrix constructor.
+  // gives the matrix without a Matrix constructor.
   struct Case {
     float version;
     const char* script;
