@@ -12,11 +12,26 @@
 #include <string>
 
 #include "export/save_cam_path.h"
+#include "foundation/runtime/product_info.h"
 #include "testing/locale.h"
 #include "testing/log_capture.h"
 #include "testing/temp_dir.h"
 
 namespace kxtest {
+
+// The product version 1.6.0 (final) while it lives, as the golden files have it.
+struct ReleaseVersion {
+  ReleaseVersion() {
+    ProductInfo::SetVersion(1, 6, 0);
+    ProductInfo::SetReleaseKind(ProductInfo::kFinal);
+  }
+  ~ReleaseVersion() {
+    ProductInfo::SetVersion(1, 0, 0);
+    ProductInfo::SetReleaseKind(ProductInfo::kAlpha);
+  }
+  ReleaseVersion(const ReleaseVersion&) = delete;
+  ReleaseVersion& operator=(const ReleaseVersion&) = delete;
+};
 
 constexpr double kRadians = 3.14159265358979323846 / 180.0;
 

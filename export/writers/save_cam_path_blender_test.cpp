@@ -7,7 +7,6 @@
 #include <string>
 
 #include "export/writers/export_fixture_for_test.h"
-#include "foundation/runtime/product_info.h"
 
 namespace {
 
@@ -17,15 +16,6 @@ using kxtest::ThreeCameras;
 
 class SaveCamPathBlenderTest : public testing::Test {
  protected:
-  void SetUp() override {
-    ProductInfo::SetVersion(1, 6, 0);
-    ProductInfo::SetReleaseKind(ProductInfo::kFinal);
-  }
-  void TearDown() override {
-    ProductInfo::SetVersion(1, 0, 0);
-    ProductInfo::SetReleaseKind(ProductInfo::kAlpha);
-  }
-
   // Writes the script through Save and returns it with its date masked.
   std::string Write(float version, const SaveCamPath::CameraList& cameras,
                     const SaveCamPath::PointList& points, double fps = 29.97) {
@@ -37,6 +27,7 @@ class SaveCamPathBlenderTest : public testing::Test {
                              "Aaa Aaa dd dd:dd:dd dddd");
   }
 
+  kxtest::ReleaseVersion version_;
   kxtest::TempDir dir_;
 };
 

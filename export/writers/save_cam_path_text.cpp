@@ -2,23 +2,12 @@
 
 #include <cmath>
 #include <cstdint>
-#include <ctime>
 #include <fstream>
 #include <iomanip>
 
+#include "export/writers/export_time.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/product_info.h"
-
-namespace {
-
-// The local time as ctime writes it, 24 characters and a newline.
-const char* CreationTime(char (&buffer)[32]) {
-  const std::time_t now = std::time(nullptr);
-  if (::ctime_r(&now, buffer) == nullptr) return "\n";
-  return buffer;
-}
-
-}  // namespace
 
 bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points) {
   if (cameras.empty()) {
@@ -32,11 +21,10 @@ bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points)
   }
   out << std::fixed << std::setprecision(10);
 
-  char time_text[32];
   out << "# Text export \n";
   out << "# created by " << ProductInfo::GetMakerName() << ' ' << ProductInfo::GetProductName()
       << ' ' << ProductInfo::GetVersionString() << '\n';
-  out << "# Creation date: " << CreationTime(time_text);
+  out << "# Creation date: " << CurrentCreationDate();
   out << "# The camera (one line per frame) \n"
          "#\n"
          "# Descriptions:\n"

@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <clocale>
 #include <filesystem>
-#include <locale>
 #include <string>
 
-#include "foundation/runtime/product_info.h"
+#include "export/writers/export_fixture_for_test.h"
 #include "foundation/tracks/feature_flags.h"
 #include "testing/locale.h"
 #include "testing/log_capture.h"
@@ -41,61 +38,17 @@ SaveCamPath::FeaturePointList TwoPointsAndARemovedOne() {
           SharedPtr<FeaturePoint3D>::Make(-10.0, 20.125, 2500.5, FeaturePoint3D::eCartesian)};
 }
 
-// The file with its creation date replaced by "<date>"; the date must have ctime's form,
-// "Www Mmm dd hh:mm:ss yyyy" with the day padded by a blank.
-std::string MaskDate(const std::string& text) {
-  const std::string label = "\n# Creation date: ";
-  const size_t at = text.find(label);
-  if (at == std::string::npos) {
-    ADD_FAILURE() << "no creation date in:\n" << text;
-    return text;
-  }
-  const size_t start = at + label.size();
-  const std::string date = text.substr(start, 25);
-  // A upper-case letter, a lower-case letter, d digit, _ digit or blank; the rest literal.
-  const std::string form = "Aaa Aaa _d dd:dd:dd dddd\n";
-  bool ok = date.size() == form.size();
-  for (size_t i = 0; ok && i < form.size(); ++i) {
-    const char c = date[i];
-    switch (form[i]) {
-      case 'A':
-        ok = c >= 'A' && c <= 'Z';
-        break;
-      case 'a':
-        ok = c >= 'a' && c <= 'z';
-        break;
-      case 'd':
-        ok = c >= '0' && c <= '9';
-        break;
-      case '_':
-        ok = c == ' ' || (c >= '0' && c <= '9');
-        break;
-      default:
-        ok = c == form[i];
-    }
-  }
-  EXPECT_TRUE(ok) << "creation date \"" << date << "\"";
-  return text.substr(0, start) + "<date>\n" + text.substr(std::min(start + 25, text.size()));
-}
-
 class SaveCamPathTextTest : public testing::Test {
  protected:
-  void SetUp() override {
-    ProductInfo::SetVersion(1, 6, 0);
-    ProductInfo::SetReleaseKind(ProductInfo::kFinal);
-  }
-  void TearDown() override {
-    ProductInfo::SetVersion(1, 0, 0);
-    ProductInfo::SetReleaseKind(ProductInfo::kAlpha);
-  }
-
   // Writes the fixture through Save and returns the file with the date masked.
   std::string Write(const SaveCamPath::FeaturePointList& points) {
     SaveCamPathText writer(dir_.path().c_str(), "cams.txt");
     EXPECT_TRUE(writer.Save(TwoCameras(), points));
-    return MaskDate(kxtest::ReadText(dir_.File("cams.txt")));
+    return kxtest::MaskDates(kxtest::ReadText(dir_.File("cams.txt")), "# Creation date: ", "\n",
+                             "Aaa Aaa dd dd:dd:dd dddd");
   }
 
+  kxtest::ReleaseVersion version_;
   kxtest::TempDir dir_;
 };
 
@@ -103,18 +56,8 @@ TEST_F(SaveCamPathTextTest, GoldenFile) {
   const std::string golden =
       kxtest::ReadText(std::string(KALVEX_SOURCE_DIR) + "/testdata/export/text_export.txt");
   ASSERT_FALSE(golden.empty());
-  EXPECT_EQ(Write(TwoPointsAndARemovedOne()), golden);
-
   // A decimal comma in the process's locales (C and C++) changes nothing.
-  struct CommaPunct : std::numpunct<char> {
-    char do_decimal_point() const override { return ','; }
-  };
-  kxtest::DecimalCommaLocale comma;  // the C locale, when the system can build one
-  const std::locale saved =
-      std::locale::global(std::locale(std::locale::classic(), new CommaPunct));
-  const std::string text = Write(TwoPointsAndARemovedOne());
-  std::locale::global(saved);
-  EXPECT_EQ(text, golden);
+  EXPECT_EQ(kxtest::WriteInBothLocales([&] { return Write(TwoPointsAndARemovedOne()); }), golden);
 }
 
 TEST_F(SaveCamPathTextTest, WithoutPointsTheFileEndsAfterOneEmptyLine) {
@@ -140,29 +83,11 @@ TEST_F(SaveCamPathTextTest, ZeroFocalLengthGivesAFieldOfViewOf180Degrees) {
 }
 
 TEST_F(SaveCamPathTextTest, FailuresAreReportedAndNothingIsClaimed) {
-  struct Case {
-    const char* name;
-    std::string directory;
-    const char* file;
-    bool cameras;
-    std::string message;
-  } cases[] = {
-      {"full device", "/dev", "full", true,
-       "SaveCamPathText::Export: write file \"/dev/full\" failed !!"},
-      {"missing directory", dir_.File("missing"), "cams.txt", true,
-       "SaveCamPathText::Export: open file \"" + dir_.File("missing") + "/cams.txt\" failed !!"},
-      {"no cameras", dir_.path(), "empty.txt", false,
-       "SaveCamPathText::Export: empty camera list!"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    SaveCamPathText writer(c.directory.c_str(), c.file);
-    kxtest::LogCapture log(5);
-    const SaveCamPath::CameraList cameras = c.cameras ? TwoCameras() : SaveCamPath::CameraList();
-    EXPECT_FALSE(writer.Export(cameras, {{1, 2, 3}}));
-    EXPECT_TRUE(log.Has(c.message)) << log.text;
-  }
-  EXPECT_FALSE(std::filesystem::exists(dir_.File("empty.txt")));
+  kxtest::ExpectFailuresReported(
+      [](const char* directory, const char* file) {
+        return std::make_unique<SaveCamPathText>(directory, file);
+      },
+      "SaveCamPathText::Export");
 }
 
 TEST_F(SaveCamPathTextTest, HasNoTwoDimensionalTrackEntry) {
