@@ -179,6 +179,12 @@ bool SaveCamPathCollada::Export(const CameraList& cameras, const PointList& poin
   out << std::fixed << std::setprecision(6);
   WriteHeader(out);
 
+  // "inf" or "nan" would make the document invalid: keep the keys' time base positive.
+  double fps = GetFramesPerSecond();
+  if (!(fps > 0.0 && std::isfinite(fps))) {
+    Notify(2, "SaveCamPathCollada::Export: frame rate %g, keys written at 25 per second", fps);
+    fps = 25.0;
+  }
   const size_t n = cameras.size();
   std::vector<Rotation> rotations;
   std::vector<float> times;
@@ -188,7 +194,7 @@ bool SaveCamPathCollada::Export(const CameraList& cameras, const PointList& poin
     double pan = 0.0, tilt = 0.0, roll = 0.0;
     GetCameraAngles(*cameras[i], pan, tilt, roll);
     rotations.push_back({tilt * kDegrees, pan * -kDegrees, roll * -kDegrees});
-    times.push_back(static_cast<float>(double(i) / GetFramesPerSecond()));
+    times.push_back(static_cast<float>(double(i) / fps));
   }
 
   out << "\t<library_animations>\n";
@@ -216,16 +222,19 @@ bool SaveCamPathCollada::Export(const CameraList& cameras, const PointList& poin
   out << "\t</library_animations>\n";
 
   const FeatureImage& first = *cameras.front();
+  double aspect = (double(first.GetWidth()) * first.GetPixelSizeX()) /
+                  (double(first.GetHeight()) * first.GetPixelSizeY());
+  if (!std::isfinite(aspect)) {
+    Notify(2, "SaveCamPathCollada::Export: image without height, aspect ratio 1 written");
+    aspect = 1.0;
+  }
   out << "\t<library_cameras>\n";
   out << "\t\t<camera id=\"Camera-instance\" name=\"Camera-instance\">\n";
   out << "\t\t\t<optics>\n";
   out << "\t\t\t\t<technique_common>\n";
   out << "\t\t\t\t\t<perspective>\n";
   out << "\t\t\t\t\t\t<xfov sid=\"xfov\">" << fovs.front() << "</xfov>\n";
-  out << "\t\t\t\t\t\t<aspect_ratio>"
-      << (double(first.GetWidth()) * first.GetPixelSizeX()) /
-             (double(first.GetHeight()) * first.GetPixelSizeY())
-      << "</aspect_ratio>\n";
+  out << "\t\t\t\t\t\t<aspect_ratio>" << aspect << "</aspect_ratio>\n";
   out << "\t\t\t\t\t\t<znear>0.1</znear>\n";
   out << "\t\t\t\t\t\t<zfar>10000.0</zfar>\n";
   out << "\t\t\t\t\t</perspective>\n";

@@ -57,6 +57,14 @@ TEST_F(SaveCamPathColladaTest, KeysTimesAndDegenerateOptics) {
        25.0,
        {"-input-array\">0.000000 0.040000 0.080000 </float_array>",
         "<translate>1.000000 -2.000000 -3.000000</translate>"}},
+      // Neither a frame rate nor an image height may put "inf" or "nan" into the document.
+      {"no frame rate, no image height",
+       {PosedCamera(0, 0, {0, 0, 0}, 0, 0, 0, 35, 720, 0, 0.01, 0.01),
+        PosedCamera(1, 1, {0, 0, 0}, 0, 0, 0, 35, 720, 0, 0.01, 0.01)},
+       {},
+       0.0,
+       {"-input-array\">0.000000 0.040000 </float_array>",
+        "<aspect_ratio>1.000000</aspect_ratio>"}},
       {"focal length 0",
        {PosedCamera(0, 0, {0, 0, 0}, 0, 0, 0, 0.0, 720, 576, 0.01, 0.01)},
        {},
@@ -72,6 +80,8 @@ TEST_F(SaveCamPathColladaTest, KeysTimesAndDegenerateOptics) {
       EXPECT_NE(text.find(line), std::string::npos) << line;
     }
     EXPECT_EQ(text.find("BEZIER"), std::string::npos);
+    EXPECT_EQ(text.find("inf"), std::string::npos);
+    EXPECT_EQ(text.find("nan"), std::string::npos);
     EXPECT_EQ(text.find("<library_geometries>"), std::string::npos);
   }
 }
