@@ -1,8 +1,13 @@
 #include "export/save_cam_path.h"
 
+#include <ctime>
+#include <iomanip>
 #include <locale>
+#include <sstream>
 
+#include "foundation/camera/camera_geometry.h"
 #include "foundation/numeric/fixed_matrix.h"
+#include "foundation/runtime/notify.h"
 #include "foundation/runtime/product_info.h"
 #include "foundation/tracks/feature_mapper.h"
 
@@ -85,6 +90,28 @@ std::string SaveCamPath::GetCameraName() {
   return GetObjectName() + "_cam";
 }
 
+std::string SaveCamPath::GetCreatedBy() {
+  return "created by " + ProductInfo::GetMakerName() + ' ' + ProductInfo::GetProductName() + ' ' +
+         ProductInfo::GetVersionString();
+}
+
+std::string SaveCamPath::GetCreationDate() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (::localtime_r(&now, &local) == nullptr) return std::string();
+  std::ostringstream text;
+  text.imbue(std::locale::classic());
+  text << std::put_time(&local, "%a %b %d %H:%M:%S %Y");
+  return text.str();
+}
+
+vm::Vector3 SaveCamPath::GetCameraAnglesInDegrees(const PerspectiveCamera& camera) {
+  constexpr double kDegrees = 57.29577951308232;
+  vm::Vector3 angles;
+  GetCameraAngles(camera, angles, nullptr);
+  return vm::Vector3{angles.x * kDegrees, angles.y * kDegrees, angles.z * kDegrees};
+}
+
 bool SaveCamPath::OpenOutput(std::ofstream& out) const {
   out.imbue(std::locale::classic());
   out.open(output_path_, std::ios::out | std::ios::trunc);
@@ -96,4 +123,27 @@ bool SaveCamPath::CloseOutput(std::ofstream& out) {
   const bool written = out.good();
   out.close();
   return written && !out.fail();
+}
+
+bool SaveCamPath::StartExport(const char* writer, const CameraList& cameras,
+                              std::ofstream& out) const {
+  if (cameras.empty()) {
+    Notify(2, "%s::Export: empty camera list!", writer);
+    return false;
+  }
+  return OpenExport(writer, out);
+}
+
+bool SaveCamPath::OpenExport(const char* writer, std::ofstream& out) const {
+  if (!OpenOutput(out)) {
+    Notify(2, "%s::Export: open file \"%s\" failed !!", writer, output_path_.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool SaveCamPath::FinishExport(const char* writer, std::ofstream& out) const {
+  if (CloseOutput(out)) return true;
+  Notify(2, "%s::Export: write file \"%s\" failed !!", writer, output_path_.c_str());
+  return false;
 }

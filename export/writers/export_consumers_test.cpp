@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "export/writers/export_fixture_for_test.h"
 #include "export/writers/save_cam_path_blender.h"
 #include "export/writers/save_cam_path_collada.h"
+#include "export/writers/writer_fixture_for_test.h"
+#include "testing/log_capture.h"
 
 namespace {
 

@@ -8,10 +8,8 @@
 #include <limits>
 #include <string>
 
-#include "export/writers/export_time.h"
 #include "foundation/numeric/fixed_matrix.h"
 #include "foundation/runtime/notify.h"
-#include "foundation/runtime/product_info.h"
 
 namespace {
 
@@ -79,9 +77,8 @@ void WriteCameraMatrix(std::ostream& out, const FeatureImage& camera) {
 // The comment lines every script starts with, after its own first line.
 void WriteHead(std::ostream& out, const char* first_line) {
   out << first_line << '\n';
-  out << "# created by " << ProductInfo::GetMakerName() << ' ' << ProductInfo::GetProductName()
-      << ' ' << ProductInfo::GetVersionString() << '\n';
-  out << "# Creation date: " << CurrentCreationDate();
+  out << "# " << SaveCamPath::GetCreatedBy() << '\n';
+  out << "# Creation date: " << SaveCamPath::GetCreationDate() << '\n';
   out << "# USAGE: load this python script into Blender's text editor and execute the script "
          "with ALT-P\n";
   out << "#        use the 'render_" << SaveCamPath::GetCameraName()

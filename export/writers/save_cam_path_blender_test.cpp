@@ -6,7 +6,8 @@
 #include <limits>
 #include <string>
 
-#include "export/writers/export_fixture_for_test.h"
+#include "export/writers/writer_fixture_for_test.h"
+#include "testing/log_capture.h"
 
 namespace {
 
@@ -126,25 +127,6 @@ TEST_F(SaveCamPathBlenderTest, WithoutPointsTheMeshIsStillCreated) {
     EXPECT_NE(text.find("mesh.parent = dummy\n"), std::string::npos);
     const std::string end = "vcam.data.keyframe_insert('lens')\n\n";
     EXPECT_EQ(text.substr(text.size() - end.size()), end);
-  }
-}
-
-TEST_F(SaveCamPathBlenderTest, FailuresAreReported) {
-  struct Case {
-    float version;
-    const char* writer;
-  } cases[] = {{2.4f, "SaveCamPathBlender::Export2Dot4"},
-               {2.5f, "SaveCamPathBlender::Export2Dot5"},
-               {2.6f, "SaveCamPathBlender::Export2Dot5"}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.version);
-    kxtest::ExpectFailuresReported(
-        [&](const char* directory, const char* file) {
-          auto writer = std::make_unique<SaveCamPathBlender>(directory, file);
-          writer->SetVersion(c.version);
-          return writer;
-        },
-        c.writer);
   }
 }
 

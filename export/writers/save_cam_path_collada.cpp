@@ -1,11 +1,11 @@
 #include "export/writers/save_cam_path_collada.h"
 
 #include <cmath>
+#include <ctime>
 #include <fstream>
 #include <iomanip>
 #include <vector>
 
-#include "export/writers/export_time.h"
 #include "foundation/camera/camera_geometry.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/product_info.h"
@@ -130,6 +130,18 @@ std::string XmlEscape(const std::string& text) {
   return escaped;
 }
 
+bool FormatIsoDateTime(std::string& text) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (now == std::time_t(-1) || ::localtime_r(&now, &local) == nullptr) return false;
+  char buffer[512];
+  // Digits and separators only: no locale reaches this pattern.
+  const size_t length = std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S", &local);
+  if (length == 0) return false;
+  text.assign(buffer, length);
+  return true;
+}
+
 void SaveCamPathCollada::WriteHeader(std::ostream& out) {
   std::string date = "not set";
   FormatIsoDateTime(date);
@@ -167,15 +179,8 @@ void SaveCamPathCollada::WriteLight(std::ostream& out, const std::string& name) 
 }
 
 bool SaveCamPathCollada::Export(const CameraList& cameras, const PointList& points) {
-  if (cameras.empty()) {
-    Notify(2, "SaveCamPathCollada::Export: empty camera list!");
-    return false;
-  }
   std::ofstream out;
-  if (!OpenOutput(out)) {
-    Notify(2, "SaveCamPathCollada::Export: open file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
+  if (!StartExport("SaveCamPathCollada", cameras, out)) return false;
   out << std::fixed << std::setprecision(6);
   WriteHeader(out);
 
@@ -191,9 +196,8 @@ bool SaveCamPathCollada::Export(const CameraList& cameras, const PointList& poin
   rotations.reserve(n);
   times.reserve(n);
   for (size_t i = 0; i < n; ++i) {
-    double pan = 0.0, tilt = 0.0, roll = 0.0;
-    GetCameraAngles(*cameras[i], pan, tilt, roll);
-    rotations.push_back({tilt * kDegrees, pan * -kDegrees, roll * -kDegrees});
+    const vm::Vector3 angles = GetCameraAnglesInDegrees(*cameras[i]);  // pan, tilt, roll
+    rotations.push_back({angles.y, -angles.x, -angles.z});
     times.push_back(static_cast<float>(double(i) / fps));
   }
 
@@ -287,9 +291,5 @@ bool SaveCamPathCollada::Export(const CameraList& cameras, const PointList& poin
   out << "\t</scene>\n";
   out << "</COLLADA>\n";
 
-  if (!CloseOutput(out)) {
-    Notify(2, "SaveCamPathCollada::Export: write file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
-  return true;
+  return FinishExport("SaveCamPathCollada", out);
 }

@@ -38,3 +38,7 @@ class SaveCamPathCollada : public SaveCamPath {
 
 // `text` with &, <, >, " and ' replaced by their XML entities.
 std::string XmlEscape(const std::string& text);
+
+// The current local time as "%Y-%m-%dT%H:%M:%S" into `text`; false, `text` untouched, when
+// the time is not available.
+bool FormatIsoDateTime(std::string& text);

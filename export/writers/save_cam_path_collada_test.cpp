@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "export/writers/export_fixture_for_test.h"
+#include "export/writers/writer_fixture_for_test.h"
+#include "testing/log_capture.h"
 
 namespace {
 
@@ -95,14 +96,6 @@ TEST_F(SaveCamPathColladaTest, NamesAreEscaped) {
                {"a<b>&\"c'", "a&lt;b&gt;&amp;&quot;c&apos;"},
                {"&amp;", "&amp;amp;"}};
   for (const Case& c : cases) EXPECT_EQ(XmlEscape(c.text), c.escaped) << c.text;
-}
-
-TEST_F(SaveCamPathColladaTest, FailuresAreReported) {
-  kxtest::ExpectFailuresReported(
-      [](const char* directory, const char* file) {
-        return std::make_unique<SaveCamPathCollada>(directory, file);
-      },
-      "SaveCamPathCollada::Export");
 }
 
 }  // namespace

@@ -3,13 +3,9 @@
 #include <cmath>
 #include <fstream>
 
-#include "foundation/camera/camera_geometry.h"
-#include "foundation/runtime/notify.h"
 #include "foundation/runtime/product_info.h"
 
 namespace {
-
-constexpr double kDegrees = 57.29577951308232;
 
 // 1 / tan(vfov / 2), through the vertical angle in degrees so that the last digits match
 // the ones LightWave users already have.
@@ -23,15 +19,8 @@ double ZoomFactor(const FeatureImage& camera) {
 }  // namespace
 
 bool SaveCamPathLWSC::Export(const CameraList& cameras, const PointList& points) {
-  if (cameras.empty()) {
-    Notify(2, "SaveCamPathLWSC::Export: empty camera list!");
-    return false;
-  }
   std::ofstream out;
-  if (!OpenOutput(out)) {
-    Notify(2, "SaveCamPathLWSC::Export: open file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
+  if (!StartExport("SaveCamPathLWSC", cameras, out)) return false;
   const FeatureImage& first = *cameras.front();
   const FeatureImage& last = *cameras.back();
   const int first_frame = first.GetImageIndex();
@@ -64,11 +53,10 @@ bool SaveCamPathLWSC::Export(const CameraList& cameras, const PointList& points)
 
   out << "ShowCamera 1 4\nCameraMotion (unnamed)\n9\n" << cameras.size() << '\n';
   for (const SharedPtr<FeatureImage>& camera : cameras) {
-    double pan = 0.0, tilt = 0.0, roll = 0.0;
-    GetCameraAngles(*camera, pan, tilt, roll);
+    const vm::Vector3 angles = GetCameraAnglesInDegrees(*camera);  // pan, tilt, roll
     const vm::Vector3& c = camera->GetC();
-    out << c.x << ' ' << -c.y << ' ' << c.z << ' ' << pan * kDegrees << ' ' << -tilt * kDegrees
-        << ' ' << -roll * kDegrees << " 1 1 1 \n";
+    out << c.x << ' ' << -c.y << ' ' << c.z << ' ' << angles.x << ' ' << -angles.y << ' '
+        << -angles.z << " 1 1 1 \n";
     out << camera->GetImageIndex() << " 0 0 0 0\n";
   }
   out << "EndBehavior 1\nLockedChannels 4095\nParentObject 1\n";
@@ -83,9 +71,5 @@ bool SaveCamPathLWSC::Export(const CameraList& cameras, const PointList& points)
   out << "CustomPixelRatio " << first.GetPixelSizeX() / first.GetPixelSizeY() << '\n';
   out << "9\n";
 
-  if (!CloseOutput(out)) {
-    Notify(2, "SaveCamPathLWSC::Export: write file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
-  return true;
+  return FinishExport("SaveCamPathLWSC", out);
 }

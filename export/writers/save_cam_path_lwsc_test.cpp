@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "export/writers/export_fixture_for_test.h"
+#include "export/writers/writer_fixture_for_test.h"
+#include "testing/log_capture.h"
 
 namespace {
 
@@ -41,14 +42,6 @@ TEST_F(SaveCamPathLWSCTest, RateAndPointsChangeOnlyTheirLines) {
   const std::string rate = "FramesPerSecond 29.97\n";
   expected.replace(expected.find(rate), rate.size(), "FramesPerSecond 25\n");
   EXPECT_EQ(plain, expected);
-}
-
-TEST_F(SaveCamPathLWSCTest, FailuresAreReported) {
-  kxtest::ExpectFailuresReported(
-      [](const char* directory, const char* file) {
-        return std::make_unique<SaveCamPathLWSC>(directory, file);
-      },
-      "SaveCamPathLWSC::Export");
 }
 
 }  // namespace

@@ -5,26 +5,14 @@
 #include <fstream>
 #include <iomanip>
 
-#include "export/writers/export_time.h"
-#include "foundation/runtime/notify.h"
-#include "foundation/runtime/product_info.h"
-
 bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points) {
-  if (cameras.empty()) {
-    Notify(2, "SaveCamPathText::Export: empty camera list!");
-    return false;
-  }
   std::ofstream out;
-  if (!OpenOutput(out)) {
-    Notify(2, "SaveCamPathText::Export: open file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
+  if (!StartExport("SaveCamPathText", cameras, out)) return false;
   out << std::fixed << std::setprecision(10);
 
   out << "# Text export \n";
-  out << "# created by " << ProductInfo::GetMakerName() << ' ' << ProductInfo::GetProductName()
-      << ' ' << ProductInfo::GetVersionString() << '\n';
-  out << "# Creation date: " << CurrentCreationDate();
+  out << "# " << GetCreatedBy() << '\n';
+  out << "# Creation date: " << GetCreationDate() << '\n';
   out << "# The camera (one line per frame) \n"
          "#\n"
          "# Descriptions:\n"
@@ -65,9 +53,5 @@ bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points)
   }
   out << '\n';
 
-  if (!CloseOutput(out)) {
-    Notify(2, "SaveCamPathText::Export: write file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
-  return true;
+  return FinishExport("SaveCamPathText", out);
 }

@@ -1,23 +1,64 @@
-// Test fixture of the camera-path writers: a small solved shot with known numbers, date
-// masking, the decimal-comma run and the failure table every writer shares.
+// Test helper for the camera-path writers: a small fixed camera path and point set, and
+// the masking of the creation date in headers.
+//
+//   kxtest::PathCameras()  two cameras with known pan, tilt and roll (kPans, kTilts,
+//                          kRolls, degrees), 720 x 576 pixels of 0.05 x 0.055 mm, focal
+//                          length 35 mm (a sensor 36 mm wide), image indices 10 and 11,
+//                          file indices 100 and 101
+//   kxtest::PathPoints()   two points, one with y = 0 (its negation is a negative zero)
+//   kxtest::ThreeCameras() three cameras of images 10..12 (files 100..102) with distinct
+//                          pan, tilt and roll and non-square pixels
+//   kxtest::FourPoints()   points that hit negative zeros, exponents and rounding
+//   kxtest::MaskDates(text, label, end, form) every date between label and end replaced
+//                          by "<date>", after checking its form
+//   kxtest::MaskDate(text) the text with the date after "Creation date: " replaced by
+//                          "<date>", after checking that it has the form
+//                          "Www Mmm dd hh:mm:ss yyyy"
+//   kxtest::WriteInBothLocales(write) the output of write, which a decimal comma in the
+//                          process's locales must not change
+//   kxtest::ReleaseVersion the product version 1.6.0 (final) while it lives
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
 #include <functional>
 #include <locale>
-#include <memory>
 #include <string>
 
 #include "export/save_cam_path.h"
+#include "foundation/camera/camera_geometry.h"
 #include "foundation/runtime/product_info.h"
 #include "testing/locale.h"
-#include "testing/log_capture.h"
 #include "testing/temp_dir.h"
 
 namespace kxtest {
+
+inline constexpr double kPans[2] = {30.0, 35.0};
+inline constexpr double kTilts[2] = {-20.0, -18.0};
+inline constexpr double kRolls[2] = {5.0, 4.0};
+
+// A camera at c turned by pan, tilt and roll (degrees) from looking along +z.
+inline SharedPtr<FeatureImage> PathCamera(int image_index, vm::Vector3 c, double pan, double tilt,
+                                          double roll) {
+  constexpr double kRadians = 0.017453292519943295;
+  auto image = SharedPtr<FeatureImage>::Make();
+  image->Set(c, {0, 0, 1}, {700, 0, 0}, {0, 636.3636363636364, 0}, 720, 576, 0.0, 0.05, 0.055, 0.0,
+             0, nullptr);
+  SetCameraPTRF(*image, pan * kRadians, tilt * kRadians, roll * kRadians, 35.0);
+  image->SetImageIndex(image_index);
+  image->SetFileIndex(image_index + 90);
+  return image;
+}
+
+inline SaveCamPath::CameraList PathCameras() {
+  return {PathCamera(10, {100, -50, 2000}, kPans[0], kTilts[0], kRolls[0]),
+          PathCamera(11, {150.5, -40.25, 1990}, kPans[1], kTilts[1], kRolls[1])};
+}
+
+inline SaveCamPath::PointList PathPoints() {
+  return {{1.5, -2.25, 3000}, {-10, 0, 2500.5}};
+}
 
 // The product version 1.6.0 (final) while it lives, as the golden files have it.
 struct ReleaseVersion {
@@ -33,13 +74,12 @@ struct ReleaseVersion {
   ReleaseVersion& operator=(const ReleaseVersion&) = delete;
 };
 
-constexpr double kRadians = 3.14159265358979323846 / 180.0;
-
 // A camera whose rotation is Ry(pan) Rx(tilt) Rz(roll) (degrees; columns H0, V0, A), with
 // focal length f (mm), the principal point at the image centre and pixels sx x sy (mm).
 inline SharedPtr<FeatureImage> PosedCamera(int image_index, int file_index, vm::Vector3 c,
                                            double pan, double tilt, double roll, double f,
                                            uint32_t width, uint32_t height, double sx, double sy) {
+  constexpr double kRadians = 3.14159265358979323846 / 180.0;
   const double cp = std::cos(pan * kRadians), sp = std::sin(pan * kRadians);
   const double ct = std::cos(tilt * kRadians), st = std::sin(tilt * kRadians);
   const double cr = std::cos(roll * kRadians), sr = std::sin(roll * kRadians);
@@ -136,32 +176,8 @@ inline std::string WriteInBothLocales(const std::function<std::string()>& write)
   return plain;
 }
 
-// A full device, a missing directory and an empty camera list: false, the writer's
-// message, and no file for the empty list.
-inline void ExpectFailuresReported(
-    const std::function<std::unique_ptr<SaveCamPath>(const char*, const char*)>& make,
-    const std::string& writer) {
-  TempDir dir;
-  struct Case {
-    const char* name;
-    std::string directory;
-    const char* file;
-    bool cameras;
-    std::string message;
-  } cases[] = {
-      {"full device", "/dev", "full", true, writer + ": write file \"/dev/full\" failed !!"},
-      {"missing directory", dir.File("missing"), "out", true,
-       writer + ": open file \"" + dir.File("missing") + "/out\" failed !!"},
-      {"no cameras", dir.path(), "empty", false, writer + ": empty camera list!"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::unique_ptr<SaveCamPath> out = make(c.directory.c_str(), c.file);
-    LogCapture log(5);
-    EXPECT_FALSE(out->Export(c.cameras ? ThreeCameras() : SaveCamPath::CameraList(), FourPoints()));
-    EXPECT_TRUE(log.Has(c.message)) << log.text;
-  }
-  EXPECT_FALSE(std::filesystem::exists(dir.File("empty")));
+inline std::string MaskDate(const std::string& text) {
+  return MaskDates(text, "Creation date: ", "\n", "Aaa Aaa dd dd:dd:dd dddd");
 }
 
 }  // namespace kxtest
