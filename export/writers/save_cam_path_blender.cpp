@@ -102,18 +102,30 @@ bool SaveCamPathBlender::Export(const CameraList& cameras, const PointList& poin
   return Export2Dot5(cameras, points);
 }
 
-bool SaveCamPathBlender::Export2Dot4(const CameraList& cameras, const PointList& points) {
+bool SaveCamPathBlender::StartScript(const char* method, const CameraList& cameras,
+                                     std::ofstream& out) const {
   if (cameras.empty()) {
-    Notify(2, "SaveCamPathBlender::Export2Dot4: empty camera list!");
+    Notify(2, "SaveCamPathBlender::%s: empty camera list!", method);
     return false;
   }
-  std::ofstream out;
   if (!OpenOutput(out)) {
-    Notify(2, "SaveCamPathBlender::Export2Dot4: open file \"%s\" failed !!",
+    Notify(2, "SaveCamPathBlender::%s: open file \"%s\" failed !!", method,
            GetOutputPath().c_str());
     return false;
   }
   out << std::fixed << std::setprecision(6);
+  return true;
+}
+
+bool SaveCamPathBlender::FinishScript(const char* method, std::ofstream& out) const {
+  if (CloseOutput(out)) return true;
+  Notify(2, "SaveCamPathBlender::%s: write file \"%s\" failed !!", method, GetOutputPath().c_str());
+  return false;
+}
+
+bool SaveCamPathBlender::Export2Dot4(const CameraList& cameras, const PointList& points) {
+  std::ofstream out;
+  if (!StartScript("Export2Dot4", cameras, out)) return false;
   const FeatureImage& first = *cameras.front();
   const FeatureImage& last = *cameras.back();
   const std::string obj = GetObjectName();
@@ -221,12 +233,7 @@ bool SaveCamPathBlender::Export2Dot4(const CameraList& cameras, const PointList&
          "scene_dummy.SizeY=0.2\n"
          "scene_dummy.SizeZ=0.2\n";
 
-  if (!CloseOutput(out)) {
-    Notify(2, "SaveCamPathBlender::Export2Dot4: write file \"%s\" failed !!",
-           GetOutputPath().c_str());
-    return false;
-  }
-  return true;
+  return FinishScript("Export2Dot4", out);
 }
 
 bool SaveCamPathBlender::Export2Dot5(const CameraList& cameras, const PointList& points) {
@@ -239,17 +246,8 @@ bool SaveCamPathBlender::Export2Dot6(const CameraList& cameras, const PointList&
 
 bool SaveCamPathBlender::ExportBpy(const CameraList& cameras, const PointList& points, bool v26) {
   // Both scripts report under the 2.5x name.
-  if (cameras.empty()) {
-    Notify(2, "SaveCamPathBlender::Export2Dot5: empty camera list!");
-    return false;
-  }
   std::ofstream out;
-  if (!OpenOutput(out)) {
-    Notify(2, "SaveCamPathBlender::Export2Dot5: open file \"%s\" failed !!",
-           GetOutputPath().c_str());
-    return false;
-  }
-  out << std::fixed << std::setprecision(6);
+  if (!StartScript("Export2Dot5", cameras, out)) return false;
   const FeatureImage& first = *cameras.front();
   const std::string obj = GetObjectName();
   const std::string render = "render_" + GetCameraName();
@@ -323,10 +321,5 @@ bool SaveCamPathBlender::ExportBpy(const CameraList& cameras, const PointList& p
            "\n";
   }
 
-  if (!CloseOutput(out)) {
-    Notify(2, "SaveCamPathBlender::Export2Dot5: write file \"%s\" failed !!",
-           GetOutputPath().c_str());
-    return false;
-  }
-  return true;
+  return FinishScript("Export2Dot5", out);
 }

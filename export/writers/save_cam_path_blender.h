@@ -22,7 +22,7 @@
 // fails are logged at level 2 and give false.
 #pragma once
 
-#include <iosfwd>
+#include <fstream>
 
 #include "export/save_cam_path.h"
 
@@ -44,6 +44,11 @@ class SaveCamPathBlender : public SaveCamPath {
  private:
   // The 2.5x and 2.6x scripts; they differ in the lens default and the matrix constructor.
   bool ExportBpy(const CameraList& cameras, const PointList& points, bool v26);
+
+  // The base's start and end of an export, with the script writer's name in the messages
+  // ("SaveCamPathBlender::<method>: ..."); the stream is switched to six fixed decimals.
+  bool StartScript(const char* method, const CameraList& cameras, std::ofstream& out) const;
+  bool FinishScript(const char* method, std::ofstream& out) const;
 
   float version_ = 2.5f;
 };
