@@ -11,9 +11,12 @@
 
 #include "export/save_cam_path.h"
 #include "export/writers/save_cam_path_2d_track.h"
+#include "export/writers/save_cam_path_blender.h"
 #include "export/writers/save_cam_path_carrara.h"
+#include "export/writers/save_cam_path_collada.h"
 #include "export/writers/save_cam_path_houdini.h"
 #include "export/writers/save_cam_path_houdini_script.h"
+#include "export/writers/save_cam_path_lwsc.h"
 #include "export/writers/save_cam_path_modo.h"
 #include "export/writers/save_cam_path_text.h"
 #include "foundation/runtime/notify.h"
@@ -36,6 +39,17 @@ std::unique_ptr<SaveCamPath> MakeWriter(int type, const char* directory, const c
   switch (type) {
     case 1:
       return std::make_unique<SaveCamPathText>(directory, file_name);
+    case 5:
+    case 6:
+    case 7: {
+      auto writer = std::make_unique<SaveCamPathBlender>(directory, file_name);
+      writer->SetVersion(type == 5 ? 2.4f : type == 6 ? 2.5f : 2.6f);
+      return writer;
+    }
+    case 8:
+      return std::make_unique<SaveCamPathLWSC>(directory, file_name);
+    case 15:
+      return std::make_unique<SaveCamPathCollada>(directory, file_name);
     case 16:
       return std::make_unique<SaveCamPathCarrara>(directory, file_name);
     case 19:

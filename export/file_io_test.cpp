@@ -58,7 +58,7 @@ class FileIOTest : public ::testing::Test {
 
 TEST_F(FileIOTest, CodesWriteOrSayNotSupported) {
   kxtest::LogCapture quiet(2);
-  for (int type : {1, 10, 11, 16, 19, 20, 24}) {
+  for (int type : {1, 5, 6, 7, 8, 10, 11, 15, 16, 19, 20, 24}) {
     SCOPED_TRACE(type);
     kxtest::TempDir dir;
     // A name without '#' for code 10: every image replaces the one file.
@@ -66,13 +66,28 @@ TEST_F(FileIOTest, CodesWriteOrSayNotSupported) {
     EXPECT_TRUE(std::filesystem::exists(dir.File("out")));
   }
   // Writers not built yet, the codes without a writer and codes outside the table.
-  for (int type : {2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 14, 15, 17, 18, 21, 22, 23, 0, 25, -1}) {
+  for (int type : {2, 3, 4, 9, 12, 13, 14, 17, 18, 21, 22, 23, 0, 25, -1}) {
     SCOPED_TRACE(type);
     kxtest::LogCapture log(2);
     EXPECT_FALSE(Save(type));
     EXPECT_TRUE(log.Has("type " + std::to_string(type) + " not supported!"));
   }
   EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(FileIOTest, BlenderCodesChooseTheScriptVersion) {
+  kxtest::LogCapture quiet(2);
+  struct Case {
+    int type;
+    const char* mark;  // a line only that version's script has
+  } cases[] = {{5, "\nimport Blender\n"},
+               {6, "\nvcam.matrix_world = mathutils.Matrix(["},
+               {7, "\nvcam.matrix_world = (["}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    ASSERT_TRUE(Save(c.type, "cams.py"));
+    EXPECT_NE(kxtest::ReadText(dir_.File("cams.py")).find(c.mark), std::string::npos);
+  }
 }
 
 TEST_F(FileIOTest, TextExportGetsEveryCameraOfTheRangeAndLogsThePath) {

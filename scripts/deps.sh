@@ -7,6 +7,7 @@ KALVEX_PACKAGES=(
   imagemagick netpbm
   clang libclang-rt-14-dev clang-format
   libeigen3-dev
+  libxml2-utils opencollada-tools python3-collada assimp-utils
 )
 
 # Adds the peer libraries the benchmarks compare with: every bench/*.cpp names its

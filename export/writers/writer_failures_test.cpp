@@ -7,9 +7,12 @@
 #include <memory>
 #include <string>
 
+#include "export/writers/save_cam_path_blender.h"
 #include "export/writers/save_cam_path_carrara.h"
+#include "export/writers/save_cam_path_collada.h"
 #include "export/writers/save_cam_path_houdini.h"
 #include "export/writers/save_cam_path_houdini_script.h"
+#include "export/writers/save_cam_path_lwsc.h"
 #include "export/writers/save_cam_path_modo.h"
 #include "export/writers/writer_fixture_for_test.h"
 #include "testing/log_capture.h"
@@ -22,15 +25,28 @@ std::unique_ptr<SaveCamPath> Make(const std::string& directory, const char* file
   return std::make_unique<Writer>(directory.c_str(), file);
 }
 
+template <int kTenths>
+std::unique_ptr<SaveCamPath> MakeBlender(const std::string& directory, const char* file) {
+  auto writer = std::make_unique<SaveCamPathBlender>(directory.c_str(), file);
+  writer->SetVersion(static_cast<float>(kTenths) / 10.0f);
+  return writer;
+}
+
 TEST(WriterFailuresTest, AreReportedUnderTheWritersName) {
   const struct {
     const char* name;
     std::function<std::unique_ptr<SaveCamPath>(const std::string&, const char*)> make;
   } writers[] = {
-      {"SaveCamPathCarrara", Make<SaveCamPathCarrara>},
-      {"SaveCamPathHoudini", Make<SaveCamPathHoudini>},
-      {"SaveCamPathHoudiniScript", Make<SaveCamPathHoudiniScript>},
-      {"SaveCamPathModo", Make<SaveCamPathModo>},
+      {"SaveCamPathCarrara::Export", Make<SaveCamPathCarrara>},
+      {"SaveCamPathHoudini::Export", Make<SaveCamPathHoudini>},
+      {"SaveCamPathHoudiniScript::Export", Make<SaveCamPathHoudiniScript>},
+      {"SaveCamPathModo::Export", Make<SaveCamPathModo>},
+      {"SaveCamPathLWSC::Export", Make<SaveCamPathLWSC>},
+      {"SaveCamPathCollada::Export", Make<SaveCamPathCollada>},
+      // The 2.6x script reports under the 2.5x name.
+      {"SaveCamPathBlender::Export2Dot4", MakeBlender<24>},
+      {"SaveCamPathBlender::Export2Dot5", MakeBlender<25>},
+      {"SaveCamPathBlender::Export2Dot5", MakeBlender<26>},
   };
   kxtest::TempDir dir;
   const std::string missing = dir.File("missing");
@@ -43,9 +59,9 @@ TEST(WriterFailuresTest, AreReportedUnderTheWritersName) {
       bool cameras;
       std::string message;
     } cases[] = {
-        {"/dev", "full", true, name + "::Export: write file \"/dev/full\" failed !!"},
-        {missing, "out", true, name + "::Export: open file \"" + missing + "/out\" failed !!"},
-        {dir.path(), "empty", false, name + "::Export: empty camera list!"},
+        {"/dev", "full", true, name + ": write file \"/dev/full\" failed !!"},
+        {missing, "out", true, name + ": open file \"" + missing + "/out\" failed !!"},
+        {dir.path(), "empty", false, name + ": empty camera list!"},
     };
     for (const auto& c : cases) {
       SCOPED_TRACE(c.message);
