@@ -10,7 +10,11 @@
 #include <shared_mutex>
 
 #include "export/save_cam_path.h"
+#include "export/writers/save_cam_path_3dmax.h"
+#include "export/writers/save_cam_path_fbx.h"
+#include "export/writers/save_cam_path_maya.h"
 #include "export/writers/save_cam_path_text.h"
+#include "export/writers/save_cam_path_xsi.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/tracks/feature_correspondence.h"
 #include "tracking/camera_tracking_manager.h"
@@ -31,6 +35,20 @@ std::unique_ptr<SaveCamPath> MakeWriter(int type, const char* directory, const c
   switch (type) {
     case 1:
       return std::make_unique<SaveCamPathText>(directory, file_name);
+    case 2:
+      return std::make_unique<SaveCamPath3DMax>(directory, file_name);
+    case 3: {
+      // The format's frame is the tracking frame turned about X; its frames are numbered
+      // from the first image file.
+      auto writer = std::make_unique<SaveCamPathXsi>(directory, file_name);
+      writer->SetCoordinateMode(1);
+      writer->SetFileIndexNumbering(1);
+      return writer;
+    }
+    case 4:
+      return std::make_unique<SaveCamPathMaya>(directory, file_name);
+    case 21:
+      return std::make_unique<SaveCamPathFBX>(directory, file_name);
     default:
       return nullptr;
   }

@@ -58,7 +58,7 @@ class FileIOTest : public ::testing::Test {
 
 TEST_F(FileIOTest, CodesWriteOrSayNotSupported) {
   kxtest::LogCapture quiet(2);
-  for (int type : {1, 10, 11}) {
+  for (int type : {1, 2, 3, 4, 10, 11, 21}) {
     SCOPED_TRACE(type);
     kxtest::TempDir dir;
     // A name without '#' for code 10: every image replaces the one file.
@@ -66,8 +66,7 @@ TEST_F(FileIOTest, CodesWriteOrSayNotSupported) {
     EXPECT_TRUE(std::filesystem::exists(dir.File("out")));
   }
   // Writers not built yet, the codes without a writer and codes outside the table.
-  for (int type :
-       {2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 0, 25, -1}) {
+  for (int type : {5, 6, 7, 8, 9, 12, 13, 14, 15, 16, 17, 18, 19, 20, 22, 23, 24, 0, 25, -1}) {
     SCOPED_TRACE(type);
     kxtest::LogCapture log(2);
     EXPECT_FALSE(Save(type));
@@ -90,6 +89,16 @@ TEST_F(FileIOTest, TextExportGetsEveryCameraOfTheRangeAndLogsThePath) {
   const std::string path = dir_.File("plain.txt");
   EXPECT_TRUE(FileIO::SaveCameraTrackingManager(&manager_, nullptr, path.c_str(), 1));
   EXPECT_TRUE(no_dir.Has("\"" + path + "\" !"));
+}
+
+TEST_F(FileIOTest, DotXsiIsTurnedAboutXAndNumberedFromTheFirstFile) {
+  kxtest::LogCapture quiet(2);
+  EXPECT_TRUE(Save(3, "scene.xsi"));
+  const std::string text = kxtest::ReadText(dir_.File("scene.xsi"));
+  EXPECT_NE(text.find("\"FRAMES\",\n    103,107,\n"), std::string::npos);
+  EXPECT_NE(text.find("        103,0.000000,0.000000,0.000000,\n"), std::string::npos);
+  // The interest point lies along -z: the camera looks along +z in the tracking frame.
+  EXPECT_NE(text.find(",-0.100000;;\n"), std::string::npos) << text;
 }
 
 TEST_F(FileIOTest, FailuresAreReportedAndThrown) {

@@ -1,24 +1,10 @@
 #include "export/writers/save_cam_path_text.h"
 
-#include <cmath>
-#include <cstdint>
-#include <ctime>
 #include <fstream>
 #include <iomanip>
 
+#include "export/writer_support.h"
 #include "foundation/runtime/notify.h"
-#include "foundation/runtime/product_info.h"
-
-namespace {
-
-// The local time as ctime writes it, 24 characters and a newline.
-const char* CreationTime(char (&buffer)[32]) {
-  const std::time_t now = std::time(nullptr);
-  if (::ctime_r(&now, buffer) == nullptr) return "\n";
-  return buffer;
-}
-
-}  // namespace
 
 bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points) {
   if (cameras.empty()) {
@@ -32,11 +18,9 @@ bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points)
   }
   out << std::fixed << std::setprecision(10);
 
-  char time_text[32];
   out << "# Text export \n";
-  out << "# created by " << ProductInfo::GetMakerName() << ' ' << ProductInfo::GetProductName()
-      << ' ' << ProductInfo::GetVersionString() << '\n';
-  out << "# Creation date: " << CreationTime(time_text);
+  out << "# created by " << CreatorText() << '\n';
+  out << "# Creation date: " << CtimeText(CreationTime()) << '\n';
   out << "# The camera (one line per frame) \n"
          "#\n"
          "# Descriptions:\n"
@@ -61,9 +45,7 @@ bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points)
     const vm::Vector3& c = camera->GetC();
     const double focal = camera->GetFocalLength();
     const double sx = camera->GetPixelSizeX();
-    const uint32_t width = camera->GetWidth();
-    // Degrees of the full horizontal angle; a focal length of 0 gives 180.
-    const double fov = 114.59155902616465 * std::atan(sx * double(width) / (2.0 * focal));
+    const double fov = HorizontalFieldOfViewDegrees(*camera);
     out << "#timeindex " << camera->GetFileIndex() << '\n';
     out << h0.x << '\t' << h0.y << '\t' << h0.z << '\t' << v0.x << '\t' << v0.y << '\t' << v0.z
         << '\t' << a.x << '\t' << a.y << '\t' << a.z << '\t' << c.x << '\t' << c.y << '\t' << c.z

@@ -1,0 +1,54 @@
+#include "export/writers/save_cam_path_3dmax.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "export/writers/writer_fixture_for_test.h"
+#include "testing/log_capture.h"
+
+namespace {
+
+class SaveCamPath3DMaxTest : public testing::Test {
+ protected:
+  std::string Write(const SaveCamPath::CameraList& cameras, const SaveCamPath::PointList& points) {
+    SaveCamPath3DMax writer(dir_.path().c_str(), "scene.ms");
+    EXPECT_TRUE(writer.Export(cameras, points));
+    return kxtest::ReadText(dir_.File("scene.ms"));
+  }
+
+  kxtest::ReleaseProductInfo product_;
+  kxtest::FixedCreationTime time_;
+  kxtest::TempDir dir_;
+};
+
+TEST_F(SaveCamPath3DMaxTest, GoldenFile) {
+  kxtest::ExpectGoldenFile([&] { Write(kxtest::ThreeCameras(), kxtest::EightPoints()); },
+                           dir_.File("scene.ms"), "scene.ms");
+}
+
+TEST_F(SaveCamPath3DMaxTest, KeysAtImageIndicesCommentsNameTheFiles) {
+  // One camera at image 0 whose file is number 100.
+  const std::string text =
+      Write({kxtest::PosedCamera(0, 100, 0, 0, 0, {1, 2, 3}, 35, 720, 576, 0.01, 0.01)}, {});
+  EXPECT_NE(text.find("animationRange = interval 0f 0f\n"), std::string::npos);
+  EXPECT_NE(text.find("-- use input image with frame number (100) as environment map\n"
+                      "at time 0f c.rotation = (matrix3 [1.000000,-0.000000,-0.000000] "
+                      "[0.000000,-1.000000,0.000000] [0.000000,-0.000000,-1.000000] "
+                      "[0,0,0]).rotationpart \n"
+                      "at time 0f c.position = [1.000000,2.000000,3.000000] \n"
+                      "at time 0f c.fov = 11.745257\n"),
+            std::string::npos)
+      << text;
+  // No points: no point section, the closing lines stay.
+  EXPECT_EQ(text.substr(text.find(")\n")), ")\n\nroot.rotation = eulerAngles -90 -180 -180\n\n");
+}
+
+TEST_F(SaveCamPath3DMaxTest, PointNamesGrowBeyondFiveDigits) {
+  const std::string text = Write(kxtest::ThreeCameras(), SaveCamPath::PointList(100000));
+  EXPECT_NE(text.find("name:\"fp3d_auto_00001\" parent:$TORBANE_FP3D_cloud\n"), std::string::npos);
+  EXPECT_NE(text.find("name:\"fp3d_auto_100000\" parent:$TORBANE_FP3D_cloud\n\n"),
+            std::string::npos);
+}
+
+}  // namespace
