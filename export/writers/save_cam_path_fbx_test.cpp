@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 
@@ -181,6 +183,23 @@ TEST_F(SaveCamPathFBXTest, PropertyBlocks) {
     // The null and the mesh carry the same block.
     EXPECT_EQ(Count(text, block.str()), 3);
   }
+}
+
+// Not a test: writes a two-second path for outside readers to the file named by
+// KALVEX_FBX_SAMPLE (scripts/check_fbx_consumer.sh runs it). Camera k (image k, 25 frames
+// per second) has pan 30 sin(k / 8), tilt 10 sin(k / 11), roll 5 sin(k / 5) degrees and
+// centre (10 k, -2 k, 300 + 5 k) mm; focal length 35 mm.
+TEST_F(SaveCamPathFBXTest, DISABLED_WriteSampleForOutsideReaders) {
+  const char* path = std::getenv("KALVEX_FBX_SAMPLE");
+  ASSERT_NE(path, nullptr);
+  SaveCamPath::CameraList cameras;
+  for (int k = 0; k < 50; ++k) {
+    cameras.push_back(kxtest::PosedCamera(k, k, 30 * std::sin(k / 8.0), 10 * std::sin(k / 11.0),
+                                          5 * std::sin(k / 5.0),
+                                          {10.0 * k, -2.0 * k, 300 + 5.0 * k}, 35));
+  }
+  SaveCamPathFBX writer(nullptr, path);
+  EXPECT_TRUE(writer.Export(cameras, kxtest::EightPoints()));
 }
 
 }  // namespace
