@@ -10,6 +10,7 @@
 #include <shared_mutex>
 
 #include "export/save_cam_path.h"
+#include "export/writer_support.h"
 #include "export/writers/save_cam_path_3dmax.h"
 #include "export/writers/save_cam_path_fbx.h"
 #include "export/writers/save_cam_path_maya.h"
@@ -199,7 +200,7 @@ bool SaveCameraTrackingManager(CameraTrackingManager* manager, const char* direc
   const int limit = manager->GetExportPointLimit();
   if (limit >= 0) map->MarkFPoint3DExport(limit);
   writer->SetImageCache(manager->GetImageCache());
-  writer->SetFramesPerSecond(map->GetFrameRate());
+  writer->SetFramesPerSecond(FrameRateFromSingle(map->GetFrameRate()));
 
   std::vector<SharedPtr<FeatureImage>> cameras;
   CollectImagesInRange(&cameras, manager);

@@ -101,6 +101,14 @@ TEST_F(FileIOTest, DotXsiIsTurnedAboutXAndNumberedFromTheFirstFile) {
   EXPECT_NE(text.find(",-0.100000;;\n"), std::string::npos) << text;
 }
 
+TEST_F(FileIOTest, FrameRateReachesTheWritersAsItsDecimalText) {
+  kxtest::LogCapture quiet(2);
+  manager_.m_fmap->SetFrameRate(29.97f);
+  EXPECT_TRUE(Save(21, "scene.fbx"));
+  // Image 4 at 29.97 frames per second; 29.97f itself would give 6164318860.
+  EXPECT_NE(kxtest::ReadText(dir_.File("scene.fbx")).find("\t6164318719,"), std::string::npos);
+}
+
 TEST_F(FileIOTest, FailuresAreReportedAndThrown) {
   kxtest::LogCapture log(2);
   EXPECT_EQ(Thrown([&] { Save(1, nullptr); }),

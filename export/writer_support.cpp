@@ -1,5 +1,6 @@
 #include "export/writer_support.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -37,6 +38,15 @@ std::string CtimeText(std::time_t moment) {
 std::string CreatorText() {
   return ProductInfo::GetMakerName() + ' ' + ProductInfo::GetProductName() + ' ' +
          ProductInfo::GetVersionString();
+}
+
+double FrameRateFromSingle(float rate) {
+  // The shortest decimal text that reads back as the same float, read as a double.
+  char text[64];
+  const std::to_chars_result written = std::to_chars(text, text + sizeof text, rate);
+  double value = rate;
+  if (written.ec == std::errc()) std::from_chars(text, written.ptr, value);
+  return value;
 }
 
 double HorizontalFieldOfViewDegrees(const PerspectiveCamera& camera) {

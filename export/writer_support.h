@@ -23,6 +23,11 @@ std::string CtimeText(std::time_t moment);
 // what headers write after "created by ".
 std::string CreatorText();
 
+// The frame rate a job stores in single precision as the double its decimal text names
+// (29.97f gives 29.97, not 29.969999313...), so that times computed from it match the
+// rates users type.
+double FrameRateFromSingle(float rate);
+
 // The full horizontal angle of view in degrees, 114.59155902616465 x atan(sx x width /
 // (2 x focal)) with the width in whole pixels; 180 for a focal length of 0.
 double HorizontalFieldOfViewDegrees(const PerspectiveCamera& camera);
