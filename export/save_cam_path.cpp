@@ -3,6 +3,7 @@
 #include <locale>
 
 #include "foundation/numeric/fixed_matrix.h"
+#include "foundation/runtime/notify.h"
 #include "foundation/runtime/product_info.h"
 #include "foundation/tracks/feature_mapper.h"
 
@@ -96,4 +97,23 @@ bool SaveCamPath::CloseOutput(std::ofstream& out) {
   const bool written = out.good();
   out.close();
   return written && !out.fail();
+}
+
+bool SaveCamPath::BeginExport(const char* writer, const CameraList& cameras,
+                              std::ofstream& out) const {
+  if (cameras.empty()) {
+    Notify(2, "%s::Export: empty camera list!", writer);
+    return false;
+  }
+  if (!OpenOutput(out)) {
+    Notify(2, "%s::Export: open file \"%s\" failed !!", writer, output_path_.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool SaveCamPath::EndExport(const char* writer, std::ofstream& out) const {
+  if (CloseOutput(out)) return true;
+  Notify(2, "%s::Export: write file \"%s\" failed !!", writer, output_path_.c_str());
+  return false;
 }

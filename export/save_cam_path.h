@@ -85,6 +85,14 @@ class SaveCamPath {
   bool OpenOutput(std::ofstream& out) const;
   // Flushes and closes; false when anything written to the stream was lost.
   static bool CloseOutput(std::ofstream& out);
+  // The start every writer's Export shares: for an empty camera list logs
+  // "<writer>::Export: empty camera list!" at level 2 and returns false without creating a
+  // file; a file that cannot be created logs "<writer>::Export: open file \"<path>\"
+  // failed !!" and returns false. Otherwise `out` is open, in the classic locale.
+  bool BeginExport(const char* writer, const CameraList& cameras, std::ofstream& out) const;
+  // Closes the file; false with the level-2 log "<writer>::Export: write file \"<path>\"
+  // failed !!" when anything written was lost.
+  bool EndExport(const char* writer, std::ofstream& out) const;
 
  private:
   std::string output_path_;

@@ -292,29 +292,22 @@ TEST(SceneExportsTest, EveryFormatDescribesTheSameSolve) {
   }
 }
 
+template <typename Writer>
+std::unique_ptr<SaveCamPath> Make(const char* directory, const char* file) {
+  return std::make_unique<Writer>(directory, file);
+}
+
 TEST(SceneExportsTest, FailuresAreReportedAndNothingIsClaimed) {
   kxtest::TempDir dir;
   const std::string missing = dir.File("missing");
   const struct {
     const char* name;
-    std::function<std::unique_ptr<SaveCamPath>(const char*, const char*)> make;
+    std::unique_ptr<SaveCamPath> (*make)(const char* directory, const char* file);
   } writers[] = {
-      {"SaveCamPath3DMax",
-       [](const char* d, const char* f) -> std::unique_ptr<SaveCamPath> {
-         return std::make_unique<SaveCamPath3DMax>(d, f);
-       }},
-      {"SaveCamPathXsi",
-       [](const char* d, const char* f) -> std::unique_ptr<SaveCamPath> {
-         return std::make_unique<SaveCamPathXsi>(d, f);
-       }},
-      {"SaveCamPathMaya",
-       [](const char* d, const char* f) -> std::unique_ptr<SaveCamPath> {
-         return std::make_unique<SaveCamPathMaya>(d, f);
-       }},
-      {"SaveCamPathFBX",
-       [](const char* d, const char* f) -> std::unique_ptr<SaveCamPath> {
-         return std::make_unique<SaveCamPathFBX>(d, f);
-       }},
+      {"SaveCamPath3DMax", Make<SaveCamPath3DMax>},
+      {"SaveCamPathXsi", Make<SaveCamPathXsi>},
+      {"SaveCamPathMaya", Make<SaveCamPathMaya>},
+      {"SaveCamPathFBX", Make<SaveCamPathFBX>},
   };
   for (const auto& w : writers) {
     SCOPED_TRACE(w.name);

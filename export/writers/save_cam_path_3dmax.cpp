@@ -5,18 +5,10 @@
 #include <iomanip>
 
 #include "export/writer_support.h"
-#include "foundation/runtime/notify.h"
 
 bool SaveCamPath3DMax::Export(const CameraList& cameras, const PointList& points) {
-  if (cameras.empty()) {
-    Notify(2, "SaveCamPath3DMax::Export: empty camera list!");
-    return false;
-  }
   std::ofstream out;
-  if (!OpenOutput(out)) {
-    Notify(2, "SaveCamPath3DMax::Export: open file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
+  if (!BeginExport("SaveCamPath3DMax", cameras, out)) return false;
   out << std::fixed << std::setprecision(6);
   const std::string camera_name = GetCameraName();
   const FeatureImage& first = *cameras.front();
@@ -80,9 +72,5 @@ bool SaveCamPath3DMax::Export(const CameraList& cameras, const PointList& points
   }
   out << "root.rotation = eulerAngles -90 -180 -180\n\n";
 
-  if (!CloseOutput(out)) {
-    Notify(2, "SaveCamPath3DMax::Export: write file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
-  return true;
+  return EndExport("SaveCamPath3DMax", out);
 }

@@ -9,22 +9,10 @@
 
 namespace {
 
-class SaveCamPath3DMaxTest : public testing::Test {
- protected:
-  std::string Write(const SaveCamPath::CameraList& cameras, const SaveCamPath::PointList& points) {
-    SaveCamPath3DMax writer(dir_.path().c_str(), "scene.ms");
-    EXPECT_TRUE(writer.Export(cameras, points));
-    return kxtest::ReadText(dir_.File("scene.ms"));
-  }
-
-  kxtest::ReleaseProductInfo product_;
-  kxtest::FixedCreationTime time_;
-  kxtest::TempDir dir_;
-};
+using SaveCamPath3DMaxTest = kxtest::WriterTest<SaveCamPath3DMax>;
 
 TEST_F(SaveCamPath3DMaxTest, GoldenFile) {
-  kxtest::ExpectGoldenFile([&] { Write(kxtest::ThreeCameras(), kxtest::EightPoints()); },
-                           dir_.File("scene.ms"), "scene.ms");
+  ExpectGolden("scene.ms");
 }
 
 TEST_F(SaveCamPath3DMaxTest, KeysAtImageIndicesCommentsNameTheFiles) {

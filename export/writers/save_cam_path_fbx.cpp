@@ -11,7 +11,6 @@
 
 #include "export/writer_support.h"
 #include "foundation/camera/camera_geometry.h"
-#include "foundation/runtime/notify.h"
 #include "foundation/runtime/product_info.h"
 
 namespace {
@@ -111,15 +110,8 @@ double SaveCamPathFBX::KeyTime(int image_index, double frames_per_second) {
 }
 
 bool SaveCamPathFBX::Export(const CameraList& cameras, const PointList& points) {
-  if (cameras.empty()) {
-    Notify(2, "SaveCamPathFBX::Export: empty camera list!");
-    return false;
-  }
   std::ofstream out;
-  if (!OpenOutput(out)) {
-    Notify(2, "SaveCamPathFBX::Export: open file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
+  if (!BeginExport("SaveCamPathFBX", cameras, out)) return false;
   const std::time_t moment = CreationTime();
   std::tm local{};
   ::localtime_r(&moment, &local);
@@ -327,9 +319,5 @@ bool SaveCamPathFBX::Export(const CameraList& cameras, const PointList& points) 
       << "\t}\n"
       << "}\n";
 
-  if (!CloseOutput(out)) {
-    Notify(2, "SaveCamPathFBX::Export: write file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
-  return true;
+  return EndExport("SaveCamPathFBX", out);
 }

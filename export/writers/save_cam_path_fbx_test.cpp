@@ -23,24 +23,10 @@ std::string CameraTake(const std::string& text) {
   return at == std::string::npos ? "" : text.substr(at, text.find("\nVersion5:", at) - at);
 }
 
-class SaveCamPathFBXTest : public testing::Test {
- protected:
-  std::string Write(const SaveCamPath::CameraList& cameras, const SaveCamPath::PointList& points,
-                    double fps = 25.0) {
-    SaveCamPathFBX writer(dir_.path().c_str(), "scene.fbx");
-    writer.SetFramesPerSecond(fps);
-    EXPECT_TRUE(writer.Export(cameras, points));
-    return kxtest::ReadText(dir_.File("scene.fbx"));
-  }
-
-  kxtest::ReleaseProductInfo product_;
-  kxtest::FixedCreationTime time_;
-  kxtest::TempDir dir_;
-};
+using SaveCamPathFBXTest = kxtest::WriterTest<SaveCamPathFBX>;
 
 TEST_F(SaveCamPathFBXTest, GoldenFile) {
-  kxtest::ExpectGoldenFile([&] { Write(kxtest::ThreeCameras(), kxtest::EightPoints()); },
-                           dir_.File("scene.fbx"), "scene.fbx");
+  ExpectGolden("scene.fbx");
 }
 
 TEST_F(SaveCamPathFBXTest, KeyTimesCountsAndTheTimeLine) {
@@ -65,7 +51,8 @@ TEST_F(SaveCamPathFBXTest, KeyTimesCountsAndTheTimeLine) {
     for (int k = 0; k < c.cameras; ++k) {
       cameras.push_back(kxtest::PosedCamera(c.first_index + k, k, 0, 0, 0, {0, 0, 0}, 35));
     }
-    const std::string text = Write(cameras, {}, c.fps);
+    const std::string text =
+        Write(cameras, {}, [&](auto& writer) { writer.SetFramesPerSecond(c.fps); });
     const std::string last(c.last_time);
     const std::string take = CameraTake(text);
     EXPECT_EQ(Count(take, "KeyCount: " + std::to_string(c.cameras) + "\n"), 6);

@@ -5,7 +5,6 @@
 
 #include "export/writer_support.h"
 #include "foundation/camera/camera_geometry.h"
-#include "foundation/runtime/notify.h"
 
 namespace {
 
@@ -51,15 +50,8 @@ vm::Vector3 PanTiltRoll(const FeatureImage& camera) {
 }  // namespace
 
 bool SaveCamPathMaya::Export(const CameraList& cameras, const PointList& points) {
-  if (cameras.empty()) {
-    Notify(2, "SaveCamPathMaya::Export: empty camera list!");
-    return false;
-  }
   std::ofstream out;
-  if (!OpenOutput(out)) {
-    Notify(2, "SaveCamPathMaya::Export: open file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
+  if (!BeginExport("SaveCamPathMaya", cameras, out)) return false;
   const std::string obj = GetObjectName();
   const std::string node = obj + "Cam";
   const FeatureImage& first = *cameras.front();
@@ -152,9 +144,5 @@ bool SaveCamPathMaya::Export(const CameraList& cameras, const PointList& points)
   }
   out << '\n';
 
-  if (!CloseOutput(out)) {
-    Notify(2, "SaveCamPathMaya::Export: write file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
-  return true;
+  return EndExport("SaveCamPathMaya", out);
 }

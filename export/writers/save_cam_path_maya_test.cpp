@@ -8,24 +8,10 @@
 
 namespace {
 
-class SaveCamPathMayaTest : public testing::Test {
- protected:
-  std::string Write(const SaveCamPath::CameraList& cameras, const SaveCamPath::PointList& points,
-                    double fps = 25.0) {
-    SaveCamPathMaya writer(dir_.path().c_str(), "scene.ma");
-    writer.SetFramesPerSecond(fps);
-    EXPECT_TRUE(writer.Export(cameras, points));
-    return kxtest::ReadText(dir_.File("scene.ma"));
-  }
-
-  kxtest::ReleaseProductInfo product_;
-  kxtest::FixedCreationTime time_;
-  kxtest::TempDir dir_;
-};
+using SaveCamPathMayaTest = kxtest::WriterTest<SaveCamPathMaya>;
 
 TEST_F(SaveCamPathMayaTest, GoldenFile) {
-  kxtest::ExpectGoldenFile([&] { Write(kxtest::ThreeCameras(), kxtest::EightPoints()); },
-                           dir_.File("scene.ma"), "scene.ma");
+  ExpectGolden("scene.ma");
 }
 
 TEST_F(SaveCamPathMayaTest, TimeUnitFollowsTheFrameRate) {
@@ -37,7 +23,8 @@ TEST_F(SaveCamPathMayaTest, TimeUnitFollowsTheFrameRate) {
                {60.02, "pal;"},  {50, "pal;"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fps);
-    const std::string text = Write(kxtest::ThreeCameras(), {}, c.fps);
+    const std::string text =
+        Write(kxtest::ThreeCameras(), {}, [&](auto& writer) { writer.SetFramesPerSecond(c.fps); });
     EXPECT_NE(text.find(std::string("-a degree -t ") + c.unit + "\n"), std::string::npos);
     // The script node's rate is fixed text.
     EXPECT_NE(text.find(" -animationEndTime 12 -fps 25;\");\n"), std::string::npos);

@@ -4,18 +4,10 @@
 #include <iomanip>
 
 #include "export/writer_support.h"
-#include "foundation/runtime/notify.h"
 
 bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points) {
-  if (cameras.empty()) {
-    Notify(2, "SaveCamPathText::Export: empty camera list!");
-    return false;
-  }
   std::ofstream out;
-  if (!OpenOutput(out)) {
-    Notify(2, "SaveCamPathText::Export: open file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
+  if (!BeginExport("SaveCamPathText", cameras, out)) return false;
   out << std::fixed << std::setprecision(10);
 
   out << "# Text export \n";
@@ -59,9 +51,5 @@ bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points)
   }
   out << '\n';
 
-  if (!CloseOutput(out)) {
-    Notify(2, "SaveCamPathText::Export: write file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
-  return true;
+  return EndExport("SaveCamPathText", out);
 }

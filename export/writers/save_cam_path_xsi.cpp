@@ -6,7 +6,6 @@
 
 #include "export/writer_support.h"
 #include "foundation/camera/camera_geometry.h"
-#include "foundation/runtime/notify.h"
 
 namespace {
 
@@ -53,15 +52,8 @@ double SaveCamPathXsi::GetFieldOfView(const PerspectiveCamera& camera) {
 }
 
 bool SaveCamPathXsi::Export(const CameraList& cameras, const PointList& points) {
-  if (cameras.empty()) {
-    Notify(2, "SaveCamPathXsi::Export: empty camera list!");
-    return false;
-  }
   std::ofstream out;
-  if (!OpenOutput(out)) {
-    Notify(2, "SaveCamPathXsi::Export: open file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
+  if (!BeginExport("SaveCamPathXsi", cameras, out)) return false;
   out << std::fixed << std::setprecision(6);
 
   const FeatureImage& first = *cameras.front();
@@ -161,9 +153,5 @@ bool SaveCamPathXsi::Export(const CameraList& cameras, const PointList& points) 
   out << "        }\n"
       << "    }\n";
 
-  if (!CloseOutput(out)) {
-    Notify(2, "SaveCamPathXsi::Export: write file \"%s\" failed !!", GetOutputPath().c_str());
-    return false;
-  }
-  return true;
+  return EndExport("SaveCamPathXsi", out);
 }

@@ -16,28 +16,24 @@ std::string Curve(const std::string& text, const std::string& head) {
   return text.substr(at, end - at);
 }
 
-class SaveCamPathXsiTest : public testing::Test {
+class SaveCamPathXsiTest : public kxtest::WriterTest<SaveCamPathXsi> {
  protected:
-  // As the dispatcher sets it up.
-  std::string Write(const SaveCamPath::CameraList& cameras, const SaveCamPath::PointList& points,
-                    int numbering = 1) {
-    SaveCamPathXsi writer(dir_.path().c_str(), "scene.xsi");
-    writer.SetCoordinateMode(1);
-    writer.SetFileIndexNumbering(numbering);
-    EXPECT_TRUE(writer.Export(cameras, points));
-    return kxtest::ReadText(dir_.File("scene.xsi"));
-  }
+  SaveCamPathXsiTest() { file_name_ = "scene.xsi"; }  // the path is written into the file
 
-  kxtest::ReleaseProductInfo product_;
-  kxtest::FixedCreationTime time_;
-  kxtest::TempDir dir_;
+  // As the dispatcher sets the writer up, with the given frame numbering.
+  std::string WriteTurned(const SaveCamPath::CameraList& cameras, int numbering = 1) {
+    return Write(cameras, {}, [&](SaveCamPathXsi& writer) {
+      writer.SetCoordinateMode(1);
+      writer.SetFileIndexNumbering(numbering);
+    });
+  }
 };
 
 TEST_F(SaveCamPathXsiTest, GoldenFile) {
   // Through Save, which turns the solve about X as the dispatcher asks.
   kxtest::ExpectGoldenFile(
       [&] {
-        SaveCamPathXsi writer(dir_.path().c_str(), "scene.xsi");
+        SaveCamPathXsi writer(dir_.path().c_str(), file_name_);
         writer.SetCoordinateMode(1);
         writer.SetFileIndexNumbering(1);
         SaveCamPath::FeaturePointList points;
@@ -47,7 +43,7 @@ TEST_F(SaveCamPathXsiTest, GoldenFile) {
         }
         EXPECT_TRUE(writer.Save(kxtest::ThreeCameras(), points));
       },
-      dir_.File("scene.xsi"), "scene.xsi");
+      dir_.File(file_name_), "scene.xsi");
 }
 
 TEST_F(SaveCamPathXsiTest, FramesCountFromTheFirstFileAndKeysCountTheCameras) {
@@ -66,7 +62,7 @@ TEST_F(SaveCamPathXsiTest, FramesCountFromTheFirstFileAndKeysCountTheCameras) {
     SCOPED_TRACE(c.range);
     SaveCamPath::CameraList cameras = kxtest::ThreeCameras();
     for (size_t k = 0; k < cameras.size(); ++k) cameras[k]->SetImageIndex(c.indices[k]);
-    const std::string text = Write(cameras, {}, c.numbering);
+    const std::string text = WriteTurned(cameras, c.numbering);
     EXPECT_NE(text.find(std::string("\"FRAMES\",\n    ") + c.range + "\n"), std::string::npos);
     for (const char* head : {"-POSITION-XYZ {", "-INTEREST-XYZ {", "-ROLL {", "-FOV {",
                              "up_vector-TRANSLATION-XYZ {"}) {
@@ -94,7 +90,7 @@ TEST_F(SaveCamPathXsiTest, RollAndFieldOfView) {
   // After the half turn an upright camera looks along -z with its image-down axis along -y.
   const SaveCamPath::CameraList upright = {
       kxtest::PosedCamera(0, 1, 180, 0, 180, {12.345, -50, 300}, 35, 720, 576, 0.01, 0.01)};
-  std::string text = Write(upright, {});
+  std::string text = WriteTurned(upright);
   EXPECT_NE(text.find("        1,1.234500,-5.000000,30.000000,\n"), std::string::npos);
   EXPECT_NE(Curve(text, "-ROLL {").find("        1,0.000000,\n"), std::string::npos);
   // The vertical angle of view, the near and far planes.
@@ -104,7 +100,7 @@ TEST_F(SaveCamPathXsiTest, RollAndFieldOfView) {
   // between the image-down axis and -y) does not.
   for (double roll : {30.0, -30.0}) {
     SCOPED_TRACE(roll);
-    text = Write({kxtest::PosedCamera(0, 1, 180, 0, 180 + roll, {0, 0, 0}, 35)}, {});
+    text = WriteTurned({kxtest::PosedCamera(0, 1, 180, 0, 180 + roll, {0, 0, 0}, 35)});
     EXPECT_NE(text.find(roll > 0 ? ";;\n    30.000000;\n" : ";;\n    -30.000000;\n"),
               std::string::npos);
     EXPECT_NE(Curve(text, "-ROLL {").find("        1,30.000000,\n"), std::string::npos);

@@ -102,6 +102,29 @@ class ReleaseProductInfo {
   }
 };
 
+// A writer's test: product information and creation time fixed, a temporary directory.
+template <typename Writer>
+class WriterTest : public testing::Test {
+ protected:
+  // Exports the lists (as Save hands them over) to <dir>/<file name> after `setup` and
+  // returns the file.
+  std::string Write(const SaveCamPath::CameraList& cameras, const SaveCamPath::PointList& points,
+                    const std::function<void(Writer&)>& setup = nullptr) {
+    Writer writer(dir_.path().c_str(), file_name_);
+    if (setup) setup(writer);
+    EXPECT_TRUE(writer.Export(cameras, points));
+    return ReadText(dir_.File(file_name_));
+  }
+  // Writes the fixture solve (ThreeCameras, EightPoints) and compares it with the golden
+  // file of that name (see ExpectGoldenFile).
+  void ExpectGolden(const std::string& golden);
+
+  const char* file_name_ = "scene";
+  ReleaseProductInfo product_;
+  FixedCreationTime time_;
+  TempDir dir_;
+};
+
 // Runs `write` (which writes the file at `path`) once in the classic locale and once with
 // a decimal comma in the process's C and C++ locales; both must give the golden file
 // testdata/export/<golden>, in which the file's directory reads "<dir>".
@@ -134,6 +157,11 @@ inline void ExpectGoldenFile(const std::function<void()>& write, const std::stri
   write();
   std::locale::global(saved);
   EXPECT_EQ(read(), text) << golden << " under a decimal comma";
+}
+
+template <typename Writer>
+void WriterTest<Writer>::ExpectGolden(const std::string& golden) {
+  ExpectGoldenFile([&] { Write(ThreeCameras(), EightPoints()); }, dir_.File(file_name_), golden);
 }
 
 }  // namespace kxtest
