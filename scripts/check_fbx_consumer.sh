@@ -11,6 +11,7 @@ cd "$(dirname "$0")/.."
 peers="${KALVEX_PEER_DIR:-$HOME/.cache/kalvex-peers}/fbx2gltf"
 reader="$peers/node_modules/fbx2gltf/bin/Linux/FBX2glTF"
 if [ ! -x "$reader" ]; then
+  command -v npm >/dev/null || { echo "npm is needed (Debian package npm)" >&2; exit 2; }
   mkdir -p "$peers"
   npm install --prefix "$peers" --no-audit --no-fund fbx2gltf@0.9.7 >/dev/null
   chmod +x "$reader"
