@@ -11,9 +11,14 @@
 
 #include "export/save_cam_path.h"
 #include "export/writer_support.h"
+#include "export/writers/save_cam_path_2d_track.h"
 #include "export/writers/save_cam_path_3dmax.h"
+#include "export/writers/save_cam_path_carrara.h"
 #include "export/writers/save_cam_path_fbx.h"
+#include "export/writers/save_cam_path_houdini.h"
+#include "export/writers/save_cam_path_houdini_script.h"
 #include "export/writers/save_cam_path_maya.h"
+#include "export/writers/save_cam_path_modo.h"
 #include "export/writers/save_cam_path_text.h"
 #include "export/writers/save_cam_path_xsi.h"
 #include "foundation/runtime/notify.h"
@@ -48,8 +53,16 @@ std::unique_ptr<SaveCamPath> MakeWriter(int type, const char* directory, const c
     }
     case 4:
       return std::make_unique<SaveCamPathMaya>(directory, file_name);
+    case 16:
+      return std::make_unique<SaveCamPathCarrara>(directory, file_name);
+    case 19:
+      return std::make_unique<SaveCamPathHoudini>(directory, file_name);
+    case 20:
+      return std::make_unique<SaveCamPathHoudiniScript>(directory, file_name);
     case 21:
       return std::make_unique<SaveCamPathFBX>(directory, file_name);
+    case 24:
+      return std::make_unique<SaveCamPathModo>(directory, file_name);
     default:
       return nullptr;
   }
@@ -216,7 +229,7 @@ bool SaveCameraTrackingManager(CameraTrackingManager* manager, const char* direc
 }
 
 bool Save2DTrack(CameraTrackingManager* manager, const char* directory, const char* file_name,
-                 int type, FeaturePoint2D* /*feature*/) {
+                 int type, FeaturePoint2D* feature) {
   if (file_name == nullptr) FailFileName();
   if (manager == nullptr) {
     Notify(2, "FileIO::Save2DTrack: tracking manager not set");
@@ -233,8 +246,23 @@ bool Save2DTrack(CameraTrackingManager* manager, const char* directory, const ch
     case 14:
       SaveFeatureTracksText(manager, path.c_str(), first, last, step);
       return true;
+    case 22:
+    case 23: {
+      std::unique_ptr<SaveCamPath> writer;
+      if (type == 22) {
+        writer = std::make_unique<SaveCamPathSilhouette>(directory, file_name);
+      } else {
+        writer = std::make_unique<SaveCamPathAfterEffects2D>(directory, file_name);
+      }
+      // Keys timed at 25 frames a second would drift on footage of any other rate.
+      SharedPtr<FeatureMap> map = manager->GetFeatureMap();
+      if (map) writer->SetFramesPerSecond(FrameRateFromSingle(map->GetFrameRate()));
+      const bool saved = writer->Save2DTrack(SharedPtr<FeaturePoint2D>::FromPlainPointer(feature));
+      LogSaved(saved ? 4 : 2, directory, file_name);
+      if (!saved) throw kSavingFailed;
+      return true;
+    }
     default:
-      // 22 and 23 (the Silhouette and After Effects 2D writers) are not built yet.
       Notify(2, "FileIO::Save2DTrack: type %d not supported!", type);
       return false;
   }

@@ -6,8 +6,8 @@
 //    8 LightWave       9 trueSpace     10 CAHV per image  11 CAHV, one file
 //   13 2D points per image (Save2DTrack)  14 2D track text file (Save2DTrack)
 //   15 COLLADA  16 Carrara  19/20 Houdini  21 FBX  22/23 2D tracks  24 Modo
-// Of the 3D writers only the text export (1) exists yet; the other writer codes, 12, 17,
-// 18 and codes outside the table are logged as not supported and write nothing.
+// Writer codes not built yet, 12, 17, 18 and codes outside the table are logged as not
+// supported and write nothing.
 //
 // Frame range: 3D writers get the cameras of every image whose image index lies in the
 // manager's [first, last] (the step is not applied); the per-image files and the one-file
@@ -42,8 +42,9 @@ namespace FileIO {
 bool SaveCameraTrackingManager(CameraTrackingManager* manager, const char* directory,
                                const char* file_name, int type);
 
-// The 2D exports of the manager: 13 per-image point files, 14 the track text file; 22
-// and 23 (the tracks of one feature) are not supported yet. True when written.
+// The 2D exports of the manager: 13 per-image point files, 14 the track text file, 22
+// (Silhouette) and 23 (After Effects) the track of feature, keyed at the feature map's
+// frame rate (25 without a map). True when written.
 bool Save2DTrack(CameraTrackingManager* manager, const char* directory, const char* file_name,
                  int type, FeaturePoint2D* feature);
 

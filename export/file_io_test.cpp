@@ -58,7 +58,7 @@ class FileIOTest : public ::testing::Test {
 
 TEST_F(FileIOTest, CodesWriteOrSayNotSupported) {
   kxtest::LogCapture quiet(2);
-  for (int type : {1, 2, 3, 4, 10, 11, 21}) {
+  for (int type : {1, 2, 3, 4, 10, 11, 16, 19, 20, 21, 24}) {
     SCOPED_TRACE(type);
     kxtest::TempDir dir;
     // A name without '#' for code 10: every image replaces the one file.
@@ -66,7 +66,7 @@ TEST_F(FileIOTest, CodesWriteOrSayNotSupported) {
     EXPECT_TRUE(std::filesystem::exists(dir.File("out")));
   }
   // Writers not built yet, the codes without a writer and codes outside the table.
-  for (int type : {5, 6, 7, 8, 9, 12, 13, 14, 15, 16, 17, 18, 19, 20, 22, 23, 24, 0, 25, -1}) {
+  for (int type : {5, 6, 7, 8, 9, 12, 13, 14, 15, 17, 18, 22, 23, 0, 25, -1}) {
     SCOPED_TRACE(type);
     kxtest::LogCapture log(2);
     EXPECT_FALSE(Save(type));
@@ -123,7 +123,7 @@ TEST_F(FileIOTest, FailuresAreReportedAndThrown) {
 
   // A directory that does not exist.
   const std::string missing = dir_.File("no/such");
-  for (int type : {1, 10, 11}) {
+  for (int type : {1, 2, 3, 4, 10, 11, 16, 19, 20, 21, 24}) {
     SCOPED_TRACE(type);
     EXPECT_EQ(
         Thrown([&] { FileIO::SaveCameraTrackingManager(&manager_, missing.c_str(), "out", type); }),
@@ -248,9 +248,23 @@ TEST_F(FileIOTest, TrackFileNumbersFeaturesAndTheirPredecessors) {
   // Through the dispatcher with the job's range: images 3, 5, 7 hold no features.
   EXPECT_TRUE(FileIO::Save2DTrack(&manager_, dir_.path().c_str(), "range.ft2d", 14, nullptr));
   EXPECT_EQ(kxtest::ReadText(dir_.File("range.ft2d")), "");
+
+  // The track of one feature, keyed at the feature map's rate; without a feature the
+  // export fails.
+  manager_.m_fmap->SetFrameRate(29.97f);
+  EXPECT_TRUE(FileIO::Save2DTrack(&manager_, dir_.path().c_str(), "b.txt", 23, b0.Get()));
+  const std::string keys = kxtest::ReadText(dir_.File("b.txt"));
+  EXPECT_NE(keys.find("Units Per Second 29.97\n"), std::string::npos);
+  EXPECT_NE(keys.find("\n2\t\t\t1.23457e+06\t\t\t0.125\t\t0\n"), std::string::npos) << keys;
+  EXPECT_TRUE(FileIO::Save2DTrack(&manager_, nullptr, dir_.File("c.sil").c_str(), 22, c0.Get()));
+  EXPECT_NE(kxtest::ReadText(dir_.File("c.sil")).find("\n0\t\t\t30.5\t\t\t40.25\t"),
+            std::string::npos);
   kxtest::LogCapture log(2);
-  EXPECT_FALSE(FileIO::Save2DTrack(&manager_, dir_.path().c_str(), "x", 22, nullptr));
-  EXPECT_TRUE(log.Has("type 22 not supported!"));
+  EXPECT_EQ(Thrown([&] { FileIO::Save2DTrack(&manager_, dir_.path().c_str(), "x", 22, nullptr); }),
+            "FileIO::SaveCameraTrackingManager: saving failed");
+  EXPECT_TRUE(log.Has("no feature given!"));
+  EXPECT_FALSE(FileIO::Save2DTrack(&manager_, dir_.path().c_str(), "x", 15, b0.Get()));
+  EXPECT_TRUE(log.Has("type 15 not supported!"));
 }
 
 TEST(FileNamesTest, TemplatesAndExtensions) {

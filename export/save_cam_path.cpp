@@ -1,7 +1,12 @@
 #include "export/save_cam_path.h"
 
+#include <ctime>
+#include <iomanip>
 #include <locale>
+#include <sstream>
 
+#include "export/writer_support.h"
+#include "foundation/camera/camera_geometry.h"
 #include "foundation/numeric/fixed_matrix.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/product_info.h"
@@ -86,6 +91,28 @@ std::string SaveCamPath::GetCameraName() {
   return GetObjectName() + "_cam";
 }
 
+std::string SaveCamPath::GetCreatedBy() {
+  return "created by " + ProductInfo::GetMakerName() + ' ' + ProductInfo::GetProductName() + ' ' +
+         ProductInfo::GetVersionString();
+}
+
+std::string SaveCamPath::GetCreationDate() {
+  const std::time_t now = CreationTime();
+  std::tm local{};
+  if (::localtime_r(&now, &local) == nullptr) return std::string();
+  std::ostringstream text;
+  text.imbue(std::locale::classic());
+  text << std::put_time(&local, "%a %b %d %H:%M:%S %Y");
+  return text.str();
+}
+
+vm::Vector3 SaveCamPath::GetCameraAnglesInDegrees(const PerspectiveCamera& camera) {
+  constexpr double kDegrees = 57.29577951308232;
+  vm::Vector3 angles;
+  GetCameraAngles(camera, angles, nullptr);
+  return vm::Vector3{angles.x * kDegrees, angles.y * kDegrees, angles.z * kDegrees};
+}
+
 bool SaveCamPath::OpenOutput(std::ofstream& out) const {
   out.imbue(std::locale::classic());
   out.open(output_path_, std::ios::out | std::ios::trunc);
@@ -99,12 +126,16 @@ bool SaveCamPath::CloseOutput(std::ofstream& out) {
   return written && !out.fail();
 }
 
-bool SaveCamPath::BeginExport(const char* writer, const CameraList& cameras,
+bool SaveCamPath::StartExport(const char* writer, const CameraList& cameras,
                               std::ofstream& out) const {
   if (cameras.empty()) {
     Notify(2, "%s::Export: empty camera list!", writer);
     return false;
   }
+  return OpenExport(writer, out);
+}
+
+bool SaveCamPath::OpenExport(const char* writer, std::ofstream& out) const {
   if (!OpenOutput(out)) {
     Notify(2, "%s::Export: open file \"%s\" failed !!", writer, output_path_.c_str());
     return false;
@@ -112,7 +143,7 @@ bool SaveCamPath::BeginExport(const char* writer, const CameraList& cameras,
   return true;
 }
 
-bool SaveCamPath::EndExport(const char* writer, std::ofstream& out) const {
+bool SaveCamPath::FinishExport(const char* writer, std::ofstream& out) const {
   if (CloseOutput(out)) return true;
   Notify(2, "%s::Export: write file \"%s\" failed !!", writer, output_path_.c_str());
   return false;

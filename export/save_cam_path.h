@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "features/feature_image.h"
+#include "foundation/camera/perspective_camera.h"
 #include "foundation/numeric/fixed_vector.h"
 #include "foundation/runtime/shared_ptr.h"
 #include "foundation/tracks/feature_point.h"
@@ -63,11 +64,21 @@ class SaveCamPath {
   static std::string GetObjectName();
   // GetObjectName() + "_cam".
   static std::string GetCameraName();
+  // "created by " with the maker name, the product name and the version, blank-separated:
+  // the program's line in the headers of formats with comments.
+  static std::string GetCreatedBy();
+  // The local time for "Creation date" header lines, "Www Mmm dd hh:mm:ss yyyy" in
+  // English whatever the locale, the day zero-padded; no line end.
+  static std::string GetCreationDate();
+  // Pan, tilt and roll of the camera against the world axes (GetCameraAngles), in degrees.
+  static vm::Vector3 GetCameraAnglesInDegrees(const PerspectiveCamera& camera);
 
   const std::string& GetOutputPath() const { return output_path_; }
   // Frames per second of time-based formats (25 until set).
   double GetFramesPerSecond() const { return frames_per_second_; }
   void SetFramesPerSecond(double fps) { frames_per_second_ = fps; }
+  // The frame rate as a whole number for formats that want one: 29.97 gives 30, 23.5 24.
+  int GetRoundedFramesPerSecond() const { return static_cast<int>(frames_per_second_ + 0.5); }
   // Distance, in focal lengths, of the exported direction points (10).
   double GetDistanceFactor() const { return distance_factor_; }
   // 0 keeps the tracking coordinate system, 1 turns it by 180 degrees about X.
@@ -85,14 +96,15 @@ class SaveCamPath {
   bool OpenOutput(std::ofstream& out) const;
   // Flushes and closes; false when anything written to the stream was lost.
   static bool CloseOutput(std::ofstream& out);
-  // The start every writer's Export shares: for an empty camera list logs
-  // "<writer>::Export: empty camera list!" at level 2 and returns false without creating a
-  // file; a file that cannot be created logs "<writer>::Export: open file \"<path>\"
-  // failed !!" and returns false. Otherwise `out` is open, in the classic locale.
-  bool BeginExport(const char* writer, const CameraList& cameras, std::ofstream& out) const;
-  // Closes the file; false with the level-2 log "<writer>::Export: write file \"<path>\"
-  // failed !!" when anything written was lost.
-  bool EndExport(const char* writer, std::ofstream& out) const;
+  // The usual start of an Export: false after a level-2 line "<writer>::Export: empty
+  // camera list!" when there is no camera (no file is made), or "<writer>::Export: open
+  // file "<path>" failed !!" when the file cannot be created; else out is open.
+  bool StartExport(const char* writer, const CameraList& cameras, std::ofstream& out) const;
+  // The same without the camera test, for writers of other data.
+  bool OpenExport(const char* writer, std::ofstream& out) const;
+  // The usual end: closes out; false after "<writer>::Export: write file "<path>" failed
+  // !!" at level 2 when anything written was lost.
+  bool FinishExport(const char* writer, std::ofstream& out) const;
 
  private:
   std::string output_path_;

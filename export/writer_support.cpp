@@ -3,10 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 
 #include "foundation/camera/perspective_camera.h"
-#include "foundation/runtime/product_info.h"
 
 namespace {
 
@@ -20,24 +18,6 @@ std::time_t CreationTime() {
 
 void SetCreationTimeForTest(std::time_t moment) {
   fixed_moment = moment;
-}
-
-std::string CtimeText(std::time_t moment) {
-  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::tm local{};
-  if (::localtime_r(&moment, &local) == nullptr) return "Thu Jan 01 00:00:00 1970";
-  char text[64];
-  std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %d", kDays[local.tm_wday % 7],
-                kMonths[local.tm_mon % 12], local.tm_mday, local.tm_hour, local.tm_min,
-                local.tm_sec, local.tm_year + 1900);
-  return text;
-}
-
-std::string CreatorText() {
-  return ProductInfo::GetMakerName() + ' ' + ProductInfo::GetProductName() + ' ' +
-         ProductInfo::GetVersionString();
 }
 
 double FrameRateFromSingle(float rate) {

@@ -1,12 +1,11 @@
 // Small pieces that several camera-path writers share: the moment stamped into a file's
-// header and its ctime-style text, the "created by" words, the horizontal field of view.
+// header, the frame rate as its decimal text names it, the horizontal field of view.
 //
 // Writers take the time once, when they open their file. Tests fix it so that whole
 // files can be compared byte for byte; nothing else sets it.
 #pragma once
 
 #include <ctime>
-#include <string>
 
 class PerspectiveCamera;
 
@@ -14,14 +13,6 @@ class PerspectiveCamera;
 std::time_t CreationTime();
 // Fixes the moment CreationTime returns; 0 returns to the clock. Not thread-safe: for tests.
 void SetCreationTimeForTest(std::time_t moment);
-
-// The local time of `moment` as "Www Mmm dd hh:mm:ss yyyy" (24 characters, no line end):
-// English day and month names whatever the process's locale, the day padded with a zero.
-std::string CtimeText(std::time_t moment);
-
-// Maker name, product name and version string, blank-separated ("TORBANE Kalvex 1.6.0"):
-// what headers write after "created by ".
-std::string CreatorText();
 
 // The frame rate a job stores in single precision as the double its decimal text names
 // (29.97f gives 29.97, not 29.969999313...), so that times computed from it match the

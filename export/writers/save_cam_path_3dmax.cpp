@@ -8,14 +8,14 @@
 
 bool SaveCamPath3DMax::Export(const CameraList& cameras, const PointList& points) {
   std::ofstream out;
-  if (!BeginExport("SaveCamPath3DMax", cameras, out)) return false;
+  if (!StartExport("SaveCamPath3DMax", cameras, out)) return false;
   out << std::fixed << std::setprecision(6);
   const std::string camera_name = GetCameraName();
   const FeatureImage& first = *cameras.front();
 
   out << "-- maxscript export \n"
-      << "-- created by " << CreatorText() << '\n'
-      << "-- Creation date: " << CtimeText(CreationTime()) << '\n'
+      << "-- " << GetCreatedBy() << '\n'
+      << "-- Creation date: " << GetCreationDate() << '\n'
       << "-- USAGE: execute this max script into 3dmax\n"
       << "--        use the camera '" << camera_name << "' for rendering your scene\n"
       << "--        use the helper object 'scene_dummy' to rotate, translate and scale the "
@@ -72,5 +72,5 @@ bool SaveCamPath3DMax::Export(const CameraList& cameras, const PointList& points
   }
   out << "root.rotation = eulerAngles -90 -180 -180\n\n";
 
-  return EndExport("SaveCamPath3DMax", out);
+  return FinishExport("SaveCamPath3DMax", out);
 }

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "export/writer_support.h"
-#include "foundation/camera/camera_geometry.h"
 #include "foundation/runtime/product_info.h"
 
 namespace {
@@ -111,7 +110,7 @@ double SaveCamPathFBX::KeyTime(int image_index, double frames_per_second) {
 
 bool SaveCamPathFBX::Export(const CameraList& cameras, const PointList& points) {
   std::ofstream out;
-  if (!BeginExport("SaveCamPathFBX", cameras, out)) return false;
+  if (!StartExport("SaveCamPathFBX", cameras, out)) return false;
   const std::time_t moment = CreationTime();
   std::tm local{};
   ::localtime_r(&moment, &local);
@@ -127,12 +126,11 @@ bool SaveCamPathFBX::Export(const CameraList& cameras, const PointList& points) 
   std::vector<CameraValues> keys;
   keys.reserve(cameras.size());
   for (const SharedPtr<FeatureImage>& camera : cameras) {
-    double pan = 0.0, tilt = 0.0, roll = 0.0;
-    GetCameraAngles(*camera, pan, tilt, roll, nullptr);
+    const vm::Vector3 degrees = GetCameraAnglesInDegrees(*camera);  // pan, tilt, roll
     const vm::Vector3& c = camera->GetC();
     keys.push_back({KeyTime(camera->GetImageIndex(), fps),
                     {c.x, -c.y, -c.z},
-                    {roll * kDegrees, -(pan * kDegrees), tilt * kDegrees}});
+                    {degrees.z, -degrees.x, degrees.y}});
   }
   const double last_time = keys.back().time;
 
@@ -319,5 +317,5 @@ bool SaveCamPathFBX::Export(const CameraList& cameras, const PointList& points) 
       << "\t}\n"
       << "}\n";
 
-  return EndExport("SaveCamPathFBX", out);
+  return FinishExport("SaveCamPathFBX", out);
 }

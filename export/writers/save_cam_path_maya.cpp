@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "export/writer_support.h"
-#include "foundation/camera/camera_geometry.h"
 
 namespace {
 
@@ -14,11 +13,12 @@ const char* TimeUnit(double fps) {
   return "pal;";
 }
 
-// Values of one animation curve per camera.
+// Values of one animation curve per camera, from the camera and its pan, tilt and roll in
+// degrees.
 struct Channel {
   const char* node_type;
   const char* name;
-  double (*value)(const FeatureImage& camera, const vm::Vector3& pan_tilt_roll);
+  double (*value)(const FeatureImage& camera, const vm::Vector3& degrees);
 };
 
 const Channel kChannels[] = {
@@ -30,28 +30,16 @@ const Channel kChannels[] = {
      [](const FeatureImage& camera, const vm::Vector3&) { return -camera.GetC().y; }},
     {"animCurveTL", "_translateZ",
      [](const FeatureImage& camera, const vm::Vector3&) { return -camera.GetC().z; }},
-    {"animCurveTA", "_rotateX",
-     [](const FeatureImage&, const vm::Vector3& a) { return a.y * 57.29577951308232; }},
-    {"animCurveTA", "_rotateY",
-     [](const FeatureImage&, const vm::Vector3& a) { return a.x * -57.29577951308232; }},
-    {"animCurveTA", "_rotateZ",
-     [](const FeatureImage&, const vm::Vector3& a) { return a.z * -57.29577951308232; }},
+    {"animCurveTA", "_rotateX", [](const FeatureImage&, const vm::Vector3& a) { return a.y; }},
+    {"animCurveTA", "_rotateY", [](const FeatureImage&, const vm::Vector3& a) { return -a.x; }},
+    {"animCurveTA", "_rotateZ", [](const FeatureImage&, const vm::Vector3& a) { return -a.z; }},
 };
-
-// Pan, tilt, roll against the world axes.
-vm::Vector3 PanTiltRoll(const FeatureImage& camera) {
-  PerspectiveCamera copy;
-  copy.CopyFrom(camera, false);
-  vm::Vector3 angles{};
-  GetCameraAngles(copy, angles.x, angles.y, angles.z, nullptr);
-  return angles;
-}
 
 }  // namespace
 
 bool SaveCamPathMaya::Export(const CameraList& cameras, const PointList& points) {
   std::ofstream out;
-  if (!BeginExport("SaveCamPathMaya", cameras, out)) return false;
+  if (!StartExport("SaveCamPathMaya", cameras, out)) return false;
   const std::string obj = GetObjectName();
   const std::string node = obj + "Cam";
   const FeatureImage& first = *cameras.front();
@@ -62,9 +50,11 @@ bool SaveCamPathMaya::Export(const CameraList& cameras, const PointList& points)
   const double height_mm = first.GetPixelSizeY() * double(first.GetHeight());
   const float aspect = float(double(float(width_mm)) / height_mm);
 
+  std::string created_by = GetCreatedBy();
+  created_by[0] = 'C';  // this format's header says "Created by"
   out << "//Maya ASCII 1.0 scene file\n"
-      << "//Created by " << CreatorText() << '\n'
-      << "//Creation date: " << CtimeText(CreationTime()) << '\n'
+      << "//" << created_by << '\n'
+      << "//Creation date: " << GetCreationDate() << '\n'
       << "//Frame index in " << obj << ": " << f << " - " << l << '\n'
       << "//File index: " << first.GetFileIndex() << " - " << last.GetFileIndex() << '\n'
       << "// USAGE: import this maya script file into maya\n"
@@ -105,7 +95,9 @@ bool SaveCamPathMaya::Export(const CameraList& cameras, const PointList& points)
 
   std::vector<vm::Vector3> angles;
   angles.reserve(cameras.size());
-  for (const SharedPtr<FeatureImage>& camera : cameras) angles.push_back(PanTiltRoll(*camera));
+  for (const SharedPtr<FeatureImage>& camera : cameras) {
+    angles.push_back(GetCameraAnglesInDegrees(*camera));
+  }
   // The key array spans exactly the keys written; for the contiguous lists the dispatcher
   // hands over that is F .. L.
   const long key_last = long(f) + long(cameras.size()) - 1;
@@ -144,5 +136,5 @@ bool SaveCamPathMaya::Export(const CameraList& cameras, const PointList& points)
   }
   out << '\n';
 
-  return EndExport("SaveCamPathMaya", out);
+  return FinishExport("SaveCamPathMaya", out);
 }

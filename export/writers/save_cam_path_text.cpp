@@ -7,12 +7,12 @@
 
 bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points) {
   std::ofstream out;
-  if (!BeginExport("SaveCamPathText", cameras, out)) return false;
+  if (!StartExport("SaveCamPathText", cameras, out)) return false;
   out << std::fixed << std::setprecision(10);
 
   out << "# Text export \n";
-  out << "# created by " << CreatorText() << '\n';
-  out << "# Creation date: " << CtimeText(CreationTime()) << '\n';
+  out << "# " << GetCreatedBy() << '\n';
+  out << "# Creation date: " << GetCreationDate() << '\n';
   out << "# The camera (one line per frame) \n"
          "#\n"
          "# Descriptions:\n"
@@ -51,5 +51,5 @@ bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points)
   }
   out << '\n';
 
-  return EndExport("SaveCamPathText", out);
+  return FinishExport("SaveCamPathText", out);
 }

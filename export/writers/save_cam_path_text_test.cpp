@@ -8,6 +8,7 @@
 #include <locale>
 #include <string>
 
+#include "export/writers/writer_fixture_for_test.h"
 #include "foundation/runtime/product_info.h"
 #include "foundation/tracks/feature_flags.h"
 #include "testing/locale.h"
@@ -41,43 +42,6 @@ SaveCamPath::FeaturePointList TwoPointsAndARemovedOne() {
           SharedPtr<FeaturePoint3D>::Make(-10.0, 20.125, 2500.5, FeaturePoint3D::eCartesian)};
 }
 
-// The file with its creation date replaced by "<date>"; the date must have ctime's form,
-// "Www Mmm dd hh:mm:ss yyyy" with the day padded by a blank.
-std::string MaskDate(const std::string& text) {
-  const std::string label = "\n# Creation date: ";
-  const size_t at = text.find(label);
-  if (at == std::string::npos) {
-    ADD_FAILURE() << "no creation date in:\n" << text;
-    return text;
-  }
-  const size_t start = at + label.size();
-  const std::string date = text.substr(start, 25);
-  // A upper-case letter, a lower-case letter, d digit, _ digit or blank; the rest literal.
-  const std::string form = "Aaa Aaa _d dd:dd:dd dddd\n";
-  bool ok = date.size() == form.size();
-  for (size_t i = 0; ok && i < form.size(); ++i) {
-    const char c = date[i];
-    switch (form[i]) {
-      case 'A':
-        ok = c >= 'A' && c <= 'Z';
-        break;
-      case 'a':
-        ok = c >= 'a' && c <= 'z';
-        break;
-      case 'd':
-        ok = c >= '0' && c <= '9';
-        break;
-      case '_':
-        ok = c == ' ' || (c >= '0' && c <= '9');
-        break;
-      default:
-        ok = c == form[i];
-    }
-  }
-  EXPECT_TRUE(ok) << "creation date \"" << date << "\"";
-  return text.substr(0, start) + "<date>\n" + text.substr(std::min(start + 25, text.size()));
-}
-
 class SaveCamPathTextTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -93,7 +57,7 @@ class SaveCamPathTextTest : public testing::Test {
   std::string Write(const SaveCamPath::FeaturePointList& points) {
     SaveCamPathText writer(dir_.path().c_str(), "cams.txt");
     EXPECT_TRUE(writer.Save(TwoCameras(), points));
-    return MaskDate(kxtest::ReadText(dir_.File("cams.txt")));
+    return kxtest::MaskDate(kxtest::ReadText(dir_.File("cams.txt")));
   }
 
   kxtest::TempDir dir_;

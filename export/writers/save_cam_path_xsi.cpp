@@ -53,7 +53,7 @@ double SaveCamPathXsi::GetFieldOfView(const PerspectiveCamera& camera) {
 
 bool SaveCamPathXsi::Export(const CameraList& cameras, const PointList& points) {
   std::ofstream out;
-  if (!BeginExport("SaveCamPathXsi", cameras, out)) return false;
+  if (!StartExport("SaveCamPathXsi", cameras, out)) return false;
   out << std::fixed << std::setprecision(6);
 
   const FeatureImage& first = *cameras.front();
@@ -66,8 +66,8 @@ bool SaveCamPathXsi::Export(const CameraList& cameras, const PointList& points) 
       << "SI_FileInfo {\n"
       << "    \"" << GetOutputPath() << "\",\n"
       << "    \"user\",\n"
-      << "    \"" << CtimeText(CreationTime()) << "\",\n"
-      << "    \"created by " << CreatorText() << "\",\n"
+      << "    \"" << GetCreationDate() << "\",\n"
+      << "    \"" << GetCreatedBy() << "\",\n"
       << "    }\n\n"
       << "SI_Scene {\n"
       << "    \"FRAMES\",\n"
@@ -153,5 +153,5 @@ bool SaveCamPathXsi::Export(const CameraList& cameras, const PointList& points) 
   out << "        }\n"
       << "    }\n";
 
-  return EndExport("SaveCamPathXsi", out);
+  return FinishExport("SaveCamPathXsi", out);
 }
