@@ -10,15 +10,20 @@
 #include <shared_mutex>
 
 #include "export/save_cam_path.h"
+#include "export/writer_support.h"
 #include "export/writers/save_cam_path_2d_track.h"
+#include "export/writers/save_cam_path_3dmax.h"
 #include "export/writers/save_cam_path_blender.h"
 #include "export/writers/save_cam_path_carrara.h"
 #include "export/writers/save_cam_path_collada.h"
+#include "export/writers/save_cam_path_fbx.h"
 #include "export/writers/save_cam_path_houdini.h"
 #include "export/writers/save_cam_path_houdini_script.h"
 #include "export/writers/save_cam_path_lwsc.h"
+#include "export/writers/save_cam_path_maya.h"
 #include "export/writers/save_cam_path_modo.h"
 #include "export/writers/save_cam_path_text.h"
+#include "export/writers/save_cam_path_xsi.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/tracks/feature_correspondence.h"
 #include "tracking/camera_tracking_manager.h"
@@ -39,6 +44,18 @@ std::unique_ptr<SaveCamPath> MakeWriter(int type, const char* directory, const c
   switch (type) {
     case 1:
       return std::make_unique<SaveCamPathText>(directory, file_name);
+    case 2:
+      return std::make_unique<SaveCamPath3DMax>(directory, file_name);
+    case 3: {
+      // The format's frame is the tracking frame turned about X; its frames are numbered
+      // from the first image file.
+      auto writer = std::make_unique<SaveCamPathXsi>(directory, file_name);
+      writer->SetCoordinateMode(1);
+      writer->SetFileIndexNumbering(1);
+      return writer;
+    }
+    case 4:
+      return std::make_unique<SaveCamPathMaya>(directory, file_name);
     case 5:
     case 6:
     case 7: {
@@ -56,6 +73,8 @@ std::unique_ptr<SaveCamPath> MakeWriter(int type, const char* directory, const c
       return std::make_unique<SaveCamPathHoudini>(directory, file_name);
     case 20:
       return std::make_unique<SaveCamPathHoudiniScript>(directory, file_name);
+    case 21:
+      return std::make_unique<SaveCamPathFBX>(directory, file_name);
     case 24:
       return std::make_unique<SaveCamPathModo>(directory, file_name);
     default:
@@ -208,7 +227,7 @@ bool SaveCameraTrackingManager(CameraTrackingManager* manager, const char* direc
   const int limit = manager->GetExportPointLimit();
   if (limit >= 0) map->MarkFPoint3DExport(limit);
   writer->SetImageCache(manager->GetImageCache());
-  writer->SetFramesPerSecond(map->GetFrameRate());
+  writer->SetFramesPerSecond(FrameRateFromSingle(map->GetFrameRate()));
 
   std::vector<SharedPtr<FeatureImage>> cameras;
   CollectImagesInRange(&cameras, manager);
@@ -251,7 +270,7 @@ bool Save2DTrack(CameraTrackingManager* manager, const char* directory, const ch
       }
       // Keys timed at 25 frames a second would drift on footage of any other rate.
       SharedPtr<FeatureMap> map = manager->GetFeatureMap();
-      if (map) writer->SetFramesPerSecond(map->GetFrameRate());
+      if (map) writer->SetFramesPerSecond(FrameRateFromSingle(map->GetFrameRate()));
       const bool saved = writer->Save2DTrack(SharedPtr<FeaturePoint2D>::FromPlainPointer(feature));
       LogSaved(saved ? 4 : 2, directory, file_name);
       if (!saved) throw kSavingFailed;

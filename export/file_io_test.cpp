@@ -58,7 +58,7 @@ class FileIOTest : public ::testing::Test {
 
 TEST_F(FileIOTest, CodesWriteOrSayNotSupported) {
   kxtest::LogCapture quiet(2);
-  for (int type : {1, 5, 6, 7, 8, 10, 11, 15, 16, 19, 20, 24}) {
+  for (int type : {1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 15, 16, 19, 20, 21, 24}) {
     SCOPED_TRACE(type);
     kxtest::TempDir dir;
     // A name without '#' for code 10: every image replaces the one file.
@@ -66,7 +66,7 @@ TEST_F(FileIOTest, CodesWriteOrSayNotSupported) {
     EXPECT_TRUE(std::filesystem::exists(dir.File("out")));
   }
   // Writers not built yet, the codes without a writer and codes outside the table.
-  for (int type : {2, 3, 4, 9, 12, 13, 14, 17, 18, 21, 22, 23, 0, 25, -1}) {
+  for (int type : {9, 12, 13, 14, 17, 18, 22, 23, 0, 25, -1}) {
     SCOPED_TRACE(type);
     kxtest::LogCapture log(2);
     EXPECT_FALSE(Save(type));
@@ -106,6 +106,24 @@ TEST_F(FileIOTest, TextExportGetsEveryCameraOfTheRangeAndLogsThePath) {
   EXPECT_TRUE(no_dir.Has("\"" + path + "\" !"));
 }
 
+TEST_F(FileIOTest, DotXsiIsTurnedAboutXAndNumberedFromTheFirstFile) {
+  kxtest::LogCapture quiet(2);
+  EXPECT_TRUE(Save(3, "scene.xsi"));
+  const std::string text = kxtest::ReadText(dir_.File("scene.xsi"));
+  EXPECT_NE(text.find("\"FRAMES\",\n    103,107,\n"), std::string::npos);
+  EXPECT_NE(text.find("        103,0.000000,0.000000,0.000000,\n"), std::string::npos);
+  // The interest point lies along -z: the camera looks along +z in the tracking frame.
+  EXPECT_NE(text.find(",-0.100000;;\n"), std::string::npos) << text;
+}
+
+TEST_F(FileIOTest, FrameRateReachesTheWritersAsItsDecimalText) {
+  kxtest::LogCapture quiet(2);
+  manager_.m_fmap->SetFrameRate(29.97f);
+  EXPECT_TRUE(Save(21, "scene.fbx"));
+  // Image 4 at 29.97 frames per second; 29.97f itself would give 6164318860.
+  EXPECT_NE(kxtest::ReadText(dir_.File("scene.fbx")).find("\t6164318719,"), std::string::npos);
+}
+
 TEST_F(FileIOTest, FailuresAreReportedAndThrown) {
   kxtest::LogCapture log(2);
   EXPECT_EQ(Thrown([&] { Save(1, nullptr); }),
@@ -120,7 +138,7 @@ TEST_F(FileIOTest, FailuresAreReportedAndThrown) {
 
   // A directory that does not exist.
   const std::string missing = dir_.File("no/such");
-  for (int type : {1, 10, 11, 16, 19, 20, 24}) {
+  for (int type : {1, 2, 3, 4, 10, 11, 16, 19, 20, 21, 24}) {
     SCOPED_TRACE(type);
     EXPECT_EQ(
         Thrown([&] { FileIO::SaveCameraTrackingManager(&manager_, missing.c_str(), "out", type); }),

@@ -5,6 +5,7 @@
 #include <locale>
 #include <sstream>
 
+#include "export/writer_support.h"
 #include "foundation/camera/camera_geometry.h"
 #include "foundation/numeric/fixed_matrix.h"
 #include "foundation/runtime/notify.h"
@@ -96,7 +97,7 @@ std::string SaveCamPath::GetCreatedBy() {
 }
 
 std::string SaveCamPath::GetCreationDate() {
-  const std::time_t now = std::time(nullptr);
+  const std::time_t now = CreationTime();
   std::tm local{};
   if (::localtime_r(&now, &local) == nullptr) return std::string();
   std::ostringstream text;

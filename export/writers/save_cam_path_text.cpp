@@ -1,9 +1,9 @@
 #include "export/writers/save_cam_path_text.h"
 
-#include <cmath>
-#include <cstdint>
 #include <fstream>
 #include <iomanip>
+
+#include "export/writer_support.h"
 
 bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points) {
   std::ofstream out;
@@ -37,9 +37,7 @@ bool SaveCamPathText::Export(const CameraList& cameras, const PointList& points)
     const vm::Vector3& c = camera->GetC();
     const double focal = camera->GetFocalLength();
     const double sx = camera->GetPixelSizeX();
-    const uint32_t width = camera->GetWidth();
-    // Degrees of the full horizontal angle; a focal length of 0 gives 180.
-    const double fov = 114.59155902616465 * std::atan(sx * double(width) / (2.0 * focal));
+    const double fov = HorizontalFieldOfViewDegrees(*camera);
     out << "#timeindex " << camera->GetFileIndex() << '\n';
     out << h0.x << '\t' << h0.y << '\t' << h0.z << '\t' << v0.x << '\t' << v0.y << '\t' << v0.z
         << '\t' << a.x << '\t' << a.y << '\t' << a.z << '\t' << c.x << '\t' << c.y << '\t' << c.z

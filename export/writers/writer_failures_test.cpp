@@ -7,13 +7,17 @@
 #include <memory>
 #include <string>
 
+#include "export/writers/save_cam_path_3dmax.h"
 #include "export/writers/save_cam_path_blender.h"
 #include "export/writers/save_cam_path_carrara.h"
 #include "export/writers/save_cam_path_collada.h"
+#include "export/writers/save_cam_path_fbx.h"
 #include "export/writers/save_cam_path_houdini.h"
 #include "export/writers/save_cam_path_houdini_script.h"
 #include "export/writers/save_cam_path_lwsc.h"
+#include "export/writers/save_cam_path_maya.h"
 #include "export/writers/save_cam_path_modo.h"
+#include "export/writers/save_cam_path_xsi.h"
 #include "export/writers/writer_fixture_for_test.h"
 #include "testing/log_capture.h"
 #include "testing/temp_dir.h"
@@ -47,6 +51,10 @@ TEST(WriterFailuresTest, AreReportedUnderTheWritersName) {
       {"SaveCamPathBlender::Export2Dot4", MakeBlender<24>},
       {"SaveCamPathBlender::Export2Dot5", MakeBlender<25>},
       {"SaveCamPathBlender::Export2Dot5", MakeBlender<26>},
+      {"SaveCamPath3DMax::Export", Make<SaveCamPath3DMax>},
+      {"SaveCamPathXsi::Export", Make<SaveCamPathXsi>},
+      {"SaveCamPathMaya::Export", Make<SaveCamPathMaya>},
+      {"SaveCamPathFBX::Export", Make<SaveCamPathFBX>},
   };
   kxtest::TempDir dir;
   const std::string missing = dir.File("missing");
