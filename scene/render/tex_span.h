@@ -1,0 +1,50 @@
+// The inner steps of a textured span, exposed for the span item and its tests.
+//
+// A run of consecutive samples that passed the depth test is cut into segments; texture
+// coordinates are exact (divided by the depth value) at segment ends and stepped linearly
+// in between, with shorter segments where the depth changes fast. Coordinates are
+// texels × 2^18, clamped to 0 .. 2^30, and wrap around the texture by masking.
+#pragma once
+
+#include <cstdint>
+
+#include "scene/render/nhs_texture.h"
+
+// One segment of a run: count samples from u, v on, with the steps per two samples.
+struct TexSegment {
+  std::int32_t count;
+  std::int64_t u;
+  std::int64_t v;
+  std::int64_t du2;
+  std::int64_t dv2;
+};
+
+// A run never has more segments than this (its least segment length grows with it).
+constexpr int kMaxTexSegments = 1024;
+
+// The perspective-correct coordinate of a sample: (numerator / s) clamped to 0 .. 2^30
+// and truncated; not-a-number gives 0.
+std::int64_t TexCoordAt(double numerator, double s);
+
+// The run of n ≥ 1 samples whose first sample has the coordinate numerators u and v and
+// the depth value s, each growing by du, dv and dsdx per sample: fills out (room for
+// kMaxTexSegments) and returns the number of segments. The counts sum to n.
+int ComputeTexSegments(TexSegment* out, int n, double u, double v, double s, double du, double dv,
+                       double dsdx);
+
+// Index of the texel of (u, v) in the texture's pixels; coordinates repeat the texture.
+inline std::uint32_t TexelIndex(const NHSTexture& t, std::int64_t u, std::int64_t v) {
+  const std::uint32_t col = static_cast<std::uint32_t>(u >> 18) & ((1u << t.log2_width) - 1u);
+  const std::uint32_t row = static_cast<std::uint32_t>(v >> 18) & ((1u << t.log2_height) - 1u);
+  return (row << t.log2_width) + col;
+}
+
+// Texturing of one run of samples, by the span's colour value: an opaque 0xffffffff copies
+// the texels; another opaque colour multiplies each channel by the colour's ((t × c) >> 8,
+// alpha 0); a translucent value adds (t × (lane >> 1)) >> 7 to each colour lane and its
+// count lane to the accumulator.
+void CopyTexels(std::uint32_t* dst, const TexSegment* segs, int n_segs, const NHSTexture& t);
+void ModulateTexels(std::uint32_t* dst, const TexSegment* segs, int n_segs, const NHSTexture& t,
+                    std::uint32_t color);
+void AccumulateTexels(std::uint64_t* dst, const TexSegment* segs, int n_segs, const NHSTexture& t,
+                      std::uint64_t layer);
