@@ -226,38 +226,49 @@ void NHSDrawItem_TexSpanSeg::RasterRow(const RowBuffers& row, int y, int length)
   int x0, x1;
   double s;
   if (texture.pixels == nullptr || !Columns(y, length, x0, x1, s)) return;
-  double u = tu[0] * x0 + tu[1] * y + tu[2];
-  double v = tv[0] * x0 + tv[1] * y + tv[2];
-  const bool opaque = !IsTranslucent(color);
-  const std::uint32_t pixel = static_cast<std::uint32_t>(color);
-  float* depth = row.depth;
   TexSegment segs[kMaxTexSegments];
-  int x = x0;
-  while (x < x1) {
-    // Skip the samples that fail the depth test, then scan the run that passes.
-    while (x < x1 && !(static_cast<float>(s) > depth[x])) {
-      ++x;
-      u += tu[0];
-      v += tv[0];
+  const int n_segs = ComputeTexSegments(segs, x1 - x0, tu[0] * x0 + tu[1] * y + tu[2],
+                                        tv[0] * x0 + tv[1] * y + tv[2], s, tu[0], tv[0], dsdx);
+  const NHSTexture t = texture;
+  float* depth = row.depth + x0;
+  // Samples that pass the depth test take their texel; opaque spans write their depth.
+  auto draw = [&](auto write) {
+    ForEachTexSample(segs, n_segs, [&](int i, std::int64_t u, std::int64_t v) {
+      const float d = static_cast<float>(s);
       s += dsdx;
-    }
-    if (x == x1) break;
-    const int start = x;
-    const double run_u = u, run_v = v, run_s = s;
-    while (x<x1&& static_cast<float>(s)> depth[x]) {
-      if (opaque) depth[x] = static_cast<float>(s);
-      ++x;
-      u += tu[0];
-      v += tv[0];
-      s += dsdx;
-    }
-    const int n_segs = ComputeTexSegments(segs, x - start, run_u, run_v, run_s, tu[0], tv[0], dsdx);
-    if (!opaque) {
-      AccumulateTexels(row.accum + start, segs, n_segs, texture, color);
-    } else if (pixel == 0xffffffffu) {
-      CopyTexels(row.color + start, segs, n_segs, texture);
-    } else {
-      ModulateTexels(row.color + start, segs, n_segs, texture, pixel);
-    }
+      if (!(d > depth[i])) return;
+      write(i, d, t.pixels[TexelIndex(t, u, v)]);
+    });
+  };
+  if (IsTranslucent(color)) {
+    // Each colour lane grows by (texel × (lane >> 1)) >> 7, the count lane by the item's.
+    const std::uint64_t lb = (color & 0xffff) >> 1;
+    const std::uint64_t lg = ((color >> 16) & 0xffff) >> 1;
+    const std::uint64_t lr = ((color >> 32) & 0xffff) >> 1;
+    const std::uint64_t count = color & 0xffff000000000000ull;
+    std::uint64_t* accum = row.accum + x0;
+    draw([=](int i, float, std::uint32_t texel) {
+      const std::uint64_t b = ((texel & 0xff) * lb) >> 7;
+      const std::uint64_t g = (((texel >> 8) & 0xff) * lg) >> 7;
+      const std::uint64_t r = (((texel >> 16) & 0xff) * lr) >> 7;
+      AddLayer(accum[i], count | r << 32 | g << 16 | b);
+    });
+    return;
   }
+  std::uint32_t* out = row.color + x0;
+  const std::uint32_t pixel = static_cast<std::uint32_t>(color);
+  if (pixel == 0xffffffffu) {
+    draw([=](int i, float d, std::uint32_t texel) {
+      depth[i] = d;
+      out[i] = texel;
+    });
+    return;
+  }
+  // Tinted: each channel (texel × colour) >> 8, alpha 0.
+  const std::uint32_t cb = pixel & 0xff, cg = (pixel >> 8) & 0xff, cr = (pixel >> 16) & 0xff;
+  draw([=](int i, float d, std::uint32_t texel) {
+    depth[i] = d;
+    out[i] = (((texel >> 16) & 0xff) * cr >> 8) << 16 | (((texel >> 8) & 0xff) * cg >> 8) << 8 |
+             ((texel & 0xff) * cb) >> 8;
+  });
 }

@@ -127,7 +127,10 @@ struct NHSDrawItem_SpanSeg : NHSDrawItem {
 };
 
 // A perspective-correct textured span: Tu · (X, Y, 1) / s and Tv · (X, Y, 1) / s are the
-// texture coordinates of sample (X, Y) in texels × 2^18.
+// texture coordinates of sample (X, Y) in texels × 2^18 (exact at segment ends, linear in
+// between; see tex_span.h). Colour value: opaque 0xffffffff copies the texels, another
+// opaque colour tints them ((texel × colour) >> 8 per channel, alpha 0), a translucent
+// layer scales its lanes by the texel ((texel × (lane >> 1)) >> 7).
 struct NHSDrawItem_TexSpanSeg : NHSDrawItem_SpanSeg {
   double tu[3];
   double tv[3];

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "scene/render/draw_item.h"
-
 std::int64_t TexCoordAt(double numerator, double s) {
   const double c = numerator / s;
   if (!(c > 0.0)) return 0;              // negative, zero or not a number
@@ -67,62 +65,4 @@ int ComputeTexSegments(TexSegment* out, int n, double u, double v, double s, dou
     f = e;
   }
   return count;
-}
-
-namespace {
-
-// Visits the samples of the segments in order: write(index, texel).
-template <class Write>
-void SampleSegments(const TexSegment* segs, int n_segs, const NHSTexture& t, Write write) {
-  const std::uint32_t* texels = t.pixels;
-  int i = 0;
-  for (int k = 0; k < n_segs; ++k) {
-    const TexSegment& seg = segs[k];
-    std::int64_t u = seg.u;
-    std::int64_t v = seg.v;
-    const std::int64_t hu = seg.du2 >> 1;  // halves rounded toward minus infinity
-    const std::int64_t hv = seg.dv2 >> 1;
-    int c = seg.count;
-    for (; c >= 2; c -= 2) {
-      write(i, texels[TexelIndex(t, u, v)]);
-      write(i + 1, texels[TexelIndex(t, u + hu, v + hv)]);
-      u += seg.du2;
-      v += seg.dv2;
-      i += 2;
-    }
-    if (c == 1) write(i++, texels[TexelIndex(t, u, v)]);
-  }
-}
-
-}  // namespace
-
-void CopyTexels(std::uint32_t* dst, const TexSegment* segs, int n_segs, const NHSTexture& t) {
-  SampleSegments(segs, n_segs, t, [dst](int i, std::uint32_t texel) { dst[i] = texel; });
-}
-
-void ModulateTexels(std::uint32_t* dst, const TexSegment* segs, int n_segs, const NHSTexture& t,
-                    std::uint32_t color) {
-  const std::uint32_t cb = color & 0xff;
-  const std::uint32_t cg = (color >> 8) & 0xff;
-  const std::uint32_t cr = (color >> 16) & 0xff;
-  SampleSegments(segs, n_segs, t, [=](int i, std::uint32_t texel) {
-    const std::uint32_t b = ((texel & 0xff) * cb) >> 8;
-    const std::uint32_t g = (((texel >> 8) & 0xff) * cg) >> 8;
-    const std::uint32_t r = (((texel >> 16) & 0xff) * cr) >> 8;
-    dst[i] = r << 16 | g << 8 | b;
-  });
-}
-
-void AccumulateTexels(std::uint64_t* dst, const TexSegment* segs, int n_segs, const NHSTexture& t,
-                      std::uint64_t layer) {
-  const std::uint64_t lb = (layer & 0xffff) >> 1;
-  const std::uint64_t lg = ((layer >> 16) & 0xffff) >> 1;
-  const std::uint64_t lr = ((layer >> 32) & 0xffff) >> 1;
-  const std::uint64_t count = layer & 0xffff000000000000ull;
-  SampleSegments(segs, n_segs, t, [=](int i, std::uint32_t texel) {
-    const std::uint64_t b = ((texel & 0xff) * lb) >> 7;
-    const std::uint64_t g = (((texel >> 8) & 0xff) * lg) >> 7;
-    const std::uint64_t r = (((texel >> 16) & 0xff) * lr) >> 7;
-    AddLayer(dst[i], count | r << 32 | g << 16 | b);
-  });
 }

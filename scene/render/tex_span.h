@@ -1,8 +1,9 @@
 // The inner steps of a textured span, exposed for the span item and its tests.
 //
-// A run of consecutive samples that passed the depth test is cut into segments; texture
-// coordinates are exact (divided by the depth value) at segment ends and stepped linearly
-// in between, with shorter segments where the depth changes fast. Coordinates are
+// A span's row of samples is cut into segments; texture coordinates are exact (divided by
+// the depth value) at segment ends and stepped linearly in between, with shorter segments
+// where the depth changes fast. Segments cover the whole span, visible or not, so a
+// sample's texel does not depend on what else was drawn before. Coordinates are
 // texels × 2^18, clamped to 0 .. 2^30, and wrap around the texture by masking.
 #pragma once
 
@@ -39,12 +40,27 @@ inline std::uint32_t TexelIndex(const NHSTexture& t, std::int64_t u, std::int64_
   return (row << t.log2_width) + col;
 }
 
-// Texturing of one run of samples, by the span's colour value: an opaque 0xffffffff copies
-// the texels; another opaque colour multiplies each channel by the colour's ((t × c) >> 8,
-// alpha 0); a translucent value adds (t × (lane >> 1)) >> 7 to each colour lane and its
-// count lane to the accumulator.
-void CopyTexels(std::uint32_t* dst, const TexSegment* segs, int n_segs, const NHSTexture& t);
-void ModulateTexels(std::uint32_t* dst, const TexSegment* segs, int n_segs, const NHSTexture& t,
-                    std::uint32_t color);
-void AccumulateTexels(std::uint64_t* dst, const TexSegment* segs, int n_segs, const NHSTexture& t,
-                      std::uint64_t layer);
+// Visits the samples of consecutive segments in order: visit(index, u, v). Within a
+// segment samples go in pairs, the first at (u, v), the second half a step further (the
+// half rounded toward minus infinity), then (u, v) advances by the step per two samples;
+// a sample left over takes (u, v).
+template <class Visit>
+void ForEachTexSample(const TexSegment* segs, int n_segs, Visit visit) {
+  int i = 0;
+  for (int k = 0; k < n_segs; ++k) {
+    const TexSegment& seg = segs[k];
+    std::int64_t u = seg.u;
+    std::int64_t v = seg.v;
+    const std::int64_t hu = seg.du2 >> 1;
+    const std::int64_t hv = seg.dv2 >> 1;
+    int c = seg.count;
+    for (; c >= 2; c -= 2) {
+      visit(i, u, v);
+      visit(i + 1, u + hu, v + hv);
+      u += seg.du2;
+      v += seg.dv2;
+      i += 2;
+    }
+    if (c == 1) visit(i++, u, v);
+  }
+}
