@@ -220,6 +220,28 @@ double MedianFrame(Frame frame) {
   return Median(times);
 }
 
+// With RENDER_SCENE_DUMP=<folder> set, the last frame of each run is written there as a
+// binary PPM (<who>_<threads>.ppm), to compare the pictures.
+void Dump(const char* who, int threads, const std::uint32_t* pixels, int w, int h, bool y_up) {
+  const char* folder = std::getenv("RENDER_SCENE_DUMP");
+  if (folder == nullptr) return;
+  const std::string path = std::string(folder) + "/" + who + "_" + std::to_string(threads) + ".ppm";
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return;
+  std::fprintf(file, "P6\n%d %d\n255\n", w, h);
+  std::vector<unsigned char> row(static_cast<std::size_t>(w) * 3);
+  for (int y = 0; y < h; ++y) {
+    const std::uint32_t* p = pixels + static_cast<std::size_t>(y_up ? h - 1 - y : y) * w;
+    for (int x = 0; x < w; ++x) {
+      row[3 * x] = static_cast<unsigned char>(p[x] >> 16);
+      row[3 * x + 1] = static_cast<unsigned char>(p[x] >> 8);
+      row[3 * x + 2] = static_cast<unsigned char>(p[x]);
+    }
+    std::fwrite(row.data(), 1, row.size(), file);
+  }
+  std::fclose(file);
+}
+
 int AllThreads() {
   return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 }
@@ -252,10 +274,11 @@ void BM_Ours(benchmark::State& state) {
   context.SetTarget(buffer.data(), kWidth, kWidth, kHeight, 0, 0, kWidth, kHeight);
   for (auto _ : state) {
     Record(state, "ours", threads, MedianFrame([&] {
-             std::fill(buffer.begin(), buffer.end(), 0xff302820u);
+             std::fill(buffer.begin(), buffer.end(), 0xff202830u);
              context.RenderScene(&scene.root);
            }));
   }
+  Dump("ours", threads, buffer.data(), kWidth, kHeight, false);
 }
 
 #ifdef KALVEX_HAVE_OSMESA
@@ -358,10 +381,10 @@ double LlvmpipeMedian() {
   glEnableClientState(GL_VERTEX_ARRAY);
   glEnableClientState(GL_COLOR_ARRAY);
   auto frame = [&] {
+    glDepthMask(GL_TRUE);  // glClear honours the mask the last frame left
+    glDisable(GL_BLEND);
     glClearColor(0.125f, 0.157f, 0.188f, 1.f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glDisable(GL_BLEND);
-    glDepthMask(GL_TRUE);
     glVertexPointer(3, GL_FLOAT, 0, tri_v.data());
     glColorPointer(4, GL_FLOAT, 0, tri_c.data());
     glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(tri_v.size() / 3));
@@ -393,6 +416,7 @@ double LlvmpipeMedian() {
     glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, read_back.data());
   };
   const double median = MedianFrame(frame);
+  Dump("llvmpipe", std::atoi(std::getenv("LP_NUM_THREADS")), read_back.data(), w, h, true);
   glDeleteTextures(1, &tex);
   OSMesaDestroyContext(ctx);
   return median;

@@ -202,6 +202,13 @@ TEST(DrawItemSupersampling, AveragesOnlyTheSampleRowsThatWereDrawn) {
       EXPECT_EQ(image.At(0, 1), kWhite);  // a row without items keeps its pixels
     }
   }
+  // A translucent layer over samples no opaque item wrote blends over the target pixel.
+  DrawItemArena arena;
+  AddRect(arena, -0.5, 1.5, 1, 2, 0.5, Layer(0xff0000, 8));
+  TestImage image(2, 1, kWhite);
+  RasterArenas(&arena, 1, 2, image);
+  EXPECT_EQ(image.At(0, 0), 0x00fe7f7fu);
+  EXPECT_EQ(image.At(1, 0), 0x00ffffffu);
 }
 
 }  // namespace
