@@ -161,13 +161,22 @@ void DataBaseOut::PutAFloat(double value) {
   Write(text, static_cast<size_t>(FormatAsciiReal(value, text)));
 }
 
-void DataBaseOut::PutInt(int32_t value) {
-  if (!binary_) {
-    PutAInt(value);
-    return;
-  }
+void DataBaseOut::PutVarInt(int32_t value) {
   uint8_t bytes[PF_MAX_VARINT_BYTES];
   Write(bytes, static_cast<size_t>(EncodeVarint(value, bytes)));
+}
+
+void DataBaseOut::Put4Chars(char c0, char c1, char c2, char c3) {
+  const char chars[4] = {c0, c1, c2, c3};
+  Write(chars, sizeof chars);
+}
+
+void DataBaseOut::PutInt(int32_t value) {
+  if (binary_) {
+    PutVarInt(value);
+  } else {
+    PutAInt(value);
+  }
 }
 
 void DataBaseOut::PutFloat(double value) {

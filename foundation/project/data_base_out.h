@@ -72,6 +72,11 @@ class DataBaseOut {
   void PutString(const char* text);
   // A raw byte (binary marks such as an array element's identifier).
   void PutByte(uint8_t byte);
+  // The binary integer form in either mode: the zig-zag varint of EncodeVarint, 1 to 5
+  // bytes (stored word streams give their lengths this way).
+  void PutVarInt(int32_t value);
+  // Four characters as they are, c0 first.
+  void Put4Chars(char c0, char c1, char c2, char c3);
   // The ascii forms: a blank and the number (FormatAsciiInt, FormatAsciiReal).
   void PutAInt(int32_t value);
   void PutAFloat(double value);

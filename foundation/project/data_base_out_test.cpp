@@ -153,6 +153,27 @@ TEST(DataBaseOutTest, TheReaderReadsWhatTheWriterWrote) {
   }
 }
 
+// The varint form is written in either mode (a stored word stream gives its length so);
+// the reader's GetBInt takes every 32-bit value back.
+TEST(DataBaseOutTest, VarIntsAndFourCharsInBothModes) {
+  const int32_t values[] = {0, 1, -1, 63, -63, 64, -64, 300, -300, INT32_MAX, INT32_MIN};
+  std::string bodies[2];
+  for (bool binary : {false, true}) {
+    bodies[binary] = kxtest::WrittenBytes(binary, [&](DataBaseOut& out) {
+                       for (int32_t v : values) out.PutVarInt(v);
+                       out.Put4Chars('A', '0', '\n', 'f');
+                     }).substr(ProjectBytes(binary).bytes().size());
+  }
+  EXPECT_EQ(bodies[0], bodies[1]);
+  ASSERT_GE(bodies[1].size(), 4u);
+  EXPECT_EQ(bodies[1].substr(bodies[1].size() - 4), "A0\nf");
+
+  kxtest::TempFile file(ProjectBytes(true).bytes() + bodies[1]);
+  DataBaseIn in;
+  in.Open(file.path());
+  for (int32_t v : values) EXPECT_EQ(in.GetBInt(), v);
+}
+
 TEST(DataBaseOutTest, OpenFailures) {
   TempDir dir;
   const std::string path = dir.File("x.kpz");

@@ -131,6 +131,9 @@ TEST(FileScannerTest, Varints) {
       {"\x04", 1, nullptr},
       {"\x12", -5, nullptr},
       {"\x01\x02", 64, nullptr},
+      {"\xfe", -64, nullptr},
+      {"\xb1\x08", 300, nullptr},
+      {"\xaf\x08", -300, nullptr},
       {"\xfd\xff\xff\xff\x1e", INT32_MAX, nullptr},
       {"\xff\xff\xff\xff\x1e", INT32_MIN, nullptr},
       {"\xff\xff\xff\xff\x20", 0, "FileScanner::GetBInt: invalid format"},      // beyond 32 bits

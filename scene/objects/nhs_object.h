@@ -90,12 +90,25 @@ class NHSProperty_Name : public NHSProperty {
   void SetName(const char* name);
   const char* GetName() const { return name_; }
 
+  // One string chunk; reading keeps the first 63 characters.
+  void Write(Serializer::Writer& writer) const override;
+  void Read(Serializer::Reader& reader) override;
+
  private:
   char name_[kMaxLength + 1] = {};
 };
 
+class NHSObject;
+
+// Creates the object of a stored type code with its class's defaults, or null when no
+// class of that code can be stored.
+using NHSObjectFactory = NHSObject* (*)(uint16_t type);
+
 class NHSObject : public UIDBase {
  public:
+  // Objects nest at most this deep in a stored tree; deeper data is refused.
+  static constexpr int kMaxStoredDepth = 256;
+
   // Registers a new id of that type code with flag word 0; identity transform, no links,
   // no properties.
   explicit NHSObject(uint16_t type, uint32_t color = NHS_DEFAULT_COLOR);
@@ -115,6 +128,15 @@ class NHSObject : public UIDBase {
   uint32_t GetColor() const { return color_; }
   void SetColor(uint32_t argb) { color_ = argb; }
   void SetColor(const ColorRGBA& color) { color_ = color.ToARGB32(); }
+
+  // ---- stored trees (scene/objects/serializer.h)
+  // Appends the object chunk (type, name flag, property and child counts, transform), the
+  // registry name, the class's data, each property and each child's tree, in list order.
+  static void WriteTree(const NHSObject& object, Serializer::Writer& writer);
+  // Rebuilds a tree that WriteTree wrote, creating each object through `factory`; the
+  // caller owns the result. A stored child list comes back in reverse order (each child is
+  // added at the front). Throws Serializer::Error and then leaves nothing behind.
+  static NHSObject* ReadTree(Serializer::Reader& reader, NHSObjectFactory factory);
 
   // ---- tree
   NHSObject* GetParent() const { return parent_; }

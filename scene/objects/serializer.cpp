@@ -1,0 +1,82 @@
+#include "scene/objects/serializer.h"
+
+#include <cstring>
+
+namespace Serializer {
+
+namespace {
+
+uint32_t FloatBits(double value) {
+  const float f = static_cast<float>(value);
+  uint32_t bits;
+  std::memcpy(&bits, &f, sizeof bits);
+  return bits;
+}
+
+double FromFloatBits(uint32_t bits) {
+  float f;
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+uint32_t ByteSwap(uint32_t w) {
+  return (w >> 24) | ((w >> 8) & 0xff00) | ((w << 8) & 0xff0000) | (w << 24);
+}
+
+}  // namespace
+
+void Writer::PutTransform(const Matrix3x4& m) {
+  for (double v : m.m) PutWord(FloatBits(v));
+}
+
+void Writer::PutString(const char* text) {
+  size_t length = text == nullptr ? 0 : std::strlen(text);
+  if (length > kMaxStringLength) length = kMaxStringLength;
+  const size_t size = length / 4 + 1;
+  PutHeader(CHUNK_STRING, static_cast<uint16_t>(size));
+  const size_t first = words_.size();
+  words_.resize(first + size, 0);
+  // Packed byte by byte, so the stream is the same on any host.
+  for (size_t i = 0; i < length; ++i) {
+    words_[first + i / 4] |= static_cast<uint32_t>(static_cast<uint8_t>(text[i])) << (8 * (i % 4));
+  }
+}
+
+Reader::Header Reader::ReadHeader() {
+  if (pos_ == end_) throw ERROR_HEADER_PAST_END;
+  const uint32_t w = *pos_++;
+  return {static_cast<uint16_t>(w & 0xffff), static_cast<uint16_t>(w >> 16)};
+}
+
+uint32_t Reader::ReadWord() {
+  if (pos_ == end_) throw ERROR_WORD_PAST_END;
+  return *pos_++;
+}
+
+void Reader::Skip(size_t n) {
+  if (n > Remaining()) throw ERROR_SKIP_PAST_END;
+  pos_ += n;
+}
+
+void Reader::ReadTransform(Matrix3x4& out) {
+  if (Remaining() < 12) throw ERROR_VALUE_PAST_END;
+  for (double& v : out.m) v = FromFloatBits(*pos_++);
+}
+
+std::string Reader::ReadString() {
+  const Header h = ReadHeader();
+  if (h.kind != CHUNK_STRING) throw ERROR_WRONG_KIND;
+  const uint32_t* words = pos_;
+  Skip(h.size);
+  std::string text;
+  for (size_t i = 0; i < size_t{h.size} * 4; ++i) {
+    uint32_t w = words[i / 4];
+    if (swap_strings_) w = ByteSwap(w);
+    const char c = static_cast<char>((w >> (8 * (i % 4))) & 0xff);
+    if (c == '\0') break;
+    text.push_back(c);
+  }
+  return text;
+}
+
+}  // namespace Serializer
