@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/numeric/point_transform.h"
 #include "foundation/runtime/worker_pool.h"
 #include "scene/objects/nhs_object.h"
 #include "scene/render/element_render.h"
@@ -75,22 +76,21 @@ class BenchNode : public NHSObject {
   BenchNode() : NHSObject(NHS_TYPE_POLY_MESH) {}
   void Draw(NHSElementRender& r, const Matrix3x4& M) const override {
     auto apply = [&M](const Vector3& p) {
-      return Vector3{M[0][0] * p.x + M[0][1] * p.y + M[0][2] * p.z + M[0][3],
-                     M[1][0] * p.x + M[1][1] * p.y + M[1][2] * p.z + M[1][3],
-                     M[2][0] * p.x + M[2][1] * p.y + M[2][2] * p.z + M[2][3]};
+      Vector3 out;
+      return TransformPoint(out, M, p);
     };
-    for (const Marker& m : markers) r.DrawMarker(apply(m.p), kMarkerSquare, m.size, m.color, 0);
-    for (const Line& l : lines) r.DrawLine(apply(l.a), apply(l.b), l.width, l.color, 0);
-    for (const Triangle& t : triangles) {
-      const Vector3 p[3] = {apply(t.p[0]), apply(t.p[1]), apply(t.p[2])};
-      r.DrawPolygon(p, 3, t.color, 0, t.one_sided, nullptr, t.textured ? texture : nullptr,
-                    t.textured ? t.uv : nullptr);
-    }
+  };
+  for (const Marker& m : markers) r.DrawMarker(apply(m.p), kMarkerSquare, m.size, m.color, 0);
+  for (const Line& l : lines) r.DrawLine(apply(l.a), apply(l.b), l.width, l.color, 0);
+  for (const Triangle& t : triangles) {
+    const Vector3 p[3] = {apply(t.p[0]), apply(t.p[1]), apply(t.p[2])};
+    r.DrawPolygon(p, 3, t.color, 0, t.one_sided, nullptr, t.textured ? texture : nullptr,
+                  t.textured ? t.uv : nullptr);
   }
-  std::vector<Marker> markers;
-  std::vector<Line> lines;
-  std::vector<Triangle> triangles;
-  const NHSTexture* texture = nullptr;
+} std::vector<Marker> markers;
+std::vector<Line> lines;
+std::vector<Triangle> triangles;
+const NHSTexture* texture = nullptr;
 };
 
 class Lcg {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "foundation/numeric/point_transform.h"
 #include "foundation/runtime/random_generator.h"
 #include "scene/objects/nhs_object.h"
 #include "scene/render/element_render.h"
@@ -14,12 +15,6 @@
 namespace {
 
 using vm::Vector3;
-
-vm::Vector3 Apply(const Matrix3x4& M, const Vector3& p) {
-  return {M[0][0] * p.x + M[0][1] * p.y + M[0][2] * p.z + M[0][3],
-          M[1][0] * p.x + M[1][1] * p.y + M[1][2] * p.z + M[1][3],
-          M[2][0] * p.x + M[2][1] * p.y + M[2][2] * p.z + M[2][3]};
-}
 
 // A node drawing fixed primitives given in its own coordinates; counts its draws.
 class ShapeNode : public NHSObject {
@@ -46,6 +41,10 @@ class ShapeNode : public NHSObject {
 
   void Draw(NHSElementRender& r, const Matrix3x4& M) const override {
     draws.fetch_add(1, std::memory_order_relaxed);
+    auto Apply = [](const Matrix3x4& M, const Vector3& p) {
+      Vector3 out;
+      return TransformPoint(out, M, p);
+    };
     static const double uv[6] = {0.0, 0.0, 3.0, 0.5, 1.0, 2.0};
     for (const Polygon& p : polygons) {
       std::vector<Vector3> v;
