@@ -30,12 +30,12 @@
 #include <thread>
 #include <vector>
 
-#include "foundation/numeric/point_transform.h"
 #include "foundation/runtime/worker_pool.h"
 #include "scene/objects/nhs_object.h"
 #include "scene/render/element_render.h"
 #include "scene/render/render_context.h"
 #include "scene/render/render_projection.h"
+#include "scene/render/shape_node_for_test.h"
 
 #ifdef KALVEX_HAVE_OSMESA
 #include <GL/gl.h>
@@ -52,46 +52,7 @@ constexpr unsigned kSampleFactor = 2;
 constexpr double kFocal = 1500.0;
 constexpr int kFrames = 20;
 
-struct Triangle {
-  Vector3 p[3];
-  std::uint32_t color;
-  bool one_sided;
-  bool textured;
-  double uv[6];
-};
-struct Line {
-  Vector3 a, b;
-  double width;
-  std::uint32_t color;
-};
-struct Marker {
-  Vector3 p;
-  double size;
-  std::uint32_t color;
-};
-
-// One scene node: primitives in view coordinates (the camera at the origin).
-class BenchNode : public NHSObject {
- public:
-  BenchNode() : NHSObject(NHS_TYPE_POLY_MESH) {}
-  void Draw(NHSElementRender& r, const Matrix3x4& M) const override {
-    auto apply = [&M](const Vector3& p) {
-      Vector3 out;
-      return TransformPoint(out, M, p);
-    };
-  };
-  for (const Marker& m : markers) r.DrawMarker(apply(m.p), kMarkerSquare, m.size, m.color, 0);
-  for (const Line& l : lines) r.DrawLine(apply(l.a), apply(l.b), l.width, l.color, 0);
-  for (const Triangle& t : triangles) {
-    const Vector3 p[3] = {apply(t.p[0]), apply(t.p[1]), apply(t.p[2])};
-    r.DrawPolygon(p, 3, t.color, 0, t.one_sided, nullptr, t.textured ? texture : nullptr,
-                  t.textured ? t.uv : nullptr);
-  }
-} std::vector<Marker> markers;
-std::vector<Line> lines;
-std::vector<Triangle> triangles;
-const NHSTexture* texture = nullptr;
-};
+using kxtest::ShapeNode;
 
 class Lcg {
  public:
@@ -110,7 +71,7 @@ struct Scene {
   NHSObject root{NHS_TYPE_SCENE};
   std::vector<std::uint32_t> texels;
   NHSTexture texture;
-  std::vector<const BenchNode*> nodes;
+  std::vector<const ShapeNode*> nodes;
 
   Scene() : texels(512 * 512) {
     Lcg rng;
@@ -120,7 +81,7 @@ struct Scene {
     }
     texture = {texels.data(), 9, 9};
 
-    BenchNode* mesh = Add();  // the textured ground: 100 × 100 quads
+    ShapeNode* mesh = Add();  // the textured ground: 100 × 100 quads
     mesh->texture = &texture;
     for (int i = 0; i < 100; ++i) {
       for (int j = 0; j < 100; ++j) {
@@ -131,32 +92,33 @@ struct Scene {
         const Vector3 p00 = at(i, j), p10 = at(i + 1, j), p01 = at(i, j + 1),
                       p11 = at(i + 1, j + 1);
         const double u0 = i / 100.0, u1 = (i + 1) / 100.0, v0 = j / 100.0, v1 = (j + 1) / 100.0;
-        mesh->triangles.push_back(
-            {{p00, p01, p11}, 0x00ffffff, false, true, {u0, v0, u0, v1, u1, v1}});
-        mesh->triangles.push_back(
-            {{p00, p11, p10}, 0x00ffffff, false, true, {u0, v0, u1, v1, u1, v0}});
+        mesh->polygons.push_back(
+            {{p00, p01, p11}, 3, 0x00ffffff, false, true, {u0, v0, u0, v1, u1, v1}});
+        mesh->polygons.push_back(
+            {{p00, p11, p10}, 3, 0x00ffffff, false, true, {u0, v0, u1, v1, u1, v0}});
       }
     }
 
-    BenchNode* cloud = Add();
+    ShapeNode* cloud = Add();
     for (int i = 0; i < 20000; ++i) {
       cloud->markers.push_back({{rng.Uniform(-35, 35), rng.Uniform(-6, 1.9), rng.Uniform(5, 90)},
+                                kMarkerSquare,
                                 1.5,
                                 0x01000000u | (rng.Bits() & 0xffffff)});
     }
 
-    BenchNode* track = Add();
+    ShapeNode* track = Add();
     Vector3 prev;
     for (int i = 0; i < 500; ++i) {
       const double t = i / 499.0;
       const Vector3 c{-20.0 + 40.0 * t, 0.5 + 0.2 * std::sin(9 * t),
                       8.0 + 20.0 * t + 3 * std::sin(5 * t)};
-      track->markers.push_back({c, 2.0, 0x01ff4040});
+      track->markers.push_back({c, kMarkerSquare, 2.0, 0x01ff4040});
       if (i > 0) track->lines.push_back({prev, c, 1.0, 0xffff4040});
       prev = c;
     }
 
-    BenchNode* grid = Add();
+    ShapeNode* grid = Add();
     for (int k = -10; k <= 10; ++k) {
       grid->lines.push_back({{4.0 * k, 1.95, 3.0}, {4.0 * k, 1.95, 90.0}, 1.0, 0xff808080});
       grid->lines.push_back({{-40.0, 1.95, 3.0 + 4.35 * (k + 10)},
@@ -164,14 +126,14 @@ struct Scene {
                              1.0,
                              0xff808080});
     }
-    BenchNode* axes = Add();
+    ShapeNode* axes = Add();
     const Vector3 o{0, 1.9, 20};
     axes->lines.push_back({o, o + Vector3{3, 0, 0}, 2.0, 0xffff0000});
     axes->lines.push_back({o, o + Vector3{0, -3, 0}, 2.0, 0xff00ff00});
     axes->lines.push_back({o, o + Vector3{0, 0, 3}, 2.0, 0xff0000ff});
 
     for (int k = 0; k < 20; ++k) {  // cuboids standing on the ground, closed and one-sided
-      BenchNode* box = Add();
+      ShapeNode* box = Add();
       const double s = rng.Uniform(0.5, 2.0);
       const Vector3 c{rng.Uniform(-25, 25), 2.0 - s, rng.Uniform(8, 70)};
       const std::uint32_t color =
@@ -183,14 +145,14 @@ struct Scene {
       const int faces[6][4] = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1},
                                {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 5, 7, 3}};
       for (const auto& f : faces) {
-        box->triangles.push_back({{v[f[0]], v[f[1]], v[f[2]]}, color, true, false, {}});
-        box->triangles.push_back({{v[f[0]], v[f[2]], v[f[3]]}, color, true, false, {}});
+        box->polygons.push_back({{v[f[0]], v[f[1]], v[f[2]]}, 3, color, true, false, {}});
+        box->polygons.push_back({{v[f[0]], v[f[2]], v[f[3]]}, 3, color, true, false, {}});
       }
     }
   }
 
-  BenchNode* Add() {
-    BenchNode* node = new BenchNode;
+  ShapeNode* Add() {
+    ShapeNode* node = new ShapeNode;
     root.AddChild(node);
     nodes.push_back(node);
     return node;
@@ -345,13 +307,14 @@ double LlvmpipeMedian() {
     out.insert(out.end(),
                {((c >> 16) & 0xff) / 255.f, ((c >> 8) & 0xff) / 255.f, (c & 0xff) / 255.f, a});
   };
-  for (const BenchNode* node : scene.nodes) {
-    for (const Triangle& t : node->triangles) {
-      const Vector3 normal = (t.p[0] - t.p[1]).Cross(t.p[1] - t.p[2]);
-      if (t.one_sided && t.p[1].Dot(normal) >= 0.0) continue;  // culled as ours does
+  for (const ShapeNode* node : scene.nodes) {
+    for (const ShapeNode::Polygon& t : node->polygons) {
+      const Vector3* p = t.points;  // triangles only in this scene
+      const Vector3 normal = (p[0] - p[1]).Cross(p[1] - p[2]);
+      if (t.one_sided && p[1].Dot(normal) >= 0.0) continue;  // culled as ours does
       const double shade = shading.ShadeFactor(normal, t.one_sided);
       for (int k = 0; k < 3; ++k) {
-        const float v[3] = {float(t.p[k].x), float(t.p[k].y), float(t.p[k].z)};
+        const float v[3] = {float(p[k].x), float(p[k].y), float(p[k].z)};
         if (t.textured) {
           tex_v.insert(tex_v.end(), v, v + 3);
           tex_uv.insert(tex_uv.end(), {float(t.uv[2 * k]), float(t.uv[2 * k + 1])});
@@ -365,14 +328,14 @@ double LlvmpipeMedian() {
         }
       }
     }
-    for (const Line& l : node->lines) {
+    for (const ShapeNode::Line& l : node->lines) {
       LineBatch& b = lines[l.width];
       b.v.insert(b.v.end(), {float(l.a.x), float(l.a.y), float(l.a.z), float(l.b.x), float(l.b.y),
                              float(l.b.z)});
       color4(b.c, l.color, 1.f);
       color4(b.c, l.color, 1.f);
     }
-    for (const Marker& m : node->markers) {
+    for (const ShapeNode::Marker& m : node->markers) {
       point_v.insert(point_v.end(), {float(m.p.x), float(m.p.y), float(m.p.z)});
       color4(point_c, m.color, 1.f);
     }
