@@ -203,6 +203,7 @@ TEST(ElementRenderSW, PolygonsCoverTheSamplesTheirPlaneHits) {
        true},
       {"partly off the target", {{-2, -0.2, 1.5}, {-0.2, 3, 1.5}, {0.3, -0.1, 1.5}}, false, true},
       {"wholly left", {{-9, -0.2, 1.5}, {-8, 0.3, 1.5}, {-1.3, -0.1, 1.5}}, false, false},
+      {"not a number", {{-0.5, -0.4, 2}, {std::nan(""), 0.4, 2.5}, {0.5, 0.1, 3}}, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
