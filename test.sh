@@ -3,7 +3,8 @@
 # with one summary line per stage. A stage that fails does not stop the later ones
 # (the unit tests are skipped when their build failed); the exit status is 1 when
 # any stage failed.
-#   ThreadSanitizer   the image cache and feature-map lock tests under ThreadSanitizer
+#   ThreadSanitizer   the image cache, feature-map lock and render-context tests under
+#                     ThreadSanitizer
 #   fuzz              a libFuzzer run of 10 s over each reader of outside data
 #   sanitizer build   the test configuration (AddressSanitizer and UBSan)
 #   unit tests        every unit test of that build
