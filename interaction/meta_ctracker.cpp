@@ -335,6 +335,7 @@ void MetaCTracker::RunTrackingThread() {
 
   bool stopped = false;
   size_t next_step = 0;
+  double work_before_step = 0.0;  // expected work of the steps already finished
   for (; next_step < m_step_list.size() && !stopped; ++next_step) {
     const TrackingStep& s = m_step_list[next_step];
     m_tracking_callback.SetDisplayKind(s.display_kind);
@@ -386,14 +387,23 @@ void MetaCTracker::RunTrackingThread() {
       }
       PostTrackingMsg(eMsgSceneChanged);
     }
+    // Everything of the step but its refinement is done, whatever was reported.
+    if (!stopped) {
+      m_tracking_callback.CompleteWorkUpTo(
+          work_before_step +
+          m_tracking_callback.ExpectedWork(s.mask & ~eStepRefinement, frames, 20));
+    }
     if ((s.mask & eStepRefinement) && m_running.load()) {
       const char* message = nullptr;
       if (!CatchAll([&] { ComputeRefinement(); }, &message)) {
         Notify(2, "MetaCTracker::TrackingThread: refinement failed with message \"%s\"", message);
       }
     }
+    work_before_step += m_tracking_callback.ExpectedWork(s.mask, frames, 20);
+    if (!stopped && m_running.load()) m_tracking_callback.CompleteWorkUpTo(work_before_step);
     if (s.post) s.post(this);
   }
+  if (!stopped && m_running.load()) m_tracking_callback.ReportFinished();
 
   m_running.store(false);
   PostTrackingMsg(eMsgTrackingFinished);
