@@ -82,7 +82,8 @@ no_frames() {  # name, template, text naming the cause, options...
   says "$name" "cannot read the image sequence \"$template\": $text"
 }
 no_frames missing_folder "$tmp/missing/img####.png" "folder \"$tmp/missing\": No such file"
-no_frames empty_folder "$tmp/empty/img####.png" "no file in \"$tmp/empty\" matches"
+no_frames empty_folder "$tmp/empty/img####.png" "the folder \"$tmp/empty\" is empty"
+no_frames no_match "$tmp/seq/zz####.png" "no file in \"$tmp/seq\" matches \"zz####.png\""
 no_frames empty_range "$tmp/seq/img####.png" "no frame in the range 100 to 200" -F100 -L200
 
 refused() {  # name, text, options and template...

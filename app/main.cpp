@@ -4,6 +4,7 @@
 // 1 no camera result, an unreadable sequence, frames of mixed sizes or a failed export; 2 a
 // rejected option, configuration file, frame range or export target; 3 a partial result
 // (exported, but frames of the range are not part of the solved camera path).
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,6 +61,20 @@ std::string FrameRangeProblem(const std::string& image_template, const CameraTra
   return "";
 }
 
+bool FolderIsEmpty(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return false;
+  bool empty = true;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      empty = false;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return empty;
+}
+
 // Why a template gave no frames: the missing folder or file, the empty range, or nothing
 // matching in the folder.
 std::string NoFramesReason(const std::string& image_template, const CameraTrackingOptions& o) {
@@ -79,8 +94,9 @@ std::string NoFramesReason(const std::string& image_template, const CameraTracki
            (o.first_frame >= 0 ? std::to_string(o.first_frame) : std::string("first")) + " to " +
            (o.last_frame >= 0 ? std::to_string(o.last_frame) : std::string("last"));
   }
-  return "no file in \"" + (directory.empty() ? std::string(".") : directory) + "\" matches \"" +
-         file + "\"";
+  const std::string folder = directory.empty() ? std::string(".") : directory;
+  if (FolderIsEmpty(folder)) return "the folder \"" + folder + "\" is empty";
+  return "no file in \"" + folder + "\" matches \"" + file + "\"";
 }
 
 // Reads every frame file once: unreadable frames and frames of another size are named.
