@@ -37,6 +37,7 @@ void BatchProgress::Update(double fraction) {
   const std::string text =
       "kalvex: tracking " + std::to_string(percent) + " %, " + RemainingTimeText(percent, elapsed);
   if (terminal_) {
+    line_ = text;
     std::fprintf(out_, "\r%-72s", text.c_str());
     line_open_ = true;
   } else {
@@ -44,6 +45,16 @@ void BatchProgress::Update(double fraction) {
     last_tenth_ = percent / 10;
     std::fprintf(out_, "%s\n", text.c_str());
   }
+  std::fflush(out_);
+}
+
+void BatchProgress::Output(const SharedPtr<NotifyMessage>& message) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // "\r" and erase to the end of the line: the log line starts on a clean line.
+  if (line_open_) std::fputs("\r\033[K", out_);
+  std::fwrite(message->text, 1, size_t(message->length), out_);
+  std::fputc('\n', out_);
+  if (line_open_) std::fprintf(out_, "%-72s", line_.c_str());
   std::fflush(out_);
 }
 

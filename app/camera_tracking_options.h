@@ -55,4 +55,5 @@ struct CameraTrackingOptions {
   int correspondence_method = 11;  // 10 synthetic, 11 optical flow, 12 block matching
   int thread_count = -1;           // set by start-up to the worker pool's size
   double pixel_aspect = -1.0;      // not positive: not given
+  int verbose_level = -1;          // log level chosen with "verbose"; -1: warnings
 };

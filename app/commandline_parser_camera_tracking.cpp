@@ -65,7 +65,10 @@ const Option kOptionTable[] = {
 // The whole text as an integer in [lo, hi]. A leading '+' is allowed; a '-' only when lo
 // is negative, so an "UNSIGNED" option refuses "-5" instead of wrapping it.
 bool ParseWhole(const char* text, long long lo, long long hi, long long* out) {
-  if (*text == '+') ++text;
+  if (*text == '+') {
+    ++text;
+    if (*text == '-' || *text == '+') return false;  // one sign only: "+-5" is no number
+  }
   if (*text == '-' && lo >= 0) return false;
   const char* end = text + std::strlen(text);
   long long value = 0;
@@ -76,13 +79,17 @@ bool ParseWhole(const char* text, long long lo, long long hi, long long* out) {
   return true;
 }
 
-// The whole text as a finite real number, in the C locale.
-bool ParseReal(const char* text, double* out) {
-  if (*text == '+') ++text;
+// The whole text as a finite real number in [lo, hi], in the C locale.
+bool ParseReal(const char* text, double lo, double hi, double* out) {
+  if (*text == '+') {
+    ++text;
+    if (*text == '-' || *text == '+') return false;
+  }
   const char* end = text + std::strlen(text);
   double value = 0.0;
   const auto [ptr, ec] = std::from_chars(text, end, value);
   if (ec != std::errc() || ptr != end || ptr == text || !std::isfinite(value)) return false;
+  if (!(value >= lo && value <= hi)) return false;
   *out = value;
   return true;
 }
@@ -90,6 +97,11 @@ bool ParseReal(const char* text, double* out) {
 constexpr long long kIntMax = std::numeric_limits<int32_t>::max();
 constexpr long long kIntMin = std::numeric_limits<int32_t>::min();
 constexpr long long kUintMax = std::numeric_limits<uint32_t>::max();
+// Plausible pixel aspects: anamorphic lenses stay far inside.
+constexpr double kMinPixelAspect = 0.1;
+constexpr double kMaxPixelAspect = 10.0;
+constexpr double kMinEigenvalueLow = 1.0;
+constexpr double kMinEigenvalueHigh = 1e9;
 
 bool EqualsNoCase(const char* a, const char* b) {
   return platform::CompareNoCase(a, b) == 0;
@@ -120,6 +132,11 @@ void CommandlineParserCameraTracking::Reject(const char* what, int code, const c
 
 int CommandlineParserCameraTracking::OnOption(int code, const char* value) {
   if (code == kBatchMode) {
+    // "--batch-mode=no" must not start a batch run.
+    if (value != nullptr && *value != '\0') {
+      Reject("takes no value", code, value);
+      return kRejected;
+    }
     m_options.batch_mode = true;
     return 0;
   }
@@ -147,8 +164,8 @@ int CommandlineParserCameraTracking::OnOption(int code, const char* value) {
       m_options.deinterlacing = int(whole);
       return 0;
     case kPixelAspect:
-      if (!ParseReal(value, &real) || !(real > 0.0)) {
-        Reject("not a positive number", code, value);
+      if (!ParseReal(value, kMinPixelAspect, kMaxPixelAspect, &real)) {
+        Reject("not a pixel aspect between 0.1 and 10", code, value);
         return kRejected;
       }
       m_options.pixel_aspect = real;
@@ -180,18 +197,25 @@ int CommandlineParserCameraTracking::OnOption(int code, const char* value) {
       m_options.optical_flow.m_min_dist = int32_t(whole);
       return 0;
     case kMinEigenvalue:
-      if (!ParseReal(value, &real) || !std::isfinite(float(real))) {
-        Reject("not a number", code, value);
+      // Below 1 the correlator would drop the whole feature block for its defaults.
+      if (!ParseReal(value, kMinEigenvalueLow, kMinEigenvalueHigh, &real)) {
+        Reject("not a number between 1 and 1e9", code, value);
         return kRejected;
       }
       m_options.optical_flow.m_min_eigenvalue = float(real);
       return 0;
-    case kConsistencyCheck:
-      m_options.optical_flow.m_consistency_check = EqualsNoCase(value, "translation")  ? 1
-                                                   : EqualsNoCase(value, "similarity") ? 2
-                                                   : EqualsNoCase(value, "affine")     ? 3
-                                                                                       : 0;
-      return 0;
+    case kConsistencyCheck: {
+      // A misspelt method must not quietly mean "no".
+      static const char* const kMethods[] = {"no", "translation", "similarity", "affine"};
+      for (int i = 0; i < 4; ++i) {
+        if (EqualsNoCase(value, kMethods[i])) {
+          m_options.optical_flow.m_consistency_check = i;
+          return 0;
+        }
+      }
+      Reject("unknown method", code, value);
+      return kRejected;
+    }
     case kExportText:
     case kExportMax:
     case kExportXsi:
@@ -213,7 +237,8 @@ int CommandlineParserCameraTracking::OnOption(int code, const char* value) {
     case kVerbose:
       if (EqualsNoCase(value, "warn") || EqualsNoCase(value, "notice") ||
           EqualsNoCase(value, "info") || EqualsNoCase(value, "debug")) {
-        NotifyContext::SetGlobalNotifyLevelByName(value);
+        // Applied with the configuration, where the default would otherwise replace it.
+        m_options.verbose_level = NotifyContext::LevelFromName(value);
         return 0;
       }
       Reject("unknown level", code, value);
@@ -254,6 +279,11 @@ void CommandlineParserCameraTracking::AddTokenOrFile(PackedStringList& list, con
     return;
   }
   const int skip = key_length + 3;
+  if (m_expansion_stopped) return;
+  if (++m_config_files_read > kMaxConfigFiles) {
+    StopExpansion("more than " + std::to_string(kMaxConfigFiles) + " config files read");
+    return;
+  }
   ReadConfigFile(list, std::string(argument + skip, size_t(length - skip)), key, key_length, depth);
 }
 
@@ -275,7 +305,12 @@ void CommandlineParserCameraTracking::ReadConfigFile(PackedStringList& list,
   char token[kTokenBufferSize];
   int used = 0;
   auto emit = [&] {
-    if (depth < kMaxConfigDepth) {
+    if (depth < kMaxConfigDepth && !m_expansion_stopped) {
+      if (++m_config_tokens > kMaxConfigTokens) {
+        StopExpansion("more than " + std::to_string(kMaxConfigTokens) +
+                      " arguments from config files");
+        return;
+      }
       token[used] = '\0';
       AddTokenOrFile(list, token, used, key, key_length, depth + 1);
     }
@@ -333,6 +368,14 @@ void CommandlineParserCameraTracking::ReadConfigFile(PackedStringList& list,
     m_file_errors.push_back("line too long, rest of config file ignored: " + path);
     m_error = m_help = true;
   }
+}
+
+void CommandlineParserCameraTracking::StopExpansion(const std::string& why) {
+  Notify(2, "CommandlineParserCameraTracking::AddTokenOrFile: config files expand too far: %s",
+         why.c_str());
+  m_file_errors.push_back("config files expand too far: " + why);
+  m_error = m_help = true;
+  m_expansion_stopped = true;
 }
 
 int CommandlineParserCameraTracking::ParseList(const PackedStringList& list) {

@@ -13,8 +13,9 @@
 // for the file's lines. Each line is a name and an optional value separated by blanks,
 // tabs or "="; "#" starts a comment; a value ends at the first blank. Files may name
 // further files, ten levels deep; deeper references are dropped. A file that cannot be
-// opened, and a line of 4095 characters or more (which ends the reading of that file),
-// are reported at level 2 and make the parse fail.
+// opened, a line of 4095 characters or more (which ends the reading of that file), and an
+// expansion beyond kMaxConfigFiles files read or kMaxConfigTokens arguments (which ends
+// the expansion) are reported at level 2 and make the parse fail.
 //
 // Not thread-safe; used on the start-up thread only.
 #pragma once
@@ -58,6 +59,10 @@ class CommandlineParserCameraTracking : public ogem::CommandlineParser {
   static constexpr int kTokenBufferSize = 4096;
   // References nested deeper than this are dropped.
   static constexpr int kMaxConfigDepth = 10;
+  // Bounds of the whole expansion: files that name each other several times would
+  // otherwise multiply at every level. Beyond either the parse fails.
+  static constexpr int kMaxConfigFiles = 256;
+  static constexpr int kMaxConfigTokens = 100000;
 
   CommandlineParserCameraTracking();
   ~CommandlineParserCameraTracking() override;
@@ -104,9 +109,14 @@ class CommandlineParserCameraTracking : public ogem::CommandlineParser {
 
  private:
   void Reject(const char* what, int code, const char* value);
+  // Ends the configuration-file expansion for good and fails the parse.
+  void StopExpansion(const std::string& why);
   void ReadConfigFile(PackedStringList& list, const std::string& path, const char* key,
                       int key_length, int depth);
 
   std::vector<std::string> m_value_errors;
   std::vector<std::string> m_file_errors;
+  int m_config_files_read = 0;
+  int m_config_tokens = 0;
+  bool m_expansion_stopped = false;
 };

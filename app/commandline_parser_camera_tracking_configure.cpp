@@ -9,6 +9,7 @@
 #include "foundation/runtime/notify.h"
 #include "geometry/rand_sampling.h"
 #include "geometry/sample_calculator_ptrz.h"
+#include "image/image_cache.h"
 #include "interaction/controller.h"
 #include "optimise/camera_estimator_ptrz.h"
 #include "tracking/camera_tracking_manager.h"
@@ -43,6 +44,14 @@ bool CommandlineParserCameraTracking::ConfigureCTrackMgr(CameraTrackingManager* 
     return false;
   }
   if (!ConfigureCTrackPool(manager)) return false;
+  manager->SetExportPointLimit(m_options.export_point_limit);
+  // The scan format before the sequence: field modes 3 and 5 make two images per file.
+  if (m_options.deinterlacing > 0 && m_options.deinterlacing <= 4) {
+    ImageCache* cache = manager->GetImageCache();
+    cache->SetTopFieldFirst(m_options.deinterlacing % 2 == 1);
+    cache->SetFieldMode(m_options.deinterlacing <= 2 ? 4 : 5);
+    cache->ClearCache();
+  }
   if (!m_image_file_template.empty()) {
     manager->SetSequence(m_image_file_template.c_str(), m_options.first_frame, m_options.last_frame,
                          m_options.frame_step, nullptr, nullptr, nullptr);
@@ -76,8 +85,9 @@ bool CommandlineParserCameraTracking::ConfigureCTrackPool(CameraTrackingPool* po
   pool->m_batch_mode = o.batch_mode;
   pool->m_num_threads = o.thread_count;
 
-  // Yields to NFY_LEVEL; otherwise it also ends a level chosen with "verbose".
-  NotifyContext::SetNotifyLevel(3);
+  // Yields to NFY_LEVEL. Without "verbose" a run shows warnings only: the notices are the
+  // engine's working notes.
+  NotifyContext::SetNotifyLevel(o.verbose_level >= 0 ? o.verbose_level : 2);
 
   if (auto* harris = As<Harris>(pool->m_harris)) harris->SetParameter(o.harris);
   if (auto* syn = As<FeatureCorrelatorSyn>(pool->m_correlator_syn)) syn->SetParameter(o.synthetic);

@@ -6,6 +6,7 @@
 #include "features/optical_flow_correlator.h"
 #include "foundation/runtime/notify.h"
 #include "geometry/rand_sampling.h"
+#include "image/image_cache.h"
 #include "interaction/controller.h"
 #include "optimise/camera_estimator_ptrz.h"
 #include "testing/log_capture.h"
@@ -59,7 +60,7 @@ TEST_F(ConfigurePoolTest, DefaultsChooseFreeMotionWithTheOpticalFlowTracker) {
   EXPECT_EQ(move.GetSphereParameter().m_link_mode, 1);
 
   if (!NotifyContext::Instance().LevelFixed()) {
-    EXPECT_EQ(NotifyContext::GetNotifyLevel(), 3);
+    EXPECT_EQ(NotifyContext::GetNotifyLevel(), 2);  // warnings only by default
   }
   EXPECT_TRUE(pool_.m_batch_mode);
   EXPECT_EQ(pool_.m_num_threads, 2);
@@ -166,6 +167,34 @@ TEST_F(ConfigurePoolTest, ManagerWithoutSequenceOnlyConfiguresItsPool) {
   EXPECT_TRUE(manager.m_batch_mode);
   EXPECT_EQ(manager.m_outlier_detector, manager.m_rand_sampling);
   EXPECT_FALSE(log.Has("sequence"));
+}
+
+TEST_F(ConfigurePoolTest, VerboseLevelOutlastsTheConfiguration) {
+  if (NotifyContext::Instance().LevelFixed()) GTEST_SKIP() << "NFY_LEVEL fixes the level";
+  Parse({"--verbose=info"});
+  ASSERT_TRUE(parser_.ConfigureCTrackPool(&pool_));
+  EXPECT_EQ(NotifyContext::GetNotifyLevel(), 4);
+}
+
+TEST_F(ConfigurePoolTest, PointLimitAndScanFormatReachTheJob) {
+  struct Case {
+    const char* deinterlacing;
+    int field_mode;
+    bool top_first;
+  };
+  const Case cases[] = {{"-d1", 4, true}, {"-d2", 4, false}, {"-d3", 5, true}, {"-d4", 5, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.deinterlacing);
+    CommandlineParserCameraTracking parser;
+    std::vector<const char*> args = {"kalvex", "--limit-exported-3d-points=10", c.deinterlacing};
+    parser.Parse(int(args.size()), args.data());
+    ASSERT_FALSE(parser.HasError());
+    CameraTrackingManager manager;
+    EXPECT_TRUE(parser.ConfigureCTrackMgr(&manager));
+    EXPECT_EQ(manager.GetExportPointLimit(), 10);
+    EXPECT_EQ(manager.GetImageCache()->GetFieldMode(), c.field_mode);
+    EXPECT_EQ(manager.GetImageCache()->TopFieldFirst(), c.top_first);
+  }
 }
 
 }  // namespace

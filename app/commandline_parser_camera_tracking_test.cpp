@@ -75,6 +75,8 @@ const OptionCase kOptionCases[] = {
     {"--first-frame=99999999999", true, First, -1},
     {"--last-frame=250", false, Last, 250},
     {"-L+7", false, Last, 7},
+    {"--first-frame=+-5", true, First, -1},  // one sign only
+    {"--first-frame=++5", true, First, -1},
     {"--deinterlacing=4", false, Deint, 4},
     {"--deinterlacing=5", true, Deint, 0},
     {"-d-1", true, Deint, 0},
@@ -84,6 +86,8 @@ const OptionCase kOptionCases[] = {
     {"--pixel-aspect=inf", true, Aspect, -1},
     {"--pixel-aspect=nan", true, Aspect, -1},
     {"--pixel-aspect=1,5", true, Aspect, -1},
+    {"--pixel-aspect=1e300", true, Aspect, -1},  // finite, but no pixel is that shape
+    {"--pixel-aspect=+-2", true, Aspect, -1},
     {"--est-method=PAN", false, Method, 7},
     {"--est-method=rk", false, Method, 7},
     {"-mpan", false, Method, 7},
@@ -97,15 +101,20 @@ const OptionCase kOptionCases[] = {
     {"--ft-min-dist=15", false, MinDist, 15},
     {"--ft-min-eigenvalue=150.5", false, Eigen, 150.5},
     {"--ft-min-eigenvalue=1e99", true, Eigen, 100},
+    {"--ft-min-eigenvalue=1e30", true, Eigen, 100},
+    {"--ft-min-eigenvalue=-3.5", true, Eigen, 100},
+    {"--ft-min-eigenvalue=0.5", true, Eigen, 100},  // the correlator would drop its block
     {"--ft-feature-consistency-check=AFFINE", false, Check, 3},
     {"--ft-feature-consistency-check=similarity", false, Check, 2},
     {"--ft-feature-consistency-check=no", false, Check, 0},
-    {"--ft-feature-consistency-check=xyz", false, Check, 0},
+    {"--ft-feature-consistency-check=xyz", true, Check, 0},
+    {"--ft-feature-consistency-check=afine", true, Check, 0},
     {"--limit-exported-3d-points=100", false, Limit, 100},
     {"-l-5", true, Limit, -1},
     {"--verbose=loud", true, Batch, 0},
     {"--batch-mode", false, Batch, 1},
-    {"--batch-mode=whatever", false, Batch, 1},
+    {"--batch-mode=no", true, Batch, 0},
+    {"--batch-mode=whatever", true, Batch, 0},
     {"--export-text", true, Exports, 0},
     {"--export-text=", true, Exports, 0},
     {"--export-nothing=a", true, Exports, 0},
@@ -149,15 +158,15 @@ TEST(CommandlineParserCameraTrackingTest, ExportsAppendInArgumentOrder) {
   EXPECT_EQ(list[1].file_name, "b.txt");
 }
 
-TEST(CommandlineParserCameraTrackingTest, VerboseSetsTheLevelAtOnce) {
+TEST(CommandlineParserCameraTrackingTest, VerboseIsKeptForTheConfiguration) {
   const int saved = NotifyContext::GetNotifyLevel();
   Parser parser;
   ParseArgs(parser, {"--verbose=DEBUG"});
   EXPECT_FALSE(parser.HasError());
-  EXPECT_EQ(NotifyContext::GetNotifyLevel(), 5);
+  EXPECT_EQ(parser.Options().verbose_level, 5);
   ParseArgs(parser, {"-vwarn"});
-  EXPECT_EQ(NotifyContext::GetNotifyLevel(), 2);
-  NotifyContext::Instance().SetLevel(saved);
+  EXPECT_EQ(parser.Options().verbose_level, 2);
+  EXPECT_EQ(NotifyContext::GetNotifyLevel(), saved);
 }
 
 TEST(CommandlineParserCameraTrackingTest, OnlyASingleFileArgumentIsTheSequence) {
@@ -249,6 +258,20 @@ TEST_F(ConfigFileTest, SelfReferenceStopsAfterTenLevels) {
   EXPECT_EQ(args.size(), 10u);
   for (const std::string& a : args) EXPECT_EQ(a, "--export-text=x");
   EXPECT_FALSE(parser_.HasError());
+}
+
+TEST_F(ConfigFileTest, FanOutIsBoundedAndFailsTheParse) {
+  // Three references per level would read the file 3^10 times.
+  kxtest::LogCapture log(2);
+  const std::string path = dir_.File("fan.cfg");
+  const std::string line = "config-file " + path + "\n";
+  kxtest::WriteFile(path, "first-frame 1\n" + line + line + line);
+  const std::vector<std::string> args = Expand({("--config-file=" + path).c_str(), "-L4"});
+  EXPECT_LE(args.size(), size_t(Parser::kMaxConfigFiles) + 1);
+  EXPECT_EQ(args.back(), "-L4");  // the arguments after the reference are kept
+  EXPECT_TRUE(parser_.HasError());
+  ASSERT_EQ(parser_.ErrorReasons().size(), 1u);
+  EXPECT_NE(parser_.ErrorReasons()[0].find("expand too far"), std::string::npos);
 }
 
 TEST_F(ConfigFileTest, OverLongLineStopsTheFileAndIsReported) {

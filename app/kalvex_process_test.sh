@@ -1,8 +1,10 @@
 #!/bin/sh
-# Exit codes and messages of the built program: help 0, a rejected option 2 with the usage
-# on stderr, an unreadable sequence in batch mode 1 with a message naming it, and a small
-# rendered sequence with known cameras solved in batch mode: exit 0 and a camera file
-# that matches the true cameras.
+# Exit codes and messages of the built program as a script sees them: help and version 0,
+# rejected options, ranges and export targets 2 before any tracking, unreadable sequences
+# and frames of mixed sizes 1, a partial result 3 with the unsolved frames named, and small
+# rendered sequences with known cameras solved in batch mode: exit 0, a camera file that
+# matches the true cameras, the same file from a second identical run, and a quiet stderr.
+# Run on the sanitizer build, so the whole batch road runs under ASan and UBSan.
 kalvex="$1"
 render="$2"
 fail=0
@@ -12,8 +14,17 @@ trap 'rm -rf "$tmp"' EXIT
 expect() {  # name, expected code, actual code
   if [ "$2" != "$3" ]; then
     echo "FAIL $1: exit code $3, expected $2"
+    sed 's/^/  /' "$tmp/err"
     fail=1
   fi
+  if grep -q "runtime error\|Sanitizer" "$tmp/err"; then
+    echo "FAIL $1: a sanitizer report:"
+    cat "$tmp/err"
+    fail=1
+  fi
+}
+says() {  # name, text expected on stderr
+  grep -qF -- "$2" "$tmp/err" || { echo "FAIL $1: \"$2\" missing:"; cat "$tmp/err"; fail=1; }
 }
 
 "$kalvex" --help >"$tmp/out" 2>"$tmp/err" </dev/null
@@ -24,8 +35,27 @@ grep -q "usage:" "$tmp/out" || { echo "FAIL help: no usage on stdout"; fail=1; }
 expect bad_option 2 $?
 grep -q "usage:" "$tmp/err" || { echo "FAIL bad_option: no usage on stderr"; fail=1; }
 
-"$kalvex" --batch-mode --ft-corner-count=-5 "$tmp/img####.png" >"$tmp/out" 2>"$tmp/err" </dev/null
-expect bad_value 2 $?
+"$kalvex" --version --batch-mode "$tmp/img####.png" >"$tmp/out" 2>"$tmp/err" </dev/null
+expect version 0 $?
+grep -q "^Kalvex [0-9]" "$tmp/out" || { echo "FAIL version: no version on stdout"; fail=1; }
+[ ! -s "$tmp/err" ] || { echo "FAIL version: a run started:"; cat "$tmp/err"; fail=1; }
+
+# Values the options do not take: refused with the reason, nothing tracked.
+for bad in --ft-corner-count=-5 --first-frame=+-5 --ft-feature-consistency-check=afine \
+  --batch-mode=no --ft-min-eigenvalue=-3.5 --ft-min-eigenvalue=0.5 --ft-min-eigenvalue=1e30 \
+  --pixel-aspect=1e300 --deinterlacing=5; do
+  "$kalvex" --batch-mode "$bad" "$tmp/img####.png" >"$tmp/out" 2>"$tmp/err" </dev/null
+  expect "bad_value $bad" 2 $?
+  says "bad_value $bad" "kalvex: option --"
+done
+
+# A configuration file naming itself three times: bounded, refused at once.
+printf 'config-file %s\nconfig-file %s\nconfig-file %s\n' "$tmp/fan.cfg" "$tmp/fan.cfg" \
+  "$tmp/fan.cfg" >"$tmp/fan.cfg"
+"$kalvex" --batch-mode --config-file="$tmp/fan.cfg" "$tmp/img####.png" >"$tmp/out" 2>"$tmp/err" \
+  </dev/null
+expect config_fan_out 2 $?
+says config_fan_out "config files expand too far"
 
 "$kalvex" --batch-mode --export-text="$tmp/cams.txt" "$tmp/missing/img####.png" \
   >"$tmp/out" 2>"$tmp/err" </dev/null
@@ -36,6 +66,82 @@ grep -q "cannot read the image sequence \"$tmp/missing/img####.png\"" "$tmp/err"
 
 "$kalvex" --batch-mode >"$tmp/out" 2>"$tmp/err" </dev/null
 expect no_sequence 1 $?
+
+# Small sequences for the failures before tracking.
+"$render" --out="$tmp/seq" --shot=free --frames=20 --width=480 --height=270 --focal=400 \
+  >/dev/null 2>&1 || { echo "FAIL: the sample could not be rendered"; fail=1; }
+"$render" --out="$tmp/other" --shot=free --frames=2 --width=600 --height=338 --focal=400 \
+  >/dev/null 2>&1
+mkdir "$tmp/empty"
+
+no_frames() {  # name, template, text naming the cause, options...
+  name=$1 template=$2 text=$3
+  shift 3
+  "$kalvex" --batch-mode "$@" "$template" >"$tmp/out" 2>"$tmp/err" </dev/null
+  expect "$name" 1 $?
+  says "$name" "cannot read the image sequence \"$template\": $text"
+}
+no_frames missing_folder "$tmp/missing/img####.png" "folder \"$tmp/missing\": No such file"
+no_frames empty_folder "$tmp/empty/img####.png" "the folder \"$tmp/empty\" is empty"
+no_frames no_match "$tmp/seq/zz####.png" "no file in \"$tmp/seq\" matches \"zz####.png\""
+no_frames empty_range "$tmp/seq/img####.png" "no frame in the range 100 to 200" -F100 -L200
+
+refused() {  # name, text, options and template...
+  name=$1 text=$2
+  shift 2
+  "$kalvex" --batch-mode "$@" >"$tmp/out" 2>"$tmp/err" </dev/null
+  expect "$name" 2 $?
+  says "$name" "$text"
+  if grep -q "kalvex: tracking" "$tmp/err"; then echo "FAIL $name: tracking started"; fail=1; fi
+}
+refused one_file_range "names one file" -F1 -L5 "$tmp/seq/img0001.png"
+refused absurd_range "are more than" -F0 -L2147483647 "$tmp/seq/img####.png"
+refused export_folder_missing "No such file or directory" --export-text="$tmp/no/c.txt" \
+  "$tmp/seq/img####.png"
+refused export_is_folder "is a folder" --export-text="$tmp/empty" "$tmp/seq/img####.png"
+refused export_twice "named by two exports" --export-text="$tmp/c.txt" --export-maya="$tmp/c.txt" \
+  "$tmp/seq/img####.png"
+
+# Frames of mixed sizes are refused before tracking, the odd frame named.
+cp -r "$tmp/seq" "$tmp/mixed"
+cp "$tmp/other/img0000.png" "$tmp/mixed/img0012.png"
+"$kalvex" --batch-mode --export-text="$tmp/mixed.txt" "$tmp/mixed/img####.png" >"$tmp/out" \
+  2>"$tmp/err" </dev/null
+expect mixed_sizes 1 $?
+says mixed_sizes "frame 12 \"$tmp/mixed/img0012.png\" is 600 x 338, the sequence 480 x 270"
+[ ! -e "$tmp/mixed.txt" ] || { echo "FAIL mixed_sizes: an export was written"; fail=1; }
+
+# A frame of random bytes and a truncated frame are named; the result is partial (3) and
+# still exported, or there is none (1), never a full solve.
+cp -r "$tmp/seq" "$tmp/broken"
+head -c 3000 /dev/urandom >"$tmp/broken/img0005.png"
+head -c 4000 "$tmp/seq/img0015.png" >"$tmp/broken/img0015.png"
+"$kalvex" --batch-mode --export-text="$tmp/broken.txt" "$tmp/broken/img####.png" >"$tmp/out" \
+  2>"$tmp/err" </dev/null
+code=$?
+[ "$code" = 3 ] || [ "$code" = 1 ] || { echo "FAIL broken_frames: exit code $code"; fail=1; }
+expect broken_frames "$code" "$code"
+says broken_frames "frame 5 \"$tmp/broken/img0005.png\""
+says broken_frames "frame 15 \"$tmp/broken/img0015.png\""
+if [ "$code" = 3 ]; then
+  grep -q "kalvex: warning: frames .*5.* are not part of the solved camera path" "$tmp/err" ||
+    { echo "FAIL broken_frames: unsolved frames not named:"; cat "$tmp/err"; fail=1; }
+  [ -s "$tmp/broken.txt" ] || { echo "FAIL broken_frames: partial result not exported"; fail=1; }
+fi
+
+# Each field of an interlaced file is a frame of its own.
+"$kalvex" --batch-mode --deinterlacing=3 -F0 -L2 "$tmp/seq/img####.png" >"$tmp/out" 2>"$tmp/err" \
+  </dev/null
+code=$?
+says deinterlacing "of 6 frames"
+expect deinterlacing "$code" "$code"
+
+# A level chosen with --verbose holds through the run.
+"$kalvex" --batch-mode --verbose=info -F0 -L2 "$tmp/seq/img####.png" >"$tmp/out" 2>"$tmp/err" \
+  </dev/null
+code=$?
+expect verbose "$code" "$code"
+says verbose "Info: "
 
 # The solved world is the true one up to a similarity, so only what a similarity keeps is
 # compared: the focal length in pixels, the rotation angle of every camera relative to
@@ -50,6 +156,13 @@ solve() {  # shot (free or pan), estimation method
   expect "solve $1" 0 $?
   grep -q "kalvex: solved 20 of 20 frames" "$tmp/err" ||
     { echo "FAIL solve $1: summary line missing:"; grep "^kalvex:" "$tmp/err"; fail=1; }
+  # Quiet by default: no internal dumps or working notes, a few lines in all.
+  if grep -q "^Notice:\|HHHH MetaCTracker\|Settings:$\|QR: " "$tmp/err" ||
+    [ "$(wc -l <"$tmp/err")" -gt 30 ]; then
+    echo "FAIL solve $1: stderr is not quiet:"
+    cat "$tmp/err"
+    fail=1
+  fi
   awk '
     function angle(r, i, s, k, c) {  # rotation angle between camera i and camera 0
       s = 0
@@ -95,5 +208,23 @@ solve() {  # shot (free or pan), estimation method
 }
 solve free free
 solve pan pan
+
+# A second identical run writes the same file (the creation date aside); a point limit
+# reaches the export.
+"$kalvex" --batch-mode --export-text="$tmp/again.txt" "$tmp/free/img####.png" >"$tmp/out" \
+  2>"$tmp/err" </dev/null
+expect again 0 $?
+grep -v "^# Creation date" "$tmp/free.txt" >"$tmp/first.cmp"
+grep -v "^# Creation date" "$tmp/again.txt" >"$tmp/again.cmp"
+if ! cmp -s "$tmp/first.cmp" "$tmp/again.cmp"; then
+  echo "FAIL again: two identical runs wrote different files"
+  fail=1
+fi
+"$kalvex" --batch-mode --limit-exported-3d-points=10 --export-text="$tmp/limit.txt" \
+  "$tmp/free/img####.png" >"$tmp/out" 2>"$tmp/err" </dev/null
+expect limit 0 $?
+points=$(awk 'f && NF == 3 && $1 !~ /^#/ { n++ } /3D Feature Points/ { f = 1 } END { print n + 0 }' \
+  "$tmp/limit.txt")
+[ "$points" = 10 ] || { echo "FAIL limit: $points points exported, expected 10"; fail=1; }
 
 exit $fail

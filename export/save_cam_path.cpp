@@ -1,9 +1,12 @@
 #include "export/save_cam_path.h"
 
+#include <algorithm>
 #include <ctime>
 #include <iomanip>
 #include <locale>
 #include <sstream>
+#include <unordered_map>
+#include <utility>
 
 #include "export/writer_support.h"
 #include "foundation/camera/camera_geometry.h"
@@ -30,6 +33,32 @@ bool SaveCamPath::Save2DTrack(const SharedPtr<FeaturePoint2D>& feature) {
   return Export2DTrack(feature);
 }
 
+SaveCamPath::FeaturePointList SaveCamPath::StableOrder(const CameraList& cameras,
+                                                       const FeaturePointList& points) {
+  // Points are appended by parallel jobs, so neither list position nor index repeats from
+  // run to run; the tracks themselves do.
+  std::unordered_map<const FeaturePoint3D*, size_t> rank;
+  for (const SharedPtr<FeatureImage>& image : cameras) {
+    for (const SharedPtr<FeaturePoint2D>& feature : image->GetFPoints2D()) {
+      if (feature && feature->GetFPoint3D())
+        rank.emplace(feature->GetFPoint3D().Get(), rank.size());
+    }
+  }
+  std::vector<std::pair<size_t, size_t>> keys;  // rank (unseen: after all seen), position
+  keys.reserve(points.size());
+  for (size_t i = 0; i < points.size(); ++i) {
+    const auto found = rank.find(points[i].Get());
+    keys.emplace_back(found != rank.end() ? found->second : rank.size() + i, i);
+  }
+  std::sort(keys.begin(), keys.end());
+  FeaturePointList ordered;
+  ordered.reserve(points.size());
+  for (const auto& key : keys) {
+    if (points[key.second]) ordered.push_back(points[key.second]);
+  }
+  return ordered;
+}
+
 bool SaveCamPath::Save(const CameraList& cameras, const FeaturePointList& points) {
   if (cameras.empty()) throw "SaveCamPath::Save: empty camera list!";
 
@@ -50,7 +79,7 @@ bool SaveCamPath::Save(const CameraList& cameras, const FeaturePointList& points
     FeatureMapper mapper(first);
     const double radius = first.GetFocalLength() * distance_factor_;
     point_list.reserve(points.size());
-    for (const SharedPtr<FeaturePoint3D>& point : points) {
+    for (const SharedPtr<FeaturePoint3D>& point : StableOrder(cameras, points)) {
       if (point->TestFlags(FP3D_FLAG_REMOVED | FP3D_FLAG_NO_EXPORT)) continue;
       if (point->GetCS() != FeaturePoint3D::eSpherical) {
         point_list.push_back(vm::Vector3{point->x, point->y, point->z});

@@ -8,7 +8,9 @@
 //            (pose, size, pixel size, distortion), the image index, the file index and the
 //            owner of the tracked image: nothing a writer does reaches the tracking data;
 //   points   the Cartesian positions (mm) of the points that are neither removed nor
-//            excluded from export, in list order; a direction point is placed at
+//            excluded from export, in the order their tracks are first met walking the
+//            cameras' features (then the points no camera sees, in list order), so that
+//            identical runs write identical files; a direction point is placed at
 //            distance factor x focal length (mm) from the first camera's centre.
 // Coordinate mode 1 turns cameras and points by 180 degrees about X ((x, y, z) becomes
 // (x, -y, -z)); mode 0 and every other mode leave them as they are.
@@ -56,6 +58,8 @@ class SaveCamPath {
   // Builds the two lists from the tracked images and the feature map's points (see above)
   // and calls Export. Throws for an empty camera list.
   bool Save(const CameraList& cameras, const FeaturePointList& points);
+  // points in the order Save writes them (null points dropped).
+  static FeaturePointList StableOrder(const CameraList& cameras, const FeaturePointList& points);
   // Calls Export2DTrack.
   bool Save2DTrack(const SharedPtr<FeaturePoint2D>& feature);
 

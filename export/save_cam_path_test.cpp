@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "foundation/runtime/product_info.h"
 #include "foundation/tracks/feature_flags.h"
@@ -138,6 +139,38 @@ TEST(SaveCamPathTest, PointsFilteredAndMadeCartesianInListOrder) {
   EXPECT_TRUE(none.Save(tracked, {points[1], points[3]}));
   EXPECT_TRUE(none.points.empty());
   EXPECT_EQ(none.cameras.size(), 2u);
+}
+
+// Points come from parallel jobs in any order: they are written in the order their
+// tracks are first seen (image by image, feature by feature), the unseen ones last in
+// list order, whatever the list order was.
+TEST(SaveCamPathTest, PointsInTheOrderTheirTracksAreFirstSeen) {
+  Owner owner;
+  const SharedPtr<FeaturePoint3D> a = Point(1, 0, 0, FeaturePoint3D::eCartesian);
+  const SharedPtr<FeaturePoint3D> b = Point(2, 0, 0, FeaturePoint3D::eCartesian);
+  const SharedPtr<FeaturePoint3D> c = Point(3, 0, 0, FeaturePoint3D::eCartesian);
+  const SharedPtr<FeaturePoint3D> d = Point(4, 0, 0, FeaturePoint3D::eCartesian);
+  const SharedPtr<FeaturePoint3D> e = Point(5, 0, 0, FeaturePoint3D::eCartesian);
+  const SaveCamPath::CameraList tracked = {TrackedImage(&owner, 0, {0, 0, 0}),
+                                           TrackedImage(&owner, 1, {1, 0, 0})};
+  const SharedPtr<FeaturePoint3D>* seen[2][2] = {{&c, &a}, {&b, &a}};
+  for (int k = 0; k < 2; ++k) {
+    for (const SharedPtr<FeaturePoint3D>* point : seen[k]) {
+      auto feature = SharedPtr<FeaturePoint2D>::Make(tracked[k].Get(), 1.0, 2.0);
+      feature->SetFPoint3D(*point);
+      tracked[k]->AddFPoint2D(feature);
+    }
+  }
+  for (const SaveCamPath::FeaturePointList& list : {SaveCamPath::FeaturePointList{a, b, c, d, e},
+                                                    SaveCamPath::FeaturePointList{e, c, b, d, a}}) {
+    RecordingWriter writer;
+    EXPECT_TRUE(writer.Save(tracked, list));
+    std::vector<double> order;
+    for (const vm::Vector3& p : writer.points) order.push_back(p.x);
+    const std::vector<double> unseen =
+        list[0] == a ? std::vector<double>{4, 5} : std::vector<double>{5, 4};
+    EXPECT_EQ(order, (std::vector<double>{3, 1, 2, unseen[0], unseen[1]}));
+  }
 }
 
 TEST(SaveCamPathTest, CoordinateModes) {

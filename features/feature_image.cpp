@@ -1,7 +1,9 @@
 #include "features/feature_image.h"
 
 #include <algorithm>
+#include <climits>
 #include <exception>
+#include <vector>
 
 #include "features/point_file.h"
 #include "foundation/project/data_base_in.h"
@@ -179,9 +181,10 @@ bool FeatureImage::CheckForField(DataBaseIn& in, const char* key) {
     return true;
   }
   if (in.IsField(key, PF_KEY_FILENAME)) {
-    char name[PF_MAX_TEXT + 1];
-    in.GetString(name, sizeof name);
-    SetFileName(name);
+    // As long as the system allows: a cut name would name another file.
+    std::vector<char> name(PATH_MAX + 1);
+    in.GetString(name.data(), int(name.size()));
+    SetFileName(name.data());
     return true;
   }
   if (in.IsField(key, PF_KEY_FILE_INDEX)) {

@@ -649,8 +649,9 @@ __attribute__((target("avx"))) void SeparableConvolutionBands::BandUnitStepAvx(
                ring + static_cast<size_t>(slot) * kBandColumns);
     if (++slot == ring_rows) slot = 0;
     const int64_t y = g - (ky - 1);  // the output row whose last source row this is
-    float* out = dst.data + static_cast<size_t>(b.y0 + y) * dst.stride + b.x0;
+    // Formed only for a real output row: above the band it would point before the image.
     if (y < 0) continue;
+    float* out = dst.data + static_cast<size_t>(b.y0 + y) * dst.stride + b.x0;
     if (vertical_pair == nullptr) {
       // Rows y .. y + Ky − 1 start one slot after row y − 1's, which is where
       // source row g + 1 goes next.

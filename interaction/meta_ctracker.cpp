@@ -123,7 +123,8 @@ void MetaCTracker::Start(Program program, const TrackingSettings& settings) {
   m_run_settings = settings;
   m_step_list = BuildStepList(program, m_run_settings);
   if (program == eAutomatic) {
-    m_run_settings.Dump();
+    // The settings dump is for debugging: a run at the default level stays quiet.
+    if (NotifyContext::GetNotifyLevel() >= 5) m_run_settings.Dump();
     EngineClearAllFPointsAndResetFMap(0x17);
   }
   ConfigureTracking(m_run_settings);
@@ -186,16 +187,16 @@ void MetaCTracker::ConfigureTracking(const TrackingSettings& settings) {
     const int constraint = settings.m_focal_length_constraint;
     parameter.m_estimate_focal = constraint == 4 ? 0 : (constraint == 1 ? 1 : 2);
     if (rebuilds) EngineSetInitFocalLength(-1.0);
-    std::fprintf(stderr, "HHHH MetaCTracker::ConfigureTracking: fmap_para.m_estimate_focal %d\n",
-                 parameter.m_estimate_focal);
+    Notify(5, "HHHH MetaCTracker::ConfigureTracking: fmap_para.m_estimate_focal %d",
+           parameter.m_estimate_focal);
     if (rebuilds && constraint == 4) {
       EngineSetInitFocalLength(settings.m_prior_focal_length);
-      std::fprintf(stderr, "HHHH MetaCTracker::ConfigureTracking: fixed focal length %f [mm]\n",
-                   settings.m_prior_focal_length);
+      Notify(5, "HHHH MetaCTracker::ConfigureTracking: fixed focal length %f [mm]",
+             settings.m_prior_focal_length);
     } else if (rebuilds && (constraint == 2 || constraint == 3)) {
       EngineSetInitFocalLength(settings.m_prior_focal_length);
-      std::fprintf(stderr, "HHHH MetaCTracker::ConfigureTracking: init focal length %f [mm]\n",
-                   settings.m_prior_focal_length);
+      Notify(5, "HHHH MetaCTracker::ConfigureTracking: init focal length %f [mm]",
+             settings.m_prior_focal_length);
     }
     parameter.m_ba_max_iter = settings.m_bundle_max_iter;
     move->SetParameter(parameter);
@@ -334,6 +335,7 @@ void MetaCTracker::RunTrackingThread() {
 
   bool stopped = false;
   size_t next_step = 0;
+  double work_before_step = 0.0;  // expected work of the steps already finished
   for (; next_step < m_step_list.size() && !stopped; ++next_step) {
     const TrackingStep& s = m_step_list[next_step];
     m_tracking_callback.SetDisplayKind(s.display_kind);
@@ -385,14 +387,23 @@ void MetaCTracker::RunTrackingThread() {
       }
       PostTrackingMsg(eMsgSceneChanged);
     }
+    // Everything of the step but its refinement is done, whatever was reported.
+    if (!stopped) {
+      m_tracking_callback.CompleteWorkUpTo(
+          work_before_step +
+          m_tracking_callback.ExpectedWork(s.mask & ~eStepRefinement, frames, 20));
+    }
     if ((s.mask & eStepRefinement) && m_running.load()) {
       const char* message = nullptr;
       if (!CatchAll([&] { ComputeRefinement(); }, &message)) {
         Notify(2, "MetaCTracker::TrackingThread: refinement failed with message \"%s\"", message);
       }
     }
+    work_before_step += m_tracking_callback.ExpectedWork(s.mask, frames, 20);
+    if (!stopped && m_running.load()) m_tracking_callback.CompleteWorkUpTo(work_before_step);
     if (s.post) s.post(this);
   }
+  if (!stopped && m_running.load()) m_tracking_callback.ReportFinished();
 
   m_running.store(false);
   PostTrackingMsg(eMsgTrackingFinished);

@@ -21,11 +21,27 @@ void TrackingCallback::Reset(int frames) {
   m_weight_refinement = (1.0 + 0.001 * m) * m * 0.05;
 }
 
-void TrackingCallback::AddExpectedWork(int mask, int frames, int reports) {
+double TrackingCallback::ExpectedWork(int mask, int frames, int reports) const {
   const double n = static_cast<unsigned>(frames);
-  if (mask & 0x07) m_expected_work += m_weight_2d * n;
-  if (mask & 0x38) m_expected_work += m_weight_camera * n;
-  if (mask & 0x40) m_expected_work += m_weight_refinement * static_cast<unsigned>(reports);
+  double work = 0.0;
+  if (mask & 0x07) work += m_weight_2d * n;
+  if (mask & 0x38) work += m_weight_camera * n;
+  if (mask & 0x40) work += m_weight_refinement * static_cast<unsigned>(reports);
+  return work;
+}
+
+void TrackingCallback::AddExpectedWork(int mask, int frames, int reports) {
+  m_expected_work += ExpectedWork(mask, frames, reports);
+}
+
+void TrackingCallback::CompleteWorkUpTo(double work) {
+  if (work > m_done_work) m_done_work = work;
+  if (m_expected_work == 0.0) return;
+  m_owner->SendProgressMsg(std::clamp(m_done_work / m_expected_work, 0.0, 0.99));
+}
+
+void TrackingCallback::ReportFinished() {
+  m_owner->SendProgressMsg(1.0);
 }
 
 void TrackingCallback::UpdateVisualisation(int type, int image) {

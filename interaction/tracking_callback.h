@@ -54,6 +54,15 @@ class TrackingCallback : public Callback {
   // camera weight for 0x38, reports x the refinement weight for 0x40. Counts are taken
   // as unsigned.
   void AddExpectedWork(int mask, int frames, int reports);
+  // The share AddExpectedWork adds for these arguments.
+  double ExpectedWork(int mask, int frames, int reports) const;
+  // A stage ended: the work done becomes at least `work` (the expected work of the stages
+  // finished so far), so a stage that needed fewer reports than expected (a refinement
+  // that converged early) does not leave the progress behind; the owner hears the new
+  // fraction, limited to [0, 0.99].
+  void CompleteWorkUpTo(double work);
+  // The run is over: the owner hears 1.
+  void ReportFinished();
 
   void SetCancel(bool cancel) { m_cancel.store(cancel, std::memory_order_relaxed); }
   void SetDisplayKind(int kind) { m_display_kind = kind; }

@@ -78,6 +78,24 @@ TEST(TrackingCallbackTest, ProgressStaysBelowOneHundredPercent) {
   for (int i = 0; i < 6; ++i) callback.UpdateVisualisation(0, i);
   EXPECT_EQ(owner.progress, (std::vector<double>{0.25, 0.5, 0.75, 0.99, 0.99, 0.99}));
 
+  // A stage that ended early still counts whole; only the end of the run reaches 1.
+  RecordingOwner stages;
+  TrackingCallback staged(&stages);
+  staged.Reset(4);
+  staged.AddExpectedWork(0x03, 4, 0);
+  staged.AddExpectedWork(0x40, 4, 20);
+  const double frames_share = staged.ExpectedWork(0x03, 4, 0);
+  staged.UpdateVisualisation(0, 0);
+  staged.CompleteWorkUpTo(frames_share);
+  staged.UpdateVisualisation(5, -1);
+  staged.CompleteWorkUpTo(staged.GetExpectedWork());
+  staged.ReportFinished();
+  ASSERT_EQ(stages.progress.size(), 5u);
+  EXPECT_DOUBLE_EQ(stages.progress[1], frames_share / staged.GetExpectedWork());
+  EXPECT_GT(stages.progress[2], stages.progress[1]);
+  EXPECT_EQ(stages.progress[3], 0.99);
+  EXPECT_EQ(stages.progress[4], 1.0);
+
   callback.SetCancel(true);
   EXPECT_TRUE(callback.IsStopRequested());
   callback.Reset(4);

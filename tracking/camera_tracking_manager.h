@@ -156,9 +156,15 @@ class CameraTrackingManager : public CTrackMgrRoot,
   // 0) is searched for the sequence, numbers in [first, last] (last < 0 open). Otherwise
   // one name per number first, first + step, ... <= last; a negative step marks the job
   // for reverse tracking (never cleared) and lists the same files. Step 0 with a closed
-  // range is refused (-1). Null texts leave the stored texts as they are.
+  // range, a closed range of kMaxFrameRange numbers or more, and a closed range with a
+  // template that has no frame number are refused (-1). Null texts leave the stored texts
+  // as they are.
   int SetSequence(const char* fileTemplate, int first, int last, int step, const char* text1,
                   const char* text2, const char* text3);
+  // The longest closed frame range SetSequence takes, in frame numbers.
+  static constexpr int64_t kMaxFrameRange = 100000;
+  // The template has a place for the frame number (a '#' run, "%d" or "%0Nd").
+  static bool HasFrameNumber(const std::string& fileTemplate);
   // Replaces the characters from the first to the last '#' by "%d" (one '#') or "%0Nd"
   // (N the run's length). False, and t unchanged, without '#'.
   static bool MapWildcard(std::string& fileTemplate);

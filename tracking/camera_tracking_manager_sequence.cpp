@@ -40,6 +40,10 @@ class FrameNameTemplate {
     }
   }
 
+  // The template has a place for the frame number.
+  bool Numbered() const { return pos_ != std::string::npos; }
+  const std::string& Text() const { return text_; }
+
   // The name of frame `number`; the template itself when it has no number slot.
   std::string Format(int number) const {
     if (pos_ == std::string::npos) return text_;
@@ -127,6 +131,10 @@ bool CameraTrackingManager::MapWildcard(std::string& fileTemplate) {
   return true;
 }
 
+bool CameraTrackingManager::HasFrameNumber(const std::string& fileTemplate) {
+  return FrameNameTemplate(fileTemplate).Numbered();
+}
+
 int CameraTrackingManager::SetSequence(const char* fileTemplate, int first, int last, int step,
                                        const char* text1, const char* text2, const char* text3) {
   const bool open = first < 0 || last < 0;
@@ -134,11 +142,28 @@ int CameraTrackingManager::SetSequence(const char* fileTemplate, int first, int 
     Notify(2, "CameraTrackingManager::SetSequence: step 0 for the frames %d to %d", first, last);
     return -1;
   }
+  const FrameNameTemplate name(fileTemplate != nullptr ? fileTemplate : "");
+  int64_t stride = step;  // 64 bits: the loop must end even when last + step passes INT_MAX
+  if (step < 0) stride = -stride;
+  if (!open) {
+    // A name without a number would be the same picture for every frame of the range.
+    if (!name.Numbered()) {
+      Notify(2,
+             "CameraTrackingManager::SetSequence: \"%s\" names one file, not the frames %d to %d",
+             name.Text().c_str(), first, last);
+      return -1;
+    }
+    // Every name of a closed range is built before any file is looked at.
+    if (int64_t(last) - first >= kMaxFrameRange * stride) {
+      Notify(2, "CameraTrackingManager::SetSequence: the frames %d to %d are more than %lld", first,
+             last, static_cast<long long>(kMaxFrameRange));
+      return -1;
+    }
+  }
   m_sequence_template = fileTemplate != nullptr ? fileTemplate : "";
   if (text1 != nullptr) m_sequence_text1 = text1;
   if (text2 != nullptr) m_sequence_text2 = text2;
   if (text3 != nullptr) m_sequence_text3 = text3;
-  const FrameNameTemplate name(m_sequence_template);
 
   if (open) {
     int number = 0;
@@ -147,12 +172,9 @@ int CameraTrackingManager::SetSequence(const char* fileTemplate, int first, int 
     return SetImageFileList(FindSequenceFiles(name.Format(number).c_str(), first, last));
   }
 
-  // 64 bits: the loop must end even when last + step passes the largest int.
-  int64_t stride = step;
   if (step < 0) {
     m_reverse = true;
     Notify(4, "CameraTrackingManager::SetSequence: track sequence in reverse order !!");
-    stride = -stride;
   }
   PackedStringListPtr list = PackedStringListPtr::Make();
   for (int64_t number = first; number <= last; number += stride) {

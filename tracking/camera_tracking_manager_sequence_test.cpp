@@ -223,8 +223,12 @@ TEST_F(SequenceDir, TemplateNumberSlot) {
     SCOPED_TRACE(c.templ);
     WritePng(dir.File(c.name), 4, 4);
     Job job;
+    const bool numbered = CameraTrackingManager::HasFrameNumber(c.templ);
+    EXPECT_EQ(numbered, std::string(c.templ) != c.name);
+    // Without a slot a range would name one picture for every frame: refused.
     ASSERT_EQ(job.mgr.SetSequence(dir.File(c.templ).c_str(), 7, 8, 1, nullptr, nullptr, nullptr),
-              0);
+              numbered ? 0 : -1);
+    if (!numbered) continue;
     ASSERT_EQ(job.images().size(), 2u);
     EXPECT_EQ(job.images()[0]->GetFileName(), dir.File(c.name));
     EXPECT_EQ(job.images()[0]->GetFileIndex(), 7);
@@ -249,6 +253,15 @@ TEST_F(SequenceDir, RefusedInputsLeaveTheJob) {
       {"step 0, closed range",
        [&] { return job.mgr.SetSequence("x####.png", 1, 5, 0, "t", nullptr, nullptr); }, -1,
        "CameraTrackingManager::SetSequence: step 0"},
+      {"closed range, one file",
+       [&] {
+         return job.mgr.SetSequence(dir.File("img0001.png").c_str(), 1, 5, 1, nullptr, nullptr,
+                                    nullptr);
+       },
+       -1, "names one file, not the frames 1 to 5"},
+      {"closed range too long",
+       [&] { return job.mgr.SetSequence("x####.png", 0, 2147483647, 1, "t", nullptr, nullptr); },
+       -1, "the frames 0 to 2147483647 are more than"},
       {"first file missing",
        [&] { return job.mgr.SetSequence(Template().c_str(), 3, 4, 1, nullptr, nullptr, nullptr); },
        1, "CameraTrackingManager::SetImageFileList: set file list to image cache failed"},
@@ -395,9 +408,10 @@ TEST_F(SequenceDir, CamerasOfAJob) {
 class TenFrames : public ::testing::Test {
  protected:
   void SetUp() override {
-    WritePng(dir.File("still.png"), 8, 6);
+    for (int i = 0; i < 10; ++i) WritePng(dir.File("still000" + std::to_string(i) + ".png"), 8, 6);
     ASSERT_EQ(
-        job.mgr.SetSequence(dir.File("still.png").c_str(), 0, 9, 1, nullptr, nullptr, nullptr), 0);
+        job.mgr.SetSequence(dir.File("still####.png").c_str(), 0, 9, 1, nullptr, nullptr, nullptr),
+        0);
     ASSERT_EQ(job.images().size(), 10u);
   }
   void Key(size_t position, double k3, double k5) {

@@ -1,6 +1,9 @@
 #include "tracking/ctrack_mgr_root.h"
 
+#include <climits>
+
 #include <algorithm>
+#include <vector>
 
 #include "foundation/project/data_base_in.h"
 #include "foundation/runtime/notify.h"
@@ -96,9 +99,10 @@ bool CTrackMgrRoot::CheckForField(DataBaseIn& in, const char* key) {
     if (end >= 0) m_frame_end = end;
     m_frame_step = step;
   } else if (in.IsField(key, PF_KEY_PATH)) {
-    char path[PF_MAX_TEXT + 1];
-    in.GetString(path, sizeof path);
-    SetImagePath(path);
+    // A folder may be longer than the format's usual text limit: read what the system allows.
+    std::vector<char> path(PATH_MAX + 1);
+    in.GetString(path.data(), int(path.size()));
+    SetImagePath(path.data());
   } else {
     return false;
   }

@@ -222,10 +222,10 @@ bool FeatureMapMove::FinalEstimation() {
         "FeatureMapMove::FinalEstimation: projectiv test before MetricUpgrade: RMSE %f [pel] "
         "over %d views",
         m_incremental_list, false);
-    std::fprintf(stderr,
-                 "FeatureMapMove::FinalEstimation: MetricUpgrade with prior 35mm equiv. focal "
-                 "length %.2f mm\n",
-                 m_parameter.m_prior_focal_35mm);
+    Notify(5,
+           "FeatureMapMove::FinalEstimation: MetricUpgrade with prior 35mm equiv. focal "
+           "length %.2f mm",
+           m_parameter.m_prior_focal_35mm);
     bool upgraded = false;
     try {
       AutoCalibADQ calibration;
@@ -353,7 +353,7 @@ bool FeatureMapMove::Refinement() {
   BundleAdjusterSparse::Parameter& sparse = m_ba_sparse.GetParameter();
   sparse.m_max_iterations = m_parameter.m_ba_max_iter;
   sparse.m_parameter_mask = MetricMask(sparse.m_parameter_mask, m_parameter.m_estimate_focal);
-  std::fprintf(stderr, "FeatureMapMove::Refinement: opt method %d\n", m_parameter.m_optMethod);
+  Notify(5, "FeatureMapMove::Refinement: opt method %d", m_parameter.m_optMethod);
   BundleAdjuster* adjuster = RefinementAdjuster();
   LimitNumFPoint3D(m_incremental_list, 4000);
   bool result = false;
@@ -416,7 +416,7 @@ double FeatureMapMove::SearchAndApplyOptimalScaleFactor(const ImageList& images,
     SelectKthSmallest(depths.data(), n, b);
     double qr = 0.0;
     for (int i = 0; i < b; ++i) qr += depths[size_t(i)];
-    std::fprintf(stderr, "FeatureMapMove::SearchAndApplyOptimalScaleFactor: QR: %f\n", qr);
+    Notify(5, "FeatureMapMove::SearchAndApplyOptimalScaleFactor: QR: %f", qr);
     const double sum_distance = qr / b;
     Notify(10, "FeatureMapMove::SearchAndApplyOptimalScaleFactor: sum_distance:%f", sum_distance);
     const double nom = 5.0 * first.GetFocalLength();

@@ -113,10 +113,15 @@ bool WriteCTrackMgr(DataBaseOut& out, const CTrackMgrContents& job) {
     anchors.emplace_back(image->GetAnchors());
   }
 
-  if (!images.empty()) {
+  // The folder of the first image that names a file: an image without a file name (one
+  // saved with a name ending in a separator) stores no name, and its folder alone would
+  // cost every other image its folder on the next load.
+  for (const FeatureImage* image : images) {
     std::string directory, name;
-    SplitPath(images.front()->GetFileName(), &directory, &name);
+    SplitPath(image->GetFileName(), &directory, &name);
+    if (name.empty()) continue;
     if (!directory.empty()) out.WriteString(PF_KEY_PATH, directory.c_str());
+    break;
   }
   out.WriteInt(PF_KEY_TOP_FIELD_FIRST, job.top_field_first ? 1 : 0);
   out.WriteInt(PF_KEY_DEINT_METHOD, job.deint_method);

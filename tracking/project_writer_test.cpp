@@ -67,6 +67,45 @@ TEST(ProjectWriterTest, SaveLoadSaveRoundTripsTheJob) {
   }
 }
 
+// Folders longer than the format's usual text limit, and a first name that is only a
+// folder, come back whole: a second save writes the same bytes.
+TEST(ProjectWriterTest, FileNamesOfAnyLengthRoundTrip) {
+  const std::string deep = "/" + std::string(150, 'a') + "/" + std::string(150, 'b');
+  struct Case {
+    const char* what;
+    std::string first;  // the first image's name; the others are in `folder`
+    std::string folder;
+  };
+  const Case cases[] = {
+      {"folder of 300 characters", deep + "/img0010.tga", deep},
+      {"first name ends with a separator", "shots/seq1/", "shots/seq1"},
+  };
+  for (const Case& c : cases) {
+    for (bool binary : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (binary ? " binary" : " ascii"));
+      Job saved;
+      BuildFixture(saved);
+      std::vector<std::string> names;
+      int k = 0;
+      for (auto& image : saved.images) {
+        if (!image) continue;
+        names.push_back(k == 0 ? c.first : c.folder + "/img001" + std::to_string(k) + ".tga");
+        image->SetFileName(names.back().c_str());
+        ++k;
+      }
+      const std::string first = Save(saved.Contents(), binary);
+      LoadedJob restored;
+      kxtest::LogCapture log;
+      Load(first, restored);
+      ASSERT_EQ(restored.root.GetImageList().size(), names.size());
+      for (size_t i = 1; i < names.size(); ++i) {
+        EXPECT_EQ(restored.root.GetImageList()[i]->GetFileName(), names[i]);
+      }
+      EXPECT_EQ(Save(restored.root.Contents(), binary), first);
+    }
+  }
+}
+
 TEST(ProjectWriterTest, GoldenFiles) {
   kxtest::DecimalCommaLocale comma;  // numbers never depend on the locale
   Job job;
