@@ -6,7 +6,8 @@
 // the points. The iteration scheme and stop rules are the dense optimizer's
 // (optimizer_lm.h) with these differences: no upper limit on the damping, a callback
 // returning false ends without the final update and with false, and the final update is a
-// plain undamped step.
+// Gauss-Newton step (damping 0, the camera diagonal kept at kGaugeDamping so that a free
+// gauge does not make it singular), kept only when it lowers chi2.
 //
 // Storage is linear in the observations: V one k x k block per point, U one block per
 // camera, W and W V^-1 one block per observation, and the reduced camera system by its
@@ -87,6 +88,13 @@ class OptimizerSparseLM {
  public:
   using Input = typename ModelT::InputType;
   static constexpr int kMaxCameraParameters = 12;
+  // The least relative damping of the camera diagonal. A problem with a free gauge (the
+  // scale of a scene with its first camera held, a global rotation) has a singular reduced
+  // system when undamped, and rounding then decides between a refused pivot and a tiny one
+  // that sends the step far along the free direction. This floor keeps the system positive
+  // definite, so the final update solves like every other step, and moves a determined
+  // step by about this relative amount.
+  static constexpr double kGaugeDamping = 1e-9;
 
   struct Parameter {
     double m_tolerance = 0.001;         // relative gain that counts as a small step
@@ -294,7 +302,7 @@ class OptimizerSparseLM {
   }
 
   // One damped step at m_alambda (the first call of a run evaluates the start vector
-  // first); with m_alambda 0 a plain Gauss-Newton step. Accepts the trial when chi2
+  // first); with m_alambda 0 a Gauss-Newton step (see kGaugeDamping). Accepts the trial when chi2
   // decreases, otherwise raises the damping and rebuilds the blocks at the kept
   // parameters. False when the model refuses a measurement or the reduced system is
   // singular.
@@ -316,9 +324,10 @@ class OptimizerSparseLM {
     m_delta_b.assign(static_cast<size_t>(k) * m_num_points, 0.0);
 
     const int free_cameras = free / std::max(1, pc);
+    const double camera_damping = std::max(m_alambda, kGaugeDamping);
     for (int fc = 0; fc < free_cameras; ++fc) {
       double* u = m_U.data() + static_cast<size_t>(fc) * pc * pc;
-      for (int a = 0; a < pc; ++a) u[a * pc + a] *= 1.0 + m_alambda;
+      for (int a = 0; a < pc; ++a) u[a * pc + a] *= 1.0 + camera_damping;
     }
     // Point blocks: damp, invert in place, and Y = W V^-1 for every free observation.
     ParallelChunks(m_num_points, 64, [&](int begin, int end) {
@@ -342,14 +351,15 @@ class OptimizerSparseLM {
     });
 
     FormReducedSystem();
-    std::copy(m_rhs.begin(), m_rhs.end(), m_delta_a.begin());
-    if (m_system.Factor()) {
-      m_system.Solve(m_delta_a.data());
-    } else if (!SolveDense()) {
+    if (!m_system.Factor()) {
       Notify(2, "OptimizerSparseLM::LMMin: InvertSymmetric of %ldx%ld matrix S failed",
              static_cast<long>(free), static_cast<long>(free));
       return false;
     }
+    m_system.Solve(m_rhs.data());
+    for (int fc = 0; fc < free_cameras; ++fc)
+      std::copy_n(m_rhs.data() + static_cast<size_t>(m_system.Position(fc)) * pc, pc,
+                  m_delta_a.data() + static_cast<size_t>(fc) * pc);
     // Points: delta_b = V^-1 (e_b - W^T delta_a).
     const int held_cameras = m_held > 0 ? 1 : 0;
     ParallelChunks(m_num_points, 64, [&](int begin, int end) {
@@ -417,6 +427,9 @@ class OptimizerSparseLM {
   // J_p^T J_p of point j (k x k, row-major) at the parameters of the last evaluation; after
   // Optimize, at the result.
   const double* GetPointBlock(int j) const { return m_V.data() + static_cast<size_t>(j) * k * k; }
+
+  // The reduced camera system of the last step (its order and envelope).
+  const ReducedCameraSystem& ReducedSystem() const { return m_system; }
 
   std::vector<double> m_a;      // current parameters; the result after Optimize
   std::vector<double> m_trial;  // the step being tried
@@ -488,21 +501,23 @@ class OptimizerSparseLM {
         m_num_cameras, [this](int i) { return CameraOf(i); }, m_camera_start, m_camera_obs);
     Index(
         m_num_points, [this](int i) { return PointOf(i); }, m_point_start, m_point_obs);
-    // Envelope: the first free camera that shares a point with each free camera.
-    std::vector<int> first(static_cast<size_t>(std::max(0, free_cameras)));
+    // Coupling: the free cameras that share a point with each free camera.
+    std::vector<int> start(static_cast<size_t>(std::max(0, free_cameras)) + 1, 0), neighbours;
+    std::vector<int> seen(static_cast<size_t>(std::max(0, free_cameras)), -1);
     for (int fc = 0; fc < free_cameras; ++fc) {
-      int lowest = fc;
       const int c = fc + held_cameras;
       for (int o = m_camera_start[c]; o < m_camera_start[c + 1]; ++o) {
         const int j = PointOf(m_camera_obs[static_cast<size_t>(o)]);
         for (int q = m_point_start[j]; q < m_point_start[j + 1]; ++q) {
-          const int cb = CameraOf(m_point_obs[static_cast<size_t>(q)]);
-          if (cb >= held_cameras) lowest = std::min(lowest, cb - held_cameras);
+          const int fcb = CameraOf(m_point_obs[static_cast<size_t>(q)]) - held_cameras;
+          if (fcb < 0 || fcb == fc || seen[static_cast<size_t>(fcb)] == fc) continue;
+          seen[static_cast<size_t>(fcb)] = fc;
+          neighbours.push_back(fcb);
         }
       }
-      first[static_cast<size_t>(fc)] = lowest;
+      start[static_cast<size_t>(fc) + 1] = static_cast<int>(neighbours.size());
     }
-    m_system.SetStructure(std::max(0, free_cameras), pc, first);
+    m_system.SetCoupling(std::max(0, free_cameras), pc, start, neighbours);
     m_structure_ready = true;
   }
 
@@ -519,21 +534,22 @@ class OptimizerSparseLM {
   }
 
   // N = U - Y W^T (the reduced system with the sign that makes it positive definite) and
-  // its right-hand side e_a - Y e_b, block row by block row.
+  // its right-hand side e_a - Y e_b (in the system's order), camera by camera.
   void FormReducedSystem() {
     const int pc = m_para_per_cam;
     const int held_cameras = m_held > 0 ? 1 : 0;
     ParallelChunks(m_system.Blocks(), 1, [&](int begin, int end) {
       for (int fc = begin; fc < end; ++fc) {
         const int c = fc + held_cameras;
-        m_system.ZeroBlockRow(fc);
+        const int place = m_system.Position(fc);
+        m_system.ZeroBlockRow(place);
         const double* u = m_U.data() + static_cast<size_t>(fc) * pc * pc;
-        double* rhs = m_rhs.data() + static_cast<size_t>(fc) * pc;
+        double* rhs = m_rhs.data() + static_cast<size_t>(place) * pc;
         for (int a = 0; a < pc; ++a) {
-          const int r = fc * pc + a;
+          const int r = place * pc + a;
           double* row = m_system.Row(r);
           const int start = m_system.RowStart(r);
-          for (int b = 0; b <= a; ++b) row[fc * pc + b - start] = u[a * pc + b];
+          for (int b = 0; b <= a; ++b) row[place * pc + b - start] = u[a * pc + b];
           rhs[a] = m_e_a[static_cast<size_t>(fc) * pc + a];
         }
         for (int o = m_camera_start[c]; o < m_camera_start[c + 1]; ++o) {
@@ -549,12 +565,13 @@ class OptimizerSparseLM {
           for (int q = m_point_start[j]; q < m_point_start[j + 1]; ++q) {
             const int ib = m_point_obs[static_cast<size_t>(q)];
             const int cb = CameraOf(ib);
-            if (cb < held_cameras || cb > c) continue;
-            const int fcb = cb - held_cameras;
+            if (cb < held_cameras) continue;
+            const int place_b = m_system.Position(cb - held_cameras);
+            if (place_b > place) continue;
             const double* w = m_W.data() + static_cast<size_t>(ib) * pc * k;
             for (int a = 0; a < pc; ++a) {
-              const int r = fc * pc + a;
-              double* row = m_system.Row(r) - m_system.RowStart(r) + fcb * pc;
+              const int r = place * pc + a;
+              double* row = m_system.Row(r) - m_system.RowStart(r) + place_b * pc;
               const int columns = cb == c ? a + 1 : pc;
               for (int b = 0; b < columns; ++b) {
                 double s = 0.0;
@@ -566,24 +583,6 @@ class OptimizerSparseLM {
         }
       }
     });
-  }
-
-  // When the factorisation meets a non-positive pivot: S = -N inverted whole with
-  // InvertSymmetric, delta_a = S^-1 (Y e_b - e_a). False when S is singular.
-  bool SolveDense() {
-    FormReducedSystem();
-    Matrix s;
-    m_system.ToDense(s);
-    const uint32_t n = s.Rows();
-    for (uint32_t r = 0; r < n; ++r)
-      for (uint32_t c = 0; c < n; ++c) s(r, c) = -s(r, c);
-    if (!s.InvertSymmetric(s)) return false;
-    for (uint32_t r = 0; r < n; ++r) {
-      double sum = 0.0;
-      for (uint32_t c = 0; c < n; ++c) sum -= s(r, c) * m_rhs[c];
-      m_delta_a[r] = sum;
-    }
-    return true;
   }
 
   bool m_structure_ready = false;
