@@ -11,9 +11,12 @@
 //
 // Storage is linear in the observations: V one k x k block per point, U one block per
 // camera, W and W V^-1 one block per observation, and the reduced camera system by its
-// lower envelope (a band for a sequence whose points live over neighbouring frames, see
-// reduced_camera_system.h). The per-camera, per-point and per-observation work runs on the
-// worker pool; every sum is formed in measurement order by one thread, so the result does
+// lower envelope in a fill-reducing order (a band for a sequence whose points live over
+// neighbouring frames, see reduced_camera_system.h). Where many cameras share many points
+// and that envelope would cost far more than the observations, the reduced system is not
+// formed: preconditioned conjugate gradients solve it through W and V^-1 (inexactly; each
+// step is still tried on chi2). The per-camera, per-point and per-observation work runs on
+// the worker pool; every sum is formed in a fixed order by one thread, so the result does
 // not depend on the number of threads.
 //
 // What the optimizer needs of Data:
@@ -33,6 +36,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -95,6 +99,12 @@ class OptimizerSparseLM {
   // definite, so the final update solves like every other step, and moves a determined
   // step by about this relative amount.
   static constexpr double kGaugeDamping = 1e-9;
+  // Conjugate gradients: the steps one solve is expected to take (to choose the solver),
+  // the most it may take, and the residual it ends at, relative to the right-hand side.
+  static constexpr double kExpectedCgSteps = 50.0;
+  static constexpr int kIterativeFromUnknowns = 2000;  // smaller systems are factorised
+  static constexpr int kMaxCgSteps = 500;
+  static constexpr double kCgTolerance = 1e-2;
 
   struct Parameter {
     double m_tolerance = 0.001;         // relative gain that counts as a small step
@@ -350,16 +360,24 @@ class OptimizerSparseLM {
       }
     });
 
-    FormReducedSystem();
-    if (!m_system.Factor()) {
-      Notify(2, "OptimizerSparseLM::LMMin: InvertSymmetric of %ldx%ld matrix S failed",
-             static_cast<long>(free), static_cast<long>(free));
-      return false;
+    if (m_iterative) {
+      if (!SolveConjugateGradients()) {
+        Notify(2, "OptimizerSparseLM::LMMin: InvertSymmetric of %ldx%ld matrix S failed",
+               static_cast<long>(free), static_cast<long>(free));
+        return false;
+      }
+    } else {
+      FormReducedSystem();
+      if (!m_system.Factor()) {
+        Notify(2, "OptimizerSparseLM::LMMin: InvertSymmetric of %ldx%ld matrix S failed",
+               static_cast<long>(free), static_cast<long>(free));
+        return false;
+      }
+      m_system.Solve(m_rhs.data());
+      for (int fc = 0; fc < free_cameras; ++fc)
+        std::copy_n(m_rhs.data() + static_cast<size_t>(m_system.Position(fc)) * pc, pc,
+                    m_delta_a.data() + static_cast<size_t>(fc) * pc);
     }
-    m_system.Solve(m_rhs.data());
-    for (int fc = 0; fc < free_cameras; ++fc)
-      std::copy_n(m_rhs.data() + static_cast<size_t>(m_system.Position(fc)) * pc, pc,
-                  m_delta_a.data() + static_cast<size_t>(fc) * pc);
     // Points: delta_b = V^-1 (e_b - W^T delta_a).
     const int held_cameras = m_held > 0 ? 1 : 0;
     ParallelChunks(m_num_points, 64, [&](int begin, int end) {
@@ -430,6 +448,11 @@ class OptimizerSparseLM {
 
   // The reduced camera system of the last step (its order and envelope).
   const ReducedCameraSystem& ReducedSystem() const { return m_system; }
+
+  // How the reduced system is solved: factorised, or by conjugate gradients where that is
+  // much cheaper (kChoose: from the structure, see BuildStructure), or either forced.
+  enum class ReducedSolver { kChoose, kFactor, kConjugateGradients };
+  ReducedSolver m_reduced_solver = ReducedSolver::kChoose;
 
   std::vector<double> m_a;      // current parameters; the result after Optimize
   std::vector<double> m_trial;  // the step being tried
@@ -517,7 +540,36 @@ class OptimizerSparseLM {
       }
       start[static_cast<size_t>(fc) + 1] = static_cast<int>(neighbours.size());
     }
-    m_system.SetCoupling(std::max(0, free_cameras), pc, start, neighbours);
+    // The reduced system's sums walk the observations by point and by camera; their other index
+    // kept beside them.
+    m_point_obs_camera.resize(m_point_obs.size());
+    for (size_t o = 0; o < m_point_obs.size(); ++o)
+      m_point_obs_camera[o] = std::max(-1, CameraOf(m_point_obs[o]) - held_cameras);
+    m_camera_obs_point.resize(m_camera_obs.size());
+    for (size_t o = 0; o < m_camera_obs.size(); ++o)
+      m_camera_obs_point[o] = PointOf(m_camera_obs[o]);
+    // Where many cameras share many points (an orbit's long-lived points, photographs in
+    // no order) forming and factorising the reduced system costs far more than conjugate
+    // gradients on it through W and V^-1, which also keep memory linear in the
+    // observations.
+    double pairs = 0.0;  // observation pairs of a point, per point
+    for (int j = 0; j < m_num_points; ++j) {
+      const double m = m_point_start[j + 1] - m_point_start[j];
+      pairs += 0.5 * m * (m + 1.0);
+    }
+    const double direct =
+        pairs * pc * pc * k + ReducedCameraSystem::FactorWork(pc, start, neighbours);
+    const double iterative = kExpectedCgSteps * 4.0 * measurements * pc * k;
+    m_iterative = m_reduced_solver == ReducedSolver::kConjugateGradients ||
+                  (m_reduced_solver == ReducedSolver::kChoose &&
+                   free_cameras * pc >= kIterativeFromUnknowns && direct > 4.0 * iterative);
+    if (m_iterative) {
+      m_system = ReducedCameraSystem();
+      m_preconditioner.assign(static_cast<size_t>(free_cameras) * pc * pc, 0.0);
+      m_point_work.assign(static_cast<size_t>(m_num_points) * k, 0.0);
+    } else {
+      m_system.SetCoupling(std::max(0, free_cameras), pc, start, neighbours);
+    }
     m_structure_ready = true;
   }
 
@@ -554,7 +606,7 @@ class OptimizerSparseLM {
         }
         for (int o = m_camera_start[c]; o < m_camera_start[c + 1]; ++o) {
           const int i = m_camera_obs[static_cast<size_t>(o)];
-          const int j = PointOf(i);
+          const int j = m_camera_obs_point[static_cast<size_t>(o)];
           const double* y = m_Y.data() + static_cast<size_t>(i) * pc * k;
           const double* eb = m_e_b.data() + static_cast<size_t>(j) * k;
           for (int a = 0; a < pc; ++a) {
@@ -563,16 +615,16 @@ class OptimizerSparseLM {
             rhs[a] -= s;
           }
           for (int q = m_point_start[j]; q < m_point_start[j + 1]; ++q) {
-            const int ib = m_point_obs[static_cast<size_t>(q)];
-            const int cb = CameraOf(ib);
-            if (cb < held_cameras) continue;
-            const int place_b = m_system.Position(cb - held_cameras);
+            const int fcb = m_point_obs_camera[static_cast<size_t>(q)];
+            if (fcb < 0) continue;
+            const int place_b = m_system.Position(fcb);
             if (place_b > place) continue;
+            const int ib = m_point_obs[static_cast<size_t>(q)];
             const double* w = m_W.data() + static_cast<size_t>(ib) * pc * k;
             for (int a = 0; a < pc; ++a) {
               const int r = place * pc + a;
               double* row = m_system.Row(r) - m_system.RowStart(r) + place_b * pc;
-              const int columns = cb == c ? a + 1 : pc;
+              const int columns = fcb == fc ? a + 1 : pc;
               for (int b = 0; b < columns; ++b) {
                 double s = 0.0;
                 for (int t = 0; t < k; ++t) s += y[a * k + t] * w[b * k + t];
@@ -585,7 +637,157 @@ class OptimizerSparseLM {
     });
   }
 
+  // N x for the reduced system N = U - W V^-1 W^T (U and V^-1 as damped for the step),
+  // through the observations: per point V^-1 W^T x, then per camera.
+  void MultiplyReduced(const std::vector<double>& x, std::vector<double>& out) {
+    const int pc = m_para_per_cam;
+    const int held_cameras = m_held > 0 ? 1 : 0;
+    ParallelChunks(m_num_points, 64, [&](int begin, int end) {
+      for (int j = begin; j < end; ++j) {
+        double t[k] = {};
+        for (int o = m_point_start[j]; o < m_point_start[j + 1]; ++o) {
+          const int fc = m_point_obs_camera[static_cast<size_t>(o)];
+          if (fc < 0) continue;
+          const double* w =
+              m_W.data() + static_cast<size_t>(m_point_obs[static_cast<size_t>(o)]) * pc * k;
+          const double* xc = x.data() + static_cast<size_t>(fc) * pc;
+          for (int a = 0; a < pc; ++a)
+            for (int q = 0; q < k; ++q) t[q] += w[a * k + q] * xc[a];
+        }
+        const double* vi = m_V.data() + static_cast<size_t>(j) * k * k;
+        double* s = m_point_work.data() + static_cast<size_t>(j) * k;
+        for (int a = 0; a < k; ++a) {
+          double sum = 0.0;
+          for (int q = 0; q < k; ++q) sum += vi[a * k + q] * t[q];
+          s[a] = sum;
+        }
+      }
+    });
+    ParallelChunks(m_num_cameras - held_cameras, 1, [&](int begin, int end) {
+      for (int fc = begin; fc < end; ++fc) {
+        const double* u = m_U.data() + static_cast<size_t>(fc) * pc * pc;
+        const double* xc = x.data() + static_cast<size_t>(fc) * pc;
+        double* y = out.data() + static_cast<size_t>(fc) * pc;
+        for (int a = 0; a < pc; ++a) {
+          double sum = 0.0;
+          for (int b = 0; b < pc; ++b) sum += u[a * pc + b] * xc[b];
+          y[a] = sum;
+        }
+        const int c = fc + held_cameras;
+        for (int o = m_camera_start[c]; o < m_camera_start[c + 1]; ++o) {
+          const int i = m_camera_obs[static_cast<size_t>(o)];
+          const double* w = m_W.data() + static_cast<size_t>(i) * pc * k;
+          const double* s = m_point_work.data() +
+                            static_cast<size_t>(m_camera_obs_point[static_cast<size_t>(o)]) * k;
+          for (int a = 0; a < pc; ++a)
+            for (int q = 0; q < k; ++q) y[a] -= w[a * k + q] * s[q];
+        }
+      }
+    });
+  }
+
+  // delta_a from N delta_a = e_a - Y e_b by conjugate gradients, preconditioned by the
+  // Cholesky factors of N's camera blocks. Ends at a residual of kCgTolerance of the
+  // right-hand side or after kMaxCgSteps; the step is then tried like any other. False
+  // when a camera block is not positive definite.
+  bool SolveConjugateGradients() {
+    const int pc = m_para_per_cam;
+    const int held_cameras = m_held > 0 ? 1 : 0;
+    const int free_cameras = m_num_cameras - held_cameras;
+    const size_t n = static_cast<size_t>(free_cameras) * pc;
+    std::atomic<bool> singular{false};
+    ParallelChunks(free_cameras, 1, [&](int begin, int end) {
+      for (int fc = begin; fc < end; ++fc) {
+        const int c = fc + held_cameras;
+        double* rhs = m_rhs.data() + static_cast<size_t>(fc) * pc;
+        double* m = m_preconditioner.data() + static_cast<size_t>(fc) * pc * pc;
+        std::copy_n(m_U.data() + static_cast<size_t>(fc) * pc * pc, pc * pc, m);
+        std::copy_n(m_e_a.data() + static_cast<size_t>(fc) * pc, pc, rhs);
+        for (int o = m_camera_start[c]; o < m_camera_start[c + 1]; ++o) {
+          const int i = m_camera_obs[static_cast<size_t>(o)];
+          const double* y = m_Y.data() + static_cast<size_t>(i) * pc * k;
+          const double* w = m_W.data() + static_cast<size_t>(i) * pc * k;
+          const double* eb = m_e_b.data() + static_cast<size_t>(PointOf(i)) * k;
+          for (int a = 0; a < pc; ++a) {
+            for (int q = 0; q < k; ++q) rhs[a] -= y[a * k + q] * eb[q];
+            for (int b = 0; b <= a; ++b) {
+              double sum = 0.0;
+              for (int q = 0; q < k; ++q) sum += y[a * k + q] * w[b * k + q];
+              m[a * pc + b] -= sum;
+            }
+          }
+        }
+        // In-place Cholesky of the lower triangle.
+        for (int a = 0; a < pc; ++a) {
+          for (int b = 0; b <= a; ++b) {
+            double sum = m[a * pc + b];
+            for (int q = 0; q < b; ++q) sum -= m[a * pc + q] * m[b * pc + q];
+            if (a == b) {
+              if (!(sum > 0.0)) singular.store(true);
+              m[a * pc + a] = std::sqrt(std::max(sum, 0.0));
+            } else {
+              m[a * pc + b] = sum / m[b * pc + b];
+            }
+          }
+        }
+      }
+    });
+    if (singular.load()) return false;
+    auto precondition = [&](const std::vector<double>& r, std::vector<double>& z) {
+      ParallelChunks(free_cameras, 16, [&](int begin, int end) {
+        for (int fc = begin; fc < end; ++fc) {
+          const double* m = m_preconditioner.data() + static_cast<size_t>(fc) * pc * pc;
+          double* zc = z.data() + static_cast<size_t>(fc) * pc;
+          const double* rc = r.data() + static_cast<size_t>(fc) * pc;
+          for (int a = 0; a < pc; ++a) {
+            double sum = rc[a];
+            for (int q = 0; q < a; ++q) sum -= m[a * pc + q] * zc[q];
+            zc[a] = sum / m[a * pc + a];
+          }
+          for (int a = pc - 1; a >= 0; --a) {
+            double sum = zc[a];
+            for (int q = a + 1; q < pc; ++q) sum -= m[q * pc + a] * zc[q];
+            zc[a] = sum / m[a * pc + a];
+          }
+        }
+      });
+    };
+    auto dot = [n](const std::vector<double>& a, const std::vector<double>& b) {
+      double sum = 0.0;
+      for (size_t i = 0; i < n; ++i) sum += a[i] * b[i];
+      return sum;
+    };
+    std::vector<double>& x = m_delta_a;
+    std::vector<double> r(m_rhs.begin(), m_rhs.begin() + static_cast<std::ptrdiff_t>(n));
+    std::vector<double> z(n), p(n), q(n);
+    std::fill(x.begin(), x.end(), 0.0);
+    const double goal = kCgTolerance * kCgTolerance * dot(r, r);
+    precondition(r, z);
+    p = z;
+    double rz = dot(r, z);
+    for (int step = 0; step < kMaxCgSteps && dot(r, r) > goal; ++step) {
+      MultiplyReduced(p, q);
+      const double pq = dot(p, q);
+      if (!(pq > 0.0)) break;  // no more descent within rounding
+      const double alpha = rz / pq;
+      for (size_t i = 0; i < n; ++i) {
+        x[i] += alpha * p[i];
+        r[i] -= alpha * q[i];
+      }
+      precondition(r, z);
+      const double rz_next = dot(r, z);
+      const double beta = rz_next / rz;
+      rz = rz_next;
+      for (size_t i = 0; i < n; ++i) p[i] = z[i] + beta * p[i];
+    }
+    return true;
+  }
+
   bool m_structure_ready = false;
+  bool m_iterative = false;              // conjugate gradients instead of the factorisation
+  std::vector<double> m_preconditioner;  // Cholesky factor of N's block per free camera
+  std::vector<double> m_point_work;      // k per point: V^-1 W^T x of a product
+
   std::vector<double> m_residual;  // 2 per measurement: measured - predicted
   std::vector<double> m_jacobian;  // 2 rows of (camera block + k) per measurement
   std::vector<double> m_U;         // pc x pc per free camera
@@ -597,6 +799,8 @@ class OptimizerSparseLM {
   std::vector<double> m_rhs;       // e_a - Y e_b
   std::vector<int> m_camera_start, m_camera_obs;  // observations by camera
   std::vector<int> m_point_start, m_point_obs;    // observations by point
+  std::vector<int> m_point_obs_camera;            // free camera of m_point_obs[o] (-1: held)
+  std::vector<int> m_camera_obs_point;            // point of m_camera_obs[o]
   ReducedCameraSystem m_system;
 };
 

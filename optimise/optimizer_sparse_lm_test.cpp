@@ -688,4 +688,34 @@ TEST(OptimizerSparseLMTest, ThreadCountDoesNotChangeTheResult) {
   EXPECT_EQ(results[0], results[1]);
 }
 
+// Conjugate gradients on the reduced system end where the factorisation ends, and give
+// the same bits on one thread and on four.
+TEST(OptimizerSparseLMTest, ConjugateGradientsReachTheSameMinimum) {
+  using Solver = OptimizerSparseLM_RTKFPoint3D::ReducedSolver;
+  BundleScene scene = MakeBundleScene(kxtest::SceneSpec(24, 400, 8));
+  kxtest::PerturbBundleScene(scene, 4, 0.01, 20.0, 1.0);
+  struct Run {
+    Solver solver;
+    int threads;
+    double chi2 = 0.0;
+    std::vector<double> result;
+  };
+  Run runs[] = {{Solver::kFactor, 1, 0.0, {}},
+                {Solver::kConjugateGradients, 1, 0.0, {}},
+                {Solver::kConjugateGradients, 4, 0.0, {}}};
+  for (Run& run : runs) {
+    kxtest::PoolThreads threads(run.threads);
+    OptimizerSparseLM_RTKFPoint3D opt;
+    opt.m_reduced_solver = run.solver;
+    opt.m_data.SetFImageList(scene.images, nullptr);
+    opt.m_data.SetInitialParameters(scene.images);
+    EXPECT_TRUE(opt.Optimize());
+    run.chi2 = opt.m_chisq;
+    run.result = opt.m_a;
+  }
+  // The inexact steps stop the iteration elsewhere: the same RMSE to five digits.
+  EXPECT_NEAR(runs[1].chi2, runs[0].chi2, 1e-4 * runs[0].chi2);
+  EXPECT_EQ(runs[1].result, runs[2].result);
+}
+
 }  // namespace

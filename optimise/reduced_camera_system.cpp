@@ -176,6 +176,18 @@ std::vector<int> ReverseCuthillMcKee(const std::vector<int>& start,
 
 }  // namespace
 
+double ReducedCameraSystem::FactorWork(int block_size, const std::vector<int>& start,
+                                       const std::vector<int>& neighbours) {
+  const int blocks = static_cast<int>(start.size()) - 1;
+  std::vector<int> given(static_cast<size_t>(std::max(0, blocks))), first;
+  for (int b = 0; b < blocks; ++b) given[static_cast<size_t>(b)] = b;
+  const double work =
+      std::min(EnvelopeWork(given, start, neighbours, first),
+               EnvelopeWork(ReverseCuthillMcKee(start, neighbours), start, neighbours, first));
+  // A block row of width w blocks: block_size rows of about w * block_size columns.
+  return 0.5 * work * block_size * block_size * block_size;
+}
+
 void ReducedCameraSystem::SetCoupling(int blocks, int block_size, const std::vector<int>& start,
                                       const std::vector<int>& neighbours) {
   std::vector<int> given(static_cast<size_t>(blocks));

@@ -33,6 +33,10 @@ class ReducedCameraSystem {
   // otherwise spread the envelope over the whole triangle.
   void SetCoupling(int blocks, int block_size, const std::vector<int>& start,
                    const std::vector<int>& neighbours);
+  // Multiply-adds of factorising the envelope SetCoupling would choose for this coupling,
+  // without storing anything.
+  static double FactorWork(int block_size, const std::vector<int>& start,
+                           const std::vector<int>& neighbours);
   // Where block b sits in the system (rows Position(b) * BlockSize() on): b itself unless
   // SetCoupling reordered.
   int Position(int block) const {
