@@ -620,14 +620,20 @@ class OptimizerSparseLM {
             const int place_b = m_system.Position(fcb);
             if (place_b > place) continue;
             const int ib = m_point_obs[static_cast<size_t>(q)];
+            // W transposed, so that a row of the block is one pass over contiguous columns
+            // (the products summed in the same order as term by term).
             const double* w = m_W.data() + static_cast<size_t>(ib) * pc * k;
+            double wt[k][kMaxCameraParameters];
+            for (int b = 0; b < pc; ++b)
+              for (int t = 0; t < k; ++t) wt[t][b] = w[b * k + t];
             for (int a = 0; a < pc; ++a) {
               const int r = place * pc + a;
               double* row = m_system.Row(r) - m_system.RowStart(r) + place_b * pc;
               const int columns = fcb == fc ? a + 1 : pc;
+              const double* ya = y + a * k;
               for (int b = 0; b < columns; ++b) {
-                double s = 0.0;
-                for (int t = 0; t < k; ++t) s += y[a * k + t] * w[b * k + t];
+                double s = ya[0] * wt[0][b];
+                for (int t = 1; t < k; ++t) s += ya[t] * wt[t][b];
                 row[b] -= s;
               }
             }
