@@ -101,8 +101,8 @@ class OptimizerSparseLM {
   static constexpr double kGaugeDamping = 1e-9;
   // Conjugate gradients: the steps one solve is expected to take (to choose the solver),
   // the most it may take, and the residual it ends at, relative to the right-hand side.
-  static constexpr double kExpectedCgSteps = 50.0;
-  static constexpr int kIterativeFromUnknowns = 2000;  // smaller systems are factorised
+  static constexpr double kExpectedCgSteps = 25.0;
+  static constexpr int kIterativeFromUnknowns = 1000;  // smaller systems are factorised
   static constexpr int kMaxCgSteps = 500;
   static constexpr double kCgTolerance = 1e-2;
 
@@ -548,10 +548,12 @@ class OptimizerSparseLM {
     m_camera_obs_point.resize(m_camera_obs.size());
     for (size_t o = 0; o < m_camera_obs.size(); ++o)
       m_camera_obs_point[o] = PointOf(m_camera_obs[o]);
-    // Where many cameras share many points (an orbit's long-lived points, photographs in
-    // no order) forming and factorising the reduced system costs far more than conjugate
-    // gradients on it through W and V^-1, which also keep memory linear in the
-    // observations.
+    // Where most cameras share points with most others (an orbit's long-lived points,
+    // photographs in no order) and forming and factorising the reduced system costs more
+    // than conjugate gradients on it through W and V^-1, these solve it, in few steps
+    // since every camera is close to every other, and keep memory linear in the
+    // observations. A long sequence keeps the factorisation: there conjugate gradients
+    // would need many steps to carry a change from one end to the other.
     double pairs = 0.0;  // observation pairs of a point, per point
     for (int j = 0; j < m_num_points; ++j) {
       const double m = m_point_start[j + 1] - m_point_start[j];
@@ -560,9 +562,11 @@ class OptimizerSparseLM {
     const double direct =
         pairs * pc * pc * k + ReducedCameraSystem::FactorWork(pc, start, neighbours);
     const double iterative = kExpectedCgSteps * 4.0 * measurements * pc * k;
+    const bool dense_coupling =
+        static_cast<double>(neighbours.size()) >= 0.25 * free_cameras * free_cameras;
     m_iterative = m_reduced_solver == ReducedSolver::kConjugateGradients ||
-                  (m_reduced_solver == ReducedSolver::kChoose &&
-                   free_cameras * pc >= kIterativeFromUnknowns && direct > 4.0 * iterative);
+                  (m_reduced_solver == ReducedSolver::kChoose && dense_coupling &&
+                   free_cameras * pc >= kIterativeFromUnknowns && direct > iterative);
     if (m_iterative) {
       m_system = ReducedCameraSystem();
       m_preconditioner.assign(static_cast<size_t>(free_cameras) * pc * pc, 0.0);
