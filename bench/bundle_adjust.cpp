@@ -1,16 +1,26 @@
 // Sparse bundle adjustment of free camera motion against Ceres Solver on the same
-// problems: a camera dollies along a street and sees each point in about ten consecutive
-// frames; 0.5 px noise. Both solvers get the same measurements (mm on the sensor), the
-// same pinhole model with pan, tilt, roll, centre and focal length per camera and x, y, z
-// per point, the same start values and the first camera held; Levenberg-Marquardt with
-// the Schur complement (Ceres: SPARSE_SCHUR, and DENSE_SCHUR on the smaller problems), on
-// the same number of threads.
+// problems, three shapes of shot:
+//   street   a camera dollies along a street and sees each point in a window of
+//            consecutive frames (a banded reduced camera system);
+//   orbit    a 360 degree orbit around a set: short tracks over 20 frames, re-acquired
+//            where the orbit closes, and long-lived points seen in 58 % of the frames;
+//   random   unordered photographs: each point in 2 to 15 cameras chosen at random.
+// 0.5 px noise. Both solvers get the same measurements (mm on the sensor), the same
+// pinhole model with pan, tilt, roll, centre and focal length per camera and x, y, z per
+// point, the same start values and the first camera held; Levenberg-Marquardt with the
+// Schur complement (Ceres: SPARSE_SCHUR, ITERATIVE_SCHUR with the Schur-Jacobi
+// preconditioner, and DENSE_SCHUR on the smaller streets), on the same number of threads.
 //
 // Every run happens in a child process, so its peak memory is its own: the counters give
 // the final RMSE (px), the iterations, and the peak resident memory the solve added above
-// the scene (MB). The time is the wall time of setting up and solving.
+// the scene (MB). The time is the wall time of setting up and solving. The program
+// restarts itself once with OMP_WAIT_POLICY=passive: the OpenMP runtime under Ceres'
+// sparse Cholesky reads it when loaded, and its default spinning would bill idle waits to
+// Ceres on a loaded machine.
 //
-// KALVEX_BENCH_THREADS sets the thread count (default 4).
+// The streets of the first table run on KALVEX_BENCH_THREADS threads (default 4); the
+// other problems on 1 and 2 threads and on every core (threads:0). A summary of ours
+// against the faster Ceres solver follows the table.
 // bench-peer: libceres-dev
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -22,7 +32,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <random>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "features/feature_image.h"
@@ -44,42 +57,50 @@ int Threads() {
   return n > 0 ? n : 4;
 }
 
+// A thread count of 0 means every core.
+int Cores(int threads) {
+  return threads > 0 ? threads : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
 struct Scene {
   std::vector<SharedPtr<FeatureImage>> images;
   std::vector<SharedPtr<FeaturePoint3D>> points;
 };
 
-// cameras frames 200 mm apart along x looking down z, with small turns; each point in
-// front of the middle of its window of 10 frames, 3 to 6 m deep. The cameras and points
-// are then moved off their true values to give the solvers a start.
-Scene MakeStreet(int cameras, int points) {
-  Scene scene;
-  std::mt19937 random(17);
+// Adds the point at world to the scene, seen by the listed cameras in order with 0.5 px
+// noise; features in consecutive frames are linked, a jump starts a new track.
+void AddPoint(Scene& scene, const vm::Vector3& world, const std::vector<int>& cameras,
+              std::mt19937& random, std::normal_distribution<double>& noise) {
+  SharedPtr<FeaturePoint3D> point =
+      SharedPtr<FeaturePoint3D>::Make(world.x, world.y, world.z, FeaturePoint3D::eCartesian);
+  scene.points.push_back(point);
+  SharedPtr<FeaturePoint2D> previous;
+  int last = -2;
+  for (int c : cameras) {
+    if (c != last + 1) previous = {};
+    last = c;
+    SharedPtr<FeaturePoint2D> feature =
+        kxtest::AddObservation(*scene.images[static_cast<size_t>(c)], point, world, noise(random),
+                               noise(random), previous, FCORR_SUPPORT_TRUE);
+    previous = feature;
+  }
+}
+
+// A camera at distance from the origin looking at it along pan (turned by small tilt and
+// roll).
+SharedPtr<FeatureImage> LookAtOrigin(double pan, double tilt, double roll, double distance,
+                                     double height) {
+  SharedPtr<FeatureImage> image = SharedPtr<FeatureImage>::Make();
+  SetCameraPTRF(*image, pan, tilt, roll, 30.0);
+  const vm::Vector3& a = image->GetA();
+  SetCameraCentre(*image, {-distance * a.x, -distance * a.y + height, -distance * a.z});
+  return image;
+}
+
+// Moves every camera but the first and every point off its true value to give the
+// solvers a start (the camera turns are relative to the true orientation).
+void Perturb(Scene& scene, std::mt19937& random) {
   std::uniform_real_distribution<double> unit(-1.0, 1.0);
-  std::normal_distribution<double> noise(0.0, 0.5);
-  const int views = std::min(10, cameras);
-  for (int c = 0; c < cameras; ++c) {
-    SharedPtr<FeatureImage> image = SharedPtr<FeatureImage>::Make();
-    SetCameraPTRF(*image, 0.05 * unit(random), 0.03 * unit(random), 0.03 * unit(random), 30.0);
-    SetCameraCentre(*image, {200.0 * c, 50.0 * unit(random), 50.0 * unit(random)});
-    scene.images.push_back(image);
-  }
-  for (int j = 0; j < points; ++j) {
-    const int first = static_cast<int>((static_cast<long>(j) * (cameras - views + 1)) / points);
-    const double middle = 200.0 * (first + 0.5 * (views - 1));
-    const vm::Vector3 world{middle + 800.0 * unit(random), 1000.0 * unit(random),
-                            4500.0 + 1500.0 * unit(random)};
-    SharedPtr<FeaturePoint3D> point =
-        SharedPtr<FeaturePoint3D>::Make(world.x, world.y, world.z, FeaturePoint3D::eCartesian);
-    scene.points.push_back(point);
-    SharedPtr<FeaturePoint2D> previous;
-    for (int c = first; c < first + views; ++c) {
-      SharedPtr<FeaturePoint2D> feature =
-          kxtest::AddObservation(*scene.images[static_cast<size_t>(c)], point, world, noise(random),
-                                 noise(random), previous, FCORR_SUPPORT_TRUE);
-      if (feature) previous = feature;
-    }
-  }
   for (size_t c = 1; c < scene.images.size(); ++c) {
     FeatureImage& image = *scene.images[c];
     const vm::Vector3 centre = image.GetC();
@@ -93,7 +114,109 @@ Scene MakeStreet(int cameras, int points) {
     point->y += 30.0 * unit(random);
     point->z += 30.0 * unit(random);
   }
+}
+
+// cameras frames 200 mm apart along x looking down z, with small turns; each point in
+// front of the middle of its window of views frames, 3 to 6 m deep.
+Scene MakeStreet(int cameras, int points, int views) {
+  Scene scene;
+  std::mt19937 random(17);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::normal_distribution<double> noise(0.0, 0.5);
+  views = std::min(views, cameras);
+  for (int c = 0; c < cameras; ++c) {
+    SharedPtr<FeatureImage> image = SharedPtr<FeatureImage>::Make();
+    SetCameraPTRF(*image, 0.05 * unit(random), 0.03 * unit(random), 0.03 * unit(random), 30.0);
+    SetCameraCentre(*image, {200.0 * c, 50.0 * unit(random), 50.0 * unit(random)});
+    scene.images.push_back(image);
+  }
+  std::vector<int> seen;
+  for (int j = 0; j < points; ++j) {
+    const int first = static_cast<int>((static_cast<long>(j) * (cameras - views + 1)) / points);
+    const double middle = 200.0 * (first + 0.5 * (views - 1));
+    seen.clear();
+    for (int c = first; c < first + views; ++c) seen.push_back(c);
+    AddPoint(scene,
+             {middle + 800.0 * unit(random), 1000.0 * unit(random), 4500.0 + 1500.0 * unit(random)},
+             seen, random, noise);
+  }
+  Perturb(scene, random);
   return scene;
+}
+
+// cameras on a circle of 6 m around a set of 3 m, one turn; long-lived points seen over
+// 58 % of the turn, the others over 20 frames. Windows run on past the last frame into the
+// first ones: tracks lost and found again where the orbit closes.
+Scene MakeOrbit(int cameras, int points, int long_lived) {
+  Scene scene;
+  std::mt19937 random(23);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::normal_distribution<double> noise(0.0, 0.5);
+  for (int c = 0; c < cameras; ++c)
+    scene.images.push_back(LookAtOrigin(2.0 * M_PI * c / cameras, 0.03 * unit(random),
+                                        0.03 * unit(random), 6000.0 + 100.0 * unit(random),
+                                        200.0 * unit(random)));
+  std::vector<int> seen;
+  for (int j = 0; j < points; ++j) {
+    const bool lasting = j < long_lived;
+    const int views = std::min(cameras, lasting ? (cameras * 58 + 50) / 100 : 20);
+    const int first = lasting ? static_cast<int>(random() % static_cast<unsigned>(cameras))
+                              : static_cast<int>((static_cast<long>(j) * cameras) / points);
+    seen.clear();
+    for (int v = 0; v < views; ++v) seen.push_back((first + v) % cameras);
+    std::sort(seen.begin(), seen.end());
+    AddPoint(scene, {1500.0 * unit(random), 1000.0 * unit(random), 1500.0 * unit(random)}, seen,
+             random, noise);
+  }
+  Perturb(scene, random);
+  return scene;
+}
+
+// cameras all around a set of 3 m, 5 to 7 m away at random heights and turns; each point
+// in 2 to 15 of them chosen at random.
+Scene MakeRandomAccess(int cameras, int points) {
+  Scene scene;
+  std::mt19937 random(29);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::normal_distribution<double> noise(0.0, 0.5);
+  for (int c = 0; c < cameras; ++c)
+    scene.images.push_back(LookAtOrigin(M_PI * unit(random), 0.2 * unit(random),
+                                        0.05 * unit(random), 6000.0 + 1000.0 * unit(random), 0.0));
+  std::vector<int> seen;
+  for (int j = 0; j < points; ++j) {
+    const int views = 2 + static_cast<int>(random() % 14u);
+    seen.clear();
+    while (static_cast<int>(seen.size()) < views) {
+      const int c = static_cast<int>(random() % static_cast<unsigned>(cameras));
+      if (std::find(seen.begin(), seen.end(), c) == seen.end()) seen.push_back(c);
+    }
+    std::sort(seen.begin(), seen.end());
+    AddPoint(scene, {1500.0 * unit(random), 1000.0 * unit(random), 1500.0 * unit(random)}, seen,
+             random, noise);
+  }
+  Perturb(scene, random);
+  return scene;
+}
+
+enum Shape { kStreet, kOrbit, kRandom };
+
+struct Problem {
+  Shape shape;
+  int cameras;
+  int points;
+  int views;  // street: frames per point; orbit: long-lived points
+};
+
+Scene MakeScene(const Problem& p) {
+  switch (p.shape) {
+    case kOrbit:
+      return MakeOrbit(p.cameras, p.points, p.views);
+    case kRandom:
+      return MakeRandomAccess(p.cameras, p.points);
+    case kStreet:
+      break;
+  }
+  return MakeStreet(p.cameras, p.points, p.views);
 }
 
 // Resident memory: the current and the peak since the last reset, in kB.
@@ -125,7 +248,7 @@ struct Outcome {
   int ok = 0;
 };
 
-Outcome RunKalvex(const Scene& scene) {
+Outcome RunKalvex(const Scene& scene, int) {
   Outcome out;
   kxtest::CallbackForTest counter;
   SparseObserverScope scope(OptimizerSparseLM_RTKFPoint3D::s_observer, &counter);
@@ -169,7 +292,7 @@ struct PinholeResidual {
   }
 };
 
-Outcome RunCeres(const Scene& scene, ceres::LinearSolverType solver) {
+Outcome RunCeres(const Scene& scene, int threads, ceres::LinearSolverType solver) {
   Outcome out;
   const auto start = std::chrono::steady_clock::now();
   ModelRTKFPoint3DDataSparse data;  // the same measurements and start values
@@ -190,7 +313,8 @@ Outcome RunCeres(const Scene& scene, ceres::LinearSolverType solver) {
   options.minimizer_type = ceres::TRUST_REGION;
   options.trust_region_strategy_type = ceres::LEVENBERG_MARQUARDT;
   options.linear_solver_type = solver;
-  options.num_threads = Threads();
+  if (solver == ceres::ITERATIVE_SCHUR) options.preconditioner_type = ceres::SCHUR_JACOBI;
+  options.num_threads = threads;
   options.max_num_iterations = 50;
   ceres::Solver::Summary summary;
   ceres::Solve(options, &problem, &summary);
@@ -205,17 +329,17 @@ Outcome RunCeres(const Scene& scene, ceres::LinearSolverType solver) {
 
 // Runs one solve in a child process and returns what it measured.
 template <class Solve>
-Outcome InChild(int cameras, int points, Solve solve) {
+Outcome InChild(const Problem& problem, int threads, Solve solve) {
   int fds[2];
   if (pipe(fds) != 0) return {};
   const pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    const Scene scene = MakeStreet(cameras, points);
-    WorkerPool::SetNumberOfThreads(Threads());
+    const Scene scene = MakeScene(problem);
+    WorkerPool::SetNumberOfThreads(threads);
     const long base = ProcStatus("VmRSS:");
     ResetPeak();
-    Outcome out = solve(scene);
+    Outcome out = solve(scene, threads);
     out.peak_mb = (ProcStatus("VmHWM:") - base) / 1024.0;
     const ssize_t written = write(fds[1], &out, sizeof out);
     _exit(written == static_cast<ssize_t>(sizeof out) ? 0 : 1);
@@ -230,6 +354,12 @@ Outcome InChild(int cameras, int points, Solve solve) {
   return out;
 }
 
+// Every outcome by solver and by problem name, for the summary.
+std::map<std::string, std::map<std::string, Outcome>>& Outcomes() {
+  static std::map<std::string, std::map<std::string, Outcome>> outcomes;
+  return outcomes;
+}
+
 void Report(benchmark::State& state, const Outcome& out) {
   state.SetIterationTime(out.seconds);
   state.counters["rmse_px"] = out.rmse_px;
@@ -239,40 +369,98 @@ void Report(benchmark::State& state, const Outcome& out) {
   state.counters["converged"] = out.ok;
 }
 
-void Sizes(benchmark::internal::Benchmark* b) {
-  b->Args({20, 500})->Args({100, 5000})->Args({300, 20000});
-  b->ArgNames({"cameras", "points"})->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+const char* ShapeName(Shape shape) {
+  return shape == kOrbit ? "orbit" : shape == kRandom ? "random" : "street";
 }
 
-void BM_Kalvex(benchmark::State& state) {
-  for (auto _ : state)
-    Report(state, InChild(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                          [](const Scene& s) { return RunKalvex(s); }));
+// Registers solver on problem at threads as "<solver>/<shape>_<cameras>x<points>/threads:n".
+template <class Solve>
+void Register(const char* solver, const Problem& problem, int threads, Solve solve) {
+  const std::string shot = std::string(ShapeName(problem.shape)) + "_" +
+                           std::to_string(problem.cameras) + "x" + std::to_string(problem.points);
+  const std::string name = std::string(solver) + "/" + shot + "/threads:" + std::to_string(threads);
+  benchmark::RegisterBenchmark(
+      name.c_str(),
+      [=](benchmark::State& state) {
+        for (auto _ : state) {
+          const Outcome out = InChild(problem, Cores(threads), solve);
+          Outcomes()[shot + " threads:" + std::to_string(threads)][solver] = out;
+          Report(state, out);
+        }
+      })
+      ->UseManualTime()
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
 }
-BENCHMARK(BM_Kalvex)->Apply(Sizes)->Args({1000, 20000});
 
+void RegisterAll() {
+  const Problem streets[] = {
+      {kStreet, 20, 500, 10}, {kStreet, 100, 5000, 10}, {kStreet, 300, 20000, 10}};
+  const Problem shots[] = {
+      {kOrbit, 600, 12500, 500}, {kRandom, 200, 20000, 0}, {kStreet, 2000, 50000, 20}};
+  auto each = [&](const char* solver, auto solve, bool dense_only_small) {
+    for (const Problem& p : streets) Register(solver, p, Threads(), solve);
+    if (dense_only_small) return;
+    Register(solver, {kStreet, 1000, 20000, 10}, Threads(), solve);
+    for (const Problem& p : shots)
+      for (int threads : {1, 2, 0}) Register(solver, p, threads, solve);
+  };
+  each(
+      "Kalvex", [](const Scene& s, int) { return RunKalvex(s, 0); }, false);
 #ifdef KALVEX_HAVE_CERES
-void BM_CeresSparseSchur(benchmark::State& state) {
-  for (auto _ : state)
-    Report(state, InChild(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                          [](const Scene& s) { return RunCeres(s, ceres::SPARSE_SCHUR); }));
-}
-BENCHMARK(BM_CeresSparseSchur)->Apply(Sizes)->Args({1000, 20000});
-
-void BM_CeresDenseSchur(benchmark::State& state) {
-  for (auto _ : state)
-    Report(state, InChild(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)),
-                          [](const Scene& s) { return RunCeres(s, ceres::DENSE_SCHUR); }));
-}
-BENCHMARK(BM_CeresDenseSchur)
-    ->Args({20, 500})
-    ->Args({100, 5000})
-    ->ArgNames({"cameras", "points"})
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+  each(
+      "CeresSparseSchur",
+      [](const Scene& s, int threads) { return RunCeres(s, threads, ceres::SPARSE_SCHUR); }, false);
+  each(
+      "CeresIterativeSchur",
+      [](const Scene& s, int threads) { return RunCeres(s, threads, ceres::ITERATIVE_SCHUR); },
+      false);
+  for (const Problem& p : {streets[0], streets[1]})
+    Register("CeresDenseSchur", p, Threads(),
+             [](const Scene& s, int threads) { return RunCeres(s, threads, ceres::DENSE_SCHUR); });
 #endif
+}
+
+// Ours against the faster of the Ceres solvers, per problem and thread count.
+void PrintSummary() {
+  if (Outcomes().empty()) return;
+  std::printf("\nCeres with OMP_WAIT_POLICY=%s; times in s, RMSE in px, peak in MB\n",
+              std::getenv("OMP_WAIT_POLICY") ? std::getenv("OMP_WAIT_POLICY") : "(unset)");
+  std::printf("%-32s %9s %9s %6s | %9s %9s %6s | %9s %9s %6s | %6s\n", "problem", "ours", "rmse",
+              "peak", "sparse", "rmse", "peak", "iterat.", "rmse", "peak", "ratio");
+  for (const auto& [shot, by_solver] : Outcomes()) {
+    auto get = [&](const char* solver) {
+      auto it = by_solver.find(solver);
+      return it == by_solver.end() ? Outcome{} : it->second;
+    };
+    const Outcome ours = get("Kalvex"), sparse = get("CeresSparseSchur"),
+                  iterative = get("CeresIterativeSchur");
+    double fastest = 0.0;
+    for (const Outcome& o : {sparse, iterative})
+      if (o.seconds > 0.0 && (fastest == 0.0 || o.seconds < fastest)) fastest = o.seconds;
+    std::printf("%-32s %9.2f %9.6f %6.0f | %9.2f %9.6f %6.0f | %9.2f %9.6f %6.0f | %6.2f\n",
+                shot.c_str(), ours.seconds, ours.rmse_px, ours.peak_mb, sparse.seconds,
+                sparse.rmse_px, sparse.peak_mb, iterative.seconds, iterative.rmse_px,
+                iterative.peak_mb, fastest > 0.0 ? ours.seconds / fastest : 0.0);
+  }
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  // The OpenMP runtime reads its settings when it is loaded, so the setting needs a fresh
+  // process image.
+  const char* policy = std::getenv("OMP_WAIT_POLICY");
+  if (!policy || std::strcmp(policy, "passive") != 0) {
+    setenv("OMP_WAIT_POLICY", "passive", 1);
+    execv("/proc/self/exe", argv);
+    std::perror("bench_bundle_adjust: restart with OMP_WAIT_POLICY=passive");
+  }
+  RegisterAll();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  PrintSummary();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -6,13 +6,17 @@
 // the points. The iteration scheme and stop rules are the dense optimizer's
 // (optimizer_lm.h) with these differences: no upper limit on the damping, a callback
 // returning false ends without the final update and with false, and the final update is a
-// plain undamped step.
+// Gauss-Newton step (damping 0, the camera diagonal kept at kGaugeDamping so that a free
+// gauge does not make it singular), kept only when it lowers chi2.
 //
 // Storage is linear in the observations: V one k x k block per point, U one block per
 // camera, W and W V^-1 one block per observation, and the reduced camera system by its
-// lower envelope (a band for a sequence whose points live over neighbouring frames, see
-// reduced_camera_system.h). The per-camera, per-point and per-observation work runs on the
-// worker pool; every sum is formed in measurement order by one thread, so the result does
+// lower envelope in a fill-reducing order (a band for a sequence whose points live over
+// neighbouring frames, see reduced_camera_system.h). Where many cameras share many points
+// and that envelope would cost far more than the observations, the reduced system is not
+// formed: preconditioned conjugate gradients solve it through W and V^-1 (inexactly; each
+// step is still tried on chi2). The per-camera, per-point and per-observation work runs on
+// the worker pool; every sum is formed in a fixed order by one thread, so the result does
 // not depend on the number of threads.
 //
 // What the optimizer needs of Data:
@@ -32,6 +36,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -87,6 +92,19 @@ class OptimizerSparseLM {
  public:
   using Input = typename ModelT::InputType;
   static constexpr int kMaxCameraParameters = 12;
+  // The least relative damping of the camera diagonal. A problem with a free gauge (the
+  // scale of a scene with its first camera held, a global rotation) has a singular reduced
+  // system when undamped, and rounding then decides between a refused pivot and a tiny one
+  // that sends the step far along the free direction. This floor keeps the system positive
+  // definite, so the final update solves like every other step, and moves a determined
+  // step by about this relative amount.
+  static constexpr double kGaugeDamping = 1e-9;
+  // Conjugate gradients: the steps one solve is expected to take (to choose the solver),
+  // the most it may take, and the residual it ends at, relative to the right-hand side.
+  static constexpr double kExpectedCgSteps = 25.0;
+  static constexpr int kIterativeFromUnknowns = 1000;  // smaller systems are factorised
+  static constexpr int kMaxCgSteps = 500;
+  static constexpr double kCgTolerance = 1e-2;
 
   struct Parameter {
     double m_tolerance = 0.001;         // relative gain that counts as a small step
@@ -294,7 +312,7 @@ class OptimizerSparseLM {
   }
 
   // One damped step at m_alambda (the first call of a run evaluates the start vector
-  // first); with m_alambda 0 a plain Gauss-Newton step. Accepts the trial when chi2
+  // first); with m_alambda 0 a Gauss-Newton step (see kGaugeDamping). Accepts the trial when chi2
   // decreases, otherwise raises the damping and rebuilds the blocks at the kept
   // parameters. False when the model refuses a measurement or the reduced system is
   // singular.
@@ -316,9 +334,10 @@ class OptimizerSparseLM {
     m_delta_b.assign(static_cast<size_t>(k) * m_num_points, 0.0);
 
     const int free_cameras = free / std::max(1, pc);
+    const double camera_damping = std::max(m_alambda, kGaugeDamping);
     for (int fc = 0; fc < free_cameras; ++fc) {
       double* u = m_U.data() + static_cast<size_t>(fc) * pc * pc;
-      for (int a = 0; a < pc; ++a) u[a * pc + a] *= 1.0 + m_alambda;
+      for (int a = 0; a < pc; ++a) u[a * pc + a] *= 1.0 + camera_damping;
     }
     // Point blocks: damp, invert in place, and Y = W V^-1 for every free observation.
     ParallelChunks(m_num_points, 64, [&](int begin, int end) {
@@ -341,14 +360,23 @@ class OptimizerSparseLM {
       }
     });
 
-    FormReducedSystem();
-    std::copy(m_rhs.begin(), m_rhs.end(), m_delta_a.begin());
-    if (m_system.Factor()) {
-      m_system.Solve(m_delta_a.data());
-    } else if (!SolveDense()) {
-      Notify(2, "OptimizerSparseLM::LMMin: InvertSymmetric of %ldx%ld matrix S failed",
-             static_cast<long>(free), static_cast<long>(free));
-      return false;
+    if (m_iterative) {
+      if (!SolveConjugateGradients()) {
+        Notify(2, "OptimizerSparseLM::LMMin: InvertSymmetric of %ldx%ld matrix S failed",
+               static_cast<long>(free), static_cast<long>(free));
+        return false;
+      }
+    } else {
+      FormReducedSystem();
+      if (!m_system.Factor()) {
+        Notify(2, "OptimizerSparseLM::LMMin: InvertSymmetric of %ldx%ld matrix S failed",
+               static_cast<long>(free), static_cast<long>(free));
+        return false;
+      }
+      m_system.Solve(m_rhs.data());
+      for (int fc = 0; fc < free_cameras; ++fc)
+        std::copy_n(m_rhs.data() + static_cast<size_t>(m_system.Position(fc)) * pc, pc,
+                    m_delta_a.data() + static_cast<size_t>(fc) * pc);
     }
     // Points: delta_b = V^-1 (e_b - W^T delta_a).
     const int held_cameras = m_held > 0 ? 1 : 0;
@@ -417,6 +445,14 @@ class OptimizerSparseLM {
   // J_p^T J_p of point j (k x k, row-major) at the parameters of the last evaluation; after
   // Optimize, at the result.
   const double* GetPointBlock(int j) const { return m_V.data() + static_cast<size_t>(j) * k * k; }
+
+  // The reduced camera system of the last step (its order and envelope).
+  const ReducedCameraSystem& ReducedSystem() const { return m_system; }
+
+  // How the reduced system is solved: factorised, or by conjugate gradients where that is
+  // much cheaper (kChoose: from the structure, see BuildStructure), or either forced.
+  enum class ReducedSolver { kChoose, kFactor, kConjugateGradients };
+  ReducedSolver m_reduced_solver = ReducedSolver::kChoose;
 
   std::vector<double> m_a;      // current parameters; the result after Optimize
   std::vector<double> m_trial;  // the step being tried
@@ -488,21 +524,56 @@ class OptimizerSparseLM {
         m_num_cameras, [this](int i) { return CameraOf(i); }, m_camera_start, m_camera_obs);
     Index(
         m_num_points, [this](int i) { return PointOf(i); }, m_point_start, m_point_obs);
-    // Envelope: the first free camera that shares a point with each free camera.
-    std::vector<int> first(static_cast<size_t>(std::max(0, free_cameras)));
+    // Coupling: the free cameras that share a point with each free camera.
+    std::vector<int> start(static_cast<size_t>(std::max(0, free_cameras)) + 1, 0), neighbours;
+    std::vector<int> seen(static_cast<size_t>(std::max(0, free_cameras)), -1);
     for (int fc = 0; fc < free_cameras; ++fc) {
-      int lowest = fc;
       const int c = fc + held_cameras;
       for (int o = m_camera_start[c]; o < m_camera_start[c + 1]; ++o) {
         const int j = PointOf(m_camera_obs[static_cast<size_t>(o)]);
         for (int q = m_point_start[j]; q < m_point_start[j + 1]; ++q) {
-          const int cb = CameraOf(m_point_obs[static_cast<size_t>(q)]);
-          if (cb >= held_cameras) lowest = std::min(lowest, cb - held_cameras);
+          const int fcb = CameraOf(m_point_obs[static_cast<size_t>(q)]) - held_cameras;
+          if (fcb < 0 || fcb == fc || seen[static_cast<size_t>(fcb)] == fc) continue;
+          seen[static_cast<size_t>(fcb)] = fc;
+          neighbours.push_back(fcb);
         }
       }
-      first[static_cast<size_t>(fc)] = lowest;
+      start[static_cast<size_t>(fc) + 1] = static_cast<int>(neighbours.size());
     }
-    m_system.SetStructure(std::max(0, free_cameras), pc, first);
+    // The reduced system's sums walk the observations by point and by camera; their other index
+    // kept beside them.
+    m_point_obs_camera.resize(m_point_obs.size());
+    for (size_t o = 0; o < m_point_obs.size(); ++o)
+      m_point_obs_camera[o] = std::max(-1, CameraOf(m_point_obs[o]) - held_cameras);
+    m_camera_obs_point.resize(m_camera_obs.size());
+    for (size_t o = 0; o < m_camera_obs.size(); ++o)
+      m_camera_obs_point[o] = PointOf(m_camera_obs[o]);
+    // Where most cameras share points with most others (an orbit's long-lived points,
+    // photographs in no order) and forming and factorising the reduced system costs more
+    // than conjugate gradients on it through W and V^-1, these solve it, in few steps
+    // since every camera is close to every other, and keep memory linear in the
+    // observations. A long sequence keeps the factorisation: there conjugate gradients
+    // would need many steps to carry a change from one end to the other.
+    double pairs = 0.0;  // observation pairs of a point, per point
+    for (int j = 0; j < m_num_points; ++j) {
+      const double m = m_point_start[j + 1] - m_point_start[j];
+      pairs += 0.5 * m * (m + 1.0);
+    }
+    const double direct =
+        pairs * pc * pc * k + ReducedCameraSystem::FactorWork(pc, start, neighbours);
+    const double iterative = kExpectedCgSteps * 4.0 * measurements * pc * k;
+    const bool dense_coupling =
+        static_cast<double>(neighbours.size()) >= 0.25 * free_cameras * free_cameras;
+    m_iterative = m_reduced_solver == ReducedSolver::kConjugateGradients ||
+                  (m_reduced_solver == ReducedSolver::kChoose && dense_coupling &&
+                   free_cameras * pc >= kIterativeFromUnknowns && direct > iterative);
+    if (m_iterative) {
+      m_system = ReducedCameraSystem();
+      m_preconditioner.assign(static_cast<size_t>(free_cameras) * pc * pc, 0.0);
+      m_point_work.assign(static_cast<size_t>(m_num_points) * k, 0.0);
+    } else {
+      m_system.SetCoupling(std::max(0, free_cameras), pc, start, neighbours);
+    }
     m_structure_ready = true;
   }
 
@@ -519,26 +590,27 @@ class OptimizerSparseLM {
   }
 
   // N = U - Y W^T (the reduced system with the sign that makes it positive definite) and
-  // its right-hand side e_a - Y e_b, block row by block row.
+  // its right-hand side e_a - Y e_b (in the system's order), camera by camera.
   void FormReducedSystem() {
     const int pc = m_para_per_cam;
     const int held_cameras = m_held > 0 ? 1 : 0;
     ParallelChunks(m_system.Blocks(), 1, [&](int begin, int end) {
       for (int fc = begin; fc < end; ++fc) {
         const int c = fc + held_cameras;
-        m_system.ZeroBlockRow(fc);
+        const int place = m_system.Position(fc);
+        m_system.ZeroBlockRow(place);
         const double* u = m_U.data() + static_cast<size_t>(fc) * pc * pc;
-        double* rhs = m_rhs.data() + static_cast<size_t>(fc) * pc;
+        double* rhs = m_rhs.data() + static_cast<size_t>(place) * pc;
         for (int a = 0; a < pc; ++a) {
-          const int r = fc * pc + a;
+          const int r = place * pc + a;
           double* row = m_system.Row(r);
           const int start = m_system.RowStart(r);
-          for (int b = 0; b <= a; ++b) row[fc * pc + b - start] = u[a * pc + b];
+          for (int b = 0; b <= a; ++b) row[place * pc + b - start] = u[a * pc + b];
           rhs[a] = m_e_a[static_cast<size_t>(fc) * pc + a];
         }
         for (int o = m_camera_start[c]; o < m_camera_start[c + 1]; ++o) {
           const int i = m_camera_obs[static_cast<size_t>(o)];
-          const int j = PointOf(i);
+          const int j = m_camera_obs_point[static_cast<size_t>(o)];
           const double* y = m_Y.data() + static_cast<size_t>(i) * pc * k;
           const double* eb = m_e_b.data() + static_cast<size_t>(j) * k;
           for (int a = 0; a < pc; ++a) {
@@ -547,18 +619,25 @@ class OptimizerSparseLM {
             rhs[a] -= s;
           }
           for (int q = m_point_start[j]; q < m_point_start[j + 1]; ++q) {
+            const int fcb = m_point_obs_camera[static_cast<size_t>(q)];
+            if (fcb < 0) continue;
+            const int place_b = m_system.Position(fcb);
+            if (place_b > place) continue;
             const int ib = m_point_obs[static_cast<size_t>(q)];
-            const int cb = CameraOf(ib);
-            if (cb < held_cameras || cb > c) continue;
-            const int fcb = cb - held_cameras;
+            // W transposed, so that a row of the block is one pass over contiguous columns
+            // (the products summed in the same order as term by term).
             const double* w = m_W.data() + static_cast<size_t>(ib) * pc * k;
+            double wt[k][kMaxCameraParameters];
+            for (int b = 0; b < pc; ++b)
+              for (int t = 0; t < k; ++t) wt[t][b] = w[b * k + t];
             for (int a = 0; a < pc; ++a) {
-              const int r = fc * pc + a;
-              double* row = m_system.Row(r) - m_system.RowStart(r) + fcb * pc;
-              const int columns = cb == c ? a + 1 : pc;
+              const int r = place * pc + a;
+              double* row = m_system.Row(r) - m_system.RowStart(r) + place_b * pc;
+              const int columns = fcb == fc ? a + 1 : pc;
+              const double* ya = y + a * k;
               for (int b = 0; b < columns; ++b) {
-                double s = 0.0;
-                for (int t = 0; t < k; ++t) s += y[a * k + t] * w[b * k + t];
+                double s = ya[0] * wt[0][b];
+                for (int t = 1; t < k; ++t) s += ya[t] * wt[t][b];
                 row[b] -= s;
               }
             }
@@ -568,25 +647,157 @@ class OptimizerSparseLM {
     });
   }
 
-  // When the factorisation meets a non-positive pivot: S = -N inverted whole with
-  // InvertSymmetric, delta_a = S^-1 (Y e_b - e_a). False when S is singular.
-  bool SolveDense() {
-    FormReducedSystem();
-    Matrix s;
-    m_system.ToDense(s);
-    const uint32_t n = s.Rows();
-    for (uint32_t r = 0; r < n; ++r)
-      for (uint32_t c = 0; c < n; ++c) s(r, c) = -s(r, c);
-    if (!s.InvertSymmetric(s)) return false;
-    for (uint32_t r = 0; r < n; ++r) {
+  // N x for the reduced system N = U - W V^-1 W^T (U and V^-1 as damped for the step),
+  // through the observations: per point V^-1 W^T x, then per camera.
+  void MultiplyReduced(const std::vector<double>& x, std::vector<double>& out) {
+    const int pc = m_para_per_cam;
+    const int held_cameras = m_held > 0 ? 1 : 0;
+    ParallelChunks(m_num_points, 64, [&](int begin, int end) {
+      for (int j = begin; j < end; ++j) {
+        double t[k] = {};
+        for (int o = m_point_start[j]; o < m_point_start[j + 1]; ++o) {
+          const int fc = m_point_obs_camera[static_cast<size_t>(o)];
+          if (fc < 0) continue;
+          const double* w =
+              m_W.data() + static_cast<size_t>(m_point_obs[static_cast<size_t>(o)]) * pc * k;
+          const double* xc = x.data() + static_cast<size_t>(fc) * pc;
+          for (int a = 0; a < pc; ++a)
+            for (int q = 0; q < k; ++q) t[q] += w[a * k + q] * xc[a];
+        }
+        const double* vi = m_V.data() + static_cast<size_t>(j) * k * k;
+        double* s = m_point_work.data() + static_cast<size_t>(j) * k;
+        for (int a = 0; a < k; ++a) {
+          double sum = 0.0;
+          for (int q = 0; q < k; ++q) sum += vi[a * k + q] * t[q];
+          s[a] = sum;
+        }
+      }
+    });
+    ParallelChunks(m_num_cameras - held_cameras, 1, [&](int begin, int end) {
+      for (int fc = begin; fc < end; ++fc) {
+        const double* u = m_U.data() + static_cast<size_t>(fc) * pc * pc;
+        const double* xc = x.data() + static_cast<size_t>(fc) * pc;
+        double* y = out.data() + static_cast<size_t>(fc) * pc;
+        for (int a = 0; a < pc; ++a) {
+          double sum = 0.0;
+          for (int b = 0; b < pc; ++b) sum += u[a * pc + b] * xc[b];
+          y[a] = sum;
+        }
+        const int c = fc + held_cameras;
+        for (int o = m_camera_start[c]; o < m_camera_start[c + 1]; ++o) {
+          const int i = m_camera_obs[static_cast<size_t>(o)];
+          const double* w = m_W.data() + static_cast<size_t>(i) * pc * k;
+          const double* s = m_point_work.data() +
+                            static_cast<size_t>(m_camera_obs_point[static_cast<size_t>(o)]) * k;
+          for (int a = 0; a < pc; ++a)
+            for (int q = 0; q < k; ++q) y[a] -= w[a * k + q] * s[q];
+        }
+      }
+    });
+  }
+
+  // delta_a from N delta_a = e_a - Y e_b by conjugate gradients, preconditioned by the
+  // Cholesky factors of N's camera blocks. Ends at a residual of kCgTolerance of the
+  // right-hand side or after kMaxCgSteps; the step is then tried like any other. False
+  // when a camera block is not positive definite.
+  bool SolveConjugateGradients() {
+    const int pc = m_para_per_cam;
+    const int held_cameras = m_held > 0 ? 1 : 0;
+    const int free_cameras = m_num_cameras - held_cameras;
+    const size_t n = static_cast<size_t>(free_cameras) * pc;
+    std::atomic<bool> singular{false};
+    ParallelChunks(free_cameras, 1, [&](int begin, int end) {
+      for (int fc = begin; fc < end; ++fc) {
+        const int c = fc + held_cameras;
+        double* rhs = m_rhs.data() + static_cast<size_t>(fc) * pc;
+        double* m = m_preconditioner.data() + static_cast<size_t>(fc) * pc * pc;
+        std::copy_n(m_U.data() + static_cast<size_t>(fc) * pc * pc, pc * pc, m);
+        std::copy_n(m_e_a.data() + static_cast<size_t>(fc) * pc, pc, rhs);
+        for (int o = m_camera_start[c]; o < m_camera_start[c + 1]; ++o) {
+          const int i = m_camera_obs[static_cast<size_t>(o)];
+          const double* y = m_Y.data() + static_cast<size_t>(i) * pc * k;
+          const double* w = m_W.data() + static_cast<size_t>(i) * pc * k;
+          const double* eb = m_e_b.data() + static_cast<size_t>(PointOf(i)) * k;
+          for (int a = 0; a < pc; ++a) {
+            for (int q = 0; q < k; ++q) rhs[a] -= y[a * k + q] * eb[q];
+            for (int b = 0; b <= a; ++b) {
+              double sum = 0.0;
+              for (int q = 0; q < k; ++q) sum += y[a * k + q] * w[b * k + q];
+              m[a * pc + b] -= sum;
+            }
+          }
+        }
+        // In-place Cholesky of the lower triangle.
+        for (int a = 0; a < pc; ++a) {
+          for (int b = 0; b <= a; ++b) {
+            double sum = m[a * pc + b];
+            for (int q = 0; q < b; ++q) sum -= m[a * pc + q] * m[b * pc + q];
+            if (a == b) {
+              if (!(sum > 0.0)) singular.store(true);
+              m[a * pc + a] = std::sqrt(std::max(sum, 0.0));
+            } else {
+              m[a * pc + b] = sum / m[b * pc + b];
+            }
+          }
+        }
+      }
+    });
+    if (singular.load()) return false;
+    auto precondition = [&](const std::vector<double>& r, std::vector<double>& z) {
+      ParallelChunks(free_cameras, 16, [&](int begin, int end) {
+        for (int fc = begin; fc < end; ++fc) {
+          const double* m = m_preconditioner.data() + static_cast<size_t>(fc) * pc * pc;
+          double* zc = z.data() + static_cast<size_t>(fc) * pc;
+          const double* rc = r.data() + static_cast<size_t>(fc) * pc;
+          for (int a = 0; a < pc; ++a) {
+            double sum = rc[a];
+            for (int q = 0; q < a; ++q) sum -= m[a * pc + q] * zc[q];
+            zc[a] = sum / m[a * pc + a];
+          }
+          for (int a = pc - 1; a >= 0; --a) {
+            double sum = zc[a];
+            for (int q = a + 1; q < pc; ++q) sum -= m[q * pc + a] * zc[q];
+            zc[a] = sum / m[a * pc + a];
+          }
+        }
+      });
+    };
+    auto dot = [n](const std::vector<double>& a, const std::vector<double>& b) {
       double sum = 0.0;
-      for (uint32_t c = 0; c < n; ++c) sum -= s(r, c) * m_rhs[c];
-      m_delta_a[r] = sum;
+      for (size_t i = 0; i < n; ++i) sum += a[i] * b[i];
+      return sum;
+    };
+    std::vector<double>& x = m_delta_a;
+    std::vector<double> r(m_rhs.begin(), m_rhs.begin() + static_cast<std::ptrdiff_t>(n));
+    std::vector<double> z(n), p(n), q(n);
+    std::fill(x.begin(), x.end(), 0.0);
+    const double goal = kCgTolerance * kCgTolerance * dot(r, r);
+    precondition(r, z);
+    p = z;
+    double rz = dot(r, z);
+    for (int step = 0; step < kMaxCgSteps && dot(r, r) > goal; ++step) {
+      MultiplyReduced(p, q);
+      const double pq = dot(p, q);
+      if (!(pq > 0.0)) break;  // no more descent within rounding
+      const double alpha = rz / pq;
+      for (size_t i = 0; i < n; ++i) {
+        x[i] += alpha * p[i];
+        r[i] -= alpha * q[i];
+      }
+      precondition(r, z);
+      const double rz_next = dot(r, z);
+      const double beta = rz_next / rz;
+      rz = rz_next;
+      for (size_t i = 0; i < n; ++i) p[i] = z[i] + beta * p[i];
     }
     return true;
   }
 
   bool m_structure_ready = false;
+  bool m_iterative = false;              // conjugate gradients instead of the factorisation
+  std::vector<double> m_preconditioner;  // Cholesky factor of N's block per free camera
+  std::vector<double> m_point_work;      // k per point: V^-1 W^T x of a product
+
   std::vector<double> m_residual;  // 2 per measurement: measured - predicted
   std::vector<double> m_jacobian;  // 2 rows of (camera block + k) per measurement
   std::vector<double> m_U;         // pc x pc per free camera
@@ -598,6 +809,8 @@ class OptimizerSparseLM {
   std::vector<double> m_rhs;       // e_a - Y e_b
   std::vector<int> m_camera_start, m_camera_obs;  // observations by camera
   std::vector<int> m_point_start, m_point_obs;    // observations by point
+  std::vector<int> m_point_obs_camera;            // free camera of m_point_obs[o] (-1: held)
+  std::vector<int> m_camera_obs_point;            // point of m_camera_obs[o]
   ReducedCameraSystem m_system;
 };
 

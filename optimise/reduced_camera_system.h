@@ -22,9 +22,26 @@ class Matrix;
 
 class ReducedCameraSystem {
  public:
-  // blocks camera blocks of block_size unknowns; first_block[c] <= c is the first
-  // coupled block of row block c. Keeps the storage when the structure is unchanged.
+  // blocks camera blocks of block_size unknowns in their given order; first_block[c] <= c
+  // is the first coupled block of row block c. Keeps the storage when the structure is
+  // unchanged.
   void SetStructure(int blocks, int block_size, const std::vector<int>& first_block);
+  // The structure from the coupling itself: block b couples with neighbours[start[b] ..
+  // start[b + 1]) (each pair listed from both sides). The blocks keep their order or take
+  // the reverse Cuthill-McKee order, whichever leaves the factorisation less work: a
+  // sequence that closes on itself (an orbit) or cameras in no particular order would
+  // otherwise spread the envelope over the whole triangle.
+  void SetCoupling(int blocks, int block_size, const std::vector<int>& start,
+                   const std::vector<int>& neighbours);
+  // Multiply-adds of factorising the envelope SetCoupling would choose for this coupling,
+  // without storing anything.
+  static double FactorWork(int block_size, const std::vector<int>& start,
+                           const std::vector<int>& neighbours);
+  // Where block b sits in the system (rows Position(b) * BlockSize() on): b itself unless
+  // SetCoupling reordered.
+  int Position(int block) const {
+    return position_.empty() ? block : position_[static_cast<size_t>(block)];
+  }
 
   int Blocks() const { return blocks_; }
   int BlockSize() const { return block_size_; }
@@ -50,9 +67,13 @@ class ReducedCameraSystem {
   void ToDense(Matrix& out) const;
 
  private:
+  // The columns before r0 of rows [begin, end) of the panel starting at r0.
+  void FactorOuter(int begin, int end, int r0);
+
   int blocks_ = 0;
   int block_size_ = 0;
   std::vector<int> first_block_;
+  std::vector<int> position_;  // block -> place in the system; empty: the given order
   std::vector<int> row_start_;
   std::vector<size_t> row_offset_;
   std::vector<double> values_;

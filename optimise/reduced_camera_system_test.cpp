@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -79,6 +81,89 @@ TEST(ReducedCameraSystemTest, StoresOnlyTheEnvelope) {
   std::vector<int> full(100, 0);
   system.SetStructure(100, 7, full);
   EXPECT_EQ(system.StoredElements(), size_t{700} * 701 / 2);
+}
+
+// Couplings that are narrow bands in some order: the system finds that order itself, stores
+// a narrow envelope and still solves the system given in block order; a band already in
+// order keeps it.
+TEST(ReducedCameraSystemTest, OrdersTheBlocksToNarrowTheEnvelope) {
+  constexpr int kBlocks = 100, kReach = 3, kSize = 2;
+  // Shuffled labels of a band and of a ring (an orbit closing on itself), a band in order.
+  std::vector<int> shuffled(kBlocks), identity(kBlocks);
+  for (int b = 0; b < kBlocks; ++b) identity[b] = shuffled[b] = b;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+  struct Case {
+    const char* name;
+    const std::vector<int>& label;
+    bool ring;
+  };
+  const Case cases[] = {{"shuffled band", shuffled, false},
+                        {"shuffled ring", shuffled, true},
+                        {"band in order", identity, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::vector<int>> coupled(kBlocks);
+    for (int s = 0; s < kBlocks; ++s)
+      for (int d = 1; d <= kReach; ++d) {
+        if (!c.ring && s + d >= kBlocks) break;
+        const int a = c.label[s], b = c.label[(s + d) % kBlocks];
+        coupled[a].push_back(b);
+        coupled[b].push_back(a);
+      }
+    std::vector<int> start{0}, neighbours;
+    for (const std::vector<int>& list : coupled) {
+      neighbours.insert(neighbours.end(), list.begin(), list.end());
+      start.push_back(static_cast<int>(neighbours.size()));
+    }
+    ReducedCameraSystem system;
+    system.SetCoupling(kBlocks, kSize, start, neighbours);
+    // Rows reach back two breadth-first levels at most, against the whole triangle in the
+    // shuffled order.
+    const size_t width = (4 * kReach + 1) * kSize;
+    EXPECT_LE(system.StoredElements(), kBlocks * kSize * width);
+    if (c.label == identity && !c.ring) {
+      for (int b = 0; b < kBlocks; ++b) EXPECT_EQ(system.Position(b), b);
+    }
+
+    // A diagonally dominant system in block order, written at the chosen places.
+    const int n = kBlocks * kSize;
+    Matrix dense(n, n);
+    dense.SetZero();
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (int a = 0; a < kBlocks; ++a)
+      for (int b : coupled[a])
+        if (b < a)
+          for (int i = 0; i < kSize; ++i)
+            for (int j = 0; j < kSize; ++j)
+              dense(a * kSize + i, b * kSize + j) = dense(b * kSize + j, a * kSize + i) =
+                  unit(random);
+    for (int r = 0; r < n; ++r) dense(r, r) = 4.0 * kSize * (2 * kReach + 1);
+    for (int a = 0; a < kBlocks; ++a)
+      for (int b = 0; b < kBlocks; ++b)
+        if (system.Position(b) <= system.Position(a))
+          for (int i = 0; i < kSize; ++i)
+            for (int j = 0; j < kSize; ++j) {
+              const int r = system.Position(a) * kSize + i, col = system.Position(b) * kSize + j;
+              if (col > r || col < system.RowStart(r)) continue;
+              system.Row(r)[col - system.RowStart(r)] = dense(a * kSize + i, b * kSize + j);
+            }
+    Vector rhs(static_cast<uint32_t>(n));
+    std::vector<double> x(static_cast<size_t>(n));
+    for (int a = 0; a < kBlocks; ++a)
+      for (int i = 0; i < kSize; ++i) {
+        rhs[a * kSize + i] = std::cos(1.0 + a * kSize + i);
+        x[static_cast<size_t>(system.Position(a) * kSize + i)] = rhs[a * kSize + i];
+      }
+    ASSERT_TRUE(system.Factor());
+    system.Solve(x.data());
+    Vector expected;
+    ASSERT_TRUE(expected.Solve(dense, rhs));
+    for (int a = 0; a < kBlocks; ++a)
+      for (int i = 0; i < kSize; ++i)
+        EXPECT_NEAR(x[static_cast<size_t>(system.Position(a) * kSize + i)], expected[a * kSize + i],
+                    1e-12);
+  }
 }
 
 // A singular or indefinite system is refused; ToDense gives back the symmetric matrix.
