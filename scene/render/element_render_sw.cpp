@@ -79,7 +79,7 @@ namespace {
 
 // An edge of the outline as X and s at row 0 and their slopes per row.
 struct Edge {
-  double x0, dx, s0, ds;
+  double x0 = 0.0, dx = 0.0, s0 = 0.0, ds = 0.0;
   Edge() = default;
   Edge(const ScreenPoint& a, const ScreenPoint& b) {
     const double h = b.y - a.y;
