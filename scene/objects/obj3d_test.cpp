@@ -34,7 +34,7 @@ std::string Load(bool binary, const std::string& body, NHSObject& root) {
   return Thrown([&] {
     DataBaseIn in;
     in.Open(file.path());
-    Scene3D::LoadObjects(root, in, kxtest::CreateStoredOrBareObject);
+    Scene3D::LoadObjects(root, in, kxtest::CreateBareObject);
     if (!binary) in.SkipWhitespace();
     if (!in.AtEnd()) throw "bytes after the closing mark";
   });
