@@ -1,6 +1,7 @@
 #include "scene/objects/stored_object_factory.h"
 
 #include "scene/objects/curved_primitives.h"
+#include "scene/objects/mesh_objects.h"
 #include "scene/objects/primitives.h"
 
 bool IsStoredObjectType(uint16_t type) {
@@ -21,6 +22,14 @@ NHSObject* CreateStoredObject(uint16_t type) {
       return new NHSObject_Sphere;
     case NHS_TYPE_TORUS:
       return new NHSObject_Torus;
+    case NHS_TYPE_MESH_ROOT:
+      return new NHSObject_MeshRoot;
+    case NHS_TYPE_TRI_MESH:
+      return new NHSObject_TriMesh;
+    case NHS_TYPE_POLY_MESH:
+      return new NHSObject_PolyMesh;
+    case NHS_TYPE_EDITABLE_MESH:
+      return new NHSObject_EditableTriQuadMesh;
     default:
       return nullptr;
   }
