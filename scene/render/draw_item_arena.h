@@ -22,7 +22,9 @@
 
 #include "scene/render/draw_item.h"
 
-class DrawItemArena {
+// Cache-line aligned: arenas sit side by side in the render context and are written by
+// different threads at once.
+class alignas(64) DrawItemArena {
  public:
   static constexpr std::size_t kFirstCapacity = 16384;
 

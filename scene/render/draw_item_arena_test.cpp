@@ -45,6 +45,10 @@ TEST(DrawItemArena, GrowsByDoublingAndKeepsItsItems) {
   arena.Reset();
   AddNamed(arena, 7, 0, 1);
   EXPECT_EQ(arena.Capacity(), 65536u);
+  // A request past what 32-bit offsets reach fails without touching the arena.
+  EXPECT_THROW(arena.Allocate(std::size_t{1} << 31), std::bad_alloc);
+  EXPECT_EQ(arena.Capacity(), 65536u);
+  EXPECT_EQ(Name(arena, 0), 7);
   arena.Release();
   EXPECT_EQ(arena.Capacity(), 0u);
   EXPECT_EQ(arena.Used(), 0u);

@@ -148,17 +148,7 @@ TEST(DrawItemLine, CoversTheRectangleAroundTheSegment) {
     AddLine(arena, c.p, c.q, c.width, 24, 0x00aa00);
     TestImage image(32, 24, kWhite);
     RasterArenas(&arena, 1, 1, image);
-    const double dx = c.q.x - c.p.x, dy = c.q.y - c.p.y, len = std::hypot(dx, dy);
-    for (int y = 0; y < image.height; ++y) {
-      for (int x = 0; x < image.width; ++x) {
-        const double along = ((x - c.p.x) * dx + (y - c.p.y) * dy) / len;
-        const double across = std::fabs((x - c.p.x) * dy - (y - c.p.y) * dx) / len;
-        // Signed distance inside the rectangle; the outline itself may go either way.
-        const double margin = std::min({along, len - along, c.width / 2 - across});
-        if (std::fabs(margin) < 1e-3) continue;
-        EXPECT_EQ(image.At(x, y) == 0x00aa00u, margin > 0) << x << "," << y;
-      }
-    }
+    kxtest::ExpectLineCoverage(image, c.p.x, c.p.y, c.q.x, c.q.y, c.width, 0x00aa00u);
   }
 }
 
@@ -202,6 +192,13 @@ TEST(DrawItemSupersampling, AveragesOnlyTheSampleRowsThatWereDrawn) {
       EXPECT_EQ(image.At(0, 1), kWhite);  // a row without items keeps its pixels
     }
   }
+  // A translucent layer over samples no opaque item wrote blends over the target pixel.
+  DrawItemArena arena;
+  AddRect(arena, -0.5, 1.5, 1, 2, 0.5, Layer(0xff0000, 8));
+  TestImage image(2, 1, kWhite);
+  RasterArenas(&arena, 1, 2, image);
+  EXPECT_EQ(image.At(0, 0), 0x00fe7f7fu);
+  EXPECT_EQ(image.At(1, 0), 0x00ffffffu);
 }
 
 }  // namespace

@@ -8,61 +8,13 @@
 
 #include "foundation/runtime/random_generator.h"
 #include "scene/objects/nhs_object.h"
-#include "scene/render/element_render.h"
+#include "scene/render/shape_node_for_test.h"
 #include "testing/pool_threads.h"
 
 namespace {
 
+using kxtest::ShapeNode;
 using vm::Vector3;
-
-vm::Vector3 Apply(const Matrix3x4& M, const Vector3& p) {
-  return {M[0][0] * p.x + M[0][1] * p.y + M[0][2] * p.z + M[0][3],
-          M[1][0] * p.x + M[1][1] * p.y + M[1][2] * p.z + M[1][3],
-          M[2][0] * p.x + M[2][1] * p.y + M[2][2] * p.z + M[2][3]};
-}
-
-// A node drawing fixed primitives given in its own coordinates; counts its draws.
-class ShapeNode : public NHSObject {
- public:
-  struct Polygon {
-    std::vector<Vector3> points;
-    std::uint32_t color;
-    bool textured;
-  };
-  struct Line {
-    Vector3 a, b;
-    double width;
-    std::uint32_t color;
-  };
-  struct Marker {
-    Vector3 p;
-    unsigned shape;
-    double size;
-    std::uint32_t color;
-  };
-
-  ShapeNode() : NHSObject(NHS_TYPE_POLY_MESH) {}
-  void Hide() { SetUIDFlags(GetUIDFlags() | UID_FLAG_HIDDEN); }
-
-  void Draw(NHSElementRender& r, const Matrix3x4& M) const override {
-    draws.fetch_add(1, std::memory_order_relaxed);
-    static const double uv[6] = {0.0, 0.0, 3.0, 0.5, 1.0, 2.0};
-    for (const Polygon& p : polygons) {
-      std::vector<Vector3> v;
-      for (const Vector3& q : p.points) v.push_back(Apply(M, q));
-      r.DrawPolygon(v.data(), static_cast<int>(v.size()), p.color, GetUID(), false, nullptr,
-                    p.textured ? texture : nullptr, p.textured ? uv : nullptr);
-    }
-    for (const Line& l : lines) r.DrawLine(Apply(M, l.a), Apply(M, l.b), l.width, l.color, 0);
-    for (const Marker& m : markers) r.DrawMarker(Apply(M, m.p), m.shape, m.size, m.color, 0);
-  }
-
-  std::vector<Polygon> polygons;
-  std::vector<Line> lines;
-  std::vector<Marker> markers;
-  const NHSTexture* texture = nullptr;
-  mutable std::atomic<int> draws{0};
-};
 
 // A random scene in front of a camera at the origin: nested nodes of opaque, flat,
 // translucent and textured triangles, lines and markers, and a hidden subtree.
@@ -116,8 +68,12 @@ class RandomScene {
     for (int i = 0; i < 6; ++i) {
       NextSlab();
       const Vector3 a = Point();
-      node->polygons.push_back(
-          {{a, Near(a), Near(a)}, kAlpha[i % 4] | (random_.Next() & 0xffffff), i == 5});
+      node->polygons.push_back({{a, Near(a), Near(a)},
+                                3,
+                                kAlpha[i % 4] | (random_.Next() & 0xffffff),
+                                false,
+                                i == 5,
+                                {0.0, 0.0, 3.0, 0.5, 1.0, 2.0}});
     }
     for (int i = 0; i < 3; ++i) {
       NextSlab();

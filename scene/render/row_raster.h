@@ -3,9 +3,9 @@
 // For each sample row of the target row (F of them with supersampling, else the row
 // itself): the opaque pass and then the translucent pass over every arena in order, each
 // entry drawing its span. Before the first entry of a sample row the depth row is
-// cleared (and with F ≥ 2 the sample row is started from the target row's pixels); after
-// the passes the translucent layers are blended in. With F ≥ 2 only the sample rows that
-// had entries enter the pixel's average. A row without entries keeps its pixels.
+// cleared; after the passes the translucent layers are blended in (with F ≥ 2 a sample
+// that no opaque item wrote stands for the target pixel it lies in). With F ≥ 2 only the sample
+// rows that had entries enter the pixel's average. A row without entries keeps its pixels.
 #pragma once
 
 #include <cstdint>

@@ -44,12 +44,51 @@ void TranslucencyTable::ResolveRow(std::uint32_t* color, std::uint64_t* accum, i
   }
 }
 
+namespace {
+
+// Blue | green << 16 and red of a pixel, the layout of the sums.
+inline std::uint32_t BlueGreen(std::uint32_t p) {
+  return (p & 0xff) | (p & 0xff00) << 8;
+}
+inline std::uint32_t Red(std::uint32_t p) {
+  return (p >> 16) & 0xff;
+}
+
+// The F samples of each pixel without translucent layers: kF > 0 fixes F at compile time.
+template <int kF>
+void SumOpaqueSamples(std::uint32_t* sums, const std::uint32_t* samples, const float* depth,
+                      const std::uint32_t* target, int f, int length) {
+  if (kF > 0) f = kF;
+  for (int x = 0; x < length; ++x) {
+    const std::uint32_t background = target[x];
+    std::uint32_t bg = 0, r = 0;
+    for (int i = x * f, end = i + f; i < end; ++i) {
+      const std::uint32_t p = depth[i] > 0.0f ? samples[i] : background;
+      bg += BlueGreen(p);
+      r += Red(p);
+    }
+    sums[2 * x] += bg;
+    sums[2 * x + 1] += r;
+  }
+}
+
+}  // namespace
+
 void TranslucencyTable::DownsampleRow(std::uint32_t* sums, const std::uint32_t* samples,
+                                      const float* depth, const std::uint32_t* target,
                                       std::uint64_t* accum, int f, int length) const {
+  if (accum == nullptr) {
+    if (f == 2) {
+      SumOpaqueSamples<2>(sums, samples, depth, target, f, length);
+    } else {
+      SumOpaqueSamples<0>(sums, samples, depth, target, f, length);
+    }
+    return;
+  }
   for (int x = 0; x < length; ++x) {
     std::uint32_t b = 0, g = 0, r = 0;
     for (int i = x * f, end = i + f; i < end; ++i) {
-      const std::uint32_t pixel = samples[i];
+      const std::uint32_t pixel = depth[i] > 0.0f ? samples[i] : target[x];
       const std::uint64_t acc = accum[i];
       const std::uint32_t count = static_cast<std::uint32_t>(acc >> 48);
       if (count == 0) {
@@ -66,12 +105,6 @@ void TranslucencyTable::DownsampleRow(std::uint32_t* sums, const std::uint32_t* 
     }
     sums[2 * x] += b | g << 16;
     sums[2 * x + 1] += r;
-  }
-}
-
-void ReplicatePixels(int length, std::uint32_t* samples, const std::uint32_t* target, int f) {
-  for (int x = 0; x < length; ++x) {
-    for (int i = 0; i < f; ++i) samples[x * f + i] = target[x];
   }
 }
 
