@@ -27,6 +27,7 @@ class RecordingRender : public NHSElementRender {
     vm::Vector3 a, b;
     double width;
     uint32_t color, id;
+    double focal;  // the focal length it was drawn with
   };
   struct Polygon {
     std::vector<vm::Vector3> points;
@@ -48,7 +49,7 @@ class RecordingRender : public NHSElementRender {
   }
   void DrawLine(const vm::Vector3& a, const vm::Vector3& b, double width, uint32_t color,
                 uint32_t id) override {
-    lines.push_back({a, b, width, color, id});
+    lines.push_back({a, b, width, color, id, focal});
   }
   void DrawPolygon(const vm::Vector3* points, int n, uint32_t color, uint32_t id, bool one_sided,
                    const vm::Vector3* normal, const NHSTexture* texture,
@@ -60,6 +61,12 @@ class RecordingRender : public NHSElementRender {
   }
   double ScaleAtDepth(double z) override { return focal / z; }
   void ScaleFocal(double factor) override { focal *= factor; }
+
+  // Screen length in pixels of a recorded line under the pinhole it was drawn with.
+  static double ScreenLength(const Line& l) {
+    return std::hypot(l.focal * (l.b.x / l.b.z - l.a.x / l.a.z),
+                      l.focal * (l.b.y / l.b.z - l.a.y / l.a.z));
+  }
 
   void Clear() {
     markers.clear();
