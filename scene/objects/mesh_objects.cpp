@@ -293,12 +293,16 @@ void NHSObject_PolyMesh::Serialize(Serializer::Writer& writer) const {
   SerializeVertices(writer);
   SerializeTexture(writer);
   ForEachPolygon([&](const PolygonView& p) {
-    writer.PutHeader(Serializer::CHUNK_POLYGON, static_cast<uint16_t>(2 * p.n + 3));
+    // A polygon of fewer than 3 corners is padded to the 9 words every reader needs, so
+    // that what is written always loads.
+    const int size = std::max(2 * p.n + 3, int{kPolygonMinSize});
+    writer.PutHeader(Serializer::CHUNK_POLYGON, static_cast<uint16_t>(size));
     writer.PutWord(p.override_color);
     writer.PutWord(static_cast<uint32_t>(p.n));
     writer.PutWord(p.one_sided ? 1 : 0);
     for (int i = 0; i < p.n; ++i) writer.PutWord(p.vertices[i]);
     for (int i = 0; i < p.n; ++i) writer.PutWord(p.tex[i]);
+    for (int i = 2 * p.n + 3; i < size; ++i) writer.PutWord(0);
   });
 }
 

@@ -203,6 +203,7 @@ TEST(MeshChunks, DamagedDataIsRefusedOrItsBadFacesDropped) {
       {"good", poly({0x0009000d, 0, 3, 1, 0, 1, 2, 0, 0, 0}), 0, 1},
       {"longer polygon chunk", poly({0x000a000d, 0, 3, 1, 0, 1, 2, 0, 0, 0, 9}), 0, 1},
       {"vertex number outside", poly({0x0009000d, 0, 3, 1, 0, 1, 3, 0, 0, 0}), 0, 0},
+      {"no corners", poly({0x0009000d, 0, 0, 0, 7, 7, 7, 7, 7, 7}), 0, 1},
       {"65 corners", poly({0x0009000d, 0, 65, 1, 0, 1, 2, 0, 0, 0}), Serializer::ERROR_TOO_SHORT,
        0},
       {"longer than its chunk", poly({0x0009000d, 0, 4, 1, 0, 1, 2, 0, 0, 0, 0, 0}),
@@ -213,6 +214,13 @@ TEST(MeshChunks, DamagedDataIsRefusedOrItsBadFacesDropped) {
   for (const Case& c : cases) {
     NHSObject_PolyMesh mesh;
     EXPECT_EQ(kxtest::ReadClassWords(mesh, c.words), c.error) << c.what;
+    if (c.error == 0) {
+      // What loads writes back in a form that loads again, unchanged.
+      const Words again = kxtest::ClassWords(mesh);
+      NHSObject_PolyMesh copy;
+      EXPECT_EQ(kxtest::ReadClassWords(copy, again), 0) << c.what;
+      EXPECT_EQ(kxtest::ClassWords(copy), again) << c.what;
+    }
     if (c.error == 0) {
       EXPECT_EQ(mesh.CountPolygons(), c.polygons) << c.what;
     }
