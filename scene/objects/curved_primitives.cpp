@@ -41,10 +41,6 @@ void ScaleToLength(Vector3* v, int n, double radius) {
   }
 }
 
-uint32_t PickId(const NHSObject& object) {
-  return static_cast<uint32_t>(object.GetUID());
-}
-
 }  // namespace
 
 // ---- cylinder

@@ -19,6 +19,10 @@ bool IsSelected(const NHSObject& object) {
   return (object.GetUIDFlags() & UID_FLAG_SELECTED) != 0;
 }
 
+uint32_t PickId(const NHSObject& object) {
+  return static_cast<uint32_t>(object.GetUID());
+}
+
 SurfaceColors GetSurfaceColors(const NHSObject& object) {
   return GetSurfaceColors(object.GetColor(), IsSelected(object));
 }

@@ -26,6 +26,8 @@ SurfaceColors GetSurfaceColors(uint32_t color, bool selected);
 // The object's colour and selected flag.
 SurfaceColors GetSurfaceColors(const NHSObject& object);
 bool IsSelected(const NHSObject& object);
+// The pick id of what an object draws: its own id.
+uint32_t PickId(const NHSObject& object);
 
 // Back faces: each colour channel halfway to 0x60, rounded up; alpha kept.
 inline uint32_t GreyBlend(uint32_t color) {

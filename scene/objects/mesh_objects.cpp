@@ -52,10 +52,6 @@ const double* FaceUV(const NHSTextureParams& params, const uint32_t* tex, double
   return uv;
 }
 
-uint32_t PickId(const NHSObject& object) {
-  return static_cast<uint32_t>(object.GetUID());
-}
-
 // Two-sided face: the front colour when it faces the viewer, the back colour when it turns
 // its back, nothing edge-on or for a colour of 0.
 void DrawFace(NHSElementRender& r, const Vector3* p, int n, uint32_t front, uint32_t back,
@@ -64,6 +60,28 @@ void DrawFace(NHSElementRender& r, const Vector3* p, int n, uint32_t front, uint
   const double facing = FacingValue(p[0], normal);
   const uint32_t color = facing < 0 ? front : (facing > 0 ? back : 0);
   if (color != 0) r.DrawPolygon(p, n, color, id, one_sided, &normal, uv ? texture : nullptr, uv);
+}
+
+// The header, vertex list and texture parameters that both face meshes begin with; reading
+// gives the stored face count.
+template <class Mesh>
+void WriteMeshStart(const Mesh& mesh, uint32_t faces, Serializer::Writer& writer) {
+  writer.PutHeader(Serializer::CHUNK_CLASS_DATA, kMeshHeaderSize);
+  writer.PutWord(mesh.GetColor());
+  writer.PutWord(faces);
+  mesh.SerializeVertices(writer);
+  mesh.SerializeTexture(writer);
+}
+
+template <class Mesh>
+uint32_t ReadMeshStart(Mesh& mesh, Serializer::Reader& reader) {
+  const uint16_t size = reader.ReadChunk(Serializer::CHUNK_CLASS_DATA, kMeshHeaderSize);
+  mesh.SetColor(reader.ReadWord());
+  const uint32_t count = reader.ReadWord();
+  reader.SkipRest(size, kMeshHeaderSize);
+  mesh.DeserializeVertices(reader);
+  mesh.DeserializeTexture(reader);
+  return count;
 }
 
 }  // namespace
@@ -164,11 +182,7 @@ void NHSObject_TriMesh::Draw(NHSElementRender& renderer, const Matrix3x4& model)
 }
 
 void NHSObject_TriMesh::Serialize(Serializer::Writer& writer) const {
-  writer.PutHeader(Serializer::CHUNK_CLASS_DATA, kMeshHeaderSize);
-  writer.PutWord(GetColor());
-  writer.PutWord(static_cast<uint32_t>(triangles_.size()));
-  SerializeVertices(writer);
-  SerializeTexture(writer);
+  WriteMeshStart(*this, static_cast<uint32_t>(triangles_.size()), writer);
   for (const Triangle& t : triangles_) {
     writer.PutHeader(Serializer::CHUNK_TRIANGLE, kTriangleSize);
     for (uint32_t w : {t.a, t.b, t.c, t.ta, t.tb, t.tc}) writer.PutWord(w);
@@ -176,12 +190,7 @@ void NHSObject_TriMesh::Serialize(Serializer::Writer& writer) const {
 }
 
 void NHSObject_TriMesh::Deserialize(Serializer::Reader& reader) {
-  const uint16_t size = reader.ReadChunk(Serializer::CHUNK_CLASS_DATA, kMeshHeaderSize);
-  SetColor(reader.ReadWord());
-  const uint32_t count = reader.ReadWord();
-  reader.SkipRest(size, kMeshHeaderSize);
-  DeserializeVertices(reader);
-  DeserializeTexture(reader);
+  const uint32_t count = ReadMeshStart(*this, reader);
   triangles_.clear();
   triangles_.reserve(CheckedCount(reader, count, 1 + kTriangleSize));
   const size_t n_vertices = vertices_.size(), n_uv = uv_.size();
@@ -287,11 +296,7 @@ void NHSObject_PolyMesh::Draw(NHSElementRender& renderer, const Matrix3x4& model
 }
 
 void NHSObject_PolyMesh::Serialize(Serializer::Writer& writer) const {
-  writer.PutHeader(Serializer::CHUNK_CLASS_DATA, kMeshHeaderSize);
-  writer.PutWord(GetColor());
-  writer.PutWord(static_cast<uint32_t>(CountPolygons()));
-  SerializeVertices(writer);
-  SerializeTexture(writer);
+  WriteMeshStart(*this, static_cast<uint32_t>(CountPolygons()), writer);
   ForEachPolygon([&](const PolygonView& p) {
     // A polygon of fewer than 3 corners is padded to the 9 words every reader needs, so
     // that what is written always loads.
@@ -307,12 +312,7 @@ void NHSObject_PolyMesh::Serialize(Serializer::Writer& writer) const {
 }
 
 void NHSObject_PolyMesh::Deserialize(Serializer::Reader& reader) {
-  const uint16_t size = reader.ReadChunk(Serializer::CHUNK_CLASS_DATA, kMeshHeaderSize);
-  SetColor(reader.ReadWord());
-  const uint32_t count = reader.ReadWord();
-  reader.SkipRest(size, kMeshHeaderSize);
-  DeserializeVertices(reader);
-  DeserializeTexture(reader);
+  const uint32_t count = ReadMeshStart(*this, reader);
   words_.clear();
   CheckedCount(reader, count, 1 + kPolygonMinSize);
   const bool keep_tex = IsTextured();

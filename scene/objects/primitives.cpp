@@ -16,10 +16,6 @@ constexpr uint16_t kRectSize = 6;
 constexpr uint16_t kCuboidSize = 7;
 constexpr uint16_t kConeSize = 5;
 
-uint32_t PickId(const NHSObject& object) {
-  return static_cast<uint32_t>(object.GetUID());
-}
-
 }  // namespace
 
 Vector3 MatrixColumn(const Matrix3x4& model, int i) {
