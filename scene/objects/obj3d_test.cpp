@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -10,9 +11,14 @@
 #include "foundation/project/data_base_in.h"
 #include "foundation/project/data_base_out.h"
 #include "foundation/project/project_bytes_for_test.h"
+#include "scene/objects/curved_primitives.h"
+#include "scene/objects/mesh_objects.h"
 #include "scene/objects/nhs_object_scene.h"
+#include "scene/objects/primitives.h"
 #include "scene/objects/serializer.h"
 #include "scene/objects/stored_object_for_test.h"
+#include "scene/objects/stored_words_for_test.h"
+#include "scene/objects/texture_pow2.h"
 
 namespace {
 
@@ -29,12 +35,13 @@ std::string Body(bool binary, const std::function<void(DataBaseOut&)>& write) {
 }
 
 // Loads the fields of a body until the closing mark; the thrown text or "".
-std::string Load(bool binary, const std::string& body, NHSObject& root) {
+std::string Load(bool binary, const std::string& body, NHSObject& root,
+                 NHSObjectFactory factory = kxtest::CreateBareObject) {
   TempFile file(Header(binary) + body);
   return Thrown([&] {
     DataBaseIn in;
     in.Open(file.path());
-    Scene3D::LoadObjects(root, in, kxtest::CreateStoredOrBareObject);
+    Scene3D::LoadObjects(root, in, factory);
     if (!binary) in.SkipWhitespace();
     if (!in.AtEnd()) throw "bytes after the closing mark";
   });
@@ -155,6 +162,55 @@ TEST(Obj3DTest, DamagedFieldsAreRefused) {
     NHSObject_Scene root;
     EXPECT_EQ(Load(t.binary, t.body, root), t.error);
     EXPECT_EQ(root.CountChildren(), *t.error ? 0 : 1);
+  }
+}
+
+// Each stored class in a project field: the field holds the object's tree words (whose
+// class-data words the classes' own tests fix), and it loads back to the same bytes.
+TEST(Obj3DTest, EveryStoredClassLoadsBackToTheSameField) {
+  auto* cone = new NHSObject_Cone(5, 1.5, 5.0, 20);
+  auto* rect = new NHSObject_Rect;
+  rect->SetCorners(-2, -1, 3, 4);
+  auto* box = new NHSObject_Cuboid;
+  box->SetCorners({0, 0, 0}, {1, 2, 3});
+  auto* root = new NHSObject_MeshRoot;
+  root->Vertices() = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}};
+  auto* poly = new NHSObject_PolyMesh;
+  const uint32_t corners[] = {0, 1, 2};
+  poly->AddPolygon(corners, 3, false, 0, nullptr);
+  root->AddChild(poly);
+  auto* tri = new NHSObject_TriMesh;
+  tri->Vertices() = root->Vertices();
+  tri->Triangles() = {{0, 1, 2, 0, 1, 1}};
+  tri->Coordinates() = {{0, 0}, {1, 1}};
+  const uint32_t pixels[2] = {0xff000000, 0xffffffff};
+  tri->SetTexture(MakeTexturePow2(pixels, 2, 2, 1));
+  NHSObject* objects[] = {
+      cone, rect, box, new NHSObject_Cylinder, new NHSObject_Sphere, new NHSObject_Torus,
+      root, tri};
+  for (NHSObject* object : objects) {
+    SCOPED_TRACE(object->GetUIDType());
+    NHSObject_Scene scene;
+    scene.AddChild(object);
+    const std::vector<uint32_t> words = kxtest::TreeWords(*object);
+    const std::vector<uint32_t> data = kxtest::ClassWords(*object);
+    ASSERT_GE(words.size(), 17 + data.size());
+    EXPECT_EQ(words[0], 0x00100001u);
+    EXPECT_EQ(words[1], object->GetUIDType());
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), words.begin() + 17));
+    for (bool binary : {false, true}) {
+      const std::string body =
+          Body(binary, [&](DataBaseOut& out) { Scene3D::WriteObj3D(scene, out); });
+      if (!binary) {
+        EXPECT_EQ(body,
+                  "Obj3D {\n " + std::to_string(words.size()) + TextWords(words, false) + "}\n");
+      }
+      NHSObject_Scene loaded;
+      ASSERT_EQ(Load(binary, body, loaded, CreateStoredObject), "");
+      ASSERT_EQ(loaded.CountChildren(), 1);
+      EXPECT_EQ(kxtest::TreeWords(*loaded.GetFirstChild()), words);
+      EXPECT_EQ(Body(binary, [&](DataBaseOut& out) { Scene3D::WriteObj3D(loaded, out); }), body);
+    }
   }
 }
 

@@ -34,7 +34,7 @@ Words Write(const NHSObject& object) {
 
 std::unique_ptr<NHSObject> Read(const Words& words) {
   Serializer::Reader reader(words);
-  return std::unique_ptr<NHSObject>(NHSObject::ReadTree(reader, kxtest::CreateStoredOrBareObject));
+  return std::unique_ptr<NHSObject>(NHSObject::ReadTree(reader, kxtest::CreateBareObject));
 }
 
 // The Serializer::Error a read throws, or 0.

@@ -42,6 +42,27 @@ void Writer::PutString(const char* text) {
   }
 }
 
+void Writer::PutFloat(double value) {
+  PutWord(FloatBits(value));
+}
+
+void Writer::PutVector2(const vm::Vector2& v) {
+  PutFloat(v.x);
+  PutFloat(v.y);
+}
+
+void Writer::PutVector3(const vm::Vector3& v) {
+  PutFloat(v.x);
+  PutFloat(v.y);
+  PutFloat(v.z);
+}
+
+void Writer::PutBlock(const uint32_t* words, size_t count) {
+  PutHeader(CHUNK_BLOCK, 0);
+  PutWord(static_cast<uint32_t>(count));
+  words_.insert(words_.end(), words, words + count);
+}
+
 Reader::Header Reader::ReadHeader() {
   if (pos_ == end_) throw ERROR_HEADER_PAST_END;
   const uint32_t w = *pos_++;
@@ -61,6 +82,41 @@ void Reader::Skip(size_t n) {
 void Reader::ReadTransform(Matrix3x4& out) {
   if (Remaining() < 12) throw ERROR_VALUE_PAST_END;
   for (double& v : out.m) v = FromFloatBits(*pos_++);
+}
+
+double Reader::ReadFloat() {
+  if (pos_ == end_) throw ERROR_VALUE_PAST_END;
+  return FromFloatBits(*pos_++);
+}
+
+vm::Vector2 Reader::ReadVector2() {
+  if (Remaining() < 2) throw ERROR_VALUE_PAST_END;
+  const double x = FromFloatBits(*pos_++);
+  return {x, FromFloatBits(*pos_++)};
+}
+
+vm::Vector3 Reader::ReadVector3() {
+  if (Remaining() < 3) throw ERROR_VALUE_PAST_END;
+  const double x = FromFloatBits(*pos_++);
+  const double y = FromFloatBits(*pos_++);
+  return {x, y, FromFloatBits(*pos_++)};
+}
+
+Reader::Block Reader::ReadBlock() {
+  const Header h = ReadHeader();
+  if (h.kind != CHUNK_BLOCK) throw ERROR_WRONG_KIND;
+  if (h.size != 0) throw ERROR_BLOCK_SIZE;
+  const size_t count = ReadWord();
+  const uint32_t* words = pos_;
+  Skip(count);
+  return {words, count};
+}
+
+uint16_t Reader::ReadChunk(uint16_t kind, uint16_t min_size) {
+  const Header h = ReadHeader();
+  if (h.kind != kind) throw ERROR_WRONG_KIND;
+  if (h.size < min_size) throw ERROR_TOO_SHORT;
+  return h.size;
 }
 
 std::string Reader::ReadString() {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "foundation/numeric/fixed_matrix.h"
+#include "foundation/numeric/fixed_vector.h"
 
 namespace Serializer {
 
@@ -68,6 +69,12 @@ class Writer {
   // in the least significant byte, zero-padded (so always terminated inside the chunk).
   // Null writes the empty text; a text longer than kMaxStringLength is cut.
   void PutString(const char* text);
+  // One word: the IEEE bits of the value rounded to a float.
+  void PutFloat(double value);
+  void PutVector2(const vm::Vector2& v);
+  void PutVector3(const vm::Vector3& v);
+  // A counted block: header (kind 4, size 0), the word count, then the words.
+  void PutBlock(const uint32_t* words, size_t count);
 
  private:
   std::vector<uint32_t> words_;
@@ -102,6 +109,26 @@ class Reader {
   // chunk's size x 4 bytes (Error 10 when the chunk passes the end). A chunk of size 0
   // is the empty text.
   std::string ReadString();
+
+  // One word as a float, widened; Error 9 at the end of the data.
+  double ReadFloat();
+  // Two or three floats; Error 9 when fewer words are left.
+  vm::Vector2 ReadVector2();
+  vm::Vector3 ReadVector3();
+
+  struct Block {
+    const uint32_t* words;
+    size_t count;
+  };
+  // A counted block: a header of kind 4 (else Error 3) and size 0 (else Error 5), the
+  // word count, then the words, returned as a view and skipped (Error 10 past the end).
+  Block ReadBlock();
+
+  // The header of a chunk of `kind` (else Error 3) and at least `min_size` words (else
+  // Error 4); returns its size. The caller reads min_size words and then skips the rest
+  // (SkipRest), so that a longer chunk written by a later version loads.
+  uint16_t ReadChunk(uint16_t kind, uint16_t min_size);
+  void SkipRest(uint16_t size, uint16_t used) { Skip(size_t{size} - used); }
 
  private:
   const uint32_t* pos_;

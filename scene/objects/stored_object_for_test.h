@@ -7,6 +7,12 @@
 
 namespace kxtest {
 
+// A bare node of any stored type code: for tests of the tree and field framing alone, whose
+// objects carry no class data.
+inline NHSObject* CreateBareObject(uint16_t type) {
+  return IsStoredObjectType(type) ? new NHSObject(type) : nullptr;
+}
+
 inline NHSObject* CreateStoredOrBareObject(uint16_t type) {
   if (NHSObject* object = CreateStoredObject(type)) return object;
   return IsStoredObjectType(type) ? new NHSObject(type) : nullptr;

@@ -6,8 +6,9 @@
 // software renderer turns them into draw items; selection renderers test them against a
 // pick position or area, so both run the same drawing code.
 //
-// The renderer owns two scratch arrays for the objects' drawing routines (edge slots and
-// vertices); a renderer is used by one thread at a time, so they need no lock.
+// The renderer owns scratch arrays for the objects' drawing routines (edge slots, vertices
+// and 16-bit indices), kept with their capacity between draws; a renderer is used by one thread at
+// a time, so they need no lock.
 #pragma once
 
 #include <cstdint>
@@ -47,10 +48,17 @@ class NHSElementRender {
   // Multiplies the focal length (the gizmo draws with a far longer one).
   virtual void ScaleFocal(double factor) = 0;
 
+  // Draws the line between entries a and b of Vertices() unless the edge-slot table (see
+  // EdgeSlotTable) already holds the edge {a, b}; the caller has reset the table.
+  void DrawEdgeOnce(int a, int b, double width, std::uint32_t color, std::uint32_t pick_id);
+
   std::vector<std::int32_t>& EdgeSlots() { return edge_slots_; }
   std::vector<vm::Vector3>& Vertices() { return vertices_; }
+  // 16-bit vertex numbers of generated meshes (the sphere's triangles and midpoint table).
+  std::vector<std::uint16_t>& Indices() { return indices_; }
 
  private:
   std::vector<std::int32_t> edge_slots_;
   std::vector<vm::Vector3> vertices_;
+  std::vector<std::uint16_t> indices_;
 };
