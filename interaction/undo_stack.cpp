@@ -43,23 +43,23 @@ bool UndoStack::Push(uic::Command* cmd) {
 }
 
 void UndoStack::Undo() {
-  Notify(5, "UndoStack::Undo: no. of cmd's (undo, redo): %ld, %ld", long(undo_.size()),
-         long(redo_.size()));
-  if (undo_.empty()) return;
-  uic::Command* cmd = undo_.back();
-  undo_.pop_back();
-  cmd->Undo();
-  redo_.push_back(cmd);
+  Move(undo_, redo_, &uic::Command::Undo);
 }
 
 void UndoStack::Redo() {
+  Move(redo_, undo_, &uic::Command::Redo);
+}
+
+void UndoStack::Move(std::deque<uic::Command*>& from, std::deque<uic::Command*>& to,
+                     void (uic::Command::*apply)()) {
+  // Both directions log the same text.
   Notify(5, "UndoStack::Undo: no. of cmd's (undo, redo): %ld, %ld", long(undo_.size()),
          long(redo_.size()));
-  if (redo_.empty()) return;
-  uic::Command* cmd = redo_.back();
-  redo_.pop_back();
-  cmd->Redo();
-  undo_.push_back(cmd);
+  if (from.empty()) return;
+  uic::Command* cmd = from.back();
+  from.pop_back();
+  (cmd->*apply)();
+  to.push_back(cmd);
 }
 
 void UndoStack::Clear() {

@@ -81,6 +81,9 @@ class UndoStack {
 
  private:
   static void DeleteAll(std::deque<uic::Command*>& commands);
+  // Takes the newest command of `from`, applies it and appends it to `to`.
+  void Move(std::deque<uic::Command*>& from, std::deque<uic::Command*>& to,
+            void (uic::Command::*apply)());
 
   std::deque<uic::Command*> undo_;  // oldest at the front
   std::deque<uic::Command*> redo_;  // most recently undone at the back
