@@ -8,6 +8,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -168,6 +170,33 @@ TEST(ProjectLoadTest, MissingImagesFailButKeepTheJob) {
   EXPECT_FALSE(loaded.LoadProject(path.c_str(), kxtest::CreateStoredOrBareObject));
   EXPECT_TRUE(log.Has("failed with error: unable to load image(s)"));
   EXPECT_EQ(loaded.GetImageList().size(), size_t(TrackerJob::kFrames));  // kept for relocating
+}
+
+// Exceptions other than the reader's texts are failures of the load too, never the end of
+// the program; the objects read before stay.
+NHSObject* OutOfMemory(uint16_t) {
+  throw std::bad_alloc();
+}
+NHSObject* LibraryError(uint16_t) {
+  throw std::length_error("vector too long");
+}
+
+TEST(ProjectLoadTest, OtherExceptionsFailTheLoad) {
+  ProjectJob job;
+  const std::string path = job.dir.File("job.klx");
+  ASSERT_TRUE(job.tracker.SaveProject(path.c_str(), false));
+  struct Case {
+    NHSObjectFactory factory;
+    const char* error;
+  };
+  for (const Case& c :
+       {Case{OutOfMemory, "out of memory"}, Case{LibraryError, "vector too long"}}) {
+    kxtest::LogCapture log(2);
+    MetaCTracker loaded;
+    EXPECT_FALSE(loaded.LoadProject(path.c_str(), c.factory));
+    EXPECT_TRUE(log.Has(std::string("failed with error: ") + c.error)) << log.text;
+    EXPECT_EQ(loaded.GetImageList().size(), size_t(TrackerJob::kFrames));
+  }
 }
 
 // A save that cannot complete leaves the previous project exactly as it was.
