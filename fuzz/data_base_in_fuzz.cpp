@@ -1,10 +1,16 @@
-// Feeds arbitrary bytes to the project-file reader and the tracking job's restore: the root
-// block, then the "CTrackMgr" object read into a tracking manager (its images, features, map
-// points and vertex objects, its frame cache's settings), linked afterwards. The reader may
-// throw its constant texts; anything else (another exception, a crash, a sanitizer report) is a
-// fault, and so is a manager left half-restored by a thrown text or unable to load the next
-// file. The frame cache's file list is not rebuilt: the names come from the input, and the
-// fuzzer must not open whatever files they name.
+// Feeds arbitrary bytes to the project-file reader, twice:
+// - the tracking job's restore alone: the root block, then the "CTrackMgr" object read into a
+//   tracking manager (its images, features, map points and vertex objects, its frame cache's
+//   settings), linked afterwards. The reader may throw its constant texts; anything else
+//   (another exception, a crash, a sanitizer report) is a fault, and so is a manager left
+//   half-restored by a thrown text or unable to load the next file. The frame cache's file
+//   list is not rebuilt here.
+// - the whole project load of the tracker (LoadProject): the job, its image list and the
+//   scene's user objects (bare nodes where a stored class is not built). It reports every
+//   failure as false; a crash or sanitizer report is a fault, and so is a tracker that cannot
+//   load the next file after a failure. The image list is rebuilt from the names in the input,
+//   so the seeds name movie files, which the frame cache lists without opening; other names
+//   are opened read-only, as any project's would be.
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +20,8 @@
 #include "foundation/project/project_format.h"
 #include "foundation/project/project_root.h"
 #include "fuzz/fuzz_input_file.h"
+#include "interaction/meta_ctracker.h"
+#include "scene/objects/stored_object_for_test.h"
 #include "tracking/camera_tracking_manager.h"
 
 namespace {
@@ -52,6 +60,19 @@ bool ReadJob(const char* path, CameraTrackingManager& manager, bool* in_job) {
   return true;
 }
 
+// The whole load into one tracker, reused from input to input as an open action's tracker
+// never is: a failed load must leave it able to load again.
+void LoadProject(const char* path) {
+  static uic::MetaCTracker* tracker = new uic::MetaCTracker;
+  tracker->GetScene().ClearData();
+  if (tracker->LoadProject(path, kxtest::CreateStoredOrBareObject)) return;
+  path = fuzz::WriteInput(reinterpret_cast<const uint8_t*>(kSmallJob), std::strlen(kSmallJob));
+  tracker->GetScene().ClearData();
+  // The small job names no file: its image list cannot be rebuilt, but its one image stays.
+  tracker->LoadProject(path);
+  if (tracker->GetImageList().size() != 1) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -60,6 +81,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  LoadProject(fuzz::WriteInput(data, size));
   const char* path = fuzz::WriteInput(data, size);
   CameraTrackingManager manager;
   const int field_mode = manager.GetImageCache()->GetFieldMode();

@@ -35,6 +35,7 @@
 #include "interaction/tracking_message_ring.h"
 #include "interaction/tracking_settings.h"
 #include "platform/thread.h"
+#include "scene/objects/stored_object_factory.h"
 #include "scene/scene.h"
 #include "tracking/camera_tracking_manager.h"
 
@@ -133,6 +134,35 @@ class MetaCTracker : public CameraTrackingManager,
   void ResetCorrelator() override;
   void EmitTrackingMessage(int code) override;
   void SetSceneData() override;
+
+  // ---- sequence (interface thread, between runs; meta_ctracker_sequence.cpp)
+  using CameraTrackingManager::SetSequence;
+  // Takes a new image list: SetImageFileList, then the undo stack, the scene and every
+  // feature, point and link are cleared, the scene refilled and the description derived
+  // from the first image. 0; 1 for a null or empty list; else SetImageFileList's code
+  // (nothing else changes then).
+  int SetSequence(SharedPtr<PackedStringList> list);
+  // Derives the sequence description from image 0 and the known formats and sets the
+  // cameras' pixel sizes for it. Nothing without images.
+  void UpdateSequenceProperty();
+  // Applies the user's interlacing, anamorphic flag, image and sensor aspect, frame rate
+  // and sensor diagonal from p (its other fields are ignored); a new interlacing mode
+  // rebuilds the images and clears every result and the undo stack. Sends message 5;
+  // true when anything changed.
+  bool SetSequenceProperty(const SequenceProperty& p);
+  // Keeps at most n 3D points for export (user points are always kept), undoably.
+  void LimitNumFPoint3DExport(int n);
+
+  // ---- project files (interface thread, between runs; meta_ctracker_project.cpp)
+  // Writes the job and the scene's user objects as a text (ascii) or binary project. The
+  // file is written next to path under a temporary name and renamed over path only when
+  // every byte reached it, so a failed save leaves an existing project as it was. False,
+  // with a warning, for a null path or when the file cannot be created or written.
+  bool SaveProject(const char* path, bool ascii);
+  // Reads a project into this (new) tracker: the job, its image list, the scene and the
+  // user objects (made by factory). False, with one warning naming the file, the error and
+  // the line, on any failure; the tracker then keeps what was restored before it.
+  bool LoadProject(const char* path, NHSObjectFactory factory = CreateStoredObject);
 
   Scene& GetScene() { return m_scene; }
   const std::vector<TrackingStep>& GetStepList() const { return m_step_list; }

@@ -1,5 +1,6 @@
 // The tracking driver's calls into the manager's bulk operations, in one place.
 #include "interaction/meta_ctracker.h"
+#include "interaction/undo_stack.h"
 
 namespace uic {
 
@@ -23,7 +24,8 @@ void MetaCTracker::EngineRecycleImages(unsigned n) {
   RecycleImages(n);
 }
 
-// No undo stack exists yet; the interface's commands will own one.
-void MetaCTracker::EngineClearUndoStack() {}
+void MetaCTracker::EngineClearUndoStack() {
+  ClearUndoStack();
+}
 
 }  // namespace uic

@@ -411,16 +411,22 @@ int CameraTrackingManager::GetFeatureTrackLengthStats(FeatureTrackLengthStats* o
   return static_cast<int>(out->count);
 }
 
-void CameraTrackingManager::RemoveFeatureTrack(const FeatureTrackSegment& segment) {
-  if (segment.first == nullptr || segment.last == nullptr) return;
+std::vector<SharedPtr<FeaturePoint2D>> CameraTrackingManager::CollectFeatureTrackSegment(
+    const FeatureTrackSegment& segment) const {
   std::vector<SharedPtr<FeaturePoint2D>> features;
+  if (segment.first == nullptr || segment.last == nullptr) return features;
   SharedPtr<FeaturePoint2D> current = HandleOf(segment.first);
-  // Collected before anything is removed: removing a feature unlinks it.
   for (size_t steps = 0; current && steps <= m_image_list.size(); ++steps) {
     features.push_back(current);
     if (current.Get() == segment.last) break;
     current = Next(*current);
   }
+  return features;
+}
+
+void CameraTrackingManager::RemoveFeatureTrack(const FeatureTrackSegment& segment) {
+  // Collected before anything is removed: removing a feature unlinks it.
+  const std::vector<SharedPtr<FeaturePoint2D>> features = CollectFeatureTrackSegment(segment);
   for (const SharedPtr<FeaturePoint2D>& f : features) {
     FeatureImage* image = f->GetImage();
     if (image == nullptr) {

@@ -115,6 +115,11 @@ class CameraTrackingManager : public CTrackMgrRoot,
   // Fills out (zeroed first) with the spans of the tracks (mode eWith3DPoints: only those
   // whose start has a valid 3D point); returns the count, 0 for a bad mode or null out.
   int GetFeatureTrackLengthStats(FeatureTrackLengthStats* out, int mode);
+  // The features RemoveFeatureTrack removes for the segment, in track order: from first
+  // along the forward links up to and including last, or to the end of the track. Empty
+  // when an end is null.
+  std::vector<SharedPtr<FeaturePoint2D>> CollectFeatureTrackSegment(
+      const FeatureTrackSegment& segment) const;
   // Removes the features of the segment from their images (their 3D points are flagged
   // removed); nothing when an end is null.
   void RemoveFeatureTrack(const FeatureTrackSegment& segment);
