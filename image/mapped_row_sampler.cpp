@@ -109,13 +109,13 @@ const uint32_t* PixelAt(const ArrayMap<unsigned int>& src, int32_t x, int32_t y)
 }
 
 // Four pixels whose cells lie inside: the portable forms.
-void NearestFour(uint32_t* out, const ArrayMap<unsigned int>& src, const int32_t xs[4],
-                 const int32_t ys[4]) {
+void NearestFour(uint32_t* out, const ArrayMap<unsigned int>& src, const MappedCoord&,
+                 const int32_t xs[4], const int32_t ys[4]) {
   for (int k = 0; k < 4; ++k) out[k] = *PixelAt(src, xs[k], ys[k]);
 }
 
-void BlendFour(uint32_t* out, const ArrayMap<unsigned int>& src, const int32_t xs[4],
-               const int32_t ys[4]) {
+void BlendFour(uint32_t* out, const ArrayMap<unsigned int>& src, const MappedCoord&,
+               const int32_t xs[4], const int32_t ys[4]) {
   for (int k = 0; k < 4; ++k) {
     const uint32_t* p = PixelAt(src, xs[k], ys[k]);
     out[k] =
@@ -123,8 +123,8 @@ void BlendFour(uint32_t* out, const ArrayMap<unsigned int>& src, const int32_t x
   }
 }
 
-void FourTapFour(uint32_t* out, const ArrayMap<unsigned int>& src, const int32_t xs[4],
-                 const int32_t ys[4]) {
+void FourTapFour(uint32_t* out, const ArrayMap<unsigned int>& src, const MappedCoord&,
+                 const int32_t xs[4], const int32_t ys[4]) {
   for (int k = 0; k < 4; ++k)
     out[k] = FourTapPixel(src, xs[k] >> 16, ys[k] >> 16, xs[k] & 0xFFFF, ys[k] & 0xFFFF);
 }
@@ -155,13 +155,22 @@ inline __m128i BlendTwo(__m128i p00, __m128i p10, __m128i p01, __m128i p11, __m1
   return _mm_srai_epi16(_mm_add_epi16(sum, _mm_set1_epi16(32)), 6);
 }
 
+// The four positions of a record on 32-bit lanes, built in registers (a
+// vector load of positions just stored as scalars would stall). Lanes wrap
+// on overflow, which leaves the low 16 bits (the fractions) exact.
+inline __m128i Positions(int32_t base, int32_t step) {
+  const uint32_t b = static_cast<uint32_t>(base), d = static_cast<uint32_t>(step);
+  return _mm_setr_epi32(static_cast<int32_t>(b), static_cast<int32_t>(b + d),
+                        static_cast<int32_t>(b + 2 * d), static_cast<int32_t>(b + 3 * d));
+}
+
 // The two pixels at a (the left one in the low half).
 inline __m128i Pair(const uint32_t* a) {
   return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a));
 }
 
-inline void BlendFourSse2(uint32_t* out, const ArrayMap<unsigned int>& src, const int32_t xs[4],
-                          const int32_t ys[4]) {
+inline void BlendFourSse2(uint32_t* out, const ArrayMap<unsigned int>& src, const MappedCoord& c,
+                          const int32_t xs[4], const int32_t ys[4]) {
   const size_t stride = src.stride;
   const uint32_t* p0 = PixelAt(src, xs[0], ys[0]);
   const uint32_t* p1 = PixelAt(src, xs[1], ys[1]);
@@ -174,8 +183,7 @@ inline void BlendFourSse2(uint32_t* out, const ArrayMap<unsigned int>& src, cons
   const __m128i bottom01 = _mm_unpacklo_epi32(Pair(p0 + stride), Pair(p1 + stride));
   const __m128i bottom23 = _mm_unpacklo_epi32(Pair(p2 + stride), Pair(p3 + stride));
   // Each pixel's fraction on its four channel lanes.
-  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xs));
-  const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ys));
+  const __m128i x = Positions(c.x, c.dx), y = Positions(c.y, c.dy);
   const __m128i x_lo = _mm_shufflelo_epi16(x, _MM_SHUFFLE(2, 2, 0, 0));
   const __m128i x_hi = _mm_shufflehi_epi16(x, _MM_SHUFFLE(2, 2, 0, 0));
   const __m128i y_lo = _mm_shufflelo_epi16(y, _MM_SHUFFLE(2, 2, 0, 0));
@@ -200,13 +208,18 @@ __attribute__((target("avx2"))) inline __m256i AddScaled(__m256i a, __m256i d, _
   return _mm256_add_epi16(a, product);
 }
 
+__attribute__((target("avx2"))) inline __m128i PositionsAvx2(int32_t base, int32_t step) {
+  return _mm_add_epi32(_mm_set1_epi32(base),
+                       _mm_mullo_epi32(_mm_set1_epi32(step), _mm_setr_epi32(0, 1, 2, 3)));
+}
+
 __attribute__((target("avx2"))) inline __m256i Halves(__m128i low, __m128i high) {
   return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
 }
 
 __attribute__((target("avx2"))) inline void BlendFourAvx2(uint32_t* out,
                                                           const ArrayMap<unsigned int>& src,
-                                                          const int32_t xs[4],
+                                                          const MappedCoord& c, const int32_t xs[4],
                                                           const int32_t ys[4]) {
   const size_t stride = src.stride;
   const uint32_t* p0 = PixelAt(src, xs[0], ys[0]);
@@ -223,10 +236,10 @@ __attribute__((target("avx2"))) inline void BlendFourAvx2(uint32_t* out,
   // The low 16 bits of position k on the four lanes of pixel k.
   const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5,  //
                                           8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13);
-  const __m256i fx = _mm256_shuffle_epi8(
-      _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(xs))), spread);
-  const __m256i fy = _mm256_shuffle_epi8(
-      _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ys))), spread);
+  const __m256i fx =
+      _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(PositionsAvx2(c.x, c.dx)), spread);
+  const __m256i fy =
+      _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(PositionsAvx2(c.y, c.dy)), spread);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i p00 = _mm256_unpacklo_epi8(top, zero), p10 = _mm256_unpackhi_epi8(top, zero);
   const __m256i p01 = _mm256_unpacklo_epi8(bottom, zero), p11 = _mm256_unpackhi_epi8(bottom, zero);
@@ -242,8 +255,10 @@ __attribute__((target("avx2"))) inline void BlendFourAvx2(uint32_t* out,
 
 #endif  // KX_SAMPLER_SSE2
 
-using FourFunction = void (*)(uint32_t*, const ArrayMap<unsigned int>&, const int32_t*,
-                              const int32_t*);
+// Four pixels of one record whose cells lie inside, given also as positions
+// (xs, ys) for the scalar address arithmetic.
+using FourFunction = void (*)(uint32_t*, const ArrayMap<unsigned int>&, const MappedCoord&,
+                              const int32_t*, const int32_t*);
 
 // Inlined into each form of the row, so that its four-pixel kernel is too.
 template <int N, FourFunction kFour>
@@ -260,7 +275,7 @@ __attribute__((always_inline)) inline void SampleRow(uint32_t* out,
   for (int i = 0; i < count; i += 4) {
     const MappedCoord& c = coords[i >> 2];
     if (i + 4 <= count && Inside(c, span, xs, ys)) {
-      kFour(out + i, src, xs, ys);
+      kFour(out + i, src, c, xs, ys);
       continue;
     }
     const int n = std::min(4, count - i);
