@@ -79,10 +79,19 @@ void ExactRow(const TransformJob& job, int x0, int n, int y, MappedCoord* rec) {
   }
 }
 
+// Built twice where the compiler can, for AVX2 and for any x86-64, and the
+// loader picks one: the same integer operations, so the same bits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+#define KX_TRANSFORM_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define KX_TRANSFORM_CLONES
+#endif
+
 // Element-wise (kA·A + kB·B) / kDivisor, truncated toward zero (constant
 // divisors: no division instruction per element).
 template <int kA, int kB, int kDivisor>
-void Between(const MappedCoord* a, const MappedCoord* b, int groups, MappedCoord* out) {
+KX_TRANSFORM_CLONES void Between(const MappedCoord* a, const MappedCoord* b, int groups,
+                                 MappedCoord* out) {
   auto mix = [](int32_t u, int32_t v) {
     return static_cast<int32_t>((int64_t{kA} * u + int64_t{kB} * v) / kDivisor);
   };
