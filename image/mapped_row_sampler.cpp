@@ -84,18 +84,29 @@ uint32_t SampleOne(const ArrayMap<unsigned int>& src, uint32_t border, int32_t f
   return BlendPixels(at(x, y), at(x + 1, y), at(x, y + 1), at(x + 1, y + 1), fx, fy);
 }
 
-// The positions of the four pixels of a record when all of them lie where
-// the filter needs no border: integer parts in [lo_x, hi_x] × [lo_y, hi_y].
-// Such positions are far from the 32-bit limits, so no clamping applies.
+// Where the filter needs no border: integer parts x in [lo_x, lo_x + range_x]
+// and y in [lo_y, lo_y + range_y]; none when the source is too small.
 struct Span {
-  int64_t lo_x, hi_x, lo_y, hi_y;
+  int64_t lo_x, lo_y;
+  uint64_t range_x, range_y;
+  bool any;
 };
 
+Span MakeSpan(int64_t lo_x, int64_t hi_x, int64_t lo_y, int64_t hi_y) {
+  return {lo_x, lo_y, static_cast<uint64_t>(hi_x - lo_x), static_cast<uint64_t>(hi_y - lo_y),
+          hi_x >= lo_x && hi_y >= lo_y};
+}
+
+// The positions of the four pixels of a record when all of them lie inside
+// the span: the ends do, the positions being linear in k. Such positions are
+// far from the 32-bit limits, so no clamping applies.
 inline bool Inside(const MappedCoord& c, const Span& span, int32_t xs[4], int32_t ys[4]) {
   const int64_t x3 = c.x + int64_t{3} * c.dx, y3 = c.y + int64_t{3} * c.dy;
-  const int64_t x_min = std::min<int64_t>(c.x, x3) >> 16, x_max = std::max<int64_t>(c.x, x3) >> 16;
-  const int64_t y_min = std::min<int64_t>(c.y, y3) >> 16, y_max = std::max<int64_t>(c.y, y3) >> 16;
-  if (x_min < span.lo_x || x_max > span.hi_x || y_min < span.lo_y || y_max > span.hi_y)
+  auto out = [](int64_t p, int64_t lo, uint64_t range) {
+    return static_cast<uint64_t>((p >> 16) - lo) > range;
+  };
+  if (out(c.x, span.lo_x, span.range_x) | out(x3, span.lo_x, span.range_x) |
+      out(c.y, span.lo_y, span.range_y) | out(y3, span.lo_y, span.range_y))
     return false;
   for (int k = 0; k < 4; ++k) {
     xs[k] = static_cast<int32_t>(c.x + int64_t{k} * c.dx);
@@ -255,6 +266,16 @@ __attribute__((target("avx2"))) inline void BlendFourAvx2(uint32_t* out,
 
 #endif  // KX_SAMPLER_SSE2
 
+// The n (up to four) pixels of a record that needs the border or the 32-bit
+// clamp: out of line, so that the packed loop keeps its registers.
+template <int N>
+__attribute__((noinline)) void EdgeGroup(uint32_t* out, const ArrayMap<unsigned int>& src,
+                                         uint32_t border, const MappedCoord& c, int n) {
+  for (int k = 0; k < n; ++k)
+    out[k] = SampleOne<N>(src, border, Clamp32(c.x + int64_t{k} * c.dx),
+                          Clamp32(c.y + int64_t{k} * c.dy));
+}
+
 // Four pixels of one record whose cells lie inside, given also as positions
 // (xs, ys) for the scalar address arithmetic.
 using FourFunction = void (*)(uint32_t*, const ArrayMap<unsigned int>&, const MappedCoord&,
@@ -268,20 +289,17 @@ __attribute__((always_inline)) inline void SampleRow(uint32_t* out,
                                                      int count) {
   // Integer parts for which the filter's pixels all exist.
   const int64_t w = src.width, h = src.height;
-  const Span span = N == 1   ? Span{0, w - 1, 0, h - 1}
-                    : N == 2 ? Span{0, w - 2, 0, h - 2}
-                             : Span{1, w - 3, 1, h - 3};
+  const Span span = N == 1   ? MakeSpan(0, w - 1, 0, h - 1)
+                    : N == 2 ? MakeSpan(0, w - 2, 0, h - 2)
+                             : MakeSpan(1, w - 3, 1, h - 3);
   int32_t xs[4], ys[4];
   for (int i = 0; i < count; i += 4) {
     const MappedCoord& c = coords[i >> 2];
-    if (i + 4 <= count && Inside(c, span, xs, ys)) {
+    if (span.any && i + 4 <= count && Inside(c, span, xs, ys)) {
       kFour(out + i, src, c, xs, ys);
       continue;
     }
-    const int n = std::min(4, count - i);
-    for (int k = 0; k < n; ++k)
-      out[i + k] = SampleOne<N>(src, border, Clamp32(c.x + int64_t{k} * c.dx),
-                                Clamp32(c.y + int64_t{k} * c.dy));
+    EdgeGroup<N>(out + i, src, border, c, std::min(4, count - i));
   }
 }
 
