@@ -102,7 +102,7 @@ Span MakeSpan(int64_t lo_x, int64_t hi_x, int64_t lo_y, int64_t hi_y) {
 // far from the 32-bit limits, so no clamping applies.
 inline bool Inside(const MappedCoord& c, const Span& span, int32_t xs[4], int32_t ys[4]) {
   const int64_t x3 = c.x + int64_t{3} * c.dx, y3 = c.y + int64_t{3} * c.dy;
-  auto out = [](int64_t p, int64_t lo, uint64_t range) {
+  auto out = [](int64_t p, int64_t lo, uint64_t range) -> int {  // int: one branch for all four
     return static_cast<uint64_t>((p >> 16) - lo) > range;
   };
   if (out(c.x, span.lo_x, span.range_x) | out(x3, span.lo_x, span.range_x) |
