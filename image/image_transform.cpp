@@ -10,58 +10,6 @@
 
 namespace {
 
-// Blend of four pixels with 16-bit fractions, the same arithmetic on every
-// byte: rows in units of 1/64, then the vertical blend, rounded.
-uint32_t Blend(uint32_t p00, uint32_t p10, uint32_t p01, uint32_t p11, int32_t fx, int32_t fy) {
-  uint32_t out = 0;
-  for (int s = 0; s < 32; s += 8) {
-    const int32_t a = (p00 >> s) & 255, b = (p10 >> s) & 255;
-    const int32_t c = (p01 >> s) & 255, d = (p11 >> s) & 255;
-    const int32_t top = a * 64 + (((b - a) * fx) >> 10);
-    const int32_t bottom = c * 64 + (((d - c) * fx) >> 10);
-    const int32_t r = (top + (((bottom - top) * fy) >> 16) + 32) >> 6;
-    out |= static_cast<uint32_t>(r) << s;
-  }
-  return out;
-}
-
-// The four-tap scheme at (x + fx/65536, y + fy/65536): needs columns x−1..x+2
-// and rows y−1..y+2. Half-pixel values with (−1, 5, 5, −1)/8; the quarter cell
-// holding the position is interpolated bilinearly with 15-bit fractions. All
-// corner values are in units of 1/64 (pixels ×64, half-pixels ×8, centre ×1).
-uint32_t FourTap(const ArrayMap<unsigned int>& src, int64_t x, int64_t y, int32_t fx, int32_t fy) {
-  const unsigned int* rows[4];
-  for (int j = 0; j < 4; ++j)
-    rows[j] = src.data + static_cast<size_t>(y - 1 + j) * src.stride + (x - 1);
-  const bool right = fx >= 32768, lower = fy >= 32768;
-  const int32_t gx = fx & 0x7FFF, gy = fy & 0x7FFF;
-  uint32_t out = 0;
-  for (int s = 0; s < 32; s += 8) {
-    int32_t n[4][4];
-    for (int j = 0; j < 4; ++j)
-      for (int i = 0; i < 4; ++i) n[j][i] = (rows[j][i] >> s) & 255;
-    auto h = [&](int j) { return 5 * (n[j][1] + n[j][2]) - n[j][0] - n[j][3]; };
-    int32_t v[4];
-    for (int i = 0; i < 4; ++i) v[i] = 5 * (n[1][i] + n[2][i]) - n[0][i] - n[3][i];
-    const int32_t centre = 5 * (v[1] + v[2]) - v[0] - v[3];
-    int32_t tl, tr, bl, br;
-    if (!right && !lower) {
-      tl = n[1][1] * 64, tr = h(1) * 8, bl = v[1] * 8, br = centre;
-    } else if (right && !lower) {
-      tl = h(1) * 8, tr = n[1][2] * 64, bl = centre, br = v[2] * 8;
-    } else if (!right) {
-      tl = v[1] * 8, tr = centre, bl = n[2][1] * 64, br = h(2) * 8;
-    } else {
-      tl = centre, tr = v[2] * 8, bl = h(2) * 8, br = n[2][2] * 64;
-    }
-    const int32_t top = tl + (((tr - tl) * gx) >> 15);
-    const int32_t bottom = bl + (((br - bl) * gx) >> 15);
-    const int32_t value = (top + (((bottom - top) * gy) >> 15) + 32) >> 6;
-    out |= static_cast<uint32_t>(std::clamp(value, 0, 255)) << s;
-  }
-  return out;
-}
-
 // Mapped positions far out (or not finite) are pinned here, outside any
 // source we can address, so every interpolated step stays in 32 bits.
 constexpr int64_t kFixedLimit = int64_t{1} << 30;
@@ -131,11 +79,21 @@ void ExactRow(const TransformJob& job, int x0, int n, int y, MappedCoord* rec) {
   }
 }
 
-// Element-wise (wa·A + wb·B) / divisor, truncated toward zero.
-void Between(const MappedCoord* a, const MappedCoord* b, int wa, int wb, int divisor, int groups,
-             MappedCoord* out) {
-  auto mix = [&](int32_t u, int32_t v) {
-    return static_cast<int32_t>((int64_t{wa} * u + int64_t{wb} * v) / divisor);
+// Built twice where the compiler can, for AVX2 and for any x86-64, and the
+// loader picks one: the same integer operations, so the same bits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+#define KX_TRANSFORM_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define KX_TRANSFORM_CLONES
+#endif
+
+// Element-wise (kA·A + kB·B) / kDivisor, truncated toward zero (constant
+// divisors: no division instruction per element).
+template <int kA, int kB, int kDivisor>
+KX_TRANSFORM_CLONES void Between(const MappedCoord* a, const MappedCoord* b, int groups,
+                                 MappedCoord* out) {
+  auto mix = [](int32_t u, int32_t v) {
+    return static_cast<int32_t>((int64_t{kA} * u + int64_t{kB} * v) / kDivisor);
   };
   for (int g = 0; g < groups; ++g) {
     out[g].x = mix(a[g].x, b[g].x);
@@ -160,11 +118,11 @@ void ProcessTile(const TransformJob& job, int x0, int x1, int y0, int y1) {
   while (r < y1 - 1) {
     if (r + 4 <= y1 - 1) {
       ExactRow(job, x0, n, r + 4, b);
-      Between(a, b, 3, 1, 4, groups, mid);
+      Between<3, 1, 4>(a, b, groups, mid);
       job.access->MapRow(x0, r + 1, mid, n);
-      Between(a, b, 1, 1, 2, groups, mid);
+      Between<1, 1, 2>(a, b, groups, mid);
       job.access->MapRow(x0, r + 2, mid, n);
-      Between(a, b, 1, 3, 4, groups, mid);
+      Between<1, 3, 4>(a, b, groups, mid);
       job.access->MapRow(x0, r + 3, mid, n);
       job.access->MapRow(x0, r + 4, b, n);
       std::swap(a, b);
@@ -173,12 +131,12 @@ void ProcessTile(const TransformJob& job, int x0, int x1, int y0, int y1) {
       const int d = y1 - 1 - r;
       ExactRow(job, x0, n, y1 - 1, b);
       if (d == 2) {
-        Between(a, b, 1, 1, 2, groups, mid);
+        Between<1, 1, 2>(a, b, groups, mid);
         job.access->MapRow(x0, r + 1, mid, n);
       } else if (d == 3) {
-        Between(a, b, 2, 1, 3, groups, mid);
+        Between<2, 1, 3>(a, b, groups, mid);
         job.access->MapRow(x0, r + 1, mid, n);
-        Between(a, b, 1, 2, 3, groups, mid);
+        Between<1, 2, 3>(a, b, groups, mid);
         job.access->MapRow(x0, r + 2, mid, n);
       }
       job.access->MapRow(x0, y1 - 1, b, n);
@@ -306,34 +264,10 @@ ImageAccessRect ArrayMapDataAccess<unsigned int, N>::GetRect() const {
 }
 
 template <int N>
-uint32_t ArrayMapDataAccess<unsigned int, N>::Sample(int32_t fixed_x, int32_t fixed_y) const {
-  const int64_t x = fixed_x >> 16, y = fixed_y >> 16;
-  const int64_t w = source_.width, h = source_.height;
-  auto at = [&](int64_t px, int64_t py) {
-    return static_cast<uint64_t>(px) < static_cast<uint64_t>(w) &&
-                   static_cast<uint64_t>(py) < static_cast<uint64_t>(h)
-               ? source_.data[static_cast<size_t>(py) * source_.stride + static_cast<size_t>(px)]
-               : border_;
-  };
-  if (N == 1) return at(x, y);
-  const int32_t fx = fixed_x & 0xFFFF, fy = fixed_y & 0xFFFF;
-  if (N == 4 && x >= 1 && x + 2 < w && y >= 1 && y + 2 < h) return FourTap(source_, x, y, fx, fy);
-  return Blend(at(x, y), at(x + 1, y), at(x, y + 1), at(x + 1, y + 1), fx, fy);
-}
-
-template <int N>
 void ArrayMapDataAccess<unsigned int, N>::MapRow(int dest_x, int dest_y, const MappedCoord* coords,
                                                  int count) {
-  unsigned int* out = target_.data + static_cast<size_t>(dest_y) * target_.stride + dest_x;
-  for (int i = 0; i < count; ++i) {
-    const MappedCoord& c = coords[i >> 2];
-    const int k = i & 3;
-    // Between two exact positions for the records TransformImage makes; kept
-    // in 32 bits for any others too.
-    const int64_t x = std::clamp<int64_t>(c.x + int64_t{k} * c.dx, INT32_MIN, INT32_MAX);
-    const int64_t y = std::clamp<int64_t>(c.y + int64_t{k} * c.dy, INT32_MIN, INT32_MAX);
-    out[i] = Sample(static_cast<int32_t>(x), static_cast<int32_t>(y));
-  }
+  SampleMappedRow(N, target_.data + static_cast<size_t>(dest_y) * target_.stride + dest_x, source_,
+                  border_, coords, count);
 }
 
 template <int N>
@@ -370,7 +304,7 @@ void ArrayMapDataAccess<unsigned int, N>::ScaleRow(int dest_x, int dest_y, doubl
       const int64_t col = p >> 32;
       const int32_t fx = static_cast<int32_t>((p >> 16) & 0xFFFF);
       if (four_rows && col >= 1 && col + 2 < w) {
-        out[i] = FourTap(source_, col, u - 1, fx, fy);
+        out[i] = FourTapPixel(source_, col, u - 1, fx, fy);
         continue;
       }
       int64_t left = col, right = col + 1;
@@ -379,7 +313,7 @@ void ArrayMapDataAccess<unsigned int, N>::ScaleRow(int dest_x, int dest_y, doubl
       } else if (col >= w - 1) {
         left = right = w - 1;
       }
-      out[i] = Blend(upper[left], upper[right], lower[left], lower[right], fx, fy);
+      out[i] = BlendPixels(upper[left], upper[right], lower[left], lower[right], fx, fy);
     }
   }
   for (; i < count; ++i) out[i] = border_;

@@ -18,16 +18,8 @@
 #include <cstdint>
 
 #include "foundation/numeric/array.h"
+#include "image/mapped_row_sampler.h"
 #include "image/meta_mapper.h"
-
-// One position record for four destination pixels, 16.16 fixed point: pixel
-// 4g + k of a row samples at (x + k·dx, y + k·dy) of record g.
-struct MappedCoord {
-  int32_t x;
-  int32_t y;
-  int32_t dx;
-  int32_t dy;
-};
 
 // The destination rectangle a sampler writes.
 struct ImageAccessRect {
@@ -80,8 +72,6 @@ class ArrayMapDataAccess<unsigned int, N> : public MetaImageAccess {
   int GetFilterOrder() const override { return N; }
 
  private:
-  uint32_t Sample(int32_t x, int32_t y) const;  // at a 16.16 position
-
   ArrayMap<unsigned int> given_;   // the destination handed in
   ArrayMap<unsigned int> target_;  // where pixels are written
   ArrayMap<unsigned int> source_;  // where pixels are read
