@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <string>
 #include <utility>
 
 #include "features/feature_image.h"
@@ -88,13 +88,15 @@ bool BundleAdjusterSubset::Optimize(const ImageList& list) {
   ImageList subset;
   for (size_t i = 0; i < list.size(); i += static_cast<size_t>(k)) subset.push_back(list[i]);
 
-  std::fprintf(stderr,
-               "HHHH  BundleAdjusterSubset::Optimize: build 2 lists with images (1. optimize "
-               "cameras and 3D points), 2. optimize cameras:\n");
-  for (int line = 0; line < 2; ++line) {
+  // A debugging dump: built only when the log would show it.
+  if (NotifyContext::GetNotifyLevel() >= 5) {
+    std::string images;
     for (const SharedPtr<FeatureImage>& image : subset)
-      std::fprintf(stderr, " %ld", static_cast<long>(image->GetImageIndex()));
-    std::fprintf(stderr, "\n");
+      images += " " + std::to_string(static_cast<long>(image->GetImageIndex()));
+    Notify(5,
+           "HHHH  BundleAdjusterSubset::Optimize: build 2 lists with images (1. optimize "
+           "cameras and 3D points), 2. optimize cameras:\n%s\n%s",
+           images.c_str(), images.c_str());
   }
 
   bool stopped = false;
@@ -182,8 +184,8 @@ bool BundleAdjusterSubset::OptimizeGroups(const ImageList& list) {
         ++fresh;
       }
       total += fresh;
-      std::fprintf(stderr, "AAAA BundleAdjusterSubset::OptimizeGroups: image %ld, 3d pnts %d\n",
-                   static_cast<long>(list[i]->GetImageIndex()), total);
+      Notify(5, "AAAA BundleAdjusterSubset::OptimizeGroups: image %ld, 3d pnts %d",
+             static_cast<long>(list[i]->GetImageIndex()), total);
       group.push_back(list[i]);
       if (total > m_subset_size) break;
     }
