@@ -182,8 +182,8 @@ TEST_F(SaveCamPathFBXTest, DISABLED_WriteSampleForOutsideReaders) {
   SaveCamPath::CameraList cameras;
   for (int k = 0; k < 50; ++k) {
     cameras.push_back(kxtest::TurnedCamera(k, k, 30 * std::sin(k / 8.0), 10 * std::sin(k / 11.0),
-                                          5 * std::sin(k / 5.0),
-                                          {10.0 * k, -2.0 * k, 300 + 5.0 * k}, 35));
+                                           5 * std::sin(k / 5.0),
+                                           {10.0 * k, -2.0 * k, 300 + 5.0 * k}, 35));
   }
   SaveCamPathFBX writer(nullptr, path);
   EXPECT_TRUE(writer.Export(cameras, kxtest::EightPoints()));
