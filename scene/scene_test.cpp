@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -321,7 +322,8 @@ TEST(Scene, SelectedPointsAreMarkedRemovedAndAveraged) {
   for (const auto& p : points) registry.SetSelected(p->GetUID(), false);
 }
 
-// The tracking thread adds points as the viewer marks the seen ones and draws the cloud.
+// The tracking thread adds points and changes point flags as the viewer marks the seen ones
+// and draws the cloud.
 TEST(SceneConcurrency, SeenFlagsWhileTheTrackingThreadAddsPoints) {
   SolvedJob job;
   Scene scene;
@@ -333,6 +335,9 @@ TEST(SceneConcurrency, SeenFlagsWhileTheTrackingThreadAddsPoints) {
     for (int i = 0; i < 300; ++i) {
       auto p = SharedPtr<FeaturePoint3D>::Make(0.1 * i, 1.0, 50.0, FeaturePoint3D::eCartesian);
       job.map->AddFPoint3D(p);
+      // It also rewrites the flag words of older points, as a writer.
+      std::lock_guard<ReadWriteSpinLock> writing(job.map->GetFPoint3DLock());
+      job.map->GetFPoint3DList()[size_t(i) % SolvedJob::kPoints]->CycleBits(FP3D_FLAG_NO_EXPORT);
     }
     done = true;
   });
