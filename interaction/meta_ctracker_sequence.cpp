@@ -185,7 +185,7 @@ void MetaCTracker::LimitNumFPoint3DExport(int n) {
   }
   PushCommand(new LimitNumFPoint3DExportCmd(this));
   map->MarkFPoint3DExport(n);
-  m_scene.SetFPoints3D(map->GetFPoint3DList());
+  m_scene.SetFPoints3D(map);
   m_message_signal.Emit(*this, eMsgDataChanged);
 }
 

@@ -190,7 +190,7 @@ bool RemoveFeatureTracksCmd::Ready() const {
 }
 
 void RemoveFeatureTracksCmd::Notify3DChanged() {
-  tracker_->GetScene().SetFPoints3D(tracker_->GetFeatureMap()->GetFPoint3DList());
+  tracker_->GetScene().SetFPoints3D(tracker_->GetFeatureMap());
   tracker_->EmitTrackingMessage(eMsgDataChanged);
 }
 

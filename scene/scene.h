@@ -1,40 +1,140 @@
 // Scene: the 3D scene of one tracking job as the viewers show it.
 //
-// Built so far: the scene root with the user objects below it (the objects a user adds or
-// a project brings back, type codes 12 .. 23) and the result summary the scene is filled
-// from (solved cameras and the 3D points that are not removed), kept as counts; the
-// built-in objects and the renderer join later. SetData refills the summary from a job's
-// result, ClearData empties it and deletes the user objects.
+// The root holds six built-in objects, added in this order so that the child list reads
+// Point_Cloud, Camera_Track, Camera, Orbit_Center, WCS_Grid, WCS_Axes (each named in the
+// registry and locked); user objects (type codes 12 .. 23) and the gizmo added later come
+// before them. SetData fills the point cloud, the camera track and the camera object from a
+// job's result: the point cloud shows the current feature map's 3D points in place, under
+// that map's lock, and keeps the map alive while it shows them.
+//
+// Moves of the reconstruction accumulate in the scene matrix and in the moved objects'
+// transforms until SyncMovedScene or SyncMovedGroundGrid hands them to the tracking data.
 //
 // Interface thread only (and the batch end, which runs after the tracking thread ended).
+// The point list belongs to a feature map the tracking thread may change: every walk takes
+// the map's read lock, SetFPoints3D and DeleteSelected3DPoints its write lock.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
+#include "foundation/numeric/fixed_matrix.h"
+#include "foundation/numeric/fixed_vector.h"
 #include "foundation/runtime/shared_ptr.h"
+#include "scene/objects/builtin_objects.h"
 #include "scene/objects/nhs_object_scene.h"
 
 class CameraTrackingManager;
+class FeatureImage;
+class FeatureMap;
 class FeaturePoint3D;
+class ImageCache;
+
+// Bits of a view's display flag word that the scene reads (the point colours read 0x04 to
+// 0x40, see GetObjectDisplayColor).
+enum : uint32_t {
+  SCENE_SHOW_USER_OBJECTS = 0x80,
+  SCENE_SHOW_GRID_CAMERA_VIEW = 0x10000,
+  SCENE_SHOW_CAMERA_TRACK = 0x100000,
+  SCENE_SHOW_CAMERA = 0x200000,
+  SCENE_SHOW_AXES = 0x400000,
+  SCENE_SHOW_ORBIT_CENTER = 0x800000,
+  SCENE_SHOW_GRID_OBSERVER_VIEW = 0x1000000,
+};
 
 class Scene : public NHSObject_Scene {
  public:
-  // Rebuilds the summary from the job's result: the cameras of the images a solver
-  // measured (mean squared error not negative) and the current map's points without the
-  // removed flag, read under the map's read lock. A null job empties it. User objects stay.
-  void SetData(CameraTrackingManager* manager);
-  // Forgets the result and deletes every user object (after clearing the selection).
-  void ClearData();
-  // The point cloud from a 3D-point list: the points without the removed flag.
-  void SetFPoints3D(const std::vector<SharedPtr<FeaturePoint3D>>& points);
+  using PointList = std::vector<SharedPtr<FeaturePoint3D>>;
 
-  std::size_t NumCameras() const { return num_cameras_; }
-  std::size_t NumPoints() const { return num_points_; }
+  Scene();
+  ~Scene() override;
+
+  // Rebuilds point cloud, camera track and camera object from the job: scene matrix back to
+  // the identity, no current image, the current map's points, then RebuildCameraTrack.
+  // Without a job or a current feature map: logged, false, nothing changed.
+  bool SetData(CameraTrackingManager* manager);
+  // Forgets the points (the point cloud shows its own empty list) and deletes every user
+  // object; the built-ins and (after deselecting) nothing else stay.
+  void ClearData();
+  // Shows the map's 3D points (null: none). With a current image, flag 0x40 is cleared on
+  // every point and set on the points that image's features link to, under the map's
+  // write lock. The point cloud's transform becomes the identity.
+  void SetFPoints3D(const SharedPtr<FeatureMap>& map);
+  // Empties the camera track, copies the first image's camera (distortion included) into
+  // the point cloud and puts the camera centre of every image in the frame range on the
+  // track; the camera object's next image is the first one in range while no texture was
+  // loaded, else the one with the last textured index. False only without a job.
+  bool RebuildCameraTrack(CameraTrackingManager* manager);
+
+  // Sets the camera object's next image (logged when the image or cache is missing) and
+  // marks it pending; a forced update stays forced until applied.
+  void SetCameraObjectParams(const SharedPtr<FeatureImage>& image, ImageCache* cache, bool force);
+  // Applies a pending image: a forced update loads its frame as texture; later updates
+  // follow the image with its frame while a texture was loaded, else move the camera only.
+  void UpdateCameraObject();
+  // Shows and hides the built-ins and user objects for viewing mode 0 (camera view) or 1
+  // (observer view) and the display flag word; hands the word to the point cloud. Any other
+  // mode is logged and changes nothing.
+  void UpdateObjectFlags(int mode, uint32_t flags);
+
+  void SetOrbitCenter(const vm::Vector3& p);
+  vm::Vector3 GetOrbitCenter() const;
+
+  // Moves axes and grid only (the world frame); the scene matrix stays.
+  void TransformWCS(const Matrix3x4& M);
+  // scene matrix = M x scene matrix, then M applied to every child but the point cloud.
+  void TransformExceptPointCloud(const Matrix4x4& M);
+  // scene matrix = M x scene matrix, then M applied to camera, track, points and user
+  // objects.
+  void TransformReconstruction(const Matrix4x4& M);
+  // Makes the moved grid the world frame: W = inverse of the grid's transform moves the
+  // scene and (CameraTrackingManager::TransformScene) the tracking data; grid and axes go
+  // back to the identity. Returns W (the identity without a job); the caller keeps it for
+  // undo.
+  Matrix4x4 SyncMovedGroundGrid(CameraTrackingManager* manager);
+  // Hands the accumulated scene matrix to the tracking data and resets it.
+  void SyncMovedScene(CameraTrackingManager* manager);
+
+  // Marks selected, shown, not yet removed points removed (flag 2) under the write lock;
+  // nothing is taken out of the list. Returns how many.
+  std::size_t DeleteSelected3DPoints();
+  // The selected, shown points (appended to `list`) and their mean; a single point is its
+  // own mean, none gives (0, 0, 0). Either output may be null. Returns the count.
+  std::size_t GetSelected3DPoints(vm::Vector3* mean, PointList* list);
+
+  // Selects the grid and sets the gizmo's modes; returns NHSObject_Handle::SetModes.
+  uint32_t SelectGroundGrid(bool rotate, bool scale, bool translate);
+  // Grid, camera and track colours from the display settings' slots 22, 23, 24.
+  void ApplyBuiltinColors();
+
+  const Matrix4x4& GetSceneMatrix() const { return scene_matrix_; }
+  int32_t GetLastTexturedIndex() const { return last_textured_index_; }
+  const SharedPtr<FeatureImage>& GetCurrentImage() const { return current_image_; }
+  bool IsCameraObjectPending() const { return pending_; }
+
+  NHSObject_Cross3D* GetAxes() const { return axes_; }
+  NHSObject_Grid* GetGrid() const { return grid_; }
+  NHSObject_OrbitCenter* GetOrbitCenterObject() const { return orbit_center_; }
+  NHSObject_Camera* GetCameraObject() const { return camera_; }
+  NHSObject_CameraTrack* GetCameraTrack() const { return track_; }
+  NHSObject_FeaturePoints* GetPointCloud() const { return points_; }
 
  private:
-  void ClearResult();
+  void ShowUserObjects(bool show);
 
-  std::size_t num_cameras_ = 0;
-  std::size_t num_points_ = 0;
+  NHSObject_Cross3D* axes_;
+  NHSObject_Grid* grid_;
+  NHSObject_OrbitCenter* orbit_center_;
+  NHSObject_Camera* camera_;
+  NHSObject_CameraTrack* track_;
+  NHSObject_FeaturePoints* points_;
+
+  Matrix4x4 scene_matrix_;
+  int32_t last_textured_index_ = -1;
+  SharedPtr<FeatureImage> current_image_;
+  ImageCache* cache_ = nullptr;
+  bool force_ = true;
+  bool pending_ = false;
+  SharedPtr<FeatureMap> shown_map_;  // keeps the shown point list alive
 };

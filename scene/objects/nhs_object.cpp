@@ -127,6 +127,10 @@ void NHSObject::PreMultiplyTransform(const Matrix3x4& M) {
   transform_.Multiply(M, transform_);
 }
 
+void NHSObject::SetTransform(const Matrix4x4& transform) {
+  std::memcpy(transform_.m, transform.m, sizeof transform_.m);
+}
+
 void NHSObject::PreMultiplyTransform(const Matrix4x4& M) {
   Matrix3x4 top;
   std::memcpy(top.m, M.m, sizeof top.m);

@@ -163,11 +163,19 @@ class NHSObject : public UIDBase {
 
   // Sets or clears the selected flag of this node and of every descendant.
   void SetSelectedRecursive(bool selected);
+  // Sets or clears node flag bits (UID_FLAG_LOCKED, UID_FLAG_HIDDEN); the selected bit is
+  // the registry's and is left alone.
+  void SetNodeFlags(uint16_t mask, bool on) {
+    const uint16_t flags = GetUIDFlags();
+    SetUIDFlags(on ? flags | mask : flags & ~mask);
+  }
 
   // ---- transforms (row-major doubles)
   const Matrix3x4& GetTransform() const { return transform_; }
   Matrix3x4& GetTransform() { return transform_; }
   void SetTransform(const Matrix3x4& transform) { transform_ = transform; }
+  // The top three rows of a 4 x 4 row-major transform.
+  void SetTransform(const Matrix4x4& transform);
   // out = the product of the transforms from the topmost ancestor down to this node. With
   // stop_below_root the topmost ancestor is left out, so the result maps into the root's
   // own coordinates. A node without a parent gives its own transform either way.

@@ -22,8 +22,11 @@ struct HideableBox : NHSObject_Cuboid {
 struct GizmoScene {
   NHSObject_Scene scene;
   HideableBox* box = static_cast<HideableBox*>(scene.AddChild(new HideableBox));
-  NHSObject_Handle* gizmo = static_cast<NHSObject_Handle*>(scene.AddChild(new NHSObject_Handle));
-  GizmoScene() { scene.SelectObject(box->GetUID()); }
+  NHSObject_Handle* gizmo = nullptr;
+  GizmoScene() {
+    scene.SelectObject(box->GetUID());
+    gizmo = scene.GetGizmo();
+  }
 
   std::unique_ptr<RecordingRender> Draw(const Matrix3x4& model) {
     auto r = std::make_unique<RecordingRender>();
