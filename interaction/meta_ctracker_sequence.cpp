@@ -14,8 +14,6 @@ namespace uic {
 
 namespace {
 
-// Every feature, point and link, and the map.
-constexpr int kClearAllTrackingData = 63;
 constexpr double kSensorDiagonalMm = 16.0;
 
 // The image cache's field mode of interlacing modes 0 .. 4, and whether the mode sets the

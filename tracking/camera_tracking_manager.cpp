@@ -78,7 +78,7 @@ CameraTrackingManager::CameraTrackingManager() {
 }
 
 CameraTrackingManager::~CameraTrackingManager() {
-  ClearAllFPointsAndResetFMap(63);
+  ClearAllFPointsAndResetFMap(kClearAllTrackingData);
   Clear();
   // Without a current map Clear keeps the images; they hold frames of the cache, which
   // goes before the bases.
@@ -131,7 +131,7 @@ bool CameraTrackingManager::Compute(unsigned index, int stepMask) {
     if (!map->Init(image)) throw "FMap init failed";
     return true;
   }
-  if (stepMask & (2 | 4)) {
+  if (stepMask & (kStepMatchAuto | kStepMatchTagged)) {
     Notify(5, "CameraTrackingManager::Compute: correspondences");
     if (!MatchFrame(*map, image)) {
       Notify(2, "CameraTrackingManager::Compute: correspondences analysis failed for \"%s\" !",
@@ -154,7 +154,7 @@ bool CameraTrackingManager::Compute(unsigned index, int stepMask) {
       return true;
     }
   }
-  if (stepMask & 8) {
+  if (stepMask & kStepOutliers) {
     Notify(5, "CameraTrackingManager::Compute: outlier elimination");
     if (!map->OutlierElimination()) {
       Notify(2, "CameraTrackingManager::Compute: outlier estimation failed for \"%s\" !",
@@ -162,7 +162,7 @@ bool CameraTrackingManager::Compute(unsigned index, int stepMask) {
       SwitchToInitialState(4);
     }
   }
-  if (stepMask & 16) {
+  if (stepMask & kStepCamera) {
     Notify(5, "CameraTrackingManager::Compute: camera estimation");
     if (!map->CameraEstimation()) {
       Notify(2, "CameraTrackingManager::Compute: camera estimation failed for \"%s\" !",
@@ -181,7 +181,7 @@ void CameraTrackingManager::SwitchToInitialState(int reason) {
     const int k = frames.empty() || !frames.back()
                       ? 0
                       : frames.back()->GetImageIndex() - m_first_image_index + 1;
-    ClearAllFPointsAndResetFMap(63);
+    ClearAllFPointsAndResetFMap(kClearAllTrackingData);
     map->ClearInitialised();
     if (reason == 1 || reason == 2) map->Reset();
     // The next frame starts from the camera the live run reached.
@@ -242,13 +242,13 @@ const SharedPtr<FeatureImage>& CameraTrackingManager::GetFeatureImageFromImageIn
 
 void CameraTrackingManager::ClearAllFPointsAndResetFMap(int flags) {
   Notify(5, "CameraTrackingManager::ClearAllFPointsAndResetFMap:");
-  if (flags & 0x02) {
+  if (flags & kClearPoints3D) {
     Notify(5, "CameraTrackingManager::ClearAllFPointsAndResetFMap: clear 3D points");
     ForEachFeature(m_image_list, [](const SharedPtr<FeaturePoint2D>& f) {
       if (f->GetFPoint3D()) f->SetFPoint3D(nullptr);
     });
   }
-  if (flags & 0x40) {
+  if (flags & kClearLinkFlags) {
     Notify(5,
            "CameraTrackingManager::ClearAllFPointsAndResetFMap: disable feature correspondence "
            "support");
@@ -258,7 +258,7 @@ void CameraTrackingManager::ClearAllFPointsAndResetFMap(int flags) {
     });
   }
   for (const bool manual : {false, true}) {
-    if (!(flags & (manual ? 0x08 : 0x04))) continue;
+    if (!(flags & (manual ? kClearManualLinks : kClearAutoLinks))) continue;
     Notify(5, manual ? "CameraTrackingManager::ClearAllFPointsAndResetFMap: clear all manual "
                        "correspondences"
                      : "CameraTrackingManager::ClearAllFPointsAndResetFMap: clear all auto "
@@ -270,7 +270,7 @@ void CameraTrackingManager::ClearAllFPointsAndResetFMap(int flags) {
     });
   }
   for (const bool manual : {false, true}) {
-    if (!(flags & (manual ? 0x20 : 0x10))) continue;
+    if (!(flags & (manual ? kClearManualFeatures : kClearAutoFeatures))) continue;
     Notify(5, manual
                   ? "CameraTrackingManager::ClearAllFPointsAndResetFMap: clear manual 2D feature "
                     "points"
@@ -281,7 +281,7 @@ void CameraTrackingManager::ClearAllFPointsAndResetFMap(int flags) {
     }
   }
   SharedPtr<FeatureMap> map = GetFeatureMap();
-  if (map && (flags & (0x01 | 0x02))) map->Reset();
+  if (map && (flags & (kClearResetMap | kClearPoints3D))) map->Reset();
   if (map) {
     if (auto* syn = dynamic_cast<FeatureCorrelatorSyn*>(map->GetCorrelatorTemplate().Get())) {
       syn->UnlinkCorrespondences();

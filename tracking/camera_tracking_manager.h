@@ -55,8 +55,8 @@ class CameraTrackingManager : public CTrackMgrRoot,
   enum TrackLengthMode { eAll2DFeatures = 0, eWith3DPoints = 1 };
 
   CameraTrackingManager();
-  // Clears every feature, link and point (63), then the job (Clear), so the reference
-  // cycles between features and links are broken before the images go.
+  // Clears every feature, link and point (kClearAllTrackingData), then the job (Clear), so the
+  // reference cycles between features and links are broken before the images go.
   ~CameraTrackingManager() override;
 
   // FeatureImageOwner: the job's frame cache.
@@ -66,14 +66,33 @@ class CameraTrackingManager : public CTrackMgrRoot,
   int GetExportPointLimit() const { return m_export_point_limit; }
   void SetExportPointLimit(int limit) { m_export_point_limit = limit; }
 
+  // Step-mask bits of Compute.
+  enum StepBits : int {
+    kStepMatchAuto = 0x02,    // correlate the automatic features
+    kStepMatchTagged = 0x04,  // correlate the features tagged for tracking
+    kStepOutliers = 0x08,     // outlier elimination
+    kStepCamera = 0x10,       // camera estimation
+  };
+  // Bits of ClearAllFPointsAndResetFMap.
+  enum ClearBits : int {
+    kClearResetMap = 0x01,
+    kClearPoints3D = 0x02,
+    kClearAutoLinks = 0x04,
+    kClearManualLinks = 0x08,
+    kClearAutoFeatures = 0x10,
+    kClearManualFeatures = 0x20,
+    kClearLinkFlags = 0x40,
+    // Every feature, link and point (not the link flags).
+    kClearAllTrackingData = 0x3F,
+  };
+
   // ---- frame processing (tracking thread)
   // One tracking step for the frame at list position index (from the end when the
-  // sequence is reversed); stepMask bits 2/4 match, 8 outlier elimination, 16 camera
-  // estimation. An uninitialised map only starts with the frame. More than 90 % lost
-  // features or a failed stage restart the reconstruction (the call still succeeds).
-  // Returns true; throws "bad index" (index -1 or past the end), "FMap not set",
-  // "no. of images < 2", "init camera not set", "FMap init failed",
-  // "correspondences analysis failed"; texts thrown by the stages pass through.
+  // sequence is reversed); stepMask: StepBits. An uninitialised map only starts with the frame.
+  // More than 90 % lost features or a failed stage restart the reconstruction (the call still
+  // succeeds). Returns true; throws "bad index" (index -1 or past the end), "FMap not set", "no. of
+  // images < 2", "init camera not set", "FMap init failed", "correspondences analysis failed";
+  // texts thrown by the stages pass through.
   bool Compute(unsigned index, int stepMask);
   // Makes the next frame start a new reconstruction (reason 1 restart requested, 2 the
   // same, 3 more than 90 % of the features lost, 4 outlier elimination failed, 5 camera
@@ -98,9 +117,10 @@ class CameraTrackingManager : public CTrackMgrRoot,
 
   // ---- bulk edits and queries (between runs; all walk every image in list order and
   // every 2D feature of its feature list; anchors are never touched)
-  // Bits: 0x01 reset the current map; 0x02 unlink every feature's 3D point (and reset
-  // the map); 0x04 / 0x08 drop both links of every automatic / manual feature; 0x10 /
-  // 0x20 remove the automatic / manual features; 0x40 zero the flags of every link.
+  // ClearBits: kClearResetMap resets the current map; kClearPoints3D unlinks every
+  // feature's 3D point (and resets the map); kClearAutoLinks / kClearManualLinks drop
+  // both links of every automatic / manual feature; kClearAutoFeatures /
+  // kClearManualFeatures remove those features; kClearLinkFlags zeroes every link's flags.
   // Always re-initialises a synthetic correlator template and reseeds the sampling
   // generator.
   void ClearAllFPointsAndResetFMap(int flags);

@@ -13,9 +13,6 @@
 
 namespace {
 
-// Flag 8 of a feature image: cleared once the observer has heard of the frame.
-constexpr uint32_t kImageFlagReported = 0x8;
-
 // 1 plus the successive forward links from feature whose later feature shows point.
 int TrackLength(const SharedPtr<FeaturePoint2D>& feature, const FeaturePoint3D* point) {
   int length = 1;
@@ -108,7 +105,7 @@ bool FeatureMap::Match(SharedPtr<FeatureImage>& image) {
 
   m_fimage_list.push_back(image);
   if (m_observer) {
-    image->ClearFlags(kImageFlagReported);
+    image->ClearFlags(FIMAGE_FLAG_NOT_PROCESSED);
     m_observer->UpdateVisualisation(1, image->GetImageIndex());
   }
   return true;

@@ -11,6 +11,7 @@
 #include "geometry/rand_sampling.h"
 #include "geometry/sample_calculator_proj_matrix.h"
 #include "optimise/camera_estimator_known_fpoint3d.h"
+#include "optimise/camera_parameter_mask.h"
 #include "optimise/known_fpoint3d_model.h"
 
 namespace {
@@ -29,9 +30,6 @@ const SharedPtr<FeaturePoint2D>& OtherEnd(const FeatureCorrespondence& c, bool d
 bool HasValidPoint(const FeaturePoint2D& f) {
   return f.GetFPoint3D() && (f.GetFPoint3D()->GetFlags() & FP3D_FLAG_REMOVED) == 0;
 }
-
-constexpr uint32_t kPoseMask =
-    kCamPan | kCamTilt | kCamRoll | kCamCentreX | kCamCentreY | kCamCentreZ;
 
 }  // namespace
 
@@ -388,7 +386,7 @@ bool FeatureMapMove::CameraResectioning(const SharedPtr<FeatureImage>& image,
         ok = estimator.Optimize(image.Get(), features);
       } else {
         CameraEstimatorKnownFPoint3D estimator;
-        const uint32_t mask = kPoseMask;
+        const uint32_t mask = kCamPose;
         ok = estimator.Optimize(image.Get(), features, &mask);
       }
       if (ok) {

@@ -253,6 +253,11 @@ class FeatureMapMove : public FeatureMap {
   void AlignEstimationToCamera(const PerspectiveCamera& reference);
 
  protected:
+  // The adjuster family m_optMethod names, decoded here alone: 0 interleaved, 2 sparse,
+  // 3 to 5 sparse with the subset adjuster for the refinement. The incremental and
+  // refine-mode stages reject an unknown method; the refinement runs it as sparse.
+  enum class AdjusterMethod { kInterleave, kSparse, kSparseSubsetRefinement, kUnknown };
+  AdjusterMethod DecodeOptMethod() const;
   // The adjuster Refinement runs (not stored in m_bundle_adjuster).
   virtual BundleAdjuster* RefinementAdjuster();
   // With m_free_move 0 the embedded pure-rotation map carries the run; after its final

@@ -15,6 +15,7 @@
 #include "foundation/tracks/feature_flags.h"
 #include "geometry/auto_calib_adq.h"
 #include "optimise/camera_estimator_known_fpoint3d.h"
+#include "optimise/camera_parameter_mask.h"
 #include "optimise/known_fpoint3d_model.h"
 #include "optimise/optimizer_sparse_lm.h"
 #include "tracking/feature_map_move.h"
@@ -22,10 +23,6 @@
 namespace {
 
 using ImageList = std::vector<SharedPtr<FeatureImage>>;
-
-constexpr uint32_t kIntrinsicBits = kCamFocal | kCamPrincipalX | kCamPrincipalY;
-constexpr uint32_t kPoseMask =
-    kCamPan | kCamTilt | kCamRoll | kCamCentreX | kCamCentreY | kCamCentreZ;
 
 // The sparse adjuster's mask for a metric adjustment: the focal length free only when it
 // varies per frame (modes 0 and 1 fix it, others leave the bit), never the principal
@@ -36,7 +33,7 @@ uint32_t MetricMask(uint32_t mask, int estimate_focal) {
   } else if (estimate_focal == 2) {
     mask |= kCamFocal;
   }
-  return mask & ~uint32_t(kCamPrincipalX | kCamPrincipalY | kCamProjectionMatrix);
+  return mask & ~(kCamPrincipalPoint | kCamProjectionMatrix);
 }
 
 // (X - C) . A: negative behind the camera.
@@ -120,26 +117,24 @@ bool FeatureMapMove::FinalEstimation() {
            "m_fimage_list.size() > 0 which => we are in refine mode!!");
     m_ba_interleave.GetParameter().m_estimate_focal = false;
     m_ba_interleave.GetParameter().m_estimate_principal_point = false;
-    sparse.m_parameter_mask &= ~kIntrinsicBits;
+    sparse.m_parameter_mask &= ~(kCamFocal | kCamPrincipalPoint);
     if (estimate_projective) {
       sparse.m_parameter_mask |= kCamProjectionMatrix;
     } else {
       sparse.m_parameter_mask &= ~uint32_t(kCamProjectionMatrix);
     }
-    switch (m_parameter.m_optMethod) {
-      case 0:
+    switch (DecodeOptMethod()) {
+      case AdjusterMethod::kInterleave:
         m_bundle_adjuster = &m_ba_interleave;
         Notify(5, "FeatureMapMove::FinalEstimation: bundle adjust method = (Interleave)");
         break;
-      case 2:
-      case 3:
-      case 4:
-      case 5:
+      case AdjusterMethod::kSparse:
+      case AdjusterMethod::kSparseSubsetRefinement:
         sparse.m_max_iterations = m_parameter.m_ba_max_iter;
         m_bundle_adjuster = &m_ba_sparse;
         Notify(5, "FeatureMapMove::FinalEstimation: bundle adjust method = (Sparse)");
         break;
-      default:
+      case AdjusterMethod::kUnknown:
         Notify(2, "FeatureMapMove::FinalEstimation: Wrong m_parameter.m_optMethod!");
         return false;
     }
@@ -256,7 +251,7 @@ bool FeatureMapMove::FinalEstimation() {
       mean_focal /= double(m_incremental_list.size());
       Notify(4, "FeatureMapMove::FinalEstimation: mean_focal_length=%f", mean_focal);
       for (const SharedPtr<FeatureImage>& image : m_incremental_list) {
-        uint32_t mask = kPoseMask;
+        uint32_t mask = kCamPose;
         if (focal_mode == 1 || focal_mode == 2) {
           image->SetCenterPointX(0.0);
           image->SetCenterPointY(0.0);
@@ -322,18 +317,33 @@ bool FeatureMapMove::FinalEstimation() {
   return true;
 }
 
-BundleAdjuster* FeatureMapMove::RefinementAdjuster() {
+FeatureMapMove::AdjusterMethod FeatureMapMove::DecodeOptMethod() const {
   switch (m_parameter.m_optMethod) {
     case 0:
-      return &m_ba_interleave;
+      return AdjusterMethod::kInterleave;
+    case 2:
+      return AdjusterMethod::kSparse;
     case 3:
     case 4:
     case 5:
+      return AdjusterMethod::kSparseSubsetRefinement;
+    default:
+      return AdjusterMethod::kUnknown;
+  }
+}
+
+BundleAdjuster* FeatureMapMove::RefinementAdjuster() {
+  switch (DecodeOptMethod()) {
+    case AdjusterMethod::kInterleave:
+      return &m_ba_interleave;
+    case AdjusterMethod::kSparseSubsetRefinement:
       m_ba_subset.SetParameter(m_ba_sparse.GetParameter());
       return &m_ba_subset;
-    default:
-      return &m_ba_sparse;
+    case AdjusterMethod::kSparse:
+    case AdjusterMethod::kUnknown:
+      break;
   }
+  return &m_ba_sparse;
 }
 
 bool FeatureMapMove::Refinement() {

@@ -14,18 +14,9 @@
 #include "foundation/runtime/notify.h"
 #include "foundation/tracks/feature_correspondence.h"
 #include "foundation/tracks/feature_flags.h"
+#include "optimise/camera_parameter_mask.h"
 #include "optimise/search_key_frame.h"
 #include "tracking/feature_map_move.h"
-
-namespace {
-
-constexpr uint32_t kImageFlagReported = 0x8;  // as FeatureMap::Match clears it
-
-// Camera parameter bits of the sparse adjuster's mask.
-constexpr unsigned kFocalAndPrincipal = 0x2 | 0x4 | 0x8;
-constexpr unsigned kProjectionMatrix = 0x10;
-
-}  // namespace
 
 // ---- collaborators
 
@@ -91,7 +82,7 @@ bool FeatureMapMove::CameraEstimation() {
   const bool r = IncrementalBundleAdjust(false);
   const SharedPtr<FeatureImage> cur = GetCurrentFImage();
   if (m_observer && cur) {
-    cur->ClearFlags(kImageFlagReported);
+    cur->ClearFlags(FIMAGE_FLAG_NOT_PROCESSED);
     m_observer->UpdateVisualisation(3, cur->GetImageIndex());
   }
   return r;
@@ -116,15 +107,15 @@ bool FeatureMapMove::IncrementalBundleAdjust(bool final) {
   interleave.m_estimate_focal = false;
   interleave.m_estimate_principal_point = false;
   unsigned& mask = m_ba_sparse.GetParameter().m_parameter_mask;
-  mask &= ~kFocalAndPrincipal;
+  mask &= ~(kCamFocal | kCamPrincipalPoint);
   if (estimate_projective) {
-    mask |= kProjectionMatrix;
+    mask |= kCamProjectionMatrix;
   } else {
-    mask &= ~kProjectionMatrix;
+    mask &= ~kCamProjectionMatrix;
   }
 
-  switch (m_parameter.m_optMethod) {
-    case 0:
+  switch (DecodeOptMethod()) {
+    case AdjusterMethod::kInterleave:
       if (estimate_projective) {
         m_bundle_adjuster = &m_ba_subset;
       } else {
@@ -132,15 +123,13 @@ bool FeatureMapMove::IncrementalBundleAdjust(bool final) {
       }
       Notify(4, "FeatureMapMove::IncrementalBundleAdjust: method Interleave");
       break;
-    case 2:
-    case 3:
-    case 4:
-    case 5:
+    case AdjusterMethod::kSparse:
+    case AdjusterMethod::kSparseSubsetRefinement:
       m_ba_sparse.GetParameter().m_max_iterations = m_parameter.m_ba_max_iter;
       m_bundle_adjuster = &m_ba_sparse;
       Notify(4, "FeatureMapMove::IncrementalBundleAdjust: method Sparse");
       break;
-    default:
+    case AdjusterMethod::kUnknown:
       Notify(2, "FeatureMapMove::IncrementalBundleAdjust:  Wrong m_parameter.m_optMethod!");
       return false;
   }

@@ -19,15 +19,13 @@
 #include "optimise/bundle_adjuster_sparse.h"
 #include "optimise/camera_estimator_ptrz.h"
 #include "optimise/camera_estimator_rad_dist_known_fpoint3d.h"
+#include "optimise/camera_parameter_mask.h"
 #include "optimise/estimator_hmatrix.h"
 #include "optimise/optimizer_sparse_lm.h"
 
 namespace {
 
-constexpr uint32_t kImageFlagReported = 0x8;  // as FeatureMap::Match clears it
 constexpr double kDeg = 57.29577951308232;
-constexpr unsigned kMaskFocal = 0x2;
-constexpr unsigned kMaskPrincipal = 0xC;
 
 const char* YesNo(bool b) {
   return b ? "true" : "false";
@@ -147,7 +145,7 @@ bool FeatureMapSphere::CameraEstimation() {
   SharedPtr<FeatureImage> cur = GetCurrentFImage();
   Update3DLinks(cur);
   if (m_observer && cur) {
-    cur->ClearFlags(kImageFlagReported);
+    cur->ClearFlags(FIMAGE_FLAG_NOT_PROCESSED);
     m_observer->UpdateVisualisation(3, cur->GetImageIndex());
   }
   if (m_parameter.m_estimate_focal) return true;
@@ -576,11 +574,11 @@ bool FeatureMapSphere::FinalEstimation() {
       } else if (method == 2 || method == 3) {
         BundleAdjusterSparse ba;
         BundleAdjusterSparse::Parameter& p = ba.GetParameter();
-        p.m_parameter_mask = m_parameter.m_estimate_focal ? (p.m_parameter_mask | kMaskFocal)
-                                                          : (p.m_parameter_mask & ~kMaskFocal);
+        p.m_parameter_mask = m_parameter.m_estimate_focal ? (p.m_parameter_mask | kCamFocal)
+                                                          : (p.m_parameter_mask & ~kCamFocal);
         p.m_parameter_mask = m_parameter.m_estimate_principal_point
-                                 ? (p.m_parameter_mask | kMaskPrincipal)
-                                 : (p.m_parameter_mask & ~kMaskPrincipal);
+                                 ? (p.m_parameter_mask | kCamPrincipalPoint)
+                                 : (p.m_parameter_mask & ~kCamPrincipalPoint);
         p.m_estimate_model = 1;
         p.m_max_iterations = m_parameter.m_ba_max_iterations;
         Notify(5, "FeatureMapSphere::FinalEstimation: start BUNDLE ADJUST (sparse) pure rotation");
@@ -588,8 +586,8 @@ bool FeatureMapSphere::FinalEstimation() {
         Notify(4,
                "FeatureMapSphere::FinalEstimation: BUNDLE ADJUST (sparse) %s (est. focal=%s, "
                "princ. pnt=%s, est. model=%d)",
-               result ? "succeed" : "failed", YesNo(p.m_parameter_mask & kMaskFocal),
-               YesNo(p.m_parameter_mask & kMaskPrincipal), p.m_estimate_model);
+               result ? "succeed" : "failed", YesNo(p.m_parameter_mask & kCamFocal),
+               YesNo(p.m_parameter_mask & kCamPrincipalPoint), p.m_estimate_model);
       } else {
         Notify(5, "FeatureMapSphere::FinalEstimation: unkown estimation method %d", method);
       }
@@ -614,9 +612,9 @@ bool FeatureMapSphere::Refinement() {
   }
   BundleAdjusterSparse ba;
   BundleAdjusterSparse::Parameter& p = ba.GetParameter();
-  p.m_parameter_mask = m_parameter.m_estimate_focal ? (p.m_parameter_mask | kMaskFocal)
-                                                    : (p.m_parameter_mask & ~kMaskFocal);
-  p.m_parameter_mask &= ~kMaskPrincipal;
+  p.m_parameter_mask = m_parameter.m_estimate_focal ? (p.m_parameter_mask | kCamFocal)
+                                                    : (p.m_parameter_mask & ~kCamFocal);
+  p.m_parameter_mask &= ~kCamPrincipalPoint;
   p.m_estimate_model = 1;
   Notify(5, "FeatureMapSphere::Refinement: start BUNDLE ADJUST (sparse) pure rotation");
   // Cleared again on every way out, a thrown failure included.
@@ -627,8 +625,8 @@ bool FeatureMapSphere::Refinement() {
     Notify(4,
            "FeatureMapSphere::Refinement: BUNDLE ADJUST (sparse) %s (est. focal=%s, princ. "
            "pnt=%s, est. model=%d)",
-           result ? "succeed" : "failed", YesNo(p.m_parameter_mask & kMaskFocal),
-           YesNo(p.m_parameter_mask & kMaskPrincipal), p.m_estimate_model);
+           result ? "succeed" : "failed", YesNo(p.m_parameter_mask & kCamFocal),
+           YesNo(p.m_parameter_mask & kCamPrincipalPoint), p.m_estimate_model);
     UpdateMSE();
     Notify(5, "FeatureMapSphere::Refinement: finished with RMSE %f [pel]", m_rmse);
   } catch (unsigned iteration) {

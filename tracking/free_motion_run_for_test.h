@@ -22,6 +22,7 @@
 #include "geometry/sample_calculator_fmatrix.h"
 #include "optimise/bundle_adjuster_sparse.h"
 #include "optimise/camera_estimator_ptrz.h"
+#include "optimise/camera_parameter_mask.h"
 #include "tracking/feature_map_move.h"
 #include "tracking/sphere_pan_for_test.h"
 
@@ -373,7 +374,7 @@ inline SolveErrors MaximumLikelihoodReference(const FreeMotionOptions& o, int fo
     }
   }
   BundleAdjusterSparse adjuster;
-  adjuster.GetParameter().m_parameter_mask = focal_mode == 2 ? 0x7E002u : 0x7E000u;
+  adjuster.GetParameter().m_parameter_mask = focal_mode == 2 ? kCamMaskAdjusterDefault : kCamPose;
   adjuster.GetParameter().m_max_iterations = 50;
   // The error of an adjustment with every focal length at factor times the truth.
   const auto adjust = [&](double factor) {
