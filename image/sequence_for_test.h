@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "image/image_test_util.h"
+#include "image/image_for_test.h"
 
 namespace sequence_test {
 
