@@ -7,7 +7,7 @@
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/worker_pool.h"
 #include "foundation/tracks/feature_flags.h"
-#include "tracking/feature_map_move.h"
+#include "tracking/maps/feature_map_move.h"
 
 namespace uic {
 namespace {

@@ -37,7 +37,7 @@
 #include "platform/thread.h"
 #include "scene/objects/stored_object_factory.h"
 #include "scene/scene.h"
-#include "tracking/camera_tracking_manager.h"
+#include "tracking/job/camera_tracking_manager.h"
 
 namespace uic {
 

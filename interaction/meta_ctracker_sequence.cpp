@@ -8,7 +8,7 @@
 #include "interaction/meta_ctracker.h"
 #include "interaction/undo_commands.h"
 #include "interaction/undo_stack.h"
-#include "tracking/feature_map.h"
+#include "tracking/maps/feature_map.h"
 
 namespace uic {
 

@@ -2,7 +2,7 @@
 
 #include "foundation/tracks/feature_flags.h"
 #include "foundation/tracks/feature_point.h"
-#include "tracking/camera_tracking_manager.h"
+#include "tracking/job/camera_tracking_manager.h"
 
 void Scene::SetData(CameraTrackingManager* manager) {
   ClearResult();
