@@ -7,7 +7,8 @@
 #                     ThreadSanitizer
 #   fuzz              a libFuzzer run of 10 s over each reader of outside data
 #   sanitizer build   the test configuration (AddressSanitizer and UBSan)
-#   unit tests        every unit test of that build
+#   unit tests        every unit test of that build but the end-to-end solves
+#   solve tests       the end-to-end solves of that build (CTest label "solve")
 #   release build     the optimised program and every benchmark (not run)
 #   format check      clang-format over every tracked source, and no include
 #                     reaching a higher layer (scripts/check_layers.sh)
@@ -58,7 +59,11 @@ sanitizer_build() {
 }
 
 unit_tests() {
-  ctest --preset test -j "$jobs"
+  ctest --preset test -j "$jobs" -LE solve
+}
+
+solve_tests() {
+  ctest --preset test -j "$jobs" -L solve
 }
 
 release_build() {
@@ -79,8 +84,10 @@ stage "ThreadSanitizer" tsan
 stage "fuzz" fuzz
 if stage "sanitizer build" sanitizer_build; then
   stage "unit tests" unit_tests
+  stage "solve tests" solve_tests
 else
   skip "unit tests" "the sanitizer build failed"
+  skip "solve tests" "the sanitizer build failed"
 fi
 stage "release build" release_build
 stage "format check" format_check

@@ -8,7 +8,7 @@
 
 #include "app/batch_progress.h"
 #include "testing/temp_dir.h"
-#include "tracking/feature_map_move.h"
+#include "tracking/maps/feature_map_move.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include "features/optical_flow_parameter.h"
 #include "geometry/rand_sampling.h"
 #include "geometry/sample_calculator_ptrz.h"
-#include "tracking/camera_tracking_pool.h"
-#include "tracking/feature_map_move.h"
-#include "tracking/feature_map_sphere.h"
+#include "tracking/job/camera_tracking_pool.h"
+#include "tracking/maps/feature_map_move.h"
+#include "tracking/maps/feature_map_sphere.h"
 
 // The iteration settings of the camera estimators' optimiser.
 struct CameraEstimatorOptimizerBlock {

@@ -12,9 +12,9 @@
 #include "image/image_cache.h"
 #include "interaction/controller.h"
 #include "optimise/camera_estimator_ptrz.h"
-#include "tracking/camera_tracking_manager.h"
-#include "tracking/camera_tracking_pool.h"
-#include "tracking/feature_map_move.h"
+#include "tracking/job/camera_tracking_manager.h"
+#include "tracking/job/camera_tracking_pool.h"
+#include "tracking/maps/feature_map_move.h"
 
 namespace {
 

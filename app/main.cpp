@@ -24,7 +24,7 @@
 #include "image/image_cache.h"
 #include "image/packed_string_list.h"
 #include "interaction/controller.h"
-#include "tracking/camera_tracking_manager.h"
+#include "tracking/job/camera_tracking_manager.h"
 
 namespace {
 

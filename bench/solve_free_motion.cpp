@@ -34,7 +34,7 @@
 #include <string>
 
 #include "foundation/runtime/notify.h"
-#include "tracking/free_motion_run_for_test.h"
+#include "tracking/maps/free_motion_run_for_test.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "foundation/runtime/notify.h"
-#include "tracking/sphere_pan_for_test.h"
+#include "tracking/maps/sphere_pan_for_test.h"
 
 namespace {
 

@@ -1,11 +1,13 @@
-# kalvex_module(<name> [DEPS <targets>...])
+# kalvex_module(<name> [DEPS <targets>...] [SOLVE_TESTS <Suite.Test>...])
 #
 # One library per subsystem folder: every *.cpp of the folder (recursively)
 # goes into the static library kx_<name>, every *_test.cpp into the test
 # program <name>_tests, whose tests CTest discovers one by one. The DEPS list
-# is the layering: a folder names only the folders below it.
+# is the layering: a folder names only the folders below it. SOLVE_TESTS are
+# the slow end-to-end solves (gtest filter patterns): they get the CTest label
+# "solve", so the unit-test stage can leave them to a stage of their own.
 function(kalvex_module name)
-  cmake_parse_arguments(M "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(M "" "" "DEPS;SOLVE_TESTS" ${ARGN})
   file(GLOB_RECURSE all_sources CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
   set(lib_sources ${all_sources})
@@ -29,9 +31,17 @@ function(kalvex_module name)
                                                 GTest::gmock)
     target_compile_definitions(${name}_tests PRIVATE
       KALVEX_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-    gtest_discover_tests(${name}_tests
-      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-      DISCOVERY_TIMEOUT 120
-      PROPERTIES TIMEOUT 600)
+    set(discovery WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} DISCOVERY_TIMEOUT 120)
+    if(M_SOLVE_TESTS)
+      list(JOIN M_SOLVE_TESTS ":" solve_filter)
+      gtest_discover_tests(${name}_tests ${discovery}
+        TEST_FILTER "-${solve_filter}"
+        PROPERTIES TIMEOUT 600)
+      gtest_discover_tests(${name}_tests ${discovery}
+        TEST_FILTER "${solve_filter}"
+        PROPERTIES TIMEOUT 600 LABELS solve)
+    else()
+      gtest_discover_tests(${name}_tests ${discovery} PROPERTIES TIMEOUT 600)
+    endif()
   endif()
 endfunction()

@@ -26,7 +26,7 @@
 #include "export/writers/save_cam_path_xsi.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/tracks/feature_correspondence.h"
-#include "tracking/camera_tracking_manager.h"
+#include "tracking/job/camera_tracking_manager.h"
 
 namespace FileIO {
 namespace {

@@ -11,7 +11,7 @@
 #include "testing/log_capture.h"
 #include "testing/temp_dir.h"
 #include "testing/thrown.h"
-#include "tracking/camera_tracking_manager.h"
+#include "tracking/job/camera_tracking_manager.h"
 
 namespace {
 

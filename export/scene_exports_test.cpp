@@ -10,7 +10,7 @@
 #include "export/file_io.h"
 #include "export/writers/writer_golden_for_test.h"
 #include "testing/log_capture.h"
-#include "tracking/camera_tracking_manager.h"
+#include "tracking/job/camera_tracking_manager.h"
 
 namespace {
 

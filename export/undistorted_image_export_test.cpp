@@ -15,6 +15,7 @@
 #include "foundation/camera/radial_distortion.h"
 #include "image/image_cache.h"
 #include "image/image_file_io.h"
+#include "image/image_list_for_test.h"
 #include "testing/log_capture.h"
 #include "testing/temp_dir.h"
 
@@ -52,13 +53,7 @@ Picture Read(const std::string& path) {
   return p;
 }
 
-PackedStringListPtr List(const std::vector<std::string>& names) {
-  PackedStringListPtr list;
-  list.Allocate();
-  for (size_t i = 0; i < names.size(); ++i) list->Append(names[i].c_str(), int32_t(i));
-  return list;
-}
-
+constexpr auto List = kxtest::ListOf;
 // A smooth pattern, so resampling differences stay small.
 uint32_t Pattern(int x, int y, int frame) {
   const int r = 128 + int(100 * std::sin(x * 0.11 + frame)),

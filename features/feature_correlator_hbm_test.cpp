@@ -339,12 +339,7 @@ class Sequence : public kxtest::FrameSequence {
         }) {}
 };
 
-FeaturePtr AddFeature(FeatureImage* image, double x, double y, uint32_t flags = 0) {
-  FeaturePtr f = FeaturePtr::Make(image, x, y);
-  f->AssignFlags(flags);
-  image->AddFPoint2D(f);
-  return f;
-}
+using kxtest::AddFeature;
 
 FeatureCorrelatorOpticalFlow::Parameter SmallParameters() {
   FeatureCorrelatorOpticalFlow::Parameter p;

@@ -1,11 +1,12 @@
 // Test helper: a short image sequence on disk, read through an image cache, with one
-// feature image per frame, as a tracking job holds them.
+// feature image per frame, as a tracking job holds them; and single features to add.
 #pragma once
 
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -75,5 +76,14 @@ class FrameSequence {
   std::vector<std::string> paths_;
   static inline int counter_ = 0;
 };
+
+// Adds a feature at (x, y) with the given flags to the image's feature list.
+inline SharedPtr<FeaturePoint2D> AddFeature(FeatureImage* image, double x, double y,
+                                            uint32_t flags = 0) {
+  SharedPtr<FeaturePoint2D> f = SharedPtr<FeaturePoint2D>::Make(image, x, y);
+  f->AssignFlags(flags);
+  image->AddFPoint2D(f);
+  return f;
+}
 
 }  // namespace kxtest

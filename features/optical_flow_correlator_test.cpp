@@ -55,12 +55,7 @@ class Sequence : public kxtest::FrameSequence {
   double dx_, dy_;
 };
 
-FeaturePtr AddFeature(FeatureImage* image, double x, double y, uint32_t flags) {
-  FeaturePtr f = FeaturePtr::Make(image, x, y);
-  f->AssignFlags(flags);
-  image->AddFPoint2D(f);
-  return f;
-}
+using kxtest::AddFeature;
 
 FeatureCorrelatorOpticalFlow::Parameter SmallParameters() {
   FeatureCorrelatorOpticalFlow::Parameter p;

@@ -22,7 +22,7 @@
 #include "fuzz/fuzz_input_file.h"
 #include "interaction/meta_ctracker.h"
 #include "scene/objects/stored_object_for_test.h"
-#include "tracking/camera_tracking_manager.h"
+#include "tracking/job/camera_tracking_manager.h"
 
 namespace {
 

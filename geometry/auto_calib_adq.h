@@ -21,6 +21,9 @@
 // Projection matrices are those of GetProjectionMatrixFromCamera (image-centred pixels,
 // no distortion). The image list must hold no null entries (null points are passed
 // over). Runs on the calling thread; the images and points must not change meanwhile.
+//
+// Absolute dual quadric: B. Triggs, "Autocalibration and the absolute quadric", CVPR
+// 1997; with a varying focal length: M. Pollefeys et al., IJCV 32(1), 1999.
 #pragma once
 
 #include <vector>

@@ -24,6 +24,8 @@
 // The automatic methods need a trial reconstruction of each candidate pair (point update
 // and bundle adjustment, a layer above), so they live in optimise/auto_key_frame.h and
 // work on the selector through the protocol and key-frame list accessors below.
+//
+// The literature of GRIC and the Gibson score: optimise/auto_key_frame.h.
 #pragma once
 
 #include <vector>

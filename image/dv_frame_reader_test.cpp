@@ -12,7 +12,7 @@
 #include "image/dv_decoder.h"
 #include "image/dv_tables.h"
 #include "image/image_file_io.h"
-#include "image/image_test_util.h"
+#include "image/image_for_test.h"
 
 namespace ImageFileIO {
 namespace {

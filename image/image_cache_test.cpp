@@ -13,8 +13,9 @@
 
 #include "foundation/runtime/notify.h"
 #include "image/image_list.h"
+#include "image/image_list_for_test.h"
+#include "image/sequence_for_test.h"
 #include "image/sequence_loader.h"
-#include "image/sequence_test_util.h"
 #include "testing/log_capture.h"
 
 namespace {
@@ -89,12 +90,7 @@ class ProbeCache : public ImageCache {
   LoaderProbe* probe_;
 };
 
-PackedStringListPtr ListOf(const std::vector<std::string>& names) {
-  PackedStringListPtr list;
-  list.Allocate();
-  for (size_t i = 0; i < names.size(); ++i) list->Append(names[i].c_str(), int32_t(i));
-  return list;
-}
+using kxtest::ListOf;
 
 // n tagged 6 x 4 pictures f<i>.tga (tag = i + 1).
 std::vector<std::string> WriteSequence(const TempDir& dir, int n, int w = 6, int h = 4) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "image/image_test_util.h"
+#include "image/image_for_test.h"
 
 using ImageFileIO::testing_util::TempDir;
 using ImageFileIO::testing_util::WriteFile;

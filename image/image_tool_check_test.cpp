@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "image/image_file_io.h"
-#include "image/image_test_util.h"
+#include "image/image_for_test.h"
 
 namespace ImageFileIO {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "image/sequence_for_test.h"
 #include "image/sequence_loader.h"
-#include "image/sequence_test_util.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <random>
 #include <vector>
 
+#include "image/jpeg_for_test.h"
 #include "image/jpeg_tables.h"
-#include "image/jpeg_test_util.h"
 
 using jpeg_test::Decode;
 using jpeg_test::LoadFixture;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "image/image_file_io.h"
-#include "image/jpeg_test_util.h"
+#include "image/jpeg_for_test.h"
 
 using jpeg_test::Decode;
 using jpeg_test::ExifEntry;

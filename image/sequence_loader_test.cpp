@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "image/image_file_io.h"
+#include "image/sequence_for_test.h"
 #include "image/sequence_info.h"
-#include "image/sequence_test_util.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "image/image_file_io.h"
-#include "image/image_test_util.h"
+#include "image/image_for_test.h"
 #include "image/pixel_convert.h"
 
 namespace ImageFileIO {

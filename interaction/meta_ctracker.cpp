@@ -7,13 +7,12 @@
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/worker_pool.h"
 #include "foundation/tracks/feature_flags.h"
-#include "tracking/feature_map_move.h"
+#include "tracking/maps/feature_map_move.h"
 
 namespace uic {
 namespace {
 
 constexpr uint32_t kImageNotProcessed = FIMAGE_FLAG_NOT_PROCESSED;
-constexpr uint32_t kFeatureToTrack = 0x20;
 constexpr uint32_t kCorrelatorReverse = 1;
 constexpr uint32_t kCorrelatorTaggedOnly = 2;
 
@@ -125,7 +124,8 @@ void MetaCTracker::Start(Program program, const TrackingSettings& settings) {
   if (program == eAutomatic) {
     // The settings dump is for debugging: a run at the default level stays quiet.
     if (NotifyContext::GetNotifyLevel() >= 5) m_run_settings.Dump();
-    EngineClearAllFPointsAndResetFMap(0x17);
+    EngineClearAllFPointsAndResetFMap(kClearResetMap | kClearPoints3D | kClearAutoLinks |
+                                      kClearAutoFeatures);
   }
   ConfigureTracking(m_run_settings);
   StartTracking();
@@ -464,8 +464,8 @@ void MetaCTracker::pre_manual_fp_track_forward(MetaCTracker* tracker) {
 }
 
 void MetaCTracker::pre_manual_fp_track_reverse(MetaCTracker* tracker) {
-  tracker->EngineSetFPoint2DBitMask(0, kFeatureToTrack, false);
-  const long tagged = tracker->EngineSetFPoint2DBitMask(1, kFeatureToTrack, true);
+  tracker->EngineSetFPoint2DBitMask(0, FP2D_FLAG_TO_TRACK, false);
+  const long tagged = tracker->EngineSetFPoint2DBitMask(1, FP2D_FLAG_TO_TRACK, true);
   Notify(5, "MetaCTracker::pre_manual_fp_track_reverse: tagged %ld features to track reverse",
          tagged);
   if (tracker->m_correlator) {
@@ -480,7 +480,7 @@ void MetaCTracker::post_manual_fp_track_reset(MetaCTracker* tracker) {
     tracker->m_correlator->Reset();
     tracker->m_correlator->ClearFlags(kCorrelatorReverse);
   }
-  const long cleared = tracker->EngineSetFPoint2DBitMask(0, kFeatureToTrack, false);
+  const long cleared = tracker->EngineSetFPoint2DBitMask(0, FP2D_FLAG_TO_TRACK, false);
   Notify(5, "MetaCTracker::post_manual_fp_track_reset: clear to track tag of %ld features",
          cleared);
 }

@@ -37,7 +37,7 @@
 #include "platform/thread.h"
 #include "scene/objects/stored_object_factory.h"
 #include "scene/scene.h"
-#include "tracking/camera_tracking_manager.h"
+#include "tracking/job/camera_tracking_manager.h"
 
 namespace uic {
 
@@ -45,10 +45,10 @@ class MetaCTracker;
 
 // Step-mask bits.
 enum TrackingStepBits : int32_t {
-  eStepAuto2D = 0x03,         // automatic 2D feature tracking
-  eStepTagged2D = 0x04,       // tracking of the 2D features tagged for tracking
-  eStepOutliers = 0x08,       // outlier elimination
-  eStepCamera = 0x10,         // camera estimation
+  eStepAuto2D = 0x03,                                       // automatic 2D feature tracking
+  eStepTagged2D = CameraTrackingManager::kStepMatchTagged,  // the features tagged for tracking
+  eStepOutliers = CameraTrackingManager::kStepOutliers,     // outlier elimination
+  eStepCamera = CameraTrackingManager::kStepCamera,         // camera estimation
   eStepFinal = 0x20,          // final estimation, once after the frame loop
   eStepRefinement = 0x40,     // refinement, once after the frame loop
   eStepPerFrame = 0x1F,       // the bits handed to Compute for every frame

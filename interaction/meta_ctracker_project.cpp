@@ -15,7 +15,7 @@
 #include "interaction/meta_ctracker.h"
 #include "platform/replace_file.h"
 #include "scene/objects/obj3d.h"
-#include "tracking/project_writer.h"
+#include "tracking/storage/project_writer.h"
 
 namespace uic {
 

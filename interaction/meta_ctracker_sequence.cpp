@@ -8,14 +8,12 @@
 #include "interaction/meta_ctracker.h"
 #include "interaction/undo_commands.h"
 #include "interaction/undo_stack.h"
-#include "tracking/feature_map.h"
+#include "tracking/maps/feature_map.h"
 
 namespace uic {
 
 namespace {
 
-// Every feature, point and link, and the map.
-constexpr int kClearAllTrackingData = 63;
 constexpr double kSensorDiagonalMm = 16.0;
 
 // The image cache's field mode of interlacing modes 0 .. 4, and whether the mode sets the

@@ -13,7 +13,7 @@
 
 #include "foundation/tracks/feature_flags.h"
 #include "testing/log_capture.h"
-#include "tracking/feature_map_move.h"
+#include "tracking/maps/feature_map_move.h"
 
 namespace uic {
 namespace {

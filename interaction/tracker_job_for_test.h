@@ -12,9 +12,9 @@
 #include "interaction/meta_ctracker.h"
 #include "interaction/undo_stack.h"
 #include "testing/temp_dir.h"
-#include "tracking/feature_map.h"
-#include "tracking/project_job_for_test.h"
-#include "tracking/vertex_object_pool.h"
+#include "tracking/maps/feature_map.h"
+#include "tracking/objects/vertex_object_pool.h"
+#include "tracking/storage/project_job_for_test.h"
 
 namespace kxtest {
 

@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "foundation/runtime/notify.h"
-#include "tracking/camera_tracking_pool.h"
+#include "tracking/job/camera_tracking_pool.h"
 
 namespace uic {
 

@@ -8,7 +8,7 @@
 
 #include "interaction/tracking_quality.h"
 #include "testing/log_capture.h"
-#include "tracking/camera_tracking_pool.h"
+#include "tracking/job/camera_tracking_pool.h"
 
 namespace uic {
 namespace {

@@ -11,6 +11,7 @@
 
 #include "features/optical_flow_parameter.h"
 #include "interaction/base_object.h"
+#include "optimise/camera_parameter_mask.h"
 
 class FeatureCorrelator;
 
@@ -69,7 +70,7 @@ class RefinementSettings : public BaseObject {
  public:
   bool m_perform_final_refinement = true;
   int32_t m_refinement_method = 3;
-  int32_t m_refine_flags = 0x7E002;
+  int32_t m_refine_flags = kCamMaskAdjusterDefault;
   int32_t m_bundle_max_iter = -1;  // iteration limit of the bundle adjustment
 };
 

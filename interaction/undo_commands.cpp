@@ -12,8 +12,8 @@
 #include "interaction/meta_ctracker.h"
 #include "scene/objects/nhs_object.h"
 #include "scene/objects/nhs_object_scene.h"
-#include "tracking/feature_map.h"
-#include "tracking/vertex_object_pool.h"
+#include "tracking/maps/feature_map.h"
+#include "tracking/objects/vertex_object_pool.h"
 
 namespace uic {
 

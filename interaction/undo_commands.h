@@ -25,7 +25,7 @@
 #include "foundation/numeric/fixed_matrix.h"
 #include "foundation/runtime/shared_ptr.h"
 #include "interaction/undo_stack.h"
-#include "tracking/camera_tracking_manager.h"
+#include "tracking/job/camera_tracking_manager.h"
 
 class FeatureCorrespondence;
 class FeaturePoint2D;

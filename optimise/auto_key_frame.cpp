@@ -11,6 +11,7 @@
 #include "geometry/rand_sampling.h"
 #include "geometry/sample_calculator_hmatrix.h"
 #include "optimise/bundle_adjuster_sparse.h"
+#include "optimise/camera_parameter_mask.h"
 #include "optimise/model_kfpoint3d_sparse.h"
 #include "optimise/update_fpoint3d.h"
 
@@ -86,12 +87,11 @@ void TrialReconstruction(KeyFrame& pair, const KeyFrameSelect& selector, const I
   } else {
     BundleAdjusterSparse adjuster;
     BundleAdjusterSparse::Parameter bp;
-    bp.m_parameter_mask &=
-        ~(SparseCameraMask::kFocal | SparseCameraMask::kPrincipalX | SparseCameraMask::kPrincipalY);
+    bp.m_parameter_mask &= ~(kCamFocal | kCamPrincipalPoint);
     if (selector.IsCalibrationUnknown()) {
-      bp.m_parameter_mask |= SparseCameraMask::kProjection;
+      bp.m_parameter_mask |= kCamProjectionMatrix;
     } else {
-      bp.m_parameter_mask &= ~SparseCameraMask::kProjection;
+      bp.m_parameter_mask &= ~kCamProjectionMatrix;
     }
     bp.m_estimate_model = 0;
     bp.m_max_std_dev = sigma;

@@ -15,6 +15,10 @@
 // holds the records and the manual method. Log texts keep the selector's name
 // ("KeyFrameSelect::AutoKeyFrame: ..."). Result codes as KeyFrameSelect's. Nothing throws
 // (a user stop of the trial adjustment is caught and logged). Runs on the tracking thread.
+//
+// GRIC: P. H. S. Torr, "Geometric motion segmentation and model selection", Phil.
+// Trans. R. Soc. A 356 (1998). Gibson score: S. Gibson et al., "Accurate camera
+// calibration for off-line, video-based augmented reality", ISMAR 2002.
 #pragma once
 
 #include <vector>

@@ -141,11 +141,10 @@ bool BundleAdjusterInterleave::OptimizeCamera(FeatureImage& image) {
     if (cs == FeaturePoint3D::eSpherical) directions.push_back(feature);
     if (cs == FeaturePoint3D::eCartesian) cartesian.push_back(feature);
   }
-  const uint32_t centre = kCamCentreX | kCamCentreY | kCamCentreZ;
-  uint32_t mask = 0x7E00E;
+  const uint32_t centre = kCamCentre;
+  uint32_t mask = kCamAllParameters;
   if (!m_parameter.m_estimate_focal) mask &= ~static_cast<uint32_t>(kCamFocal);
-  if (!m_parameter.m_estimate_principal_point)
-    mask &= ~static_cast<uint32_t>(kCamPrincipalX | kCamPrincipalY);
+  if (!m_parameter.m_estimate_principal_point) mask &= ~kCamPrincipalPoint;
   bool result = false;
   if (!directions.empty()) {
     const uint32_t m = mask & ~centre;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "optimise/bundle_adjuster.h"
+#include "optimise/camera_parameter_mask.h"
 
 class FeatureImage;
 class FeaturePoint2D;
@@ -37,7 +38,8 @@ class BundleAdjusterInterleave : public BundleAdjuster {
     int m_support_mask = 255;                 // mode != 0: link flags that make a feature usable
     bool m_per_camera = false;                // with m_rotation_axes, still camera by camera
     int m_estimate_model = 0;                 // carried for the callers; not read here
-    unsigned m_parameter_mask = 0x7E802;      // mode 0: mask of the per-camera resection
+    unsigned m_parameter_mask =
+        kCamMaskMotionModelDefault;  // mode 0: mask of the per-camera resection
     int m_mode = 0;  // 0 triangulate and resection; else point optimizers, error-driven stop
   };
 

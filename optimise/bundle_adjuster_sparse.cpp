@@ -10,8 +10,6 @@
 
 namespace {
 
-using Mask = SparseCameraMask;
-
 int Bit(unsigned mask, unsigned bit) {
   return (mask & bit) ? 1 : 0;
 }
@@ -85,10 +83,9 @@ bool BundleAdjusterSparse::Optimize(unsigned n) {
   Notify(5,
          "BundleAdjusterSparse::Optimize: (p %d, t %d, r %d), (x %d, y %d, z %d), f %d, ppx %d, "
          "ppy %d, proj %d",
-         Bit(mask, Mask::kPan), Bit(mask, Mask::kTilt), Bit(mask, Mask::kRoll),
-         Bit(mask, Mask::kCentreX), Bit(mask, Mask::kCentreY), Bit(mask, Mask::kCentreZ),
-         Bit(mask, Mask::kFocal), Bit(mask, Mask::kPrincipalX), Bit(mask, Mask::kPrincipalY),
-         Bit(mask, Mask::kProjection));
+         Bit(mask, kCamPan), Bit(mask, kCamTilt), Bit(mask, kCamRoll), Bit(mask, kCamCentreX),
+         Bit(mask, kCamCentreY), Bit(mask, kCamCentreZ), Bit(mask, kCamFocal),
+         Bit(mask, kCamPrincipalX), Bit(mask, kCamPrincipalY), Bit(mask, kCamProjectionMatrix));
   Notify(5, "BundleAdjusterSparse::Optimize: m_parameter.m_estimate_model = %d",
          m_parameter.m_estimate_model);
   if (m_fimage_list.empty()) {
@@ -138,7 +135,7 @@ bool BundleAdjusterSparse::OptimizeRT() {
   for (size_t c = 0; c < m_fimage_list.size(); ++c) {
     FeatureImage& image = *m_fimage_list[c];
     const double* block = opt.m_a.data() + c * static_cast<size_t>(pc);
-    if (mask & Mask::kProjection) {
+    if (mask & kCamProjectionMatrix) {
       Matrix3x4 p;
       for (int r = 0; r < 3; ++r)
         for (int j = 0; j < 4; ++j) p[r][j] = block[4 * r + j];
@@ -150,13 +147,13 @@ bool BundleAdjusterSparse::OptimizeRT() {
     vm::Vector3 centre = image.GetC();
     double f = image.GetFocalLength();
     int n = 0;
-    if (mask & Mask::kPan) pan = block[n++];
-    if (mask & Mask::kTilt) tilt = block[n++];
-    if (mask & Mask::kRoll) roll = block[n++];
-    if (mask & Mask::kCentreX) centre.x = block[n++];
-    if (mask & Mask::kCentreY) centre.y = block[n++];
-    if (mask & Mask::kCentreZ) centre.z = block[n++];
-    if (mask & Mask::kFocal) f = block[n++];
+    if (mask & kCamPan) pan = block[n++];
+    if (mask & kCamTilt) tilt = block[n++];
+    if (mask & kCamRoll) roll = block[n++];
+    if (mask & kCamCentreX) centre.x = block[n++];
+    if (mask & kCamCentreY) centre.y = block[n++];
+    if (mask & kCamCentreZ) centre.z = block[n++];
+    if (mask & kCamFocal) f = block[n++];
     PerspectiveCamera turned;
     NormalizeCameraPose(turned);
     SetCameraPTRZ(turned, pan, tilt, roll, 1.0);
@@ -196,12 +193,12 @@ bool BundleAdjusterSparse::OptimizeR() {
   for (const SharedPtr<FeatureImage>& image : m_fimage_list) {
     double pan, tilt, roll;
     GetCameraAngles(*image, pan, tilt, roll);
-    if (mask & Mask::kPan) pan = next();
-    if (mask & Mask::kTilt) tilt = next();
-    if (mask & Mask::kRoll) roll = next();
+    if (mask & kCamPan) pan = next();
+    if (mask & kCamTilt) tilt = next();
+    if (mask & kCamRoll) roll = next();
     NormalizeCameraPose(*image);
     SetCameraPTRZ(*image, pan, tilt, roll, 1.0);
-    if (mask & Mask::kFocal) image->SetFocalLength(next());
+    if (mask & kCamFocal) image->SetFocalLength(next());
   }
   for (FeaturePoint3D* point : opt.m_data.GetFPoint3DList()) {
     point->x = next();

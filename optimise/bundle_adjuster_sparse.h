@@ -1,7 +1,7 @@
 // BundleAdjusterSparse: one joint sparse Levenberg-Marquardt adjustment of all cameras and
 // points of an image list, for free camera motion (Cartesian points) or for a camera
 // turning about a fixed centre (direction points). The free camera parameters are chosen
-// by a mask (SparseCameraMask).
+// by a mask (camera_parameter_mask.h).
 //
 // Progress and cancellation go through the sparse optimizer's process-wide observers
 // (OptimizerSparseLM_RTKFPoint3D::s_observer and the rotation-only twin); the adjuster
@@ -11,14 +11,15 @@
 #pragma once
 
 #include "optimise/bundle_adjuster.h"
+#include "optimise/camera_parameter_mask.h"
 
 class BundleAdjusterSparse : public BundleAdjuster {
  public:
   struct Parameter {
-    int m_max_iterations = -1;            // when >= 0, the optimizer's iteration limit (else 20)
-    double m_max_std_dev = 0.2;           // carried for the callers; not read here
-    int m_estimate_model = 0;             // 0 free motion (OptimizeRT), 1 rotation only (OptimizeR)
-    unsigned m_parameter_mask = 0x7E002;  // pan, tilt, roll, centre, f
+    int m_max_iterations = -1;   // when >= 0, the optimizer's iteration limit (else 20)
+    double m_max_std_dev = 0.2;  // carried for the callers; not read here
+    int m_estimate_model = 0;    // 0 free motion (OptimizeRT), 1 rotation only (OptimizeR)
+    unsigned m_parameter_mask = kCamMaskAdjusterDefault;  // pan, tilt, roll, centre, f
   };
 
   ~BundleAdjusterSparse() override;

@@ -11,6 +11,7 @@
 #include "foundation/tracks/feature_point.h"
 #include "optimise/bundle_adjuster_interleave.h"
 #include "optimise/camera_estimator_known_fpoint3d.h"
+#include "optimise/camera_parameter_mask.h"
 
 namespace {
 
@@ -124,8 +125,8 @@ bool BundleAdjusterSubset::Optimize(const ImageList& list) {
 
 bool BundleAdjusterSubset::CameraResection(const ImageList& list) {
   const uint32_t mask = m_parameter.m_estimate_model != 0
-                            ? (m_parameter.m_parameter_mask & ~0x70000u) | 0xE000u
-                            : m_parameter.m_parameter_mask | 0x7E000u;
+                            ? (m_parameter.m_parameter_mask & ~kCamCentre) | kCamOrientation
+                            : m_parameter.m_parameter_mask | kCamPose;
   int succeeded = 0;
   for (size_t i = 0; i < list.size(); ++i) {
     FeatureImage& image = *list[i];

@@ -5,14 +5,7 @@
 #include "foundation/tracks/feature_flags.h"
 #include "geometry/corr_el.h"
 #include "optimise/camera_estimator_known_fpoint3d.h"
-
-namespace {
-
-constexpr uint32_t kAllCameraParameters = kCamPan | kCamTilt | kCamRoll | kCamCentreX |
-                                          kCamCentreY | kCamCentreZ | kCamFocal | kCamPrincipalX |
-                                          kCamPrincipalY;
-
-}  // namespace
+#include "optimise/camera_parameter_mask.h"
 
 void ModelRadDistKnownFPoint3DData::SetCamera(const PerspectiveCamera& camera) {
   m_camera = camera;
@@ -91,7 +84,7 @@ bool ModelRadDistKnownFPoint3D::ComputeWithGradient(const ModelRadDistKnownFPoin
   std::vector<double> camera_parameters;
   double principal[2] = {0.0, 0.0};
   if (input.estimate_camera) {
-    projection.m_parameter_mask = kAllCameraParameters;
+    projection.m_parameter_mask = kCamAllParameters;
     camera_parameters.assign(parameters.begin() + long(first_camera), parameters.end());
     principal[0] = input.camera_values[7];
     principal[1] = input.camera_values[8];

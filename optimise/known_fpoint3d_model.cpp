@@ -90,7 +90,7 @@ void ModelKnownFPoint3DData::SetData(const std::vector<SharedPtr<FeaturePoint2D>
   CorrElMapper mapper(camera);
   mapper.m_unit_mode = kCorrElMillimetres;
   mapper.m_remove_distortion = true;
-  mapper.m_shift_principal_point = (m_parameter_mask & (kCamPrincipalX | kCamPrincipalY)) == 0;
+  mapper.m_shift_principal_point = (m_parameter_mask & kCamPrincipalPoint) == 0;
   mapper.m_distortion_about_principal_point = false;
   for (const SharedPtr<FeaturePoint2D>& feature : features) {
     if (feature && UsableForResection(*feature)) Sample(*feature, mapper, m_samples);
@@ -99,7 +99,7 @@ void ModelKnownFPoint3DData::SetData(const std::vector<SharedPtr<FeaturePoint2D>
 
 void ModelKnownFPoint3DData::SetCamera(const PerspectiveCamera& camera) {
   GetCameraParameters(camera, m_fixed);
-  if ((m_parameter_mask & (kCamPrincipalX | kCamPrincipalY)) == 0) m_fixed[7] = m_fixed[8] = 0.0;
+  if ((m_parameter_mask & kCamPrincipalPoint) == 0) m_fixed[7] = m_fixed[8] = 0.0;
   m_start_vector.clear();
   for (int b = 0; b < 9; ++b) {
     if (m_parameter_mask & kKnownFPoint3DParameterBits[b]) m_start_vector.push_back(m_fixed[b]);

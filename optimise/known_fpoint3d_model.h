@@ -22,21 +22,8 @@
 #include "foundation/camera/perspective_camera.h"
 #include "foundation/runtime/shared_ptr.h"
 #include "foundation/tracks/feature_point.h"
+#include "optimise/camera_parameter_mask.h"
 #include "optimise/optimizer_lm.h"
-
-// Camera parameter mask bits of the estimators.
-enum : uint32_t {
-  kCamFocal = 0x2,
-  kCamPrincipalX = 0x4,
-  kCamPrincipalY = 0x8,
-  kCamProjectionMatrix = 0x10,
-  kCamTilt = 0x2000,
-  kCamPan = 0x4000,
-  kCamRoll = 0x8000,
-  kCamCentreX = 0x10000,
-  kCamCentreY = 0x20000,
-  kCamCentreZ = 0x40000,
-};
 
 // The bits in parameter-vector order.
 inline constexpr uint32_t kKnownFPoint3DParameterBits[9] = {

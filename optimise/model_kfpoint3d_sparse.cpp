@@ -12,8 +12,6 @@
 
 namespace {
 
-using Mask = SparseCameraMask;
-
 // World-to-camera rotation M = (Ry(pan) Rx(tilt) Rz(roll))^T and its derivatives with
 // respect to pan and tilt, row by row.
 struct Rotation {
@@ -85,15 +83,15 @@ CameraValues ReadCamera(const ModelRKFPoint3DSparseInput& in, const double* bloc
   if (stored_centre)
     for (int i = 0; i < 3; ++i) v.centre[i] = stored_centre[i];
   int n = 0;
-  if (in.mask & Mask::kPan) v.pan = block[n++];
-  if (in.mask & Mask::kTilt) v.tilt = block[n++];
-  if (in.mask & Mask::kRoll) v.roll = block[n++];
+  if (in.mask & kCamPan) v.pan = block[n++];
+  if (in.mask & kCamTilt) v.tilt = block[n++];
+  if (in.mask & kCamRoll) v.roll = block[n++];
   if (stored_centre) {
-    if (in.mask & Mask::kCentreX) v.centre[0] = block[n++];
-    if (in.mask & Mask::kCentreY) v.centre[1] = block[n++];
-    if (in.mask & Mask::kCentreZ) v.centre[2] = block[n++];
+    if (in.mask & kCamCentreX) v.centre[0] = block[n++];
+    if (in.mask & kCamCentreY) v.centre[1] = block[n++];
+    if (in.mask & kCamCentreZ) v.centre[2] = block[n++];
   }
-  if (in.mask & Mask::kFocal) v.f = block[n++];
+  if (in.mask & kCamFocal) v.f = block[n++];
   return v;
 }
 
@@ -112,19 +110,19 @@ int CameraColumns(const ModelRKFPoint3DSparseInput& in, const Rotation& rot, con
     ++n;
   };
   double dx, dy;
-  if (in.mask & Mask::kPan) {
+  if (in.mask & kCamPan) {
     Apply(rot.d_pan, d, dq);
     pr.Derivative(dq, dx, dy);
     put(dx, dy);
   }
-  if (in.mask & Mask::kTilt) {
+  if (in.mask & kCamTilt) {
     Apply(rot.d_tilt, d, dq);
     pr.Derivative(dq, dx, dy);
     put(dx, dy);
   }
-  if (in.mask & Mask::kRoll) put(pr.y, -pr.x);
+  if (in.mask & kCamRoll) put(pr.y, -pr.x);
   if (with_centre) {
-    const unsigned bits[3] = {Mask::kCentreX, Mask::kCentreY, Mask::kCentreZ};
+    const unsigned bits[3] = {kCamCentreX, kCamCentreY, kCamCentreZ};
     for (int j = 0; j < 3; ++j) {
       if (!(in.mask & bits[j])) continue;
       const double column[3] = {rot.m[0][j], rot.m[1][j], rot.m[2][j]};
@@ -133,7 +131,7 @@ int CameraColumns(const ModelRKFPoint3DSparseInput& in, const Rotation& rot, con
     }
   }
   // x / f without dividing by f, which may be 0.
-  if (in.mask & Mask::kFocal) put(pr.q[0] / pr.q[2], pr.q[1] / pr.q[2]);
+  if (in.mask & kCamFocal) put(pr.q[0] / pr.q[2], pr.q[1] / pr.q[2]);
   return n;
 }
 
@@ -267,17 +265,17 @@ void ModelKFPoint3DDataSparse::FillInput(int i, ModelRKFPoint3DSparseInput& in) 
 }
 
 int ModelRKFPoint3DDataSparse::ParametersPerCamera(unsigned mask) {
-  return CountBits(mask & (Mask::kTilt | Mask::kPan | Mask::kRoll | Mask::kFocal));
+  return CountBits(mask & (kCamTilt | kCamPan | kCamRoll | kCamFocal));
 }
 
 void ModelRKFPoint3DDataSparse::SetFImageList(const ImageList& list, const unsigned* mask) {
   if (mask) m_mask = *mask;
-  if (m_mask & (Mask::kPrincipalX | Mask::kPrincipalY)) {
+  if (m_mask & (kCamPrincipalX | kCamPrincipalY)) {
     Notify(2,
            "ModelRKFPoint3DDataSparse::SetFImageList: the principal point (mask 0x%x) is not a "
            "parameter of the rotation-only model; the cameras keep theirs",
-           m_mask & (Mask::kPrincipalX | Mask::kPrincipalY));
-    m_mask &= ~(Mask::kPrincipalX | Mask::kPrincipalY);
+           m_mask & (kCamPrincipalX | kCamPrincipalY));
+    m_mask &= ~(kCamPrincipalX | kCamPrincipalY);
   }
   Rebuild(list,
           {"ModelRKFPoint3DDataSparse", kCorrElMillimetres, true, true, FeaturePoint3D::eSpherical,
@@ -291,10 +289,10 @@ void ModelRKFPoint3DDataSparse::SetInitialParameters(const ImageList& list) {
     GetCameraAngles(*list[c], pan, tilt, roll);
     double* block = m_parameters.data() + c * p;
     int n = 0;
-    if (m_mask & Mask::kPan) block[n++] = pan;
-    if (m_mask & Mask::kTilt) block[n++] = tilt;
-    if (m_mask & Mask::kRoll) block[n++] = roll;
-    if (m_mask & Mask::kFocal) block[n++] = list[c]->GetFocalLength();
+    if (m_mask & kCamPan) block[n++] = pan;
+    if (m_mask & kCamTilt) block[n++] = tilt;
+    if (m_mask & kCamRoll) block[n++] = roll;
+    if (m_mask & kCamFocal) block[n++] = list[c]->GetFocalLength();
   }
   double* points = m_parameters.data() + static_cast<size_t>(m_number_cameras) * p;
   for (size_t j = 0; j < m_fpoint3d_list.size(); ++j) {
@@ -304,14 +302,14 @@ void ModelRKFPoint3DDataSparse::SetInitialParameters(const ImageList& list) {
 }
 
 int ModelRTKFPoint3DDataSparse::ParametersPerCamera(unsigned mask) {
-  if (mask & Mask::kProjection) return 12;
-  return CountBits(mask & (Mask::kTilt | Mask::kPan | Mask::kRoll | Mask::kCentreX |
-                           Mask::kCentreY | Mask::kCentreZ | Mask::kFocal));
+  if (mask & kCamProjectionMatrix) return 12;
+  return CountBits(
+      mask & (kCamTilt | kCamPan | kCamRoll | kCamCentreX | kCamCentreY | kCamCentreZ | kCamFocal));
 }
 
 void ModelRTKFPoint3DDataSparse::SetFImageList(const ImageList& list, const unsigned* mask) {
   if (mask) m_mask = *mask;
-  const bool projection = (m_mask & Mask::kProjection) != 0;
+  const bool projection = (m_mask & kCamProjectionMatrix) != 0;
   const int per_camera = ParametersPerCamera(m_mask);
   Rebuild(list, {"ModelRTKFPoint3DDataSparse", projection ? kCorrElPixels : kCorrElMillimetres,
                  false, false, FeaturePoint3D::eCartesian, "FeaturePoint3D::eCartesian",
@@ -328,7 +326,7 @@ void ModelRTKFPoint3DDataSparse::SetInitialParameters(const ImageList& list) {
   for (size_t c = 0; c < list.size() && c < static_cast<size_t>(m_number_cameras); ++c) {
     const FeatureImage& image = *list[c];
     double* block = m_parameters.data() + c * p;
-    if (m_mask & Mask::kProjection) {
+    if (m_mask & kCamProjectionMatrix) {
       Matrix3x4 pm;
       GetProjectionMatrixFromCamera(image, pm);
       for (int r = 0; r < 3; ++r)
@@ -339,13 +337,13 @@ void ModelRTKFPoint3DDataSparse::SetInitialParameters(const ImageList& list) {
     GetCameraAngles(image, pan, tilt, roll);
     const vm::Vector3& centre = image.GetC();
     int n = 0;
-    if (m_mask & Mask::kPan) block[n++] = pan;
-    if (m_mask & Mask::kTilt) block[n++] = tilt;
-    if (m_mask & Mask::kRoll) block[n++] = roll;
-    if (m_mask & Mask::kCentreX) block[n++] = centre.x;
-    if (m_mask & Mask::kCentreY) block[n++] = centre.y;
-    if (m_mask & Mask::kCentreZ) block[n++] = centre.z;
-    if (m_mask & Mask::kFocal) block[n++] = image.GetFocalLength();
+    if (m_mask & kCamPan) block[n++] = pan;
+    if (m_mask & kCamTilt) block[n++] = tilt;
+    if (m_mask & kCamRoll) block[n++] = roll;
+    if (m_mask & kCamCentreX) block[n++] = centre.x;
+    if (m_mask & kCamCentreY) block[n++] = centre.y;
+    if (m_mask & kCamCentreZ) block[n++] = centre.z;
+    if (m_mask & kCamFocal) block[n++] = image.GetFocalLength();
   }
   double* points = m_parameters.data() + static_cast<size_t>(m_number_cameras) * p;
   for (size_t j = 0; j < m_fpoint3d_list.size(); ++j) {
@@ -394,7 +392,7 @@ bool ModelRTKFPoint3DSparse::ComputeWithGradient(const ModelRTKFPoint3DSparseInp
                                                  ModelOutput result[2]) const {
   const double* block = CameraBlock(in, a);
   const double* point = PointBlock(in, a);
-  if (in.mask & Mask::kProjection) {
+  if (in.mask & kCamProjectionMatrix) {
     const double X[4] = {point[0], point[1], point[2], 1.0};
     double h[3];
     for (int r = 0; r < 3; ++r)

@@ -22,23 +22,10 @@
 
 #include "foundation/runtime/shared_ptr.h"
 #include "foundation/tracks/feature_point.h"
+#include "optimise/camera_parameter_mask.h"
 #include "optimise/optimizer_lm.h"
 
 class FeatureImage;
-
-// Camera parameter bits of the bundle adjusters' mask.
-struct SparseCameraMask {
-  static constexpr unsigned kFocal = 0x2;
-  static constexpr unsigned kPrincipalX = 0x4;
-  static constexpr unsigned kPrincipalY = 0x8;
-  static constexpr unsigned kProjection = 0x10;  // a free 3x4 matrix (free motion only)
-  static constexpr unsigned kTilt = 0x2000;
-  static constexpr unsigned kPan = 0x4000;
-  static constexpr unsigned kRoll = 0x8000;
-  static constexpr unsigned kCentreX = 0x10000;
-  static constexpr unsigned kCentreY = 0x20000;
-  static constexpr unsigned kCentreZ = 0x40000;
-};
 
 // One used 2D observation.
 struct ModelSparseMeasurement {
@@ -136,7 +123,7 @@ class ModelKFPoint3DDataSparse {
 // Rotation-only data: direction points, mask 0xE802 by default (pan, tilt, roll, f).
 class ModelRKFPoint3DDataSparse : public ModelKFPoint3DDataSparse {
  public:
-  ModelRKFPoint3DDataSparse() : ModelKFPoint3DDataSparse(0xE802, 2, 4) {}
+  ModelRKFPoint3DDataSparse() : ModelKFPoint3DDataSparse(kCamMaskRotationModelDefault, 2, 4) {}
   ~ModelRKFPoint3DDataSparse() { Clear(); }
 
   // Rebuilds everything from the images; a null mask keeps the stored one. Only features
@@ -157,7 +144,7 @@ class ModelRKFPoint3DDataSparse : public ModelKFPoint3DDataSparse {
 // f); with the projection bit 12 parameters per camera (the matrix row by row).
 class ModelRTKFPoint3DDataSparse : public ModelKFPoint3DDataSparse {
  public:
-  ModelRTKFPoint3DDataSparse() : ModelKFPoint3DDataSparse(0x7E802, 3, 7) {}
+  ModelRTKFPoint3DDataSparse() : ModelKFPoint3DDataSparse(kCamMaskMotionModelDefault, 3, 7) {}
   ~ModelRTKFPoint3DDataSparse() { Clear(); }
 
   // As the rotation-only twin, but every feature with a non-removed point is used and

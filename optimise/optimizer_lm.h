@@ -28,6 +28,9 @@
 // may throw anything else, e.g. an unsigned iteration number to stop on a user's request;
 // such exceptions pass through unchanged. All scratch lives in the object, so optimizers
 // run in parallel on different threads; one optimizer is used by one thread at a time.
+//
+// Levenberg-Marquardt: K. Levenberg, Q. Appl. Math. 2 (1944); D. W. Marquardt, SIAM
+// J. Appl. Math. 11 (1963); the damping scheme of Numerical Recipes, section 15.5.
 #pragma once
 
 #include <array>

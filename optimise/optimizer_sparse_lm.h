@@ -32,6 +32,9 @@
 //
 // Failures are thrown as const char* texts (see Optimize). A stop requested through the
 // callback arrives as the unsigned iteration number (888 during the first evaluation).
+//
+// Schur elimination of the points: B. Triggs et al., "Bundle adjustment - a modern
+// synthesis", Vision Algorithms 1999, section 6; Hartley and Zisserman, appendix A6.
 #pragma once
 
 #include <algorithm>

@@ -10,8 +10,8 @@
 #include "foundation/tracks/feature_point.h"
 #include "scene/display_settings.h"
 #include "scene/objects/nhs_object_handle.h"
-#include "tracking/camera_tracking_manager.h"
-#include "tracking/feature_map.h"
+#include "tracking/job/camera_tracking_manager.h"
+#include "tracking/maps/feature_map.h"
 
 namespace {
 

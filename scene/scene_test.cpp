@@ -20,9 +20,9 @@
 #include "scene/objects/primitives.h"
 #include "scene/objects/recording_render_for_test.h"
 #include "testing/log_capture.h"
-#include "tracking/camera_tracking_manager.h"
-#include "tracking/feature_map.h"
-#include "tracking/free_motion_run_for_test.h"
+#include "tracking/job/camera_tracking_manager.h"
+#include "tracking/maps/feature_map.h"
+#include "tracking/maps/free_motion_run_for_test.h"
 
 namespace {
 
