@@ -53,6 +53,9 @@ constexpr int kHeight = 1080;
 constexpr unsigned kSampleFactor = 2;
 constexpr double kFocal = 1500.0;
 constexpr int kFrames = 20;
+// Large nodes (the mesh, the cloud) draw in parts of this many primitives, so that the
+// threads share them while recording.
+constexpr int kPartSize = 1000;
 
 using kxtest::ShapeNode;
 
@@ -155,6 +158,7 @@ struct Scene {
 
   ShapeNode* Add() {
     ShapeNode* node = new ShapeNode;
+    node->part_size = kPartSize;
     root.AddChild(node);
     nodes.push_back(node);
     return node;

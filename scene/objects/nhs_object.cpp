@@ -54,6 +54,14 @@ NHSObject::~NHSObject() {
 
 void NHSObject::Draw(NHSElementRender&, const Matrix3x4&) const {}
 
+int NHSObject::DrawParts() const {
+  return 1;
+}
+
+void NHSObject::DrawPart(NHSElementRender& renderer, const Matrix3x4& model, int) const {
+  Draw(renderer, model);
+}
+
 void NHSObject::Serialize(Serializer::Writer&) const {}
 
 void NHSObject::Deserialize(Serializer::Reader&) {}

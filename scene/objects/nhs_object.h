@@ -119,6 +119,14 @@ class NHSObject : public UIDBase {
   // Draws the node (not its children) under `model`, the 3 x 4 map from the node's
   // coordinates to view coordinates. The base draws nothing.
   virtual void Draw(NHSElementRender& renderer, const Matrix3x4& model) const;
+  // Drawing in parts, so that the threads of a frame can share a node with much to draw:
+  // the node splits what Draw draws into DrawParts() parts (at least 1; a few dozen at
+  // most, since every thread of a frame steps over each part), and DrawPart draws part
+  // `part` (0 .. DrawParts() − 1) under `model`. Drawing every part in increasing order
+  // must draw exactly what Draw draws, in the same order, and each part must leave the
+  // renderer as it found it. The base has one part, which is Draw.
+  virtual int DrawParts() const;
+  virtual void DrawPart(NHSElementRender& renderer, const Matrix3x4& model, int part) const;
   // Appends the class's own data chunks; the base writes nothing.
   virtual void Serialize(Serializer::Writer& writer) const;
   // Reads them back over the constructor's defaults; may throw Serializer::Error. Stored

@@ -43,9 +43,10 @@ class NHSElementRender_SW : public NHSElementRender {
   void ScaleFocal(double factor) override;
 
   // Hands out the nodes of a walk that every thread makes over the same tree: called once
-  // per visited node, it says whether this renderer draws it. When this renderer has
-  // passed the node it claimed last, it claims the next free index from the shared
-  // counter, so each node goes to exactly one thread, one at a time in walk order.
+  // per visited node (once per part for a node drawn in parts), it says whether this
+  // renderer draws it. When this renderer has passed the node it claimed last, it claims
+  // the next free index from the shared counter, so each node goes to exactly one
+  // thread, one at a time in walk order.
   bool ClaimObject();
 
   const RenderProjection& Projection() const { return projection_; }

@@ -8,6 +8,12 @@
 #include "scene/render/element_render_sw.h"
 #include "scene/render/translucency.h"
 
+namespace {
+
+constexpr std::size_t kClipPoints = 256;
+
+}  // namespace
+
 void RowBands::Split(int b, int rows) {
   bands_.resize(static_cast<std::size_t>(std::max(b, 0)));
   for (int i = 0; i < b; ++i) {
@@ -92,6 +98,9 @@ void RenderContext::RenderScene(const NHSObject* root) {
   if (arenas_.size() != static_cast<std::size_t>(threads)) arenas_.resize(threads);
   for (DrawItemArena& arena : arenas_) arena.Reset();
   if (clip_scratch_.size() < arenas_.size()) clip_scratch_.resize(arenas_.size());
+  // Room for large outlines from the start: the threads' clip buffers then lie kilobytes
+  // apart, and no two threads write the same cache line with every polygon they clip.
+  for (std::vector<ScreenPoint>& clip : clip_scratch_) clip.reserve(kClipPoints);
   object_counter_.store(0, std::memory_order_relaxed);
   WorkerPool::ParallelFor(
       threads, [this](int item) { BuildDrawItems(item); }, false);
@@ -113,11 +122,22 @@ void RenderContext::BuildDrawItems(int item) {
 void RenderContext::ClaimingWalk(NHSElementRender_SW& renderer, const NHSObject& node,
                                  const Matrix3x4& parent) {
   if (node.GetUIDFlags() & UID_FLAG_HIDDEN) return;  // not counted: every thread skips it
-  const bool mine = renderer.ClaimObject();
-  if (!mine && node.GetFirstChild() == nullptr) return;
+  // A node of several parts is handed out part by part, so that the threads share it.
+  const int parts = std::max(1, node.DrawParts());
   Matrix3x4 model;
-  model.Multiply(parent, node.GetTransform());
-  if (mine) node.Draw(renderer, model);
+  bool have_model = false;
+  for (int part = 0; part < parts; ++part) {
+    if (!renderer.ClaimObject()) continue;
+    if (!have_model) model.Multiply(parent, node.GetTransform());
+    have_model = true;
+    if (parts == 1) {
+      node.Draw(renderer, model);
+    } else {
+      node.DrawPart(renderer, model, part);
+    }
+  }
+  if (node.GetFirstChild() == nullptr) return;  // unclaimed leaves cost no product
+  if (!have_model) model.Multiply(parent, node.GetTransform());
   for (const NHSObject* child = node.GetFirstChild(); child; child = child->GetNextSibling()) {
     ClaimingWalk(renderer, *child, model);
   }

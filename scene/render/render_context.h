@@ -8,8 +8,8 @@
 //
 // A frame runs in two phases, both on every pool thread including the caller:
 //   1. each pool item walks the whole tree and draws the nodes it claims (one at a time,
-//      in walk order, through a shared counter) into its own arena, then indexes it by
-//      row;
+//      in walk order, through a shared counter; a node that draws in parts is claimed
+//      part by part) into its own arena, then indexes it by row;
 //   2. the target rows are split into one band per thread; each item rasterises rows of
 //      its band and, when that runs out, takes the second half of the band with most rows
 //      left. Every row is drawn from all arenas in arena order, so the pixels do not depend

@@ -17,10 +17,13 @@ using kxtest::ShapeNode;
 using vm::Vector3;
 
 // A random scene in front of a camera at the origin: nested nodes of opaque, flat,
-// translucent and textured triangles, lines and markers, and a hidden subtree.
+// translucent and textured triangles, lines and markers, some drawn in parts, and a
+// hidden subtree.
 class RandomScene {
  public:
-  explicit RandomScene(int nodes) : root_(NHS_TYPE_SCENE), texels_(32 * 16) {
+  // in_parts false: every node drawn whole (the same scene otherwise).
+  explicit RandomScene(int nodes, bool in_parts = true)
+      : in_parts_(in_parts), root_(NHS_TYPE_SCENE), texels_(32 * 16) {
     for (std::size_t i = 0; i < texels_.size(); ++i) {
       texels_[i] = static_cast<std::uint32_t>(i * 2654435761u) | 0xff000000u;
     }
@@ -42,7 +45,7 @@ class RandomScene {
   }
 
   const NHSObject& Root() const { return root_; }
-  // Every visible node drawn once, the hidden ones never.
+  // Every part of a visible node drawn once, the hidden ones never.
   void ExpectDrawnOnce() const { Check(root_, false); }
   void ResetCounts() const { Reset(root_); }
 
@@ -61,7 +64,9 @@ class RandomScene {
     node->texture = &texture_;
     // Translucent layers in every third node only: no sample gathers the 63 layers past
     // which further ones are dropped (which would make their order count).
-    const bool translucent = made_++ % 3 == 0;
+    const bool translucent = made_ % 3 == 0;
+    node->part_size = in_parts_ ? kPartSizes[made_ % 4] : 0;
+    ++made_;
     const std::uint32_t kAlpha[4] = {0xff000000, 0x00000000,
                                      translucent ? 0x80000000u : 0xff000000u,
                                      translucent ? 0x30000000u : 0u};
@@ -92,7 +97,7 @@ class RandomScene {
   void Check(const NHSObject& node, bool hidden) const {
     hidden = hidden || (node.GetUIDFlags() & UID_FLAG_HIDDEN);
     if (const auto* shape = dynamic_cast<const ShapeNode*>(&node)) {
-      EXPECT_EQ(shape->draws.load(), hidden ? 0 : 1) << node.GetUID();
+      EXPECT_EQ(shape->draws.load(), hidden ? 0 : shape->DrawParts()) << node.GetUID();
     }
     for (const NHSObject* c = node.GetFirstChild(); c; c = c->GetNextSibling()) Check(*c, hidden);
   }
@@ -101,6 +106,9 @@ class RandomScene {
     for (const NHSObject* c = node.GetFirstChild(); c; c = c->GetNextSibling()) Reset(*c);
   }
 
+  // Whole, and in parts of 5, 1 and 12 of a node's 12 primitives.
+  static constexpr int kPartSizes[4] = {0, 5, 1, 12};
+  bool in_parts_;
   RandomGenerator random_{12345};
   double slab_ = 3.0;
   int made_ = 0;
@@ -159,6 +167,8 @@ TEST(RenderContext, SamePixelsOnAnyNumberOfThreads) {
     EXPECT_EQ(outside_changed, 0);
     EXPECT_EQ(RenderAt(2, f, scene), one);
     EXPECT_EQ(RenderAt(8, f, scene), one);
+    // Drawing nodes in parts changes nothing either.
+    EXPECT_EQ(RenderAt(2, f, RandomScene(40, false)), one);
   }
 }
 
