@@ -306,7 +306,7 @@ std::size_t Scene::DeleteSelected3DPoints() {
 }
 
 std::size_t Scene::GetSelected3DPoints(vm::Vector3* mean, PointList* list) {
-  vm::Vector3 sum(0.0, 0.0, 0.0);
+  vm::Vector3 sum{0.0, 0.0, 0.0};
   const uint32_t display_flags = points_->GetFlags();
   std::size_t n = 0;
   {
