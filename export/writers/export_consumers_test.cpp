@@ -13,6 +13,8 @@
 
 #include "export/writers/save_cam_path_blender.h"
 #include "export/writers/save_cam_path_collada.h"
+#include "export/writers/save_cam_path_truespace.h"
+#include "export/writers/user_objects_for_test.h"
 #include "export/writers/writer_fixture_for_test.h"
 #include "testing/log_capture.h"
 
@@ -39,8 +41,16 @@ class ExportConsumersTest : public testing::Test {
     ASSERT_TRUE(collada.Export(kxtest::ThreeCameras(), kxtest::FourPoints()));
     SaveCamPathCollada bare(dir_.path().c_str(), "bare.dae");
     ASSERT_TRUE(bare.Export({kxtest::ThreeCameras()[0]}, {}));
+    // Every kind of user object, and the same as a trueSpace scene.
+    SaveCamPathCollada objects(dir_.path().c_str(), "objects.dae");
+    objects.SetSceneObjects(&scene_.scene);
+    ASSERT_TRUE(objects.Export(kxtest::ThreeCameras(), kxtest::FourPoints()));
+    SaveCamPathTruespace truespace(dir_.path().c_str(), "objects.scn");
+    truespace.SetSceneObjects(&scene_.scene);
+    ASSERT_TRUE(truespace.Export(kxtest::ThreeCameras(), kxtest::FourPoints()));
   }
   std::string Dae(const char* name) const { return dir_.File(name); }
+  kxtest::UserObjectScene scene_;
   kxtest::TempDir dir_;
 };
 
@@ -58,7 +68,7 @@ TEST_F(ExportConsumersTest, ColladaValidatesAgainstTheSchema) {
   ASSERT_NE(at, std::string::npos);
   text.replace(at, remote.size(), xml_xsd);
   kxtest::WriteFile(dir_.File("schema.xsd"), text);
-  for (const char* name : {"scene.dae", "bare.dae"}) {
+  for (const char* name : {"scene.dae", "bare.dae", "objects.dae"}) {
     SCOPED_TRACE(name);
     std::string output;
     EXPECT_EQ(RunCommand("xmllint --noout --nonet --schema '" + dir_.File("schema.xsd") + "' '" +
@@ -71,7 +81,7 @@ TEST_F(ExportConsumersTest, ColladaValidatesAgainstTheSchema) {
 
 TEST_F(ExportConsumersTest, ColladaPassesTheOpenColladaValidator) {
   if (!HasProgram("opencolladavalidator")) GTEST_SKIP() << "opencollada-tools missing";
-  for (const char* name : {"scene.dae", "bare.dae"}) {
+  for (const char* name : {"scene.dae", "bare.dae", "objects.dae"}) {
     SCOPED_TRACE(name);
     std::string output;
     EXPECT_EQ(RunCommand("opencolladavalidator '" + Dae(name) + "'", output, dir_), 0) << output;
