@@ -59,7 +59,7 @@ void SaveCamPathTruespace::BeginChunk(std::ostream& out, const char* kind, doubl
   size_position_ = static_cast<std::streamoff>(out.tellp()) - 9;
 }
 
-void SaveCamPathTruespace::EndChunk(std::ostream& out) {
+bool SaveCamPathTruespace::EndChunk(std::ostream& out) {
   const std::streamoff end = out.tellp();
   const long size = static_cast<long>(end - size_position_ - 8);
   if (size > kMaxChunkSize) {
@@ -67,11 +67,12 @@ void SaveCamPathTruespace::EndChunk(std::ostream& out) {
     Notify(2, "SaveCamPathTruespace::Export: chunk of %ld bytes too large for \"%s\"", size,
            GetOutputPath().c_str());
     sizes_fit_ = false;
-    return;
+    return false;
   }
   out.seekp(size_position_);
   out << std::setw(8) << std::setfill('0') << size << std::setfill(' ');
   out.seekp(end);
+  return true;
 }
 
 void SaveCamPathTruespace::WriteSceneObjects(std::ostream& out, const Matrix3x4& parent,

@@ -44,8 +44,10 @@ class SaveCamPathTruespace : public SaveCamPath {
   // A chunk's header line with the size left at 00000000; remembers where the size goes.
   void BeginChunk(std::ostream& out, const char* kind, double version, unsigned long id,
                   unsigned long parent);
-  // Fills in the size of the chunk begun last (out must be seekable).
-  void EndChunk(std::ostream& out);
+  // Fills in the size of the chunk begun last (out must be seekable). False, after a
+  // level-2 line, when the size needs more than eight digits (the field stays 00000000 and
+  // Export fails).
+  bool EndChunk(std::ostream& out);
   // The polygon objects of the subtree of object (placed by parent, its parent's transform
   // into the world), object first, then its children from the first.
   void WriteSceneObjects(std::ostream& out, const Matrix3x4& parent, const NHSObject& object);
