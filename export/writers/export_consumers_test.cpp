@@ -112,6 +112,36 @@ std::vector<double> NumbersAfter(const std::string& text, const std::string& lab
   return values;
 }
 
+// The corners of the mesh of the assimp node whose element starts at node_at, as "assimp
+// dump" lists them (each face's corners in turn).
+std::vector<vm::Vector3> AssimpMeshCorners(const std::string& xml, size_t node_at) {
+  const size_t mesh_ref = size_t(NumbersAfter(xml, "<MeshRefs num=\"1\">", 1, node_at).at(0));
+  size_t mesh_at = 0;
+  for (size_t k = 0; k <= mesh_ref; ++k) mesh_at = xml.find("<Mesh types=", mesh_at + 1);
+  const size_t count = size_t(NumbersAfter(xml, "<Positions num=\"", 1, mesh_at).at(0));
+  const std::vector<double> values = NumbersAfter(xml, "num_components=\"3\">", 3 * count, mesh_at);
+  std::vector<vm::Vector3> corners;
+  for (size_t k = 0; k + 2 < values.size(); k += 3) {
+    corners.push_back({values[k], values[k + 1], values[k + 2]});
+  }
+  EXPECT_EQ(corners.size(), count);
+  return corners;
+}
+
+// Expects every corner to be one of the vertices (within tolerance).
+void ExpectCornersAreVertices(const std::vector<vm::Vector3>& corners,
+                              const std::vector<vm::Vector3>& vertices, double tolerance) {
+  for (size_t k = 0; k < corners.size(); ++k) {
+    const vm::Vector3& p = corners[k];
+    bool found = false;
+    for (const vm::Vector3& v : vertices) {
+      found = found || (std::fabs(v.x - p.x) < tolerance && std::fabs(v.y - p.y) < tolerance &&
+                        std::fabs(v.z - p.z) < tolerance);
+    }
+    EXPECT_TRUE(found) << "corner " << k;
+  }
+}
+
 // The camera's pose in the document's frame (the tracking system turned by 180 degrees
 // about X; the camera looking along its -z with y up): rows of [F R F | F C].
 std::vector<double> DocumentPose(const FeatureImage& camera) {
@@ -201,7 +231,6 @@ TEST_F(ExportConsumersTest, AssimpReadsTheUserObjectsOfTheColladaScene) {
     ASSERT_NE(at, std::string::npos);
     const std::vector<double> own = NumbersAfter(xml, "<Matrix4>", 12, at);
     ASSERT_EQ(own.size(), 12u);
-    const size_t mesh_ref = size_t(NumbersAfter(xml, "<MeshRefs num=\"1\">", 1, at).at(0));
     std::vector<double> chain = own;
     if (c.object == scene_.cone) {  // nested in the box's node
       const std::vector<double> parent =
@@ -229,25 +258,12 @@ TEST_F(ExportConsumersTest, AssimpReadsTheUserObjectsOfTheColladaScene) {
     // Every corner assimp holds is a vertex of the object's polygon form.
     const std::unique_ptr<NHSObject_PolyMesh> mesh = MakeExportMesh(*c.object);
     ASSERT_NE(mesh, nullptr);
-    size_t mesh_at = 0;
-    for (size_t k = 0; k <= mesh_ref; ++k) mesh_at = xml.find("<Mesh types=", mesh_at + 1);
-    const size_t count = size_t(NumbersAfter(xml, "<Positions num=\"", 1, mesh_at).at(0));
-    const std::vector<double> positions =
-        NumbersAfter(xml, "num_components=\"3\">", 3 * count, mesh_at);
-    ASSERT_EQ(positions.size(), 3 * count);
-    size_t corners = 0;
+    const std::vector<vm::Vector3> corners = AssimpMeshCorners(xml, at);
+    size_t count = 0;
     ForEachExportFace(*mesh,
-                      [&](const NHSObject_PolyMesh::PolygonView& p) { corners += size_t(p.n); });
-    EXPECT_EQ(count, corners);
-    for (size_t k = 0; k < count; ++k) {
-      bool found = false;
-      for (const vm::Vector3& v : mesh->Vertices()) {
-        found = found || (std::fabs(v.x - positions[3 * k]) < 1e-5 &&
-                          std::fabs(v.y - positions[3 * k + 1]) < 1e-5 &&
-                          std::fabs(v.z - positions[3 * k + 2]) < 1e-5);
-      }
-      EXPECT_TRUE(found) << "corner " << k;
-    }
+                      [&](const NHSObject_PolyMesh::PolygonView& p) { count += size_t(p.n); });
+    EXPECT_EQ(corners.size(), count);
+    ExpectCornersAreVertices(corners, mesh->Vertices(), 1e-5);
   }
   // Objects without a polygon form are not in the document.
   for (const char* absent : {"Pipe", "Lost", "Shared", "Poly"}) {
@@ -311,27 +327,11 @@ TEST_F(ExportConsumersTest, AssimpReadsTheTrueSpaceScene) {
         EXPECT_NEAR(m[size_t(4 * r + k)], want, 1e-5 * std::max(1.0, std::fabs(want))) << r << k;
       }
     }
-    const size_t mesh_ref = size_t(NumbersAfter(xml, "<MeshRefs num=\"1\">", 1, at).at(0));
-    size_t mesh_at = 0;
-    for (size_t k = 0; k <= mesh_ref; ++k) mesh_at = xml.find("<Mesh types=", mesh_at + 1);
-    const size_t count = size_t(NumbersAfter(xml, "<Positions num=\"", 1, mesh_at).at(0));
-    const std::vector<double> positions =
-        NumbersAfter(xml, "num_components=\"3\">", 3 * count, mesh_at);
-    ASSERT_EQ(positions.size(), 3 * count);
     std::unique_ptr<NHSObject_PolyMesh> converted = MakeExportMesh(*c.object);
     const auto* mesh =
         converted ? converted.get() : dynamic_cast<const NHSObject_PolyMesh*>(c.object);
     ASSERT_NE(mesh, nullptr);
-    const std::vector<vm::Vector3>& vertices = *GetMeshVertices(*mesh);
-    for (size_t k = 0; k < count; ++k) {
-      bool found = false;
-      for (const vm::Vector3& v : vertices) {
-        found = found || (std::fabs(v.x - positions[3 * k]) < 1e-4 &&
-                          std::fabs(v.y - positions[3 * k + 1]) < 1e-4 &&
-                          std::fabs(v.z - positions[3 * k + 2]) < 1e-4);
-      }
-      EXPECT_TRUE(found) << "corner " << k;
-    }
+    ExpectCornersAreVertices(AssimpMeshCorners(xml, at), *GetMeshVertices(*mesh), 1e-4);
   }
 }
 
