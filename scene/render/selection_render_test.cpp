@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "foundation/runtime/uid_registry.h"
+#include "foundation/tracks/feature_point.h"
 #include "scene/objects/nhs_object.h"
 #include "scene/render/element_render_sw.h"
 #include "scene/render/render_context.h"
 #include "scene/render/shape_node_for_test.h"
+#include "scene/scene.h"
 
 namespace {
 
@@ -55,9 +57,13 @@ class Selection : public ::testing::Test {
   ShapeNode& AddSquare(double u, double v, double h, double z, bool one_sided = false,
                        bool back = false, uint16_t type = NHS_TYPE_POLY_MESH) {
     ShapeNode& node = Add(type);
-    ShapeNode::Polygon p{{At(u - h, v - h, z), At(u - h, v + h, z), At(u + h, v + h, z),
-                          At(u + h, v - h, z)},
-                         4, 0xffffffff, one_sided, false, {}};
+    ShapeNode::Polygon p{
+        {At(u - h, v - h, z), At(u - h, v + h, z), At(u + h, v + h, z), At(u + h, v - h, z)},
+        4,
+        0xffffffff,
+        one_sided,
+        false,
+        {}};
     if (back) std::reverse(p.points, p.points + 4);
     node.polygons.push_back(p);
     return node;
@@ -138,6 +144,31 @@ TEST_F(Selection, HiddenAndLockedElementsAreNeverReturned) {
   EXPECT_TRUE(found.empty());
 }
 
+TEST_F(Selection, TheSceneBuiltinsAreHitButNeverReturned) {
+  Scene scene;
+  Matrix4x4 camera = AxisCamera();
+  camera[3][3] = 10.0;  // the world origin 10 units ahead
+  context_.SetViewMatrix(camera);
+  NHSElementRender_PointSelect selector;
+  const std::uint32_t hit = selector.Pick(context_, scene, 320, 240);
+  ASSERT_NE(hit, 0u);  // the axes and the orbit centre meet there
+  EXPECT_TRUE(UIDRegistry::Instance().GetObject(static_cast<std::int32_t>(hit))->GetUIDFlags() &
+              UID_FLAG_LOCKED);
+  EXPECT_EQ(PickObjectAt(context_, &scene, 320, 240), 0);
+  EXPECT_EQ(SelectObjectsInRectangle(context_, &scene, 0, 0, 640, 480, true), 0);
+  // A user object in front of the origin is returned, off the row where the grid, seen
+  // edge-on, reaches the near plane.
+  ShapeNode& user = static_cast<ShapeNode&>(*scene.AddChild(new ShapeNode));
+  user.GetTransform()[2][3] = -10.0;
+  user.polygons.push_back({{At(300, 220, 5), At(300, 260, 5), At(340, 260, 5), At(340, 220, 5)},
+                           4,
+                           0xffffffff,
+                           true,
+                           false,
+                           {}});
+  EXPECT_EQ(PickObjectAt(context_, &scene, 320, 230), user.GetUID());
+}
+
 TEST_F(Selection, MarkerHitsWithinItsShapeWidenedByOnePixel) {
   struct Case {
     unsigned shape;
@@ -186,8 +217,8 @@ TEST_F(Selection, LineHitsWithinHalfItsWidthPlusOne) {
     bool hit;
   };
   const Case cases[] = {
-      {300, 340, 1.9, true},   {300, 340, 2.1, false},  {340, 300, -1.9, true},
-      {kPx + 1.9, 340, 0, true},  // beyond its end
+      {300, 340, 1.9, true},      {300, 340, 2.1, false},
+      {340, 300, -1.9, true},     {kPx + 1.9, 340, 0, true},  // beyond its end
       {kPx + 2.1, 340, 0, false}, {300, kPx - 1.5, 1.5, false},
   };
   for (const Case& c : cases) {
@@ -293,7 +324,9 @@ TEST_F(Selection, AreaSelectionOfPointsMatchesTheirImagePositions) {
   const std::vector<Vector2> lasso = {{200, 150}, {450, 220}, {260, 360}};
   const Area areas[] = {
       {"circle", [&](bool s) { return SelectObjectsInCircle(context_, &root_, cx, cy, radius, s); },
-       [&](double u, double v) { return (u - cx) * (u - cx) + (v - cy) * (v - cy) <= radius * radius; }},
+       [&](double u, double v) {
+         return (u - cx) * (u - cx) + (v - cy) * (v - cy) <= radius * radius;
+       }},
       {"rectangle",
        [&](bool s) { return SelectObjectsInRectangle(context_, &root_, x1, y1, x0, y0, s); },
        [&](double u, double v) { return u >= x0 && u < x1 && v >= y0 && v < y1; }},
