@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <set>
 
 #include "foundation/runtime/notify.h"
 #include "interaction/controller.h"
@@ -37,6 +38,16 @@ void RubberBand::Update(int x, int y) {
   m_current_y = y;
 }
 
+namespace {
+
+// Never destroyed: a viewer may die during the program's exit, after function statics.
+std::set<const ViewerBase*>& LiveViewers() {
+  static auto* const viewers = new std::set<const ViewerBase*>();
+  return *viewers;
+}
+
+}  // namespace
+
 int PainterFactorForLevel(int level) {
   if (level <= 1) return 1;
   return level <= 3 ? 2 : 4;
@@ -65,10 +76,17 @@ ViewerBase::ViewerBase()
   }
   m_manip_mode = eManipWorld;
   m_render_context.SetSampleFactor(2);
+  LiveViewers().insert(this);
 }
 
 // HasSlots disconnects every signal; the image reference goes with m_image.
-ViewerBase::~ViewerBase() = default;
+ViewerBase::~ViewerBase() {
+  LiveViewers().erase(this);
+}
+
+bool ViewerBase::IsLive(const ViewerBase* viewer) {
+  return viewer != nullptr && LiveViewers().count(viewer) != 0;
+}
 
 int ViewerBase::SetFImage(SharedPtr<FeatureImage> image) {
   if (!image) {

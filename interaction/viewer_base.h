@@ -142,6 +142,9 @@ class ViewerBase : public Cursor, public HasSlots {
   // add-feature request) and builds the four observers.
   ViewerBase();
   ~ViewerBase() override;
+  // Whether viewer is a viewer that has been built and not yet destroyed: commands that
+  // keep a viewer check it before they use it.
+  static bool IsLive(const ViewerBase* viewer);
 
   virtual bool IsDrawable() { return true; }
   // Renders the whole view (the widget may defer it).
