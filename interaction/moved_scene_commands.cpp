@@ -9,24 +9,22 @@ namespace uic {
 
 namespace {
 
-Matrix4x4 Identity() {
-  Matrix4x4 m;
-  m.SetZero();
-  m[0][0] = m[1][1] = m[2][2] = m[3][3] = 1.0;
-  return m;
+// Without a scene there is nothing to move; the zero matrix inverts to the identity.
+Matrix4x4 SceneMove(const Scene* scene) {
+  if (scene != nullptr) return scene->GetSceneMatrix();
+  Matrix4x4 zero;
+  zero.SetZero();
+  return zero;
 }
 
 }  // namespace
 
-MovedSceneCmd::MovedSceneCmd(MetaCTracker* tracker, Scene* scene)
-    : tracker_(tracker),
-      scene_(scene),
-      move_(scene ? scene->GetSceneMatrix() : Identity()),
-      inverse_(Identity()) {}
-
-void MovedSceneCmd::CreateCommand() {
-  inverse_.Invert(move_);
+MoveTransformCmd::MoveTransformCmd(const Matrix4x4& move) : move_(move) {
+  inverse_.SetZero();
 }
+
+MovedSceneCmd::MovedSceneCmd(MetaCTracker* tracker, Scene* scene)
+    : MoveTransformCmd(SceneMove(scene)), tracker_(tracker), scene_(scene) {}
 
 void MovedSceneCmd::Apply(const Matrix4x4& X) {
   if (scene_ == nullptr) return;
@@ -39,11 +37,7 @@ void MovedSceneCmd::Apply(const Matrix4x4& X) {
 
 MovedGroundGridCmd::MovedGroundGridCmd(ViewerBase* viewer, MetaCTracker* tracker, Scene* scene,
                                        const Matrix4x4& G)
-    : viewer_(viewer), tracker_(tracker), scene_(scene), move_(G), inverse_(Identity()) {}
-
-void MovedGroundGridCmd::CreateCommand() {
-  inverse_.Invert(move_);
-}
+    : MoveTransformCmd(G), viewer_(viewer), tracker_(tracker), scene_(scene) {}
 
 void MovedGroundGridCmd::Apply(const Matrix4x4& X) {
   if (scene_ == nullptr || tracker_ == nullptr || !ViewerBase::IsLive(viewer_)) return;

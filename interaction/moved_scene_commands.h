@@ -22,43 +22,50 @@ namespace uic {
 class MetaCTracker;
 class ViewerBase;
 
-// A drag of the reconstruction in the scene view, pushed before the scene hands the
-// accumulated move to the tracking data: M is the scene's move transform at construction.
-class MovedSceneCmd : public Command {
+// What both moves share: the move X and, from CreateCommand on, its inverse; Undo applies
+// the inverse, Redo the move.
+class MoveTransformCmd : public Command {
  public:
-  MovedSceneCmd(MetaCTracker* tracker, Scene* scene);
-  void CreateCommand() override;
+  void CreateCommand() override { inverse_.Invert(move_); }
   void Undo() override { Apply(inverse_); }
   void Redo() override { Apply(move_); }
   int GetCommandSize() override { return 272; }
 
+ protected:
+  explicit MoveTransformCmd(const Matrix4x4& move);
+  virtual void Apply(const Matrix4x4& X) = 0;
+
  private:
-  // The reconstruction is moved by X, which the scene then hands to the tracking data.
-  void Apply(const Matrix4x4& X);
-  MetaCTracker* tracker_;
-  Scene* scene_;
   Matrix4x4 move_;
   Matrix4x4 inverse_;
+};
+
+// A drag of the reconstruction in the scene view, pushed before the scene hands the
+// accumulated move to the tracking data: the move is the scene's move transform at
+// construction.
+class MovedSceneCmd : public MoveTransformCmd {
+ public:
+  MovedSceneCmd(MetaCTracker* tracker, Scene* scene);
+
+ private:
+  // The reconstruction is moved by X, which the scene then hands to the tracking data.
+  void Apply(const Matrix4x4& X) override;
+  MetaCTracker* tracker_;
+  Scene* scene_;
 };
 
 // A drag of the ground grid, recorded after the grid became the world frame: G is the
 // transform that moved everything (but the grid) into the new frame. Undo and Redo also
 // turn the viewer's observers with the world.
-class MovedGroundGridCmd : public Command {
+class MovedGroundGridCmd : public MoveTransformCmd {
  public:
   MovedGroundGridCmd(ViewerBase* viewer, MetaCTracker* tracker, Scene* scene, const Matrix4x4& G);
-  void CreateCommand() override;
-  void Undo() override { Apply(inverse_); }
-  void Redo() override { Apply(move_); }
-  int GetCommandSize() override { return 272; }
 
  private:
-  void Apply(const Matrix4x4& X);
+  void Apply(const Matrix4x4& X) override;
   ViewerBase* viewer_;
   MetaCTracker* tracker_;
   Scene* scene_;
-  Matrix4x4 move_;
-  Matrix4x4 inverse_;
 };
 
 // The menu text of the two commands ("Move scene", "Move ground grid"), or null for any
