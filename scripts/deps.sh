@@ -8,6 +8,7 @@ KALVEX_PACKAGES=(
   clang libclang-rt-14-dev clang-format
   libeigen3-dev libglm-dev
   libxml2-utils opencollada-tools python3-collada assimp-utils
+  qhull-bin
 )
 
 # Adds the peer libraries the benchmarks compare with: every bench/*.cpp names its
