@@ -143,18 +143,30 @@ struct Painted {
   std::vector<Vector2> q;
   std::vector<Vector3> points;
   std::vector<MeshTriangle> triangles;
-  Matrix3x3 T;  // the layout's texel map, recovered from the coordinates
 };
 
-// Points on a tilted plane in front of the camera, projected into it; `triangles` over them.
-void Project(const PerspectiveCamera& camera, Painted& p) {
+// Projects the points into the camera and textures the mesh of `triangles` over them from
+// a w × h frame.
+bool Paint(Painted& p, const PerspectiveCamera& camera, const std::vector<uint32_t>& frame,
+           uint32_t w, uint32_t h) {
   Matrix3x4 P;
   GetProjectionMatrixFromCamera(camera, P);
   for (const Vector3& x : p.points) {
-    Vector3 h;
-    TransformPoint(h, P, x);
-    p.q.push_back({h.x / h.z, h.y / h.z});
+    Vector3 hom;
+    TransformPoint(hom, P, x);
+    p.q.push_back({hom.x / hom.z, hom.y / hom.z});
   }
+  p.mesh.Vertices().resize(p.points.size());
+  return TextureMeshFromFrame(p.mesh, p.q, p.points, p.triangles, camera, View(frame, w, h)) &&
+         p.mesh.GetTexture();
+}
+
+// The vertices' texel positions, from their texture coordinates.
+std::vector<Vector2> TexelPositions(const NHSObject_TriMesh& mesh) {
+  const int W = mesh.GetTexture()->Width(), H = mesh.GetTexture()->Height();
+  std::vector<Vector2> t;
+  for (const Vector2& uv : mesh.Coordinates()) t.push_back({uv.x * W - 0.5, uv.y * H - 0.5});
+  return t;
 }
 
 TEST(TextureMeshFromFrame, TexelsShowTheFrameWhereTheirTriangleLies) {
@@ -170,10 +182,7 @@ TEST(TextureMeshFromFrame, TexelsShowTheFrameWhereTheirTriangleLies) {
     Painted p;
     p.points = {{-2, -1.5, 10}, {2.5, -1, 12}, {2, 1.8, 14}, {-1.5, 1.2, 11}};
     p.triangles = {{0, 1, 2}, {0, 2, 3}};
-    Project(camera, p);
-    p.mesh.Vertices().resize(4);
-    ASSERT_TRUE(
-        TextureMeshFromFrame(p.mesh, p.q, p.points, p.triangles, camera, View(frame, kW, kH)));
+    ASSERT_TRUE(Paint(p, camera, frame, kW, kH));
 
     const NHSTexture& texture = *p.mesh.GetTexture();
     const int W = texture.Width(), H = texture.Height();
@@ -181,9 +190,7 @@ TEST(TextureMeshFromFrame, TexelsShowTheFrameWhereTheirTriangleLies) {
     ASSERT_EQ(p.mesh.Triangles().size(), 2u);
     EXPECT_EQ(p.mesh.Triangles()[1].a, p.mesh.Triangles()[1].ta);
     EXPECT_EQ(p.mesh.Triangles()[1].c, p.mesh.Triangles()[1].tc);
-    // Texel positions of the vertices, from their coordinates.
-    std::vector<Vector2> t;
-    for (const Vector2& uv : p.mesh.Coordinates()) t.push_back({uv.x * W - 0.5, uv.y * H - 0.5});
+    const std::vector<Vector2> t = TexelPositions(p.mesh);
 
     int checked = 0;
     for (int ty = 0; ty < H; ++ty) {
@@ -223,10 +230,7 @@ TEST(TextureMeshFromFrame, BoundaryEdgesArePaintedFiveTexelsOutward) {
   // A square of two triangles, its diagonal 0–2 shared.
   p.points = {{-5, -5, 10}, {5, -5, 10}, {5, 5, 10}, {-5, 5, 10}};
   p.triangles = {{0, 1, 2}, {0, 2, 3}};
-  Project(camera, p);
-  p.mesh.Vertices().resize(4);
-  ASSERT_TRUE(
-      TextureMeshFromFrame(p.mesh, p.q, p.points, p.triangles, camera, View(frame, kW, kH)));
+  ASSERT_TRUE(Paint(p, camera, frame, kW, kH));
   const NHSTexture& texture = *p.mesh.GetTexture();
   const int W = texture.Width(), H = texture.Height();
   ASSERT_EQ(W, 128);
@@ -251,10 +255,7 @@ TEST(TextureMeshFromFrame, InnerEdgesStayUnpushed) {
   // the other triangles are not. The third point is far out so the texture is larger.
   p.points = {{0, 0, 10}, {10, 0, 10}, {0, 10, 10}, {-10, -10, 10}};
   p.triangles = {{0, 1, 2}, {0, 2, 3}, {0, 3, 1}};
-  Project(camera, p);
-  p.mesh.Vertices().resize(4);
-  ASSERT_TRUE(
-      TextureMeshFromFrame(p.mesh, p.q, p.points, p.triangles, camera, View(frame, kW, kH)));
+  ASSERT_TRUE(Paint(p, camera, frame, kW, kH));
   const NHSTexture& texture = *p.mesh.GetTexture();
   const int W = texture.Width(), H = texture.Height();
   int painted = 0, outside = 0;
@@ -262,8 +263,7 @@ TEST(TextureMeshFromFrame, InnerEdgesStayUnpushed) {
     for (int x = 0; x < W; ++x) painted += texture.pixels[size_t(y) * W + x] != 0;
   }
   // Texels beyond the hull by more than the 5-texel push (plus a texel) stay empty.
-  std::vector<Vector2> t;
-  for (const Vector2& uv : p.mesh.Coordinates()) t.push_back({uv.x * W - 0.5, uv.y * H - 0.5});
+  const std::vector<Vector2> t = TexelPositions(p.mesh);
   for (int y = 0; y < H; ++y) {
     for (int x = 0; x < W; ++x) {
       double worst = -HUGE_VAL;  // signed distance outside the hull (a triangle here)
