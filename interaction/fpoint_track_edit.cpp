@@ -59,6 +59,14 @@ bool EstimateKeyPoint(const std::vector<SharedPtr<FeaturePoint2D>>& track,
     for (size_t k : keys) triangulation.AddObservation(*track[k], *track[k]->GetImage());
     if (!triangulation.Compute()) return false;
     out = triangulation.GetPoint();
+    // Rays from one camera position meet nowhere: the solver then returns a point on or
+    // behind a key camera, which no key sees.
+    for (size_t k : keys) {
+      double x, y, depth = 0.0;
+      if (!track[k]->GetImage()->ProjectPoint(out, x, y, depth, false) || !(depth > 0.0)) {
+        return false;
+      }
+    }
   } else {
     EstimatorSpherePoint3D estimator;
     for (size_t k : keys) estimator.AddFeatureCameraPair(track[k].Get(), track[k]->GetImage());
