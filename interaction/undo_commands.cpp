@@ -9,6 +9,7 @@
 #include "foundation/tracks/feature_correspondence.h"
 #include "foundation/tracks/feature_flags.h"
 #include "foundation/tracks/feature_point.h"
+#include "interaction/controller.h"
 #include "interaction/meta_ctracker.h"
 #include "scene/objects/nhs_object.h"
 #include "scene/objects/nhs_object_scene.h"
@@ -72,6 +73,7 @@ void SceneObjectCreateDeleteCmd::Undo() {
     parent_id_ = parent->GetUID();
     object->Unlink();
   }
+  Controller::Instance()->UpdateViewers();
 }
 
 SceneObjectTransformCmd::SceneObjectTransformCmd(const NHSObject* object)
@@ -84,6 +86,7 @@ void SceneObjectTransformCmd::Undo() {
   if (object == nullptr) return;
   DeselectOnScene(object);
   std::swap(object->GetTransform(), transform_);
+  Controller::Instance()->UpdateViewers();
 }
 
 // ---- the whole reconstruction ------------------------------------------------------
@@ -120,6 +123,7 @@ void SceneDeleteFPoint3DCmd::Undo() {
     SetRemoved(*r.point, r.removed);
     r.removed = now;
   }
+  Controller::Instance()->UpdateViewers();
 }
 
 int SceneDeleteFPoint3DCmd::GetCommandSize() {
@@ -268,6 +272,7 @@ void VertexObjectPoolCmd::Undo() {
   pool_->GetLineStrips().swap(snapshot_->GetLineStrips());
   pool_->GetFocalGizmos().swap(snapshot_->GetFocalGizmos());
   snapshot_->ClearSelection();
+  Controller::Instance()->UpdateViewers();
 }
 
 int VertexObjectPoolCmd::GetCommandSize() {

@@ -15,6 +15,9 @@
 // record for the commands that hold references, the real bytes of the copy for the pool
 // snapshot.
 //
+// The scene-object, 3D-point and vertex-object commands redraw every viewer after Undo and
+// Redo; the track and transform commands announce their change through the tracker.
+//
 // Interface thread only.
 #pragma once
 
