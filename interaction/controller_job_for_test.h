@@ -12,6 +12,10 @@
 
 namespace kxtest {
 
+inline uic::Controller& C() {
+  return *uic::Controller::Instance();
+}
+
 class CountingViewer : public uic::ViewerBase {
  public:
   CountingViewer() { uic::Controller::Instance()->AddViewer(this); }

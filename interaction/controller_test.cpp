@@ -23,15 +23,12 @@
 namespace uic {
 namespace {
 
+using kxtest::C;
 using kxtest::ControllerJob;
 using kxtest::CountingViewer;
 using kxtest::LogCapture;
 using kxtest::NotificationRecorder;
 using Names = std::vector<std::string>;
-
-Controller& C() {
-  return *Controller::Instance();
-}
 
 TEST(ControllerTest, AFrameChangeShowsTheFileNameAndIsSentOnceUnlessForced) {
   ControllerJob job;
@@ -98,6 +95,11 @@ TEST(ControllerTest, TheTrackerIsReplacedOnlyByAnotherOne) {
   EXPECT_TRUE(log.Has("uic::Global::SetCTracker: new tracker = old tracker"));
   EXPECT_EQ(C().GetNumberOfImages(), 4);
   EXPECT_EQ(C().GetScene(), &job.tracker->GetScene());
+  // A new tracker: the old one's undo commands must not outlive it.
+  PushCommand(new VertexObjectPoolCmd(&job.tracker->GetVertexObjectPool(), 2));
+  C().SetCTracker(new MetaCTracker());
+  EXPECT_EQ(UndoStack::Instance().NumUndo(), 0);
+  EXPECT_EQ(C().GetMetaCTracker(), C().GetCTracker());
 }
 
 TEST(ControllerTest, TheTrackersResultMessagesBecomeTheGlobalDataNotification) {
