@@ -9,9 +9,11 @@
 #include "foundation/tracks/feature_correspondence.h"
 #include "foundation/tracks/feature_flags.h"
 #include "foundation/tracks/feature_point.h"
+#include "interaction/controller.h"
 #include "interaction/meta_ctracker.h"
 #include "scene/objects/nhs_object.h"
 #include "scene/objects/nhs_object_scene.h"
+#include "scene/scene.h"
 #include "tracking/maps/feature_map.h"
 #include "tracking/objects/vertex_object_pool.h"
 
@@ -71,6 +73,7 @@ void SceneObjectCreateDeleteCmd::Undo() {
     parent_id_ = parent->GetUID();
     object->Unlink();
   }
+  Controller::Instance()->UpdateViewers();
 }
 
 SceneObjectTransformCmd::SceneObjectTransformCmd(const NHSObject* object)
@@ -83,6 +86,17 @@ void SceneObjectTransformCmd::Undo() {
   if (object == nullptr) return;
   DeselectOnScene(object);
   std::swap(object->GetTransform(), transform_);
+  Controller::Instance()->UpdateViewers();
+}
+
+// ---- the whole reconstruction ------------------------------------------------------
+
+void SceneTransformCmd::Apply(const Matrix4x4& m) {
+  if (scene_ == nullptr || tracker_ == nullptr) return;
+  scene_->TransformReconstruction(m);
+  tracker_->TransformScene(m.m);
+  scene_->SetData(tracker_);
+  tracker_->EmitTrackingMessage(eMsgDataChanged);
 }
 
 // ---- 3D points ----------------------------------------------------------------------
@@ -105,6 +119,7 @@ void SceneDeleteFPoint3DCmd::Undo() {
     SetRemoved(*r.point, r.removed);
     r.removed = now;
   }
+  Controller::Instance()->UpdateViewers();
 }
 
 int SceneDeleteFPoint3DCmd::GetCommandSize() {
@@ -253,6 +268,7 @@ void VertexObjectPoolCmd::Undo() {
   pool_->GetLineStrips().swap(snapshot_->GetLineStrips());
   pool_->GetFocalGizmos().swap(snapshot_->GetFocalGizmos());
   snapshot_->ClearSelection();
+  Controller::Instance()->UpdateViewers();
 }
 
 int VertexObjectPoolCmd::GetCommandSize() {
@@ -287,7 +303,9 @@ const char* GetCommandLabel(Command* cmd) {
         return "unknown";
     }
   }
+  if (dynamic_cast<SceneTransformCmd*>(cmd)) return "Scene transform";
   if (dynamic_cast<SceneDeleteFPoint3DCmd*>(cmd)) return "Delete 3D points";
+  if (const char* moved = GetMovedCommandLabel(cmd)) return moved;
   if (dynamic_cast<RemoveFeatureTracksCmd*>(cmd)) return "Remove feature tracks";
   if (dynamic_cast<LimitNumFPoint3DExportCmd*>(cmd)) return "3D export";
   return "unknown";
