@@ -1,0 +1,90 @@
+// Test helpers for the timeline: a timeline whose widget hooks record what they are asked
+// (texts, redraws) and whose size is its buffer's, and a controller tracker with n plain
+// frames.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "interaction/controller.h"
+#include "interaction/meta_ctracker.h"
+#include "interaction/timeline_base.h"
+#include "interaction/tracker_job_for_test.h"
+
+namespace kxtest {
+
+struct DrawnText {
+  double x, y;
+  std::string text;
+};
+
+class TestTimeline : public uic::TimelineBase {
+ public:
+  void DrawText(double x, double y, const std::string& text) override {
+    texts.push_back({x, y, text});
+  }
+  void Redraw() override { ++redraws; }
+  void RedrawRect(const uic::TimelineRubberBand&, int) override { ++rect_redraws; }
+  int GetWidth() override { return static_cast<int>(GetBuffer().width); }
+  int GetHeight() override { return static_cast<int>(GetBuffer().height); }
+
+  using uic::TimelineBase::SetView;
+  std::vector<uic::TimelineCurve>& Curves() { return m_curves; }
+  void Add(const uic::TimelineCurve& curve) { m_curves.push_back(curve); }
+  uint32_t Pixel(int x, int y) const { return GetBuffer().GetElement(uint32_t(x), uint32_t(y)); }
+  // Texts drawn at x (the value axis draws at 15).
+  std::vector<std::string> TextsAt(double x) const {
+    std::vector<std::string> out;
+    for (const DrawnText& t : texts) {
+      if (t.x == x) out.push_back(t.text);
+    }
+    return out;
+  }
+  void Paint() {
+    texts.clear();
+    Repaint();
+  }
+
+  std::vector<DrawnText> texts;
+  int redraws = 0;
+  int rect_redraws = 0;
+};
+
+// A new controller tracker with n frames (8 x 6 grey PGM files in dir), range 0 .. n-1,
+// current frame 0; n 0 gives a tracker without a sequence. The controller owns it.
+inline uic::MetaCTracker* UseFrames(const TempDir& dir, int n) {
+  auto* tracker = new uic::MetaCTracker();
+  if (n > 0) tracker->SetSequence(WritePgmFrames(dir, n, 8, 6));
+  uic::Controller& c = *uic::Controller::Instance();
+  c.SetCTracker(tracker);
+  c.DeselectAll(true);
+  c.SetCurrentFrame(0, true);
+  c.SetModified(false);
+  tracker->GetImageCache()->ClearCache();
+  return tracker;
+}
+
+inline uic::TimelineCurve Curve(int ident, int style,
+                                const std::vector<uic::TimelineCurvePoint>& points, int param = 0) {
+  uic::TimelineCurve c(ident, style, param);
+  c.points = points;
+  return c;
+}
+
+}  // namespace kxtest
+
+#include <cstdio>
+namespace kxtest {
+inline void DumpPpm(const uic::TimelineBase& t, const char* path) {
+  const ArrayMap<uint32_t> b = t.GetBuffer();
+  FILE* f = std::fopen(path, "wb");
+  std::fprintf(f, "P6\n%u %u\n255\n", b.width, b.height);
+  for (uint32_t y = 0; y < b.height; ++y)
+    for (uint32_t x = 0; x < b.width; ++x) {
+      const uint32_t p = b.data[x + y * b.stride];
+      const unsigned char c[3] = {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p)};
+      std::fwrite(c, 1, 3, f);
+    }
+  std::fclose(f);
+}
+}  // namespace kxtest
