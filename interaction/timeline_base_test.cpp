@@ -351,5 +351,41 @@ TEST(TimelineBaseTest, AMaskKeyCurveIsDrawnAndNamed) {
   UIDRegistry::Instance().SetSelected(mask.GetUID(), false);
 }
 
+// Error bars coloured by size, the compact strip's error band, and the rubber band.
+TEST(TimelineBaseTest, ErrorBarsTheCompactErrorBandAndTheRubberBand) {
+  ControllerJob job;  // 16-pixel-wide images: the colour scale is 1 + (16 - 720) / 1200
+  job.tracker->GetImageList()[1]->SetMeanSquaredError(0.0);
+  job.tracker->GetImageList()[2]->SetMeanSquaredError(0.01);
+  const uint32_t colour = Rgb(TimelineRmseColor(0.1, 16));
+  TestTimeline t;
+  t.SetSize(300, 100);
+  t.UpdateCurves(eCurveError);
+  ASSERT_EQ(t.GetCurves().size(), 1u);
+  ASSERT_EQ(t.GetCurves()[0].points.size(), 2u);  // frames 1 and 2: the others have no error
+  EXPECT_DOUBLE_EQ(t.GetCurves()[0].points[1].value, 0.1);
+  t.SetView(40.0, t.GetZoomY(), 60, t.GetY0());
+  t.Paint();
+  EXPECT_EQ(t.Pixel(138, 40), colour);  // the bar at frame 2 (pixel 139.5)
+
+  t.KeyPressEvent(TimelineBase::kKeyCtrl);
+  t.MouseClickEvent(1, 200, 20);
+  t.MouseDragEvent(1, 260, 60);
+  t.KeyReleaseEvent(0);
+  t.Paint();
+  const uint32_t edge = t.Pixel(199, 40);
+  EXPECT_TRUE(edge == 0xffffff || edge == 0) << std::hex << edge;
+  const uint32_t inside = t.Pixel(230, 40);
+  EXPECT_LT(inside & 0xff, kSequenceBackground & 0xff);
+  EXPECT_GT(inside & 0xff, 0x80u);
+
+  t.SetSize(300, 30);
+  t.SetView(40.0, 1.0, 60, 20);
+  t.SetShowRmseBand(true);
+  t.Paint();
+  ASSERT_TRUE(t.IsCompact());
+  EXPECT_EQ(t.Pixel(160, 28), colour);               // frame 2's error along the bottom
+  EXPECT_EQ(t.Pixel(120, 28), kSequenceBackground);  // frame 1 has none
+}
+
 }  // namespace
 }  // namespace uic

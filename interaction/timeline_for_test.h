@@ -72,19 +72,3 @@ inline uic::TimelineCurve Curve(int ident, int style,
 }
 
 }  // namespace kxtest
-
-#include <cstdio>
-namespace kxtest {
-inline void DumpPpm(const uic::TimelineBase& t, const char* path) {
-  const ArrayMap<uint32_t> b = t.GetBuffer();
-  FILE* f = std::fopen(path, "wb");
-  std::fprintf(f, "P6\n%u %u\n255\n", b.width, b.height);
-  for (uint32_t y = 0; y < b.height; ++y)
-    for (uint32_t x = 0; x < b.width; ++x) {
-      const uint32_t p = b.data[x + y * b.stride];
-      const unsigned char c[3] = {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p)};
-      std::fwrite(c, 1, 3, f);
-    }
-  std::fclose(f);
-}
-}  // namespace kxtest
