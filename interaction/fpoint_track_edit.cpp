@@ -110,7 +110,14 @@ int update_feature_track_interpolation(const std::vector<SharedPtr<FeaturePoint2
   }
   std::vector<size_t> keys;
   for (size_t i = 0; i < track.size(); ++i) {
-    if (track[i]->TestFlags(FP2D_FLAG_KEY_FEATURE)) keys.push_back(i);
+    if (!track[i]) {
+      Notify(2, "FPointTrackEdit: update_feature_track_interpolation: null feature in track");
+      return -1;
+    }
+    // Only features of images carry a camera.
+    if (track[i]->TestFlags(FP2D_FLAG_KEY_FEATURE) && track[i]->GetImage() != nullptr) {
+      keys.push_back(i);
+    }
   }
   if (keys.empty()) {
     Notify(2, "FPointTrackEdit: update_feature_track_interpolation: no key feature point found");
@@ -150,6 +157,7 @@ int update_feature_track_interpolation(const std::vector<SharedPtr<FeaturePoint2
         continue;
       }
       FeaturePoint2D& f = *track[i];
+      if (f.GetImage() == nullptr) continue;
       const FeatureImage& image = *f.GetImage();
       if (!free_motion) {
         FeatureMapper mapper(image);

@@ -196,6 +196,20 @@ TEST(FPointTrackEditTest, TrackCreationRefusesBadRanges) {
   }
 }
 
+TEST(FPointTrackEditTest, AFrameWithoutImageIsSkipped) {
+  EditJob job(5, 16, 16);
+  SharedPtr<FeatureImage> kept = job.tracker.GetImageList()[2];
+  job.tracker.GetImageList()[2] = SharedPtr<FeatureImage>();
+  job.edit.SetCreationMode(FPointTrackEdit::eTrack);
+  LogCapture log(5);
+  job.edit.AddFPoint2D(3.0, 4.0, job.Image(1), &job.tracker);
+  EXPECT_TRUE(log.Has("no image for frame 2, skipped"));
+  const Track track = job.TrackOf(0);
+  ASSERT_EQ(track.size(), 4u);
+  EXPECT_EQ(track[2]->GetImage(), job.Image(3));
+  job.tracker.GetImageList()[2] = kept;
+}
+
 // ---- 3D interpolation: cameras 100 mm apart along x looking down +z at a point.
 
 void SpreadCameras(MetaCTracker& tracker) {

@@ -6,8 +6,9 @@ KALVEX_PACKAGES=(
   zlib1g-dev libpng-dev libtiff-dev
   imagemagick netpbm
   clang libclang-rt-14-dev clang-format
-  libeigen3-dev
+  libeigen3-dev libglm-dev
   libxml2-utils opencollada-tools python3-collada assimp-utils
+  qhull-bin
 )
 
 # Adds the peer libraries the benchmarks compare with: every bench/*.cpp names its
