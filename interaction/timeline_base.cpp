@@ -41,7 +41,7 @@ TimelineBase::TimelineBase()
 
 TimelineBase::~TimelineBase() = default;
 
-void TimelineBase::RedrawRect(const TimelineRubberBand&, int) {
+void TimelineBase::RedrawRect(const RubberBand&, int) {
   Redraw();
 }
 

@@ -30,6 +30,7 @@
 #include "foundation/numeric/array.h"
 #include "foundation/runtime/signal.h"
 #include "interaction/timeline_curve.h"
+#include "interaction/viewer_base.h"
 #include "scene/display_settings.h"
 #include "scene/painter/overlay_painter.h"
 
@@ -72,7 +73,7 @@ class TimelineBase : public HasSlots {
   virtual void DrawText(double x, double y, const std::string& text) = 0;
   // Asks the widget to repaint (which ends in Repaint).
   virtual void Redraw() = 0;
-  virtual void RedrawRect(const TimelineRubberBand& band, int flag);
+  virtual void RedrawRect(const RubberBand& band, int flag);
   virtual int GetWidth() = 0;
   virtual int GetHeight() = 0;
   virtual bool IsCtrlDown() { return (m_key & kKeyCtrl) != 0; }
@@ -201,7 +202,7 @@ class TimelineBase : public HasSlots {
   std::set<KeyRef> m_selected_keys;
   bool m_key_moved = false;
   TimelineRect m_band_rect;
-  TimelineRubberBand m_rubber_band;
+  RubberBand m_rubber_band;
   Controller* m_controller;
   bool m_show_rmse_band = false;
   ViewColors m_colors;

@@ -18,9 +18,7 @@ namespace {
 
 using kxtest::ControllerJob;
 using kxtest::Curve;
-using kxtest::TempDir;
 using kxtest::TestTimeline;
-using kxtest::UseFrames;
 using Texts = std::vector<std::string>;
 
 constexpr uint32_t kEmptyBackground = 0x505050;
@@ -51,8 +49,7 @@ TEST(TimelineCurveTest, RmseColourRunsFromGreenToRedOverTheImageScale) {
 }
 
 TEST(TimelineBaseTest, SizeMovesTheOriginByHalfTheChange) {
-  TempDir dir;
-  UseFrames(dir, 0);
+  kxtest::FramesJob frames(0);
   TestTimeline t;
   EXPECT_EQ(t.GetBuffer().width, 640u);
   EXPECT_EQ(t.GetBuffer().height, 200u);
@@ -72,8 +69,7 @@ TEST(TimelineBaseTest, SizeMovesTheOriginByHalfTheChange) {
 }
 
 TEST(TimelineBaseTest, BoundingRectangleTakesEveryPointAndSkipsEmptyCurves) {
-  TempDir dir;
-  UseFrames(dir, 0);
+  kxtest::FramesJob frames(0);
   TestTimeline t;
   kxtest::LogCapture log;
   TimelineRect r;
@@ -95,8 +91,7 @@ TEST(TimelineBaseTest, BoundingRectangleTakesEveryPointAndSkipsEmptyCurves) {
 }
 
 TEST(TimelineBaseTest, ResetZoomFitsTheCurvesOrFallsBackToTheTrackingRange) {
-  TempDir dir;
-  UseFrames(dir, 10);
+  kxtest::FramesJob frames(10);
   Controller::Instance()->SetStartFrame(2);
   Controller::Instance()->SetEndFrame(6);
   TestTimeline t;
@@ -126,8 +121,7 @@ TEST(TimelineBaseTest, ResetZoomFitsTheCurvesOrFallsBackToTheTrackingRange) {
 }
 
 TEST(TimelineBaseTest, WithoutASequenceOnlyTheAxesAreDrawn) {
-  TempDir dir;
-  UseFrames(dir, 0);
+  kxtest::FramesJob frames(0);
   TestTimeline t;
   t.SetSize(200, 100);
   t.SetView(10.0, 1.0, 0, 50);
@@ -163,8 +157,7 @@ TEST(TimelineBaseTest, WithoutASequenceOnlyTheAxesAreDrawn) {
 // Dots: a single point draws no line; its dot appears when at least 20 pixels fall on a
 // frame (or when it is selected).
 TEST(TimelineBaseTest, SinglePointsShowADotOnlyWhenDenseOrSelected) {
-  TempDir dir;
-  UseFrames(dir, 30);
+  kxtest::FramesJob frames(30);
   struct Case {
     double zoom;
     bool selected;
@@ -188,8 +181,7 @@ TEST(TimelineBaseTest, SinglePointsShowADotOnlyWhenDenseOrSelected) {
 }
 
 TEST(TimelineBaseTest, GridAndLabelsStepByThreeOverSixtyOddFrames) {
-  TempDir dir;
-  UseFrames(dir, 100);
+  kxtest::FramesJob frames(100);
   TestTimeline t;
   t.SetSize(640, 100);
   t.SetView(10.0, 1.0, -100, 50);  // frames 10 .. 73.9 visible: m = 64 / 30 = 2
@@ -214,8 +206,7 @@ TEST(TimelineBaseTest, GridAndLabelsStepByThreeOverSixtyOddFrames) {
 // The value axis: the smallest step of the 1/2.5/5 series that gives fewer than ten
 // ticks, the label precision by span.
 TEST(TimelineBaseTest, ValueAxisSearchesTheTickStep) {
-  TempDir dir;
-  UseFrames(dir, 10);
+  kxtest::FramesJob frames(10);
   struct Case {
     double low, high;
     Texts labels;
@@ -235,8 +226,7 @@ TEST(TimelineBaseTest, ValueAxisSearchesTheTickStep) {
 }
 
 TEST(TimelineBaseTest, CompactModeDrawsOnlyKeyMarksAndShiftedLabels) {
-  TempDir dir;
-  UseFrames(dir, 10);
+  kxtest::FramesJob frames(10);
   TestTimeline t;
   t.SetSize(300, 30);
   t.SetView(20.0, 1.0, 20, 10);
@@ -256,8 +246,7 @@ TEST(TimelineBaseTest, CompactModeDrawsOnlyKeyMarksAndShiftedLabels) {
 }
 
 TEST(TimelineBaseTest, MarksTheCurrentFrameAndTheTrackingRange) {
-  TempDir dir;
-  UseFrames(dir, 10);
+  kxtest::FramesJob frames(10);
   Controller::Instance()->SetStartFrame(2);
   Controller::Instance()->SetEndFrame(7);
   Controller::Instance()->SetCurrentFrame(5, false);

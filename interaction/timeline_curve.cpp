@@ -1,7 +1,5 @@
 #include "interaction/timeline_curve.h"
 
-#include <algorithm>
-
 #include "scene/display_settings.h"
 
 namespace uic {
@@ -15,30 +13,6 @@ int TimelineCurve::AddPoint(uint32_t frame, double value) {
   }
   points.push_back({frame, value});
   return static_cast<int>(points.size());
-}
-
-void TimelineRubberBand::Init(int x, int y, int radius) {
-  m_start_x = m_current_x = m_min_x = m_max_x = x;
-  m_start_y = m_current_y = m_min_y = m_max_y = y;
-  m_radius = radius;
-}
-
-void TimelineRubberBand::Update(int x, int y) {
-  if (m_radius == 0) {
-    m_min_x = std::min(m_start_x, m_current_x);
-    m_max_x = std::max(m_start_x, m_current_x);
-    m_min_y = std::min(m_start_y, m_current_y);
-    m_max_y = std::max(m_start_y, m_current_y);
-  } else {
-    m_min_x = m_max_x = m_current_x;
-    m_min_y = m_max_y = m_current_y;
-  }
-  m_min_x = std::min(m_min_x, x);
-  m_max_x = std::max(m_max_x, x);
-  m_min_y = std::min(m_min_y, y);
-  m_max_y = std::max(m_max_y, y);
-  m_current_x = x;
-  m_current_y = y;
 }
 
 uint32_t TimelineCurveColor(int ident) {

@@ -72,23 +72,6 @@ struct TimelineRect {
   double value1 = 0.0;
 };
 
-// A rubber band in pixels: the start point, the current point and the box that covers what
-// changed since the last update (for a partial redraw).
-struct TimelineRubberBand {
-  // All four points (x, y), the given radius.
-  void Init(int x, int y, int radius);
-  // Grows the box over what changes when the current point moves to (x, y): with radius 0
-  // from the box of the start and the previous current point, else from the previous
-  // current point alone; then (x, y) is included and becomes the current point.
-  void Update(int x, int y);
-
-  int m_start_x = 16, m_start_y = 16;
-  int m_current_x = 16, m_current_y = 16;
-  int m_min_x = 16, m_min_y = 16;
-  int m_max_x = 16, m_max_y = 16;
-  int m_radius = 0;
-};
-
 // The colour of a curve ident (0xAARRGGBB); the idents without an entry (1, the groups,
 // unknown ones) give 0 and are drawn in 0xff008000 with a warning.
 uint32_t TimelineCurveColor(int ident);

@@ -24,7 +24,7 @@ class TestTimeline : public uic::TimelineBase {
     texts.push_back({x, y, text});
   }
   void Redraw() override { ++redraws; }
-  void RedrawRect(const uic::TimelineRubberBand&, int) override { ++rect_redraws; }
+  void RedrawRect(const uic::RubberBand&, int) override { ++rect_redraws; }
   int GetWidth() override { return static_cast<int>(GetBuffer().width); }
   int GetHeight() override { return static_cast<int>(GetBuffer().height); }
 
@@ -50,19 +50,40 @@ class TestTimeline : public uic::TimelineBase {
   int rect_redraws = 0;
 };
 
-// A new controller tracker with n frames (8 x 6 grey PGM files in dir), range 0 .. n-1,
-// current frame 0; n 0 gives a tracker without a sequence. The controller owns it.
-inline uic::MetaCTracker* UseFrames(const TempDir& dir, int n) {
-  auto* tracker = new uic::MetaCTracker();
-  if (n > 0) tracker->SetSequence(WritePgmFrames(dir, n, 8, 6));
-  uic::Controller& c = *uic::Controller::Instance();
-  c.SetCTracker(tracker);
-  c.DeselectAll(true);
-  c.SetCurrentFrame(0, true);
-  c.SetModified(false);
-  tracker->GetImageCache()->ClearCache();
-  return tracker;
-}
+// A new controller tracker with n frames (8 x 6 grey PGM files), range 0 .. n-1, current
+// frame 0, nothing selected; n 0 gives a tracker without a sequence. The controller owns
+// the tracker while the job lives; the job then takes it back and leaves the controller as
+// constructed (see ControllerJob).
+struct FramesJob {
+  TempDir dir;
+  uic::MetaCTracker* tracker = new uic::MetaCTracker();
+
+  explicit FramesJob(int n) {
+    if (n > 0) tracker->SetSequence(WritePgmFrames(dir, n, 8, 6));
+    uic::Controller& c = *uic::Controller::Instance();
+    c.SetCTracker(tracker);
+    c.DeselectAll(true);
+    c.SetCurrentFrame(0, true);
+    c.SetModified(false);
+    tracker->GetImageCache()->ClearCache();
+  }
+  ~FramesJob() {
+    uic::Controller& c = *uic::Controller::Instance();
+    c.DeselectAll(true);
+    ClearUndoStack();
+    uic::MetaCTracker* held = c.GetCTracker();
+    c.SetMetaCTracker(nullptr);
+    c.*Access::Member() = nullptr;
+    delete held;
+    c.SetCurrentFrame(-1, false);
+    c.SetModified(false);
+  }
+
+ private:
+  struct Access : uic::Global {
+    static uic::MetaCTracker* uic::Global::*Member() { return &Access::m_tracker; }
+  };
+};
 
 inline uic::TimelineCurve Curve(int ident, int style,
                                 const std::vector<uic::TimelineCurvePoint>& points, int param = 0) {

@@ -15,9 +15,7 @@ namespace {
 
 using kxtest::ControllerJob;
 using kxtest::Curve;
-using kxtest::TempDir;
 using kxtest::TestTimeline;
-using kxtest::UseFrames;
 using Keys = std::set<TimelineBase::KeyRef>;
 
 Controller& C() {
@@ -27,10 +25,9 @@ Controller& C() {
 // A timeline of 300 x 100 pixels showing frame f at pixel 20 f + 50 and value v at row
 // 60 - 2 v, over ten frames, with one line curve of points (2, 5), (5, 10), (7, 0).
 struct LineFixture {
-  TempDir dir;
+  kxtest::FramesJob frames{10};
   TestTimeline t;
   LineFixture() {
-    UseFrames(dir, 10);
     t.SetSize(300, 100);
     t.Add(Curve(eCurveFocalLength, 0, {{2, 5.0}, {5, 10.0}, {7, 0.0}}));
     t.SetView(20.0, 2.0, 50, 60);
@@ -73,8 +70,7 @@ TEST(TimelineInputTest, ClicksSelectPointsOrScrub) {
 }
 
 TEST(TimelineInputTest, FrameFromXIsMinusOneWithoutImages) {
-  TempDir dir;
-  UseFrames(dir, 0);
+  kxtest::FramesJob frames(0);
   TestTimeline t;
   EXPECT_EQ(t.FrameFromX(400), -1);
 }
@@ -120,8 +116,7 @@ TEST(TimelineInputTest, ControlDrawsABandThatSelectsOnAControlRelease) {
 }
 
 TEST(TimelineInputTest, WheelStepsSnapToWholeZooms) {
-  TempDir dir;
-  UseFrames(dir, 0);
+  kxtest::FramesJob frames(0);
   TestTimeline t;
   std::vector<double> in;
   for (int k = 0; k < 20; ++k) {

@@ -43,9 +43,8 @@ TEST(TimelineSolveTest, TheErrorCurveHoldsEachSolvedFramesReprojectionError) {
   run.Configure(map);
   ASSERT_TRUE(run.Track(map)) << run.failure;
 
-  kxtest::TempDir dir;
-  MetaCTracker* tracker = kxtest::UseFrames(dir, 0);
-  tracker->GetImageList() = run.images;
+  kxtest::FramesJob frames(0);
+  frames.tracker->GetImageList() = run.images;
   kxtest::TestTimeline t;
   t.UpdateCurves(eCurveError);
   ASSERT_EQ(t.GetCurves().size(), 1u);
@@ -65,8 +64,7 @@ TEST(TimelineSolveTest, TheErrorCurveHoldsEachSolvedFramesReprojectionError) {
     EXPECT_GT(error, 0.0);
     EXPECT_NEAR(values[frame], error, 1e-6 * error) << frame;
   }
-  tracker->GetImageList().clear();
-  kxtest::UseFrames(dir, 0);
+  frames.tracker->GetImageList().clear();  // the run's images stay the run's
 }
 
 }  // namespace
