@@ -28,6 +28,24 @@ constexpr uint32_t kKeyOutlineColor = 0xff444444;
 constexpr uint32_t kUnknownCurveColor = 0xff008000;
 constexpr uint32_t kObjectRangeColor = 0xffffff00;
 
+// The frames of the current free-motion map's key-frame pair. Before a pair is found the
+// keys name no image of the map's list: they give no frame.
+std::vector<int> SolverKeyFrames(MetaCTracker& tracker) {
+  std::vector<int> frames;
+  SharedPtr<FeatureMap> map = tracker.GetFeatureMap();
+  auto* move = dynamic_cast<FeatureMapMove*>(map.Get());
+  if (move == nullptr) return frames;
+  std::vector<int> keys;
+  move->GetKeyFramePair(keys);
+  const auto& list = move->GetFImageList();
+  for (int key : keys) {
+    if (key >= 0 && key < static_cast<int>(list.size()) && list[size_t(key)]) {
+      frames.push_back(list[size_t(key)]->GetImageIndex());
+    }
+  }
+  return frames;
+}
+
 }  // namespace
 
 TimelineBase::TimelineBase()
@@ -164,22 +182,19 @@ void TimelineBase::UpdateCurves(int ident) {
       return true;
     });
   };
+  // A group: its first curve replaces the list, the other two join it.
+  auto three = [&](auto make) {
+    SetCurve(make(0));
+    m_curves.push_back(make(1));
+    m_curves.push_back(make(2));
+  };
 
   switch (ident) {
     case eCurveSolverKeyFrames: {
       TimelineCurve curve(eCurveSolverKeyFrames, eCurveStyleKeyFrames, 0);
-      SharedPtr<FeatureMap> map = tracker->GetFeatureMap();
-      if (auto* move = dynamic_cast<FeatureMapMove*>(map.Get())) {
-        std::vector<int> keys;
-        move->GetKeyFramePair(keys);
-        const auto& list = move->GetFImageList();
-        // Before a pair is found the keys name no image: they give no point.
-        for (int key : keys) {
-          if (key < 0 || key >= static_cast<int>(list.size()) || !list[size_t(key)]) continue;
-          const int frame = list[size_t(key)]->GetImageIndex();
-          Notify(5, "TimelineBase::UpdateKeyframeCurve: sequence key found at: %d", frame);
-          curve.AddPoint(uint32_t(frame), 0.0);
-        }
+      for (int frame : SolverKeyFrames(*tracker)) {
+        Notify(5, "TimelineBase::UpdateKeyframeCurve: sequence key found at: %d", frame);
+        curve.AddPoint(uint32_t(frame), 0.0);
       }
       // Appended to the other curves, but replacing an earlier key-frame curve, so that
       // rebuilding on every data change does not pile up copies.
@@ -196,9 +211,7 @@ void TimelineBase::UpdateCurves(int ident) {
       }));
       break;
     case eCurveGroupCameraCentre:
-      SetCurve(centre(0));
-      m_curves.push_back(centre(1));
-      m_curves.push_back(centre(2));
+      three(centre);
       break;
     case eCurveCameraX:
     case eCurveCameraY:
@@ -206,9 +219,7 @@ void TimelineBase::UpdateCurves(int ident) {
       SetCurve(centre(ident - eCurveCameraX));
       break;
     case eCurveGroupCameraAngles:
-      SetCurve(angle(0));
-      m_curves.push_back(angle(1));
-      m_curves.push_back(angle(2));
+      three(angle);
       break;
     case eCurvePan:
     case eCurveTilt:
@@ -551,15 +562,8 @@ void TimelineBase::DrawFrameMarks() {
     for (int frame : tracker->GetImageCache()->GetCachedFrames()) {
       m_painter.FillRect(frame - 0.5, 0.0, 1.0, 10.0, kFrameMarkColor);
     }
-    SharedPtr<FeatureMap> map = tracker->GetFeatureMap();
-    if (auto* move = dynamic_cast<FeatureMapMove*>(map.Get())) {
-      std::vector<int> keys;
-      move->GetKeyFramePair(keys);
-      const auto& list = move->GetFImageList();
-      for (int key : keys) {
-        if (key < 0 || key >= static_cast<int>(list.size()) || !list[size_t(key)]) continue;
-        m_painter.FillRect(list[size_t(key)]->GetImageIndex() - 0.5, 0.0, 1.0, 10.0, kMarkerColor);
-      }
+    for (int frame : SolverKeyFrames(*tracker)) {
+      m_painter.FillRect(frame - 0.5, 0.0, 1.0, 10.0, kMarkerColor);
     }
   }
 

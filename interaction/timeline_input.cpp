@@ -148,7 +148,8 @@ void TimelineBase::MouseDragEvent(int button, int x, int y) {
   if (button == 1 && !m_selected_keys.empty()) {
     const bool key_curves = !m_curves.empty() && m_curves.front().style == eCurveStyleKeyFrames;
     MetaCTracker* tracker = Tracker();
-    for (const KeyRef& key : m_selected_keys) {
+    const std::set<KeyRef> keys = m_selected_keys;  // notifications below may empty it
+    for (const KeyRef& key : keys) {
       TimelineCurvePoint* point = SelectedPoint(key);
       if (point == nullptr) continue;
       if (!key_curves) {
@@ -175,10 +176,12 @@ void TimelineBase::MouseDragEvent(int button, int x, int y) {
         }
       }
       point->frame = static_cast<uint32_t>(target);
-      if (m_key_moved) {
-        m_controller->UpdateViewers();
-        m_controller->EmitObjectPoolChanged();
-      }
+    }
+    // Told once the points are done: a receiver may change the selection, which rebuilds
+    // the curves and empties the set the loop above walks.
+    if (m_key_moved) {
+      m_controller->UpdateViewers();
+      m_controller->EmitObjectPoolChanged();
     }
     Redraw();
     return;

@@ -279,5 +279,25 @@ TEST(TimelineInputTest, RemovingKeysIsUndoableAndMarksTheProjectModified) {
   EXPECT_EQ(m.KeyFrames(), (std::vector<int>{1, 3}));
 }
 
+// A receiver of the pool notification that empties the selection mid-drag rebuilds the
+// curves under the drag: nothing freed may be touched.
+class DeselectOnPoolChange : public HasSlots {
+ public:
+  DeselectOnPoolChange() { C().m_object_pool_changed.Connect(this, &DeselectOnPoolChange::Go); }
+  void Go() { C().DeselectAll(false); }
+};
+
+TEST(TimelineInputTest, ADragSurvivesASelectionChangeItCauses) {
+  MaskFixture m;
+  DeselectOnPoolChange receiver;
+  m.t.MouseClickEvent(1, m.X(1), 60);
+  m.t.MouseDragEvent(1, m.X(2), 60);
+  EXPECT_EQ(m.KeyFrames(), (std::vector<int>{2, 3}));
+  EXPECT_TRUE(m.t.GetCurves().empty());
+  EXPECT_TRUE(m.t.GetSelectedKeys().empty());
+  m.t.MouseDragEvent(1, m.X(0), 60);  // now a scrub
+  m.t.MouseReleaseEvent(1, m.X(0), 60);
+}
+
 }  // namespace
 }  // namespace uic
