@@ -8,6 +8,7 @@ KALVEX_PACKAGES=(
   clang libclang-rt-14-dev clang-format
   libeigen3-dev
   libxml2-utils opencollada-tools python3-collada assimp-utils
+  qt6-base-dev qt6-base-dev-tools qt6-l10n-tools qt6-translations-l10n qt6-image-formats-plugins
 )
 
 # Adds the peer libraries the benchmarks compare with: every bench/*.cpp names its
