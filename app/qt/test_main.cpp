@@ -8,6 +8,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "app/qt/settings_location_for_test.h"
 #include "foundation/runtime/notify.h"
 
 namespace {
@@ -42,6 +43,9 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   previous_handler = qInstallMessageHandler(&FailOnConnectWarnings);
   QApplication app(argc, argv);
+  // No test reads or writes the user's own settings file; tests of the settings choose a
+  // fresh folder of their own.
+  kxtest::TempSettingsLocation settings_location;
   // Warnings only: a real tracking run's working notes would bury the test output.
   NotifyContext::SetNotifyLevel(2);
   return RUN_ALL_TESTS();
