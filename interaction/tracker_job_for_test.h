@@ -31,17 +31,17 @@ inline SharedPtr<PackedStringList> WritePgmFrames(const TempDir& dir, int n, int
   return list;
 }
 
-struct TrackerJob {
+// Gives tracker the job described above: kFrames frames through SetSequence, kTracks
+// tracks linked to one map point each (track 1's a user point, track 4's removed), a mask
+// and a line strip. tracks[t][k]: the feature of track t in frame k.
+struct TrackerJobData {
   static constexpr int kFrames = 4;
   static constexpr int kTracks = 6;
 
-  TempDir dir;
-  uic::MetaCTracker tracker;
   std::vector<SharedPtr<FeaturePoint3D>> points;
-  // tracks[t][k]: the feature of track t in frame k.
   std::vector<std::vector<SharedPtr<FeaturePoint2D>>> tracks;
 
-  explicit TrackerJob(int width = 16, int height = 12) {
+  void Fill(uic::MetaCTracker& tracker, const TempDir& dir, int width, int height) {
     ClearUndoStack();
     EXPECT_EQ(tracker.SetSequence(WritePgmFrames(dir, kFrames, width, height)), 0);
     FeatureMap& map = *tracker.GetFeatureMap();
@@ -70,6 +70,13 @@ struct TrackerJob {
     vertices.resize(2);
     pool.AddLineStrip(vertices, 2, 0, kFrames - 1);
   }
+};
+
+struct TrackerJob : TrackerJobData {
+  TempDir dir;
+  uic::MetaCTracker tracker;
+
+  explicit TrackerJob(int width = 16, int height = 12) { Fill(tracker, dir, width, height); }
   ~TrackerJob() { ClearUndoStack(); }
 };
 

@@ -12,6 +12,7 @@
 #include "interaction/meta_ctracker.h"
 #include "scene/objects/nhs_object.h"
 #include "scene/objects/nhs_object_scene.h"
+#include "scene/scene.h"
 #include "tracking/maps/feature_map.h"
 #include "tracking/objects/vertex_object_pool.h"
 
@@ -83,6 +84,20 @@ void SceneObjectTransformCmd::Undo() {
   if (object == nullptr) return;
   DeselectOnScene(object);
   std::swap(object->GetTransform(), transform_);
+}
+
+// ---- the whole reconstruction ------------------------------------------------------
+
+void SceneTransformCmd::CreateCommand() {
+  inverse_.Invert(transform_);  // a singular T leaves the identity
+}
+
+void SceneTransformCmd::Apply(const Matrix4x4& m) {
+  if (scene_ == nullptr || tracker_ == nullptr) return;
+  scene_->TransformReconstruction(m);
+  tracker_->TransformScene(m.m);
+  scene_->SetData(tracker_);
+  tracker_->EmitTrackingMessage(eMsgDataChanged);
 }
 
 // ---- 3D points ----------------------------------------------------------------------
@@ -287,6 +302,7 @@ const char* GetCommandLabel(Command* cmd) {
         return "unknown";
     }
   }
+  if (dynamic_cast<SceneTransformCmd*>(cmd)) return "Scene transform";
   if (dynamic_cast<SceneDeleteFPoint3DCmd*>(cmd)) return "Delete 3D points";
   if (dynamic_cast<RemoveFeatureTracksCmd*>(cmd)) return "Remove feature tracks";
   if (dynamic_cast<LimitNumFPoint3DExportCmd*>(cmd)) return "3D export";

@@ -81,6 +81,28 @@ class SceneObjectTransformCmd : public Command {
   Matrix3x4 transform_;
 };
 
+// A move of the whole reconstruction by T (the ground alignment): CreateCommand stores
+// T's inverse (the identity for a singular T). Undo applies the inverse, Redo T, each to
+// the scene and the tracking data, then refills the scene and sends the tracker's
+// data-changed message; nothing without tracker or scene. Applying the inverse restores
+// cameras and points up to its rounding.
+class SceneTransformCmd : public Command {
+ public:
+  SceneTransformCmd(MetaCTracker* tracker, Scene* scene, const Matrix4x4& transform)
+      : tracker_(tracker), scene_(scene), transform_(transform) {}
+  void CreateCommand() override;
+  void Undo() override { Apply(inverse_); }
+  void Redo() override { Apply(transform_); }
+  int GetCommandSize() override { return 296; }
+
+ private:
+  void Apply(const Matrix4x4& m);
+  MetaCTracker* tracker_;
+  Scene* scene_;
+  Matrix4x4 transform_;
+  Matrix4x4 inverse_{};
+};
+
 // Deleting selected 3D points: CreateCommand records every point of the current map with
 // its removed flag; Undo and Redo swap the recorded flags with the points' own.
 class SceneDeleteFPoint3DCmd : public Command {
