@@ -1,5 +1,14 @@
 // qExtras: the interface services that belong to no window.
 //
+// File actions (the instance()): open, save and save as of project files, the question
+// to save changes, relocating the images of an opened project and choosing the files of a
+// new image sequence. They never lose work: a save that fails or is cancelled after the
+// user asked for it stops the action that asked; a project that cannot be read leaves the
+// current project and its path as they were (unless only its images moved: then it is
+// opened so that they can be relocated). Every dialog and message box is Qt's own, carries
+// the platform style sheet, and is shown through the dialog runner (tests script it).
+// File names cross between Qt and the program as UTF-8 (QFile::encodeName/decodeName).
+//
 // Settings: the interface's preferences in the user's INI settings file (organisation
 // "TORBANE GmbH", application "Kalvex"; on Linux ~/.config/TORBANE GmbH/Kalvex.ini). Every
 // accessor opens the file, reads or writes its keys and closes it again, so a change is on
@@ -19,13 +28,67 @@
 #include <QString>
 #include <QUrl>
 
+#include "foundation/runtime/shared_ptr.h"
+
+class PackedStringList;
 class QComboBox;
+class QFileDialog;
+class QMessageBox;
 class QWidget;
+
+namespace uic {
+class Controller;
+class MetaCTracker;
+}  // namespace uic
+
+// Shows qExtras' dialogs modally; tests replace it to answer them.
+class qDialogRunner {
+ public:
+  virtual ~qDialogRunner() = default;
+  // The chosen file (the first selected one) when the dialog was accepted, else empty.
+  virtual QString runFileDialog(QFileDialog& dialog);
+  // The button pressed (a QMessageBox::StandardButton; 0 when none).
+  virtual int runMessageBox(QMessageBox& box);
+};
 
 class qExtras : public QObject {
   Q_OBJECT
 
  public:
+  // ---- file actions (interface thread)
+  // The process-wide object, made on first use and never destroyed.
+  static qExtras* instance();
+
+  // Opens a project file chosen in a dialog into a new tracker, which replaces the current
+  // one. Asks first whether to save changes when the current tracker has images. True when
+  // a project was opened.
+  bool openProject();
+  // Saves the current project as a text project under the project path, or asks for a
+  // name (saveProjectAs) when there is none. True when saved; the modified flag is then
+  // cleared. A failure is shown to the user and leaves the flag as it was.
+  bool saveProject();
+  // Asks for a name ("kpz" appended when missing) and saves there; true when saved. The
+  // project path changes only when the save succeeded.
+  bool saveProjectAs();
+  // 0 when the project is not modified. Otherwise asks Yes / No / Cancel and returns the
+  // QMessageBox button; Yes saves first, and a save that fails or is cancelled makes the
+  // answer Cancel, so the caller stops.
+  int askToSaveProject();
+  // Lets the user pick any file of the moved sequence; its whole numbered sequence gives
+  // the tracker's images their new names.
+  void relocateSequenceImages(uic::MetaCTracker* tracker);
+  // Empties the project path (a new sequence is a new, unsaved project), asks to save
+  // changes, then lets the user pick a file of the new sequence. True, with the whole
+  // numbered sequence in list, when one was found.
+  bool loadSequence(SharedPtr<PackedStringList>& list);
+  void setProjectPath(const QString& path) { m_project_path = path; }
+  // The current project's file; empty when it was never saved.
+  const QString& projectPath() const { return m_project_path; }
+
+  // The runner of every dialog and message box; null restores the default (exec). Not
+  // owned.
+  static void setDialogRunner(qDialogRunner* runner);
+
   // ---- interface settings
   // Interface language: 1 English (default), 2 German.
   static int readUiLanguage();
@@ -77,7 +140,31 @@ class qExtras : public QObject {
   // The rich help text of tool page 1 to 6, the About text (7) and the focal (8) and
   // locator (9) tool help; empty for any other index.
   static QString pageHelpText(int index);
+
+ private:
+  qExtras();
+  // A dialog of the given caption and filter; "remembered" dialogs start in the stored
+  // directory with the stored side-bar places.
+  static void prepareFileDialog(QFileDialog& dialog, const QString& caption, const QString& filter,
+                                bool remembered);
+  // Runs a prepared dialog; a remembered one stores its directory and places afterwards,
+  // accepted or not. The chosen file or empty.
+  static QString runFileDialog(QFileDialog& dialog, bool remembered);
+  static int runMessageBox(QMessageBox& box);
+  // The file dialog of a new sequence or a relocation.
+  static QString chooseSequenceFile(bool remembered);
+  bool saveProjectTo(const QString& path);
+
+  uic::Controller* m_controller;
+  SharedPtr<PackedStringList> m_relocation_list;
+  SharedPtr<PackedStringList> m_sequence_list;
+  QString m_project_path;
 };
+
+// Appends "." and suffix to name, and prints the new name on its own line on the standard
+// output, when name's suffix (after the last dot of its file part) is not exactly suffix
+// (case matters).
+void appendMissingSuffix(const QString& suffix, QString& name);
 
 // The current item's int value (Qt::UserRole data) without falling back to an edited
 // text. False for a null pointer or an item without an int value.
