@@ -154,6 +154,9 @@ class qExtras : public QObject {
   // The file dialog of a new sequence or a relocation.
   static QString chooseSequenceFile(bool remembered);
   bool saveProjectTo(const QString& path);
+  // The current tracker when its project may be replaced: null without one, or when the
+  // question to save changes (asked only when it has images) was cancelled.
+  uic::MetaCTracker* trackerToReplace();
 
   uic::Controller* m_controller;
   SharedPtr<PackedStringList> m_relocation_list;

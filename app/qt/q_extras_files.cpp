@@ -117,6 +117,16 @@ QString qExtras::chooseSequenceFile(bool remembered) {
   return runFileDialog(dialog, remembered);
 }
 
+uic::MetaCTracker* qExtras::trackerToReplace() {
+  uic::MetaCTracker* tracker = m_controller->GetCTracker();
+  if (tracker == nullptr) return nullptr;
+  // Without images there is nothing worth asking about.
+  if (!tracker->GetImageList().empty() && askToSaveProject() == QMessageBox::Cancel) {
+    return nullptr;
+  }
+  return tracker;
+}
+
 int qExtras::askToSaveProject() {
   if (!m_controller->IsModified()) return 0;
   QMessageBox box;
@@ -181,11 +191,8 @@ bool qExtras::saveProjectAs() {
 }
 
 bool qExtras::openProject() {
-  uic::MetaCTracker* current = m_controller->GetCTracker();
+  uic::MetaCTracker* current = trackerToReplace();
   if (current == nullptr) return false;
-  if (!current->GetImageList().empty() && askToSaveProject() == QMessageBox::Cancel) {
-    return false;
-  }
   QFileDialog dialog;
   prepareFileDialog(dialog, QFileDialog::tr("Open Project..."),
                     QFileDialog::tr("Project (*.kpz);;All Files (*)"), true);
@@ -277,11 +284,7 @@ void qExtras::relocateSequenceImages(uic::MetaCTracker* tracker) {
 
 bool qExtras::loadSequence(SharedPtr<PackedStringList>& list) {
   m_project_path.clear();
-  uic::MetaCTracker* tracker = m_controller->GetCTracker();
-  if (tracker == nullptr) return false;
-  if (!tracker->GetImageList().empty() && askToSaveProject() == QMessageBox::Cancel) {
-    return false;
-  }
+  if (trackerToReplace() == nullptr) return false;
   const QString file = chooseSequenceFile(true);
   if (file.isEmpty()) {
     Notify(2, "qExtras::loadSequence: failed, empty filename");
