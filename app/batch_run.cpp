@@ -10,7 +10,6 @@
 #include <set>
 #include <string>
 
-#include "export/file_io.h"
 #include "foundation/runtime/split_path.h"
 #include "interaction/tracking_quality.h"
 
@@ -164,9 +163,8 @@ int FinishBatchRun(uic::MetaCTracker& tracker, std::FILE* err) {
     std::string failure;
     errno = 0;
     try {
-      if (!FileIO::SaveCameraTrackingManager(&tracker,
-                                             directory.empty() ? nullptr : directory.c_str(),
-                                             file.empty() ? nullptr : file.c_str(), request.type)) {
+      if (!tracker.ExportCameraPath(directory.empty() ? nullptr : directory.c_str(),
+                                    file.empty() ? nullptr : file.c_str(), request.type)) {
         failure = "nothing written";
       }
     } catch (const char* text) {

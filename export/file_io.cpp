@@ -23,6 +23,7 @@
 #include "export/writers/save_cam_path_maya.h"
 #include "export/writers/save_cam_path_modo.h"
 #include "export/writers/save_cam_path_text.h"
+#include "export/writers/save_cam_path_truespace.h"
 #include "export/writers/save_cam_path_xsi.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/tracks/feature_correspondence.h"
@@ -65,6 +66,8 @@ std::unique_ptr<SaveCamPath> MakeWriter(int type, const char* directory, const c
     }
     case 8:
       return std::make_unique<SaveCamPathLWSC>(directory, file_name);
+    case 9:
+      return std::make_unique<SaveCamPathTruespace>(directory, file_name);
     case 15:
       return std::make_unique<SaveCamPathCollada>(directory, file_name);
     case 16:
@@ -191,7 +194,7 @@ int CollectImagesInRange(std::vector<SharedPtr<FeatureImage>>* out,
 }
 
 bool SaveCameraTrackingManager(CameraTrackingManager* manager, const char* directory,
-                               const char* file_name, int type) {
+                               const char* file_name, int type, const NHSObject* scene_objects) {
   if (file_name == nullptr) FailFileName();
   if (manager == nullptr) {
     Notify(2, "FileIO::SaveCameraTrackingManager: tracking manager not set");
@@ -227,6 +230,7 @@ bool SaveCameraTrackingManager(CameraTrackingManager* manager, const char* direc
   const int limit = manager->GetExportPointLimit();
   if (limit >= 0) map->MarkFPoint3DExport(limit);
   writer->SetImageCache(manager->GetImageCache());
+  writer->SetSceneObjects(scene_objects);
   writer->SetFramesPerSecond(FrameRateFromSingle(map->GetFrameRate()));
 
   std::vector<SharedPtr<FeatureImage>> cameras;

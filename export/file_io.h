@@ -33,14 +33,18 @@
 
 class CameraTrackingManager;
 class FeaturePoint2D;
+class NHSObject;
 
 namespace FileIO {
 
 // The camera path and 3D points of the manager in the format of type. True when the
 // export was written; false (after a level-2 line) for a type that writes nothing here,
-// or when the manager has no feature map. directory may be null.
+// or when the manager has no feature map. directory may be null. scene_objects is the
+// root of the job's scene tree, whose user objects the COLLADA and trueSpace writers add
+// (null: cameras and points only); the caller that owns the scene passes it.
 bool SaveCameraTrackingManager(CameraTrackingManager* manager, const char* directory,
-                               const char* file_name, int type);
+                               const char* file_name, int type,
+                               const NHSObject* scene_objects = nullptr);
 
 // The 2D exports of the manager: 13 per-image point files, 14 the track text file, 22
 // (Silhouette) and 23 (After Effects) the track of feature, keyed at the feature map's

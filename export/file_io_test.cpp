@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "foundation/tracks/feature_correspondence.h"
+#include "scene/objects/primitives.h"
+#include "scene/scene.h"
 #include "testing/log_capture.h"
 #include "testing/temp_dir.h"
 #include "testing/thrown.h"
@@ -58,7 +60,7 @@ class FileIOTest : public ::testing::Test {
 
 TEST_F(FileIOTest, CodesWriteOrSayNotSupported) {
   kxtest::LogCapture quiet(2);
-  for (int type : {1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 15, 16, 19, 20, 21, 24}) {
+  for (int type : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 15, 16, 19, 20, 21, 24}) {
     SCOPED_TRACE(type);
     kxtest::TempDir dir;
     // A name without '#' for code 10: every image replaces the one file.
@@ -66,13 +68,33 @@ TEST_F(FileIOTest, CodesWriteOrSayNotSupported) {
     EXPECT_TRUE(std::filesystem::exists(dir.File("out")));
   }
   // Writers not built yet, the codes without a writer and codes outside the table.
-  for (int type : {9, 12, 13, 14, 17, 18, 22, 23, 0, 25, -1}) {
+  for (int type : {12, 13, 14, 17, 18, 22, 23, 0, 25, -1}) {
     SCOPED_TRACE(type);
     kxtest::LogCapture log(2);
     EXPECT_FALSE(Save(type));
     EXPECT_TRUE(log.Has("type " + std::to_string(type) + " not supported!"));
   }
   EXPECT_TRUE(Files().empty());
+}
+
+// The user objects come only from the scene the caller hands over.
+TEST_F(FileIOTest, SceneObjectsReachTheWritersOfUserObjects) {
+  kxtest::LogCapture quiet(2);
+  Scene scene;
+  scene.AddChild(new NHSObject_Cuboid);
+  struct Case {
+    int type;
+    const char* file;
+    const char* object;  // what the object writes
+  } cases[] = {{15, "scene.dae", "<library_geometries>"}, {9, "scene.scn", "PolH V0.08"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    ASSERT_TRUE(Save(c.type, c.file));
+    EXPECT_EQ(kxtest::ReadText(dir_.File(c.file)).find(c.object), std::string::npos);
+    ASSERT_TRUE(
+        FileIO::SaveCameraTrackingManager(&manager_, dir_.path().c_str(), c.file, c.type, &scene));
+    EXPECT_NE(kxtest::ReadText(dir_.File(c.file)).find(c.object), std::string::npos);
+  }
 }
 
 TEST_F(FileIOTest, BlenderCodesChooseTheScriptVersion) {

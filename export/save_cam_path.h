@@ -20,6 +20,11 @@
 // logs the path at level 2 and returns false; the caller turns false into its own thrown
 // failure. Writers write numbers in the classic locale, whatever the process's locale.
 //
+// Scene objects: the writers that export the user's objects (COLLADA, trueSpace) read the
+// tree set by SetSceneObjects, the scene of the job being exported, which the layer that
+// owns the scene hands down (FileIO's scene argument); without one they write cameras and
+// points only. The writer reads the tree during Export and never changes it.
+//
 // Threads: the caller holds the feature map's read lock on the points during Save; the
 // writer itself shares nothing.
 #pragma once
@@ -36,6 +41,7 @@
 #include "foundation/tracks/feature_point.h"
 
 class ImageCache;
+class NHSObject;
 
 class SaveCamPath {
  public:
@@ -94,6 +100,9 @@ class SaveCamPath {
   // The tracking job's frame cache, for writers that name image files; not owned.
   ImageCache* GetImageCache() const { return image_cache_; }
   void SetImageCache(ImageCache* cache) { image_cache_ = cache; }
+  // The root of the job's scene tree, null for none; not owned, read during Export only.
+  const NHSObject* GetSceneObjects() const { return scene_objects_; }
+  void SetSceneObjects(const NHSObject* root) { scene_objects_ = root; }
 
  protected:
   // Opens the output path for text output (creating or replacing it) in the classic locale.
@@ -117,4 +126,5 @@ class SaveCamPath {
   int coordinate_mode_ = 0;
   int file_index_numbering_ = 0;
   ImageCache* image_cache_ = nullptr;
+  const NHSObject* scene_objects_ = nullptr;
 };

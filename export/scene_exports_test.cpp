@@ -209,6 +209,43 @@ Solve ReadFbx(const std::string& text) {
   return solve;
 }
 
+// Positions (x, y, z) written as (-x/2, -z/2, -y/2); per key a quaternion (w, x, y, z)
+// whose (w, -x, -z, -y) turns the world into the rows H0, -A, V0; keys counted from 0;
+// without a translation channel every centre is the origin.
+Solve ReadTruespace(const std::string& text) {
+  const auto unmapped = [](const std::vector<double>& p) {
+    return vm::Vector3{-2.0 * p[0], -2.0 * p[2], -2.0 * p[1]};
+  };
+  Solve solve;
+  std::vector<vm::Vector3> centres;
+  bool in_bone = false;  // a bone's centre line follows its name
+  for (const std::string& line : Lines(text)) {
+    if (StartsWith(line, "time ") && line.find(" orientation ") != std::string::npos) {
+      const std::vector<double> q = Numbers(line.substr(line.find("orientation ") + 12), ' ');
+      const double w = q[0], x = -q[1], y = -q[3], z = -q[2];
+      const double m[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)},
+                              {2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)},
+                              {2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)}};
+      Camera camera;
+      camera.frame = std::stoi(line.substr(5));
+      camera.a = {-m[1][0], -m[1][1], -m[1][2]};
+      camera.v0 = {m[2][0], m[2][1], m[2][2]};
+      solve.cameras.push_back(camera);
+    } else if (StartsWith(line, "time ") && line.find(" position ") != std::string::npos) {
+      centres.push_back(unmapped(Numbers(line.substr(line.find("position ") + 9), ' ')));
+    } else if (StartsWith(line, "Name Point_")) {
+      in_bone = true;
+    } else if (in_bone && StartsWith(line, "center ")) {
+      solve.points.push_back(unmapped(Numbers(line.substr(7), ' ')));
+      in_bone = false;
+    }
+  }
+  for (size_t k = 0; k < solve.cameras.size() && k < centres.size(); ++k) {
+    solve.cameras[k].c = centres[k];
+  }
+  return solve;
+}
+
 double Distance(const vm::Vector3& a, const vm::Vector3& b) {
   return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) +
                    (a.z - b.z) * (a.z - b.z));
@@ -256,6 +293,7 @@ TEST(SceneExportsTest, EveryFormatDescribesTheSameSolve) {
       {3, "scene.xsi", ReadDotXsi, 100, 5e-6, 0, 2e-4},
       {4, "scene.ma", ReadMayaAscii, 10, 1e-12, 5e-6, 2e-6},
       {21, "scene.fbx", ReadFbx, 10, 5e-10, 5e-6, 1e-9},
+      {9, "scene.scn", ReadTruespace, 0, 1e-12, 5e-6, 5e-6},
   };
   for (const auto& f : formats) {
     SCOPED_TRACE(f.file);

@@ -59,6 +59,14 @@ bool EstimateKeyPoint(const std::vector<SharedPtr<FeaturePoint2D>>& track,
     for (size_t k : keys) triangulation.AddObservation(*track[k], *track[k]->GetImage());
     if (!triangulation.Compute()) return false;
     out = triangulation.GetPoint();
+    // Rays from one camera position meet nowhere: the solver then returns a point on or
+    // behind a key camera, which no key sees.
+    for (size_t k : keys) {
+      double x, y, depth = 0.0;
+      if (!track[k]->GetImage()->ProjectPoint(out, x, y, depth, false) || !(depth > 0.0)) {
+        return false;
+      }
+    }
   } else {
     EstimatorSpherePoint3D estimator;
     for (size_t k : keys) estimator.AddFeatureCameraPair(track[k].Get(), track[k]->GetImage());
@@ -102,7 +110,14 @@ int update_feature_track_interpolation(const std::vector<SharedPtr<FeaturePoint2
   }
   std::vector<size_t> keys;
   for (size_t i = 0; i < track.size(); ++i) {
-    if (track[i]->TestFlags(FP2D_FLAG_KEY_FEATURE)) keys.push_back(i);
+    if (!track[i]) {
+      Notify(2, "FPointTrackEdit: update_feature_track_interpolation: null feature in track");
+      return -1;
+    }
+    // Only features of images carry a camera.
+    if (track[i]->TestFlags(FP2D_FLAG_KEY_FEATURE) && track[i]->GetImage() != nullptr) {
+      keys.push_back(i);
+    }
   }
   if (keys.empty()) {
     Notify(2, "FPointTrackEdit: update_feature_track_interpolation: no key feature point found");
@@ -142,6 +157,7 @@ int update_feature_track_interpolation(const std::vector<SharedPtr<FeaturePoint2
         continue;
       }
       FeaturePoint2D& f = *track[i];
+      if (f.GetImage() == nullptr) continue;
       const FeatureImage& image = *f.GetImage();
       if (!free_motion) {
         FeatureMapper mapper(image);

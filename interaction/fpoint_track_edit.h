@@ -93,6 +93,7 @@ class FPointTrackEdit : public BitMask, public BrokenTrackEdit {
   // Fills the corner cache with the Foerstner corners of image; returns their number.
   int UpdateFoerstnerFeatures(FeatureImage* image);
   int GetCachedImageIndex() const { return m_cached_image_index; }
+  const std::vector<SharedPtr<FeaturePoint2D>>& GetCorners() const { return m_corners; }
   // Re-interpolates feature's whole track (see update_feature_track_interpolation).
   int UpdateTrackInterpolation(FeaturePoint2D* feature, bool use_3d);
   // Removes, for each listed feature, the part of its track the operation names; one

@@ -7,6 +7,7 @@
 #include "foundation/tracks/feature_flags.h"
 #include "interaction/controller.h"
 #include "interaction/meta_ctracker.h"
+#include "interaction/undo_stack.h"
 #include "tracking/maps/feature_map.h"
 
 namespace uic {
@@ -25,9 +26,11 @@ void Global::SetCTracker(MetaCTracker* tracker) {
     Notify(2, "uic::Global::SetCTracker: new tracker = old tracker");
     return;
   }
-  // The old tracker's destructor joins a running tracking thread.
+  // The undo commands hold the old tracker: they go first. The old tracker's destructor
+  // joins a running tracking thread.
   MetaCTracker* old = m_tracker;
   m_tracker = tracker;
+  if (old != nullptr) ClearUndoStack();
   delete old;
   m_tracker->UpdateSequenceProperty();
 }

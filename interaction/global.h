@@ -19,9 +19,10 @@ class Global {
 
   // The current tracker or null.
   MetaCTracker* GetCTracker() const { return m_tracker; }
-  // Takes ownership of tracker: the old one is destroyed and the new one derives its
-  // sequence description. Null or the tracker already held: a warning and nothing else.
-  // Sends nothing: the callers (project open, new project) send what they need.
+  // Takes ownership of tracker: the undo history (whose commands hold the old tracker) is
+  // cleared, the old tracker destroyed and the new one derives its sequence description. Null or
+  // the tracker already held: a warning and nothing else. Sends nothing: the callers (project open,
+  // new project) send what they need.
   void SetCTracker(MetaCTracker* tracker);
   // The tracker's test scene or null.
   Scene* GetScene() const;

@@ -164,6 +164,12 @@ class MetaCTracker : public CameraTrackingManager,
   // the line, on any failure; the tracker then keeps what was restored before it.
   bool LoadProject(const char* path, NHSObjectFactory factory = CreateStoredObject);
 
+  // ---- exports (interface thread, or the batch end; meta_ctracker_export.cpp)
+  // Writes the camera path in the format of `type` through FileIO::SaveCameraTracking
+  // Manager, with this tracker's scene as the source of the exported user objects.
+  // Returns and throws what that returns and throws.
+  bool ExportCameraPath(const char* directory, const char* file_name, int type);
+
   Scene& GetScene() { return m_scene; }
   const std::vector<TrackingStep>& GetStepList() const { return m_step_list; }
   const TrackingSettings& GetRunSettings() const { return m_run_settings; }

@@ -9,6 +9,7 @@
 #include "foundation/tracks/feature_correspondence.h"
 #include "foundation/tracks/feature_flags.h"
 #include "foundation/tracks/feature_point.h"
+#include "interaction/controller.h"
 #include "interaction/meta_ctracker.h"
 #include "scene/objects/nhs_object.h"
 #include "scene/objects/nhs_object_scene.h"
@@ -72,6 +73,7 @@ void SceneObjectCreateDeleteCmd::Undo() {
     parent_id_ = parent->GetUID();
     object->Unlink();
   }
+  Controller::Instance()->UpdateViewers();
 }
 
 SceneObjectTransformCmd::SceneObjectTransformCmd(const NHSObject* object)
@@ -84,13 +86,10 @@ void SceneObjectTransformCmd::Undo() {
   if (object == nullptr) return;
   DeselectOnScene(object);
   std::swap(object->GetTransform(), transform_);
+  Controller::Instance()->UpdateViewers();
 }
 
 // ---- the whole reconstruction ------------------------------------------------------
-
-void SceneTransformCmd::CreateCommand() {
-  inverse_.Invert(transform_);  // a singular T leaves the identity
-}
 
 void SceneTransformCmd::Apply(const Matrix4x4& m) {
   if (scene_ == nullptr || tracker_ == nullptr) return;
@@ -120,6 +119,7 @@ void SceneDeleteFPoint3DCmd::Undo() {
     SetRemoved(*r.point, r.removed);
     r.removed = now;
   }
+  Controller::Instance()->UpdateViewers();
 }
 
 int SceneDeleteFPoint3DCmd::GetCommandSize() {
@@ -268,6 +268,7 @@ void VertexObjectPoolCmd::Undo() {
   pool_->GetLineStrips().swap(snapshot_->GetLineStrips());
   pool_->GetFocalGizmos().swap(snapshot_->GetFocalGizmos());
   snapshot_->ClearSelection();
+  Controller::Instance()->UpdateViewers();
 }
 
 int VertexObjectPoolCmd::GetCommandSize() {
@@ -304,6 +305,7 @@ const char* GetCommandLabel(Command* cmd) {
   }
   if (dynamic_cast<SceneTransformCmd*>(cmd)) return "Scene transform";
   if (dynamic_cast<SceneDeleteFPoint3DCmd*>(cmd)) return "Delete 3D points";
+  if (const char* moved = GetMovedCommandLabel(cmd)) return moved;
   if (dynamic_cast<RemoveFeatureTracksCmd*>(cmd)) return "Remove feature tracks";
   if (dynamic_cast<LimitNumFPoint3DExportCmd*>(cmd)) return "3D export";
   return "unknown";

@@ -259,3 +259,33 @@ TEST(TrackingCommandsTest, MissingMapOrTrackerDoesNothing) {
 
 }  // namespace
 }  // namespace uic
+
+namespace uic {
+namespace {
+
+TEST(SceneTransformCommandTest, UndoAppliesTheInverseAndASingularMoveUndoesNothing) {
+  kxtest::TrackerJob job;
+  Scene& scene = job.tracker.GetScene();
+  const vm::Vector3 before(*job.points[2]);
+  const Matrix4x4 move{{0, -1, 0, 10, 1, 0, 0, -5, 0, 0, 1, 2, 0, 0, 0, 1}};
+  PushCommand(new SceneTransformCmd(&job.tracker, &scene, move));
+  job.tracker.TransformScene(move.m);
+  EXPECT_EQ(job.points[2]->x, 10.0 - before.y);
+  UndoLastCommand();
+  EXPECT_NEAR((vm::Vector3(*job.points[2]) - before).Length(), 0.0, 1e-12);
+  RedoLastCommand();
+  EXPECT_EQ(job.points[2]->y, before.x - 5.0);
+
+  const Matrix4x4 flat{{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
+  PushCommand(new SceneTransformCmd(&job.tracker, &scene, flat));
+  const vm::Vector3 now(*job.points[2]);
+  UndoLastCommand();  // the identity stands in for the missing inverse
+  EXPECT_EQ(vm::Vector3(*job.points[2]).x, now.x);
+  EXPECT_EQ(vm::Vector3(*job.points[2]).y, now.y);
+  EXPECT_EQ(GetCommandLabel(PeekUndoRedoCommand(true)), std::string("Scene transform"));
+  MovedSceneCmd moved(nullptr, nullptr);  // the scene view's moves are named here too
+  EXPECT_EQ(GetCommandLabel(&moved), std::string("Move scene"));
+}
+
+}  // namespace
+}  // namespace uic

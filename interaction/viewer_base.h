@@ -1,19 +1,42 @@
 // uic::ViewerBase: the toolkit-free logic of one interactive viewer (image view or 3D
 // test scene), and uic::Cursor, the pointer-shape hooks a widget overrides.
 //
+// The viewer holds what it shows and how: the current frame, the view-state stack (the
+// newest entry holds the viewing mode and the display flags), the edit mode of the open
+// tool page, zoom and pan of the image view, the observer cameras of the scene view, the
+// pointer and key state and the shapes being drawn, and the signals it sends. Derived
+// classes give it a pixel buffer (uic::Viewer) and a widget (the shell's viewer widget).
+//
+// Zoom and pan: image pixel (x, y) is drawn at view position
+// (m_offset_x + (x + 0.5) m_zoom m_aspect_scale, m_offset_y + (y + 0.5) m_zoom).
+//
+// Failures are log lines (level 2, the operation changes nothing); nothing throws.
 // Interface thread only. The viewer does not own its image's tracker; the image is
 // shared with the tracker's image list.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <string>
+#include <vector>
 
 #include "features/feature_image.h"
+#include "foundation/numeric/fixed_matrix.h"
 #include "foundation/runtime/shared_ptr.h"
 #include "foundation/runtime/signal.h"
+#include "interaction/observer_view.h"
+#include "interaction/viewer_overlay_options.h"
+#include "scene/painter/overlay_painter.h"
+#include "scene/render/render_context.h"
+#include "tracking/objects/vertex_object.h"
+
+class CameraTrackingManager;
+class Scene;
 
 namespace uic {
 
 class Controller;
+class MetaCTracker;
 
 class Cursor {
  public:
@@ -22,27 +45,232 @@ class Cursor {
   virtual void RestoreCursor() {}
 };
 
+// A view-pixel band of a drag: the start and current points and the box to repaint.
+struct RubberBand {
+  // All four points (x, y), the given radius.
+  void Init(int x, int y, int radius);
+  // Grows the box over what changes when the current point moves to (x, y): with radius 0
+  // from the box of the start and the previous current point, else from the previous
+  // current point alone; then (x, y) is included and becomes the current point.
+  void Update(int x, int y);
+
+  int m_start_x = 16, m_start_y = 16;
+  int m_current_x = 16, m_current_y = 16;
+  int m_min_x = 16, m_min_y = 16;
+  int m_max_x = 16, m_max_y = 16;
+  int m_radius = 0;
+};
+
+// One entry of the view-state stack.
+struct ViewerState {
+  int m_mode = 0;             // 0 image view, 1 scene view
+  int m_flags = 0x1F026CF;    // display flags (ViewerBase::DisplayFlag)
+  int m_history_before = 30;  // frames of feature-track history drawn before the current one
+  int m_history_after = 30;   // and after it
+};
+
+// The overlay painter's factor for a display-settings level: <= 1 gives 1, 2 and 3 give
+// 2, 4 and more give 4.
+int PainterFactorForLevel(int level);
+
 class ViewerBase : public Cursor, public HasSlots {
  public:
-  // Interaction bits of m_interaction.
-  enum : int { kInteractionActiveViewer = 0x40 };
+  using ObserverView = uic::ObserverView;
 
+  enum EditMode {
+    eEditAutoFeatures = 0,
+    eEditLensDistortion = 1,
+    eEditTestScene = 2,
+    eEditExport = 3,
+    eEditManualFeatures = 4,
+    eEditMask = 5,
+    eEditSequence = 6,
+  };
+  enum MessageType {
+    eReferenceLineClosed = 0,
+    eKeyShiftV = 1,
+    eKeyV = 2,
+    eDisplayFlagsChanged = 3
+  };
+  enum SelectionTool {
+    eSelectionToolRectangle = 0,
+    eSelectionToolCircle = 1,
+    eSelectionToolLasso = 2,
+  };
+  enum SceneManipMode {
+    eManipWorld = 0,
+    eManipGroundGrid = 1,
+    eManipScene = 2,
+    eManipFixToCamera = 3
+  };
+  // The index of an observer view in m_observers.
+  enum ObserverViewType { eObserver0 = 0, eObserver1 = 1, eObserver2 = 2, eObserver3 = 3 };
+
+  // Display flags of a ViewerState.
+  enum DisplayFlag : int {
+    eShowFrame = 0x1,
+    eShowSceneOverFrame = 0x2,
+    eShowPointCloudMask = 0x4 | 0x8 | 0x40,
+    eShowUserObjects = 0x80,
+    eShowUndistorted = 0x100,
+    eShowAutoFeatures = 0x200,
+    eShowUserFeatures = 0x400,
+    eShowHistory = 0x800,
+    eShow3DLines = 0x1000,
+    eShowMasks = 0x2000,
+    eShowAnchors = 0x4000,
+    eShowLines = 0x8000,
+    eShowImageGrid = 0x10000,
+    eShowFocalGizmos = 0x40000,
+    eShowEllipses = 0x80000,
+  };
+  // Interaction bits of m_interaction.
+  enum : int {
+    kInteractionRectangle = 0x1,
+    kInteractionCircle = 0x2,
+    kInteractionMask = 0x4,
+    kInteractionInsertVertex = 0x8,
+    kInteractionLine = 0x10,
+    kInteractionLine2 = 0x20,
+    kInteractionActiveViewer = 0x40,
+    kInteractionLockView = 0x80,
+  };
+  // Modifier bits of m_key.
+  enum : int { kKeyShift = 0x200, kKeyAlt = 0x400, kKeyCtrl = 0x800 };
+
+  // Connects to the controller (sequence and frame changes, selection changes, the
+  // add-feature request) and builds the four observers.
   ViewerBase();
   ~ViewerBase() override;
+  // Whether viewer is a viewer that has been built and not yet destroyed: commands that
+  // keep a viewer check it before they use it.
+  static bool IsLive(const ViewerBase* viewer);
 
   virtual bool IsDrawable() { return true; }
+  // Renders the whole view (the widget may defer it).
   virtual void Redraw() = 0;
+  // Renders the band's box grown by margin plus the band's radius on every side.
+  virtual void RedrawRect(const RubberBand& band, int margin) = 0;
   virtual int GetWidth() = 0;
   virtual int GetHeight() = 0;
+  bool IsCtrlDown() const { return (m_key & kKeyCtrl) != 0; }
+  bool IsShiftDown() const { return (m_key & kKeyShift) != 0; }
+  bool IsAltDown() const { return (m_key & kKeyAlt) != 0; }
+  // Text hooks of the widget (view pixels); empty here.
+  virtual void DrawText(double /*x*/, double /*y*/, int /*red*/, int /*green*/, int /*blue*/,
+                        const std::string& /*text*/) {}
+  virtual void DrawText(double /*x*/, double /*y*/, const std::string& /*text*/) {}
+  // Slot of the selection's change signal: redraws.
+  virtual void Update() { Redraw(); }
 
-  // Shows image (null: none). Returns 0, or -1 for a null image.
+  // ---- data binding
+  // Shows image. A new image of another size (or the first one) resets zoom and pan; the
+  // same image object changes nothing. Returns 0, or -1 for a null image or without scene
+  // or tracker.
   int SetFImage(SharedPtr<FeatureImage> image);
   // The frame shown, or null.
   FeatureImage* GetFImage() const { return m_image.Get(); }
+  // Slots of the controller's current-frame and sequence signals.
+  void HandleCurrentFrameChanged();
+  void HandleSequenceChanged();
+  // Frame aspect (width / height) -> m_aspect_scale, the pixel aspect. No redraw.
+  void SetImageAspectRatio(double aspect);
+  // Moves every observer with the world (ground-grid moves and their undo).
+  void TransformObservers(const Matrix4x4& M);
   // Resets zoom, pan and the selection.
   void ResetView();
+  // Resets the active observer.
+  void ResetObserver();
 
+  // ---- modes
+  // 0 .. 6; other values are logged and change nothing. The feature, lens and mask pages
+  // take the rectangle selection tool.
+  void SetEditMode(int mode);
+  // Image view <-> scene view in the current state.
+  void ToggleViewingMode();
+  void PushViewerState(const ViewerState& state);
+  void SetSceneManipMode(int mode);
+  void SetGizmoModes(bool translate, bool rotate, bool scale);
+  // Rectangle <-> circle; the lasso stays.
+  void ToggleSelectionTool();
+
+  // ---- zoom and pan of the image view
+  // Fits the tracker's frame into the view (never enlarging it) and centres it.
+  void ResetZoom();
+  // Zooms by factor (x 1.2 with Ctrl) about the pointer, or about the view centre for the
+  // keys '+' and '-', snapping to a whole zoom or whole reciprocal near the result. Zooms
+  // outside 0.05 .. 100 are refused. The caller redraws.
+  void ZoomBy(double factor);
+  // Wheel button 4 zooms in, 5 out; true when it zoomed.
+  bool WheelZoom();
+  // Pans or zooms by the pointer motion when the button, modifiers and tool ask for it.
+  bool DragPanZoom();
+  // Sorted corners; a zero extent widened by 5 view pixels either way.
+  void NormalizeSelectionRect(double out[4], const double in[4]) const;
+
+  // ---- input entry points (always false)
+  bool MouseWheelEvent(uint8_t code, int x, int y);
+  bool KeyReleaseEvent(int key);
+
+  // ---- drawing (called by the derived update with painter and render context set)
+  void DrawImageView();
+  void DrawSceneView();
+
+  // The newest view state, or null for an empty stack.
+  ViewerState* CurrentState() { return m_states.empty() ? nullptr : &m_states.back(); }
+  ObserverView& ActiveObserver() { return m_observers[size_t(m_observer)]; }
+
+  // The perspective of the scene view (see ObserverView::MakePerspective).
+  static int MakePerspective(double fov, double aspect, double near, double far, Matrix4x4& P) {
+    return ObserverView::MakePerspective(fov, aspect, near, far, P);
+  }
+
+  Signal2<const ViewerBase&, MessageType> m_message;
+  Signal4<double, double, FeatureImage*, CameraTrackingManager*> m_add_fpoint2d;
+  Signal1<ViewerBase*> m_viewer_activated;
+  Signal1<SelectionTool> m_selection_tool_changed;
+  Signal1<SceneManipMode> m_manip_mode_requested;
+  Signal1<ObserverViewType> m_observer_type_requested;
+
+  int m_key = 0;
+  int16_t m_mouse_x = 0, m_mouse_y = 0;
+  int16_t m_mouse_dx = 0, m_mouse_dy = 0;
+  int16_t m_press_x = 0, m_press_y = 0;
+  uint8_t m_button = 0;  // 1 left, 2 middle, 3 right, 4 wheel up, 5 wheel down
+  int m_cursor_shape = 0;
+  int m_edit_mode = eEditAutoFeatures;
+  bool m_show_zoom = false;
+  int m_tool = 0;
+  double m_zoom = 1.0;
+  double m_aspect_scale = 1.0;
+  int m_offset_x = 0, m_offset_y = 0;
+  int m_centre_x = 0, m_centre_y = 0;
+  RenderContext m_render_context;
+  OverlayPainter m_painter;
+  int m_painter_factor = 1;  // set from the display settings by each update
+  double m_select_rect[4] = {0.0, 0.0, 0.0, 0.0};
+  RubberBand m_rubber_band;
+  int m_gizmo_handle = 0;
+  double m_observer_drag[6] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+  std::vector<ObserverView> m_observers;
+  int m_observer = 0;
+  int m_manip_mode = eManipWorld;
+  bool m_scene_moved = false;
+  bool m_gizmo_translate = false, m_gizmo_rotate = false, m_gizmo_scale = false;
+  int m_mask_counter = 0;
+  std::vector<Vertex> m_mask_points;
+  std::vector<Vertex> m_line_points;
+  RubberBand m_line_band;
+  std::deque<ViewerState> m_states;
   int m_interaction = 0;
+  uint32_t m_object_color = 0;
+  bool m_view_changed = false;
+  bool m_image_changed = false;
+  std::vector<vm::Vector2> m_lasso;
+  LockViewAnchor m_lock_view_anchor;
+  int m_selection_tool = eSelectionToolRectangle;
+  ViewerOverlayOptions m_overlay_options;
+  bool m_drag_started = false;
 
  protected:
   SharedPtr<FeatureImage> m_image;

@@ -3,6 +3,9 @@
 # was made from (export/writers/export_fixture_for_test.h).
 #   blender -b --factory-startup --python-exit-code 1 -P check_blender_exports.py -- bpy FILE
 #   blender -b --factory-startup --python-exit-code 1 -P check_blender_exports.py -- dae FILE
+#   blender -b --factory-startup --python-exit-code 1 -P check_blender_exports.py -- objects FILE
+# The last loads the document with the user objects (export/writers/user_objects_for_test.h)
+# and compares each mesh's place below the root and its vertex and face counts.
 import math
 import sys
 
@@ -128,9 +131,51 @@ def check_collada(path):
     print(f"{len(points)} point nodes")
 
 
+def placed(turn_y, x, y, z):
+    """A turn about Y (degrees), then a move: an object's transform in the scene."""
+    m = mathutils.Matrix.Rotation(math.radians(turn_y), 4, 'Y')
+    m.translation = (x, y, z)
+    return m
+
+
+# geometry: (transform in the scene, vertices, faces, textured)
+BOX = placed(30, -100, 0, 500)
+OBJECTS = {
+    "Camera_1-geom": (placed(0, 10, 20, 30), 4, 1, False),
+    "Box-geom": (BOX, 8, 6, False),
+    "Box_1-geom": (BOX @ placed(0, 25, 40, 15), 9, 9, False),  # nested in the box
+    "My_Photo-geom": (placed(0, 0, 0, 0), 4, 2, True),
+    "Hidden-geom": (placed(0, 0, 0, 0), 8, 6, False),
+}
+
+
+def check_objects(path):
+    bpy.ops.wm.collada_import(filepath=path)
+    scene = bpy.context.scene
+    root = next(o for o in scene.objects if o.name.endswith("SceneNode"))
+    flip = mathutils.Matrix.Diagonal((1, -1, -1, 1))
+    found = 0
+    for o in scene.objects:
+        if o.type != 'MESH' or o.data.name not in OBJECTS:
+            continue
+        found += 1
+        scene_transform, vertices, faces, textured = OBJECTS[o.data.name]
+        # Below the root the document's frame: the scene turned by 180 degrees about X.
+        compare_matrix(f"{o.name} ({o.data.name}) place", root.matrix_world.inverted() @ o.matrix_world,
+                       flip @ scene_transform)
+        materials = [m.name for m in o.data.materials if m]
+        print(f"  {len(o.data.vertices)} vertices, {len(o.data.polygons)} faces, materials {materials}")
+        if (len(o.data.vertices), len(o.data.polygons), bool(materials)) != (vertices, faces, textured):
+            failures.append(f"{o.data.name} counts")
+    if found != len(OBJECTS):
+        failures.append(f"{found} of {len(OBJECTS)} meshes")
+
+
 mode, path = sys.argv[sys.argv.index("--") + 1:][:2]
 if mode == "bpy":
     check_bpy_script(path)
+elif mode == "objects":
+    check_objects(path)
 else:
     check_collada(path)
 if failures:

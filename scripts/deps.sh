@@ -6,8 +6,9 @@ KALVEX_PACKAGES=(
   zlib1g-dev libpng-dev libtiff-dev
   imagemagick netpbm
   clang libclang-rt-14-dev clang-format
-  libeigen3-dev
+  libeigen3-dev libglm-dev
   libxml2-utils opencollada-tools python3-collada assimp-utils
+  qhull-bin
   qt6-base-dev qt6-base-dev-tools qt6-l10n-tools qt6-translations-l10n qt6-image-formats-plugins
 )
 

@@ -4,11 +4,14 @@
 #include <ctime>
 #include <fstream>
 #include <iomanip>
+#include <memory>
 #include <vector>
 
+#include "export/writers/save_cam_path_collada_objects.h"
 #include "foundation/camera/camera_geometry.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/product_info.h"
+#include "scene/objects/nhs_object_scene.h"
 
 namespace {
 
@@ -179,8 +182,32 @@ void SaveCamPathCollada::WriteLight(std::ostream& out, const std::string& name) 
 }
 
 bool SaveCamPathCollada::Export(const CameraList& cameras, const PointList& points) {
+  image_counter_ = 0;
+  textures_written_ = true;
+  object_ids_.clear();
   std::ofstream out;
   if (!StartExport("SaveCamPathCollada", cameras, out)) return false;
+  // A private copy of the user's objects, each a polygon mesh; it dies with this call.
+  std::unique_ptr<NHSObject_Scene> objects;
+  if (GetSceneObjects() != nullptr) {
+    objects = std::make_unique<NHSObject_Scene>();
+    CopyExportableObjects(objects.get(), *GetSceneObjects());
+  }
+  const std::string scene = XmlEscape(ProductInfo::GetMakerName() + "Scene");
+  if (objects) {
+    // The objects' ids must not meet any other id of the document.
+    std::set<std::string> taken = {"Camera-instance", "Spot",           scene,
+                                   scene + "Node",    "PointCloudNode", "Camera"};
+    for (const char* animation : {"Camera-rotateX", "Camera-rotateY", "Camera-rotateZ",
+                                  "Camera-translate", "Camera-xfov"}) {
+      for (const char* suffix : {"", "-input", "-input-array", "-output", "-output-array",
+                                 "-interpolation", "-interpolation-array", "-sampler"}) {
+        taken.insert(std::string(animation) + suffix);
+      }
+    }
+    for (size_t i = 0; i < points.size(); ++i) taken.insert("auto_" + std::to_string(i));
+    AssignObjectIds(*objects, taken);
+  }
   out << std::fixed << std::setprecision(6);
   WriteHeader(out);
 
@@ -247,14 +274,28 @@ bool SaveCamPathCollada::Export(const CameraList& cameras, const PointList& poin
   out << "\t\t</camera>\n";
   out << "\t</library_cameras>\n";
 
-  // The user objects' image, effect and material libraries go here, when a mesh of the
-  // scene carries a texture.
+  const bool with_materials = objects && HasTexturedMesh(*objects);
+  if (with_materials) {
+    out << "\t<library_images>\n";
+    WriteImages(out, *objects);
+    out << "\t</library_images>\n";
+    out << "\t<library_effects>\n";
+    WriteEffects(out, *objects);
+    out << "\t</library_effects>\n";
+    out << "\t<library_materials>\n";
+    WriteMaterials(out, *objects);
+    out << "\t</library_materials>\n";
+  }
 
   WriteLight(out, "Spot");
 
-  // The user objects' geometry library goes here, written only when it holds a geometry.
+  // An empty geometry library is invalid: written only when it holds a geometry.
+  if (objects && HasPolyMesh(*objects)) {
+    out << "\t<library_geometries>\n";
+    WriteGeometries(out, *objects);
+    out << "\t</library_geometries>\n";
+  }
 
-  const std::string scene = XmlEscape(ProductInfo::GetMakerName() + "Scene");
   out << "\t<library_visual_scenes>\n";
   out << "\t\t<visual_scene id=\"" << scene << "\" name=\"" << scene << "\">\n";
   out << "\t\t\t<node id=\"" << scene << "Node\" name=\"" << scene << "Node\" type=\"NODE\">\n";
@@ -282,7 +323,7 @@ bool SaveCamPathCollada::Export(const CameraList& cameras, const PointList& poin
   out << "\t\t\t\t\t<scale sid=\"scale\"> 1.00000 1.00000 1.00000 </scale>\n";
   out << "\t\t\t\t\t<instance_camera url=\"#Camera-instance\" />\n";
   out << "\t\t\t\t</node>\n";
-  // The user objects' mesh nodes go here.
+  if (objects) WriteMeshNodes(out, *objects, with_materials);
   out << "\t\t\t</node>\n";
   out << "\t\t</visual_scene>\n";
   out << "\t</library_visual_scenes>\n";
@@ -291,5 +332,11 @@ bool SaveCamPathCollada::Export(const CameraList& cameras, const PointList& poin
   out << "\t</scene>\n";
   out << "</COLLADA>\n";
 
-  return FinishExport("SaveCamPathCollada", out);
+  if (!FinishExport("SaveCamPathCollada", out)) return false;
+  if (!textures_written_) {
+    Notify(2, "SaveCamPathCollada::Export: \"%s\" refers to texture files that were not written",
+           GetOutputPath().c_str());
+    return false;
+  }
+  return true;
 }

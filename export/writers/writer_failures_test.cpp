@@ -17,6 +17,7 @@
 #include "export/writers/save_cam_path_lwsc.h"
 #include "export/writers/save_cam_path_maya.h"
 #include "export/writers/save_cam_path_modo.h"
+#include "export/writers/save_cam_path_truespace.h"
 #include "export/writers/save_cam_path_xsi.h"
 #include "export/writers/writer_fixture_for_test.h"
 #include "testing/log_capture.h"
@@ -55,6 +56,7 @@ TEST(WriterFailuresTest, AreReportedUnderTheWritersName) {
       {"SaveCamPathXsi::Export", Make<SaveCamPathXsi>},
       {"SaveCamPathMaya::Export", Make<SaveCamPathMaya>},
       {"SaveCamPathFBX::Export", Make<SaveCamPathFBX>},
+      {"SaveCamPathTruespace::Export", Make<SaveCamPathTruespace>},
   };
   kxtest::TempDir dir;
   const std::string missing = dir.File("missing");

@@ -19,7 +19,7 @@ bool NHSElementRender_SW::ClaimObject() {
 }
 
 double NHSElementRender_SW::ScaleAtDepth(double z) {
-  return projection_.focal / (projection_.sample_factor * std::max(z, projection_.near_distance));
+  return projection_.ScaleAtDepth(z);
 }
 
 void NHSElementRender_SW::ScaleFocal(double factor) {
@@ -97,7 +97,7 @@ void NHSElementRender_SW::DrawPolygon(const vm::Vector3* points, int n, std::uin
                                       const NHSTexture* texture, const double* uv) {
   if (n < 3) return;
   const RenderProjection& pr = projection_;
-  const vm::Vector3 N = normal ? *normal : (points[0] - points[1]).Cross(points[1] - points[2]);
+  const vm::Vector3 N = FaceNormal(points, normal);
   const bool back = points[1].Dot(N) >= 0.0;
   if (one_sided && back) return;
 

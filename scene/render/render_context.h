@@ -70,8 +70,11 @@ class RenderContext {
   // used). The default gives the identity view.
   void SetViewMatrix(const Matrix4x4& m);
   const Matrix4x4& GetViewMatrix() const { return matrix_; }
+  // The 3 × 4 matrix scenes are drawn with: rows 0, 1 and 3 of the view matrix.
+  const Matrix3x4& GetRenderView() const { return view_; }
   // Buffer position of the optical axis.
   void SetPrincipalPoint(double x, double y);
+  const double* GetPrincipalPoint() const { return principal_point_; }
   // Samples per pixel along each axis, 1 .. 16 (clamped).
   void SetSampleFactor(unsigned f);
   unsigned GetSampleFactor() const { return projection_.sample_factor; }

@@ -55,30 +55,38 @@ bool RenderProjection::ClipSegment(ScreenPoint& a, ScreenPoint& b, const vm::Vec
   return true;
 }
 
-int RenderProjection::ClipPolygon(Rect& rect, ScreenPoint* out, const vm::Vector3* points, int n,
+int RenderProjection::ClipOutline(ScreenPoint* out, const vm::Vector3* points, int n,
                                   bool reverse) const {
-  if (n < 3) return 0;
-  int count = 0, top = 0;
-  double max_x = 0.0, max_y = 0.0, min_x = x_limit, min_y = y_limit;
-  auto emit = [&](const ScreenPoint& p) {
-    max_x = std::max(max_x, p.x);
-    max_y = std::max(max_y, p.y);
-    min_x = std::min(min_x, p.x);
-    if (p.y < min_y) {
-      min_y = p.y;
-      top = count;
-    }
-    out[count++] = p;
-  };
+  int count = 0;
   int prev = reverse ? 0 : n - 1;
   for (int k = 0; k < n; ++k) {
     const int cur = reverse ? n - 1 - k : k;
     const vm::Vector3& a = points[prev];
     const vm::Vector3& b = points[cur];
     const bool a_behind = a.z < near_distance, b_behind = b.z < near_distance;
-    if (a_behind != b_behind) emit(a_behind ? Crossing(*this, b, a) : Crossing(*this, a, b));
-    if (!b_behind) emit(Project(b));
+    if (a_behind != b_behind)
+      out[count++] = a_behind ? Crossing(*this, b, a) : Crossing(*this, a, b);
+    if (!b_behind) out[count++] = Project(b);
     prev = cur;
+  }
+  return count;
+}
+
+int RenderProjection::ClipPolygon(Rect& rect, ScreenPoint* out, const vm::Vector3* points, int n,
+                                  bool reverse) const {
+  if (n < 3) return 0;
+  const int count = ClipOutline(out, points, n, reverse);
+  int top = 0;
+  double max_x = 0.0, max_y = 0.0, min_x = x_limit, min_y = y_limit;
+  for (int i = 0; i < count; ++i) {
+    const ScreenPoint& p = out[i];
+    max_x = std::max(max_x, p.x);
+    max_y = std::max(max_y, p.y);
+    min_x = std::min(min_x, p.x);
+    if (p.y < min_y) {  // strict: the earliest of equal points stays
+      min_y = p.y;
+      top = i;
+    }
   }
   if (count < 3 || !(max_x > 0.0) || !(max_y > 0.0) || !(min_x < x_limit) || !(min_y < y_limit)) {
     return 0;
@@ -93,6 +101,10 @@ int RenderProjection::ClipPolygon(Rect& rect, ScreenPoint* out, const vm::Vector
           static_cast<int>(end_y - first_y)};
   std::rotate(out, out + top, out + count);
   return count;
+}
+
+double RenderProjection::ScaleAtDepth(double z) const {
+  return focal / (sample_factor * std::max(z, near_distance));
 }
 
 double RenderProjection::ShadeFactor(const vm::Vector3& normal, bool one_sided) const {

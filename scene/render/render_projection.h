@@ -50,6 +50,12 @@ struct RenderProjection {
   bool ClipSegment(ScreenPoint& a, ScreenPoint& b, const vm::Vector3& va,
                    const vm::Vector3& vb) const;
 
+  // Cuts the outline of n points at the near plane (each edge crossing it contributes its
+  // crossing point, each point in front contributes itself) and projects it, walking it
+  // backwards from point n − 1 when reverse is set. out needs room for 2 n points.
+  // Returns the number of points written; the target is not consulted.
+  int ClipOutline(ScreenPoint* out, const vm::Vector3* points, int n, bool reverse) const;
+
   struct Rect {
     int x, y, w, h;  // sample columns and rows
   };
@@ -60,10 +66,19 @@ struct RenderProjection {
   int ClipPolygon(Rect& rect, ScreenPoint* out, const vm::Vector3* points, int n,
                   bool reverse) const;
 
+  // Pixels per view unit at view depth z: focal / (F × max(z, near)).
+  double ScaleAtDepth(double z) const;
+
   // Flat shading of a face with normal N: ambient + |light · N| (1 − ambient) / |N|, or
   // the ambient term alone for a one-sided face lit from behind or a zero normal.
   double ShadeFactor(const vm::Vector3& normal, bool one_sided) const;
 };
+
+// The normal a polygon is drawn with: the one given, or (P0 − P1) × (P1 − P2). The
+// polygon shows its back to the viewer when P1 · N ≥ 0.
+inline vm::Vector3 FaceNormal(const vm::Vector3* points, const vm::Vector3* normal) {
+  return normal ? *normal : (points[0] - points[1]).Cross(points[1] - points[2]);
+}
 
 // Colour values of spans (shade factor applied) and of lines. Alpha 0xff is opaque (alpha
 // byte 0 written); any other alpha is a translucent layer of weight alpha >> 4 (0 counts

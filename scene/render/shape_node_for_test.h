@@ -1,5 +1,6 @@
 // Test and benchmark helper: a scene node that draws fixed primitives, given in its own
 // coordinates, through whatever renderer walks it, whole or in parts, and counts the parts drawn.
+// Every primitive carries the node's id as its pick id.
 #pragma once
 
 #include <algorithm>
@@ -36,8 +37,8 @@ class ShapeNode : public NHSObject {
     std::uint32_t color;
   };
 
-  ShapeNode() : NHSObject(NHS_TYPE_POLY_MESH) {}
-  void Hide() { SetUIDFlags(GetUIDFlags() | UID_FLAG_HIDDEN); }
+  explicit ShapeNode(uint16_t type = NHS_TYPE_POLY_MESH) : NHSObject(type) {}
+  void Hide() { SetNodeFlags(UID_FLAG_HIDDEN, true); }
 
   // Polygons, then lines, then markers; in parts of part_size primitives when it is set.
   void Draw(NHSElementRender& r, const Matrix3x4& M) const override {
@@ -79,10 +80,11 @@ class ShapeNode : public NHSObject {
                       p.textured ? texture : nullptr, p.textured ? p.uv : nullptr);
       } else if (i < polygons.size() + lines.size()) {
         const Line& l = lines[i - polygons.size()];
-        r.DrawLine(TransformPoint(a, M, l.a), TransformPoint(b, M, l.b), l.width, l.color, 0);
+        r.DrawLine(TransformPoint(a, M, l.a), TransformPoint(b, M, l.b), l.width, l.color,
+                   GetUID());
       } else {
         const Marker& m = markers[i - polygons.size() - lines.size()];
-        r.DrawMarker(TransformPoint(a, M, m.p), m.shape, m.size, m.color, 0);
+        r.DrawMarker(TransformPoint(a, M, m.p), m.shape, m.size, m.color, GetUID());
       }
     }
   }

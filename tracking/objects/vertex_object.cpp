@@ -4,6 +4,7 @@
 
 #include "foundation/project/data_base_in.h"
 #include "foundation/runtime/notify.h"
+#include "tracking/objects/point_in_polygon.h"
 
 namespace {
 
@@ -211,19 +212,7 @@ bool VertexObject::IsInside(double x, double y, int frame) const {
   for (const Vertex& v : vertices_) {
     if (v.GetValue(&p, frame) != Vertex::kNoKeys) points.push_back(p);
   }
-  if (points.size() < 3) return false;
-  // Count the edges met by the ray running from (x, y) towards smaller x; each edge
-  // holds its lower end and not its upper one, so a vertex on the ray counts once.
-  bool inside = false;
-  const vm::Vector3* a = &points.back();
-  for (const vm::Vector3& b : points) {
-    if ((a->y <= y) != (b.y <= y)) {
-      const double cross_x = a->x + (y - a->y) * (b.x - a->x) / (b.y - a->y);
-      if (cross_x < x) inside = !inside;
-    }
-    a = &b;
-  }
-  return inside;
+  return IsPointInPolygon(points.data(), points.size(), x, y);
 }
 
 double VertexObject::GetDistanceToPolyline(double x, double y, int frame) const {
