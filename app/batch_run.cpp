@@ -69,6 +69,7 @@ BatchSummary SummariseRun(uic::MetaCTracker& tracker) {
   if (map) {
     summary.rmse = map->GetRMSE();
     summary.points = int(map->CountValidFPoint3D());
+    summary.rotation_only = map->RotationOnlyResult();
   }
   return summary;
 }
@@ -154,6 +155,13 @@ int FinishBatchRun(uic::MetaCTracker& tracker, std::FILE* err) {
                  "reconstruction that is not aligned with the solved path; the exports hold "
                  "their cameras as they were\n",
                  summary.other_reconstruction);
+  }
+
+  if (summary.rotation_only) {
+    std::fprintf(err,
+                 "kalvex: warning: the result is rotation-only: no two frames had enough "
+                 "parallax for a free-motion solve, so every camera stays at one position and "
+                 "only turns and zooms\n");
   }
 
   int code = summary.Complete() ? kExitOk : kExitPartial;

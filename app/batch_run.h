@@ -53,6 +53,8 @@ struct BatchSummary {
   std::vector<int> unsolved;
   // Images of the range with a camera from an earlier reconstruction.
   int other_reconstruction = 0;
+  // The cameras carry rotations only: no frame pair had the parallax to solve the travel.
+  bool rotation_only = false;
   bool HasResult() const { return solved > 0 && points > 0; }
   bool Complete() const { return solved == frames; }
 };

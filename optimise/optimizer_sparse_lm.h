@@ -7,7 +7,8 @@
 // (optimizer_lm.h) with these differences: no upper limit on the damping, a callback
 // returning false ends without the final update and with false, and the final update is a
 // Gauss-Newton step (damping 0, the camera diagonal kept at kGaugeDamping so that a free
-// gauge does not make it singular), kept only when it lowers chi2.
+// gauge does not make it singular), kept only when it lowers chi2; when even that step
+// cannot be computed the converged parameters are the result.
 //
 // Storage is linear in the observations: V one k x k block per point, U one block per
 // camera, W and W V^-1 one block per observation, and the reduced camera system by its
@@ -204,7 +205,17 @@ class OptimizerSparseLM {
     }
     Notify(5, "OptimizerSparseLM::Optimze: convergence achieved, do final update");
     m_alambda = 0.0;
-    if (!LMMin()) throw "OptimizerSparseLM::Optimze: numerical problems, LM Min. failed";
+    if (!LMMin()) {
+      // The closing step has no damping, and a gauge that only the damping pinned down
+      // (free projection matrices) can leave its system singular: the converged
+      // parameters stand rather than the whole adjustment being lost.
+      Notify(4,
+             "OptimizerSparseLM::Optimze: no final update (undamped system not solvable), "
+             "the converged parameters are kept");
+      const double kept = m_prev_chisq;
+      LMCoef(m_a);  // the blocks at the kept parameters, which the caller reads
+      m_chisq = kept;
+    }
     return IterationCallback(static_cast<unsigned>(iteration), m_a, m_chisq, measurements);
   }
 

@@ -498,14 +498,34 @@ struct ToyData {
 
 class ToyOptimizer : public OptimizerSparseLM<ToyModel, ToyData, 2> {
  public:
-  bool IterationCallback(unsigned iteration, const std::vector<double>&, double,
+  bool IterationCallback(unsigned iteration, const std::vector<double>&, double chi2,
                          unsigned) override {
     calls.push_back(iteration);
+    // Converged: the final update's trial is refused.
+    if (refuse_final_update && chi2 < 1e-20 && iteration != 888u) m_model.refuse = true;
     return refuse_from < 0 || static_cast<int>(iteration) < refuse_from || iteration == 888u;
   }
   std::vector<unsigned> calls;
   int refuse_from = -1;
+  bool refuse_final_update = false;
 };
+
+// A final update that cannot be made keeps the converged result instead of throwing it
+// away with the whole adjustment.
+TEST(OptimizerSparseLMTest, FailedFinalUpdateKeepsTheConvergedParameters) {
+  ToyOptimizer opt;
+  opt.m_data.Fill(3, 4, 0.5);
+  opt.refuse_final_update = true;
+  kxtest::LogCapture log(5);
+  EXPECT_TRUE(opt.Optimize()) << log.text;
+  EXPECT_TRUE(opt.m_model.refuse);
+  EXPECT_TRUE(log.Has("no final update")) << log.text;
+  EXPECT_LT(opt.m_chisq, 1e-20);
+  ToyOptimizer plain;
+  plain.m_data.Fill(3, 4, 0.5);
+  ASSERT_TRUE(plain.Optimize());
+  for (size_t i = 0; i < opt.m_a.size(); ++i) EXPECT_NEAR(opt.m_a[i], plain.m_a[i], 1e-9) << i;
+}
 
 // The stop rules and their messages.
 TEST(OptimizerSparseLMTest, StopRules) {

@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
 # The solve benchmark: renders image sequences of a textured scene with exactly known
-# cameras (a free-motion dolly of 120 frames and a tripod pan of 90 frames at 1280x720),
-# solves each with `kalvex --batch-mode` on 2 threads and, when Debian's colmap is
-# installed, with COLMAP (feature extraction, sequential matching, mapper) on the same
-# frames, aligns the solved cameras to the truth and prints one row per solver and shot:
-# camera-centre error in % of the path length, rotation error in degrees, focal-length
-# error in %, frames solved, wall time in seconds.
+# cameras at 1280x720, solves each with `kalvex --batch-mode` on 2 threads and, when
+# Debian's colmap is installed, with COLMAP (feature extraction, sequential matching,
+# mapper) on the same frames, aligns the solved cameras to the truth and prints one row
+# per solver and shot: camera-centre error in % of the path length, rotation error in
+# degrees, focal-length error in %, frames solved, wall time in seconds.
 #
-#   bench/solve/run.sh [dolly] [pan]      (default: both)
+# Shots: dolly (free motion, 120 frames), pan (tripod, 90 frames), dolly30 (the first
+# quarter of the dolly's arc); with SOLVE_RENDERER=blender also walk24 (forward, little
+# parallax) and handheld (the dolly with shake and motion blur, 100 frames).
+#
+#   bench/solve/run.sh [dolly] [pan] [dolly30] [walk24] [handheld]   (default: dolly pan)
 #   SOLVE_FRAMES=30 bench/solve/run.sh    (shorter shots for a quick look)
+#   SOLVE_RENDERER=blender bench/solve/run.sh dolly30 walk24
+#       renders with Blender's path tracer (Cycles on the CPU, path_traced_shot.py;
+#       anti-aliasing, view-dependent shading, hard shadows, sampling noise) instead of
+#       kx_render_sequence; SOLVE_SAMPLES (default 16) sets the samples per pixel: fewer
+#       give noisier frames. Some 10 s a frame on 3 threads.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 source scripts/deps.sh
 KALVEX_PACKAGES+=(colmap)
-kalvex_install_deps || echo "colmap could not be installed; its rows are left out"
+[ "${SOLVE_RENDERER:-}" = blender ] && KALVEX_PACKAGES+=(blender)
+kalvex_install_deps || echo "colmap or blender could not be installed; colmap's rows are left out"
 cmake --preset release >/dev/null || exit 1
 cmake --build --preset release --target kalvex kx_render_sequence solve_compare || exit 1
 
@@ -29,15 +38,27 @@ seconds_since() { awk -v a="$(now)" -v b="$1" 'BEGIN { printf "%.1f", a - b }'; 
 rows=()
 for shot in "${shots[@]}"; do
   case "$shot" in
-    dolly) kind=free method=free frames=${SOLVE_FRAMES:-120} ;;
-    pan) kind=pan method=pan frames=${SOLVE_FRAMES:-90} ;;
-    *) echo "unknown shot $shot (dolly or pan)"; exit 2 ;;
+    dolly) kind=free blender=dolly method=free frames=${SOLVE_FRAMES:-120} ;;
+    pan) kind=pan blender=pan method=pan frames=${SOLVE_FRAMES:-90} ;;
+    dolly30) kind=free blender=dolly method=free frames=30 ;;
+    walk24) kind="" blender=walk method=free frames=24 ;;
+    handheld) kind="" blender=handheld method=free frames=${SOLVE_FRAMES:-100} ;;
+    *) echo "unknown shot $shot (dolly, pan, dolly30, walk24 or handheld)"; exit 2 ;;
   esac
   dir="$work/$shot"
   rm -rf "$dir"
   mkdir -p "$dir"
-  "$bin/testing/kx_render_sequence" --out="$dir/frames" --shot=$kind --frames="$frames" \
-    --width=1280 --height=720 --focal=1000 || exit 1
+  if [ "${SOLVE_RENDERER:-}" = blender ]; then
+    command -v blender >/dev/null || { echo "blender is not installed (apt-get install blender)"; exit 1; }
+    blender -b -P bench/solve/path_traced_shot.py -- --out="$dir/frames" --shot=$blender \
+      --frames="$frames" --samples="${SOLVE_SAMPLES:-16}" >"$dir/blender.log" 2>&1 ||
+      { echo "blender failed (log: $dir/blender.log)"; exit 1; }
+  elif [ -n "$kind" ]; then
+    "$bin/testing/kx_render_sequence" --out="$dir/frames" --shot=$kind --frames="$frames" \
+      --width=1280 --height=720 --focal=1000 || exit 1
+  else
+    echo "shot $shot needs SOLVE_RENDERER=blender"; exit 2
+  fi
 
   echo "== kalvex, $shot"
   start=$(now)

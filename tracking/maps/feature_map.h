@@ -80,6 +80,9 @@ class FeatureMap : public DataBase {
   void ClearInitialised() { m_initialised = false; }
   // Recomputes the map RMSE (pixels) and stores it.
   virtual void GetMSE() = 0;
+  // True when a free-motion map could only give its frames rotation-only cameras (the
+  // camera's travel unsolved); false for every other result.
+  virtual bool RotationOnlyResult() const { return false; }
 
   // Project field "FP3D": a point (direction point unless its "CS" says otherwise) is
   // restored and appended with AddFPoint3D, so its index is its list position whatever

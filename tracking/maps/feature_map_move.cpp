@@ -164,6 +164,7 @@ bool FeatureMapMove::Init(SharedPtr<FeatureImage>& first) {
   m_key1 = m_key2 = m_rotation_end = 0;
   m_fill_keyframe_gap = false;
   m_first_3d_index = adaptiv_skip_frames_counter = 0;
+  m_rotation_only_result = false;
   return true;
 }
 

@@ -215,8 +215,10 @@ class FeatureMapMove : public FeatureMap {
   // upgrade, a resection of every camera and the metric adjustment; then removes points
   // behind the cameras, scales so that typical depths are five focal lengths, aligns the
   // first reconstructed camera to the map camera and stores the RMSE. With an empty
-  // reconstructed list and two or more frames it refines: every frame is taken as
-  // reconstructed (the state becomes e3DProjectionState so the list stays).
+  // reconstructed list, two or more frames and a valid Cartesian point it refines: every
+  // frame is taken as reconstructed (the state becomes e3DProjectionState so the list
+  // stays). Without a point (no key-frame pair was ever accepted) the last incremental
+  // pass gives every frame a rotation-only camera instead (RotationOnlyResult).
   // True when a result was produced; states 0 and 2 end after the points were taken
   // over, with true (the rotation-only result). False (logged) for too few points
   // (< 7) or frames (< 2), a wrong m_optMethod in refine mode, and a metric upgrade that
@@ -234,6 +236,9 @@ class FeatureMapMove : public FeatureMap {
   bool Refinement() override;
   // Map RMSE := sqrt(GetMSE(reconstructed list, pixels, quiet)).
   void GetMSE() override;
+  // Whether the last final estimation ended with the rotation-only result: no key-frame
+  // pair was accepted, so the cameras carry rotations and zoom but no translation.
+  bool RotationOnlyResult() const override { return m_rotation_only_result; }
   // Scales the cameras of images (their centres about the first camera's centre C0, as
   // it was before) and every Cartesian point of points (removed ones too; covariances by
   // scale^2) by scale. Scale 0.0 asks for the scale that puts the mean of the smaller
@@ -309,6 +314,7 @@ class FeatureMapMove : public FeatureMap {
   int increm_bun_state = 0;
   int m_first_3d_index = 0;
   int adaptiv_skip_frames_counter = 0;
+  bool m_rotation_only_result = false;
   // Carries the cameras while the motion is a pure rotation (m_free_move 0, and the
   // rotation-only state of the incremental reconstruction).
   FeatureMapSphere m_fmap_sphere;

@@ -76,6 +76,16 @@ bool RunAdjuster(BundleAdjuster& adjuster, const ImageList& images, const char* 
   }
 }
 
+bool HoldsCartesianPoint(const std::vector<SharedPtr<FeaturePoint3D>>& points) {
+  for (const SharedPtr<FeaturePoint3D>& point : points) {
+    if (point && point->GetCS() == FeaturePoint3D::eCartesian &&
+        !(point->GetFlags() & FP3D_FLAG_REMOVED)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool Contains(const ImageList& list, const SharedPtr<FeatureImage>& image) {
   for (const SharedPtr<FeatureImage>& i : list) {
     if (i == image) return true;
@@ -111,7 +121,12 @@ bool FeatureMapMove::FinalEstimation() {
   }
 
   BundleAdjusterSparse::Parameter& sparse = m_ba_sparse.GetParameter();
-  if (m_incremental_list.empty() && m_fimage_list.size() >= 2) {
+  m_rotation_only_result = false;
+  // Refine mode needs a reconstruction to refine. A run whose key-frame search never
+  // accepted a pair has an empty list too, but no points: it takes the last incremental
+  // pass below, which gives every frame a rotation-only camera.
+  if (m_incremental_list.empty() && m_fimage_list.size() >= 2 &&
+      HoldsCartesianPoint(m_fpoint3d_list)) {
     Notify(4,
            "FeatureMapMove::FinalEstimation: m_incremental_list.size() == 0 && "
            "m_fimage_list.size() > 0 which => we are in refine mode!!");
@@ -177,7 +192,10 @@ bool FeatureMapMove::FinalEstimation() {
   }
   Notify(5, "FeatureMapMove::FinalEstimation: %d of %d FP3Ds copied from m_fmap_sphere", copied,
          copied + skipped);
-  if (increm_bun_state == eInitialisation || increm_bun_state == e2DProjectionState) return true;
+  if (increm_bun_state == eInitialisation || increm_bun_state == e2DProjectionState) {
+    m_rotation_only_result = !m_incremental_list.empty();
+    return true;
+  }
 
   if (m_fpoint3d_list.size() < 7 || m_incremental_list.size() < 2) {
     Notify(3, "FeatureMapMove::FinalEstimation: failed");

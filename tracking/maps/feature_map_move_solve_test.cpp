@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -90,6 +91,25 @@ TEST(FreeMotionSolveReferenceTest, StaysNearTheMaximumLikelihoodEstimate) {
   std::printf("centre %.3g of the path, maximum likelihood %.3g\n", ours.centre_rel,
               best.centre_rel);
   EXPECT_LT(ours.centre_rel, 1.5 * best.centre_rel);
+}
+
+// Exact tracks are all F-inliers, so the automatic key-frame search accepts no pair: the
+// shot still ends with a camera for every frame, from the rotation-only pass, and says so.
+TEST(FreeMotionSolveRotationOnlyTest, NoKeyPairStillGivesEveryFrameACamera) {
+  kxtest::LogCapture log(5);
+  FreeMotionOptions o;
+  o.frames = 16;
+  FreeMotionRun run(o);
+  FeatureMapMove map;
+  run.Configure(map);
+  ASSERT_TRUE(run.Track(map)) << run.failure << "\n" << log.text;
+  EXPECT_FALSE(log.Has("keyframe found")) << log.text;
+  EXPECT_TRUE(map.RotationOnlyResult());
+  ASSERT_EQ(map.GetIncrementalList().size(), run.images.size());
+  for (size_t k = 0; k < run.images.size(); ++k) {
+    EXPECT_EQ(map.GetIncrementalList()[k], run.images[k]);
+    EXPECT_TRUE(std::isfinite(run.images[k]->GetFocalLength())) << k;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
