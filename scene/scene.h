@@ -30,6 +30,7 @@ class FeatureImage;
 class FeatureMap;
 class FeaturePoint3D;
 class ImageCache;
+class NHSObject_TriMesh;
 
 // Bits of a view's display flag word that the scene reads (the point colours read 0x04 to
 // 0x40, see GetObjectDisplayColor).
@@ -119,6 +120,33 @@ class Scene : public NHSObject_Scene {
   NHSObject_Camera* GetCameraObject() const { return camera_; }
   NHSObject_CameraTrack* GetCameraTrack() const { return track_; }
   NHSObject_FeaturePoints* GetPointCloud() const { return points_; }
+
+  // ---- user objects from selected points (user_object_factory.cpp)
+  // Makes an object of `type` on the points and hangs it under the root, named with the
+  // type's prefix and the next free number: 0 a box (0, 0, 0)..(5, 5, 5) "Cube_", 1 a cone
+  // (orientation 5, radius 1.5, height 5, 20 segments) "Cone_", each placed at the points'
+  // mean; 2 a rectangle, ±2.5 at the mean for fewer than 3 points ("Plane_"), else the
+  // fitted plane (gen_approx_plane; "Plane_" for 3 points, "ApproxPlane_" from 4); 3 a
+  // triangle mesh in `color` and 4 one textured from the current image (colour 0x00FFFFFF),
+  // both "TriangleMesh_" and needing 3 points. Direction points are made Cartesian first
+  // (through the point cloud's camera), and when there are any only they are used; with no
+  // points the mean is (0, 0, 50). The object moves by the scene matrix (so it follows the
+  // reconstruction's moves since the last sync) and belongs to the scene. Null, with a
+  // level-4 log line for an unknown type or too few points for a mesh, when nothing is made.
+  NHSObject* AddSceneObject(uint32_t type, const std::vector<const FeaturePoint3D*>& points,
+                            uint32_t color);
+  // The triangle mesh through at least 3 points around `centre`, unattached (the caller
+  // owns it), or null. With an image the points are projected into it and the mesh's axes
+  // are the camera's H0, V0, A; a point on or behind the camera plane (w <= 0) makes no
+  // mesh. Without one, the fitted plane's axes and the points' plane coordinates serve (and
+  // no texture). Vertex i is the point's offset from the centre on those axes; the mesh's
+  // transform (rotation by the axes, translation the centre) puts it back on the point.
+  // Textured: painted from the image's cached frame (none: untextured). Untextured faces are
+  // added only for a colour other than 0.
+  NHSObject_TriMesh* AddSceneObjectFromPoints(uint32_t color,
+                                              const std::vector<const FeaturePoint3D*>& points,
+                                              const vm::Vector3& centre, const FeatureImage* image,
+                                              bool textured);
 
  private:
   void ShowUserObjects(bool show);

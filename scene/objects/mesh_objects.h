@@ -86,11 +86,49 @@ class NHSObject_TriMesh : public NHSObject, public NHSVertexList, public NHSText
   std::vector<Triangle> triangles_;
 };
 
+class NHSObject_Rect;
+class NHSObject_Cuboid;
+class NHSObject_Cone;
+
 class NHSObject_PolyMesh : public NHSObject, public NHSVertexList, public NHSTextureParams {
  public:
   static constexpr int kMaxCorners = 64;
 
   NHSObject_PolyMesh() : NHSObject(NHS_TYPE_POLY_MESH) {}
+
+  // ---- conversions for the exporters (polygon_mesh_conversion.cpp)
+  // Each builds the polygon mesh of a user object, leaving the source unchanged. The result
+  // has an id of its own (type 21, registered for the mesh's lifetime), the source's colour
+  // and a copy of its transform, no parent, children or properties, override colour 0 on
+  // every polygon and a polygon buffer of exactly its records' size. The source's registry
+  // name is copied, except by the rectangle conversion, which leaves the mesh unnamed.
+  //
+  // Faces carry no normals: a face's normal is (P0 − P1) × (P1 − P2) of its first three
+  // vertices (the facing rule of draw_rules.h), and for the closed solids it points out of
+  // the solid. Walk the faces with ForEachPolygon; vertex numbers index Vertices(), texture
+  // numbers Coordinates() (meaningful only when IsTextured()).
+  //
+  // Triangle mesh: vertices and coordinates copied, texture shared; one two-sided triangle
+  // per triangle, in order, with its texture numbers when the mesh is textured, else zeros.
+  explicit NHSObject_PolyMesh(const NHSObject_TriMesh& source);
+  // Rectangle (orientation o, k = o mod 3): four vertices with s along object axis k, t
+  // along axis k + 1 and 0 along the third: (s1, t1), (s0, t1), (s1, t0), (s0, t0). For
+  // k = 2 this runs s along Z and t along X (the drawing runs them the other way round);
+  // exported files depend on this order. One two-sided quad (0, 1, 3, 2), or (2, 3, 1, 0)
+  // for o = 3 .. 5.
+  explicit NHSObject_PolyMesh(const NHSObject_Rect& source);
+  // Box (minimum m, maximum M): vertex j takes M on axis i when bit i of j is set, else m.
+  // Six one-sided quads: (0, 2, 3, 1) minimum z, (4, 5, 7, 6) maximum z, (0, 1, 5, 4)
+  // minimum y, (2, 6, 7, 3) maximum y, (0, 4, 6, 2) minimum x, (1, 3, 7, 5) maximum x.
+  explicit NHSObject_PolyMesh(const NHSObject_Cuboid& source);
+  // Cone (orientation o, radius r, height h, n segments; g = o mod 3): vertex 0 the apex at
+  // the origin, vertices 1 .. n the base ring as DrawCone draws it (x along axis g, y along
+  // g + 1, the height along g + 2; for o = 3 .. 5 y and the height negated). One one-sided
+  // base polygon (1, 2, .., n), then n one-sided sides (0, 1, n), (0, 2, 1) .. (0, n, n − 1).
+  // n = 0 gives the apex alone, an empty base record and no sides; n = 1 or 2 gives
+  // degenerate faces, which exporters must tolerate.
+  explicit NHSObject_PolyMesh(const NHSObject_Cone& source);
+
   // Draws with its own vertices, or its parent's when it has none and the parent holds a
   // vertex list; only the vertex range its polygons use is transformed. Polygons take the
   // colour override on both sides when set, else the colour in front and its grey blend
