@@ -1,5 +1,5 @@
-// Test helpers for the controller and its parts: a viewer that counts its redraws, a
-// recorder of the controller's notifications, and a job the controller owns.
+// Test helpers for the controller and its parts: a counting viewer in the controller's
+// group, a recorder of the controller's notifications, and a job the controller owns.
 #pragma once
 
 #include <string>
@@ -8,7 +8,7 @@
 #include "interaction/controller.h"
 #include "interaction/meta_ctracker.h"
 #include "interaction/tracker_job_for_test.h"
-#include "interaction/viewer_base.h"
+#include "interaction/viewer_for_test.h"
 
 namespace kxtest {
 
@@ -16,14 +16,11 @@ inline uic::Controller& C() {
   return *uic::Controller::Instance();
 }
 
-class CountingViewer : public uic::ViewerBase {
+// A counting viewer that is one of the controller's viewers while it lives.
+class GroupViewer : public CountingViewer {
  public:
-  CountingViewer() { uic::Controller::Instance()->AddViewer(this); }
-  ~CountingViewer() override { uic::Controller::Instance()->RemoveViewer(this); }
-  void Redraw() override { ++redraws; }
-  int GetWidth() override { return 640; }
-  int GetHeight() override { return 480; }
-  int redraws = 0;
+  GroupViewer() { uic::Controller::Instance()->AddViewer(this); }
+  ~GroupViewer() override { uic::Controller::Instance()->RemoveViewer(this); }
 };
 
 // Appends the name of every notification the controller sends, in order.
@@ -73,10 +70,24 @@ struct ControllerJob : TrackerJobData {
     c.SetModified(false);
     ClearUndoStack();
   }
+  // The controller gives its tracker up only to a new one; the job takes it back and
+  // leaves the controller as constructed, so that no later test depends on this one.
   ~ControllerJob() {
-    uic::Controller::Instance()->DeselectAll(true);
+    uic::Controller& c = *uic::Controller::Instance();
+    c.DeselectAll(true);
     ClearUndoStack();
+    uic::MetaCTracker* held = c.GetCTracker();  // a test may have replaced the job's
+    c.SetMetaCTracker(nullptr);
+    c.*Access::Member() = nullptr;
+    delete held;
+    c.SetCurrentFrame(-1, false);  // as constructed
+    c.SetModified(false);
   }
+
+ private:
+  struct Access : uic::Global {
+    static uic::MetaCTracker* uic::Global::*Member() { return &Access::m_tracker; }
+  };
 };
 
 }  // namespace kxtest

@@ -22,7 +22,7 @@ namespace {
 
 using kxtest::C;
 using kxtest::ControllerJob;
-using kxtest::CountingViewer;
+using kxtest::GroupViewer;
 using kxtest::LogCapture;
 using kxtest::NotificationRecorder;
 using Names = std::vector<std::string>;
@@ -163,7 +163,7 @@ void PlacePoints(ControllerJob& job) {
 
 TEST(GroundAlignmentTest, ThreeSelectedPointsBecomeTheGroundAndOneUndoRestoresAll) {
   ControllerJob job;
-  CountingViewer viewer;
+  GroupViewer viewer;
   PlacePoints(job);
   auto* cube = new NHSObject(NHS_TYPE_CUBOID);
   job.tracker->GetScene().AddChild(cube);
@@ -192,7 +192,7 @@ TEST(GroundAlignmentTest, ThreeSelectedPointsBecomeTheGroundAndOneUndoRestoresAl
 
 TEST(GroundAlignmentTest, FourCoplanarPointsAreFittedToo) {
   ControllerJob job;
-  CountingViewer viewer;
+  GroupViewer viewer;
   PlacePoints(job);
   // points 0, 2, 3 and a fourth on their plane
   const vm::Vector3 p0(*job.points[0]), p2(*job.points[2]), p3(*job.points[3]);
@@ -207,7 +207,7 @@ TEST(GroundAlignmentTest, FourCoplanarPointsAreFittedToo) {
 
 TEST(GroundAlignmentTest, TwoPointsAreNotEnough) {
   ControllerJob job;
-  CountingViewer viewer;
+  GroupViewer viewer;
   PlacePoints(job);
   Select(*job.points[0]);
   Select(*job.points[2]);
@@ -222,7 +222,7 @@ TEST(GroundAlignmentTest, TwoPointsAreNotEnough) {
 
 TEST(GroundAlignmentTest, ASelectedObjectsXyPlaneBecomesTheGround) {
   ControllerJob job;
-  CountingViewer viewer;
+  GroupViewer viewer;
   auto* cube = new NHSObject(NHS_TYPE_CUBOID);
   job.tracker->GetScene().AddChild(cube);
   // Turned 30 degrees about x, scaled by 2, moved to (1, 2, 3).

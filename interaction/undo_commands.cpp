@@ -91,10 +91,6 @@ void SceneObjectTransformCmd::Undo() {
 
 // ---- the whole reconstruction ------------------------------------------------------
 
-void SceneTransformCmd::CreateCommand() {
-  inverse_.Invert(transform_);  // a singular T leaves the identity
-}
-
 void SceneTransformCmd::Apply(const Matrix4x4& m) {
   if (scene_ == nullptr || tracker_ == nullptr) return;
   scene_->TransformReconstruction(m);
@@ -309,6 +305,7 @@ const char* GetCommandLabel(Command* cmd) {
   }
   if (dynamic_cast<SceneTransformCmd*>(cmd)) return "Scene transform";
   if (dynamic_cast<SceneDeleteFPoint3DCmd*>(cmd)) return "Delete 3D points";
+  if (const char* moved = GetMovedCommandLabel(cmd)) return moved;
   if (dynamic_cast<RemoveFeatureTracksCmd*>(cmd)) return "Remove feature tracks";
   if (dynamic_cast<LimitNumFPoint3DExportCmd*>(cmd)) return "3D export";
   return "unknown";

@@ -27,6 +27,7 @@
 
 #include "foundation/numeric/fixed_matrix.h"
 #include "foundation/runtime/shared_ptr.h"
+#include "interaction/moved_scene_commands.h"
 #include "interaction/undo_stack.h"
 #include "tracking/job/camera_tracking_manager.h"
 
@@ -84,26 +85,21 @@ class SceneObjectTransformCmd : public Command {
   Matrix3x4 transform_;
 };
 
-// A move of the whole reconstruction by T (the ground alignment): CreateCommand stores
-// T's inverse (the identity for a singular T). Undo applies the inverse, Redo T, each to
-// the scene and the tracking data, then refills the scene and sends the tracker's
-// data-changed message; nothing without tracker or scene. Applying the inverse restores
-// cameras and points up to its rounding.
-class SceneTransformCmd : public Command {
+// A move of the whole reconstruction by T (the ground alignment), kept with its inverse
+// as the scene view's moves are: Undo applies the inverse, Redo T, each to the scene and
+// the tracking data, then the scene is refilled and the tracker sends its data-changed
+// message; nothing without tracker or scene. Applying the inverse restores cameras and
+// points up to its rounding.
+class SceneTransformCmd : public MoveTransformCmd {
  public:
   SceneTransformCmd(MetaCTracker* tracker, Scene* scene, const Matrix4x4& transform)
-      : tracker_(tracker), scene_(scene), transform_(transform) {}
-  void CreateCommand() override;
-  void Undo() override { Apply(inverse_); }
-  void Redo() override { Apply(transform_); }
+      : MoveTransformCmd(transform), tracker_(tracker), scene_(scene) {}
   int GetCommandSize() override { return 296; }
 
  private:
-  void Apply(const Matrix4x4& m);
+  void Apply(const Matrix4x4& m) override;
   MetaCTracker* tracker_;
   Scene* scene_;
-  Matrix4x4 transform_;
-  Matrix4x4 inverse_{};
 };
 
 // Deleting selected 3D points: CreateCommand records every point of the current map with
@@ -196,7 +192,8 @@ class VertexObjectPoolCmd : public Command {
   int kind_;
 };
 
-// The menu text of an undo or redo entry for a command (null: "unknown").
+// The menu text of an undo or redo entry for any command of the program, the scene view's
+// moves included (null: "unknown").
 const char* GetCommandLabel(Command* cmd);
 
 }  // namespace uic

@@ -283,6 +283,8 @@ TEST(SceneTransformCommandTest, UndoAppliesTheInverseAndASingularMoveUndoesNothi
   EXPECT_EQ(vm::Vector3(*job.points[2]).x, now.x);
   EXPECT_EQ(vm::Vector3(*job.points[2]).y, now.y);
   EXPECT_EQ(GetCommandLabel(PeekUndoRedoCommand(true)), std::string("Scene transform"));
+  MovedSceneCmd moved(nullptr, nullptr);  // the scene view's moves are named here too
+  EXPECT_EQ(GetCommandLabel(&moved), std::string("Move scene"));
 }
 
 }  // namespace
