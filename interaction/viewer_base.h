@@ -31,6 +31,7 @@
 #include "tracking/objects/vertex_object.h"
 
 class CameraTrackingManager;
+class NHSObject;
 class Scene;
 
 namespace uic {
@@ -215,6 +216,49 @@ class ViewerBase : public Cursor, public HasSlots {
   // ---- drawing (called by the derived update with painter and render context set)
   void DrawImageView();
   void DrawSceneView();
+
+  // ---- scene objects of the test scene
+  // A user object of type (0 cube, 1 cone, 2 plane, 3 triangle mesh, 4 textured triangle
+  // mesh) on the selected 3D points, in the new-object colour; a plane is turned to face
+  // the current frame's camera. Afterwards nothing is selected and one undo step removes
+  // the object. Returns 0 (also when no object could be made or there is no scene).
+  int AddSceneObject(int type);
+  // Negates the plane's y and z axes (a half turn about x) when its z axis points along
+  // the viewing direction of image's camera.
+  void OrientPlaneToCamera(const FeatureImage& image, NHSObject* plane);
+  // Whether view pixel (x, y) is over a part of the scene's gizmo.
+  bool IsSelectedObjectAGizmo(int x, int y);
+  // Applies a pointer motion of (dx, dy) view pixels through the gizmo part `code` (1 .. 19:
+  // turn, scale or move along the object's own axes) to object's local transform, and
+  // makes the gizmo follow. P maps world points to (x w, y w, w) of the view, w the depth.
+  // An axis that points at the viewer takes no part in the motion.
+  void DragGizmo(const Matrix3x4& P, double dx, double dy, int code, NHSObject* object);
+
+  // ---- masks and reference lines drawn in the image view
+  // Positions are image pixels of the frame as loaded; each point is keyed at the frame
+  // shown. Nothing without a current image.
+  void AppendMaskPoint(const vm::Vector3& position);
+  void AppendLinePoint(const vm::Vector3& position);
+  // Drops the last mask point; the first one stays.
+  void RemoveLastMaskPoint();
+  // Closes a mask in progress, then lets the next releases add mask points.
+  void BeginPolygonMask();
+  // Three or more points become the mask "Mask_<n>" of the whole sequence (one undo step);
+  // fewer are discarded. Ends the mask drawing. Without a tracker nothing changes (logged).
+  void ClosePolygonMask();
+  // A regular n-gon (n > 2) of radius 0.6 half-heights about the image centre, its first
+  // point straight below the centre, appended to the points drawn and closed.
+  void AddRegularPolygonMask(unsigned n);
+  // Shows the reference lines and lets the next releases draw a line.
+  void BeginReferenceLine();
+  // Pairs of points become the line "Line_<lines - 1>" (one undo step); an unpaired last
+  // point is dropped. Ends the line drawing.
+  void CloseReferenceLine();
+  // A default line of 0.7 image heights through the centre, turned 5 degrees further for
+  // every line already there.
+  void AddReferenceLine();
+  // A vertex into the nearest mask edge at the frame shown.
+  void InsertMaskVertex(const vm::Vector3& position);
 
   // The newest view state, or null for an empty stack.
   ViewerState* CurrentState() { return m_states.empty() ? nullptr : &m_states.back(); }
