@@ -357,6 +357,14 @@ class ViewerBase : public Cursor, public HasSlots {
   double ViewToImageY(int y) const;
   // The index of the frame shown (the controller's frame without one).
   int CurrentImageIndex() const;
+  // ---- pointer and keys (view pixels; buttons 0 none, 1 left, 2 middle, 3 right; key
+  // codes as the widget sends them: characters, Shift 0x200 and Ctrl 0x800 added, 256 ..
+  // 259 arrows, 264 Delete). While a tracking job runs the pointer only navigates. The
+  // release returns true only without a scene; the others return false.
+  bool MouseClickEvent(uint8_t button, int x, int y);
+  bool MouseMoveEvent(uint8_t button, int x, int y);
+  bool MouseReleaseEvent(uint8_t button, int x, int y);
+  bool KeyPressEvent(int key);
  private:
   std::vector<FeaturePoint2D*> Find2DFeatures(const double rect[4], bool shown_only);
   // kind 0 masks, 1 lines, 2 focal gizmos.
@@ -369,6 +377,16 @@ class ViewerBase : public Cursor, public HasSlots {
   bool UndistortedDisplay();
   void ToDisplayed(double& x, double& y);
   void ToStored(double& x, double& y);
+  // A key from 1 to 255 is held: the pointer navigates only.
+  bool InToolMode() const;
+  // False (logged) without a tracker; while it tracks, navigates and gives false.
+  bool PointerMayEdit(const char* where);
+  // The image position of a view pixel as stored (through the lens when undistorted).
+  void StoredImagePosition(int x, int y, double& ix, double& iy);
+  void DragSelection(bool first_motion, int previous_x, int previous_y);
+  void Navigate(uint8_t button);
+  void ReleaseInImage(int selected, int x, int y);
+  void ModeKey(int key);
 
  protected:
   SharedPtr<FeatureImage> m_image;

@@ -103,16 +103,20 @@ std::vector<FeaturePoint2D*> ViewerBase::Find2DFeatures(const double rect[4], bo
                                                      : eShowAutoFeatures;
         if ((flags & bit) == 0) continue;
       }
-      if (StrictlyInside(r, f->x, f->y)) found.push_back(f.Get());
+      double x = f->x, y = f->y;
+      ToDisplayed(x, y);
+      if (StrictlyInside(r, x, y)) found.push_back(f.Get());
     }
   };
   take(m_image->GetFPoints2D(), false);
   take(m_image->GetAnchors(), true);
   if (IsPointRect(rect) && found.size() > 1) {
     FeaturePoint2D* nearest = found[0];
-    double best = SquaredDistance(nearest->x, nearest->y, rect[0], rect[1]);
+    double best = std::numeric_limits<double>::infinity();
     for (FeaturePoint2D* f : found) {
-      const double d = SquaredDistance(f->x, f->y, rect[0], rect[1]);
+      double x = f->x, y = f->y;
+      ToDisplayed(x, y);
+      const double d = SquaredDistance(x, y, rect[0], rect[1]);
       if (d < best) {
         best = d;
         nearest = f;
@@ -150,7 +154,9 @@ int ViewerBase::Select2DFeaturesInCircle(double x, double y, double radius) {
                       : f->TestFlags(kUserFeature) ? eShowUserFeatures
                                                    : eShowAutoFeatures;
       if ((state->m_flags & bit) == 0) continue;
-      if (!(SquaredDistance(f->x, f->y, x, y) < radius * radius)) continue;
+      double fx = f->x, fy = f->y;
+      ToDisplayed(fx, fy);
+      if (!(SquaredDistance(fx, fy, x, y) < radius * radius)) continue;
       const bool selected = registry.IsSelected(f->GetUID());
       if (selected == !deselect) continue;
       registry.SetSelected(f->GetUID(), !deselect);
@@ -170,8 +176,10 @@ int ViewerBase::Select2DFeaturesInLasso(const std::vector<vm::Vector2>& polygon,
   int count = 0;
   for (const SharedPtr<FeaturePoint2D>& f : m_image->GetFPoints2D()) {
     if (!f || f->TestFlags(kUserFeature)) continue;
-    const double vx = (f->x + 0.5) * m_zoom * m_aspect_scale - 0.5 + m_offset_x - m_centre_x;
-    const double vy = (f->y + 0.5) * m_zoom - 0.5 + m_offset_y - m_centre_y;
+    double x = f->x, y = f->y;
+    ToDisplayed(x, y);
+    const double vx = (x + 0.5) * m_zoom * m_aspect_scale - 0.5 + m_offset_x - m_centre_x;
+    const double vy = (y + 0.5) * m_zoom - 0.5 + m_offset_y - m_centre_y;
     if (!IsPointInPolygon(polygon, vx, vy)) continue;
     if (select) UIDRegistry::Instance().SetSelected(f->GetUID(), true);
     ++count;
