@@ -434,8 +434,18 @@ bool ViewerBase::KeyPressEvent(int key) {
   const bool in_scene = state->m_mode == 1;
   const int step = m_image ? static_cast<int>(m_image->GetWidth() * 0.03f) : 20;
   ObserverView& view = ActiveObserver();
-  auto flags_changed = [&] { m_message.Emit(*this, eDisplayFlagsChanged); };
   bool mode_keys = true;
+  auto flags_changed = [&] { m_message.Emit(*this, eDisplayFlagsChanged); };
+  // Steps the display bits of mask to their next combination and shows it.
+  auto cycle_flags = [&](uint32_t mask) {
+    BitMask bits(static_cast<uint32_t>(state->m_flags));
+    bits.CycleBits(mask);
+    state->m_flags = static_cast<int>(bits.GetFlags());
+    flags_changed();
+    scene->UpdateObjectFlags(state->m_mode, bits.GetFlags());
+    Redraw();
+    mode_keys = false;
+  };
   // Keys typed with Shift carry the Shift bit: they are matched on the character.
   const int code = (key & ~0xFF) == kKeyShift ? key & 0xFF : key;
   switch (code) {
@@ -490,16 +500,9 @@ bool ViewerBase::KeyPressEvent(int key) {
         mode_keys = false;
       }
       break;
-    case 'd': {
-      BitMask bits(static_cast<uint32_t>(state->m_flags));
-      bits.CycleBits(0x4C);
-      state->m_flags = static_cast<int>(bits.GetFlags());
-      flags_changed();
-      scene->UpdateObjectFlags(state->m_mode, bits.GetFlags());
-      Redraw();
-      mode_keys = false;
+    case 'd':
+      cycle_flags(0x4C);
       break;
-    }
     case 'e':
       state->m_flags ^= eShow3DLines;
       flags_changed();
@@ -507,15 +510,7 @@ bool ViewerBase::KeyPressEvent(int key) {
       mode_keys = false;
       break;
     case 'f':
-      if (!in_scene) {
-        BitMask bits(static_cast<uint32_t>(state->m_flags));
-        bits.CycleBits(0xA00);
-        state->m_flags = static_cast<int>(bits.GetFlags());
-        flags_changed();
-        scene->UpdateObjectFlags(state->m_mode, bits.GetFlags());
-        Redraw();
-        mode_keys = false;
-      }
+      if (!in_scene) cycle_flags(0xA00);
       break;
     case 'g':
       state->m_flags ^= eShowImageGrid;
