@@ -415,9 +415,15 @@ void ViewerBase::ReleaseInImage(int selected, int x, int y) {
       return;
     }
   }
-  // A selecting release would also move the lock-view anchor to the selection; the anchor
-  // keeps what the main window set until that is built.
-  (void)selected;
+  if (selected == 0) return;
+  m_lock_view_anchor.SetFromSelected2DFeatures();
+  if (m_lock_view_anchor.SetFromScene(m_controller->GetScene())) {
+    const vm::Vector3& p = m_lock_view_anchor.m_position;
+    Notify(5,
+           "ViewerBase::MouseReleaseEvent: got new 3D lock view anchor (%.1f,%.1f,%.1f) from "
+           "selected 3D points",
+           p.x, p.y, p.z);
+  }
 }
 
 bool ViewerBase::KeyPressEvent(int key) {
