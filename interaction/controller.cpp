@@ -121,6 +121,7 @@ void Controller::ClearProject() {
 }
 
 double Controller::GetNormalizedK3() {
+  ForgetDeadViewers();
   const FeatureImage* image = m_main_viewer ? m_main_viewer->GetFImage() : nullptr;
   if (image == nullptr) return 0.0;
   const uint32_t w = image->GetWidth();
@@ -137,6 +138,7 @@ double Controller::GetNormalizedK3() {
 }
 
 void Controller::SetRadialDistortion(double k, bool interpolate) {
+  ForgetDeadViewers();
   FeatureImage* shown = m_main_viewer ? m_main_viewer->GetFImage() : nullptr;
   if (m_tracker == nullptr || shown == nullptr) return;
   // Written to refuse NaN as well: it would spread to every image.
@@ -171,6 +173,7 @@ void Controller::ClearRadialDistortion() {
 }
 
 void Controller::AddReferenceLine() {
+  ForgetDeadViewers();
   if (m_main_viewer == nullptr) return;
   // The main viewer starts the line here once the viewer offers AddReferenceLine.
   m_modified = true;

@@ -148,6 +148,12 @@ TEST(ControllerTest, OnlyTheActivatedViewerCarriesTheActiveBit) {
   C().UpdateViewers();
   EXPECT_EQ(first.redraws, 1);
   EXPECT_EQ(second.redraws, 1);
+  {
+    kxtest::CountingViewer gone;  // added, never removed: dropped once destroyed
+    C().AddViewer(&gone);
+  }
+  C().UpdateViewers();
+  EXPECT_EQ(C().GetViewers().size(), 2u);
 }
 
 TEST(ControllerTest, RadialDistortionStaysWithinItsRange) {

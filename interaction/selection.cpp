@@ -1,6 +1,5 @@
 #include "interaction/selection.h"
 
-#include <cmath>
 #include <memory>
 
 #include "features/feature_image.h"
@@ -155,49 +154,6 @@ void Selection::SelectTrackPointsInFrame(int frame) {
 
 namespace Tools {
 
-namespace {
-
-// A plane through three or more points as an unlinked rectangle: its origin the points'
-// mean, its z axis the normal (least scatter), its x axis the direction of most scatter.
-// Null for points that span no plane.
-std::unique_ptr<NHSObject> FitGroundPlane(const std::vector<FeaturePoint3D*>& points) {
-  vm::Vector3 c{0.0, 0.0, 0.0};
-  for (const FeaturePoint3D* p : points) c = c + vm::Vector3{p->x, p->y, p->z};
-  c = c * (1.0 / double(points.size()));
-  Matrix3x3 scatter{};
-  for (const FeaturePoint3D* p : points) {
-    const double d[3] = {p->x - c.x, p->y - c.y, p->z - c.z};
-    for (int r = 0; r < 3; ++r) {
-      for (int k = 0; k < 3; ++k) scatter[r][k] += d[r] * d[k];
-    }
-  }
-  double values[3];
-  Matrix3x3 axes;
-  axes.SymmetricEigen(values, scatter);
-  if (!(std::fabs(values[1]) > 1e-12 * std::fabs(values[0]))) return nullptr;
-  vm::Vector3 a{axes[0][0], axes[1][0], axes[2][0]};
-  vm::Vector3 b{axes[0][1], axes[1][1], axes[2][1]};
-  // The same in-plane axes whatever the eigen solver's signs and order of near-equal
-  // values: x closest to the world's x, y closest to the world's y, both positive there.
-  if (std::fabs(b.y) + std::fabs(a.x) < std::fabs(a.y) + std::fabs(b.x)) std::swap(a, b);
-  if (a.x < 0.0) a = a * -1.0;
-  if (b.y < 0.0) b = b * -1.0;
-  const vm::Vector3 n = a.Cross(b);
-  Matrix3x4 t;
-  const vm::Vector3 cols[3] = {a, b, n};
-  for (int r = 0; r < 3; ++r) {
-    for (int k = 0; k < 3; ++k) t[r][k] = cols[k][r];
-  }
-  t[0][3] = c.x;
-  t[1][3] = c.y;
-  t[2][3] = c.z;
-  auto plane = std::make_unique<NHSObject>(NHS_TYPE_RECT);
-  plane->SetTransform(t);
-  return plane;
-}
-
-}  // namespace
-
 void align_ground_grid(CameraTrackingManager* tracker, NHSObject* object, Matrix4x4& result,
                        Scene* scene) {
   result = Matrix4x4{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
@@ -251,14 +207,13 @@ void AlignGroundGridToSelection(uic::ViewerBase*, CameraTrackingManager* tracker
   controller.GetSelectedPoints3D(points);
   Matrix4x4 result;
   if (points.size() >= 3) {
-    std::unique_ptr<NHSObject> plane = FitGroundPlane(points);
-    if (!plane) {
-      Notify(2, "Tools::AlignGroundGridToSelection: the selected points span no plane");
-      return;
-    }
+    const std::vector<const FeaturePoint3D*> through(points.begin(), points.end());
+    std::unique_ptr<NHSObject> plane(scene->AddSceneObject(2, through, 0));
+    if (!plane) return;
     Notify(5, "Tools::AlignGroundGridToSelection: align to selected points (num %d)",
            int(points.size()));
     align_ground_grid(tracker, plane.get(), result, scene);
+    plane->Unlink();  // the helper plane leaves the scene again
   } else if (!points.empty()) {
     Notify(5, "Tools::AlignGroundGridToSelection: nothing selected");
     return;

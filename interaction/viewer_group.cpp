@@ -19,11 +19,19 @@ void ViewerGroup::RemoveViewer(ViewerBase* viewer) {
   if (m_main_viewer == viewer) m_main_viewer = m_viewers.empty() ? nullptr : m_viewers.front();
 }
 
+void ViewerGroup::ForgetDeadViewers() {
+  for (ViewerBase* viewer : std::vector<ViewerBase*>(m_viewers)) {
+    if (!ViewerBase::IsLive(viewer)) RemoveViewer(viewer);
+  }
+}
+
 void ViewerGroup::UpdateViewers() {
+  ForgetDeadViewers();
   for (ViewerBase* viewer : m_viewers) viewer->Redraw();
 }
 
 void ViewerGroup::ShowImage(const SharedPtr<FeatureImage>& image) {
+  ForgetDeadViewers();
   for (ViewerBase* viewer : m_viewers) {
     viewer->ResetView();
     viewer->SetFImage(image);
@@ -31,11 +39,13 @@ void ViewerGroup::ShowImage(const SharedPtr<FeatureImage>& image) {
 }
 
 void ViewerGroup::ClearImages() {
+  ForgetDeadViewers();
   for (ViewerBase* viewer : m_viewers) viewer->SetFImage(SharedPtr<FeatureImage>());
 }
 
 void ViewerGroup::SetActiveViewer(ViewerBase* viewer) {
   auto& controller = static_cast<Controller&>(*this);
+  ForgetDeadViewers();
   for (ViewerBase* v : m_viewers) {
     if (v != viewer) {
       v->m_interaction &= ~ViewerBase::kInteractionActiveViewer;

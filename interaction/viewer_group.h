@@ -1,7 +1,8 @@
 // uic::ViewerGroup: the viewers of the interface, the controller's first part.
 //
 // Viewers are kept in the order they were added and are not owned; a viewer removes
-// itself (RemoveViewer) before it dies. The first viewer added is the main viewer until
+// itself (RemoveViewer) before it dies, and one that did not is dropped unused at the next
+// operation over the list. The first viewer added is the main viewer until
 // another one is activated. Interface thread only.
 #pragma once
 
@@ -42,6 +43,7 @@ class ViewerGroup : public HasSlots {
  protected:
   // Only as a part of the controller.
   ViewerGroup() = default;
+  void ForgetDeadViewers();
 
   std::vector<ViewerBase*> m_viewers;
   ViewerBase* m_main_viewer = nullptr;

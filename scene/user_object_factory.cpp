@@ -10,6 +10,7 @@
 #include "foundation/tracks/feature_mapper.h"
 #include "foundation/tracks/feature_point.h"
 #include "scene/objects/mesh_objects.h"
+#include "scene/objects/point_triangulation.h"
 #include "scene/objects/primitives.h"
 #include "scene/plane_fit.h"
 #include "scene/scene.h"
@@ -19,7 +20,17 @@ using vm::Vector3;
 
 namespace {
 
-PointTriangulator g_triangulator = nullptr;
+int TriangulateDelaunay(std::vector<MeshTriangle>& out, std::vector<Vector2> points) {
+  std::vector<PointTriangle> triangles;
+  const int code = BuildTriangleMeshFromPoints(triangles, std::move(points));
+  if (code < 0) return code;
+  out.clear();
+  out.reserve(triangles.size());
+  for (const PointTriangle& t : triangles) out.push_back({t.a, t.b, t.c});
+  return 0;
+}
+
+PointTriangulator g_triangulator = &TriangulateDelaunay;
 
 enum : uint32_t {
   kTypeBox = 0,

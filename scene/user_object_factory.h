@@ -17,7 +17,7 @@
 using PointTriangulator = int (*)(std::vector<MeshTriangle>& triangles,
                                   std::vector<vm::Vector2> points);
 
-// The triangulation the mesh builder runs; null (no triangulation linked in) makes the
+// The triangulation the mesh builder runs (the Delaunay triangulation by default); null makes the
 // builder refuse every mesh with a level-2 log line. Returns the one installed before.
 // Interface thread only, like the builder.
 PointTriangulator SetPointTriangulator(PointTriangulator triangulator);

@@ -100,7 +100,7 @@ void ExpectVerticesOnPoints(const NHSObject_TriMesh& mesh, const Selection& s) {
 
 class UserObjectTest : public testing::Test {
  protected:
-  void SetUp() override { previous_ = SetPointTriangulator(&BruteForceDelaunay); }
+  void SetUp() override { previous_ = GetPointTriangulator(); }
   void TearDown() override { SetPointTriangulator(previous_); }
 
   // An image of the camera at the origin looking along +z.
