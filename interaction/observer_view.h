@@ -90,6 +90,15 @@ struct LockViewAnchor {
   // camera, true only in front of it; for a track the feature in this image, false before
   // the track's first or after its last frame or where it has no feature here.
   bool GetImagePosition(double& x, double& y, const FeatureImage& image) const;
+  // No anchor.
+  void Reset();
+  // From the selected 2D features: the mean of their 3D points (a direction taken at 5
+  // focal lengths from its feature's camera), else the track of the first one. False,
+  // the anchor unchanged, when no 2D feature is selected.
+  bool SetFromSelected2DFeatures();
+  // The selected scene object's global position, else the mean of the selected points of
+  // the point cloud. False, the anchor unchanged, when neither is there.
+  bool SetFromScene(Scene* scene);
 
   int m_kind = eNone;
   vm::Vector3 m_position{0.0, 0.0, 0.0};

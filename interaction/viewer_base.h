@@ -272,6 +272,122 @@ class ViewerBase : public Cursor, public HasSlots {
   ViewerOverlayOptions m_overlay_options;
   bool m_drag_started = false;
 
+  // ---- scene objects of the test scene
+  // A user object of type (0 cube, 1 cone, 2 plane, 3 triangle mesh, 4 textured triangle
+  // mesh) on the selected 3D points, in the new-object colour; a plane is turned to face
+  // the current frame's camera. Afterwards nothing is selected and one undo step removes
+  // the object. Returns 0 (also when no object could be made or there is no scene).
+  int AddSceneObject(int type);
+  // Negates the plane's y and z axes (a half turn about x) when its z axis points along
+  // the viewing direction of image's camera.
+  void OrientPlaneToCamera(const FeatureImage& image, NHSObject* plane);
+  // Whether view pixel (x, y) is over a part of the scene's gizmo.
+  bool IsSelectedObjectAGizmo(int x, int y);
+  // Applies a pointer motion of (dx, dy) view pixels through the gizmo part `code` (1 .. 19:
+  // turn, scale or move along the object's own axes) to object's local transform, and
+  // makes the gizmo follow. P maps world points to (x w, y w, w) of the view, w the depth.
+  // An axis that points at the viewer takes no part in the motion.
+  void DragGizmo(const Matrix3x4& P, double dx, double dy, int code, NHSObject* object);
+
+  // ---- masks and reference lines drawn in the image view
+  // Positions are image pixels of the frame as loaded; each point is keyed at the frame
+  // shown. Nothing without a current image.
+  void AppendMaskPoint(const vm::Vector3& position);
+  void AppendLinePoint(const vm::Vector3& position);
+  // Drops the last mask point; the first one stays.
+  void RemoveLastMaskPoint();
+  // Closes a mask in progress, then lets the next releases add mask points.
+  void BeginPolygonMask();
+  // Three or more points become the mask "Mask_<n>" of the whole sequence (one undo step);
+  // fewer are discarded. Ends the mask drawing. Without a tracker nothing changes (logged).
+  void ClosePolygonMask();
+  // A regular n-gon (n > 2) of radius 0.6 half-heights about the image centre, its first
+  // point straight below the centre, appended to the points drawn and closed.
+  void AddRegularPolygonMask(unsigned n);
+  // Shows the reference lines and lets the next releases draw a line.
+  void BeginReferenceLine();
+  // Pairs of points become the line "Line_<lines - 1>" (one undo step); an unpaired last
+  // point is dropped. Ends the line drawing.
+  void CloseReferenceLine();
+  // A default line of 0.7 image heights through the centre, turned 5 degrees further for
+  // every line already there.
+  void AddReferenceLine();
+  // A vertex into the nearest mask edge at the frame shown.
+  void InsertMaskVertex(const vm::Vector3& position);
+
+  // ---- selection tools
+  // Rectangles are x0, y0, x1, y1 in image pixels (x0 = x1 and y0 = y1: a click, which
+  // picks within 5 view pixels and keeps only the nearest of a kind); bands are view
+  // pixels. A collecting form (Get*) appends what it finds to out without selecting; a
+  // selecting form (Select*) honours the display flags and, with select, sets the
+  // selected flag of what it finds. Both return the number found.
+  int Get2DFeaturesWithinRectangle(std::vector<UIDBase*>* out, const double rect[4]);
+  int Select2DFeaturesInRectangle(const double rect[4], bool select);
+  // Vertices of masks, lines and focal gizmos, each followed by its owner (for lines a
+  // null entry for a point being drawn); a click into a mask takes the smallest mask
+  // around it, a click within 10 pixels of a line the nearest line.
+  int GetMaskVerticesWithinRectangle(std::vector<UIDBase*>* out, const double rect[4]);
+  int SelectMaskVerticesInRectangle(const double rect[4], bool select);
+  int GetLineVerticesWithinRectangle(std::vector<UIDBase*>* out, const double rect[4]);
+  int SelectLineVerticesInRectangle(const double rect[4], bool select);
+  int GetGizmoVerticesWithinRectangle(std::vector<UIDBase*>* out, const double rect[4]);
+  int SelectGizmoVerticesInRectangle(const double rect[4], bool select);
+  // Brushes the shown 2D features strictly within radius of image point (x, y): selects
+  // them, or with Shift deselects them. Returns the number of selected 2D features.
+  int Select2DFeaturesInCircle(double x, double y, double radius);
+  // The tracker's features inside polygon (view pixels from the projection centre).
+  int Select2DFeaturesInLasso(const std::vector<vm::Vector2>& polygon, bool select);
+  // Everything selectable under band / rect, the selection unchanged.
+  int GetObjectsWithinRectangle(std::vector<UIDBase*>* out, const RubberBand& band,
+                                const double rect[4]);
+  // Hit tests at a view pixel: anything, or anything selected (whole masks and lines
+  // do not count).
+  bool IsObjectAt(int x, int y);
+  bool IsSelectedObjectAt(int x, int y);
+  // The tools. A rectangle only adds to the selection; a click on a scene object gives it
+  // the gizmo, a click on a gizmo part arms m_gizmo_handle. The circle and the lasso
+  // deselect with Shift. Each repaints the band.
+  int RectangleSelect(const RubberBand& band, const double rect[4], bool select);
+  int CircleSelect(const RubberBand& band, const double rect[4], bool select);
+  int LassoSelect(bool select);
+  // The lasso path from the widget, view pixels from the projection centre.
+  void SetLassoPolygon(std::vector<vm::Vector2> polygon);
+  // View pixel -> image pixel of the image view.
+  double ViewToImageX(int x) const;
+  double ViewToImageY(int y) const;
+  // The index of the frame shown (the controller's frame without one).
+  int CurrentImageIndex() const;
+  // ---- pointer and keys (view pixels; buttons 0 none, 1 left, 2 middle, 3 right; key
+  // codes as the widget sends them: characters, Shift 0x200 and Ctrl 0x800 added, 256 ..
+  // 259 arrows, 264 Delete). While a tracking job runs the pointer only navigates. The
+  // release returns true only without a scene; the others return false.
+  bool MouseClickEvent(uint8_t button, int x, int y);
+  bool MouseMoveEvent(uint8_t button, int x, int y);
+  bool MouseReleaseEvent(uint8_t button, int x, int y);
+  bool KeyPressEvent(int key);
+ private:
+  std::vector<FeaturePoint2D*> Find2DFeatures(const double rect[4], bool shown_only);
+  // kind 0 masks, 1 lines, 2 focal gizmos.
+  int CollectVertices(std::vector<UIDBase*>* out, const double rect[4], int kind);
+  int SelectVertices(const double rect[4], bool select, int kind);
+  int CollectAt(std::vector<UIDBase*>& found, int x, int y);
+  // Where scene picking measures from: the view centre in the scene view.
+  void SceneCentre(int& x, int& y);
+  // Under the undistorted display: stored (as loaded) <-> displayed image positions.
+  bool UndistortedDisplay();
+  void ToDisplayed(double& x, double& y);
+  void ToStored(double& x, double& y);
+  // A key from 1 to 255 is held: the pointer navigates only.
+  bool InToolMode() const;
+  // False (logged) without a tracker; while it tracks, navigates and gives false.
+  bool PointerMayEdit(const char* where);
+  // The image position of a view pixel as stored (through the lens when undistorted).
+  void StoredImagePosition(int x, int y, double& ix, double& iy);
+  void DragSelection(bool first_motion, int previous_x, int previous_y);
+  void Navigate(uint8_t button);
+  void ReleaseInImage(int selected, int x, int y);
+  void ModeKey(int key);
+
  protected:
   SharedPtr<FeatureImage> m_image;
   Controller* m_controller = nullptr;
