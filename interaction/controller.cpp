@@ -175,7 +175,7 @@ void Controller::ClearRadialDistortion() {
 void Controller::AddReferenceLine() {
   ForgetDeadViewers();
   if (m_main_viewer == nullptr) return;
-  // The main viewer starts the line here once the viewer offers AddReferenceLine.
+  m_main_viewer->AddReferenceLine();
   m_modified = true;
   m_need_save.Emit();
   m_object_pool_changed.Emit();

@@ -126,6 +126,20 @@ TEST(ControllerTest, ClearingTheProjectEmptiesJobViewersAndHistory) {
   EXPECT_EQ(C().GetNumberOfImages(), 0);
 }
 
+TEST(ControllerTest, AReferenceLineIsStartedInTheMainViewerAndMarksTheProject) {
+  ControllerJob job;
+  GroupViewer viewer;
+  viewer.SetFImage(job.tracker->GetImageList()[0]);
+  const size_t before = job.tracker->GetVertexObjectPool().GetLineStrips().size();
+  NotificationRecorder rec;
+  C().AddReferenceLine();
+  EXPECT_EQ(job.tracker->GetVertexObjectPool().GetLineStrips().size(), before + 1);
+  EXPECT_TRUE(C().IsModified());
+  // The viewer's own notifications for the new line come first, then the controller's.
+  ASSERT_GE(rec.names.size(), 2u);
+  EXPECT_EQ(Names(rec.names.end() - 2, rec.names.end()), (Names{"need-save", "pool"}));
+}
+
 TEST(ControllerTest, OnlyTheActivatedViewerCarriesTheActiveBit) {
   ControllerJob job;
   GroupViewer first, second;
