@@ -351,41 +351,4 @@ bool ViewerBase::KeyReleaseEvent(int /*key*/) {
   return false;
 }
 
-// The full image-view drawing (overlays, features, masks, the 3D overlay) is not built
-// yet: the view shows the frame on the background.
-void ViewerBase::DrawImageView() {
-  const DisplaySettings& ds = DisplaySettings::Get();
-  m_painter.Clear(ds.SlotColor(DS_SLOT_IMAGE_BACKGROUND));
-  const ViewerState* state = CurrentState();
-  if (!m_image || state == nullptr || (state->m_flags & eShowFrame) == 0) return;
-  FeatureImageOwner* owner = m_image->GetOwner();
-  ImageCache* cache = owner ? owner->GetImageCache() : nullptr;
-  if (cache != nullptr)
-    m_painter.DrawCachedImage(cache, m_image->GetImageIndex(),
-                              ds.SlotColor(DS_SLOT_IMAGE_BACKGROUND));
-}
-
-// The scene through the active observer. Observer moves from the pointer, the undo
-// records of scene moves, labels and selection feedback are not built yet.
-void ViewerBase::DrawSceneView() {
-  Scene* scene = m_controller->GetScene();
-  if (scene == nullptr) {
-    Notify(2, "ViewerBase::DrawSceneView: scene not set");
-    return;
-  }
-  const ViewerState* state = CurrentState();
-  if (state == nullptr) return;
-  scene->UpdateCameraObject();
-  m_painter.Clear(DisplaySettings::Get().SlotColor(DS_SLOT_SCENE_BACKGROUND) & 0x00FFFFFFu);
-  ObserverView& view = ActiveObserver();
-  view.UpdateProjection(m_observer_drag);
-  std::fill(m_observer_drag, m_observer_drag + 6, 0.0);
-  scene->UpdateObjectFlags(1, static_cast<uint32_t>(state->m_flags));
-  // The renderer divides by the fourth row: scaled so that the view spans pixels.
-  Matrix4x4 M = view.m_projection;
-  for (int c = 0; c < 4; ++c) M[3][c] *= 0.01;
-  m_render_context.SetViewMatrix(M);
-  m_render_context.RenderScene(scene);
-}
-
 }  // namespace uic
