@@ -343,6 +343,8 @@ class ViewerBase : public Cursor, public HasSlots {
 
   SharedPtr<FeatureImage> m_image;
   Controller* m_controller = nullptr;
+  // False while a drawing runs without the tracker's result lock: cameras are not read.
+  bool m_results_readable = true;
 };
 
 }  // namespace uic

@@ -68,9 +68,15 @@ void ViewerBase::DrawImageView() {
   const ViewerState* state = CurrentState();
   if (state == nullptr) return;
   const int flags = state->m_flags;
+  // A running tracking step may be changing any frame's camera, features, links and points:
+  // what depends on them waits for a redraw after the step rather than block the interface.
+  // The frame is then shown as stored, with its vertex objects where they were clicked.
+  std::shared_lock<std::shared_mutex> reading(tracker->GetResultLock(), std::try_to_lock);
+  m_results_readable = reading.owns_lock();
 
   // The point list is read under the map's lock inside SetFPoints3D.
-  if (!pending && m_image_changed && state->m_mode == 0 && (flags & eShowPointCloudMask) != 0) {
+  if (m_results_readable && !pending && m_image_changed && state->m_mode == 0 &&
+      (flags & eShowPointCloudMask) != 0) {
     if (SharedPtr<FeatureMap> map = tracker->GetFeatureMap()) {
       scene->SetFPoints3D(map);
       m_image_changed = false;
@@ -79,8 +85,10 @@ void ViewerBase::DrawImageView() {
 
   if (m_image && (flags & eShowFrame) != 0) {
     const PerspectiveCamera& camera = *m_image;
-    const double* k = camera.GetDistortionCoefficients();
-    const bool undistorted = (k[0] != 0.0 || k[1] != 0.0) && (flags & eShowUndistorted) != 0;
+    static const double kNone[4] = {0.0, 0.0, 0.0, 0.0};
+    const double* k = m_results_readable ? camera.GetDistortionCoefficients() : kNone;
+    const bool undistorted =
+        m_results_readable && (k[0] != 0.0 || k[1] != 0.0) && (flags & eShowUndistorted) != 0;
     if (undistorted) {
       const double w = camera.GetWidth(), h = camera.GetHeight();
       const bool pixels = camera.GetRdDim() != 0;
@@ -96,7 +104,7 @@ void ViewerBase::DrawImageView() {
     m_painter.Clear(background);
   }
 
-  if (m_image) {
+  if (m_image && m_results_readable) {
     const uint32_t border = ds.SlotColor(DS_SLOT_IMAGE_FRAME);
     const double w = m_image->GetWidth(), h = m_image->GetHeight();
     m_painter.DrawLine(-0.5, -100000.0, -0.5, 100000.0, 0.75, border);
@@ -105,7 +113,7 @@ void ViewerBase::DrawImageView() {
     m_painter.DrawLine(-100000.0, h - 0.5, 100000.0, h - 0.5, 0.75, border);
   }
 
-  if (!pending) {
+  if (!pending && m_results_readable) {
     if ((flags & eShowSceneOverFrame) != 0) {
       scene->UpdateObjectFlags(0, static_cast<uint32_t>(flags));
       Matrix3x4 p;
@@ -125,14 +133,9 @@ void ViewerBase::DrawImageView() {
       m_render_context.RenderScene(scene);
       m_view_changed = false;
     }
-    // A running step may be changing features and links of any frame: skip them this once
-    // rather than wait for it.
-    std::shared_lock<std::shared_mutex> reading(tracker->GetResultLock(), std::try_to_lock);
-    if (reading.owns_lock()) {
-      if ((flags & (eShowAutoFeatures | eShowUserFeatures)) != 0) DrawFPoints();
-      if ((flags & eShowAnchors) != 0) DrawAnchors();
-      if ((flags & eShow3DLines) != 0) DrawPoints3D(false, true);
-    }
+    if ((flags & (eShowAutoFeatures | eShowUserFeatures)) != 0) DrawFPoints();
+    if ((flags & eShowAnchors) != 0) DrawAnchors();
+    if ((flags & eShow3DLines) != 0) DrawPoints3D(false, true);
   }
 
   if (m_image) {
@@ -144,6 +147,7 @@ void ViewerBase::DrawImageView() {
     if ((flags & eShowLines) != 0) DrawReferenceLines();
     DrawFrameLabel(false);
   }
+  m_results_readable = true;
   DrawSelectionFeedback();
   if (m_overlay_options.m_tool_indicator) DrawToolIndicator();
   if (m_overlay_options.m_corner_boxes) DrawCornerBoxes();

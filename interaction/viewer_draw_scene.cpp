@@ -4,6 +4,8 @@
 // scene objects under a band of either view.
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <shared_mutex>
 
 #include "foundation/runtime/notify.h"
 #include "interaction/controller.h"
@@ -29,11 +31,15 @@ void ViewerBase::DrawSceneView() {
     Notify(2, "ViewerBase::DrawSceneView: tracking manager not set!");
     return;
   }
-  scene->UpdateCameraObject();
+  // The camera object and the point flags follow the frame's camera and features, which a
+  // running tracking step may be changing: they catch up at a redraw after the step.
+  std::shared_lock<std::shared_mutex> reading(tracker->GetResultLock(), std::try_to_lock);
+  const bool readable = reading.owns_lock();
+  if (readable) scene->UpdateCameraObject();
   const ViewerState* state = CurrentState();
   if (state == nullptr) return;
   const uint32_t flags = static_cast<uint32_t>(state->m_flags);
-  if (m_image_changed && state->m_mode == 1 && (flags & eShowPointCloudMask) != 0) {
+  if (readable && m_image_changed && state->m_mode == 1 && (flags & eShowPointCloudMask) != 0) {
     if (SharedPtr<FeatureMap> map = tracker->GetFeatureMap()) {
       scene->SetFPoints3D(map);
       m_image_changed = false;
@@ -71,7 +77,7 @@ void ViewerBase::DrawSceneView() {
         view.UpdateProjection(m_observer_drag);
         break;
       case eManipFixToCamera:
-        if (m_image) {
+        if (m_image && readable) {
           view.UpdateCameraAttached(*m_image);
           scene->UpdateObjectFlags(1, flags);
         }

@@ -19,7 +19,7 @@ bool VertexSelected(const Vertex& v) {
 }  // namespace
 
 void ViewerBase::UndistortPoint(bool undistort, double& x, double& y) const {
-  if (!undistort || !m_image) return;
+  if (!undistort || !m_image || !m_results_readable) return;
   double ux = x, uy = y;
   m_image->Undistort(x, y, ux, uy, false);
   x = ux;
