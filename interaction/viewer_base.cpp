@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 #include <set>
+#include <shared_mutex>
 
 #include "foundation/runtime/notify.h"
 #include "interaction/controller.h"
@@ -95,8 +96,20 @@ int ViewerBase::SetFImage(SharedPtr<FeatureImage> image) {
     return -1;
   }
   if (image.Get() != m_image.Get()) {
-    const bool new_size = !m_image || m_image->GetWidth() != image->GetWidth() ||
-                          m_image->GetHeight() != image->GetHeight();
+    bool new_size = !m_image;
+    if (!new_size) {
+      // A running tracking step rewrites the cameras, sizes included; the frames of one
+      // sequence share their size, so the size is compared only when it can be read.
+      MetaCTracker* tracker = m_controller->GetCTracker();
+      std::shared_lock<std::shared_mutex> reading;
+      if (tracker != nullptr) {
+        reading = std::shared_lock<std::shared_mutex>(tracker->GetResultLock(), std::try_to_lock);
+      }
+      if (tracker == nullptr || reading.owns_lock()) {
+        new_size =
+            m_image->GetWidth() != image->GetWidth() || m_image->GetHeight() != image->GetHeight();
+      }
+    }
     m_image = std::move(image);
     if (new_size) ResetZoom();
   }

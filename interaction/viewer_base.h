@@ -336,6 +336,9 @@ class ViewerBase : public Cursor, public HasSlots {
   void DrawFrameLabel(bool scene_view);
   void DrawAxisLegend();
   void DrawVertexMarkers(const VertexObject& object, unsigned frame, bool undistort);
+  // The tracker whose vertex objects the current frame shows (null: none, or a frame without
+  // owner), with the frame index and whether to undistort.
+  MetaCTracker* VertexObjectsToDraw(bool& undistort, unsigned& frame);
   // The image position under the pointer.
   void PointerImagePosition(double& x, double& y) const;
   // (x, y) through the current camera's undistortion when asked.

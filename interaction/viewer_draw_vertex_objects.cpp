@@ -104,13 +104,19 @@ void ViewerBase::DrawPolygonMasks() {
   }
 }
 
-void ViewerBase::DrawReferenceLines() {
+MetaCTracker* ViewerBase::VertexObjectsToDraw(bool& undistort, unsigned& frame) {
   const ViewerState* state = CurrentState();
-  if (!m_image || m_image->GetOwner() == nullptr || state == nullptr) return;
-  MetaCTracker* tracker = m_controller->GetCTracker();
+  if (!m_image || m_image->GetOwner() == nullptr || state == nullptr) return nullptr;
+  undistort = (state->m_flags & eShowUndistorted) != 0;
+  frame = unsigned(m_image->GetImageIndex());
+  return m_controller->GetCTracker();
+}
+
+void ViewerBase::DrawReferenceLines() {
+  bool undistort = false;
+  unsigned frame = 0;
+  MetaCTracker* tracker = VertexObjectsToDraw(undistort, frame);
   if (tracker == nullptr) return;
-  const bool undistort = (state->m_flags & eShowUndistorted) != 0;
-  const unsigned frame = unsigned(m_image->GetImageIndex());
   const DisplaySettings& ds = DisplaySettings::Get();
   const uint32_t line_colour = ds.SlotColor(DS_SLOT_REFERENCE_LINE);
   std::vector<vm::Vector3> positions;
@@ -151,12 +157,10 @@ void ViewerBase::DrawReferenceLines() {
 }
 
 void ViewerBase::DrawFocalGizmos() {
-  const ViewerState* state = CurrentState();
-  if (!m_image || m_image->GetOwner() == nullptr || state == nullptr) return;
-  MetaCTracker* tracker = m_controller->GetCTracker();
+  bool undistort = false;
+  unsigned frame = 0;
+  MetaCTracker* tracker = VertexObjectsToDraw(undistort, frame);
   if (tracker == nullptr) return;
-  const bool undistort = (state->m_flags & eShowUndistorted) != 0;
-  const unsigned frame = unsigned(m_image->GetImageIndex());
   // Pairs in drawing order: vertex indices p0, p1, p2, p3 and the pair's colour.
   static const int kPairs[3][4] = {{0, 1, 2, 3}, {8, 9, 11, 10}, {4, 5, 6, 7}};
   static const uint32_t kColours[3] = {0xFF0000u, 0x00FF00u, 0x0000FFu};
