@@ -339,7 +339,10 @@ void MetaCTracker::RunTrackingThread() {
   for (; next_step < m_step_list.size() && !stopped; ++next_step) {
     const TrackingStep& s = m_step_list[next_step];
     m_tracking_callback.SetDisplayKind(s.display_kind);
-    if (s.pre) s.pre(this);
+    if (s.pre) {
+      std::lock_guard<std::shared_mutex> changing(m_result_lock);
+      s.pre(this);
+    }
 
     if (s.mask & eStepPerFrame) {
       m_first_image_index = 0;
@@ -358,7 +361,12 @@ void MetaCTracker::RunTrackingThread() {
           break;
         }
         const char* message = nullptr;
-        if (!CatchAll([&] { ComputeFrame(unsigned(index), s.mask); }, &message)) {
+        if (!CatchAll(
+                [&] {
+                  std::lock_guard<std::shared_mutex> changing(m_result_lock);
+                  ComputeFrame(unsigned(index), s.mask);
+                },
+                &message)) {
           Notify(2,
                  "MetaCTracker::TrackingThread: tracking steps (mask) %d failed for image %d with "
                  "message \"%s\"",
@@ -381,7 +389,12 @@ void MetaCTracker::RunTrackingThread() {
 
     if (s.mask & eStepFinal) {
       const char* message = nullptr;
-      if (!CatchAll([&] { ComputeFinalEstimation(); }, &message)) {
+      if (!CatchAll(
+              [&] {
+                std::lock_guard<std::shared_mutex> changing(m_result_lock);
+                ComputeFinalEstimation();
+              },
+              &message)) {
         Notify(2, "MetaCTracker::TrackingThread: final estimation failed with message \"%s\"",
                message);
       }
@@ -395,13 +408,21 @@ void MetaCTracker::RunTrackingThread() {
     }
     if ((s.mask & eStepRefinement) && m_running.load()) {
       const char* message = nullptr;
-      if (!CatchAll([&] { ComputeRefinement(); }, &message)) {
+      if (!CatchAll(
+              [&] {
+                std::lock_guard<std::shared_mutex> changing(m_result_lock);
+                ComputeRefinement();
+              },
+              &message)) {
         Notify(2, "MetaCTracker::TrackingThread: refinement failed with message \"%s\"", message);
       }
     }
     work_before_step += m_tracking_callback.ExpectedWork(s.mask, frames, 20);
     if (!stopped && m_running.load()) m_tracking_callback.CompleteWorkUpTo(work_before_step);
-    if (s.post) s.post(this);
+    if (s.post) {
+      std::lock_guard<std::shared_mutex> changing(m_result_lock);
+      s.post(this);
+    }
   }
   if (!stopped && m_running.load()) m_tracking_callback.ReportFinished();
 

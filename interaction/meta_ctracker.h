@@ -27,6 +27,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <shared_mutex>
 #include <vector>
 
 #include "foundation/runtime/signal.h"
@@ -104,6 +105,11 @@ class MetaCTracker : public CameraTrackingManager,
   // thread ends at the next frame boundary.
   void StopTracking();
   bool IsTracking() const { return m_running.load(); }
+  // The tracking thread holds it exclusively while a step may change the images' features,
+  // anchors and links (a frame's stages, the final estimation, the refinement, the step
+  // actions); the viewers read those under its shared side with try_lock_shared and leave
+  // them out of a redraw that would have to wait.
+  std::shared_mutex& GetResultLock() { return m_result_lock; }
   // Wires the current map to the correlator, outlier detector, guided matching and camera
   // estimator the settings ask for, applies the feature settings to the correlator and
   // installs the callback as the map's observer.
@@ -214,6 +220,7 @@ class MetaCTracker : public CameraTrackingManager,
   TrackingSettings m_run_settings;
   std::vector<TrackingStep> m_step_list;
   std::atomic<bool> m_running{false};
+  std::shared_mutex m_result_lock;
   double m_progress_value = 0.0;
   std::unique_ptr<platform::Thread> m_thread;
   TrackingMessageRing m_ring;

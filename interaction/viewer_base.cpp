@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 #include <set>
+#include <shared_mutex>
 
 #include "foundation/runtime/notify.h"
 #include "interaction/controller.h"
@@ -95,8 +96,20 @@ int ViewerBase::SetFImage(SharedPtr<FeatureImage> image) {
     return -1;
   }
   if (image.Get() != m_image.Get()) {
-    const bool new_size = !m_image || m_image->GetWidth() != image->GetWidth() ||
-                          m_image->GetHeight() != image->GetHeight();
+    bool new_size = !m_image;
+    if (!new_size) {
+      // A running tracking step rewrites the cameras, sizes included; the frames of one
+      // sequence share their size, so the size is compared only when it can be read.
+      MetaCTracker* tracker = m_controller->GetCTracker();
+      std::shared_lock<std::shared_mutex> reading;
+      if (tracker != nullptr) {
+        reading = std::shared_lock<std::shared_mutex>(tracker->GetResultLock(), std::try_to_lock);
+      }
+      if (tracker == nullptr || reading.owns_lock()) {
+        new_size =
+            m_image->GetWidth() != image->GetWidth() || m_image->GetHeight() != image->GetHeight();
+      }
+    }
     m_image = std::move(image);
     if (new_size) ResetZoom();
   }
@@ -349,43 +362,6 @@ bool ViewerBase::KeyReleaseEvent(int /*key*/) {
   m_key = 0;
   Redraw();
   return false;
-}
-
-// The full image-view drawing (overlays, features, masks, the 3D overlay) is not built
-// yet: the view shows the frame on the background.
-void ViewerBase::DrawImageView() {
-  const DisplaySettings& ds = DisplaySettings::Get();
-  m_painter.Clear(ds.SlotColor(DS_SLOT_IMAGE_BACKGROUND));
-  const ViewerState* state = CurrentState();
-  if (!m_image || state == nullptr || (state->m_flags & eShowFrame) == 0) return;
-  FeatureImageOwner* owner = m_image->GetOwner();
-  ImageCache* cache = owner ? owner->GetImageCache() : nullptr;
-  if (cache != nullptr)
-    m_painter.DrawCachedImage(cache, m_image->GetImageIndex(),
-                              ds.SlotColor(DS_SLOT_IMAGE_BACKGROUND));
-}
-
-// The scene through the active observer. Observer moves from the pointer, the undo
-// records of scene moves, labels and selection feedback are not built yet.
-void ViewerBase::DrawSceneView() {
-  Scene* scene = m_controller->GetScene();
-  if (scene == nullptr) {
-    Notify(2, "ViewerBase::DrawSceneView: scene not set");
-    return;
-  }
-  const ViewerState* state = CurrentState();
-  if (state == nullptr) return;
-  scene->UpdateCameraObject();
-  m_painter.Clear(DisplaySettings::Get().SlotColor(DS_SLOT_SCENE_BACKGROUND) & 0x00FFFFFFu);
-  ObserverView& view = ActiveObserver();
-  view.UpdateProjection(m_observer_drag);
-  std::fill(m_observer_drag, m_observer_drag + 6, 0.0);
-  scene->UpdateObjectFlags(1, static_cast<uint32_t>(state->m_flags));
-  // The renderer divides by the fourth row: scaled so that the view spans pixels.
-  Matrix4x4 M = view.m_projection;
-  for (int c = 0; c < 4; ++c) M[3][c] *= 0.01;
-  m_render_context.SetViewMatrix(M);
-  m_render_context.RenderScene(scene);
 }
 
 }  // namespace uic

@@ -212,13 +212,69 @@ class ViewerBase : public Cursor, public HasSlots {
   bool MouseWheelEvent(uint8_t code, int x, int y);
   bool KeyReleaseEvent(int key);
 
-  // ---- drawing (called by the derived update with painter and render context set)
+  // ---- drawing (called by the derived update with painter and render context set). All
+  // positions handed to the painter are image pixels unless said otherwise; widths and
+  // radii are view pixels.
+  // The image view: the frame (undistorted with display flag 0x100), its border, the solved
+  // scene through the frame's camera, features, anchors, lines to the 3D points, masks,
+  // gizmos, reference lines, the frame label, the selection feedback and the overlay
+  // options. Tracking overlays are left out for a pending frame (no image, or image flag
+  // 8) and while the running tracking step holds the tracker's result lock.
   void DrawImageView();
+  // The scene view through the active observer: applies the pending drag by the manip mode
+  // (one undo command per finished ground-grid or scene move), renders, labels.
   void DrawSceneView();
+  // Appends the scene objects under the band (view pixels) and returns how many; a band of
+  // zero width or height picks at its minimum corner.
+  int GetSceneObjectsWithinRectangle(std::vector<UIDBase*>* out, const RubberBand& band);
+
+  // Feature and point overlays of the current image.
+  void DrawFPoints();
+  void DrawAnchors();
+  void DrawPoints3D(bool dots, bool lines);
+  // Vertex objects of the tracker's pool at the current frame, and the mask or line being
+  // drawn.
+  void DrawPolygonMasks();
+  void DrawReferenceLines();
+  void DrawFocalGizmos();
+  // Mask names through the coloured text hook.
+  void DrawPolygonNameStrings();
+
+  // Shapes (image positions; sizes in view pixels).
+  void DrawFeatureMarker(double width, const FeaturePoint2D& f, uint32_t colour);
+  void DrawAnchorMarker(double width, const FeaturePoint2D& f, uint32_t colour);
+  void DrawCornerBrackets(double x, double y, double c, double width, uint32_t colour);
+  void DrawDiamond(double x, double y, double c, double width, uint32_t colour);
+  void DrawTrackPolyline(const FeaturePoint2D& f, int back, int forward, double width,
+                         uint32_t colour);
+  void DrawTrackSegments(const FeaturePoint2D& f, int back, int forward, double width,
+                         uint32_t supported, uint32_t other);
+  void DrawErrorEllipse(const FeaturePoint2D& f, double width, uint32_t colour);
+  void DrawAnchorPath(const FeaturePoint2D& anchor, int back, int forward, double width,
+                      uint32_t colour);
+  void DrawAnchorResidual(const FeaturePoint2D& anchor, double width, uint32_t colour);
+  static bool HasLive3DPoint(const FeatureImage::FeatureList& list);
+  // The (x, y) of the points as a polyline with round joins; nothing below two points.
+  void DrawPolyline(const std::vector<vm::Vector3>& points, bool closed, double width,
+                    uint32_t colour);
+  // The painter's own operations under their overlay names.
+  void DrawRectOutline(double x0, double y0, double x1, double y1, double width, uint32_t colour,
+                       int stipple_factor, uint16_t stipple) {
+    m_painter.DrawRect(x0, y0, x1, y1, width, colour, stipple == 0xFFFF ? 0 : stipple_factor,
+                       stipple);
+  }
+  void DrawDot(double x, double y, double radius, uint32_t colour) {
+    m_painter.FillCircle(x, y, radius, colour);
+  }
+  void DrawMarker(double x, double y, double half_w, double half_h, double width, uint32_t colour) {
+    m_painter.DrawCross(x, y, half_w, half_h, width, colour);
+  }
 
   // The newest view state, or null for an empty stack.
   ViewerState* CurrentState() { return m_states.empty() ? nullptr : &m_states.back(); }
   ObserverView& ActiveObserver() { return m_observers[size_t(m_observer)]; }
+  // Whether the frame shows no tracking results: no image, or the run has not processed it.
+  bool IsPendingFrame() const;
 
   // The perspective of the scene view (see ObserverView::MakePerspective).
   static int MakePerspective(double fov, double aspect, double near, double far, Matrix4x4& P) {
@@ -389,8 +445,25 @@ class ViewerBase : public Cursor, public HasSlots {
   void ModeKey(int key);
 
  protected:
+  // Parts of the image and scene views.
+  void DrawSelectionFeedback();
+  void DrawToolIndicator();
+  void DrawCornerBoxes();
+  void DrawFrameLabel(bool scene_view);
+  void DrawAxisLegend();
+  void DrawVertexMarkers(const VertexObject& object, unsigned frame, bool undistort);
+  // The tracker whose vertex objects the current frame shows (null: none, or a frame without
+  // owner), with the frame index and whether to undistort.
+  MetaCTracker* VertexObjectsToDraw(bool& undistort, unsigned& frame);
+  // The image position under the pointer.
+  void PointerImagePosition(double& x, double& y) const;
+  // (x, y) through the current camera's undistortion when asked.
+  void UndistortPoint(bool undistort, double& x, double& y) const;
+
   SharedPtr<FeatureImage> m_image;
   Controller* m_controller = nullptr;
+  // False while a drawing runs without the tracker's result lock: cameras are not read.
+  bool m_results_readable = true;
 };
 
 }  // namespace uic

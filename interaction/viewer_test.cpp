@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "interaction/tracker_job_for_test.h"
 #include "interaction/viewer_for_test.h"
 #include "scene/display_settings.h"
 #include "testing/log_capture.h"
@@ -132,6 +133,8 @@ TEST(Viewer, BadModeAndMissingSceneAreLogged) {
 }
 
 TEST(Viewer, ImageViewClearsOnlyTheRectangle) {
+  uic::MetaCTracker tracker;
+  kxtest::CurrentTracker current(&tracker);
   uic::Viewer v;
   Fill(v.GetBuffer(), 0x12345678);
   v.Update(600, 400, 100, 100);  // partly outside the buffer
@@ -143,9 +146,11 @@ TEST(Viewer, ImageViewClearsOnlyTheRectangle) {
 }
 
 TEST(Viewer, SceneViewRendersTheGridFromTheObserver) {
-  uic::MetaCTracker tracker;
-  kxtest::CurrentTracker current(&tracker);
+  kxtest::TrackerJob job;
+  kxtest::CurrentTracker current(&job.tracker);
   uic::Viewer v;
+  // Without a frame the view stays empty: the scene needs its camera.
+  ASSERT_EQ(v.SetFImage(job.tracker.GetFImage(0)), 0);
   v.m_states.back().m_mode = 1;
   v.m_states.back().m_flags = 0x1000000;  // the ground grid only
   const uint32_t background =
