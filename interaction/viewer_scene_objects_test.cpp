@@ -156,6 +156,8 @@ TEST(SceneObjects, WithOnlyScalingOnOnlyTheScalePartsArePickable) {
   kxtest::ControllerJob job(64, 48);
   uic::Viewer viewer;
   viewer.CurrentState()->m_mode = 1;
+  // The scene view draws only once a frame is shown.
+  ASSERT_EQ(viewer.SetFImage(job.tracker->GetImageList()[0]), 0);
   Scene* scene = kxtest::C().GetScene();
   auto* cube = new NHSObject_Cuboid();
   cube->SetCorners({-1, -1, -1}, {1, 1, 1});
