@@ -9,6 +9,7 @@ KALVEX_PACKAGES=(
   libeigen3-dev libglm-dev
   libxml2-utils opencollada-tools python3-collada assimp-utils
   qhull-bin
+  qt6-base-dev qt6-base-dev-tools qt6-l10n-tools qt6-translations-l10n qt6-image-formats-plugins
 )
 
 # Adds the peer libraries the benchmarks compare with: every bench/*.cpp names its

@@ -71,6 +71,10 @@ void NotifyContext::SetOutputFunction(NotifyOutputFunction* output) {
   Instance().SetOutput(output);
 }
 
+NotifyOutputFunction* NotifyContext::GetOutputFunction() {
+  return Instance().GetOutput();
+}
+
 int NotifyContext::LevelFromName(const char* name) {
   if (name == nullptr) return kLevelUnknownName;
   for (int level = 0; level < 16; ++level) {
@@ -103,6 +107,11 @@ void NotifyContext::SetLevel(int level) {
 void NotifyContext::SetOutput(NotifyOutputFunction* output) {
   std::lock_guard<js::SpinLock> guard(lock_);
   output_ = output;
+}
+
+NotifyOutputFunction* NotifyContext::GetOutput() {
+  std::lock_guard<js::SpinLock> guard(lock_);
+  return output_;
 }
 
 // Removes the first "A::B" (and one colon after B, then one blank): messages start with

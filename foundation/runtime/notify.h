@@ -71,6 +71,9 @@ class NotifyContext : public NotifyOutputFunction {
   // On the process-wide context: replaces the output (null = store lines only). The
   // previous output is not destroyed; the new one must live as long as it is set.
   static void SetOutputFunction(NotifyOutputFunction* output);
+  // On the process-wide context: the current output (null when lines are only stored), so
+  // that a temporary output can pass lines on to it and be replaced by it again.
+  static NotifyOutputFunction* GetOutputFunction();
 
   // This context's level from a name (case ignored): true when known; otherwise (also
   // for null) the level becomes -2 (silent) and the result is false.
@@ -80,6 +83,7 @@ class NotifyContext : public NotifyOutputFunction {
   int Level() const { return level_.load(std::memory_order_relaxed); }
   void SetLevel(int level);
   void SetOutput(NotifyOutputFunction* output);
+  NotifyOutputFunction* GetOutput();
   bool LevelFixed() const { return level_fixed_; }
 
   // Notify's work on this context.
