@@ -421,6 +421,7 @@ class ViewerBase : public Cursor, public HasSlots {
   bool MouseMoveEvent(uint8_t button, int x, int y);
   bool MouseReleaseEvent(uint8_t button, int x, int y);
   bool KeyPressEvent(int key);
+
  private:
   std::vector<FeaturePoint2D*> Find2DFeatures(const double rect[4], bool shown_only);
   // kind 0 masks, 1 lines, 2 focal gizmos.
@@ -459,6 +460,11 @@ class ViewerBase : public Cursor, public HasSlots {
   void PointerImagePosition(double& x, double& y) const;
   // (x, y) through the current camera's undistortion when asked.
   void UndistortPoint(bool undistort, double& x, double& y) const;
+  // Where a feature is shown: its stored position, or under the undistorted display its
+  // position through its own frame's lens, so markers sit on the undistorted picture.
+  PainterPoint ShownPosition(const FeaturePoint2D& f) const;
+  // The same for an image position (x, y) of image, e.g. a projected 3D point.
+  PainterPoint ShownPosition(const FeatureImage* image, double x, double y) const;
 
   SharedPtr<FeatureImage> m_image;
   Controller* m_controller = nullptr;

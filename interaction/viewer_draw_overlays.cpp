@@ -63,6 +63,18 @@ bool ViewerBase::HasLive3DPoint(const FeatureImage::FeatureList& list) {
   return false;
 }
 
+PainterPoint ViewerBase::ShownPosition(const FeatureImage* image, double x, double y) const {
+  PainterPoint p{x, y};
+  const bool undistort = !m_states.empty() && (m_states.back().m_flags & eShowUndistorted) != 0;
+  if (!undistort || image == nullptr || !m_results_readable) return p;
+  image->Undistort(x, y, p.x, p.y, false);
+  return p;
+}
+
+PainterPoint ViewerBase::ShownPosition(const FeaturePoint2D& f) const {
+  return ShownPosition(f.GetImage(), f.x, f.y);
+}
+
 void ViewerBase::DrawPolyline(const std::vector<vm::Vector3>& points, bool closed, double width,
                               uint32_t colour) {
   if (points.size() < 2) return;
@@ -93,17 +105,19 @@ void ViewerBase::DrawDiamond(double x, double y, double c, double width, uint32_
 }
 
 void ViewerBase::DrawFeatureMarker(double width, const FeaturePoint2D& f, uint32_t colour) {
+  const PainterPoint at = ShownPosition(f);
   if (f.TestFlags(FP2D_FLAG_MANUAL)) {
     if (!f.TestFlags(FP2D_FLAG_CLICKED_FRAME)) colour &= kHalfAlpha;
-    DrawCornerBrackets(f.x, f.y, 6.0, width, colour);
+    DrawCornerBrackets(at.x, at.y, 6.0, width, colour);
   }
-  DrawMarker(f.x, f.y, 5.0, 5.0, width, colour);
+  DrawMarker(at.x, at.y, 5.0, 5.0, width, colour);
 }
 
 void ViewerBase::DrawAnchorMarker(double width, const FeaturePoint2D& f, uint32_t colour) {
   if (!f.TestFlags(FP2D_FLAG_CLICKED_FRAME)) colour &= kHalfAlpha;
-  DrawMarker(f.x, f.y, 4.0, 4.0, width, colour);
-  DrawDiamond(f.x, f.y, 7.0, width, colour);
+  const PainterPoint at = ShownPosition(f);
+  DrawMarker(at.x, at.y, 4.0, 4.0, width, colour);
+  DrawDiamond(at.x, at.y, 7.0, width, colour);
 }
 
 void ViewerBase::DrawTrackPolyline(const FeaturePoint2D& f, int back, int forward, double width,
@@ -112,14 +126,14 @@ void ViewerBase::DrawTrackPolyline(const FeaturePoint2D& f, int back, int forwar
   const FeaturePoint2D* p = &f;
   for (int i = 0; i < back && p->GetPredecessor() && p->GetPredecessor()->GetFirst(); ++i) {
     p = p->GetPredecessor()->GetFirst().Get();
-    before.push_back({p->x, p->y});
+    before.push_back(ShownPosition(*p));
   }
   path.assign(before.rbegin(), before.rend());
-  path.push_back({f.x, f.y});
+  path.push_back(ShownPosition(f));
   p = &f;
   for (int i = 0; i < forward && p->GetSuccessor() && p->GetSuccessor()->GetSecond(); ++i) {
     p = p->GetSuccessor()->GetSecond().Get();
-    path.push_back({p->x, p->y});
+    path.push_back(ShownPosition(*p));
   }
   if (path.size() >= 2) {
     m_painter.DrawPolyline(path.data(), int(path.size()), false, width, colour, true);
@@ -131,14 +145,15 @@ void ViewerBase::DrawTrackSegments(const FeaturePoint2D& f, int back, int forwar
   const FeaturePoint2D* p = &f;
   for (int i = 0; i < forward && p->GetSuccessor() && p->GetSuccessor()->GetSecond(); ++i) {
     const FeaturePoint2D* q = p->GetSuccessor()->GetSecond().Get();
-    m_painter.DrawLine(p->x, p->y, q->x, q->y, width,
-                       Supported(p->GetSuccessor()) ? supported : other);
+    const PainterPoint a = ShownPosition(*p), b = ShownPosition(*q);
+    m_painter.DrawLine(a.x, a.y, b.x, b.y, width, Supported(p->GetSuccessor()) ? supported : other);
     p = q;
   }
   p = &f;
   for (int i = 0; i < back && p->GetPredecessor() && p->GetPredecessor()->GetFirst(); ++i) {
     const FeaturePoint2D* q = p->GetPredecessor()->GetFirst().Get();
-    m_painter.DrawLine(p->x, p->y, q->x, q->y, width,
+    const PainterPoint a = ShownPosition(*p), b = ShownPosition(*q);
+    m_painter.DrawLine(a.x, a.y, b.x, b.y, width,
                        Supported(p->GetPredecessor()) ? supported : other);
     p = q;
   }
@@ -148,11 +163,12 @@ void ViewerBase::DrawErrorEllipse(const FeaturePoint2D& f, double width, uint32_
   if (f.TestFlags(FP2D_FLAG_MANUAL)) return;
   const Matrix2x2 e = f.GetErrorEllipseAxes();
   const double s = DisplaySettings::Get().marker_circle_radius;
+  const PainterPoint at = ShownPosition(f);
   PainterPoint p[10];
   for (int k = 0; k < 10; ++k) {
     const double a = k * 2.0 * std::numbers::pi / 10.0;
     const double u = s * std::cos(a), v = s * std::sin(a);
-    p[k] = {f.x + e[0][0] * u + e[0][1] * v, f.y + e[1][0] * u + e[1][1] * v};
+    p[k] = {at.x + e[0][0] * u + e[0][1] * v, at.y + e[1][0] * u + e[1][1] * v};
   }
   m_painter.DrawPolyline(p, 10, true, width, colour, true);
 }
@@ -160,13 +176,13 @@ void ViewerBase::DrawErrorEllipse(const FeaturePoint2D& f, double width, uint32_
 void ViewerBase::DrawAnchorPath(const FeaturePoint2D& anchor, int back, int forward, double width,
                                 uint32_t colour) {
   std::vector<PainterPoint> before, path;
-  const auto add = [](const FeaturePoint2D& a, std::vector<PainterPoint>& out) {
+  const auto add = [this](const FeaturePoint2D& a, std::vector<PainterPoint>& out) {
     const FeatureImage* image = a.GetImage();
     const SharedPtr<FeaturePoint3D>& point = a.GetFPoint3D();
     PainterPoint q;
     if (image != nullptr && point &&
         ProjectVisible(*image, CartesianPoint(*point, *image), false, q))
-      out.push_back(q);
+      out.push_back(ShownPosition(image, q.x, q.y));
   };
   const FeaturePoint2D* p = &anchor;
   for (int i = 0; i < back && p->GetPredecessor() && p->GetPredecessor()->GetFirst(); ++i) {
@@ -192,7 +208,8 @@ void ViewerBase::DrawAnchorResidual(const FeaturePoint2D& anchor, double width, 
   if (image == nullptr || !point ||
       !ProjectVisible(*image, CartesianPoint(*point, *image), true, q))
     return;
-  m_painter.DrawLine(anchor.x, anchor.y, q.x, q.y, width, colour);
+  const PainterPoint at = ShownPosition(anchor), shown = ShownPosition(image, q.x, q.y);
+  m_painter.DrawLine(at.x, at.y, shown.x, shown.y, width, colour);
 }
 
 void ViewerBase::DrawFPoints() {
@@ -296,9 +313,12 @@ void ViewerBase::DrawPoints3D(bool dots, bool lines) {
     const bool removed = point.TestFlags(FP3D_FLAG_REMOVED);
     PainterPoint q;
     if (!ProjectVisible(camera, CartesianPoint(point, camera), false, q)) continue;
+    q = ShownPosition(m_image.Get(), q.x, q.y);
     if (dots) DrawDot(q.x, q.y, 2.0, removed ? dot & 0x40FFFFFFu : dot);
-    if (lines)
-      m_painter.DrawLine(q.x, q.y, fp->x, fp->y, kOverlayWidth, removed ? removed_line : line);
+    if (lines) {
+      const PainterPoint at = ShownPosition(*fp);
+      m_painter.DrawLine(q.x, q.y, at.x, at.y, kOverlayWidth, removed ? removed_line : line);
+    }
   }
 }
 

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <cmath>
 
 #include <chrono>
 #include <cstdio>
@@ -94,6 +96,20 @@ TEST_F(OverlayFixture, MarkerColourFollowsTheTrackState) {
   EXPECT_EQ(viewer.ImagePixel(20, 5), Slot(DS_SLOT_FEATURE_NO_POINT));
   EXPECT_EQ(viewer.ImagePixel(65, 30), Slot(DS_SLOT_FEATURE_ALONE));
   EXPECT_EQ(viewer.ImagePixel(50, 5), Slot(DS_SLOT_SELECTION));
+}
+
+TEST_F(OverlayFixture, UnderTheUndistortedDisplayMarkersSitOnTheUndistortedPicture) {
+  images[1]->SetNormalizedK3(0.2);
+  Add(1, 15, 8);
+  double ux = 0.0, uy = 0.0;
+  images[1]->Undistort(15, 8, ux, uy, false);
+  // Off both arms of the stored place's cross, so the two places tell apart.
+  ASSERT_GT(std::min(std::abs(ux - 15), std::abs(uy - 8)), 0.5);
+  Draw(kFeatures | ViewerBase::eShowUndistorted);
+  EXPECT_EQ(viewer.ImagePixel(ux, uy), Slot(DS_SLOT_FEATURE_ALONE));
+  EXPECT_NE(viewer.ImagePixel(15, 8), Slot(DS_SLOT_FEATURE_ALONE));
+  Draw(kFeatures);
+  EXPECT_EQ(viewer.ImagePixel(15, 8), Slot(DS_SLOT_FEATURE_ALONE));
 }
 
 TEST_F(OverlayFixture, UserFeaturesAloneAndAtHalfAlphaAwayFromTheirClickedFrame) {
