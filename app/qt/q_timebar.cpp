@@ -20,6 +20,11 @@
 #include "interaction/controller.h"
 #include "interaction/sequence_property.h"
 
+// The icons live in a static library: their registration must be referenced.
+static void InitTimebarResources() {
+  Q_INIT_RESOURCE(timebar);
+}
+
 namespace {
 
 // Puts value into a spin box only where it differs, so that the box's change slot does
@@ -32,6 +37,7 @@ void MirrorValue(QSpinBox* box, int value) {
 
 qTimebar::qTimebar(QWidget* parent)
     : QWidget(parent), m_time_line(1000), m_controller(uic::Controller::Instance()) {
+  InitTimebarResources();
   setupUi(this);
 
   connect(m_current_frame_sb, &QSpinBox::valueChanged, this, &qTimebar::setCurrentFrame);
@@ -169,15 +175,14 @@ void qTimebar::play(bool on, QTimeLine::Direction direction) {
   const bool forward = direction == QTimeLine::Forward;
   m_play_forward_pb->setChecked(forward && on);
   m_play_backward_pb->setChecked(!forward && on);
+  // Stopped while it is placed: a running clock placed at its end would finish (and
+  // release the button) in the middle of this.
+  m_time_line.stop();
   m_time_line.setDirection(direction);
   // The time of the current frame at this speed: the duration is divided by the speed.
   const int offset = m_controller->GetCurrentFrame() - m_time_line.startFrame();
   m_time_line.setCurrentTime(int(std::trunc(1000.0 * offset / (m_frame_rate * m_play_speed))));
-  if (on) {
-    m_time_line.resume();
-  } else {
-    m_time_line.stop();
-  }
+  if (on) m_time_line.resume();
 }
 
 void qTimebar::playForward(bool on) {
