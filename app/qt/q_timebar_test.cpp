@@ -177,8 +177,12 @@ TEST_F(TimebarTest, UpdateTimeLineDividesTheRangeByRateAndSpeed) {
     int duration, interval;
   };
   const Case cases[] = {
-      {0, 100, 25.0, 1.0, 4000, 40}, {0, 199, 25.0, 8.0, 995, 40}, {0, 10, 30.0, 1.0, 333, 33},
-      {10, 20, 25.0, 0.1, 4000, 40}, {0, 1, 24.0, 0.4, 104, 41},
+      {0, 100, 25.0, 1.0, 4000, 40},
+      {0, 199, 25.0, 8.0, 995, 40},
+      {0, 10, 30.0, 1.0, 333, 33},
+      {10, 20, 25.0, 0.1, 4000, 40},
+      {0, 1, 24.0, 0.4, 104, 41},
+      {0, 1, 2000.0, 8.0, 1, 1},  // below a millisecond: the shortest the clock takes
   };
   for (const Case& c : cases) {
     bar_.m_time_line.setFrameRange(c.start, c.end);
