@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -134,6 +135,14 @@ TEST_F(TimebarTest, FormHasItsNamesTextsAndSizes) {
        {bar_.m_goto_start_frame_pb, bar_.m_goto_prev_frame_pb, bar_.m_play_backward_pb,
         bar_.m_play_forward_pb, bar_.m_goto_next_frame_pb, bar_.m_goto_end_frame_pb}) {
     EXPECT_FALSE(b->icon().pixmap(16, 16).isNull()) << b->objectName().toStdString();
+  }
+  // Checked, a play button shows the stop icon.
+  for (QPushButton* b : {bar_.m_play_backward_pb, bar_.m_play_forward_pb}) {
+    const QImage off = b->icon().pixmap(16, 16, QIcon::Normal, QIcon::Off).toImage();
+    const QImage on = b->icon().pixmap(16, 16, QIcon::Normal, QIcon::On).toImage();
+    EXPECT_NE(off, on);
+    EXPECT_EQ(on,
+              bar_.m_play_forward_pb->icon().pixmap(16, 16, QIcon::Normal, QIcon::On).toImage());
   }
   EXPECT_NE(bar_.m_timeline, nullptr);
   EXPECT_EQ(bar_.m_timeline->minimumHeight(), 20);
