@@ -46,11 +46,11 @@
 #include "tracking/objects/vertex_object_pool.h"
 
 #ifdef KALVEX_HAVE_QT
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
+#include "bench/qt_offscreen_app.h"
 #endif
 
 namespace {
@@ -304,20 +304,29 @@ QColor Slot(int slot) {
   return QColor::fromRgba(DisplaySettings::Get().SlotColor(slot));
 }
 
+// The view's buffer as a QImage, and the peer's label font.
+QImage Over(const ArrayMap<uint32_t>& b) {
+  return QImage(reinterpret_cast<uchar*>(b.data), int(b.width), int(b.height), int(b.stride) * 4,
+                QImage::Format_RGB32);
+}
+QFont LabelFont() {
+  QFont font("DejaVu Sans Mono");
+  font.setPixelSize(13);
+  return font;
+}
+
 void BM_PeerImageView(benchmark::State& state) {
   Job& job = TheJob();
   const Shapes shapes = Record(job.image_view);
   const ArrayMap<uint32_t>& b = job.image_view.GetBuffer();
-  QImage target(reinterpret_cast<uchar*>(b.data), int(b.width), int(b.height), int(b.stride) * 4,
-                QImage::Format_RGB32);
+  QImage target = Over(b);
   QImage frame(kWidth, kHeight, QImage::Format_RGB32);  // as the image cache holds it
   for (int y = 0; y < kHeight; ++y) {
     auto* row = reinterpret_cast<uint32_t*>(frame.scanLine(y));
     for (int x = 0; x < kWidth; ++x)
       row[x] = 0xFF000000u | 0x010101u * job.grey[size_t(y) * kWidth + x];
   }
-  QFont font("DejaVu Sans Mono");
-  font.setPixelSize(13);
+  const QFont font = LabelFont();
   const DisplaySettings& ds = DisplaySettings::Get();
   const bool polyline = ds.SlotColor(DS_SLOT_TRACK) == ds.SlotColor(DS_SLOT_TRACK_UNSUPPORTED);
   const double r = ds.marker_circle_radius;
@@ -388,10 +397,8 @@ void BM_PeerSceneView(benchmark::State& state) {
   Job& job = TheJob();
   const Shapes shapes = Record(job.scene_view);
   const ArrayMap<uint32_t>& b = job.scene_view.GetBuffer();
-  QImage target(reinterpret_cast<uchar*>(b.data), int(b.width), int(b.height), int(b.stride) * 4,
-                QImage::Format_RGB32);
-  QFont font("DejaVu Sans Mono");
-  font.setPixelSize(13);
+  QImage target = Over(b);
+  const QFont font = LabelFont();
   const QColor background = Slot(DS_SLOT_SCENE_BACKGROUND);
   for (auto _ : state) {
     target.fill(background);
@@ -421,11 +428,7 @@ BENCHMARK(BM_PeerSceneView)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMil
 
 int main(int argc, char** argv) {
 #ifdef KALVEX_HAVE_QT
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  int qt_argc = 1;
-  char name[] = "bench_view_redraw";
-  char* qt_argv[] = {name, nullptr};
-  QGuiApplication app(qt_argc, qt_argv);  // fonts for QPainter's text
+  OffscreenGuiApp app("bench_view_redraw");
 #endif
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
