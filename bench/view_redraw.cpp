@@ -17,6 +17,7 @@
 // bench-peer: qt6-base-dev
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -447,5 +448,7 @@ int main(int argc, char** argv) {
                                       {"BM_OursSceneView", "BM_PeerSceneView"}});
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
+  std::remove((TheJob().folder + "/frame.pgm").c_str());
+  rmdir(TheJob().folder.c_str());
   return 0;
 }
