@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
 #include <QSignalMapper>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QVariant>
 #include <algorithm>
 #include <memory>
@@ -165,6 +170,31 @@ TEST_F(MainWindowTest, DestroyedWindowLeavesNoMainViewerBehind) {
   const auto& viewers = uic::Controller::Instance()->GetViewers();
   EXPECT_EQ(std::count(viewers.begin(), viewers.end(), viewer), 0);
   EXPECT_NE(uic::Controller::Instance()->GetMainViewer(), viewer);
+}
+
+TEST(MainWindowUpdateCheck, AsksTheServerOnlyWhenAutomaticChecksAreOn) {
+  QTcpServer server;
+  ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+  const QString server_before = qExtras::readUpdateServer();
+  qExtras::writeUpdateServer(QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()));
+  // Whether building a window makes the server hear from it within wait_ms.
+  const auto asked = [&server](bool automatic, int wait_ms) {
+    qExtras::writeAutoCheckForUpdates(automatic);
+    const qKalvexMainWindow window;
+    QElapsedTimer clock;
+    clock.start();
+    while (!server.hasPendingConnections() && clock.elapsed() < wait_ms) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    const bool heard = server.hasPendingConnections();
+    while (server.hasPendingConnections()) delete server.nextPendingConnection();
+    return heard;
+  };
+  EXPECT_FALSE(asked(false, 500));
+  // The same set-up does reach the server when checks are on.
+  EXPECT_TRUE(asked(true, 10000));
+  qExtras::writeUpdateServer(server_before);
+  qExtras::writeAutoCheckForUpdates(false);
 }
 
 // The view-state access of the viewer logic that the window's pages use.
