@@ -240,7 +240,7 @@ void qKalvexMainWindow::finishBatchRun() {
         std::string directory, file;
         const char* first = tracker->GetImageCache()->GetImageFileName(0);
         SplitPath(first != nullptr ? first : "", &directory, &file);
-        name = directory + "/" + name.substr(6);
+        name = (directory.empty() ? std::string(".") : directory) + "/" + name.substr(6);
       }
       m_extras->setProjectPath(QFile::decodeName(name.c_str()));
       // Saved here, not through the file actions: those ask the user when a save fails.

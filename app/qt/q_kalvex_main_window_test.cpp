@@ -71,6 +71,20 @@ TEST_F(MainWindowTest, ConstructionLeavesTheDocumentedInitialState) {
   EXPECT_FALSE(window.m_tracking_running);
   EXPECT_FALSE(window.m_batch_mode);
   EXPECT_EQ(window.batchExitCode(), -1);
+
+  const uic::ViewerOverlayOptions& overlay = window.m_viewer->m_overlay_options;
+  EXPECT_TRUE(overlay.m_widget_text && overlay.m_corner_boxes && overlay.m_tool_indicator);
+  EXPECT_EQ(overlay.m_box_color, 0xFF505050u);
+  EXPECT_EQ(qExtras::buttonColor(window.m_mask_color_pb), QColor(Qt::black));
+  // The transport row reads as one segmented control: first, four middles, last.
+  const int kinds[] = {2, 3, 3, 3, 3, 4};
+  const QWidget* transport[] = {
+      window.m_timeline->m_goto_start_frame_pb, window.m_timeline->m_goto_prev_frame_pb,
+      window.m_timeline->m_play_backward_pb,    window.m_timeline->m_play_forward_pb,
+      window.m_timeline->m_goto_next_frame_pb,  window.m_timeline->m_goto_end_frame_pb};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(transport[i]->styleSheet(), qExtras::progressBarStyleSheet(kinds[i], false)) << i;
+  }
 }
 
 TEST_F(MainWindowTest, CombosCarryTheirValuesAsItemData) {
