@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QThread>
 #include <QTime>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -134,6 +135,11 @@ void qKalvexMainWindow::handleRefinementButtonClick() {
 void qKalvexMainWindow::startBatchTracking(const std::string& project_template) {
   m_batch_mode = true;
   m_batch_project_template = project_template;
+  if (m_controller->GetCTracker() == nullptr) {
+    // No run would ever end this batch: end it as soon as the event loop runs.
+    QTimer::singleShot(0, this, &qKalvexMainWindow::finishBatchRun);
+    return;
+  }
   handleTrackButtonClick();
 }
 
