@@ -241,13 +241,17 @@ void qKalvexMainWindow::updateStatusInfo() {
 
 void qKalvexMainWindow::enableProjectWidgets() {
   m_save_project_as_tb->setEnabled(true);
-  for (int page = 1; page < m_toolbox->count(); ++page) m_toolbox->setItemEnabled(page, true);
+  for (int page = 1; page < m_toolbox->count(); ++page) {
+    setToolboxPageEnabled(m_toolbox->widget(page), true);
+  }
   m_second_key_frame_sb->setEnabled(false);
   m_locator_gb->setEnabled(false);
 }
 
 void qKalvexMainWindow::disableProjectWidgets() {
   m_save_project_as_tb->setEnabled(false);
-  for (int page = 1; page < m_toolbox->count(); ++page) m_toolbox->setItemEnabled(page, false);
+  for (int page = 1; page < m_toolbox->count(); ++page) {
+    setToolboxPageEnabled(m_toolbox->widget(page), false);
+  }
   m_mask_properties_gb->hide();
 }
