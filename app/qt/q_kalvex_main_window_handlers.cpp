@@ -58,15 +58,18 @@ void qKalvexMainWindow::handleSelectionChange() {
   std::vector<UIDBase*> selected;
   UIDRegistry& registry = UIDRegistry::Instance();
   registry.CollectSelected(selected, 1, 39);
-  const int vertex_objects =
-      registry.CollectSelected(selected, UID_TYPE_VERTEX_OBJECT, UID_TYPE_VERTEX_OBJECT);
   UIDBase* first = selected.empty() ? nullptr : selected.front();
+  std::vector<UIDBase*> vertex_objects;
+  registry.CollectSelected(vertex_objects, UID_TYPE_VERTEX_OBJECT, UID_TYPE_VERTEX_OBJECT);
 
-  if (vertex_objects == 1) {
-    if (auto* mask = dynamic_cast<PolygonMask*>(first)) {
+  // A click on a mask selects its vertices with it, and ids are reused, so the mask is
+  // not always the lowest id: the one selected vertex object decides.
+  if (vertex_objects.size() == 1) {
+    if (auto* mask = dynamic_cast<PolygonMask*>(vertex_objects.front())) {
       for (QWidget* widget : maskPropertyWidgets(*this)) widget->show();
       // An unnamed mask shows an empty field, never the name of the mask shown before it.
-      setLineEditText(m_mask_name_le, QString::fromStdString(mask->GetName()), true);
+      // Names are stored and drawn as Latin-1.
+      setLineEditText(m_mask_name_le, QString::fromLatin1(mask->GetName().c_str()), true);
       m_mask_name_le->setEnabled(true);
       const ColorRGBA& colour = mask->GetColor();
       const QColor swatch(int(colour.r * 255.0), int(colour.g * 255.0), int(colour.b * 255.0), 255);

@@ -144,15 +144,18 @@ TEST_F(WindowHandlersTest, SaveButtonFollowsTheNeedSaveNotification) {
 TEST_F(WindowHandlersTest, OneSelectedMaskFillsTheMaskProperties) {
   UIDRegistry& registry = UIDRegistry::Instance();
   registry.SelectTypeRange(false, 0, 0xFFFF);
+  Vertex corner;  // a lower id than the masks: a click selects a mask with its vertices
   PolygonMask named;
-  named.SetName("sky");
+  named.SetName("caf\xe9");
   named.SetColor(ColorRGBA{1.0, 0.5, 0.0, 0.42});
   PolygonMask unnamed;
 
+  ASSERT_LT(corner.GetUID(), named.GetUID());
+  registry.SetSelected(corner.GetUID(), true);
   registry.SetSelected(named.GetUID(), true);
   window_->handleSelectionChange();
   EXPECT_FALSE(window_->m_mask_properties_gb->isHidden());
-  EXPECT_EQ(window_->m_mask_name_le->text(), "sky");
+  EXPECT_EQ(window_->m_mask_name_le->text(), QString::fromLatin1("caf\xe9"));
   EXPECT_EQ(window_->m_mask_transparency_sld->value(), 42);
   EXPECT_EQ(qExtras::buttonColor(window_->m_mask_color_pb), QColor(255, 127, 0));
 
