@@ -13,9 +13,9 @@
 #include "app/qt/q_extras.h"
 #include "app/qt/q_kalvex_main_window.h"
 #include "features/optical_flow_correlator.h"
-#include "foundation/runtime/notify.h"
 #include "interaction/controller.h"
 #include "interaction/tracker_job_for_test.h"
+#include "testing/log_capture.h"
 #include "tracking/maps/feature_map_move.h"
 
 namespace {
@@ -42,26 +42,6 @@ class BoxAnswerer {
 
  private:
   QTimer timer_;
-};
-
-// Keeps the log lines at debug level while it lives.
-class LogCapture : public NotifyOutputFunction {
- public:
-  LogCapture() : level_(NotifyContext::GetNotifyLevel()) {
-    NotifyContext::SetOutputFunction(this);
-    NotifyContext::SetNotifyLevel(5);
-  }
-  ~LogCapture() override {
-    NotifyContext::SetNotifyLevel(level_);
-    NotifyContext::SetOutputFunction(&NotifyContext::Instance());
-  }
-  void Output(const SharedPtr<NotifyMessage>& message) override { text += message->text; }
-  bool Has(const char* part) const { return text.find(part) != std::string::npos; }
-
-  std::string text;
-
- private:
-  int level_;
 };
 
 // The settings the page edits, for comparing whole sets.
@@ -312,7 +292,7 @@ TEST_F(TrackingPageTest, PreviewLeavesTheSettingsAlone) {
   EXPECT_EQ(window.m_viewer->GetViewerState().m_flags, 0x2F01);  // the tracking page's view
 
   tracker->m_correlator = tracker->m_correlator_read_ft2d;
-  LogCapture log;
+  kxtest::LogCapture log(5);
   window.handleAutomaticFeaturePreview();
   EXPECT_TRUE(log.Has("qMainWin::handleAutomaticFeaturePreview: preview only for ofl implemented"));
   EXPECT_EQ(EditedFields(*controller->GetTrackingSettings()), before);
