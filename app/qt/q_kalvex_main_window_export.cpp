@@ -16,6 +16,7 @@
 #include <exception>
 #include <functional>
 #include <limits>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -96,11 +97,30 @@ QString Tr(const char* text) {
   return QCoreApplication::translate("qKalvexMainWindow", text);
 }
 
-template <size_t N>
-const ExportFormat* FindFormat(const ExportFormat (&table)[N], int code) {
+// Who logs that an export cannot start (the 2D export names another method for an
+// unknown code, as it always has).
+struct StartTexts {
+  const char* method;
+  const char* unknown_code_method;
+};
+
+// The format chosen in combo, when there is a tracker to export and the combo's code is
+// one of table's; null (logged) otherwise.
+const ExportFormat* ChosenFormat(const uic::MetaCTracker* tracker, const QComboBox* combo,
+                                 std::span<const ExportFormat> table, const StartTexts& texts) {
+  if (tracker == nullptr) {
+    Notify(2, "%s: ctrack mgr not set", texts.method);
+    return nullptr;
+  }
+  int code = 0;
+  if (!currentComboInt(&code, combo)) {
+    Notify(2, "%s: can't get current save type from combo box.", texts.method);
+    return nullptr;
+  }
   for (const ExportFormat& format : table) {
     if (format.code == code) return &format;
   }
+  Notify(2, "%s: unkown format %d", texts.unknown_code_method, code);
   return nullptr;
 }
 
@@ -186,21 +206,11 @@ void qKalvexMainWindow::handleExportButtonClick() {
 
 void qKalvexMainWindow::exportCameraTrack3D() {
   uic::MetaCTracker* tracker = m_controller->GetCTracker();
-  if (tracker == nullptr) {
-    Notify(2, "qKalvexMainWindow::exportCameraTrack3D: ctrack mgr not set");
-    return;
-  }
-  int code = 0;
-  if (!currentComboInt(&code, m_export_format_cb)) {
-    Notify(2,
-           "qKalvexMainWindow::exportCameraTrack3D: can't get current save type from combo box.");
-    return;
-  }
-  const ExportFormat* format = FindFormat(k3DFormats, code);
-  if (format == nullptr) {
-    Notify(2, "qKalvexMainWindow::exportCameraTrack3D: unkown format %d", code);
-    return;
-  }
+  const ExportFormat* format = ChosenFormat(
+      tracker, m_export_format_cb, k3DFormats,
+      {"qKalvexMainWindow::exportCameraTrack3D", "qKalvexMainWindow::exportCameraTrack3D"});
+  if (format == nullptr) return;
+  const int code = format->code;
   QString name = AskForExportFile(this, *format);
   if (name.isEmpty()) return;
   appendMissingSuffix(QString::fromLatin1(format->suffix), name);
@@ -211,21 +221,11 @@ void qKalvexMainWindow::exportCameraTrack3D() {
 
 void qKalvexMainWindow::handleExportButton2dClick() {
   uic::MetaCTracker* tracker = m_controller->GetCTracker();
-  if (tracker == nullptr) {
-    Notify(2, "qKalvexMainWindow::exportCameraTrack2D: ctrack mgr not set");
-    return;
-  }
-  int code = 0;
-  if (!currentComboInt(&code, m_export_format_2d_cb)) {
-    Notify(2,
-           "qKalvexMainWindow::exportCameraTrack2D: can't get current save type from combo box.");
-    return;
-  }
-  const ExportFormat* format = FindFormat(k2DFormats, code);
-  if (format == nullptr) {
-    Notify(2, "qKalvexMainWindow::exportFeatureTrack2D: unkown format %d", code);
-    return;
-  }
+  const ExportFormat* format = ChosenFormat(
+      tracker, m_export_format_2d_cb, k2DFormats,
+      {"qKalvexMainWindow::exportCameraTrack2D", "qKalvexMainWindow::exportFeatureTrack2D"});
+  if (format == nullptr) return;
+  const int code = format->code;
   // The After Effects track is the selected feature's; the others export every track.
   SharedPtr<FeaturePoint2D> feature;
   if (code == kAfterEffects2D) {

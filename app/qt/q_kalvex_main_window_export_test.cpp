@@ -29,6 +29,7 @@
 #include "interaction/controller.h"
 #include "interaction/tracker_job_for_test.h"
 #include "interaction/undo_stack.h"
+#include "testing/log_capture.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -114,6 +115,14 @@ int ExportedPoints(uic::MetaCTracker& tracker) {
   return n;
 }
 
+// A format offered and the save dialog it must ask with.
+struct Format {
+  int code;
+  const char* title;
+  const char* filter;
+  const char* suffix;
+};
+
 class ExportPageTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -147,6 +156,25 @@ class ExportPageTest : public ::testing::Test {
     EXPECT_TRUE(dialogs.names.empty()) << "no dialog for code " << code;
   }
 
+  // Exports f, the combo's item at index, to name through the page, checks the dialog
+  // it asked with and takes the files written.
+  std::map<std::string, std::string> ExportFormatAt(bool three_d, int index, const Format& f,
+                                                    const std::string& name) {
+    const QComboBox* combo = three_d ? window.m_export_format_cb : window.m_export_format_2d_cb;
+    EXPECT_EQ(combo->itemData(index).toInt(), f.code) << "combo order";
+    const size_t asked = dialogs.dialogs.size();
+    Export(three_d, f.code, name);
+    EXPECT_EQ(dialogs.dialogs.size(), asked + 1);
+    if (dialogs.dialogs.size() == asked + 1) {
+      const ScriptedExportDialogs::DialogSeen& seen = dialogs.dialogs.back();
+      EXPECT_EQ(seen.title.toStdString(), f.title);
+      EXPECT_EQ(seen.filters, QStringList({QString::fromUtf8(f.filter), "All Files (*)"}));
+      EXPECT_EQ(seen.default_suffix.toStdString(), f.suffix);
+      EXPECT_TRUE(seen.save);
+    }
+    return TakeFiles(out);
+  }
+
   kxtest::TempDir job_dir;
   kxtest::TempDir out_dir;
   const std::string out = out_dir.File("out");
@@ -157,12 +185,6 @@ class ExportPageTest : public ::testing::Test {
 };
 
 TEST_F(ExportPageTest, EveryFormatWritesWhatTheBatchRoadWrites) {
-  struct Format {
-    int code;
-    const char* title;
-    const char* filter;
-    const char* suffix;
-  };
   const Format formats_3d[] = {
       {1, "Save Text File", "Text Files (*.txt)", "txt"},
       {2, "Save 3ds MAXScript File", "3ds MAXScript Files (*.ms)", "ms"},
@@ -181,16 +203,8 @@ TEST_F(ExportPageTest, EveryFormatWritesWhatTheBatchRoadWrites) {
   for (int i = 0; i < int(std::size(formats_3d)); ++i) {
     const Format& f = formats_3d[i];
     SCOPED_TRACE(f.code);
-    EXPECT_EQ(window.m_export_format_cb->itemData(i).toInt(), f.code) << "combo order";
     const std::string path = out + "/cams." + f.suffix;
-    Export(true, f.code, path);
-    ASSERT_EQ(dialogs.dialogs.size(), size_t(i + 1));
-    const ScriptedExportDialogs::DialogSeen& seen = dialogs.dialogs.back();
-    EXPECT_EQ(seen.title.toStdString(), f.title);
-    EXPECT_EQ(seen.filters, QStringList({QString::fromUtf8(f.filter), "All Files (*)"}));
-    EXPECT_EQ(seen.default_suffix.toStdString(), f.suffix);
-    EXPECT_TRUE(seen.save);
-    const auto page = TakeFiles(out);
+    const auto page = ExportFormatAt(true, i, f, path);
 
     tracker->m_export_list = {{path, f.code}};
     std::FILE* err = std::tmpfile();
@@ -219,15 +233,9 @@ TEST_F(ExportPageTest, EveryFormatWritesWhatTheBatchRoadWrites) {
   for (int i = 0; i < int(std::size(formats_2d)); ++i) {
     const Format& f = formats_2d[i];
     SCOPED_TRACE(f.code);
-    EXPECT_EQ(window.m_export_format_2d_cb->itemData(i).toInt(), f.code) << "combo order";
     // No suffix is completed: the name is the file (a template for the per-image files).
     const std::string name = f.code == 13 ? "points####" : "track";
-    Export(false, f.code, out + "/" + name);
-    const ScriptedExportDialogs::DialogSeen& seen = dialogs.dialogs.back();
-    EXPECT_EQ(seen.title.toStdString(), f.title);
-    EXPECT_EQ(seen.filters, QStringList({QString::fromUtf8(f.filter), "All Files (*)"}));
-    EXPECT_EQ(seen.default_suffix.toStdString(), f.suffix);
-    const auto page = TakeFiles(out);
+    const auto page = ExportFormatAt(false, i, f, out + "/" + name);
 
     EXPECT_TRUE(FileIO::Save2DTrack(tracker, out.c_str(), name.c_str(), f.code,
                                     f.code == 23 ? feature : nullptr));
@@ -329,6 +337,31 @@ TEST_F(ExportPageTest, WithoutImagesThe3DSaveDoesNothingButThe2DDialogOpens) {
   Export(false, 14, "");  // cancelled
   ASSERT_EQ(dialogs.dialogs.size(), 1u);
   EXPECT_EQ(dialogs.dialogs[0].title.toStdString(), "Save Kalvex ft2d File");
+  EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+TEST_F(ExportPageTest, ACodeWithoutASaveDialogIsRefused) {
+  struct Case {
+    QComboBox* combo;
+    QAbstractButton* save;
+    int code;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {window.m_export_format_cb, window.m_export_save_pb, 17,
+       "qKalvexMainWindow::exportCameraTrack3D: unkown format 17"},
+      {window.m_export_format_2d_cb, window.m_export_save_2d_pb, 22,
+       "qKalvexMainWindow::exportFeatureTrack2D: unkown format 22"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    c.combo->addItem(QStringLiteral("other"), c.code);
+    c.combo->setCurrentIndex(c.combo->count() - 1);
+    kxtest::LogCapture log(5);
+    c.save->click();
+    EXPECT_TRUE(log.Has(c.logged)) << log.text;
+  }
+  EXPECT_TRUE(dialogs.dialogs.empty());
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 
