@@ -151,6 +151,12 @@ class qExtras : public QObject {
   // Stores the directory, the places under indices 0, 1, ... and then their count. Entries
   // of an earlier, longer list stay in the file beyond the count and are not read again.
   static void writeFileDialogSettings(const QString& directory, const QList<QUrl>& places);
+  // A file dialog of a window: given caption and filter, Qt's own dialog with the platform
+  // style sheet, starting in the stored directory with the stored side-bar places (when
+  // any), run through the dialog runner. Stores nothing: the caller remembers the place
+  // when it uses the file. The chosen file or empty.
+  static QString runRememberedFileDialog(QFileDialog& dialog, const QString& caption,
+                                         const QString& filter);
 
   // ---- style sheets
   // The whole text of the platform's style sheet resource; empty when it cannot be read.

@@ -100,6 +100,12 @@ QString qExtras::runFileDialog(QFileDialog& dialog, bool remembered) {
   return file;
 }
 
+QString qExtras::runRememberedFileDialog(QFileDialog& dialog, const QString& caption,
+                                         const QString& filter) {
+  prepareFileDialog(dialog, caption, filter, true);
+  return runFileDialog(dialog, false);
+}
+
 int qExtras::runMessageBox(QMessageBox& box) {
   box.setStyleSheet(platformStyleSheet());
   return runner->runMessageBox(box);
