@@ -130,6 +130,8 @@ class qExtras : public QObject {
   // The runner of every dialog and message box; null restores the default (exec). Not
   // owned.
   static void setDialogRunner(qDialogRunner* runner);
+  // Runs a message box through the current runner; the button pressed.
+  static int runMessageBox(QMessageBox& box);
 
   // ---- interface settings
   // Interface language: 1 English (default), 2 German.
@@ -213,7 +215,6 @@ class qExtras : public QObject {
   // Runs a prepared dialog; a remembered one stores its directory and places afterwards,
   // accepted or not. The chosen file or empty.
   static QString runFileDialog(QFileDialog& dialog, bool remembered);
-  static int runMessageBox(QMessageBox& box);
   // The file dialog of a new sequence or a relocation.
   static QString chooseSequenceFile(bool remembered);
   bool saveProjectTo(const QString& path);

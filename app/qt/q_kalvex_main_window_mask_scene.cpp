@@ -29,4 +29,3 @@ void qKalvexMainWindow::handleCameraGroupButtonClick(int /*id*/) {}
 
 void qKalvexMainWindow::handleAddObjectTriggered(int /*entry*/) {}
 
-void qKalvexMainWindow::hideMaskProperties() {}
