@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QIcon>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -332,7 +334,7 @@ TEST_F(SequencePagesTest, TheScrubSliderAndTheBoxSetTheDistortionOfEveryImage) {
   }
 }
 
-TEST_F(SequencePagesTest, ReferenceLineButtonsReachTheProject) {
+TEST_F(SequencePagesTest, ReferenceLinesAddedAndDrawnAreDeletedInOneUndoableStep) {
   Load(2);
   controller_->SetModified(false);
   window_->m_new_reference_line_pb->click();
@@ -341,13 +343,27 @@ TEST_F(SequencePagesTest, ReferenceLineButtonsReachTheProject) {
   EXPECT_EQ(lines(), 2u);
   EXPECT_TRUE(controller_->IsModified());
 
+  // One more drawn by hand on the lens page: two clicks on the frame.
+  window_->m_toolbox->setCurrentIndex(1);
+  qViewer& viewer = *window_->m_viewer;
+  viewer.newReferenceLine();
+  for (const QPoint p : {QPoint(4, 5), QPoint(20, 15)}) {
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      QMouseEvent event(type, QPointF(p), viewer.mapToGlobal(QPointF(p)), Qt::LeftButton,
+                        type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                        Qt::NoModifier);
+      QCoreApplication::sendEvent(&viewer, &event);
+    }
+  }
+  EXPECT_EQ(lines(), 3u);
+
   controller_->SetModified(false);
   window_->m_delete_reference_lines_pb->click();
   EXPECT_TRUE(dialogs_.texts.empty()) << "deleting asks nothing: it can be undone";
   EXPECT_EQ(lines(), 0u);
   EXPECT_TRUE(controller_->IsModified());
   UndoLastCommand();
-  EXPECT_EQ(lines(), 2u);
+  EXPECT_EQ(lines(), 3u);
 }
 
 TEST_F(SequencePagesTest, AcceptedLoadShowsTheSequenceAndACancelledOneChangesNothing) {
