@@ -295,8 +295,8 @@ TEST_F(MaskScenePageTest, AnObjectFromSelectedPointsMovesWithTheGizmoAndUndoes) 
 
   const int w = Viewer()->GetWidth(), h = Viewer()->GetHeight();
   int gx = -1, gy = -1;
-  for (int y = 0; y < h && gx < 0; y += 2) {
-    for (int x = 0; x < w; x += 2) {
+  for (int y = 0; y < h && gx < 0; y += 4) {
+    for (int x = 0; x < w; x += 4) {
       if (Viewer()->IsSelectedObjectAGizmo(x, y)) {
         gx = x;
         gy = y;
