@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QMessageBox>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QTranslator>
 
 #include <map>
 #include <string>
@@ -329,6 +331,20 @@ TEST_F(UpdateCheckTest, TheLaterRequestsManualFlagDecidesForBothAnswers) {
   boxes_.boxes.clear();
   Check(server.Address(), {true, false});
   EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+TEST_F(UpdateCheckTest, TheGermanCatalogTranslatesTheBoxes) {
+  QTranslator german;
+  ASSERT_TRUE(german.load(QStringLiteral(KALVEX_GERMAN_CATALOG)));
+  QCoreApplication::installTranslator(&german);
+  VersionServer server(200, Document(Product("Kalvex", "1", "6", "1", kNewerChildren)));
+  Check(server.Address(), {false});
+  QCoreApplication::removeTranslator(&german);
+  ASSERT_EQ(boxes_.boxes.size(), 1u);
+  EXPECT_EQ(boxes_.boxes[0].title, QStringLiteral("Aktualisierung verfügbar"));
+  EXPECT_TRUE(boxes_.boxes[0].text.startsWith(
+      QStringLiteral("Eine neue Version von Kalvex ist verfügbar, bitte aktualisieren Sie auf "
+                     "Kalvex 1.6.1.\nSie finden den Download unter: ")));
 }
 
 }  // namespace
