@@ -177,14 +177,14 @@ class RecordedBoxes : public qDialogRunner {
 class UpdateCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ProductInfo::SetVersion(1, 6, 0);
+    ProductInfo::SetVersion(1, 6, 0);  // restored by TearDown
     qExtras::setDialogRunner(&boxes_);
     QObject::connect(qExtras::instance(), &qExtras::updateAvailable, &receiver_,
                      [this](const QString& version) { announced_.push_back(version); });
   }
   void TearDown() override {
     qExtras::setDialogRunner(nullptr);
-    ProductInfo::SetVersion(1, 0, 0);
+    ProductInfo::SetVersion(version_.major, version_.minor, version_.patch);
   }
 
   // Runs checks against server (empty: nobody listens) and waits for every answer.
@@ -201,6 +201,8 @@ class UpdateCheckTest : public ::testing::Test {
     EXPECT_EQ(finished, static_cast<int>(manual_flags.size())) << "answers missing";
   }
 
+  const qReleaseVersion version_{ProductInfo::GetMajorVersion(), ProductInfo::GetMinorVersion(),
+                                 ProductInfo::GetPatchVersion()};
   kxtest::TempSettingsLocation settings_;
   RecordedBoxes boxes_;
   QObject receiver_;  // ends the connection to updateAvailable with the test
