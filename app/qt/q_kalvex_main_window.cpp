@@ -64,8 +64,8 @@ qKalvexMainWindow::qKalvexMainWindow(QWidget* parent)
        {actionAddCone, actionAddBox, actionAddPlane, actionAddMesh, actionAddTexturedMesh}) {
     m_add_object_menu.addAction(action);
   }
-  for (QAction* action : {actionSelectionToolRectangle, actionSelectionToolCircle,
-                          actionSelectionToolLasso}) {
+  for (QAction* action :
+       {actionSelectionToolRectangle, actionSelectionToolCircle, actionSelectionToolLasso}) {
     m_selection_tool_menu.addAction(action);
   }
   m_add_object_menu.setStyleSheet(style);
@@ -138,7 +138,14 @@ qKalvexMainWindow::~qKalvexMainWindow() {
   m_tray_icon = nullptr;
 }
 
-uic::ViewerBase* qKalvexMainWindow::mainViewer() const { return m_controller->GetMainViewer(); }
+uic::ViewerBase* qKalvexMainWindow::mainViewer() const {
+  return m_controller->GetMainViewer();
+}
+
+void qKalvexMainWindow::setToolboxPageEnabled(QWidget* page, bool enabled) {
+  m_toolbox->setItemEnabled(m_toolbox->indexOf(page), enabled);
+  page->setEnabled(enabled);
+}
 
 void qKalvexMainWindow::refreshMainWindowFromController() {
   m_aspect_ratio_cb->setCurrentIndex(0);
@@ -162,8 +169,7 @@ void qKalvexMainWindow::refreshMainWindowFromController() {
   handleFeatureButtonClick(0);
 
   m_consistency_check_cb->setCurrentIndex(0);
-  for (QAbstractButton* button : {static_cast<QAbstractButton*>(m_translate_tb), m_rotate_tb,
-                                  m_scale_tb, m_view_mode_toggle_tb}) {
+  for (QToolButton* button : {m_translate_tb, m_rotate_tb, m_scale_tb, m_view_mode_toggle_tb}) {
     button->setChecked(false);
   }
   m_move_mode_cb->setCurrentIndex(0);
@@ -220,8 +226,8 @@ void qKalvexMainWindow::initMainWindowWidgets() {
   const struct {
     const char* text;
     double value;
-  } aspects[] = {{"4:3", 4.0 / 3.0}, {"16:9", 16.0 / 9.0}, {"2:1", 2.0},   {"2.35:1", 2.35},
-                 {"2.4:1", 2.4},     {"1.5:1", 1.5},       {"1:1", 1.0},   {"1:2", 0.5}};
+  } aspects[] = {{"4:3", 4.0 / 3.0}, {"16:9", 16.0 / 9.0}, {"2:1", 2.0}, {"2.35:1", 2.35},
+                 {"2.4:1", 2.4},     {"1.5:1", 1.5},       {"1:1", 1.0}, {"1:2", 0.5}};
   for (const auto& item : aspects) m_aspect_ratio_cb->addItem(tr(item.text), item.value);
 
   fill(m_deinterlacing_cb, {{"Progressive", 0},
@@ -250,8 +256,8 @@ void qKalvexMainWindow::initMainWindowWidgets() {
                             {"Houdini Script", 20},
                             {"Modo Script", 24}});
   // The 2D formats are appended to what the form holds, as they always were.
-  for (const IntItem& item :
-       {IntItem{"AfterEffects2D", 23}, IntItem{"Pelmar FPoint 2.0", 13}, IntItem{"Kalvex Ft2d", 14}}) {
+  for (const IntItem& item : {IntItem{"AfterEffects2D", 23}, IntItem{"Pelmar FPoint 2.0", 13},
+                              IntItem{"Kalvex Ft2d", 14}}) {
     m_export_format_2d_cb->addItem(tr(item.text), item.value);
   }
   fill(m_export_options_cb, {{"Export all 3D points", 0},
@@ -365,9 +371,9 @@ void qKalvexMainWindow::connectMainWindowSignals() {
   map_clicks({m_automatic_features_pb, m_manual_features_pb}, &W::handleFeatureButtonClick);
   map_clicks({m_3d_export_page_pb, m_2d_export_page_pb}, &W::handleExportPageButtonClicked);
   map_clicks({m_next_key_frame_pb, m_previous_key_frame_pb}, &W::handleKeyFrameButtonClick);
-  m_selection_tool_mapper =
-      map_actions({actionSelectionToolRectangle, actionSelectionToolCircle, actionSelectionToolLasso},
-                  &W::handleSelectionModeChange);
+  m_selection_tool_mapper = map_actions(
+      {actionSelectionToolRectangle, actionSelectionToolCircle, actionSelectionToolLasso},
+      &W::handleSelectionModeChange);
 
   auto* next_frame = new QAction(this);
   next_frame->setShortcut(QKeySequence(Qt::Key_PageDown));

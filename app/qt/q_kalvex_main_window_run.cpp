@@ -51,7 +51,9 @@ QString qKalvexMainWindow::remainingTimeText(int percent, qint64 elapsed_ms) {
          clockText(100 * per_percent) + tr(")");
 }
 
-int qKalvexMainWindow::qualityPercent(double quality) { return int(quality * 100 + 0.5); }
+int qKalvexMainWindow::qualityPercent(double quality) {
+  return int(quality * 100 + 0.5);
+}
 
 QImage qKalvexMainWindow::drawQualityBar(int start, int end, double scale,
                                          const std::function<double(int)>& mean_squared_error) {
@@ -138,12 +140,11 @@ void qKalvexMainWindow::startBatchTracking(const std::string& project_template) 
 void qKalvexMainWindow::disableGuiWhileTracking(bool running) {
   for (QWidget* page : {m_toolbox_distortion_page, m_toolbox_export_page, m_toolbox_mask_page,
                         m_toolbox_scene_page, m_toolbox_sequence_page}) {
-    m_toolbox->setItemEnabled(m_toolbox->indexOf(page), !running);
+    setToolboxPageEnabled(page, !running);
   }
-  for (QWidget* widget : {static_cast<QWidget*>(m_feature_tracking_gb),
-                          static_cast<QWidget*>(m_camera_tracking_gb),
-                          static_cast<QWidget*>(m_visualization_cb),
-                          static_cast<QWidget*>(m_final_refinement_cb)}) {
+  for (QWidget* widget :
+       {static_cast<QWidget*>(m_feature_tracking_gb), static_cast<QWidget*>(m_camera_tracking_gb),
+        static_cast<QWidget*>(m_visualization_cb), static_cast<QWidget*>(m_final_refinement_cb)}) {
     widget->setEnabled(!running);
   }
   if (running) {
@@ -170,7 +171,8 @@ void qKalvexMainWindow::showTrayMessage(const QString& title, const QString& tex
     m_tray_icon->showMessage(title, text, QSystemTrayIcon::Information, 10000);
   } else {
     // No tray to tell it: the log keeps the result.
-    Notify(3, "%s: %s", title.toUtf8().constData(), QString(text).replace('\n', ' ').toUtf8().constData());
+    Notify(3, "%s: %s", title.toUtf8().constData(),
+           QString(text).replace('\n', ' ').toUtf8().constData());
   }
 }
 
@@ -267,7 +269,8 @@ void qKalvexMainWindow::createQualityPixmap() {
   const int start = m_controller->GetStartFrame();
   const int end = m_controller->GetEndFrame();
   const int images = m_controller->GetNumberOfImages();
-  const SharedPtr<FeatureImage> first = images > 0 ? tracker->GetFImage(0) : SharedPtr<FeatureImage>();
+  const SharedPtr<FeatureImage> first =
+      images > 0 ? tracker->GetFImage(0) : SharedPtr<FeatureImage>();
   const double scale = uic::GetErrorScaleForImageWidth(first ? int(first->GetWidth()) : 0);
   const QImage bar = drawQualityBar(start, end, scale, [&](int frame) {
     if (frame < 0 || frame >= images) return -1.0;

@@ -115,10 +115,14 @@ TEST(QualityBar, UnsolvedFramesStayGreyAndLargeErrorsClamp) {
   ASSERT_EQ(one.width(), 1);
   EXPECT_EQ(one.pixel(0, 31), qRgb(80, 80, 80));
 
-  const QImage red = qKalvexMainWindow::drawQualityBar(0, 3, 1.0, [](int) { return 100.0; });
-  ASSERT_EQ(red.width(), 4);
-  EXPECT_EQ(red.pixel(3, 31), qRgb(255, 0, 0));
-  EXPECT_EQ(red.pixel(3, 1), qRgb(80, 80, 80));  // the bar of a large error is short
+  // 0.9 pixels: a short, mostly red bar; 10 pixels clamp to the full error, no bar at all.
+  const QImage bars = qKalvexMainWindow::drawQualityBar(
+      0, 3, 1.0, [](int frame) { return frame == 3 ? 100.0 : 0.81; });
+  ASSERT_EQ(bars.width(), 4);
+  EXPECT_EQ(bars.pixel(0, 31), qRgb(229, 26, 0));
+  EXPECT_EQ(bars.pixel(0, 28), qRgb(229, 26, 0));
+  EXPECT_EQ(bars.pixel(0, 27), qRgb(80, 80, 80));
+  EXPECT_EQ(bars.pixel(3, 31), qRgb(80, 80, 80));
 
   EXPECT_TRUE(qKalvexMainWindow::drawQualityBar(5, 4, 1.0, [](int) { return 1.0; }).isNull());
 }
@@ -156,6 +160,7 @@ TEST_F(TrackingRunTest, ManualTrackPassesTheCheckBoxInACopy) {
   EXPECT_EQ(window.m_tracking_buttons_sw->currentWidget(), window.m_stop_tracking_page);
   EXPECT_FALSE(window.m_feature_tracking_gb->isEnabled());
   EXPECT_FALSE(window.m_toolbox->isItemEnabled(0));
+  EXPECT_FALSE(window.m_toolbox_sequence_page->isEnabled());
   // The tracking page's view.
   EXPECT_EQ(window.m_viewer->GetViewerState().m_mode, 0);
   EXPECT_EQ(window.m_viewer->GetViewerState().m_flags, 0x2F01);
@@ -175,6 +180,8 @@ TEST_F(TrackingRunTest, StopLogsOnlyWhenARunIsStopped) {
   EXPECT_FALSE(tracker->IsTracking());
   EXPECT_FALSE(window.m_tracking_running);
   EXPECT_EQ(window.m_tracking_buttons_sw->currentWidget(), window.m_start_tracking_page);
+  EXPECT_TRUE(window.m_toolbox_sequence_page->isEnabled());
+  EXPECT_FALSE(window.m_feature_tracking_gb->testAttribute(Qt::WA_ForceDisabled));
 }
 
 TEST_F(TrackingRunTest, RefineStopsARunningRunWithoutTheStopLine) {
@@ -210,7 +217,7 @@ TEST_F(TrackingRunTest, AResultSetsTheRoundedQualityAndTheResultView) {
   EXPECT_EQ(window.m_tracking_progress->value(), 50);
   EXPECT_EQ(window.m_viewer->GetViewerState().m_flags, (0x1F026CF & ~0xAE10) | 0x14E);
   EXPECT_FALSE(window.m_tracking_running);
-  EXPECT_TRUE(window.m_locator_gb->isEnabled());
+  EXPECT_FALSE(window.m_locator_gb->testAttribute(Qt::WA_ForceDisabled));
   EXPECT_EQ(window.m_quality_pixmap.width(), job.kFrames);
   EXPECT_EQ(window.m_tracking_buttons_sw->currentWidget(), window.m_start_tracking_page);
 }

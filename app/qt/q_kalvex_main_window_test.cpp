@@ -11,6 +11,7 @@
 
 #include "app/qt/q_ctracker.h"
 #include "app/qt/q_extras.h"
+#include "foundation/runtime/product_info.h"
 #include "interaction/controller.h"
 #include "interaction/viewer.h"
 #include "scene/display_settings.h"
@@ -25,11 +26,25 @@ class MainWindowTest : public ::testing::Test {
   qKalvexMainWindow window;
 };
 
+TEST_F(MainWindowTest, TitleCarriesTheVersion) {
+  const int major = ProductInfo::GetMajorVersion(), minor = ProductInfo::GetMinorVersion(),
+            patch = ProductInfo::GetPatchVersion(), kind = ProductInfo::GetReleaseKind();
+  // As start-up sets it.
+  ProductInfo::SetVersion(1, 6, 0);
+  ProductInfo::SetReleaseKind(ProductInfo::kFinal);
+  const qKalvexMainWindow released;
+  ProductInfo::SetVersion(major, minor, patch);
+  ProductInfo::SetReleaseKind(kind);
+  EXPECT_EQ(released.windowTitle(), QStringLiteral("Kalvex 1.6.0"));
+}
+
 TEST_F(MainWindowTest, ConstructionLeavesTheDocumentedInitialState) {
-  EXPECT_EQ(window.windowTitle(), QStringLiteral("Kalvex 1.6.0"));
   EXPECT_EQ(window.m_toolbox->currentIndex(), 0);
   EXPECT_TRUE(window.m_toolbox->isItemEnabled(0));
-  for (int page = 1; page < 6; ++page) EXPECT_FALSE(window.m_toolbox->isItemEnabled(page)) << page;
+  for (int page = 1; page < 6; ++page) {
+    EXPECT_FALSE(window.m_toolbox->isItemEnabled(page)) << page;
+    EXPECT_FALSE(window.m_toolbox->widget(page)->isEnabled()) << page;
+  }
   EXPECT_TRUE(window.m_timeline->isHidden());
   EXPECT_FALSE(window.m_undo_tb->isEnabled());
   EXPECT_FALSE(window.m_redo_tb->isEnabled());
@@ -80,7 +95,8 @@ TEST_F(MainWindowTest, CombosCarryTheirValuesAsItemData) {
   // Appended to what the form holds.
   const std::vector<int> formats_2d = ints(window.m_export_format_2d_cb);
   ASSERT_GE(formats_2d.size(), 3u);
-  EXPECT_EQ(std::vector<int>(formats_2d.end() - 3, formats_2d.end()), (std::vector<int>{23, 13, 14}));
+  EXPECT_EQ(std::vector<int>(formats_2d.end() - 3, formats_2d.end()),
+            (std::vector<int>{23, 13, 14}));
 
   const double aspects[] = {4.0 / 3.0, 16.0 / 9.0, 2.0, 2.35, 2.4, 1.5, 1.0, 0.5};
   ASSERT_EQ(window.m_aspect_ratio_cb->count(), 8);
@@ -107,8 +123,10 @@ TEST_F(MainWindowTest, MenusListTheirActionsInMapperOrder) {
   // The number each action sends is its place in the menu.
   ASSERT_NE(window.m_add_object_mapper, nullptr);
   ASSERT_NE(window.m_selection_tool_mapper, nullptr);
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(window.m_add_object_mapper->mapping(i), add_objects[size_t(i)]);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(window.m_selection_tool_mapper->mapping(i), tools[size_t(i)]);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(window.m_add_object_mapper->mapping(i), add_objects[size_t(i)]);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(window.m_selection_tool_mapper->mapping(i), tools[size_t(i)]);
   EXPECT_EQ(window.m_add_object_tb->menu(), &window.m_add_object_menu);
   EXPECT_EQ(window.m_toggle_selection_mode_tb->menu(), &window.m_selection_tool_menu);
 }
@@ -118,6 +136,7 @@ TEST_F(MainWindowTest, WiredWidgetsReachEachOther) {
   window.m_limit_points_num_sld->setValue(700);
   EXPECT_EQ(window.m_limit_points_num_sb->value(), 700);
   // Feature-mode buttons reach the mode handler through their mapper.
+  window.enableProjectWidgets();
   window.m_manual_features_pb->click();
   EXPECT_EQ(window.m_feature_mode, 1);
   EXPECT_EQ(window.m_tracking_sw->currentIndex(), 1);
