@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QMessageBox>
+#include <QNetworkProxy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -178,11 +179,14 @@ class UpdateCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ProductInfo::SetVersion(1, 6, 0);  // restored by TearDown
+    // The server is on this machine: a proxy from the environment must not stand between.
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
     qExtras::setDialogRunner(&boxes_);
     QObject::connect(qExtras::instance(), &qExtras::updateAvailable, &receiver_,
                      [this](const QString& version) { announced_.push_back(version); });
   }
   void TearDown() override {
+    QNetworkProxy::setApplicationProxy(proxy_);
     qExtras::setDialogRunner(nullptr);
     ProductInfo::SetVersion(version_.major, version_.minor, version_.patch);
   }
@@ -203,6 +207,7 @@ class UpdateCheckTest : public ::testing::Test {
 
   const qReleaseVersion version_{ProductInfo::GetMajorVersion(), ProductInfo::GetMinorVersion(),
                                  ProductInfo::GetPatchVersion()};
+  const QNetworkProxy proxy_ = QNetworkProxy::applicationProxy();
   kxtest::TempSettingsLocation settings_;
   RecordedBoxes boxes_;
   QObject receiver_;  // ends the connection to updateAvailable with the test
