@@ -279,6 +279,8 @@ TEST_F(UpdateCheckTest, AManualCheckAlwaysAnswers) {
       {"malformed", 200, "<versions><product", "Update check failed"},
       {"404", 404, "Not Found", "Update check failed"},
       {"no server", 0, {}, "Update check failed"},
+      {"oversized", 200, Document(Product("Kalvex", "1", "6", "0") + QByteArray(2 << 20, ' ')),
+       "Update check failed"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
