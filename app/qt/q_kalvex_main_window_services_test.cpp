@@ -52,6 +52,13 @@ class OpenedUrls : public QObject {
   void open(const QUrl& url) { urls.push_back(url); }
 };
 
+// Visible as far as the window's logic can tell, but never painted: nothing here depends on
+// pixels, and painting would only add Qt's own worker threads to the run.
+void ShowWithoutPainting(QWidget& window) {
+  window.setAttribute(Qt::WA_DontShowOnScreen);
+  window.show();
+}
+
 class WindowServicesTest : public ::testing::Test {
  protected:
   WindowServicesTest() {
@@ -145,7 +152,7 @@ TEST_F(WindowServicesTest, HelpOpensThePageOfTheStoredLanguage) {
 
 TEST_F(WindowServicesTest, ClosingAsksOnlyForUnsavedChangesAndCancelKeepsTheWindow) {
   qKalvexMainWindow window;
-  window.show();
+  ShowWithoutPainting(window);
   // Nothing changed: no question.
   QCloseEvent unchanged;
   QApplication::sendEvent(&window, &unchanged);
@@ -189,9 +196,10 @@ TEST_F(WindowServicesTest, MinimisingHidesTheWindowOnlyIntoAnExistingTray) {
     qExtras::writeUseTrayIcon(c.use_tray_icon);
     qKalvexMainWindow window;
     ASSERT_NE(window.m_tray_icon, nullptr);  // exists whatever the setting says
-    window.show();
+    ShowWithoutPainting(window);
     window.setWindowState(Qt::WindowMinimized);
-    QCoreApplication::processEvents();
+    // The queued hide, and nothing else (no painting).
+    QCoreApplication::sendPostedEvents(&window, QEvent::MetaCall);
     EXPECT_EQ(window.isHidden(), c.hidden);
     if (!c.hidden) continue;
     // A double click on the icon brings it back, no longer minimised.
