@@ -11,6 +11,7 @@
 #include "app/qt/q_extras.h"
 #include "foundation/runtime/product_info.h"
 #include "interaction/controller.h"
+#include "interaction/meta_ctracker.h"
 #include "interaction/undo_stack.h"
 #include "scene/display_settings.h"
 
@@ -130,6 +131,11 @@ qKalvexMainWindow::qKalvexMainWindow(QWidget* parent)
 }
 
 qKalvexMainWindow::~qKalvexMainWindow() {
+  // Nobody is left to see a run through: it stops at its next frame (the tracker, which
+  // outlives the window, joins its thread).
+  if (uic::MetaCTracker* tracker = m_controller->GetCTracker(); tracker && tracker->IsTracking()) {
+    tracker->StopTracking();
+  }
   // The controller outlives the window: it must not keep the viewer widget as its main
   // viewer once QMainWindow has deleted it.
   m_controller->RemoveViewer(m_viewer);
@@ -287,29 +293,26 @@ void qKalvexMainWindow::connectMainWindowSignals() {
   const auto on_click = [this](QAbstractButton* button, void (W::*slot)()) {
     connect(button, &QAbstractButton::clicked, this, slot);
   };
-  // A signal mapper (window as parent) that sends each button's number to slot.
-  const auto map_clicks = [this](std::initializer_list<QAbstractButton*> buttons,
-                                 void (W::*slot)(int)) {
+  // A signal mapper (window as parent) through which each sender's signal sends the
+  // sender's place in the list to slot.
+  const auto map_numbers = [this]<class Sender>(std::initializer_list<Sender*> senders,
+                                                void (Sender::*signal)(bool),
+                                                void (W::*slot)(int)) {
     auto* mapper = new QSignalMapper(this);
     int number = 0;
-    for (QAbstractButton* button : buttons) {
-      connect(button, &QAbstractButton::clicked, mapper,
-              static_cast<void (QSignalMapper::*)()>(&QSignalMapper::map));
-      mapper->setMapping(button, number++);
+    for (Sender* sender : senders) {
+      connect(sender, signal, mapper, static_cast<void (QSignalMapper::*)()>(&QSignalMapper::map));
+      mapper->setMapping(sender, number++);
     }
     connect(mapper, &QSignalMapper::mappedInt, this, slot);
     return mapper;
   };
-  const auto map_actions = [this](std::initializer_list<QAction*> actions, void (W::*slot)(int)) {
-    auto* mapper = new QSignalMapper(this);
-    int number = 0;
-    for (QAction* action : actions) {
-      connect(action, &QAction::triggered, mapper,
-              static_cast<void (QSignalMapper::*)()>(&QSignalMapper::map));
-      mapper->setMapping(action, number++);
-    }
-    connect(mapper, &QSignalMapper::mappedInt, this, slot);
-    return mapper;
+  const auto map_clicks = [&](std::initializer_list<QAbstractButton*> buttons,
+                              void (W::*slot)(int)) {
+    return map_numbers(buttons, &QAbstractButton::clicked, slot);
+  };
+  const auto map_actions = [&](std::initializer_list<QAction*> actions, void (W::*slot)(int)) {
+    return map_numbers(actions, &QAction::triggered, slot);
   };
 
   connect(m_framerate_dsb, &QDoubleSpinBox::valueChanged, this, &W::handleSequencePropertyChange);

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QThread>
 #include <QTime>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -134,6 +135,11 @@ void qKalvexMainWindow::handleRefinementButtonClick() {
 void qKalvexMainWindow::startBatchTracking(const std::string& project_template) {
   m_batch_mode = true;
   m_batch_project_template = project_template;
+  if (m_controller->GetCTracker() == nullptr) {
+    // No run would ever end this batch: end it as soon as the event loop runs.
+    QTimer::singleShot(0, this, &qKalvexMainWindow::finishBatchRun);
+    return;
+  }
   handleTrackButtonClick();
 }
 
@@ -240,7 +246,7 @@ void qKalvexMainWindow::finishBatchRun() {
         std::string directory, file;
         const char* first = tracker->GetImageCache()->GetImageFileName(0);
         SplitPath(first != nullptr ? first : "", &directory, &file);
-        name = directory + "/" + name.substr(6);
+        name = (directory.empty() ? std::string(".") : directory) + "/" + name.substr(6);
       }
       m_extras->setProjectPath(QFile::decodeName(name.c_str()));
       // Saved here, not through the file actions: those ask the user when a save fails.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QTimer>
 #include <string>
 #include <vector>
@@ -200,6 +201,16 @@ TEST_F(TrackingRunTest, RefineStopsARunningRunWithoutTheStopLine) {
   EXPECT_EQ(tracker->GetStepList().size(), 1u);
 }
 
+TEST_F(TrackingRunTest, TheViewersMenuRunsTheSameControls) {
+  window.m_viewer->m_start_tracking_requested.Emit();
+  EXPECT_TRUE(tracker->IsTracking());
+  window.m_viewer->m_stop_tracking_requested.Emit();
+  EXPECT_FALSE(tracker->IsTracking());
+  window.m_viewer->m_start_refinement_requested.Emit();
+  EXPECT_TRUE(tracker->IsTracking());
+  EXPECT_EQ(tracker->GetStepList().size(), 1u);
+}
+
 TEST_F(TrackingRunTest, AResultSetsTheRoundedQualityAndTheResultView) {
   kxtest::TempDir dir;
   kxtest::TrackerJobData job;
@@ -246,6 +257,23 @@ TEST_F(TrackingRunTest, BatchEndNeverWaitsAndFailsWithoutAResult) {
   // No camera path: a failure, not the success the end of a run used to report.
   EXPECT_EQ(window.batchExitCode(), 1);
   window.hide();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TrackingRunTest, BatchProjectTemplateSavesBesideTheImages) {
+  kxtest::TempDir dir;
+  kxtest::TrackerJobData job;
+  job.Fill(*tracker, dir, 16, 12);
+  window.startBatchTracking("%path%batch_project.kpz");
+  tracker->StopTracking();
+  window.finishTracking();
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(dir.File("batch_project.kpz"))));
+  EXPECT_EQ(qExtras::instance()->projectPath().toStdString(), dir.File("batch_project.kpz"));
+  EXPECT_NE(window.batchExitCode(), -1);
+  qExtras::instance()->setProjectPath(QString());
 }
 
 }  // namespace

@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
 #include <QSignalMapper>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QVariant>
 #include <algorithm>
 #include <memory>
@@ -66,6 +71,20 @@ TEST_F(MainWindowTest, ConstructionLeavesTheDocumentedInitialState) {
   EXPECT_FALSE(window.m_tracking_running);
   EXPECT_FALSE(window.m_batch_mode);
   EXPECT_EQ(window.batchExitCode(), -1);
+
+  const uic::ViewerOverlayOptions& overlay = window.m_viewer->m_overlay_options;
+  EXPECT_TRUE(overlay.m_widget_text && overlay.m_corner_boxes && overlay.m_tool_indicator);
+  EXPECT_EQ(overlay.m_box_color, 0xFF505050u);
+  EXPECT_EQ(qExtras::buttonColor(window.m_mask_color_pb), QColor(Qt::black));
+  // The transport row reads as one segmented control: first, four middles, last.
+  const int kinds[] = {2, 3, 3, 3, 3, 4};
+  const QWidget* transport[] = {
+      window.m_timeline->m_goto_start_frame_pb, window.m_timeline->m_goto_prev_frame_pb,
+      window.m_timeline->m_play_backward_pb,    window.m_timeline->m_play_forward_pb,
+      window.m_timeline->m_goto_next_frame_pb,  window.m_timeline->m_goto_end_frame_pb};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(transport[i]->styleSheet(), qExtras::progressBarStyleSheet(kinds[i], false)) << i;
+  }
 }
 
 TEST_F(MainWindowTest, CombosCarryTheirValuesAsItemData) {
@@ -165,6 +184,31 @@ TEST_F(MainWindowTest, DestroyedWindowLeavesNoMainViewerBehind) {
   const auto& viewers = uic::Controller::Instance()->GetViewers();
   EXPECT_EQ(std::count(viewers.begin(), viewers.end(), viewer), 0);
   EXPECT_NE(uic::Controller::Instance()->GetMainViewer(), viewer);
+}
+
+TEST(MainWindowUpdateCheck, AsksTheServerOnlyWhenAutomaticChecksAreOn) {
+  QTcpServer server;
+  ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+  const QString server_before = qExtras::readUpdateServer();
+  qExtras::writeUpdateServer(QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()));
+  // Whether building a window makes the server hear from it within wait_ms.
+  const auto asked = [&server](bool automatic, int wait_ms) {
+    qExtras::writeAutoCheckForUpdates(automatic);
+    const qKalvexMainWindow window;
+    QElapsedTimer clock;
+    clock.start();
+    while (!server.hasPendingConnections() && clock.elapsed() < wait_ms) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    const bool heard = server.hasPendingConnections();
+    while (server.hasPendingConnections()) delete server.nextPendingConnection();
+    return heard;
+  };
+  EXPECT_FALSE(asked(false, 500));
+  // The same set-up does reach the server when checks are on.
+  EXPECT_TRUE(asked(true, 10000));
+  qExtras::writeUpdateServer(server_before);
+  qExtras::writeAutoCheckForUpdates(false);
 }
 
 // The view-state access of the viewer logic that the window's pages use.
