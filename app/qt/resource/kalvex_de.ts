@@ -744,49 +744,6 @@
         </message>
     </context>
     <context>
-        <name>QObject</name>
-        <message>
-            <source>unknown</source>
-            <translation>unbekannt</translation>
-        </message>
-        <message>
-            <source>Create Polygon Object</source>
-            <translation>Polygonobjekt anlegen</translation>
-        </message>
-        <message>
-            <source>Move Polygon Object</source>
-            <translation>Polygonobjekt verschieben</translation>
-        </message>
-        <message>
-            <source>Delete Polygon Object</source>
-            <translation>Polygonobjekt löschen</translation>
-        </message>
-        <message>
-            <source>Scene transform</source>
-            <translation>Szenentransformation</translation>
-        </message>
-        <message>
-            <source>Delete 3D points</source>
-            <translation>3D-Punkte löschen</translation>
-        </message>
-        <message>
-            <source>Move ground grid</source>
-            <translation>Bodengitter verschieben</translation>
-        </message>
-        <message>
-            <source>Move scene</source>
-            <translation>Szene verschieben</translation>
-        </message>
-        <message>
-            <source>Remove feature tracks</source>
-            <translation>Merkmalsspuren entfernen</translation>
-        </message>
-        <message>
-            <source>3D export</source>
-            <translation>3D-Export</translation>
-        </message>
-    </context>
-    <context>
         <name>Timebar</name>
         <message>
             <source>Form</source>
@@ -1456,6 +1413,49 @@ Szene konnte nicht erstellt werden</translation>
         <message>
             <source>Camera Position</source>
             <translation>Kameraposition</translation>
+        </message>
+    </context>
+    <context>
+        <name>QObject</name>
+        <message>
+            <source>unknown</source>
+            <translation>unbekannt</translation>
+        </message>
+        <message>
+            <source>Create Polygon Object</source>
+            <translation>Polygonobjekt anlegen</translation>
+        </message>
+        <message>
+            <source>Move Polygon Object</source>
+            <translation>Polygonobjekt verschieben</translation>
+        </message>
+        <message>
+            <source>Delete Polygon Object</source>
+            <translation>Polygonobjekt löschen</translation>
+        </message>
+        <message>
+            <source>Scene transform</source>
+            <translation>Szenentransformation</translation>
+        </message>
+        <message>
+            <source>Delete 3D points</source>
+            <translation>3D-Punkte löschen</translation>
+        </message>
+        <message>
+            <source>Move ground grid</source>
+            <translation>Bodengitter verschieben</translation>
+        </message>
+        <message>
+            <source>Move scene</source>
+            <translation>Szene verschieben</translation>
+        </message>
+        <message>
+            <source>Remove feature tracks</source>
+            <translation>Merkmalsspuren entfernen</translation>
+        </message>
+        <message>
+            <source>3D export</source>
+            <translation>3D-Export</translation>
         </message>
     </context>
 </TS>
