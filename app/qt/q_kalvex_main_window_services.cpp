@@ -34,6 +34,16 @@ bool IsViewerKey(const QKeyEvent* event) {
   return key == Qt::Key_1 || key == Qt::Key_2 || key == Qt::Key_3 || key == Qt::Key_Control;
 }
 
+// A viewer key goes straight to the viewer's handler of its kind (sent through the
+// application, a key the viewer ignored would climb back up to the window); false for any
+// other key.
+bool ForwardToViewer(QWidget* viewer, QKeyEvent* event) {
+  if (!IsViewerKey(event)) return false;
+  static_cast<QObject*>(viewer)->event(event);
+  event->accept();
+  return true;
+}
+
 }  // namespace
 
 bool trayAvailable() {
@@ -124,25 +134,11 @@ void qKalvexMainWindow::handleTrayIconActivated(QSystemTrayIcon::ActivationReaso
 }
 
 void qKalvexMainWindow::keyPressEvent(QKeyEvent* event) {
-  if (event == nullptr) return;
-  if (!IsViewerKey(event)) {
-    QMainWindow::keyPressEvent(event);
-    return;
-  }
-  // Straight to the viewer's handler: sent through the application, a key the viewer
-  // ignored would climb back up to this window.
-  static_cast<QObject*>(m_viewer)->event(event);
-  event->accept();
+  if (event != nullptr && !ForwardToViewer(m_viewer, event)) QMainWindow::keyPressEvent(event);
 }
 
 void qKalvexMainWindow::keyReleaseEvent(QKeyEvent* event) {
-  if (event == nullptr) return;
-  if (!IsViewerKey(event)) {
-    QMainWindow::keyReleaseEvent(event);
-    return;
-  }
-  static_cast<QObject*>(m_viewer)->event(event);
-  event->accept();
+  if (event != nullptr && !ForwardToViewer(m_viewer, event)) QMainWindow::keyReleaseEvent(event);
 }
 
 void qKalvexMainWindow::closeEvent(QCloseEvent* event) {
