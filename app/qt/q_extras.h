@@ -194,7 +194,8 @@ class qExtras : public QObject {
   // ---- update check (interface thread)
   // Sends the request and returns at once; the answer is handled when it arrives. An
   // automatic check (manual false) sends nothing while automatic checks are switched off.
-  // A second check before the first answer replaces the manual flag for both answers.
+  // A second check before the first answer replaces the manual flag for both answers. The
+  // request gives up after 30 s, and an answer over 1 MiB counts as failed.
   void checkForUpdates(bool manual);
   // The server asked, scheme and host (default "https://www.torbane.de"); the request goes
   // to its path "/version_info.xml".

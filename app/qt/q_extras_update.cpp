@@ -19,6 +19,9 @@ const char kVersionInfoPath[] = "/version_info.xml";
 // A server that accepts the connection and then says nothing must not keep the check
 // pending for the rest of the session.
 constexpr int kTransferTimeoutMilliseconds = 30000;
+// A version-info document is a few kilobytes; a server that sends more than this is not
+// the one meant, and its answer is not kept in memory.
+constexpr qint64 kMaxAnswerBytes = 1 << 20;
 
 QSettings UserSettings() {
   return QSettings(QSettings::IniFormat, QSettings::UserScope,
@@ -132,7 +135,10 @@ void qExtras::checkForUpdates(bool manual) {
   QNetworkRequest request(url);
   request.setTransferTimeout(kTransferTimeoutMilliseconds);
   // An invalid address still gives a reply, which fails through the same path.
-  m_network->get(request);
+  QNetworkReply* reply = m_network->get(request);
+  connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
+    if (received > kMaxAnswerBytes || total > kMaxAnswerBytes) reply->abort();
+  });
   m_manual_check = manual;
 }
 
@@ -144,6 +150,9 @@ void qExtras::handleUpdateCheckResponse(QNetworkReply* reply) {
   QString failure;
   if (reply->error() != QNetworkReply::NoError) {
     failure = reply->errorString();
+  } else if (reply->bytesAvailable() > kMaxAnswerBytes) {
+    // Arrived at once, before the download limit could stop it.
+    failure = QMessageBox::tr("The server's answer could not be read.");
   } else {
     info = parseVersionInfo(reply->readAll(), QString::fromStdString(ProductInfo::GetProductName()),
                             RunningVersion(), readUiLanguage());
