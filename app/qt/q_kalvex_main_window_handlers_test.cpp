@@ -144,13 +144,18 @@ TEST_F(WindowHandlersTest, SaveButtonFollowsTheNeedSaveNotification) {
 TEST_F(WindowHandlersTest, OneSelectedMaskFillsTheMaskProperties) {
   UIDRegistry& registry = UIDRegistry::Instance();
   registry.SelectTypeRange(false, 0, 0xFFFF);
-  Vertex corner;  // a lower id than the masks: a click selects a mask with its vertices
-  PolygonMask named;
+  // A click selects a mask with its vertices, whose ids may be lower: ids are reused, so
+  // masks are made until one gets a higher id than the vertex.
+  Vertex corner;
+  std::vector<std::unique_ptr<PolygonMask>> masks;
+  do {
+    masks.push_back(std::make_unique<PolygonMask>());
+  } while (masks.back()->GetUID() < corner.GetUID());
+  PolygonMask& named = *masks.back();
   named.SetName("caf\xe9");
   named.SetColor(ColorRGBA{1.0, 0.5, 0.0, 0.42});
   PolygonMask unnamed;
 
-  ASSERT_LT(corner.GetUID(), named.GetUID());
   registry.SetSelected(corner.GetUID(), true);
   registry.SetSelected(named.GetUID(), true);
   window_->handleSelectionChange();
