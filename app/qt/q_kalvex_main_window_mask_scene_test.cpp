@@ -284,7 +284,8 @@ TEST_F(MaskScenePageTest, AnObjectFromSelectedPointsMovesWithTheGizmoAndUndoes) 
   EXPECT_EQ(box->GetUIDType(), NHS_TYPE_CUBOID);
   EXPECT_TRUE(controller.IsModified());
 
-  // The scene view, the box selected with the move handles.
+  // The test-scene page's scene view, the box selected with the move handles.
+  window.handleToolboxPageChange(4);
   window.m_view_mode_toggle_tb->setChecked(false);
   window.handleViewModeToggleButtonClick();
   ASSERT_EQ(Viewer()->GetViewerState().m_mode, 1);
