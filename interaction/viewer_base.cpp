@@ -212,6 +212,18 @@ void ViewerBase::PushViewerState(const ViewerState& state) {
   Redraw();
 }
 
+const ViewerState& ViewerBase::GetViewerState() const {
+  static const ViewerState empty_stack_state;
+  return m_states.empty() ? empty_stack_state : m_states.back();
+}
+
+void ViewerBase::SetViewerState(const ViewerState& state) {
+  if (m_states.empty()) return;
+  m_states.back() = state;
+  m_view_changed = true;
+  Redraw();
+}
+
 void ViewerBase::SetSceneManipMode(int mode) {
   m_manip_mode = mode;
   if (mode == eManipFixToCamera) Redraw();

@@ -189,6 +189,12 @@ class ViewerBase : public Cursor, public HasSlots {
   // Image view <-> scene view in the current state.
   void ToggleViewingMode();
   void PushViewerState(const ViewerState& state);
+  // The newest view state; with an empty stack a shared default state (the defaults of
+  // ViewerState). Callers copy it before they change it.
+  const ViewerState& GetViewerState() const;
+  // Overwrites the newest view state, marks the view changed and redraws; nothing with an
+  // empty stack.
+  void SetViewerState(const ViewerState& state);
   void SetSceneManipMode(int mode);
   void SetGizmoModes(bool translate, bool rotate, bool scale);
   // Rectangle <-> circle; the lasso stays.

@@ -19,14 +19,21 @@
 // sheets for progress bars, segment buttons and colour swatches, the combo-box and
 // colour-button helpers, the release kinds' names and the page help texts.
 //
+// Update check: asks the maker's server for "/version_info.xml" without blocking and tells
+// the user about a newer version of this product. An automatic check never shows a failure
+// (no network, an error page, an unreadable answer); a manual one always answers.
+//
 // Threads: interface thread only.
 #pragma once
 
+#include <QByteArray>
 #include <QColor>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QUrl>
+
+#include <compare>
 
 #include "foundation/runtime/shared_ptr.h"
 
@@ -34,6 +41,8 @@ class PackedStringList;
 class QComboBox;
 class QFileDialog;
 class QMessageBox;
+class QNetworkAccessManager;
+class QNetworkReply;
 class QWidget;
 
 namespace uic {
@@ -50,6 +59,39 @@ class qDialogRunner {
   // The button pressed (a QMessageBox::StandardButton; 0 when none).
   virtual int runMessageBox(QMessageBox& box);
 };
+
+// A program version, ordered as the tuple (major, minor, patch): 1.10.0 < 2.0.0.
+struct qReleaseVersion {
+  int major = 0;
+  int minor = 0;
+  int patch = 0;
+  auto operator<=>(const qReleaseVersion&) const = default;
+};
+
+// One entry of a version-info answer that names this product.
+struct qUpdateOffer {
+  enum Relation { kOlder, kSame, kNewer };  // the offered version against the running one
+  Relation relation = kOlder;
+  // Read only for a newer version:
+  QString version;  // the text to show ("VersionString")
+  QString link;     // the download address
+  QString notes;    // "\n- " and the note, for every note of the interface language
+};
+
+// A version-info answer as read. Unreadable (not well-formed XML, or empty) answers carry
+// no offers.
+struct qVersionInfo {
+  bool readable = false;
+  QList<qUpdateOffer> offers;  // in document order
+};
+
+// Reads a version-info document: every `product` element whose `name` is product (exact)
+// becomes an offer; its `major`, `minor` and `maintenance` attributes (missing or not a
+// number: 0) are compared with running. The notes come from the `En` (language 1) or `De`
+// (language 2) child of `ReleaseNotes`; any other language gives none. Unknown elements
+// are skipped with everything inside them.
+qVersionInfo parseVersionInfo(const QByteArray& xml, const QString& product,
+                              const qReleaseVersion& running, int language);
 
 class qExtras : public QObject {
   Q_OBJECT
@@ -141,6 +183,27 @@ class qExtras : public QObject {
   // locator (9) tool help; empty for any other index.
   static QString pageHelpText(int index);
 
+  // ---- update check (interface thread)
+  // Sends the request and returns at once; the answer is handled when it arrives. An
+  // automatic check (manual false) sends nothing while automatic checks are switched off.
+  // A second check before the first answer replaces the manual flag for both answers.
+  void checkForUpdates(bool manual);
+  // The server asked, scheme and host (default "https://www.torbane.de"); the request goes
+  // to its path "/version_info.xml".
+  static QString readUpdateServer();
+  static void writeUpdateServer(const QString& server);
+
+ Q_SIGNALS:
+  // A newer version, with its version text; sent after the user has closed its box.
+  void updateAvailable(QString version);
+  // An answer (or a failure) of a check was handled, boxes included.
+  void updateCheckFinished();
+
+ public Q_SLOTS:
+  // Shows a newer version of this product; on a manual check also "up to date" or that the
+  // check failed. Deletes the reply later.
+  void handleUpdateCheckResponse(QNetworkReply* reply);
+
  private:
   qExtras();
   // A dialog of the given caption and filter; "remembered" dialogs start in the stored
@@ -162,6 +225,8 @@ class qExtras : public QObject {
   SharedPtr<PackedStringList> m_relocation_list;
   SharedPtr<PackedStringList> m_sequence_list;
   QString m_project_path;
+  QNetworkAccessManager* m_network = nullptr;  // made by the first check, owned
+  bool m_manual_check = false;
 };
 
 // Appends "." and suffix to name, and prints the new name on its own line on the standard

@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <string>
+#include <vector>
+
+#include "app/qt/q_ctracker.h"
+#include "app/qt/q_extras.h"
+#include "app/qt/q_kalvex_main_window.h"
+#include "foundation/runtime/notify.h"
+#include "interaction/controller.h"
+#include "interaction/tracker_job_for_test.h"
+#include "tracking/storage/project_job_for_test.h"
+
+namespace {
+
+// A tracker whose run never gets a thread: it stays "running" until stopped, so the
+// window's side of a run can be driven by hand.
+class IdleTracker : public qCTracker {
+ protected:
+  bool CreateTrackingThread() override { return true; }
+};
+
+// A map whose measured error is the given RMSE.
+class RmseMap : public kxtest::ProjectMapForTest {
+ public:
+  explicit RmseMap(double rmse) { m_rmse = rmse; }
+};
+
+// Keeps the log lines at debug level while it lives.
+class LogCapture : public NotifyOutputFunction {
+ public:
+  LogCapture() : level_(NotifyContext::GetNotifyLevel()) {
+    NotifyContext::SetOutputFunction(this);
+    NotifyContext::SetNotifyLevel(5);
+  }
+  ~LogCapture() override {
+    NotifyContext::SetNotifyLevel(level_);
+    NotifyContext::SetOutputFunction(&NotifyContext::Instance());
+  }
+  void Output(const SharedPtr<NotifyMessage>& message) override { text += message->text; }
+  bool Has(const char* part) const { return text.find(part) != std::string::npos; }
+
+  std::string text;
+
+ private:
+  int level_;
+};
+
+class TrackingRunTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { qExtras::writeAutoCheckForUpdates(false); }
+
+  TrackingRunTest() {
+    tracker = new IdleTracker;
+    controller->SetCTracker(tracker);
+    window.connectTrackerSignals();
+  }
+  ~TrackingRunTest() override {
+    if (tracker->IsTracking()) tracker->StopTracking();
+  }
+
+  qKalvexMainWindow window;
+  uic::Controller* controller = uic::Controller::Instance();
+  IdleTracker* tracker;
+};
+
+TEST(TrackingRunText, RemainingTimeFollowsTheRateSoFar) {
+  struct Case {
+    int percent;
+    qint64 elapsed_ms;
+    const char* text;
+  };
+  const Case cases[] = {
+      {25, 10000, "Time remaining: 00:00:30 (Total: 00:00:40)"},
+      {0, 5000, "N/A"},
+      {100, 7200000, "Time remaining: 00:00:00 (Total: 02:00:00)"},
+      // A run of 100 hours shows its hours of the day: 99 h remaining read 03.
+      {1, 3600000, "Time remaining: 03:00:00 (Total: 04:00:00)"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(qKalvexMainWindow::remainingTimeText(c.percent, c.elapsed_ms).toStdString(), c.text)
+        << c.percent << "% after " << c.elapsed_ms << " ms";
+  }
+}
+
+TEST(TrackingRunText, QualityIsTheRoundedPercentage) {
+  EXPECT_EQ(qKalvexMainWindow::qualityPercent(0.5), 50);  // RMSE 1 pixel
+  EXPECT_EQ(qKalvexMainWindow::qualityPercent(0.6667), 67);
+  EXPECT_EQ(qKalvexMainWindow::qualityPercent(0.0001), 0);  // no result
+}
+
+TEST(QualityBar, EveryFrameOfTheRangeHasAColumnInside) {
+  // 1001 frames: step 6, so frames 0, 6, ..., 996 give 167 columns; the last one too.
+  std::vector<int> asked;
+  const QImage bar = qKalvexMainWindow::drawQualityBar(0, 1000, 1.0, [&](int frame) {
+    asked.push_back(frame);
+    return 0.25;  // 0.5 pixels: half height, half red
+  });
+  ASSERT_EQ(bar.width(), 167);
+  ASSERT_EQ(bar.height(), 32);
+  ASSERT_EQ(asked.size(), 167u);
+  EXPECT_EQ(asked.back(), 996);
+  for (int x = 0; x < bar.width(); ++x) {
+    ASSERT_EQ(bar.pixel(x, 31), qRgb(127, 128, 0)) << x;
+    ASSERT_EQ(bar.pixel(x, 16), qRgb(127, 128, 0)) << x;
+    ASSERT_EQ(bar.pixel(x, 15), qRgb(80, 80, 80)) << x;
+    ASSERT_EQ(bar.pixel(x, 0), qRgb(50, 50, 50)) << x;
+  }
+}
+
+TEST(QualityBar, UnsolvedFramesStayGreyAndLargeErrorsClamp) {
+  const QImage one = qKalvexMainWindow::drawQualityBar(7, 7, 1.0, [](int) { return -1.0; });
+  ASSERT_EQ(one.width(), 1);
+  EXPECT_EQ(one.pixel(0, 31), qRgb(80, 80, 80));
+
+  const QImage red = qKalvexMainWindow::drawQualityBar(0, 3, 1.0, [](int) { return 100.0; });
+  ASSERT_EQ(red.width(), 4);
+  EXPECT_EQ(red.pixel(3, 31), qRgb(255, 0, 0));
+  EXPECT_EQ(red.pixel(3, 1), qRgb(80, 80, 80));  // the bar of a large error is short
+
+  EXPECT_TRUE(qKalvexMainWindow::drawQualityBar(5, 4, 1.0, [](int) { return 1.0; }).isNull());
+}
+
+TEST_F(TrackingRunTest, ProgressShowsThePercentAndTheTimeLeft) {
+  window.updateTrackingProgress(0);
+  EXPECT_EQ(window.m_tracking_progress->value(), 0);
+  EXPECT_EQ(window.m_time_remaining_l->text(), QStringLiteral("N/A"));
+  window.disableGuiWhileTracking(true);
+  window.updateTrackingProgress(40);
+  EXPECT_EQ(window.m_tracking_progress->value(), 40);
+  EXPECT_TRUE(window.m_time_remaining_l->text().startsWith(QStringLiteral("Time remaining: ")));
+  window.disableGuiWhileTracking(false);
+  EXPECT_TRUE(window.m_time_remaining_l->text().isEmpty());
+}
+
+TEST_F(TrackingRunTest, ManualTrackPassesTheCheckBoxInACopy) {
+  TrackingSettings stored = *controller->GetTrackingSettings();
+  stored.m_perform_final_refinement = true;
+  controller->SetTrackingSettings(stored);
+  window.m_final_refinement_cb->setChecked(false);
+  window.m_tracking_sw->setCurrentIndex(1);
+  controller->SetModified(false);
+
+  window.handleTrackButtonClick();
+
+  ASSERT_TRUE(tracker->IsTracking());
+  EXPECT_FALSE(tracker->GetRunSettings().m_perform_final_refinement);
+  EXPECT_TRUE(controller->GetTrackingSettings()->m_perform_final_refinement);
+  // A manual run tracks the tagged features: no automatic 2D step.
+  ASSERT_FALSE(tracker->GetStepList().empty());
+  EXPECT_EQ(tracker->GetStepList().front().mask & uic::eStepAuto2D, 0);
+  EXPECT_TRUE(window.m_tracking_running);
+  EXPECT_TRUE(controller->IsModified());
+  EXPECT_EQ(window.m_tracking_buttons_sw->currentWidget(), window.m_stop_tracking_page);
+  EXPECT_FALSE(window.m_feature_tracking_gb->isEnabled());
+  EXPECT_FALSE(window.m_toolbox->isItemEnabled(0));
+  // The tracking page's view.
+  EXPECT_EQ(window.m_viewer->GetViewerState().m_mode, 0);
+  EXPECT_EQ(window.m_viewer->GetViewerState().m_flags, 0x2F01);
+}
+
+TEST_F(TrackingRunTest, StopLogsOnlyWhenARunIsStopped) {
+  {
+    LogCapture log;
+    window.handleTrackStopButtonClick();
+    EXPECT_FALSE(log.Has("tracking STOPPED"));
+  }
+  window.handleTrackButtonClick();
+  ASSERT_TRUE(tracker->IsTracking());
+  LogCapture log;
+  window.handleTrackStopButtonClick();
+  EXPECT_TRUE(log.Has("qMainWin::startTracking: tracking STOPPED"));
+  EXPECT_FALSE(tracker->IsTracking());
+  EXPECT_FALSE(window.m_tracking_running);
+  EXPECT_EQ(window.m_tracking_buttons_sw->currentWidget(), window.m_start_tracking_page);
+}
+
+TEST_F(TrackingRunTest, RefineStopsARunningRunWithoutTheStopLine) {
+  window.handleTrackButtonClick();
+  ASSERT_TRUE(tracker->IsTracking());
+  LogCapture log;
+  window.handleRefinementButtonClick();
+  EXPECT_FALSE(tracker->IsTracking());
+  EXPECT_FALSE(log.Has("STOPPED"));
+  EXPECT_FALSE(window.m_tracking_running);
+  EXPECT_TRUE(window.m_toolbox->isItemEnabled(0));
+
+  // Idle, it refines with the stored settings.
+  window.handleRefinementButtonClick();
+  EXPECT_TRUE(tracker->IsTracking());
+  EXPECT_EQ(tracker->GetStepList().size(), 1u);
+}
+
+TEST_F(TrackingRunTest, AResultSetsTheRoundedQualityAndTheResultView) {
+  kxtest::TempDir dir;
+  kxtest::TrackerJobData job;
+  job.Fill(*tracker, dir, 16, 12);
+  tracker->m_fmap = SharedPtr<RmseMap>::Make(1.0);
+  for (const SharedPtr<FeatureImage>& image : tracker->GetImageList()) {
+    image->SetMeanSquaredError(0.25);
+  }
+  window.m_viewer->PushViewerState(uic::ViewerState{});
+  window.disableGuiWhileTracking(true);
+  window.m_tracking_running = true;
+
+  window.finishTracking();
+
+  EXPECT_EQ(window.m_tracking_progress->value(), 50);
+  EXPECT_EQ(window.m_viewer->GetViewerState().m_flags, (0x1F026CF & ~0xAE10) | 0x14E);
+  EXPECT_FALSE(window.m_tracking_running);
+  EXPECT_TRUE(window.m_locator_gb->isEnabled());
+  EXPECT_EQ(window.m_quality_pixmap.width(), job.kFrames);
+  EXPECT_EQ(window.m_tracking_buttons_sw->currentWidget(), window.m_start_tracking_page);
+}
+
+TEST_F(TrackingRunTest, BatchEndNeverWaitsAndFailsWithoutAResult) {
+  // A visible window would show a box; a batch run must not wait for anyone.
+  window.show();
+  bool box_seen = false;
+  QTimer watchdog;
+  watchdog.setInterval(50);
+  QObject::connect(&watchdog, &QTimer::timeout, [&] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      box_seen = true;
+      modal->close();
+    }
+  });
+  watchdog.start();
+
+  window.startBatchTracking(std::string());
+  ASSERT_TRUE(window.m_batch_mode);
+  ASSERT_TRUE(tracker->IsTracking());
+  tracker->StopTracking();
+  window.finishTracking();
+
+  EXPECT_FALSE(box_seen);
+  // No camera path: a failure, not the success the end of a run used to report.
+  EXPECT_EQ(window.batchExitCode(), 1);
+  window.hide();
+}
+
+}  // namespace
