@@ -11,6 +11,7 @@
 #include "app/qt/q_extras.h"
 #include "foundation/runtime/product_info.h"
 #include "interaction/controller.h"
+#include "interaction/meta_ctracker.h"
 #include "interaction/undo_stack.h"
 #include "scene/display_settings.h"
 
@@ -64,8 +65,8 @@ qKalvexMainWindow::qKalvexMainWindow(QWidget* parent)
        {actionAddCone, actionAddBox, actionAddPlane, actionAddMesh, actionAddTexturedMesh}) {
     m_add_object_menu.addAction(action);
   }
-  for (QAction* action : {actionSelectionToolRectangle, actionSelectionToolCircle,
-                          actionSelectionToolLasso}) {
+  for (QAction* action :
+       {actionSelectionToolRectangle, actionSelectionToolCircle, actionSelectionToolLasso}) {
     m_selection_tool_menu.addAction(action);
   }
   m_add_object_menu.setStyleSheet(style);
@@ -130,6 +131,11 @@ qKalvexMainWindow::qKalvexMainWindow(QWidget* parent)
 }
 
 qKalvexMainWindow::~qKalvexMainWindow() {
+  // Nobody is left to see a run through: it stops at its next frame (the tracker, which
+  // outlives the window, joins its thread).
+  if (uic::MetaCTracker* tracker = m_controller->GetCTracker(); tracker && tracker->IsTracking()) {
+    tracker->StopTracking();
+  }
   // The controller outlives the window: it must not keep the viewer widget as its main
   // viewer once QMainWindow has deleted it.
   m_controller->RemoveViewer(m_viewer);
@@ -138,7 +144,14 @@ qKalvexMainWindow::~qKalvexMainWindow() {
   m_tray_icon = nullptr;
 }
 
-uic::ViewerBase* qKalvexMainWindow::mainViewer() const { return m_controller->GetMainViewer(); }
+uic::ViewerBase* qKalvexMainWindow::mainViewer() const {
+  return m_controller->GetMainViewer();
+}
+
+void qKalvexMainWindow::setToolboxPageEnabled(QWidget* page, bool enabled) {
+  m_toolbox->setItemEnabled(m_toolbox->indexOf(page), enabled);
+  page->setEnabled(enabled);
+}
 
 void qKalvexMainWindow::refreshMainWindowFromController() {
   m_aspect_ratio_cb->setCurrentIndex(0);
@@ -162,8 +175,7 @@ void qKalvexMainWindow::refreshMainWindowFromController() {
   handleFeatureButtonClick(0);
 
   m_consistency_check_cb->setCurrentIndex(0);
-  for (QAbstractButton* button : {static_cast<QAbstractButton*>(m_translate_tb), m_rotate_tb,
-                                  m_scale_tb, m_view_mode_toggle_tb}) {
+  for (QToolButton* button : {m_translate_tb, m_rotate_tb, m_scale_tb, m_view_mode_toggle_tb}) {
     button->setChecked(false);
   }
   m_move_mode_cb->setCurrentIndex(0);
@@ -220,8 +232,8 @@ void qKalvexMainWindow::initMainWindowWidgets() {
   const struct {
     const char* text;
     double value;
-  } aspects[] = {{"4:3", 4.0 / 3.0}, {"16:9", 16.0 / 9.0}, {"2:1", 2.0},   {"2.35:1", 2.35},
-                 {"2.4:1", 2.4},     {"1.5:1", 1.5},       {"1:1", 1.0},   {"1:2", 0.5}};
+  } aspects[] = {{"4:3", 4.0 / 3.0}, {"16:9", 16.0 / 9.0}, {"2:1", 2.0}, {"2.35:1", 2.35},
+                 {"2.4:1", 2.4},     {"1.5:1", 1.5},       {"1:1", 1.0}, {"1:2", 0.5}};
   for (const auto& item : aspects) m_aspect_ratio_cb->addItem(tr(item.text), item.value);
 
   fill(m_deinterlacing_cb, {{"Progressive", 0},
@@ -250,8 +262,8 @@ void qKalvexMainWindow::initMainWindowWidgets() {
                             {"Houdini Script", 20},
                             {"Modo Script", 24}});
   // The 2D formats are appended to what the form holds, as they always were.
-  for (const IntItem& item :
-       {IntItem{"AfterEffects2D", 23}, IntItem{"Pelmar FPoint 2.0", 13}, IntItem{"Kalvex Ft2d", 14}}) {
+  for (const IntItem& item : {IntItem{"AfterEffects2D", 23}, IntItem{"Pelmar FPoint 2.0", 13},
+                              IntItem{"Kalvex Ft2d", 14}}) {
     m_export_format_2d_cb->addItem(tr(item.text), item.value);
   }
   fill(m_export_options_cb, {{"Export all 3D points", 0},
@@ -281,29 +293,26 @@ void qKalvexMainWindow::connectMainWindowSignals() {
   const auto on_click = [this](QAbstractButton* button, void (W::*slot)()) {
     connect(button, &QAbstractButton::clicked, this, slot);
   };
-  // A signal mapper (window as parent) that sends each button's number to slot.
-  const auto map_clicks = [this](std::initializer_list<QAbstractButton*> buttons,
-                                 void (W::*slot)(int)) {
+  // A signal mapper (window as parent) through which each sender's signal sends the
+  // sender's place in the list to slot.
+  const auto map_numbers = [this]<class Sender>(std::initializer_list<Sender*> senders,
+                                                void (Sender::*signal)(bool),
+                                                void (W::*slot)(int)) {
     auto* mapper = new QSignalMapper(this);
     int number = 0;
-    for (QAbstractButton* button : buttons) {
-      connect(button, &QAbstractButton::clicked, mapper,
-              static_cast<void (QSignalMapper::*)()>(&QSignalMapper::map));
-      mapper->setMapping(button, number++);
+    for (Sender* sender : senders) {
+      connect(sender, signal, mapper, static_cast<void (QSignalMapper::*)()>(&QSignalMapper::map));
+      mapper->setMapping(sender, number++);
     }
     connect(mapper, &QSignalMapper::mappedInt, this, slot);
     return mapper;
   };
-  const auto map_actions = [this](std::initializer_list<QAction*> actions, void (W::*slot)(int)) {
-    auto* mapper = new QSignalMapper(this);
-    int number = 0;
-    for (QAction* action : actions) {
-      connect(action, &QAction::triggered, mapper,
-              static_cast<void (QSignalMapper::*)()>(&QSignalMapper::map));
-      mapper->setMapping(action, number++);
-    }
-    connect(mapper, &QSignalMapper::mappedInt, this, slot);
-    return mapper;
+  const auto map_clicks = [&](std::initializer_list<QAbstractButton*> buttons,
+                              void (W::*slot)(int)) {
+    return map_numbers(buttons, &QAbstractButton::clicked, slot);
+  };
+  const auto map_actions = [&](std::initializer_list<QAction*> actions, void (W::*slot)(int)) {
+    return map_numbers(actions, &QAction::triggered, slot);
   };
 
   connect(m_framerate_dsb, &QDoubleSpinBox::valueChanged, this, &W::handleSequencePropertyChange);
@@ -365,9 +374,9 @@ void qKalvexMainWindow::connectMainWindowSignals() {
   map_clicks({m_automatic_features_pb, m_manual_features_pb}, &W::handleFeatureButtonClick);
   map_clicks({m_3d_export_page_pb, m_2d_export_page_pb}, &W::handleExportPageButtonClicked);
   map_clicks({m_next_key_frame_pb, m_previous_key_frame_pb}, &W::handleKeyFrameButtonClick);
-  m_selection_tool_mapper =
-      map_actions({actionSelectionToolRectangle, actionSelectionToolCircle, actionSelectionToolLasso},
-                  &W::handleSelectionModeChange);
+  m_selection_tool_mapper = map_actions(
+      {actionSelectionToolRectangle, actionSelectionToolCircle, actionSelectionToolLasso},
+      &W::handleSelectionModeChange);
 
   auto* next_frame = new QAction(this);
   next_frame->setShortcut(QKeySequence(Qt::Key_PageDown));

@@ -94,7 +94,10 @@ class qKalvexMainWindow : public QMainWindow, public Ui::KalvexMainWindow, publi
   void exportCameraTrack3D();    // export page
   void updateSequenceWidgets();  // sequence widgets from the tracker
   void updateStatusInfo();       // the Status tab for the current frame
-  void enableProjectWidgets();   // pages 2 to 6 and Save As
+  // A tool-box page's title button and its content together (the toolbox itself only
+  // switches the button).
+  void setToolboxPageEnabled(QWidget* page, bool enabled);
+  void enableProjectWidgets();  // pages 2 to 6 and Save As
   void disableProjectWidgets();
   void updateFeatureSliders();  // tracking page sliders from the settings
 

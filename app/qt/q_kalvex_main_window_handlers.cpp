@@ -29,11 +29,15 @@ void qKalvexMainWindow::updateStatusInfo() {}
 
 void qKalvexMainWindow::enableProjectWidgets() {
   m_save_project_as_tb->setEnabled(true);
-  for (int page = 1; page < m_toolbox->count(); ++page) m_toolbox->setItemEnabled(page, true);
+  for (int page = 1; page < m_toolbox->count(); ++page) {
+    setToolboxPageEnabled(m_toolbox->widget(page), true);
+  }
 }
 
 void qKalvexMainWindow::disableProjectWidgets() {
   m_save_project_as_tb->setEnabled(false);
-  for (int page = 1; page < m_toolbox->count(); ++page) m_toolbox->setItemEnabled(page, false);
+  for (int page = 1; page < m_toolbox->count(); ++page) {
+    setToolboxPageEnabled(m_toolbox->widget(page), false);
+  }
   m_mask_properties_gb->hide();
 }

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QThread>
 #include <QTime>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -51,7 +52,9 @@ QString qKalvexMainWindow::remainingTimeText(int percent, qint64 elapsed_ms) {
          clockText(100 * per_percent) + tr(")");
 }
 
-int qKalvexMainWindow::qualityPercent(double quality) { return int(quality * 100 + 0.5); }
+int qKalvexMainWindow::qualityPercent(double quality) {
+  return int(quality * 100 + 0.5);
+}
 
 QImage qKalvexMainWindow::drawQualityBar(int start, int end, double scale,
                                          const std::function<double(int)>& mean_squared_error) {
@@ -132,18 +135,22 @@ void qKalvexMainWindow::handleRefinementButtonClick() {
 void qKalvexMainWindow::startBatchTracking(const std::string& project_template) {
   m_batch_mode = true;
   m_batch_project_template = project_template;
+  if (m_controller->GetCTracker() == nullptr) {
+    // No run would ever end this batch: end it as soon as the event loop runs.
+    QTimer::singleShot(0, this, &qKalvexMainWindow::finishBatchRun);
+    return;
+  }
   handleTrackButtonClick();
 }
 
 void qKalvexMainWindow::disableGuiWhileTracking(bool running) {
   for (QWidget* page : {m_toolbox_distortion_page, m_toolbox_export_page, m_toolbox_mask_page,
                         m_toolbox_scene_page, m_toolbox_sequence_page}) {
-    m_toolbox->setItemEnabled(m_toolbox->indexOf(page), !running);
+    setToolboxPageEnabled(page, !running);
   }
-  for (QWidget* widget : {static_cast<QWidget*>(m_feature_tracking_gb),
-                          static_cast<QWidget*>(m_camera_tracking_gb),
-                          static_cast<QWidget*>(m_visualization_cb),
-                          static_cast<QWidget*>(m_final_refinement_cb)}) {
+  for (QWidget* widget :
+       {static_cast<QWidget*>(m_feature_tracking_gb), static_cast<QWidget*>(m_camera_tracking_gb),
+        static_cast<QWidget*>(m_visualization_cb), static_cast<QWidget*>(m_final_refinement_cb)}) {
     widget->setEnabled(!running);
   }
   if (running) {
@@ -170,7 +177,8 @@ void qKalvexMainWindow::showTrayMessage(const QString& title, const QString& tex
     m_tray_icon->showMessage(title, text, QSystemTrayIcon::Information, 10000);
   } else {
     // No tray to tell it: the log keeps the result.
-    Notify(3, "%s: %s", title.toUtf8().constData(), QString(text).replace('\n', ' ').toUtf8().constData());
+    Notify(3, "%s: %s", title.toUtf8().constData(),
+           QString(text).replace('\n', ' ').toUtf8().constData());
   }
 }
 
@@ -238,7 +246,7 @@ void qKalvexMainWindow::finishBatchRun() {
         std::string directory, file;
         const char* first = tracker->GetImageCache()->GetImageFileName(0);
         SplitPath(first != nullptr ? first : "", &directory, &file);
-        name = directory + "/" + name.substr(6);
+        name = (directory.empty() ? std::string(".") : directory) + "/" + name.substr(6);
       }
       m_extras->setProjectPath(QFile::decodeName(name.c_str()));
       // Saved here, not through the file actions: those ask the user when a save fails.
@@ -267,7 +275,8 @@ void qKalvexMainWindow::createQualityPixmap() {
   const int start = m_controller->GetStartFrame();
   const int end = m_controller->GetEndFrame();
   const int images = m_controller->GetNumberOfImages();
-  const SharedPtr<FeatureImage> first = images > 0 ? tracker->GetFImage(0) : SharedPtr<FeatureImage>();
+  const SharedPtr<FeatureImage> first =
+      images > 0 ? tracker->GetFImage(0) : SharedPtr<FeatureImage>();
   const double scale = uic::GetErrorScaleForImageWidth(first ? int(first->GetWidth()) : 0);
   const QImage bar = drawQualityBar(start, end, scale, [&](int frame) {
     if (frame < 0 || frame >= images) return -1.0;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QTimer>
 #include <string>
 #include <vector>
@@ -115,10 +116,14 @@ TEST(QualityBar, UnsolvedFramesStayGreyAndLargeErrorsClamp) {
   ASSERT_EQ(one.width(), 1);
   EXPECT_EQ(one.pixel(0, 31), qRgb(80, 80, 80));
 
-  const QImage red = qKalvexMainWindow::drawQualityBar(0, 3, 1.0, [](int) { return 100.0; });
-  ASSERT_EQ(red.width(), 4);
-  EXPECT_EQ(red.pixel(3, 31), qRgb(255, 0, 0));
-  EXPECT_EQ(red.pixel(3, 1), qRgb(80, 80, 80));  // the bar of a large error is short
+  // 0.9 pixels: a short, mostly red bar; 10 pixels clamp to the full error, no bar at all.
+  const QImage bars = qKalvexMainWindow::drawQualityBar(
+      0, 3, 1.0, [](int frame) { return frame == 3 ? 100.0 : 0.81; });
+  ASSERT_EQ(bars.width(), 4);
+  EXPECT_EQ(bars.pixel(0, 31), qRgb(229, 26, 0));
+  EXPECT_EQ(bars.pixel(0, 28), qRgb(229, 26, 0));
+  EXPECT_EQ(bars.pixel(0, 27), qRgb(80, 80, 80));
+  EXPECT_EQ(bars.pixel(3, 31), qRgb(80, 80, 80));
 
   EXPECT_TRUE(qKalvexMainWindow::drawQualityBar(5, 4, 1.0, [](int) { return 1.0; }).isNull());
 }
@@ -156,6 +161,7 @@ TEST_F(TrackingRunTest, ManualTrackPassesTheCheckBoxInACopy) {
   EXPECT_EQ(window.m_tracking_buttons_sw->currentWidget(), window.m_stop_tracking_page);
   EXPECT_FALSE(window.m_feature_tracking_gb->isEnabled());
   EXPECT_FALSE(window.m_toolbox->isItemEnabled(0));
+  EXPECT_FALSE(window.m_toolbox_sequence_page->isEnabled());
   // The tracking page's view.
   EXPECT_EQ(window.m_viewer->GetViewerState().m_mode, 0);
   EXPECT_EQ(window.m_viewer->GetViewerState().m_flags, 0x2F01);
@@ -175,6 +181,8 @@ TEST_F(TrackingRunTest, StopLogsOnlyWhenARunIsStopped) {
   EXPECT_FALSE(tracker->IsTracking());
   EXPECT_FALSE(window.m_tracking_running);
   EXPECT_EQ(window.m_tracking_buttons_sw->currentWidget(), window.m_start_tracking_page);
+  EXPECT_TRUE(window.m_toolbox_sequence_page->isEnabled());
+  EXPECT_FALSE(window.m_feature_tracking_gb->testAttribute(Qt::WA_ForceDisabled));
 }
 
 TEST_F(TrackingRunTest, RefineStopsARunningRunWithoutTheStopLine) {
@@ -189,6 +197,16 @@ TEST_F(TrackingRunTest, RefineStopsARunningRunWithoutTheStopLine) {
 
   // Idle, it refines with the stored settings.
   window.handleRefinementButtonClick();
+  EXPECT_TRUE(tracker->IsTracking());
+  EXPECT_EQ(tracker->GetStepList().size(), 1u);
+}
+
+TEST_F(TrackingRunTest, TheViewersMenuRunsTheSameControls) {
+  window.m_viewer->m_start_tracking_requested.Emit();
+  EXPECT_TRUE(tracker->IsTracking());
+  window.m_viewer->m_stop_tracking_requested.Emit();
+  EXPECT_FALSE(tracker->IsTracking());
+  window.m_viewer->m_start_refinement_requested.Emit();
   EXPECT_TRUE(tracker->IsTracking());
   EXPECT_EQ(tracker->GetStepList().size(), 1u);
 }
@@ -210,7 +228,7 @@ TEST_F(TrackingRunTest, AResultSetsTheRoundedQualityAndTheResultView) {
   EXPECT_EQ(window.m_tracking_progress->value(), 50);
   EXPECT_EQ(window.m_viewer->GetViewerState().m_flags, (0x1F026CF & ~0xAE10) | 0x14E);
   EXPECT_FALSE(window.m_tracking_running);
-  EXPECT_TRUE(window.m_locator_gb->isEnabled());
+  EXPECT_FALSE(window.m_locator_gb->testAttribute(Qt::WA_ForceDisabled));
   EXPECT_EQ(window.m_quality_pixmap.width(), job.kFrames);
   EXPECT_EQ(window.m_tracking_buttons_sw->currentWidget(), window.m_start_tracking_page);
 }
@@ -239,6 +257,23 @@ TEST_F(TrackingRunTest, BatchEndNeverWaitsAndFailsWithoutAResult) {
   // No camera path: a failure, not the success the end of a run used to report.
   EXPECT_EQ(window.batchExitCode(), 1);
   window.hide();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TrackingRunTest, BatchProjectTemplateSavesBesideTheImages) {
+  kxtest::TempDir dir;
+  kxtest::TrackerJobData job;
+  job.Fill(*tracker, dir, 16, 12);
+  window.startBatchTracking("%path%batch_project.kpz");
+  tracker->StopTracking();
+  window.finishTracking();
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(dir.File("batch_project.kpz"))));
+  EXPECT_EQ(qExtras::instance()->projectPath().toStdString(), dir.File("batch_project.kpz"));
+  EXPECT_NE(window.batchExitCode(), -1);
+  qExtras::instance()->setProjectPath(QString());
 }
 
 }  // namespace

@@ -32,10 +32,18 @@ void qKalvexMainWindow::handleUseTrayIconCBChange() {}
 
 void qKalvexMainWindow::handleTrayIconActivated(QSystemTrayIcon::ActivationReason /*reason*/) {}
 
-void qKalvexMainWindow::keyPressEvent(QKeyEvent* event) { QMainWindow::keyPressEvent(event); }
+void qKalvexMainWindow::keyPressEvent(QKeyEvent* event) {
+  QMainWindow::keyPressEvent(event);
+}
 
-void qKalvexMainWindow::keyReleaseEvent(QKeyEvent* event) { QMainWindow::keyReleaseEvent(event); }
+void qKalvexMainWindow::keyReleaseEvent(QKeyEvent* event) {
+  QMainWindow::keyReleaseEvent(event);
+}
 
-void qKalvexMainWindow::closeEvent(QCloseEvent* event) { QMainWindow::closeEvent(event); }
+void qKalvexMainWindow::closeEvent(QCloseEvent* event) {
+  QMainWindow::closeEvent(event);
+}
 
-void qKalvexMainWindow::changeEvent(QEvent* event) { QMainWindow::changeEvent(event); }
+void qKalvexMainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+}

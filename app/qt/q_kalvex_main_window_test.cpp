@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
 #include <QSignalMapper>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QVariant>
 #include <algorithm>
 #include <memory>
@@ -11,6 +16,7 @@
 
 #include "app/qt/q_ctracker.h"
 #include "app/qt/q_extras.h"
+#include "foundation/runtime/product_info.h"
 #include "interaction/controller.h"
 #include "interaction/viewer.h"
 #include "scene/display_settings.h"
@@ -25,11 +31,25 @@ class MainWindowTest : public ::testing::Test {
   qKalvexMainWindow window;
 };
 
+TEST_F(MainWindowTest, TitleCarriesTheVersion) {
+  const int major = ProductInfo::GetMajorVersion(), minor = ProductInfo::GetMinorVersion(),
+            patch = ProductInfo::GetPatchVersion(), kind = ProductInfo::GetReleaseKind();
+  // As start-up sets it.
+  ProductInfo::SetVersion(1, 6, 0);
+  ProductInfo::SetReleaseKind(ProductInfo::kFinal);
+  const qKalvexMainWindow released;
+  ProductInfo::SetVersion(major, minor, patch);
+  ProductInfo::SetReleaseKind(kind);
+  EXPECT_EQ(released.windowTitle(), QStringLiteral("Kalvex 1.6.0"));
+}
+
 TEST_F(MainWindowTest, ConstructionLeavesTheDocumentedInitialState) {
-  EXPECT_EQ(window.windowTitle(), QStringLiteral("Kalvex 1.6.0"));
   EXPECT_EQ(window.m_toolbox->currentIndex(), 0);
   EXPECT_TRUE(window.m_toolbox->isItemEnabled(0));
-  for (int page = 1; page < 6; ++page) EXPECT_FALSE(window.m_toolbox->isItemEnabled(page)) << page;
+  for (int page = 1; page < 6; ++page) {
+    EXPECT_FALSE(window.m_toolbox->isItemEnabled(page)) << page;
+    EXPECT_FALSE(window.m_toolbox->widget(page)->isEnabled()) << page;
+  }
   EXPECT_TRUE(window.m_timeline->isHidden());
   EXPECT_FALSE(window.m_undo_tb->isEnabled());
   EXPECT_FALSE(window.m_redo_tb->isEnabled());
@@ -51,6 +71,20 @@ TEST_F(MainWindowTest, ConstructionLeavesTheDocumentedInitialState) {
   EXPECT_FALSE(window.m_tracking_running);
   EXPECT_FALSE(window.m_batch_mode);
   EXPECT_EQ(window.batchExitCode(), -1);
+
+  const uic::ViewerOverlayOptions& overlay = window.m_viewer->m_overlay_options;
+  EXPECT_TRUE(overlay.m_widget_text && overlay.m_corner_boxes && overlay.m_tool_indicator);
+  EXPECT_EQ(overlay.m_box_color, 0xFF505050u);
+  EXPECT_EQ(qExtras::buttonColor(window.m_mask_color_pb), QColor(Qt::black));
+  // The transport row reads as one segmented control: first, four middles, last.
+  const int kinds[] = {2, 3, 3, 3, 3, 4};
+  const QWidget* transport[] = {
+      window.m_timeline->m_goto_start_frame_pb, window.m_timeline->m_goto_prev_frame_pb,
+      window.m_timeline->m_play_backward_pb,    window.m_timeline->m_play_forward_pb,
+      window.m_timeline->m_goto_next_frame_pb,  window.m_timeline->m_goto_end_frame_pb};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(transport[i]->styleSheet(), qExtras::progressBarStyleSheet(kinds[i], false)) << i;
+  }
 }
 
 TEST_F(MainWindowTest, CombosCarryTheirValuesAsItemData) {
@@ -80,7 +114,8 @@ TEST_F(MainWindowTest, CombosCarryTheirValuesAsItemData) {
   // Appended to what the form holds.
   const std::vector<int> formats_2d = ints(window.m_export_format_2d_cb);
   ASSERT_GE(formats_2d.size(), 3u);
-  EXPECT_EQ(std::vector<int>(formats_2d.end() - 3, formats_2d.end()), (std::vector<int>{23, 13, 14}));
+  EXPECT_EQ(std::vector<int>(formats_2d.end() - 3, formats_2d.end()),
+            (std::vector<int>{23, 13, 14}));
 
   const double aspects[] = {4.0 / 3.0, 16.0 / 9.0, 2.0, 2.35, 2.4, 1.5, 1.0, 0.5};
   ASSERT_EQ(window.m_aspect_ratio_cb->count(), 8);
@@ -107,8 +142,10 @@ TEST_F(MainWindowTest, MenusListTheirActionsInMapperOrder) {
   // The number each action sends is its place in the menu.
   ASSERT_NE(window.m_add_object_mapper, nullptr);
   ASSERT_NE(window.m_selection_tool_mapper, nullptr);
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(window.m_add_object_mapper->mapping(i), add_objects[size_t(i)]);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(window.m_selection_tool_mapper->mapping(i), tools[size_t(i)]);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(window.m_add_object_mapper->mapping(i), add_objects[size_t(i)]);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(window.m_selection_tool_mapper->mapping(i), tools[size_t(i)]);
   EXPECT_EQ(window.m_add_object_tb->menu(), &window.m_add_object_menu);
   EXPECT_EQ(window.m_toggle_selection_mode_tb->menu(), &window.m_selection_tool_menu);
 }
@@ -118,6 +155,7 @@ TEST_F(MainWindowTest, WiredWidgetsReachEachOther) {
   window.m_limit_points_num_sld->setValue(700);
   EXPECT_EQ(window.m_limit_points_num_sb->value(), 700);
   // Feature-mode buttons reach the mode handler through their mapper.
+  window.enableProjectWidgets();
   window.m_manual_features_pb->click();
   EXPECT_EQ(window.m_feature_mode, 1);
   EXPECT_EQ(window.m_tracking_sw->currentIndex(), 1);
@@ -146,6 +184,31 @@ TEST_F(MainWindowTest, DestroyedWindowLeavesNoMainViewerBehind) {
   const auto& viewers = uic::Controller::Instance()->GetViewers();
   EXPECT_EQ(std::count(viewers.begin(), viewers.end(), viewer), 0);
   EXPECT_NE(uic::Controller::Instance()->GetMainViewer(), viewer);
+}
+
+TEST(MainWindowUpdateCheck, AsksTheServerOnlyWhenAutomaticChecksAreOn) {
+  QTcpServer server;
+  ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+  const QString server_before = qExtras::readUpdateServer();
+  qExtras::writeUpdateServer(QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()));
+  // Whether building a window makes the server hear from it within wait_ms.
+  const auto asked = [&server](bool automatic, int wait_ms) {
+    qExtras::writeAutoCheckForUpdates(automatic);
+    const qKalvexMainWindow window;
+    QElapsedTimer clock;
+    clock.start();
+    while (!server.hasPendingConnections() && clock.elapsed() < wait_ms) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    const bool heard = server.hasPendingConnections();
+    while (server.hasPendingConnections()) delete server.nextPendingConnection();
+    return heard;
+  };
+  EXPECT_FALSE(asked(false, 500));
+  // The same set-up does reach the server when checks are on.
+  EXPECT_TRUE(asked(true, 10000));
+  qExtras::writeUpdateServer(server_before);
+  qExtras::writeAutoCheckForUpdates(false);
 }
 
 // The view-state access of the viewer logic that the window's pages use.

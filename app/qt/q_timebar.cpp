@@ -11,6 +11,7 @@
 #include <QSpinBox>
 #include <QVariant>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -19,6 +20,11 @@
 #include "foundation/runtime/worker_pool.h"
 #include "interaction/controller.h"
 #include "interaction/sequence_property.h"
+
+// The icons live in a static library: their registration must be referenced.
+static void InitTimebarResources() {
+  Q_INIT_RESOURCE(timebar);
+}
 
 namespace {
 
@@ -32,6 +38,7 @@ void MirrorValue(QSpinBox* box, int value) {
 
 qTimebar::qTimebar(QWidget* parent)
     : QWidget(parent), m_time_line(1000), m_controller(uic::Controller::Instance()) {
+  InitTimebarResources();
   setupUi(this);
 
   connect(m_current_frame_sb, &QSpinBox::valueChanged, this, &qTimebar::setCurrentFrame);
@@ -73,12 +80,13 @@ void qTimebar::handleCurrentFrameChanged() {
   Notify(5, "qTimebar::handleCurrentFrameChanged: called");
   const int first = m_controller->GetStartFrame();
   const int last = m_controller->GetEndFrame();
-  // The range first: a start or end box that changes below recomputes the duration over
-  // the new range, not the old one.
-  m_time_line.setFrameRange(first, last);
+  // A start or end box that changes sets the controller again (the same value), whose
+  // notification comes back here with the boxes equal and sets the range before the box's
+  // slot recomputes the duration.
   MirrorValue(m_current_frame_sb, m_controller->GetCurrentFrame());
   MirrorValue(m_start_frame_sb, first);
   MirrorValue(m_end_frame_sb, last);
+  m_time_line.setFrameRange(first, last);
 }
 
 void qTimebar::setFrameRate() {
@@ -110,9 +118,10 @@ void qTimebar::updateTimeLine() {
     Notify(2, "qTimebar::updateTimeLine: invalid frame rate %f", m_frame_rate);
     return;
   }
-  // QTimeLine refuses a zero duration; very high rates and speeds keep 1 ms.
+  // QTimeLine refuses a zero duration: very high rates and speeds keep 1 ms; very long
+  // slow ones stop at the longest it holds.
   const double duration = std::trunc((end - start) * 1000.0 / (m_play_speed * m_frame_rate));
-  m_time_line.setDuration(int(std::max(1.0, duration)));
+  m_time_line.setDuration(int(std::clamp(duration, 1.0, double(INT_MAX))));
   m_time_line.setUpdateInterval(int(std::max(1.0, std::trunc(1000.0 / m_frame_rate))));
 }
 
@@ -169,15 +178,14 @@ void qTimebar::play(bool on, QTimeLine::Direction direction) {
   const bool forward = direction == QTimeLine::Forward;
   m_play_forward_pb->setChecked(forward && on);
   m_play_backward_pb->setChecked(!forward && on);
+  // Stopped while it is placed: a running clock placed at its end would finish (and
+  // release the button) in the middle of this.
+  m_time_line.stop();
   m_time_line.setDirection(direction);
   // The time of the current frame at this speed: the duration is divided by the speed.
   const int offset = m_controller->GetCurrentFrame() - m_time_line.startFrame();
   m_time_line.setCurrentTime(int(std::trunc(1000.0 * offset / (m_frame_rate * m_play_speed))));
-  if (on) {
-    m_time_line.resume();
-  } else {
-    m_time_line.stop();
-  }
+  if (on) m_time_line.resume();
 }
 
 void qTimebar::playForward(bool on) {
@@ -226,11 +234,14 @@ void qTimebar::gotoNextFrame() {
                       : next);
 }
 
-void qTimebar::setPlayMode() {
+QVariant qTimebar::senderProperty(const char* name) const {
   const QObject* action = sender();
-  if (action == nullptr) return;
+  return action != nullptr ? action->property(name) : QVariant();
+}
+
+void qTimebar::setPlayMode() {
   bool ok = false;
-  const int mode = action->property("play_mode").toInt(&ok);
+  const int mode = senderProperty("play_mode").toInt(&ok);
   if (!ok) return;
   m_play_mode = mode;
   if (mode == kOnce || mode == kBounce) {
@@ -241,11 +252,10 @@ void qTimebar::setPlayMode() {
 }
 
 void qTimebar::setPlaySpeed() {
-  const QObject* action = sender();
-  if (action == nullptr) return;
   bool ok = false;
-  const double speed = action->property("play_speed").toDouble(&ok);
-  if (!ok) return;
+  const double speed = senderProperty("play_speed").toDouble(&ok);
+  // A speed of 0 or below would give no duration at all.
+  if (!ok || !(speed > 0.0)) return;
   m_play_speed = speed;
   updateTimeLine();
 }

@@ -24,6 +24,7 @@
 
 #include <QMenu>
 #include <QTimeLine>
+#include <QVariant>
 #include <QWidget>
 
 #include "app/qt/ui_timebar.h"
@@ -97,6 +98,8 @@ class qTimebar : public QWidget, public Ui::Timebar, public HasSlots {
 
  private:
   void handleGlobalDataChanged();
+  // The property of the action that sent the running slot; invalid without a sender.
+  QVariant senderProperty(const char* name) const;
   // Shared by both play buttons: direction, start time, then resume or stop.
   void play(bool on, QTimeLine::Direction direction);
 };

@@ -59,8 +59,12 @@ struct ViewerTextItem {
 int ViewerKeyCode(int qt_key, Qt::KeyboardModifiers modifiers);
 
 // The label of an undo command in the context menu ("Move Polygon Object", "Scene
-// transform" ...); "unknown" for null and for commands without a label of their own.
-QString CommandLabel(const uic::Command* command);
+// transform" ...), translated; "unknown" for null and for commands without a label of
+// their own.
+QString CommandLabel(uic::Command* command);
+
+// The zoom box's text: the whole percent of zoom and " %" ("150 %", "33 %").
+QString ZoomBoxText(double zoom);
 
 // The widget rectangle RedrawRect repaints: the band's box grown by m = radius + margin on
 // every side, from (max(min x - m, 0), max(min y - m, 0)) to (max(max x + m, 0) - 1,
