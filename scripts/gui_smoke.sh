@@ -5,7 +5,8 @@
 # text, dismisses it, opens the page "5. Test Scene" (the scene view), and saves
 # screenshots of the window. Then it closes the window (answering the save question with
 # No) and checks that the program ended with code 0. Before that, -h on a display must
-# show the usage window, which OK closes with code 0.
+# show the usage window, which OK closes with code 0; after it, the window is closed while
+# a run on a longer sequence still goes, and the program must again end with code 0.
 #
 # Controls are found by their visible texts through the accessibility bus (AT-SPI) and
 # clicked with the mouse (xdotool), as a user would. Screenshots are checked for not being
@@ -40,6 +41,10 @@ if [ "${2:-}" != "--inside" ]; then
   "$build/testing/kx_render_sequence" --out="$out/frames" --shot=free --frames=30 \
     --width=640 --height=360 --focal=500 >"$out/render.log" 2>&1 ||
     { echo "gui smoke: the sample sequence could not be rendered:"; cat "$out/render.log"; exit 1; }
+  # Long enough that the window can be closed while its run still goes.
+  "$build/testing/kx_render_sequence" --out="$out/long" --shot=free --frames=200 \
+    --width=640 --height=360 --focal=500 >>"$out/render.log" 2>&1 ||
+    { echo "gui smoke: the long sequence could not be rendered:"; cat "$out/render.log"; exit 1; }
   # A display of its own (the first free number) and a session bus for the accessibility
   # bus, both gone when the run ends.
   exec xvfb-run -a -s "-screen 0 1600x1000x24 -nolisten tcp" \
@@ -190,6 +195,38 @@ def close_window(window):
     x11.XFlush(display)
     x11.XCloseDisplay(display)
 
+def close_like_a_user(window):
+    """Closes the window. The tracked project is unsaved, so the program may ask; No
+    discards it."""
+    close_window(window)
+    deadline = time.time() + 30
+    while alive() and time.time() < deadline:
+        root = app()
+        question = None
+        if root is not None:
+            question = next((n for n in nodes(root) if 'save your project' in n.get_name()),
+                            None)
+        if question is not None:
+            log('asked: ' + question.get_name())
+            click(find(named('No', ['push button']), '"No" button', 10), '"No"')
+            return
+        time.sleep(0.5)
+    if alive():
+        fail('the window does not close')
+    log('closed without a question to save the project')
+
+def start_tracking():
+    """Opens the tracking page and clicks Track; the page header."""
+    header = page('4. Tracking', 30)
+    click(header, 'page "4. Tracking"')
+    track = reveal(lambda n: n.get_name() == 'Track' and n.get_role_name() == 'push button',
+                   '"Track" button', header)
+    if not enabled(track):
+        fail('missing: the "Track" button is shown but disabled on the opened page "4. Tracking" '
+             '(the page\'s controls stay disabled when the window enables the project pages)')
+    click(track, '"Track"')
+    return header
+
 if step == 'usage':
     find(named('Command line output'), 'usage window', 60)
     text = find(lambda n: n.get_role_name() == 'text', 'usage text', 10)
@@ -199,12 +236,13 @@ if step == 'usage':
     click(find(named('OK', ['push button']), 'OK button', 10), 'OK')
     sys.exit(0)
 
-# ---- step 'track': the main window with the sample sequence
+# ---- steps 'track' and 'stop': the main window with a sequence
 main = find(lambda n: n.get_role_name() == 'frame' and n.get_name().startswith('Kalvex 1.'),
             'main window "Kalvex 1.…"', 120)
 log(f'main window "{main.get_name()}"')
 window = window_id('^Kalvex 1')
-screenshot(window, '0-start.png')
+if step == 'track':
+    screenshot(window, '0-start.png')
 
 def page(name, timeout):
     """The tool-box page header, once it is enabled; says what is missing otherwise."""
@@ -247,14 +285,19 @@ def reveal(test, what, near):
         time.sleep(0.3)
     fail(f'no {what} on the page, also after scrolling it')
 
-tracking_page = page('4. Tracking', 30)
-click(tracking_page, 'page "4. Tracking"')
-track = reveal(lambda n: n.get_name() == 'Track' and n.get_role_name() == 'push button',
-               '"Track" button', tracking_page)
-if not enabled(track):
-    fail('missing: the "Track" button is shown but disabled on the opened page "4. Tracking" '
-         '(the page\'s controls stay disabled when the window enables the project pages)')
-click(track, '"Track"')
+if step == 'stop':
+    # Closing during a run: the program stops and joins the run, then ends with code 0.
+    start_tracking()
+    find(lambda n: n.get_name() == 'Stop' and n.get_role_name() == 'push button',
+         '"Stop" button of a running run', 30)
+    time.sleep(1)
+    if any(n.get_name().startswith('Tracking result:') for n in nodes(app())):
+        fail('the run ended before the window could be closed during it')
+    log('closing the window during the run')
+    close_like_a_user(window)
+    sys.exit(0)
+
+tracking_page = start_tracking()
 
 result = find(lambda n: n.get_name().startswith('Tracking result:'), '"Tracking result" box', 600)
 text = result.get_name()
@@ -321,23 +364,7 @@ if changed < 5000:
 if colours < 16:
     fail(f'the viewer shows nothing in the scene view ({colours} colours)')
 
-# Close like a user. The tracked project is unsaved, so the program may ask; No discards it.
-close_window(window)
-deadline = time.time() + 30
-while alive() and time.time() < deadline:
-    root = app()
-    question = None
-    if root is not None:
-        question = next((n for n in nodes(root) if 'save your project' in n.get_name()), None)
-    if question is not None:
-        log('asked: ' + question.get_name())
-        click(find(named('No', ['push button']), '"No" button', 10), '"No"')
-        break
-    time.sleep(0.5)
-else:
-    if alive():
-        fail('the window does not close')
-    log('closed without a question to save the project')
+close_like_a_user(window)
 PY
 }
 
@@ -383,6 +410,7 @@ run() {
 status=0
 run usage usage.log -h || status=1
 run track kalvex.log "$out/frames/img####.png" || status=1
+run stop kalvex-stop.log "$out/long/img####.png" || status=1
 if grep -q "runtime error\|Sanitizer\|QObject::connect:" "$out"/*.log; then
   echo "gui smoke: FAILED: kalvex reported:"
   grep -A5 "runtime error\|Sanitizer\|QObject::connect:" "$out"/*.log | head -n 40
