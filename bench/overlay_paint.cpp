@@ -15,11 +15,11 @@
 #include "scene/painter/overlay_painter.h"
 
 #ifdef KALVEX_HAVE_QT
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
+#include "bench/qt_offscreen_app.h"
 #endif
 
 namespace {
@@ -145,11 +145,7 @@ BENCHMARK(BM_PeerQPainter)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
 #ifdef KALVEX_HAVE_QT
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  int qt_argc = 1;
-  char name[] = "bench_overlay_paint";
-  char* qt_argv[] = {name, nullptr};
-  QGuiApplication app(qt_argc, qt_argv);  // fonts for QPainter's text
+  OffscreenGuiApp app("bench_overlay_paint");
 #endif
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

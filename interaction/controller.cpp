@@ -38,6 +38,8 @@ void Controller::TrackerMessages::OnMessage(const MetaCTracker&, TrackingMessage
 
 void Controller::SetCTracker(MetaCTracker* tracker) {
   MetaCTracker* const old = m_tracker;
+  // The viewers' frames belong to the tracker that is replaced: none may outlive it.
+  if (tracker != nullptr && tracker != old) ClearImages();
   Global::SetCTracker(tracker);
   if (m_tracker == old) return;
   SetMetaCTracker(m_tracker);

@@ -97,9 +97,13 @@ TEST(ControllerTest, TheTrackerIsReplacedOnlyByAnotherOne) {
   EXPECT_EQ(C().GetScene(), &job.tracker->GetScene());
   // A new tracker: the old one's undo commands must not outlive it.
   PushCommand(new VertexObjectPoolCmd(&job.tracker->GetVertexObjectPool(), 2));
+  // Nor may a viewer keep showing one of its frames, whose owner is about to go.
+  GroupViewer viewer;
+  viewer.SetFImage(job.tracker->GetImageList()[0]);
   C().SetCTracker(new MetaCTracker());
   EXPECT_EQ(UndoStack::Instance().NumUndo(), 0);
   EXPECT_EQ(C().GetMetaCTracker(), C().GetCTracker());
+  EXPECT_EQ(viewer.GetFImage(), nullptr);
 }
 
 TEST(ControllerTest, TheTrackersResultMessagesBecomeTheGlobalDataNotification) {

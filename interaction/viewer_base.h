@@ -434,7 +434,8 @@ class ViewerBase : public Cursor, public HasSlots {
   int CollectVertices(std::vector<UIDBase*>* out, const double rect[4], int kind);
   int SelectVertices(const double rect[4], bool select, int kind);
   int CollectAt(std::vector<UIDBase*>& found, int x, int y);
-  // Where scene picking measures from: the view centre in the scene view.
+  // The projection centre (the lasso is measured from it): the view centre in the scene
+  // view, the 3D overlay's centre in the image view.
   void SceneCentre(int& x, int& y);
   // Under the undistorted display: stored (as loaded) <-> displayed image positions.
   bool UndistortedDisplay();

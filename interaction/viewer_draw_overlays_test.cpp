@@ -188,6 +188,45 @@ TEST_F(OverlayFixture, PointLinesAndAnchorResiduals) {
   images[1]->ClearAnchors();
 }
 
+// The anchor path runs through the projections of the track's 3D points, each through its
+// own frame's camera: (20, 30), (40, 30) and (60, 30) here.
+TEST_F(OverlayFixture, AnchorPathThroughTheTracksProjectedPoints) {
+  std::vector<SharedPtr<FeaturePoint2D>> track;
+  std::vector<SharedPtr<FeaturePoint3D>> points;
+  for (int k = 0; k < 3; ++k) {
+    auto a = SharedPtr<FeaturePoint2D>::Make(images[size_t(k)].Get(), 40.0, 10.0);
+    a->SetFlags(FP2D_FLAG_ANCHOR | FP2D_FLAG_CLICKED_FRAME);
+    points.push_back(
+        SharedPtr<FeaturePoint3D>::Make(20.0 * (k - 1), 10.0, 1000.0, FeaturePoint3D::eCartesian));
+    a->SetFPoint3D(points.back());
+    images[size_t(k)]->AddAnchor(a);
+    if (k > 0) Link(track.back(), a, 0x01);
+    track.push_back(a);
+  }
+  uic::ViewerState& s = viewer.m_states.back();
+  const uint32_t path = Slot(DS_SLOT_TRACK), background = Slot(DS_SLOT_IMAGE_BACKGROUND);
+  struct Case {
+    int before, after;
+    double far_z;  // of the last anchor's point
+    uint32_t left, right;
+  } cases[] = {{30, 30, 1000.0, path, path},
+               {0, 30, 1000.0, background, path},
+               {30, 0, 1000.0, path, background},
+               {30, 30, -1000.0, path, background}};  // behind the camera: left out
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.before << " " << c.after << " " << c.far_z);
+    s.m_history_before = c.before;
+    s.m_history_after = c.after;
+    points[2]->z = c.far_z;
+    Draw(ViewerBase::eShowAnchors | ViewerBase::eShowHistory);
+    EXPECT_EQ(viewer.ImagePixel(30, 30), c.left);
+    EXPECT_EQ(viewer.ImagePixel(50, 30), c.right);
+  }
+  // The residual from the anchor (40, 10) down to its point's projection (40, 30).
+  EXPECT_EQ(viewer.ImagePixel(40, 20), Slot(DS_SLOT_POINT_IN_IMAGE));
+  for (auto& image : images) image->ClearAnchors();
+}
+
 // Redraws the image view of every frame while a real tracking run of a small rendered
 // sequence changes features, links and points (the thread sanitizer's case).
 TEST(TrackingThreadViewerTest, RedrawsWhileARunChangesTheFrames) {

@@ -124,22 +124,13 @@ void ViewerBase::DrawAxisLegend() {
 
 int ViewerBase::GetSceneObjectsWithinRectangle(std::vector<UIDBase*>* out, const RubberBand& band) {
   if (out == nullptr) return 0;
-  double x0 = std::max(0, band.m_min_x), y0 = std::max(0, band.m_min_y);
-  double x1 = std::max(0, band.m_max_x), y1 = std::max(0, band.m_max_y);
+  // View pixels as they are: the selection renderers measure them from the projection centre
+  // the render context holds (the image view's overlay centre, the scene view's middle).
+  const double x0 = std::max(0, band.m_min_x), y0 = std::max(0, band.m_min_y);
+  const double x1 = std::max(0, band.m_max_x), y1 = std::max(0, band.m_max_y);
   const ViewerState* state = CurrentState();
   const int mode = state ? state->m_mode : -1;
-  if (mode == 0) {
-    x0 -= m_centre_x;
-    x1 -= m_centre_x;
-    y0 -= m_centre_y;
-    y1 -= m_centre_y;
-  } else if (mode == 1) {
-    const int cx = GetWidth() / 2, cy = GetHeight() / 2;
-    x0 -= cx;
-    x1 -= cx;
-    y0 -= cy;
-    y1 -= cy;
-  } else {
+  if (mode != 0 && mode != 1) {
     Notify(2, "ViewerBase::GetSceneObjectsWithinRectangle: bad view mode %d", mode);
   }
   Scene* scene = m_controller->GetScene();

@@ -103,18 +103,12 @@ bool ViewerBase::MouseClickEvent(uint8_t button, int x, int y) {
   }
   Scene* scene = m_controller->GetScene();
   if (scene != nullptr && UIDRegistry::Instance().AnySelected()) {
-    int px = x, py = y;
-    if (state->m_mode == 0) {
-      px -= m_centre_x;
-      py -= m_centre_y;
-    } else if (state->m_mode == 1) {
-      px -= GetWidth() / 2;
-      py -= GetHeight() / 2;
-    } else {
+    // The picker takes view pixels; the render context holds the projection centre.
+    if (state->m_mode != 0 && state->m_mode != 1) {
       Notify(2, "ViewerBase::MouseClickEvent: bad view mode %d", state->m_mode);
     }
     m_gizmo_handle = 0;
-    const int32_t id = PickObjectAt(m_render_context, scene, px, py);
+    const int32_t id = PickObjectAt(m_render_context, scene, x, y);
     const UIDBase* hit = id != 0 ? UIDRegistry::Instance().GetObject(id) : nullptr;
     if (hit != nullptr && hit->GetUIDType() == UID_TYPE_GIZMO_HANDLE &&
         scene->GetGizmo() != nullptr) {

@@ -98,15 +98,9 @@ void ViewerBase::OrientPlaneToCamera(const FeatureImage& image, NHSObject* plane
 bool ViewerBase::IsSelectedObjectAGizmo(int x, int y) {
   const ViewerState* state = CurrentState();
   const int mode = state ? state->m_mode : -1;
-  if (mode == 0) {
-    x -= m_centre_x;
-    y -= m_centre_y;
-  } else if (mode == 1) {
-    x -= GetWidth() / 2;
-    y -= GetHeight() / 2;
-  } else {
+  // The picker takes view pixels; the render context holds the projection centre.
+  if (mode != 0 && mode != 1)
     Notify(2, "ViewerBase::IsSelectedObjectAGizmo: bad view mode %d", mode);
-  }
   Scene* scene = m_controller->GetScene();
   if (scene == nullptr) return false;
   const int32_t id = PickObjectAt(m_render_context, scene, x, y);

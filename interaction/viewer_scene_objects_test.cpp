@@ -175,8 +175,7 @@ TEST(SceneObjects, WithOnlyScalingOnOnlyTheScalePartsArePickable) {
     for (int x = 0; x < w; x += 2) {
       if (!viewer.IsSelectedObjectAGizmo(x, y)) continue;
       ++gizmo_hits;
-      parts.insert(scene->GetGizmo()->PickPart(
-          PickObjectAt(viewer.m_render_context, scene, x - w / 2, y - h / 2)));
+      parts.insert(scene->GetGizmo()->PickPart(PickObjectAt(viewer.m_render_context, scene, x, y)));
     }
   }
   EXPECT_GT(gizmo_hits, 0);

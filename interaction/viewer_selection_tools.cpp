@@ -344,12 +344,10 @@ int ViewerBase::GetObjectsWithinRectangle(std::vector<UIDBase*>* out, const Rubb
   if (flags & eShowLines) count += GetLineVerticesWithinRectangle(out, rect);
   if (flags & (0x8 | eShowUserObjects)) {
     if (Scene* scene = m_controller->GetScene()) {
-      int cx = 0, cy = 0;
-      SceneCentre(cx, cy);
-      count +=
-          CollectObjectsInRectangle(out, m_render_context, scene, std::max(band.m_min_x, 0) - cx,
-                                    std::max(band.m_min_y, 0) - cy, std::max(band.m_max_x, 0) - cx,
-                                    std::max(band.m_max_y, 0) - cy);
+      // View pixels: the render context holds the projection centre.
+      count += CollectObjectsInRectangle(out, m_render_context, scene, std::max(band.m_min_x, 0),
+                                         std::max(band.m_min_y, 0), std::max(band.m_max_x, 0),
+                                         std::max(band.m_max_y, 0));
     }
   }
   count += GetGizmoVerticesWithinRectangle(out, rect);
@@ -384,31 +382,22 @@ int ViewerBase::CollectAt(std::vector<UIDBase*>& found, int x, int y) {
 // ---- the tools
 
 int ViewerBase::RectangleSelect(const RubberBand& band, const double rect[4], bool select) {
-  int x0 = std::max(band.m_min_x, 0), y0 = std::max(band.m_min_y, 0);
-  int x1 = std::max(band.m_max_x, 0), y1 = std::max(band.m_max_y, 0);
+  // Scene elements are picked in view pixels: the render context holds the projection centre.
+  const int x0 = std::max(band.m_min_x, 0), y0 = std::max(band.m_min_y, 0);
+  const int x1 = std::max(band.m_max_x, 0), y1 = std::max(band.m_max_y, 0);
   const ViewerState* state = CurrentState();
   const int mode = state ? state->m_mode : -1;
   const int flags = state ? state->m_flags : 0;
   int count = 0;
-  int cx = 0, cy = 0;
   if (mode == 0) {
     if (flags & (eShowAutoFeatures | eShowUserFeatures | eShowAnchors))
       count += Select2DFeaturesInRectangle(rect, select);
     if (flags & eShowMasks) count += SelectMaskVerticesInRectangle(rect, select);
     if (flags & eShowLines) count += SelectLineVerticesInRectangle(rect, select);
-    cx = m_centre_x;
-    cy = m_centre_y;
     if (flags & eShowFocalGizmos) count += SelectGizmoVerticesInRectangle(rect, select);
-  } else if (mode == 1) {
-    cx = GetWidth() / 2;
-    cy = GetHeight() / 2;
-  } else {
+  } else if (mode != 1) {
     Notify(2, "ViewerBase::RectangleSelect: bad view mode %d", mode);
   }
-  x0 -= cx;
-  x1 -= cx;
-  y0 -= cy;
-  y1 -= cy;
   Scene* scene = m_controller->GetScene();
   if (scene != nullptr && (mode == 0 || mode == 1) && (flags & (0x8 | 0x20 | eShowUserObjects))) {
     if (x0 == x1 || y0 == y1) {
@@ -456,7 +445,7 @@ int ViewerBase::CircleSelect(const RubberBand& band, const double /*rect*/[4], b
   int margin = 1;
   const bool add = !IsShiftDown();
   if (state->m_mode == 1) {
-    SelectObjectsInCircle(m_render_context, scene, x - GetWidth() / 2, y - GetHeight() / 2, r, add);
+    SelectObjectsInCircle(m_render_context, scene, x, y, r, add);
   } else if (state->m_mode == 0) {
     std::vector<UIDBase*> selected;
     const int before = UIDRegistry::Instance().CollectSelected(selected, UID_TYPE_FEATURE_POINT_2D,
@@ -464,7 +453,7 @@ int ViewerBase::CircleSelect(const RubberBand& band, const double /*rect*/[4], b
     const int after = Select2DFeaturesInCircle(m_select_rect[2], m_select_rect[3],
                                                m_zoom == 0.0 ? r : r / m_zoom);
     if (after == before) {
-      SelectObjectsInCircle(m_render_context, scene, x - m_centre_x, y - m_centre_y, r, add);
+      SelectObjectsInCircle(m_render_context, scene, x, y, r, add);
     } else {
       margin = SelectionMargin(m_zoom);
     }
@@ -486,7 +475,14 @@ int ViewerBase::LassoSelect(bool select) {
       (state->m_flags & (eShowAutoFeatures | eShowUserFeatures | eShowAnchors))) {
     count = Select2DFeaturesInLasso(m_lasso, select);
   }
-  const std::vector<vm::Vector2> area = m_lasso;
+  // The lasso is measured from the projection centre; the selection renderer takes view pixels.
+  int cx = 0, cy = 0;
+  SceneCentre(cx, cy);
+  std::vector<vm::Vector2> area = m_lasso;
+  for (vm::Vector2& p : area) {
+    p.x += cx;
+    p.y += cy;
+  }
   count += SelectObjectsInArea(m_render_context, scene, area, !IsShiftDown());
   if (select && count > 0) m_controller->EmitSelectionChanged();
   RedrawRect(m_rubber_band, SelectionMargin(m_zoom));

@@ -175,11 +175,10 @@ TEST_F(SelectionTools, AClickOnASceneObjectAttachesTheGizmo) {
   scene->AddChild(cube);
   viewer.Redraw();
   // A view pixel showing the cube.
-  const int cx = viewer.GetWidth() / 2, cy = viewer.GetHeight() / 2;
   int px = -1, py = -1;
   for (int y = 0; y < viewer.GetHeight() && px < 0; y += 2) {
     for (int x = 0; x < viewer.GetWidth(); x += 2) {
-      if (PickObjectAt(viewer.m_render_context, scene, x - cx, y - cy) == cube->GetUID()) {
+      if (PickObjectAt(viewer.m_render_context, scene, x, y) == cube->GetUID()) {
         px = x;
         py = y;
         break;
@@ -194,6 +193,47 @@ TEST_F(SelectionTools, AClickOnASceneObjectAttachesTheGizmo) {
   EXPECT_EQ(scene->GetSelectedId(), cube->GetUID());
   ASSERT_NE(scene->GetGizmo(), nullptr);
   EXPECT_EQ(scene->GetGizmo()->GetMode(), NHSObject_Handle::kScale);
+}
+
+// A small cube at the middle of the scene view: the tools find it where it is drawn, not
+// half a view away.
+TEST_F(SelectionTools, SceneToolsFindTheObjectWhereItIsDrawn) {
+  Scene* scene = kxtest::C().GetScene();
+  viewer.CurrentState()->m_mode = 1;
+  viewer.ActiveObserver().SetDistance(60.0);
+  auto* cube = new NHSObject_Cuboid();
+  cube->SetCorners({-1, -1, -1}, {1, 1, 1});
+  scene->AddChild(cube);
+  viewer.Redraw();
+  const int cx = viewer.GetWidth() / 2, cy = viewer.GetHeight() / 2;
+  ASSERT_EQ(PickObjectAt(viewer.m_render_context, scene, cx, cy), cube->GetUID());
+  ASSERT_EQ(PickObjectAt(viewer.m_render_context, scene, cx - 40, cy), 0);
+
+  viewer.m_rubber_band.Init(cx - 40, cy, 0);
+  EXPECT_EQ(viewer.RectangleSelect(viewer.m_rubber_band, viewer.m_select_rect, true), 0);
+  viewer.m_rubber_band.Init(cx, cy, 0);
+  EXPECT_EQ(viewer.RectangleSelect(viewer.m_rubber_band, viewer.m_select_rect, true), 1);
+  EXPECT_TRUE(Selected(cube));
+  kxtest::C().DeselectAll(true);
+
+  viewer.m_rubber_band.Init(cx - 40, cy - 40, 0);
+  viewer.m_rubber_band.Update(cx + 40, cy + 40);  // the job's 3D points too
+  EXPECT_GE(viewer.RectangleSelect(viewer.m_rubber_band, viewer.m_select_rect, true), 1);
+  EXPECT_TRUE(Selected(cube));
+  kxtest::C().DeselectAll(true);
+
+  viewer.m_rubber_band.Init(cx, cy, 4);
+  viewer.CircleSelect(viewer.m_rubber_band, viewer.m_select_rect, true);
+  EXPECT_TRUE(Selected(cube));
+  kxtest::C().DeselectAll(true);
+
+  // The lasso comes from the widget measured from the projection centre.
+  viewer.SetLassoPolygon({{-40, -40}, {40, -40}, {40, 40}, {-40, 40}});
+  EXPECT_GE(viewer.LassoSelect(true), 1);
+  EXPECT_TRUE(Selected(cube));
+  kxtest::C().DeselectAll(true);
+  cube->Unlink();
+  delete cube;
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "interaction/controller_job_for_test.h"
 #include "interaction/undo_commands.h"
 #include "interaction/undo_stack.h"
+#include "scene/scene.h"
 #include "testing/log_capture.h"
 #include "tracking/objects/vertex_object_pool.h"
 
@@ -457,6 +458,12 @@ TEST(ViewerMenuTest, WithoutImagesOnlyTheSequencePageHasEntriesOfItsOwn) {
   viewer.m_edit_mode = ViewerBase::eEditSequence;
   viewer.BuildContextMenu();
   EXPECT_EQ(viewer.m_context_menu.actions().front()->text(), QStringLiteral("Load Images"));
+  // Without a scene the orbit commands only warn.
+  kxtest::LogCapture named(5);  // keeps the method names, so the lines differ
+  viewer.moveOrbitCenterToWCSOrigin();
+  viewer.moveOrbitCenterToCameraPosition();
+  EXPECT_TRUE(named.Has("qViewer::orbitCenterReset: scene not set!"));
+  EXPECT_TRUE(named.Has("qViewer::orbitCenterToCameraPosition: scene not set!"));
 }
 
 TEST_F(Viewer, MenuEntriesSendTheirRequests) {
@@ -502,6 +509,20 @@ TEST_F(Viewer, ShortcutsAreTheWidgetsActions) {
   viewer.m_zoom = 7.0;
   viewer.actions()[2]->trigger();
   EXPECT_LT(viewer.m_zoom, 7.0);
+}
+
+TEST_F(Viewer, TheOrbitCentreMovesToTheOriginOrTheFramesCamera) {
+  FeatureImage& image = *viewer.GetFImage();
+  image.SetAll({4.0, 5.0, 6.0}, image.GetA(), image.GetH(), image.GetV(), image.GetWidth(),
+               image.GetHeight(), image.GetPixelSizeX(), image.GetPixelSizeY(),
+               image.GetDistortionCoefficients(), image.GetFurtherValues(),
+               image.GetDistortionModel());
+  Scene& scene = *kxtest::C().GetScene();
+  scene.SetOrbitCenter({1.0, 2.0, 3.0});
+  viewer.moveOrbitCenterToWCSOrigin();
+  EXPECT_EQ(scene.GetOrbitCenter(), (vm::Vector3{0.0, 0.0, 0.0}));
+  viewer.moveOrbitCenterToCameraPosition();
+  EXPECT_EQ(scene.GetOrbitCenter(), (vm::Vector3{4.0, 5.0, 6.0}));
 }
 
 TEST_F(Viewer, CursorShapes) {
