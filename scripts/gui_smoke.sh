@@ -343,22 +343,22 @@ image_area, colours = viewer_area(image_view, viewer_right)
 if colours < 64:
     fail(f'the viewer shows nothing in the image view ({colours} colours)')
 
+def scene_view_shown():
+    """Screenshot after the views redrew: the viewer's colours and whether it changed."""
+    time.sleep(2)
+    scene_area, colours = viewer_area(screenshot(window, '3-scene-view.png'), viewer_right)
+    changed = differing(image_area, scene_area)
+    log(f'{changed:.0f} viewer pixels differ between the image and the scene view')
+    return colours, changed >= 5000
+
 click(page('5. Test Scene', 10), 'page "5. Test Scene"')
-time.sleep(2)
-scene_view = screenshot(window, '3-scene-view.png')
-scene_area, colours = viewer_area(scene_view, viewer_right)
-changed = differing(image_area, scene_area)
-log(f'{changed:.0f} viewer pixels differ between the image and the scene view')
-if changed < 5000:
+colours, switched = scene_view_shown()
+if not switched:
     # The page did not switch the view: the view toggle's shortcut, as a user would.
     log('the page left the viewer in the image view; Ctrl+V (the view toggle)')
     subprocess.run(['xdotool', 'key', '--clearmodifiers', 'ctrl+v'], check=True)
-    time.sleep(2)
-    scene_view = screenshot(window, '3-scene-view.png')
-    scene_area, colours = viewer_area(scene_view, viewer_right)
-    changed = differing(image_area, scene_area)
-    log(f'{changed:.0f} viewer pixels differ between the image and the scene view')
-    if changed < 5000:
+    colours, switched = scene_view_shown()
+    if not switched:
         fail('missing: neither the page "5. Test Scene" nor the view toggle (Ctrl+V) switches '
              'the viewer to the scene view')
 if colours < 16:
