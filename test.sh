@@ -10,6 +10,9 @@
 #   unit tests        every unit test of that build but the end-to-end solves
 #   solve tests       the end-to-end solves of that build (CTest label "solve")
 #   release build     the optimised program and every benchmark (not run)
+#   window (Xvfb)     the program in a real window on a virtual display, driven like a
+#                     user: Track on the sample sequence, the result, screenshots
+#                     (scripts/gui_smoke.sh; build/gui-smoke/)
 #   format check      clang-format over every tracked source, and no include
 #                     reaching a higher layer (scripts/check_layers.sh)
 set -uo pipefail
@@ -70,6 +73,10 @@ release_build() {
   cmake --preset release >/dev/null && cmake --build --preset release
 }
 
+window_xvfb() {
+  scripts/gui_smoke.sh build/release
+}
+
 format_check() {
   local clang_format=clang-format-14
   command -v "$clang_format" >/dev/null || clang_format=clang-format
@@ -89,7 +96,11 @@ else
   skip "unit tests" "the sanitizer build failed"
   skip "solve tests" "the sanitizer build failed"
 fi
-stage "release build" release_build
+if stage "release build" release_build; then
+  stage "window (Xvfb)" window_xvfb
+else
+  skip "window (Xvfb)" "the release build failed"
+fi
 stage "format check" format_check
 
 echo

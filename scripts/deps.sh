@@ -10,6 +10,9 @@ KALVEX_PACKAGES=(
   libxml2-utils opencollada-tools python3-collada assimp-utils
   qhull-bin
   qt6-base-dev qt6-base-dev-tools qt6-l10n-tools qt6-translations-l10n qt6-image-formats-plugins
+  # The window driven on a virtual display (scripts/gui_smoke.sh): the display, the mouse,
+  # the accessibility bus that finds the controls by their texts, and a font to draw them.
+  xvfb xauth xdotool dbus at-spi2-core gir1.2-atspi-2.0 python3-gi fonts-dejavu-core
 )
 
 # Adds the peer libraries the benchmarks compare with: every bench/*.cpp names its
