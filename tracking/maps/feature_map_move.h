@@ -263,9 +263,10 @@ class FeatureMapMove : public FeatureMap {
   // camera turns little, and no later adjustment frees it. Searches the focal length
   // whose metric adjustment (poses and points, focal length held) reprojects best: a
   // scan in steps of 15 % about the current value, widened while the best lies at an end,
-  // then parabolic steps in log focal length. Leaves the reconstructed list adjusted at the
-  // best focal length found (the current one when none reprojects better). Returns the
-  // number of adjustments run; 0 when the shot is longer or has no points.
+  // then parabolic steps in log focal length. The trials only choose: the reconstruction
+  // stays as it came, every camera resected at the best focal length found (the current
+  // one when none reprojects better), for the refinement to adjust. Returns the number of
+  // adjustments run; 0 when the shot is longer or has no points.
   int SearchFocalLength();
   static constexpr size_t kFocalSearchMaxFrames = 60;
   // The adjuster family m_optMethod names, decoded here alone: 0 interleaved, 2 sparse,

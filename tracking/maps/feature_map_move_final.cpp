@@ -358,10 +358,9 @@ int FeatureMapMove::SearchFocalLength() {
   sparse.m_parameter_mask = MetricMask(mask, 1);
   const double f0 = m_incremental_list.front()->GetFocalLength();
   std::map<double, double> rmse;  // by log focal length
-  double adjusted_at = 0.0;       // log focal length the list is adjusted at now
   int runs = 0;
-  auto adjust_at = [&](double u) {
-    if (runs > 0 && u == adjusted_at) return rmse[u];
+  // The reconstruction as it came, every camera resected at focal length exp(u).
+  auto place_at = [&](double u) {
     for (size_t i = 0; i < cameras.size(); ++i) {
       static_cast<PerspectiveCamera&>(*m_incremental_list[i]) = cameras[i];
     }
@@ -370,23 +369,25 @@ int FeatureMapMove::SearchFocalLength() {
       static_cast<vm::Vector3&>(*m_fpoint3d_list[i]) = positions[i];
       m_fpoint3d_list[i]->AssignFlags(flags[i]);
     }
-    const double f = std::exp(u);
     for (const SharedPtr<FeatureImage>& image : m_incremental_list) {
-      image->SetFocalLength(f);
+      image->SetFocalLength(std::exp(u));
       uint32_t pose = kCamPose;
       try {
         CameraEstimatorKnownFPoint3D().Optimize(image.Get(), image->GetFPoints2D(), &pose);
       } catch (const char*) {
-        // The adjustment below still places the camera.
+        // The camera keeps its pose; the adjustment or the refinement places it.
       }
     }
+  };
+  auto adjust_at = [&](double u) {
+    place_at(u);
     RunAdjuster(m_ba_sparse, m_incremental_list,
                 "FeatureMapMove::SearchFocalLength: stopped bundle adjust at iteration %d");
     ++runs;
-    adjusted_at = u;
     const double r = Rmse(m_incremental_list, false);
     rmse[u] = std::isfinite(r) ? r : 1e300;
-    Notify(5, "FeatureMapMove::SearchFocalLength: focal length %f mm, RMSE %f [pel]", f, r);
+    Notify(5, "FeatureMapMove::SearchFocalLength: focal length %f mm, RMSE %f [pel]", std::exp(u),
+           r);
     return rmse[u];
   };
   auto best = [&]() {
@@ -426,12 +427,16 @@ int FeatureMapMove::SearchFocalLength() {
     if (std::fabs(u - x1) < std::log(1.001) || rmse.count(u)) break;
     adjust_at(u);
   }
-  adjust_at(best()->first);
+  // The trials only choose the focal length: the reconstruction goes on as the upgrade
+  // left it, resected at that focal length, and the refinement adjusts it as before (an
+  // already adjusted one makes the refinement's per-camera steps fail loudly).
+  const double chosen = best()->first;
+  place_at(chosen);
   sparse.m_parameter_mask = mask;
   Notify(4,
          "FeatureMapMove::SearchFocalLength: focal length %f mm -> %f mm, RMSE %f [pel] after %d "
          "adjustments",
-         f0, std::exp(adjusted_at), rmse[adjusted_at], runs);
+         f0, std::exp(chosen), rmse[chosen], runs);
   return runs;
 }
 
