@@ -288,6 +288,16 @@ void EvaluatePair(KeyFrame& pair, const KeyFrameSelect& selector, const ImageLis
   if (PrefersF(pair) && pair.m_num_inliers_f >= 7) TrialReconstruction(pair, selector, list);
 }
 
+// Makes the protocol's record at chosen the accepted pair: its images take the pair's
+// cameras. Returns 0.
+int Accept(KeyFrameSelect& selector, int chosen) {
+  const KeyFrame candidate = selector.GetProtocol()[size_t(chosen)];
+  candidate.m_fimage1->CopyFrom(candidate.m_camera1, true);
+  candidate.m_fimage2->CopyFrom(candidate.m_camera2, true);
+  selector.AppendKeyFrame(candidate);
+  return 0;
+}
+
 int Choose(KeyFrameSelect& selector, int fallback, bool force) {
   const KeyFrameSelect::Parameter& p = selector.GetParameter();
   const Protocol& protocol = selector.GetProtocol();
@@ -299,7 +309,19 @@ int Choose(KeyFrameSelect& selector, int fallback, bool force) {
   Notify(5, "KeyFrameSelect::AutoKeyFrame: best_keyframe_pollefeys: %d", c.pollefeys);
   Notify(5, "KeyFrameSelect::AutoKeyFrame: best_keyframe_rtco: %d", c.rtco);
   Notify(5, "KeyFrameSelect::AutoKeyFrame: best_keyframe_gric: %d", c.gric);
-  if (c.gric < 0) return 1;
+  if (c.gric < 0) {
+    // Tracks that all fit one fundamental matrix never pass the inlier-share test, and
+    // a shot that never finds a pair ends rotation-only however far the camera moved. At
+    // the last chance (forced) the widest pair that GRIC prefers as two views is taken.
+    if (!force || c.intersection < 0) return 1;
+    int widest = int(protocol.size()) - 1;
+    while (!PrefersF(protocol[size_t(widest)])) --widest;
+    Notify(4,
+           "KeyFrameSelect::AutoKeyFrame: no pair passes the inlier-share test, the last "
+           "chance takes the widest pair that prefers F: %d",
+           widest);
+    return Accept(selector, widest);
+  }
 
   int chosen = c.gric;
   switch (p.m_method) {
@@ -323,11 +345,7 @@ int Choose(KeyFrameSelect& selector, int fallback, bool force) {
     default:
       break;
   }
-  const KeyFrame candidate = protocol[size_t(chosen)];
-  candidate.m_fimage1->CopyFrom(candidate.m_camera1, true);
-  candidate.m_fimage2->CopyFrom(candidate.m_camera2, true);
-  selector.AppendKeyFrame(candidate);
-  return 0;
+  return Accept(selector, chosen);
 }
 
 int Run(KeyFrameSelect& selector, const ImageList& list, int first, int second, bool force) {

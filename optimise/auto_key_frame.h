@@ -67,7 +67,9 @@ Criteria FindCriteria(const Protocol& protocol, bool force, double max_inlier_ra
 void EvaluatePair(KeyFrameSelect::KeyFrame& pair, const KeyFrameSelect& selector,
                   const ImageList& list);
 
-// The choice over the selector's protocol: 1 when no pair is a gric candidate; else the
+// The choice over the selector's protocol: 1 when no pair is a gric candidate (with force
+// and a pair that prefers F, whatever its inlier share, the last such pair is accepted
+// instead, by every method, so a shot whose tracks all fit F still gets a pair); else the
 // configured method's pair is accepted (appended to the key-frame list, its cameras into
 // its images, keeping their distortion) and 0 returned, or fallback when the method finds
 // none. Methods 1 (covariance) and 2 (gibson) choose only with force. Method 4 (rtco)

@@ -134,6 +134,23 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"gric_share_at_limit_waits", {{100, 80, true, -1.0, 1.0}}, 5, false, 1, 1, -1},
         ChoiceCase{"gric_share_below_limit", {{100, 79, true, -1.0, 1.0}}, 5, false, 1, 0, 0},
         ChoiceCase{"gric_needs_f_preferred", {{100, 10, false, 0.5, 1.0}}, 1, true, 3, 1, -1},
+        // Tracks that all fit F never pass the share test; the last chance takes the
+        // widest pair that prefers F, and only then.
+        ChoiceCase{"gric_shares_too_high_wait",
+                   {{100, 95, true, -1.0, 1.0}, {100, 97, true, -1.0, 1.0}},
+                   5,
+                   false,
+                   1,
+                   1,
+                   -1},
+        ChoiceCase{
+            "gric_shares_too_high_forced_take_widest",
+            {{100, 95, true, -1.0, 1.0}, {100, 97, true, -1.0, 1.0}, {100, 99, false, -1.0, 1.0}},
+            5,
+            true,
+            3,
+            0,
+            1},
         ChoiceCase{
             "gric_first_candidate_wins", {{100, 90, true, -1, 0}, F(90), F(80)}, 5, false, 1, 0, 1},
         ChoiceCase{

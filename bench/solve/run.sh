@@ -6,17 +6,21 @@
 # per solver and shot: camera-centre error in % of the path length, rotation error in
 # degrees, focal-length error in %, frames solved, wall time in seconds.
 #
-# Shots: dolly (free motion, 120 frames), pan (tripod, 90 frames), dolly30 (the first
-# quarter of the dolly's arc); with SOLVE_RENDERER=blender also walk24 (forward, little
+# Shots: dolly (free motion, 120 frames), pan (tripod, 90 frames), dolly30 and dolly24
+# (the start of the dolly's arc); with SOLVE_RENDERER=blender also walk24 (forward, little
 # parallax) and handheld (the dolly with shake and motion blur, 100 frames).
 #
-#   bench/solve/run.sh [dolly] [pan] [dolly30] [walk24] [handheld]   (default: dolly pan)
+#   bench/solve/run.sh [dolly] [pan] [dolly30] [dolly24] [walk24] [handheld]
+#                                                          (default: dolly pan)
 #   SOLVE_FRAMES=30 bench/solve/run.sh    (shorter shots for a quick look)
 #   SOLVE_RENDERER=blender bench/solve/run.sh dolly30 walk24
 #       renders with Blender's path tracer (Cycles on the CPU, path_traced_shot.py;
 #       anti-aliasing, view-dependent shading, hard shadows, sampling noise) instead of
 #       kx_render_sequence; SOLVE_SAMPLES (default 16) sets the samples per pixel: fewer
 #       give noisier frames. Some 10 s a frame on 3 threads.
+#   SOLVE_CACHE=DIR bench/solve/run.sh ...
+#       keeps the rendered frames in DIR (one folder per renderer, shot, frame count and
+#       samples) and renders a shot only when its folder is not complete.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 source scripts/deps.sh
@@ -41,14 +45,27 @@ for shot in "${shots[@]}"; do
     dolly) kind=free blender=dolly method=free frames=${SOLVE_FRAMES:-120} ;;
     pan) kind=pan blender=pan method=pan frames=${SOLVE_FRAMES:-90} ;;
     dolly30) kind=free blender=dolly method=free frames=30 ;;
+    dolly24) kind=free blender=dolly method=free frames=24 ;;
     walk24) kind="" blender=walk method=free frames=24 ;;
     handheld) kind="" blender=handheld method=free frames=${SOLVE_FRAMES:-100} ;;
-    *) echo "unknown shot $shot (dolly, pan, dolly30, walk24 or handheld)"; exit 2 ;;
+    *) echo "unknown shot $shot (dolly, pan, dolly30, dolly24, walk24 or handheld)"; exit 2 ;;
   esac
   dir="$work/$shot"
   rm -rf "$dir"
   mkdir -p "$dir"
-  if [ "${SOLVE_RENDERER:-}" = blender ]; then
+  cached=""
+  if [ -n "${SOLVE_CACHE:-}" ]; then
+    cached="$SOLVE_CACHE/${SOLVE_RENDERER:-kx}-$shot-$frames-${SOLVE_SAMPLES:-16}"
+    # cameras.txt is written first, the frames after it: complete when the last one is there.
+    last=$(printf '%s/img%04d.png' "$cached" $((frames - 1)))
+    if [ -f "$cached/cameras.txt" ] && [ -f "$last" ]; then
+      ln -s "$(realpath "$cached")" "$dir/frames"
+      cached=done
+    fi
+  fi
+  if [ "$cached" = done ]; then
+    echo "== frames of $shot from $SOLVE_CACHE"
+  elif [ "${SOLVE_RENDERER:-}" = blender ]; then
     command -v blender >/dev/null || { echo "blender is not installed (apt-get install blender)"; exit 1; }
     blender -b -P bench/solve/path_traced_shot.py -- --out="$dir/frames" --shot=$blender \
       --frames="$frames" --samples="${SOLVE_SAMPLES:-16}" >"$dir/blender.log" 2>&1 ||
@@ -58,6 +75,11 @@ for shot in "${shots[@]}"; do
       --width=1280 --height=720 --focal=1000 || exit 1
   else
     echo "shot $shot needs SOLVE_RENDERER=blender"; exit 2
+  fi
+  if [ -n "$cached" ] && [ "$cached" != done ]; then
+    mkdir -p "$(dirname "$cached")"
+    rm -rf "$cached"
+    cp -r "$dir/frames" "$cached"
   fi
 
   echo "== kalvex, $shot"

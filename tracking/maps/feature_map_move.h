@@ -258,6 +258,17 @@ class FeatureMapMove : public FeatureMap {
   void AlignEstimationToCamera(const PerspectiveCamera& reference);
 
  protected:
+  // Shots of at most kFocalSearchMaxFrames reconstructed frames with one focal length
+  // (m_estimate_focal 1): the metric upgrade's focal length is poorly determined when the
+  // camera turns little, and no later adjustment frees it. Searches the focal length
+  // whose metric adjustment (poses and points, focal length held) reprojects best: a
+  // scan in steps of 15 % about the current value, widened while the best lies at an end,
+  // then parabolic steps in log focal length. The trials only choose: the reconstruction
+  // stays as it came, every camera resected at the best focal length found (the current
+  // one when none reprojects better), for the refinement to adjust. Returns the number of
+  // adjustments run; 0 when the shot is longer or has no points.
+  int SearchFocalLength();
+  static constexpr size_t kFocalSearchMaxFrames = 60;
   // The adjuster family m_optMethod names, decoded here alone: 0 interleaved, 2 sparse,
   // 3 to 5 sparse with the subset adjuster for the refinement. The incremental and
   // refine-mode stages reject an unknown method; the refinement runs it as sparse.

@@ -1,8 +1,10 @@
 // FeatureMapMove's end of a run: the final estimation, the refinement, the scale, the
 // alignment to the map camera and the map RMSE.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <unordered_set>
 #include <vector>
@@ -315,6 +317,7 @@ bool FeatureMapMove::FinalEstimation() {
             "over %d views",
             m_incremental_list, true);
       }
+      if (focal_mode == 1) SearchFocalLength();
     }
   }
 
@@ -333,6 +336,108 @@ bool FeatureMapMove::FinalEstimation() {
     m_observer->UpdateVisualisation(4, m_fimage_list.back()->GetImageIndex());
   }
   return true;
+}
+
+int FeatureMapMove::SearchFocalLength() {
+  if (m_incremental_list.size() < 2 || m_incremental_list.size() > kFocalSearchMaxFrames ||
+      !HoldsCartesianPoint(m_fpoint3d_list)) {
+    return 0;
+  }
+  // Every trial starts from the same reconstruction, so each adjustment's result depends
+  // on its focal length alone.
+  std::vector<PerspectiveCamera> cameras;
+  for (const SharedPtr<FeatureImage>& image : m_incremental_list) cameras.push_back(*image);
+  std::vector<vm::Vector3> positions;
+  std::vector<uint32_t> flags;
+  for (const SharedPtr<FeaturePoint3D>& point : m_fpoint3d_list) {
+    positions.push_back(point ? vm::Vector3(*point) : vm::Vector3{});
+    flags.push_back(point ? point->GetFlags() : 0u);
+  }
+  BundleAdjusterSparse::Parameter& sparse = m_ba_sparse.GetParameter();
+  const uint32_t mask = sparse.m_parameter_mask;
+  sparse.m_parameter_mask = MetricMask(mask, 1);
+  const double f0 = m_incremental_list.front()->GetFocalLength();
+  std::map<double, double> rmse;  // by log focal length
+  int runs = 0;
+  // The reconstruction as it came, every camera resected at focal length exp(u).
+  auto place_at = [&](double u) {
+    for (size_t i = 0; i < cameras.size(); ++i) {
+      static_cast<PerspectiveCamera&>(*m_incremental_list[i]) = cameras[i];
+    }
+    for (size_t i = 0; i < positions.size(); ++i) {
+      if (!m_fpoint3d_list[i]) continue;
+      static_cast<vm::Vector3&>(*m_fpoint3d_list[i]) = positions[i];
+      m_fpoint3d_list[i]->AssignFlags(flags[i]);
+    }
+    for (const SharedPtr<FeatureImage>& image : m_incremental_list) {
+      image->SetFocalLength(std::exp(u));
+      uint32_t pose = kCamPose;
+      try {
+        CameraEstimatorKnownFPoint3D().Optimize(image.Get(), image->GetFPoints2D(), &pose);
+      } catch (const char*) {
+        // The camera keeps its pose; the adjustment or the refinement places it.
+      }
+    }
+  };
+  auto adjust_at = [&](double u) {
+    place_at(u);
+    RunAdjuster(m_ba_sparse, m_incremental_list,
+                "FeatureMapMove::SearchFocalLength: stopped bundle adjust at iteration %d");
+    ++runs;
+    const double r = Rmse(m_incremental_list, false);
+    rmse[u] = std::isfinite(r) ? r : 1e300;
+    Notify(5, "FeatureMapMove::SearchFocalLength: focal length %f mm, RMSE %f [pel]", std::exp(u),
+           r);
+    return rmse[u];
+  };
+  auto best = [&]() {
+    auto b = rmse.begin();
+    for (auto i = rmse.begin(); i != rmse.end(); ++i) {
+      if (i->second < b->second) b = i;
+    }
+    return b;
+  };
+
+  const double u0 = std::log(f0), step = std::log(1.15);
+  for (int k = -2; k <= 2; ++k) adjust_at(u0 + k * step);
+  // Widen while the best lies at an end of the scan, up to about a factor 2 either way.
+  for (int widen = 0; widen < 3; ++widen) {
+    const double u = best()->first;
+    if (u == rmse.begin()->first) {
+      adjust_at(u - step);
+    } else if (u == rmse.rbegin()->first) {
+      adjust_at(u + step);
+    } else {
+      break;
+    }
+  }
+  // Parabolic steps through the best value and its two neighbours.
+  for (int refine = 0; refine < 4; ++refine) {
+    auto b = best();
+    if (b == rmse.begin() || std::next(b) == rmse.end()) break;
+    const auto l = std::prev(b), r = std::next(b);
+    const double x0 = l->first, x1 = b->first, x2 = r->first;
+    const double y0 = l->second, y1 = b->second, y2 = r->second;
+    const double den = (x1 - x0) * (y1 - y2) - (x1 - x2) * (y1 - y0);
+    double u = x1;
+    if (den != 0.0) {
+      u = x1 - 0.5 * ((x1 - x0) * (x1 - x0) * (y1 - y2) - (x1 - x2) * (x1 - x2) * (y1 - y0)) / den;
+    }
+    u = std::clamp(u, x0 + 0.1 * (x1 - x0), x2 - 0.1 * (x2 - x1));
+    if (std::fabs(u - x1) < std::log(1.001) || rmse.count(u)) break;
+    adjust_at(u);
+  }
+  // The trials only choose the focal length: the reconstruction goes on as the upgrade
+  // left it, resected at that focal length, and the refinement adjusts it as before (an
+  // already adjusted one makes the refinement's per-camera steps fail loudly).
+  const double chosen = best()->first;
+  place_at(chosen);
+  sparse.m_parameter_mask = mask;
+  Notify(4,
+         "FeatureMapMove::SearchFocalLength: focal length %f mm -> %f mm, RMSE %f [pel] after %d "
+         "adjustments",
+         f0, std::exp(chosen), rmse[chosen], runs);
+  return runs;
 }
 
 FeatureMapMove::AdjusterMethod FeatureMapMove::DecodeOptMethod() const {

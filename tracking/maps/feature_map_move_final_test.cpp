@@ -29,6 +29,7 @@ using kxtest::Distance;
 class FinalMap : public FeatureMapMove {
  public:
   using FeatureMapMove::increm_bun_state;
+  using FeatureMapMove::kFocalSearchMaxFrames;
   using FeatureMapMove::m_ba_interleave;
   using FeatureMapMove::m_ba_sparse;
   using FeatureMapMove::m_ba_subset;
@@ -38,6 +39,7 @@ class FinalMap : public FeatureMapMove {
   using FeatureMapMove::m_fpoint3d_list;
   using FeatureMapMove::m_key1;
   using FeatureMapMove::m_max_std_dev;
+  using FeatureMapMove::SearchFocalLength;
 
   // Frames, reconstructed list, points and state; the map camera is the first frame's.
   void Load(const Images& frames, const Images& reconstructed, const Points& points,
@@ -596,6 +598,38 @@ TEST(FeatureMapMoveFinalTest, UpgradesAProjectiveReconstruction) {
     ExpectSamePose(*scene.images[0], scene.cameras[0], 1e-9);
     EXPECT_LT(map.GetRMSE(), 1e-3);
   }
+}
+
+// A short shot whose metric upgrade left the focal length 19 % off: no adjustment with the
+// focal length held can make up for it, the search finds it. A longer shot is left alone.
+TEST(FeatureMapMoveFinalTest, SearchFocalLengthOfAShortShot) {
+  kxtest::SyntheticSceneOptions options;
+  options.num_cameras = 5;
+  options.num_points = 60;
+  options.principal_x_px = 0.0;
+  options.principal_y_px = 0.0;
+  kxtest::SyntheticScene scene(options);
+  scene.BuildFeatures();
+  for (const Image& image : scene.images) image->SetFocalLength(11.9);
+  FinalMap map;
+  map.Load(scene.images, scene.images, scene.points3d);
+  map.SetParameters(1, FeatureMapMove::eNever);
+  const uint32_t mask = map.m_ba_sparse.GetParameter().m_parameter_mask;
+  kxtest::LogCapture log(4);
+  EXPECT_GT(map.SearchFocalLength(), 5);
+  EXPECT_TRUE(log.Has("focal length 11.900000 mm -> 10.00")) << log.text;
+  for (const Image& image : scene.images) EXPECT_NEAR(image->GetFocalLength(), 10.0, 0.02);
+  EXPECT_LT(std::sqrt(FeatureMapMove::GetMSE(scene.images, true, false)), 0.01);
+  EXPECT_EQ(map.m_ba_sparse.GetParameter().m_parameter_mask, mask);
+
+  Images long_shot;
+  while (long_shot.size() <= FinalMap::kFocalSearchMaxFrames) {
+    long_shot.push_back(scene.images[long_shot.size() % scene.images.size()]);
+  }
+  for (const Image& image : scene.images) image->SetFocalLength(11.9);
+  map.Load(scene.images, long_shot, scene.points3d);
+  EXPECT_EQ(map.SearchFocalLength(), 0);
+  for (const Image& image : scene.images) EXPECT_NEAR(image->GetFocalLength(), 11.9, 1e-12);
 }
 
 TEST(FeatureMapMoveFinalTest, StopInTheFinalAdjustmentLetsTheStageFinish) {

@@ -46,8 +46,9 @@ struct FreeMotionOptions {
   int ba_limit = FeatureMapMove::eNever;
   int estimate_focal = 1;
   // The key-frame pair: manual (first, second) when second > 0, else the automatic search.
-  // The automatic search needs noise: on exact tracks every correspondence is an F-inlier,
-  // and its criterion asks for an inlier share below m_max_inlier_ratio.
+  // On exact tracks every correspondence is an F-inlier and the automatic criterion asks
+  // for an inlier share below m_max_inlier_ratio: no pair is accepted while tracking, only
+  // the last chance at the end of the run takes one.
   int first_key = 0;
   int second_key = 0;
 };
