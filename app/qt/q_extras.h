@@ -170,6 +170,8 @@ class qExtras : public QObject {
   // Sets the Button role of the widget's palette to colour in the active, inactive and
   // disabled groups; nothing for a null widget.
   static void setButtonColor(QWidget* widget, const QColor& colour);
+  // A colour-swatch button showing colour: its palette and its style sheet.
+  static void showColorSwatch(QWidget* button, const QColor& colour);
   // The Button role's colour of the widget's palette in its current group.
   static QColor buttonColor(const QWidget* widget);
 

@@ -268,3 +268,8 @@ bool selectComboByInt(QComboBox* combo, int value, bool quiet) {
   return SelectFirst(combo, quiet,
                      [value](const QVariant& data) { return data == QVariant(value); });
 }
+
+void qExtras::showColorSwatch(QWidget* button, const QColor& colour) {
+  setButtonColor(button, colour);
+  button->setStyleSheet(colorButtonStyleSheet(colour));
+}

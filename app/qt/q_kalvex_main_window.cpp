@@ -26,11 +26,6 @@ QColor NewObjectColour() {
 }
 
 // A colour swatch: the button's palette and its style sheet show colour.
-void SetSwatch(QWidget* button, const QColor& colour) {
-  qExtras::setButtonColor(button, colour);
-  button->setStyleSheet(qExtras::colorButtonStyleSheet(colour));
-}
-
 }  // namespace
 
 qKalvexMainWindow::qKalvexMainWindow(QWidget* parent)
@@ -47,9 +42,9 @@ qKalvexMainWindow::qKalvexMainWindow(QWidget* parent)
   const QString style = qExtras::platformStyleSheet();
   setStyleSheet(style);
 
-  SetSwatch(m_mask_color_pb, QColor(Qt::black));
+  qExtras::showColorSwatch(m_mask_color_pb, QColor(Qt::black));
   m_feature_mode = 0;
-  SetSwatch(m_add_object_color_pb, NewObjectColour());
+  qExtras::showColorSwatch(m_add_object_color_pb, NewObjectColour());
 
   // The controller owns the tracker from here on.
   m_controller->SetCTracker(new qCTracker);
@@ -190,7 +185,7 @@ void qKalvexMainWindow::refreshMainWindowFromController() {
   m_2d_export_page_pb->setChecked(false);
 
   DisplaySettings::Get().Reset();
-  SetSwatch(m_add_object_color_pb, NewObjectColour());
+  qExtras::showColorSwatch(m_add_object_color_pb, NewObjectColour());
 
   for (QAbstractSpinBox* box : {static_cast<QAbstractSpinBox*>(m_status_fileindex_sb),
                                 static_cast<QAbstractSpinBox*>(m_status_numimages_sb),

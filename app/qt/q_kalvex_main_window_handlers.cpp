@@ -73,11 +73,7 @@ void qKalvexMainWindow::handleSelectionChange() {
       m_mask_name_le->setEnabled(true);
       const ColorRGBA& colour = mask->GetColor();
       const QColor swatch(int(colour.r * 255.0), int(colour.g * 255.0), int(colour.b * 255.0), 255);
-      {
-        const QSignalBlocker blocker(m_mask_color_pb);
-        qExtras::setButtonColor(m_mask_color_pb, swatch);
-        m_mask_color_pb->setStyleSheet(qExtras::colorButtonStyleSheet(swatch));
-      }
+      qExtras::showColorSwatch(m_mask_color_pb, swatch);
       m_mask_color_pb->setEnabled(true);
       setSliderValue(m_mask_transparency_sld, int(colour.a * 100.0), true);
       m_mask_transparency_sld->setEnabled(true);
@@ -96,11 +92,7 @@ void qKalvexMainWindow::handleSelectionChange() {
     if (auto* object = dynamic_cast<NHSObject*>(first)) {
       const uint32_t argb = object->GetColor();
       const QColor swatch(int((argb >> 16) & 0xFF), int((argb >> 8) & 0xFF), int(argb & 0xFF), 255);
-      {
-        const QSignalBlocker blocker(m_add_object_color_pb);
-        qExtras::setButtonColor(m_add_object_color_pb, swatch);
-        m_add_object_color_pb->setStyleSheet(qExtras::colorButtonStyleSheet(swatch));
-      }
+      qExtras::showColorSwatch(m_add_object_color_pb, swatch);
       m_add_object_color_pb->setEnabled(true);
     }
     return;

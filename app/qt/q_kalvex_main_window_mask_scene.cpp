@@ -27,12 +27,6 @@ PolygonMask* SelectedMask(uic::Controller* controller) {
 }
 
 // Shows colour on a swatch button without sending its signals.
-void SetSwatchQuietly(QWidget* button, const QColor& colour) {
-  const QSignalBlocker blocker(button);
-  qExtras::setButtonColor(button, colour);
-  button->setStyleSheet(qExtras::colorButtonStyleSheet(colour));
-}
-
 // Notes whether anything was pushed onto the undo stack while it lives: the ground-grid
 // alignment tells its success only that way (every alignment is one undo step).
 class UndoPushWatch : public HasSlots {
@@ -71,7 +65,7 @@ void qKalvexMainWindow::applyMaskPropertyChanges() {
 void qKalvexMainWindow::handleMaskColorButtonClick() {
   const QColor colour = chooseColor(qExtras::buttonColor(m_mask_color_pb), this);
   if (!colour.isValid()) return;
-  SetSwatchQuietly(m_mask_color_pb, colour);
+  qExtras::showColorSwatch(m_mask_color_pb, colour);
   applyMaskPropertyChanges();
 }
 
@@ -112,7 +106,7 @@ void qKalvexMainWindow::handleKeyFrameButtonClick(int direction) {
 void qKalvexMainWindow::handleObjectColorButtonClick() {
   const QColor colour = chooseColor(qExtras::buttonColor(m_add_object_color_pb), this);
   if (!colour.isValid()) return;
-  SetSwatchQuietly(m_add_object_color_pb, colour);
+  qExtras::showColorSwatch(m_add_object_color_pb, colour);
   const ColorRGBA rgba(colour.redF(), colour.greenF(), colour.blueF(), colour.alphaF());
 
   // Objects made from now on take the colour.
