@@ -385,6 +385,7 @@ int RunWindow(int argc, char** argv, CommandlineParserCameraTracking& parser) {
   // tracker, and the old one joins its threads as it is destroyed. Then the worker pool.
   controller->SetCTracker(new uic::MetaCTracker);
   WorkerPool::SetNumberOfThreads(0);
+  qExtras::instance()->endUpdateChecks();
   application.reset();
   report.Line("exit", std::to_string(result));
   return result;

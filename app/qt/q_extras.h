@@ -199,6 +199,10 @@ class qExtras : public QObject {
   // A second check before the first answer replaces the manual flag for both answers. The
   // request gives up after 30 s, and an answer over 1 MiB counts as failed.
   void checkForUpdates(bool manual);
+  // Drops a check still under way, answer unread, and ends the network's own threads. Call
+  // before the application object goes: a name lookup still running after it crashes the
+  // program on its way out. A later check starts afresh.
+  void endUpdateChecks();
   // The server asked, scheme and host (default "https://www.torbane.de"); the request goes
   // to its path "/version_info.xml".
   static QString readUpdateServer();

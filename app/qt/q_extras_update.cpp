@@ -142,6 +142,13 @@ void qExtras::checkForUpdates(bool manual) {
   m_manual_check = manual;
 }
 
+void qExtras::endUpdateChecks() {
+  // The manager aborts its replies without a finished signal to us and joins its thread.
+  disconnect(m_network, nullptr, this, nullptr);
+  delete m_network;
+  m_network = nullptr;
+}
+
 void qExtras::handleUpdateCheckResponse(QNetworkReply* reply) {
   if (reply == nullptr) return;
   reply->deleteLater();

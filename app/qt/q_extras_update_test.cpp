@@ -334,6 +334,32 @@ TEST_F(UpdateCheckTest, NoRequestWhileAutomaticChecksAreOff) {
   EXPECT_EQ(announced_.size(), 1u);
 }
 
+// Quitting while a check waits for its answer: the check is dropped without a box or a
+// finished notice, and a later check starts afresh.
+TEST_F(UpdateCheckTest, EndingChecksDropsTheOneUnderWay) {
+  QTcpServer silent;  // accepts and never answers
+  ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+  qExtras::writeUpdateServer(QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort()));
+  int finished = 0;
+  QObject::connect(qExtras::instance(), &qExtras::updateCheckFinished, &receiver_,
+                   [&finished] { ++finished; });
+  qExtras::instance()->checkForUpdates(true);
+  QEventLoop loop;
+  QObject::connect(&silent, &QTcpServer::newConnection, &loop, &QEventLoop::quit);
+  QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+  loop.exec();
+  qExtras::instance()->endUpdateChecks();
+  QTimer::singleShot(200, &loop, &QEventLoop::quit);
+  loop.exec();
+  EXPECT_EQ(finished, 0);
+  EXPECT_TRUE(boxes_.boxes.empty());
+
+  VersionServer server(200, Document(Product("Kalvex", "1", "6", "0")));
+  Check(server.Address(), {true});
+  EXPECT_EQ(finished, 1);
+  EXPECT_EQ(boxes_.boxes.size(), 1u);
+}
+
 TEST_F(UpdateCheckTest, TheLaterRequestsManualFlagDecidesForBothAnswers) {
   VersionServer server(200, Document(Product("Kalvex", "1", "6", "0")));
   Check(server.Address(), {false, true});

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "app/qt/q_extras.h"
 #include "app/qt/settings_location_for_test.h"
 #include "foundation/runtime/notify.h"
 
@@ -46,7 +47,11 @@ int main(int argc, char** argv) {
   // No test reads or writes the user's own settings file; tests of the settings choose a
   // fresh folder of their own.
   kxtest::TempSettingsLocation settings_location;
+  // Nor does any window ask the network on its own; the update tests switch checks on.
+  qExtras::writeAutoCheckForUpdates(false);
   // Warnings only: a real tracking run's working notes would bury the test output.
   NotifyContext::SetNotifyLevel(2);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  qExtras::instance()->endUpdateChecks();
+  return result;
 }
