@@ -11,7 +11,8 @@
 #   solve tests       the end-to-end solves of that build (CTest label "solve")
 #   release build     the optimised program and every benchmark (not run)
 #   window (Xvfb)     the program in a real window on a virtual display, driven like a
-#                     user: Track on the sample sequence, the result, screenshots
+#                     user: a mask, Track on the sample sequence, the result, the
+#                     export page's files checked, a box in the test scene, screenshots
 #                     (scripts/gui_smoke.sh; build/gui-smoke/)
 #   format check      clang-format over every tracked source, and no include
 #                     reaching a higher layer (scripts/check_layers.sh)

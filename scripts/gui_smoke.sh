@@ -1,22 +1,30 @@
 #!/usr/bin/env bash
 # The whole program in a real window on a virtual X display, driven like a user: it
-# renders the sample sequence ./run.sh solves, starts kalvex on it, opens the page
-# "4. Tracking" and clicks Track, waits for the "Tracking result" box and checks its
-# text, dismisses it, opens the page "5. Test Scene" (the scene view), and saves
-# screenshots of the window. Then it closes the window (answering the save question with
-# No) and checks that the program ended with code 0. Before that, -h on a display must
-# show the usage window, which OK closes with code 0; after it, the window is closed while
-# a run on a longer sequence still goes, and the program must again end with code 0.
+# renders the sample sequence ./run.sh solves and starts kalvex on it. On the page
+# "3. Mask Edit" it draws a polygon mask over the left wall with the mouse; then it opens
+# "4. Tracking" and clicks Track, waits for the "Tracking result" box and checks its text.
+# On "6. Export" it saves the camera path as text and COLLADA and the 2D tracks as ft2d
+# through the save dialogs, and checks the files: a camera for every frame, COLLADA read by
+# assimp with the same cameras and points as the text, no track point under the mask while
+# the same area of the other wall has many. On "5. Test Scene" it shows the scene view, goes
+# back to the image view, selects the floor's 3D points with a rectangle and adds a box
+# from them, which must show over the frame. Then it closes the window (answering the save
+# question with No) and checks that the program ended with code 0. Before that, -h on a
+# display must show the usage window, which OK closes with code 0; after it, the window is
+# closed while a run on a longer sequence still goes, and the program must again end with
+# code 0.
 #
 # Controls are found by their visible texts through the accessibility bus (AT-SPI) and
-# clicked with the mouse (xdotool), as a user would. Screenshots are checked for not being
-# blank (the number of distinct colours) and for the two views differing.
+# clicked with the mouse or the keyboard (xdotool), as a user would. Screenshots are checked
+# for not being blank (the number of distinct colours) and for the views differing.
 #
 # Usage: scripts/gui_smoke.sh [build folder with app/kalvex and testing/kx_render_sequence]
 # (default build/release). Writes build/gui-smoke/: the frames, kalvex's output, the
-# driver's log and the screenshots 1-image-view.png (after tracking, with the features),
-# 2-result-box.png, 3-scene-view.png (camera path and point cloud). Exit 0 when every
-# check passed; otherwise the failed check, or exactly what is missing, is printed.
+# driver's log, the exports (exports/) and the screenshots 0-mask.png (the mask drawn),
+# 1-image-view.png (after tracking, with the features), 2-result-box.png, 3-scene-view.png
+# (camera path and point cloud), 4-test-scene-box.png (the box over the frame); on a
+# failure failed-<step>.png, the whole screen. Exit 0 when every check passed; otherwise
+# the failed check, or exactly what is missing, is printed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
@@ -77,6 +85,8 @@ def log(text):
 
 def fail(text):
     log('FAILED: ' + text)
+    # The whole screen as it was, for whoever reads the failure.
+    subprocess.run(['import', '-window', 'root', os.path.join(out, f'failed-{step}.png')])
     sys.exit(1)
 
 def alive():
@@ -283,7 +293,9 @@ def reveal(test, what, near):
                         str(bar.y + bar.height - 4), 'sleep', '0.2', 'click', '--repeat', '3',
                         '1'], check=True)
         time.sleep(0.3)
-    fail(f'no {what} on the page, also after scrolling it')
+    shown = sorted({f'{n.get_role_name()} "{n.get_name()}"' for n in nodes(app())
+                    if 'button' in n.get_role_name()})
+    fail(f'no {what} on the page, also after scrolling it; buttons shown: ' + ', '.join(shown))
 
 if step == 'stop':
     # Closing during a run: the program stops and joins the run, then ends with code 0.
@@ -296,6 +308,69 @@ if step == 'stop':
     log('closing the window during the run')
     close_like_a_user(window)
     sys.exit(0)
+
+# ---- a mask over the left wall before tracking; the same area on the right wall stays
+# open, so features found there and none under the mask show that the mask kept them out.
+WIDTH, HEIGHT = 640, 360  # the rendered frames
+MASK = [(20, 60), (210, 60), (210, 300), (20, 300)]  # image pixels, clockwise
+
+def pixel_row(path, x, y, w, h):
+    """(position along the strip, r, g, b) of a one-pixel strip of a screenshot."""
+    text = subprocess.run(['convert', path, '-crop', f'{w}x{h}+{x}+{y}', '+repage', '-depth',
+                           '8', 'txt:-'], capture_output=True, text=True, check=True).stdout
+    strip = []
+    for line in text.splitlines()[1:]:
+        m = re.match(r'(\d+),(\d+):\s*\((\d+),(\d+),(\d+)', line)
+        if m:
+            px, py, r, g, b = map(int, m.groups())
+            strip.append((px if h == 1 else py, r, g, b))
+    return strip
+
+def blue_lines(strip):
+    """Centres of the runs of the viewer's frame-border blue along a strip."""
+    centres, run = [], []
+    for pos, r, g, b in strip + [(-1, 0, 0, 0)]:
+        if b - max(r, g) > 40:
+            run.append(pos)
+        elif run:
+            centres.append(sum(run) / len(run))
+            run = []
+    return centres
+
+def image_frame(path, right, bottom):
+    """The frame's rectangle (left, top, right, bottom) in window pixels: the blue border
+    the image view draws around it, crossed by a row above the frame and a column right of
+    it."""
+    xs = blue_lines(pixel_row(path, 0, bottom // 8, right, 1))
+    ys = blue_lines(pixel_row(path, right - 3, 0, 1, bottom))
+    if len(xs) < 2 or len(ys) < 2:
+        fail(f'the frame border is not where the image view draws it (columns {xs}, rows {ys})')
+    return xs[0], ys[0], xs[-1], ys[-1]
+
+def click_image(frame, u, v, what):
+    left, top, right, bottom = frame
+    x = window_box.x + round(left + u * (right - left) / WIDTH)
+    y = window_box.y + round(top + v * (bottom - top) / HEIGHT)
+    log(f'click {what} at {x},{y} (image {u},{v})')
+    subprocess.run(['xdotool', 'mousemove', str(x), str(y), 'sleep', '0.2', 'click', '1'],
+                   check=True)
+    time.sleep(0.3)
+
+window_box = main.get_extents(Atspi.CoordType.SCREEN)
+mask_page = page('3. Mask Edit', 30)
+click(mask_page, 'page "3. Mask Edit"')
+viewer_right = mask_page.get_extents(Atspi.CoordType.SCREEN).x - window_box.x - 4
+viewer_bottom = window_box.height * 7 // 8
+time.sleep(1)
+frame = image_frame(screenshot(window, '0-mask-page.png'), viewer_right, viewer_bottom)
+log(f'the frame on screen: {frame}')
+click(reveal(named('New Mask', ['push button']), '"New Mask" button', mask_page), '"New Mask"')
+for i, (u, v) in enumerate(MASK):
+    click_image(frame, u, v, f'mask point {i + 1}')
+click(find(named('Close Mask', ['push button']), '"Close Mask" button', 10), '"Close Mask"')
+find(named('New Mask', ['push button']), '"New Mask" button after closing the mask', 10)
+time.sleep(1)
+screenshot(window, '0-mask.png')
 
 tracking_page = start_tracking()
 
@@ -337,8 +412,6 @@ def differing(a, b):
 
 time.sleep(1)  # the views redraw after the box closed
 image_view = screenshot(window, '1-image-view.png')
-window_box = main.get_extents(Atspi.CoordType.SCREEN)
-viewer_right = tracking_page.get_extents(Atspi.CoordType.SCREEN).x - window_box.x - 4
 image_area, colours = viewer_area(image_view, viewer_right)
 if colours < 64:
     fail(f'the viewer shows nothing in the image view ({colours} colours)')
@@ -350,6 +423,124 @@ def scene_view_shown():
     changed = differing(image_area, scene_area)
     log(f'{changed:.0f} viewer pixels differ between the image and the scene view')
     return colours, changed >= 5000
+
+# ---- the export page: the camera path as text and COLLADA, the 2D tracks as ft2d
+def choose(tip, letter, near, what):
+    """Opens the combo box with tool tip `tip` on the page under `near` and picks the item
+    whose text starts with `letter` (the only one), as a user would with the keyboard."""
+    combo = reveal(lambda n: n.get_role_name() == 'combo box' and n.get_description() == tip,
+                   f'combo box "{tip}"', near)
+    click(combo, f'combo box "{tip}"')
+    time.sleep(0.5)
+    subprocess.run(['xdotool', 'type', letter], check=True)
+    subprocess.run(['xdotool', 'key', 'Return'], check=True)
+    time.sleep(0.5)
+    log(f'chose {what}')
+
+def save_as(near, title, path):
+    """Clicks the page's Save, answers the save dialog titled `title` with `path` and waits
+    for the file."""
+    save = reveal(lambda n: n.get_name() == 'Save' and n.get_role_name() == 'push button',
+                  '"Save" button', near)
+    click(save, '"Save"')
+    dialog = window_id('^' + re.escape(title) + '$', 20)
+    log(f'save dialog "{title}"')
+    time.sleep(1)
+    subprocess.run(['xdotool', 'key', '--clearmodifiers', 'ctrl+a'], check=True)
+    subprocess.run(['xdotool', 'type', '--delay', '5', path], check=True)
+    subprocess.run(['xdotool', 'key', 'Return'], check=True)
+    deadline = time.time() + 20
+    pressed_again = False
+    while not (os.path.exists(path) and os.path.getsize(path) > 0):
+        if time.time() > deadline:
+            fail(f'"{title}" wrote no {path}')
+        if not pressed_again and time.time() > deadline - 15:
+            # A completion popup may have taken the first Return.
+            subprocess.run(['xdotool', 'key', 'Return'], check=True)
+            pressed_again = True
+        time.sleep(0.5)
+    time.sleep(0.5)  # written in one go; let the writer finish
+    log(f'wrote {path} ({os.path.getsize(path)} bytes)')
+
+exports = os.path.abspath(os.path.join(out, 'exports'))
+os.makedirs(exports, exist_ok=True)
+export_page = page('6. Export', 10)
+click(export_page, 'page "6. Export"')
+choose('Choose export format', 'T', export_page, '"Text File"')
+save_as(export_page, 'Save Text File', os.path.join(exports, 'camera.txt'))
+choose('Choose export format', 'C', export_page, '"Collada"')
+save_as(export_page, 'Save Collada File', os.path.join(exports, 'camera.dae'))
+click(reveal(named('2D-Export'), '"2D-Export" button',
+             export_page), '"2D-Export"')
+choose('Choose export format', 'K', export_page, '"Kalvex Ft2d"')
+save_as(export_page, 'Save Kalvex ft2d File', os.path.join(exports, 'tracks.ft2d'))
+
+def check_exports():
+    """The text export has a camera for every frame and the points; COLLADA, read by
+    assimp, holds the same cameras and points; no 2D track point lies under the mask."""
+    frames = len([f for f in os.listdir(os.path.join(out, 'frames')) if f.endswith('.png')])
+    with open(os.path.join(exports, 'camera.txt')) as f:
+        text = f.read()
+    if not text.startswith('# Text export'):
+        fail('camera.txt is not a text export: ' + text[:80])
+    rows = [line.split() for line in text.splitlines() if line and not line.startswith('#')]
+    cameras = [list(map(float, r)) for r in rows if len(r) == 16]
+    points = [r for r in rows if len(r) == 3]
+    if len(cameras) != frames or not points:
+        fail(f'camera.txt holds {len(cameras)} cameras for {frames} frames and '
+             f'{len(points)} points')
+    log(f'camera.txt: {len(cameras)} cameras, {len(points)} points, focal '
+        f'{cameras[0][12]:.4f} mm')
+
+    dae = os.path.join(exports, 'camera.dae')
+    info = subprocess.run(['assimp', 'info', dae], capture_output=True, text=True)
+    summary = dict(re.findall(r'^(Cameras|Animations|Nodes):\s+(\d+)', info.stdout, re.M))
+    log(f'assimp info camera.dae: exit {info.returncode}, {summary}')
+    if info.returncode != 0 or summary.get('Cameras') != '1' or summary.get('Animations') != '1':
+        fail('assimp does not read camera.dae as one animated camera: ' + info.stdout[-400:])
+    with open(dae) as f:
+        collada = f.read()
+    def array(name):
+        m = re.search(f'id="Camera-{name}-output-array">([^<]*)<', collada)
+        return list(map(float, m.group(1).split())) if m else []
+    translate, xfov = array('translate'), array('xfov')
+    if len(translate) != 3 * frames or len(xfov) != frames:
+        fail(f'camera.dae keys {len(translate) // 3} positions and {len(xfov)} fields of view '
+             f'for {frames} frames')
+    # COLLADA is y up, the camera looking down -z: y and z turn over.
+    worst = max(max(abs(translate[3 * i] - c[9]), abs(translate[3 * i + 1] + c[10]),
+                    abs(translate[3 * i + 2] + c[11]), abs(xfov[i] - c[13]))
+                for i, c in enumerate(cameras))
+    cloud = len(re.findall(r'<node id="auto_\d+"', collada))
+    log(f'camera.dae against camera.txt: largest difference {worst:.2g}, {cloud} points')
+    if worst > 1e-5 or cloud != len(points):
+        fail('camera.dae and camera.txt differ')
+
+    def inside(u, v, corners, margin):
+        (u0, v0), (u1, v1) = corners[0], corners[2]
+        return u0 + margin < u < u1 - margin and v0 + margin < v < v1 - margin
+    mirror = [(WIDTH - u, v) for u, v in MASK]
+    mirror = [mirror[1], mirror[0], mirror[3], mirror[2]]  # left to right again
+    under, opposite, total = [], 0, 0
+    with open(os.path.join(exports, 'tracks.ft2d')) as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) < 5:
+                continue
+            u, v, frame_index = float(fields[1]), float(fields[2]), int(fields[4])
+            total += 1
+            if inside(u, v, MASK, 2):
+                under.append(f'frame {frame_index}: {u:.1f},{v:.1f}')
+            if inside(u, v, mirror, 2):
+                opposite += 1
+    log(f'tracks.ft2d: {total} track points, {len(under)} under the mask, {opposite} in the '
+        'same area on the other side')
+    if under:
+        fail('features under the mask: ' + '; '.join(under[:10]))
+    if opposite < 20:
+        fail('too few features on the unmasked side to tell what the mask did')
+
+check_exports()
 
 click(page('5. Test Scene', 10), 'page "5. Test Scene"')
 colours, switched = scene_view_shown()
@@ -363,6 +554,44 @@ if not switched:
              'the viewer to the scene view')
 if colours < 16:
     fail(f'the viewer shows nothing in the scene view ({colours} colours)')
+
+# ---- a box on the floor: back in the image view, the 3D points on the floor of the first
+# frame are selected with a rectangle and a box is added from them, as a user checks a
+# solve; the box must show over the frame.
+scene_page = page('5. Test Scene', 10)
+log('Ctrl+V (the view toggle) back to the image view')
+subprocess.run(['xdotool', 'key', '--clearmodifiers', 'ctrl+v'], check=True)
+time.sleep(2)
+before = screenshot(window, '4-test-scene-image.png')
+before_area, _ = viewer_area(before, viewer_right)
+if differing(before_area, os.path.join(out, '3-scene-view-viewer.png')) < 5000:
+    fail('the view toggle (Ctrl+V) leaves the viewer in the scene view')
+frame = image_frame(before, viewer_right, viewer_bottom)
+FLOOR = [(230, 230), (560, 330)]  # image pixels: corners of the selection rectangle
+corners = []
+for u, v in FLOOR:
+    left, top, right, bottom = frame
+    corners.append((window_box.x + round(left + u * (right - left) / WIDTH),
+                    window_box.y + round(top + v * (bottom - top) / HEIGHT)))
+(x0, y0), (x1, y1) = corners
+log(f'select the floor points from {x0},{y0} to {x1},{y1}')
+subprocess.run(['xdotool', 'mousemove', str(x0), str(y0), 'sleep', '0.2', 'mousedown', '1',
+                'sleep', '0.2', 'mousemove', str((x0 + x1) // 2), str((y0 + y1) // 2),
+                'sleep', '0.2', 'mousemove', str(x1), str(y1), 'sleep', '0.2', 'mouseup', '1'],
+               check=True)
+time.sleep(1)
+click(reveal(named('Add Object'), '"Add Object" button', scene_page), '"Add Object"')
+time.sleep(1)
+# The menu lists Cone, Box, Plane, Mesh, Textured Mesh; the second with the keyboard (Qt's
+# popup menus do not show their items on the accessibility bus).
+log('"Box" from the menu')
+subprocess.run(['xdotool', 'key', 'Down', 'Down', 'Return'], check=True)
+time.sleep(2)
+box_area, _ = viewer_area(screenshot(window, '4-test-scene-box.png'), viewer_right)
+changed = differing(before_area, box_area)
+log(f'{changed:.0f} viewer pixels changed with the box')
+if changed < 2000:
+    fail('the added box does not show over the frame')
 
 close_like_a_user(window)
 PY
