@@ -6,7 +6,7 @@
 # On "6. Export" it saves the camera path as text and COLLADA and the 2D tracks as ft2d
 # through the save dialogs, and checks the files: a camera for every frame, COLLADA read by
 # assimp with the same cameras and points as the text, no track point under the mask while
-# the same area of the other wall has many. On "5. Test Scene" it shows the scene view, goes
+# the same area of the other wall has many; a save to /proc must end in "Export failed". On "5. Test Scene" it shows the scene view, goes
 # back to the image view, selects the floor's 3D points with a rectangle and adds a box
 # from them, which must show over the frame. Then it closes the window (answering the save
 # question with No) and checks that the program ended with code 0. Before that, -h on a
@@ -437,18 +437,21 @@ def choose(tip, letter, near, what):
     time.sleep(0.5)
     log(f'chose {what}')
 
-def save_as(near, title, path):
-    """Clicks the page's Save, answers the save dialog titled `title` with `path` and waits
-    for the file."""
+def answer_save_dialog(near, title, path):
+    """Clicks the page's Save and answers the save dialog titled `title` with `path`."""
     save = reveal(lambda n: n.get_name() == 'Save' and n.get_role_name() == 'push button',
                   '"Save" button', near)
     click(save, '"Save"')
-    dialog = window_id('^' + re.escape(title) + '$', 20)
+    window_id('^' + re.escape(title) + '$', 20)
     log(f'save dialog "{title}"')
     time.sleep(1)
     subprocess.run(['xdotool', 'key', '--clearmodifiers', 'ctrl+a'], check=True)
     subprocess.run(['xdotool', 'type', '--delay', '5', path], check=True)
     subprocess.run(['xdotool', 'key', 'Return'], check=True)
+
+def save_as(near, title, path):
+    """Saves through the page's Save and waits for the file."""
+    answer_save_dialog(near, title, path)
     deadline = time.time() + 20
     pressed_again = False
     while not (os.path.exists(path) and os.path.getsize(path) > 0):
@@ -541,6 +544,12 @@ def check_exports():
         fail('too few features on the unmasked side to tell what the mask did')
 
 check_exports()
+
+# A place nothing can be written to, not even by root: the page must say so.
+answer_save_dialog(export_page, 'Save Kalvex ft2d File', '/proc/kalvex-tracks.ft2d')
+failed = find(lambda n: n.get_name().startswith('Export failed'), '"Export failed" box', 20)
+log('told: ' + ' '.join(failed.get_name().split()))
+click(find(named('OK', ['push button']), 'OK of the "Export failed" box', 10), 'OK')
 
 click(page('5. Test Scene', 10), 'page "5. Test Scene"')
 colours, switched = scene_view_shown()
