@@ -6,9 +6,10 @@
 # On "6. Export" it saves the camera path as text and COLLADA and the 2D tracks as ft2d
 # through the save dialogs, and checks the files: a camera for every frame, COLLADA read by
 # assimp with the same cameras and points as the text, no track point under the mask while
-# the same area of the other wall has many; a save to /proc must end in "Export failed". On "5. Test Scene" it shows the scene view, goes
-# back to the image view, selects the floor's 3D points with a rectangle and adds a box
-# from them, which must show over the frame. Then it closes the window (answering the save
+# the same area of the other wall has many; a save to /proc must end in "Export failed".
+# On "5. Test Scene" it shows the scene view, goes back to the image view, selects the
+# floor's 3D points with a rectangle and adds a box from them, which must show over the
+# frame. Then it closes the window (answering the save
 # question with No) and checks that the program ended with code 0. Before that, -h on a
 # display must show the usage window, which OK closes with code 0; after it, the window is
 # closed while a run on a longer sequence still goes, and the program must again end with
