@@ -445,23 +445,27 @@ def answer_save_dialog(near, title, path):
     click(save, '"Save"')
     window_id('^' + re.escape(title) + '$', 20)
     log(f'save dialog "{title}"')
-    time.sleep(1)
-    subprocess.run(['xdotool', 'key', '--clearmodifiers', 'ctrl+a'], check=True)
-    subprocess.run(['xdotool', 'type', '--delay', '5', path], check=True)
+    # The name field has the focus. Its text is set through the accessibility bus: typed
+    # keys race with the completion popup, which opens on the way ("/pro" for "/proc").
+    def name_field(node):
+        states = node.get_state_set()
+        return node.get_role_name() == 'text' and states.contains(Atspi.StateType.FOCUSED) \
+            and states.contains(Atspi.StateType.EDITABLE)
+    field = find(name_field, f'file name field of "{title}"', 10)
+    Atspi.EditableText.set_text_contents(field, path)
+    typed = Atspi.Text.get_text(field, 0, Atspi.Text.get_character_count(field))
+    if typed != path:
+        fail(f'the file name field of "{title}" holds "{typed}", not "{path}"')
+    time.sleep(0.5)
     subprocess.run(['xdotool', 'key', 'Return'], check=True)
 
 def save_as(near, title, path):
     """Saves through the page's Save and waits for the file."""
     answer_save_dialog(near, title, path)
     deadline = time.time() + 20
-    pressed_again = False
     while not (os.path.exists(path) and os.path.getsize(path) > 0):
         if time.time() > deadline:
             fail(f'"{title}" wrote no {path}')
-        if not pressed_again and time.time() > deadline - 15:
-            # A completion popup may have taken the first Return.
-            subprocess.run(['xdotool', 'key', 'Return'], check=True)
-            pressed_again = True
         time.sleep(0.5)
     time.sleep(0.5)  # written in one go; let the writer finish
     log(f'wrote {path} ({os.path.getsize(path)} bytes)')
