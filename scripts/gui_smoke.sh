@@ -11,9 +11,9 @@
 # floor's 3D points with a rectangle and adds a box from them, which must show over the
 # frame. Then it closes the window (answering the save
 # question with No) and checks that the program ended with code 0. Before that, -h on a
-# display must show the usage window, which OK closes with code 0; after it, the window is
-# closed while a run on a longer sequence still goes, and the program must again end with
-# code 0.
+# display must show the usage window, which OK closes with code 0; after it, Track on the
+# sample with one frame of another size must be refused with a box, and the window is
+# closed while a run on a longer sequence still goes; the program must end with code 0.
 #
 # Controls are found by their visible texts through the accessibility bus (AT-SPI) and
 # clicked with the mouse or the keyboard (xdotool), as a user would. Screenshots are checked
@@ -50,6 +50,10 @@ if [ "${2:-}" != "--inside" ]; then
   "$build/testing/kx_render_sequence" --out="$out/frames" --shot=free --frames=30 \
     --width=640 --height=360 --focal=500 >"$out/render.log" 2>&1 ||
     { echo "gui smoke: the sample sequence could not be rendered:"; cat "$out/render.log"; exit 1; }
+  # One frame of another size: Track must refuse the sequence, not solve a wrong camera.
+  cp -r "$out/frames" "$out/odd"
+  convert "$out/frames/img0007.png" -resize 320x180! "$out/odd/img0007.png" ||
+    { echo "gui smoke: the odd-sized frame could not be made"; exit 1; }
   # Long enough that the window can be closed while its run still goes.
   "$build/testing/kx_render_sequence" --out="$out/long" --shot=free --frames=200 \
     --width=640 --height=360 --focal=500 >>"$out/render.log" 2>&1 ||
@@ -297,6 +301,18 @@ def reveal(test, what, near):
     shown = sorted({f'{n.get_role_name()} "{n.get_name()}"' for n in nodes(app())
                     if 'button' in n.get_role_name()})
     fail(f'no {what} on the page, also after scrolling it; buttons shown: ' + ', '.join(shown))
+
+if step == 'odd':
+    start_tracking()
+    refused = find(lambda n: 'frames of different sizes' in n.get_name(),
+                   'box refusing frames of different sizes', 60)
+    log('told: ' + ' '.join(refused.get_name().split()))
+    click(find(named('OK', ['push button']), 'OK of the box', 10), 'OK')
+    time.sleep(1)
+    if any(n.get_name() == 'Stop' and n.get_role_name() == 'push button' for n in nodes(app())):
+        fail('a run started on frames of different sizes')
+    close_like_a_user(window)
+    sys.exit(0)
 
 if step == 'stop':
     # Closing during a run: the program stops and joins the run, then ends with code 0.
@@ -653,6 +669,7 @@ run() {
 status=0
 run usage usage.log -h || status=1
 run track kalvex.log "$out/frames/img####.png" || status=1
+run odd kalvex-odd.log "$out/odd/img####.png" || status=1
 run stop kalvex-stop.log "$out/long/img####.png" || status=1
 if grep -q "runtime error\|Sanitizer\|QObject::connect:" "$out"/*.log; then
   echo "gui smoke: FAILED: kalvex reported:"

@@ -31,6 +31,7 @@
 #include "app/qt/q_load_sequence_dialog.h"
 #include "app/qt/ui_kalvex_main_window.h"
 #include "foundation/runtime/signal.h"
+#include "image/packed_string_list.h"
 #include "interaction/viewer_base.h"
 
 class QCloseEvent;
@@ -74,6 +75,12 @@ class qKalvexMainWindow : public QMainWindow, public Ui::KalvexMainWindow, publi
   // The tracking page's view on the main viewer: image view with features, edit mode 0
   // (automatic features) or 4 (manual).
   void setupTrackingPageView();
+  // Before a sequence's first run every frame file is read once: a frame of another size
+  // would be tracked as a wrong picture and the run end "finished" with a wrong camera.
+  // False (a box says why) when the frames differ in size or none can be read; frames that
+  // cannot be read are named and tracked only if the user agrees. A passed sequence is
+  // not read again.
+  bool checkSequenceFrames();
   // The result's quality (0..1) as the whole percentage shown: 0.5 gives 50, 0.6667 67.
   static int qualityPercent(double quality);
   // The per-frame quality bar of the current result into m_quality_pixmap.
@@ -228,4 +235,5 @@ class qKalvexMainWindow : public QMainWindow, public Ui::KalvexMainWindow, publi
   void showTrayMessage(const QString& title, const QString& text);
 
   int m_batch_exit_code = -1;
+  PackedStringListPtr m_checked_frames;  // the file list that passed checkSequenceFrames
 };

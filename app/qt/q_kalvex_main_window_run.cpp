@@ -1,12 +1,15 @@
 // Tracking run control of the main window: Track, Stop and Refine, the running state,
 // progress and remaining time, following the processed frame, and the end of a run with
 // its result, quality bar and, in batch mode, the exports.
+#include <QApplication>
 #include <QColor>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QMessageBox>
 #include <QPainter>
+#include <QStringList>
 #include <QThread>
 #include <QTime>
 #include <QTimer>
@@ -14,12 +17,14 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/batch_frame_check.h"
 #include "app/batch_run.h"
 #include "app/qt/q_ctracker.h"
 #include "app/qt/q_extras.h"
 #include "app/qt/q_kalvex_main_window.h"
 #include "foundation/runtime/notify.h"
 #include "foundation/runtime/split_path.h"
+#include "image/image_cache.h"
 #include "interaction/controller.h"
 #include "interaction/tracking_quality.h"
 #include "tracking/maps/feature_map.h"
@@ -91,10 +96,89 @@ void qKalvexMainWindow::setupTrackingPageView() {
   m_controller->EmitViewerModeChanged();
 }
 
+namespace {
+
+// At most ten frames by name, then how many more.
+QString FrameFaultList(const std::vector<FrameFault>& faults, bool sizes, int width, int height) {
+  QStringList lines;
+  for (size_t k = 0; k < faults.size() && k < 10; ++k) {
+    const FrameFault& fault = faults[k];
+    const QString file = QDir::toNativeSeparators(QString::fromStdString(fault.file));
+    lines << (sizes ? qKalvexMainWindow::tr("Frame %1 \"%2\" is %3, the sequence %4 x %5.")
+                          .arg(fault.number)
+                          .arg(file, QString::fromStdString(fault.what))
+                          .arg(width)
+                          .arg(height)
+                    : qKalvexMainWindow::tr("Frame %1 \"%2\": %3")
+                          .arg(fault.number)
+                          .arg(file, QString::fromStdString(fault.what)));
+  }
+  if (faults.size() > 10) {
+    lines << qKalvexMainWindow::tr("... and %1 more.").arg(int(faults.size()) - 10);
+  }
+  return lines.join(QLatin1Char('\n'));
+}
+
+}  // namespace
+
+bool qKalvexMainWindow::checkSequenceFrames() {
+  uic::MetaCTracker* tracker = m_controller->GetCTracker();
+  ImageCache* cache = tracker ? tracker->GetImageCache() : nullptr;
+  if (cache == nullptr) return true;
+  const PackedStringListPtr files = cache->GetFileList();
+  // A movie file checks its own frames as it reads them.
+  if (!files || cache->GetSourceKind() != 0 || files == m_checked_frames) return true;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const SequenceFrameCheck check = CheckSequenceFrames(*files);
+  QApplication::restoreOverrideCursor();
+  for (const FrameFault& fault : check.unreadable) {
+    Notify(2, "frame %d \"%s\" %s", int(fault.number), fault.file.c_str(), fault.what.c_str());
+  }
+  for (const FrameFault& fault : check.other_size) {
+    Notify(2, "frame %d \"%s\" is %s, the sequence %d x %d", int(fault.number), fault.file.c_str(),
+           fault.what.c_str(), int(check.width), int(check.height));
+  }
+  const bool refused = check.width == 0 || !check.other_size.empty();
+  if (m_batch_mode) {
+    // No one to ask: refused frames end the batch, unreadable ones are logged above.
+    if (refused) Notify(2, "the sequence cannot be tracked as one shot; not tracked");
+    if (!refused) m_checked_frames = files;
+    return !refused;
+  }
+  if (refused) {
+    const QString text =
+        check.width == 0
+            ? tr("No frame of the sequence can be read. Not tracked.\n\n%1")
+                  .arg(FrameFaultList(check.unreadable, false, 0, 0))
+            : tr("The sequence has frames of different sizes: one camera cannot have shot "
+                 "them. Not tracked.\n\n%1")
+                  .arg(FrameFaultList(check.other_size, true, check.width, check.height));
+    QMessageBox box(QMessageBox::Critical, tr("Tracking"), text, QMessageBox::Ok, this);
+    qExtras::runMessageBox(box);
+    return false;
+  }
+  if (!check.unreadable.empty()) {
+    QMessageBox box(QMessageBox::Warning, tr("Tracking"),
+                    tr("%n frame(s) of the sequence cannot be read; they would be tracked as "
+                       "empty pictures.\n\n%1\n\nTrack anyway?",
+                       nullptr, int(check.unreadable.size()))
+                        .arg(FrameFaultList(check.unreadable, false, 0, 0)),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    if (qExtras::runMessageBox(box) != QMessageBox::Yes) return false;
+  }
+  m_checked_frames = files;
+  return true;
+}
+
 void qKalvexMainWindow::handleTrackButtonClick() {
   setupTrackingPageView();
   uic::MetaCTracker* tracker = m_controller->GetCTracker();
   if (tracker == nullptr) return;
+  if (!checkSequenceFrames()) {
+    if (m_batch_mode) QTimer::singleShot(0, this, &qKalvexMainWindow::finishBatchRun);
+    return;
+  }
   Notify(5, "qMainWin::startTracking: tracking STARTED");
   disableGuiWhileTracking(true);
   m_tracking_running = true;

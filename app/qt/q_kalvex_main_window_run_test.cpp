@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <QTimer>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "foundation/runtime/notify.h"
 #include "interaction/controller.h"
 #include "interaction/tracker_job_for_test.h"
+#include "testing/temp_dir.h"
 #include "tracking/storage/project_job_for_test.h"
 
 namespace {
@@ -274,6 +277,84 @@ TEST_F(TrackingRunTest, BatchProjectTemplateSavesBesideTheImages) {
   EXPECT_EQ(qExtras::instance()->projectPath().toStdString(), dir.File("batch_project.kpz"));
   EXPECT_NE(window.batchExitCode(), -1);
   qExtras::instance()->setProjectPath(QString());
+}
+
+}  // namespace
+
+namespace {
+
+// Answers each box with the next scripted button (No when the script is out) and keeps
+// its text.
+class AnsweredBoxes : public qDialogRunner {
+ public:
+  std::deque<int> answers;
+  std::vector<std::string> texts;
+  int runMessageBox(QMessageBox& box) override {
+    texts.push_back(box.text().toStdString());
+    if (answers.empty()) return QMessageBox::No;
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+};
+
+std::string Pgm(int width, int height) {
+  return "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n" +
+         std::string(size_t(width * height), '\x50');
+}
+
+// Track reads the frames before a sequence's first run: frames of another size are
+// refused, frames that cannot be read are tracked only when the user agrees, and a
+// sequence that passed is not read again.
+TEST_F(TrackingRunTest, TrackChecksTheFramesOfANewSequenceFirst) {
+  struct Case {
+    const char* what;
+    std::string frame2;  // the third of four 16 x 12 frames
+    std::deque<int> answers;
+    bool runs;
+    const char* box;  // a part of the box's text; "" for no box
+  };
+  const Case cases[] = {
+      {"clean", Pgm(16, 12), {}, true, ""},
+      {"another size", Pgm(20, 12), {QMessageBox::Yes}, false, "frames of different sizes"},
+      {"truncated, No", Pgm(16, 12).substr(0, 40), {QMessageBox::No}, false, "Track anyway?"},
+      {"truncated, Yes", Pgm(16, 12).substr(0, 40), {QMessageBox::Yes}, true, "cannot be read"},
+  };
+  int sequence = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    kxtest::TempDir frames;
+    auto list = SharedPtr<PackedStringList>::Make();
+    for (int k = 0; k < 4; ++k) {
+      const std::string path = frames.File("f" + std::to_string(k) + ".pgm");
+      kxtest::WriteFile(path, k == 2 ? c.frame2 : Pgm(16, 12));
+      list->Append(path.c_str(), k);
+    }
+    ASSERT_EQ(controller->SetSequence(list), 0) << ++sequence;
+    AnsweredBoxes boxes;
+    boxes.answers = c.answers;
+    qExtras::setDialogRunner(&boxes);
+    window.handleTrackButtonClick();
+    EXPECT_EQ(tracker->IsTracking(), c.runs);
+    EXPECT_EQ(window.m_tracking_running, c.runs);
+    if (*c.box == 0) {
+      EXPECT_TRUE(boxes.texts.empty());
+    } else {
+      ASSERT_EQ(boxes.texts.size(), 1u);
+      EXPECT_NE(boxes.texts[0].find(c.box), std::string::npos) << boxes.texts[0];
+      EXPECT_NE(boxes.texts[0].find("f2.pgm"), std::string::npos) << boxes.texts[0];
+    }
+    if (c.runs) {
+      // Passed once: the next run of the same sequence starts without reading or asking.
+      window.handleTrackStopButtonClick();
+      kxtest::WriteFile(frames.File("f1.pgm"), Pgm(8, 8));
+      window.handleTrackButtonClick();
+      EXPECT_TRUE(tracker->IsTracking());
+      EXPECT_EQ(boxes.texts.size(), *c.box == 0 ? 0u : 1u);
+      window.handleTrackStopButtonClick();
+    }
+    qExtras::setDialogRunner(nullptr);
+  }
 }
 
 }  // namespace

@@ -1019,6 +1019,53 @@ Fortfahren?</translation>
     <context>
         <name>qKalvexMainWindow</name>
         <message>
+            <source>Frame %1 "%2" is %3, the sequence %4 x %5.</source>
+            <translation>Bild %1 „%2“ ist %3, die Sequenz %4 x %5.</translation>
+        </message>
+        <message>
+            <source>Frame %1 "%2": %3</source>
+            <translation>Bild %1 „%2“: %3</translation>
+        </message>
+        <message>
+            <source>... and %1 more.</source>
+            <translation>... und %1 weitere.</translation>
+        </message>
+        <message>
+            <source>No frame of the sequence can be read. Not tracked.
+
+%1</source>
+            <translation>Kein Bild der Sequenz kann gelesen werden. Nicht getrackt.
+
+%1</translation>
+        </message>
+        <message>
+            <source>The sequence has frames of different sizes: one camera cannot have shot them. Not tracked.
+
+%1</source>
+            <translation>Die Sequenz enthält Bilder unterschiedlicher Größe: Eine Kamera kann sie nicht aufgenommen haben. Nicht getrackt.
+
+%1</translation>
+        </message>
+        <message numerus="yes">
+            <source>%n frame(s) of the sequence cannot be read; they would be tracked as empty pictures.
+
+%1
+
+Track anyway?</source>
+            <translation>
+                <numerusform>%n Bild der Sequenz kann nicht gelesen werden; es würde als leeres Bild getrackt.
+
+%1
+
+Trotzdem tracken?</numerusform>
+                <numerusform>%n Bilder der Sequenz können nicht gelesen werden; sie würden als leere Bilder getrackt.
+
+%1
+
+Trotzdem tracken?</numerusform>
+            </translation>
+        </message>
+        <message>
             <source>N/A</source>
             <translation>k. A.</translation>
         </message>
