@@ -28,6 +28,7 @@ using kxtest::Distance;
 // stages would leave it.
 class FinalMap : public FeatureMapMove {
  public:
+  using FeatureMapMove::FocalSearchStride;
   using FeatureMapMove::increm_bun_state;
   using FeatureMapMove::kFocalSearchMaxFrames;
   using FeatureMapMove::m_ba_interleave;
@@ -630,6 +631,38 @@ TEST(FeatureMapMoveFinalTest, SearchFocalLengthOfAShortShot) {
   map.Load(scene.images, long_shot, scene.points3d);
   EXPECT_EQ(map.SearchFocalLength(), 0);
   for (const Image& image : scene.images) EXPECT_NEAR(image->GetFocalLength(), 11.9, 1e-12);
+}
+
+// A longer shot is searched as well, its trials adjusting every few frames only: their
+// cost stays that of a short shot's, the focal length found is every frame's.
+TEST(FeatureMapMoveFinalTest, SearchFocalLengthOfALongerShotOnEveryFewFrames) {
+  kxtest::SyntheticSceneOptions options;
+  options.num_cameras = 70;
+  options.num_points = 60;
+  options.principal_x_px = 0.0;
+  options.principal_y_px = 0.0;
+  kxtest::SyntheticScene scene(options);
+  scene.BuildFeatures();
+  for (const Image& image : scene.images) image->SetFocalLength(11.9);
+  FinalMap map;
+  map.Load(scene.images, scene.images, scene.points3d);
+  map.SetParameters(1, FeatureMapMove::eNever);
+  kxtest::LogCapture log(4);
+  EXPECT_GT(map.SearchFocalLength(), 5);
+  EXPECT_TRUE(log.Has("focal length 11.900000 mm -> 10.00")) << log.text;
+  EXPECT_TRUE(log.Has("adjustments of 24 frames")) << log.text;
+  for (const Image& image : scene.images) EXPECT_NEAR(image->GetFocalLength(), 10.0, 0.02);
+  EXPECT_LT(std::sqrt(FeatureMapMove::GetMSE(scene.images, true, false)), 0.01);
+}
+
+TEST(FeatureMapMoveFinalTest, FocalSearchStride) {
+  const struct {
+    size_t frames, stride;
+  } cases[] = {{2, 1},   {30, 1},  {31, 2},  {60, 2},  {61, 3},
+               {100, 4}, {120, 4}, {240, 4}, {241, 0}, {5000, 0}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(FinalMap::FocalSearchStride(c.frames), c.stride) << c.frames << " frames";
+  }
 }
 
 TEST(FeatureMapMoveFinalTest, StopInTheFinalAdjustmentLetsTheStageFinish) {
