@@ -34,6 +34,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -98,11 +99,11 @@ class OptimizerLM {
   // Fits the model from the data's start vector. True when the iteration converged
   // (chi2 < 1e-30 or at the rounding level of the measurements (IsExactFit),
   // m_nMaxIterWithinTolerance small steps, m_nMaxBadIterations steps
-  // without improvement, a step rejected at the largest damping after the fit improved on
-  // its start, or a callback ended it) and the final pass ran; false after
-  // m_nMaxIterations iterations without convergence (m_param_vector then holds the
-  // last accepted parameters) or when the last callback refused. Every const char*
-  // failure inside a step is thrown as "OptimizerLM::Optimize: numerical problems"
+  // without improvement, a step rejected at the largest damping with a finite chi2 (the
+  // fit at its minimum, the start's included), or a callback ended it) and the final pass ran;
+  // false after m_nMaxIterations iterations without convergence (m_param_vector then holds the last
+  // accepted parameters) or when the last callback refused. Every const char* failure inside a step
+  // is thrown as "OptimizerLM::Optimize: numerical problems"
   // ("... at final update" in the final pass).
   bool Optimize() {
     static const char* const kProblems = "OptimizerLM::Optimize: numerical problems";
@@ -187,10 +188,8 @@ class OptimizerLM {
       m_alambda *= 10.0;
       m_chisq = m_best_chisq;
     }
-    if (m_alambda > MAX_LAMBDA) {
-      Notify(2, "OptimizerLM::LMMin: m_alambda  > MAX_LAMBDA, %g > %g", m_alambda, MAX_LAMBDA);
-      throw kDampingOverflow;
-    }
+    // The caller tells a fit at its minimum from a failure and logs only the failure.
+    if (m_alambda > MAX_LAMBDA) throw kDampingOverflow;
     return true;
   }
 
@@ -276,16 +275,22 @@ class OptimizerLM {
 
   enum StepResult { kStepped, kStalled };
   // One LMMin step; a refused step and every const char* failure inside it are thrown as
-  // problem. A step rejected at the largest damping after the fit had already improved on
-  // its start is kStalled: no step of any length lowers chi2 any more, so the fit sits at
-  // its minimum (exact data reach it in one step, sooner than the bad-iteration rule can
-  // count its rejections) and is converged, not failed.
+  // problem. A step rejected at the largest damping with a finite chi2 is kStalled: no
+  // step of any length lowers chi2 any more, so the fit sits at its minimum and is
+  // converged, not failed. That holds after an improvement (exact data reach the minimum
+  // in one step, sooner than the bad-iteration rule can count its rejections) and just as
+  // well for a start already at the minimum (a camera the adjustment before placed); the
+  // parameters are then the start's, no worse than it. Only a chi2 that is not a number
+  // at all makes the damping's overflow a failure.
   StepResult StepOrThrow(const char* problem) {
     bool ok = false;
     try {
       ok = LMMin();
     } catch (const char* text) {
-      if (text == kDampingOverflow && m_best_chisq < m_start_chisq) return kStalled;
+      if (text == kDampingOverflow) {
+        if (std::isfinite(m_best_chisq) && m_best_chisq <= m_start_chisq) return kStalled;
+        Notify(2, "OptimizerLM::LMMin: m_alambda  > MAX_LAMBDA, %g > %g", m_alambda, MAX_LAMBDA);
+      }
       throw problem;
     }
     if (!ok) throw problem;

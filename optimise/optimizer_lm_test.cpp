@@ -249,6 +249,8 @@ TEST_P(OptimizerLMRunTest, FollowsStopRules) {
   if (!c.log.empty()) {
     EXPECT_TRUE(log.Has(c.log)) << log.text;
   }
+  // A converged fit warns of nothing.
+  if (c.outcome == "true") EXPECT_FALSE(log.Has("MAX_LAMBDA")) << log.text;
   if (c.outcome == "true" && c.script.size() == 1) {
     EXPECT_EQ(opt.m_param_vector, opt.m_data.start);  // every step was rejected
   }
@@ -277,9 +279,19 @@ INSTANTIATE_TEST_SUITE_P(
                 "false",
                 {888, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19},
                 21},
-        // Damping 0.001 ... 1000 passes; the seventh rejection raises it to 10000.
-        RunCase{"DampingAboveLimit",
+        // Damping 0.001 ... 1000 passes; the seventh rejection raises it to 10000. A start
+        // that no step improves on is at its minimum (a camera an adjustment placed
+        // before): converged, its parameters kept, no warning.
+        RunCase{"DampingAboveLimitAtTheStart",
                 {1.0},
+                "true",
+                {888, 0, 1, 2, 3, 4, 5, 6},
+                8,
+                "OptimizerLM::Optimize: no step improves the fit further, converged",
+                8},
+        // A chi2 that is not a number never improves either, and that is a failure.
+        RunCase{"DampingAboveLimitWithoutAFiniteChi2",
+                {std::nan("")},
                 kProblems,
                 {888, 0, 1, 2, 3, 4, 5},
                 8,
@@ -351,8 +363,10 @@ TEST(OptimizerLMTest, RoundingLevelOfTheMeasurementsCountsAsConverged) {
   } cases[] = {
       {"constant at rounding level", 1.0, {1e-24}, "true", {888, 0, 0}},
       {"reached after a step", 1.0, {1.0, 1e-3, 1e-24}, "true", {888, 0, 1, 1}},
-      {"constant above it", 1.0, {1e-20}, kProblems, {888, 0, 1, 2, 3, 4, 5}},
-      {"small measurements", 1e-4, {1e-24}, kProblems, {888, 0, 1, 2, 3, 4, 5}},
+      // Not at the rounding level: the iteration runs on until no damping helps, where a
+      // start no step improves on is its minimum.
+      {"constant above it", 1.0, {1e-20}, "true", {888, 0, 1, 2, 3, 4, 5, 6}},
+      {"small measurements", 1e-4, {1e-24}, "true", {888, 0, 1, 2, 3, 4, 5, 6}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -263,12 +263,21 @@ class FeatureMapMove : public FeatureMap {
   // camera turns little, and no later adjustment frees it. Searches the focal length
   // whose metric adjustment (poses and points, focal length held) reprojects best: a
   // scan in steps of 15 % about the current value, widened while the best lies at an end,
-  // then parabolic steps in log focal length. The trials only choose: the reconstruction
+  // then parabolic steps in log focal length. Each trial adjusts every
+  // FocalSearchStride-th frame only (the error's minimum over the focal length barely
+  // moves, its cost falls with the frames). The trials only choose: the reconstruction
   // stays as it came, every camera resected at the best focal length found (the current
   // one when none reprojects better), for the refinement to adjust. Returns the number of
   // adjustments run; 0 when the shot is longer or has no points.
   int SearchFocalLength();
-  static constexpr size_t kFocalSearchMaxFrames = 60;
+  // The step between the frames a trial of the focal-length search adjusts: about
+  // kFocalSearchTrialFrames frames, at most kFocalSearchMaxStride apart so that the tracks
+  // still join them (0 for a shot longer than kFocalSearchMaxFrames: no search).
+  static size_t FocalSearchStride(size_t frames);
+  static constexpr size_t kFocalSearchTrialFrames = 30;
+  static constexpr size_t kFocalSearchMaxStride = 4;
+  static constexpr size_t kFocalSearchMaxFrames =
+      2 * kFocalSearchTrialFrames * kFocalSearchMaxStride;
   // The adjuster family m_optMethod names, decoded here alone: 0 interleaved, 2 sparse,
   // 3 to 5 sparse with the subset adjuster for the refinement. The incremental and
   // refine-mode stages reject an unknown method; the refinement runs it as sparse.

@@ -338,10 +338,20 @@ bool FeatureMapMove::FinalEstimation() {
   return true;
 }
 
+size_t FeatureMapMove::FocalSearchStride(size_t frames) {
+  if (frames > kFocalSearchMaxFrames) return 0;
+  const size_t stride = (frames + kFocalSearchTrialFrames - 1) / kFocalSearchTrialFrames;
+  return std::clamp<size_t>(stride, 1, kFocalSearchMaxStride);
+}
+
 int FeatureMapMove::SearchFocalLength() {
-  if (m_incremental_list.size() < 2 || m_incremental_list.size() > kFocalSearchMaxFrames ||
-      !HoldsCartesianPoint(m_fpoint3d_list)) {
+  const size_t stride = FocalSearchStride(m_incremental_list.size());
+  if (m_incremental_list.size() < 2 || stride == 0 || !HoldsCartesianPoint(m_fpoint3d_list)) {
     return 0;
+  }
+  ImageList trial_frames;
+  for (size_t i = 0; i < m_incremental_list.size(); i += stride) {
+    trial_frames.push_back(m_incremental_list[i]);
   }
   // Every trial starts from the same reconstruction, so each adjustment's result depends
   // on its focal length alone.
@@ -381,10 +391,10 @@ int FeatureMapMove::SearchFocalLength() {
   };
   auto adjust_at = [&](double u) {
     place_at(u);
-    RunAdjuster(m_ba_sparse, m_incremental_list,
+    RunAdjuster(m_ba_sparse, trial_frames,
                 "FeatureMapMove::SearchFocalLength: stopped bundle adjust at iteration %d");
     ++runs;
-    const double r = Rmse(m_incremental_list, false);
+    const double r = Rmse(trial_frames, false);
     rmse[u] = std::isfinite(r) ? r : 1e300;
     Notify(5, "FeatureMapMove::SearchFocalLength: focal length %f mm, RMSE %f [pel]", std::exp(u),
            r);
@@ -435,8 +445,8 @@ int FeatureMapMove::SearchFocalLength() {
   sparse.m_parameter_mask = mask;
   Notify(4,
          "FeatureMapMove::SearchFocalLength: focal length %f mm -> %f mm, RMSE %f [pel] after %d "
-         "adjustments",
-         f0, std::exp(chosen), rmse[chosen], runs);
+         "adjustments of %d frames",
+         f0, std::exp(chosen), rmse[chosen], runs, int(trial_frames.size()));
   return runs;
 }
 

@@ -28,6 +28,7 @@ using kxtest::Distance;
 // stages would leave it.
 class FinalMap : public FeatureMapMove {
  public:
+  using FeatureMapMove::FocalSearchStride;
   using FeatureMapMove::increm_bun_state;
   using FeatureMapMove::kFocalSearchMaxFrames;
   using FeatureMapMove::m_ba_interleave;
@@ -600,36 +601,57 @@ TEST(FeatureMapMoveFinalTest, UpgradesAProjectiveReconstruction) {
   }
 }
 
-// A short shot whose metric upgrade left the focal length 19 % off: no adjustment with the
-// focal length held can make up for it, the search finds it. A longer shot is left alone.
-TEST(FeatureMapMoveFinalTest, SearchFocalLengthOfAShortShot) {
-  kxtest::SyntheticSceneOptions options;
-  options.num_cameras = 5;
-  options.num_points = 60;
-  options.principal_x_px = 0.0;
-  options.principal_y_px = 0.0;
-  kxtest::SyntheticScene scene(options);
-  scene.BuildFeatures();
-  for (const Image& image : scene.images) image->SetFocalLength(11.9);
-  FinalMap map;
-  map.Load(scene.images, scene.images, scene.points3d);
-  map.SetParameters(1, FeatureMapMove::eNever);
-  const uint32_t mask = map.m_ba_sparse.GetParameter().m_parameter_mask;
-  kxtest::LogCapture log(4);
-  EXPECT_GT(map.SearchFocalLength(), 5);
-  EXPECT_TRUE(log.Has("focal length 11.900000 mm -> 10.00")) << log.text;
-  for (const Image& image : scene.images) EXPECT_NEAR(image->GetFocalLength(), 10.0, 0.02);
-  EXPECT_LT(std::sqrt(FeatureMapMove::GetMSE(scene.images, true, false)), 0.01);
-  EXPECT_EQ(map.m_ba_sparse.GetParameter().m_parameter_mask, mask);
+// Shots whose metric upgrade left the focal length 19 % off: no adjustment with the focal
+// length held can make up for it, the search finds it. A longer shot's trials adjust every
+// few frames only, which keeps their cost that of a short shot's; the focal length found
+// is every frame's. A shot longer than the search takes is left alone.
+TEST(FeatureMapMoveFinalTest, SearchFocalLength) {
+  const struct {
+    int cameras;
+    const char* trials;
+  } cases[] = {{5, "adjustments of 5 frames"}, {70, "adjustments of 24 frames"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cameras);
+    kxtest::SyntheticSceneOptions options;
+    options.num_cameras = c.cameras;
+    options.num_points = 60;
+    options.principal_x_px = 0.0;
+    options.principal_y_px = 0.0;
+    kxtest::SyntheticScene scene(options);
+    scene.BuildFeatures();
+    for (const Image& image : scene.images) image->SetFocalLength(11.9);
+    FinalMap map;
+    map.Load(scene.images, scene.images, scene.points3d);
+    map.SetParameters(1, FeatureMapMove::eNever);
+    const uint32_t mask = map.m_ba_sparse.GetParameter().m_parameter_mask;
+    kxtest::LogCapture log(4);
+    EXPECT_GT(map.SearchFocalLength(), 5);
+    EXPECT_TRUE(log.Has("focal length 11.900000 mm -> 10.00")) << log.text;
+    EXPECT_TRUE(log.Has(c.trials)) << log.text;
+    for (const Image& image : scene.images) EXPECT_NEAR(image->GetFocalLength(), 10.0, 0.02);
+    EXPECT_LT(std::sqrt(FeatureMapMove::GetMSE(scene.images, true, false)), 0.01);
+    EXPECT_EQ(map.m_ba_sparse.GetParameter().m_parameter_mask, mask);
+    if (c.cameras > 5) continue;
 
-  Images long_shot;
-  while (long_shot.size() <= FinalMap::kFocalSearchMaxFrames) {
-    long_shot.push_back(scene.images[long_shot.size() % scene.images.size()]);
+    Images long_shot;
+    while (long_shot.size() <= FinalMap::kFocalSearchMaxFrames) {
+      long_shot.push_back(scene.images[long_shot.size() % scene.images.size()]);
+    }
+    for (const Image& image : scene.images) image->SetFocalLength(11.9);
+    map.Load(scene.images, long_shot, scene.points3d);
+    EXPECT_EQ(map.SearchFocalLength(), 0);
+    for (const Image& image : scene.images) EXPECT_NEAR(image->GetFocalLength(), 11.9, 1e-12);
   }
-  for (const Image& image : scene.images) image->SetFocalLength(11.9);
-  map.Load(scene.images, long_shot, scene.points3d);
-  EXPECT_EQ(map.SearchFocalLength(), 0);
-  for (const Image& image : scene.images) EXPECT_NEAR(image->GetFocalLength(), 11.9, 1e-12);
+}
+
+TEST(FeatureMapMoveFinalTest, FocalSearchStride) {
+  const struct {
+    size_t frames, stride;
+  } cases[] = {{2, 1},   {30, 1},  {31, 2},  {60, 2},  {61, 3},
+               {100, 4}, {120, 4}, {240, 4}, {241, 0}, {5000, 0}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(FinalMap::FocalSearchStride(c.frames), c.stride) << c.frames << " frames";
+  }
 }
 
 TEST(FeatureMapMoveFinalTest, StopInTheFinalAdjustmentLetsTheStageFinish) {
