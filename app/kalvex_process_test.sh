@@ -11,18 +11,7 @@ fail=0
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-expect() {  # name, expected code, actual code
-  if [ "$2" != "$3" ]; then
-    echo "FAIL $1: exit code $3, expected $2"
-    sed 's/^/  /' "$tmp/err"
-    fail=1
-  fi
-  if grep -q "runtime error\|Sanitizer" "$tmp/err"; then
-    echo "FAIL $1: a sanitizer report:"
-    cat "$tmp/err"
-    fail=1
-  fi
-}
+. "$(dirname "$0")/process_test_checks.sh"
 says() {  # name, text expected on stderr
   grep -qF -- "$2" "$tmp/err" || { echo "FAIL $1: \"$2\" missing:"; cat "$tmp/err"; fail=1; }
 }

@@ -18,6 +18,7 @@ unset NFY_LEVEL NUMBER_OF_PROCESSORS
 mkdir -p "$tmp/run" "$tmp/config"
 chmod 700 "$tmp/run"
 settings="$tmp/config/TORBANE GmbH/Kalvex.ini"
+. "$(dirname "$0")/process_test_checks.sh"
 
 start() {  # name, expected exit code, then the command (env assignments first)
   name=$1 code=$2
@@ -26,16 +27,7 @@ start() {  # name, expected exit code, then the command (env assignments first)
   env KALVEX_STARTUP_REPORT="$tmp/report" "$@" >"$tmp/out" 2>"$tmp/err" </dev/null
   actual=$?
   touch "$tmp/report"
-  if [ "$actual" != "$code" ]; then
-    echo "FAIL $name: exit code $actual, expected $code"
-    sed 's/^/  /' "$tmp/err"
-    fail=1
-  fi
-  if grep -q "runtime error\|Sanitizer" "$tmp/err"; then
-    echo "FAIL $name: a sanitizer report:"
-    cat "$tmp/err"
-    fail=1
-  fi
+  expect "$name" "$code" "$actual"
 }
 reports() {  # name, expected "key value" line of the report
   grep -qxF -- "$2" "$tmp/report" || { echo "FAIL $1: \"$2\" not reported:"; cat "$tmp/report"; fail=1; }

@@ -364,10 +364,14 @@ def image_frame(path, right, bottom):
         fail(f'the frame border is not where the image view draws it (columns {xs}, rows {ys})')
     return xs[0], ys[0], xs[-1], ys[-1]
 
-def click_image(frame, u, v, what):
+def screen_point(frame, u, v):
+    """The screen pixel of image pixel (u, v) in the frame's rectangle."""
     left, top, right, bottom = frame
-    x = window_box.x + round(left + u * (right - left) / WIDTH)
-    y = window_box.y + round(top + v * (bottom - top) / HEIGHT)
+    return (window_box.x + round(left + u * (right - left) / WIDTH),
+            window_box.y + round(top + v * (bottom - top) / HEIGHT))
+
+def click_image(frame, u, v, what):
+    x, y = screen_point(frame, u, v)
     log(f'click {what} at {x},{y} (image {u},{v})')
     subprocess.run(['xdotool', 'mousemove', str(x), str(y), 'sleep', '0.2', 'click', '1'],
                    check=True)
@@ -598,12 +602,7 @@ if differing(before_area, os.path.join(out, '3-scene-view-viewer.png')) < 5000:
     fail('the view toggle (Ctrl+V) leaves the viewer in the scene view')
 frame = image_frame(before, viewer_right, viewer_bottom)
 FLOOR = [(230, 230), (560, 330)]  # image pixels: corners of the selection rectangle
-corners = []
-for u, v in FLOOR:
-    left, top, right, bottom = frame
-    corners.append((window_box.x + round(left + u * (right - left) / WIDTH),
-                    window_box.y + round(top + v * (bottom - top) / HEIGHT)))
-(x0, y0), (x1, y1) = corners
+(x0, y0), (x1, y1) = (screen_point(frame, u, v) for u, v in FLOOR)
 log(f'select the floor points from {x0},{y0} to {x1},{y1}')
 subprocess.run(['xdotool', 'mousemove', str(x0), str(y0), 'sleep', '0.2', 'mousedown', '1',
                 'sleep', '0.2', 'mousemove', str((x0 + x1) // 2), str((y0 + y1) // 2),
